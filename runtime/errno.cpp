@@ -1,0 +1,15 @@
+#include "runtime/errno.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ostream>
+
+Errno::Errno() : value_(errno) {}
+
+void Errno::Put(std::ostream& os) const { os << std::strerror(value_); }
+
+std::ostream& operator<<(std::ostream& os, Errno const& e)
+{
+    e.Put(os);
+    return os;
+}

@@ -1,0 +1,77 @@
+#include "runtime/fd.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+Fd::Fd(int fd) : fd_(fd)
+{
+    if (fd_ >= 0)
+        SetCloexec(fd_, true);
+}
+
+Fd::Fd(Fd const& other) : fd_(other.dup()) {}
+
+Fd& Fd::operator=(Fd const& other)
+{
+    if (this != &other) {
+        close();
+        fd_ = other.dup();
+    }
+    return *this;
+}
+
+int Fd::dup() const
+{
+    if (fd_ < 0)
+        return -1;
+    int d = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    return d < 0 ? -1 : d;
+}
+
+bool Fd::open(char const* path, int flags)
+{
+    close();
+    fd_ = ::open(path, flags | O_CLOEXEC);
+    if (fd_ < 0)
+        fd_ = -1;
+    return fd_ >= 0;
+}
+
+int Fd::close()
+{
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    int r = ::close(fd_);
+    fd_ = -1;
+    return r;
+}
+
+bool Fd::NonBlock() { return fd_ >= 0 && NonBlockMode(fd_); }
+
+bool NonBlockMode(int fd)
+{
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0)
+        return false;
+    return ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool BlockMode(int fd)
+{
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0)
+        return false;
+    return ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+bool SetCloexec(int fd, bool on)
+{
+    int flags = ::fcntl(fd, F_GETFD);
+    if (flags < 0)
+        return false;
+    flags = on ? (flags | FD_CLOEXEC) : (flags & ~FD_CLOEXEC);
+    return ::fcntl(fd, F_SETFD, flags) == 0;
+}

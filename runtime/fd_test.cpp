@@ -1,0 +1,82 @@
+#include "runtime/errno.h"
+#include "runtime/fd.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+bool isCloexec(int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
+bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) >= 0; }
+
+TEST(Fd, AdoptingAndCopyingSetCloseOnExecAndOwnSeparately)
+{
+    int p[2];
+    ASSERT_EQ(::pipe(p), 0);
+    ::close(p[1]);
+    int raw = p[0];
+    Fd a(raw);
+    EXPECT_TRUE(isCloexec(raw));
+    int copyNumber;
+    {
+        Fd b(a);
+        copyNumber = b.lowlevel_fd();
+        EXPECT_NE(copyNumber, raw);
+        EXPECT_TRUE(isCloexec(copyNumber));
+    }
+    EXPECT_FALSE(isOpen(copyNumber));
+    EXPECT_TRUE(isOpen(raw));
+    a = a;  // self-assignment keeps the descriptor
+    EXPECT_EQ(a.lowlevel_fd(), raw);
+}
+
+TEST(Fd, SecondCloseReportsBadDescriptor)
+{
+    Fd fd;
+    ASSERT_TRUE(fd.open("/dev/null", O_RDONLY));
+    EXPECT_TRUE(isCloexec(fd.lowlevel_fd()));
+    EXPECT_TRUE(fd);
+    EXPECT_EQ(fd.close(), 0);
+    errno = 0;
+    EXPECT_EQ(fd.close(), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_FALSE(fd);
+    EXPECT_FALSE(fd.NonBlock());
+}
+
+TEST(Fd, FailedOpenLeavesItClosedAndCopiesOfClosedAreClosed)
+{
+    Fd fd;
+    EXPECT_FALSE(fd.open("/nonexistent/file", O_RDONLY));
+    EXPECT_EQ(fd.lowlevel_fd(), -1);
+    Fd copy(fd);
+    EXPECT_EQ(copy.lowlevel_fd(), -1);
+}
+
+TEST(Fd, BlockingModeSwitches)
+{
+    Fd fd;
+    ASSERT_TRUE(fd.open("/dev/null", O_RDONLY));
+    ASSERT_TRUE(fd.NonBlock());
+    EXPECT_TRUE(::fcntl(fd.lowlevel_fd(), F_GETFL) & O_NONBLOCK);
+    ASSERT_TRUE(BlockMode(fd.lowlevel_fd()));
+    EXPECT_FALSE(::fcntl(fd.lowlevel_fd(), F_GETFL) & O_NONBLOCK);
+    EXPECT_FALSE(SetCloexec(-1, true));
+}
+
+TEST(Errno, PrintsTheTextOfTheCapturedNumber)
+{
+    errno = ENOENT;
+    Errno e;
+    errno = 0;
+    std::ostringstream os;
+    os << e;
+    EXPECT_EQ(e.value(), ENOENT);
+    EXPECT_EQ(os.str(), std::strerror(ENOENT));
+}
+
+}  // namespace
