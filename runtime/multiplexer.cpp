@@ -230,6 +230,9 @@ int Multiplexer::pollTimeout(int maxWaitMs)
     if (b != INT_MAX && (t < 0 || b < t))
         t = b;
 
+    // A turn that ends the loop does not wait.
+    if (terminate_)
+        return 0;
     if (t < 0 && pollArray_.empty() && timers_.empty() && maxWaitMs < 0) {
         std::cerr << "multiplexer: system hang detected!!!" << std::endl;
         std::abort();
@@ -322,6 +325,8 @@ void Multiplexer::run(bool watchdog, bool liveClock)
         runOnce(-1);
     std::clog << "Mux: terminating..." << std::endl;
     closeWatchdog();
+    // The request is consumed: the loop can be run again.
+    terminate_ = 0;
     liveClock_ = true;
 }
 

@@ -51,7 +51,8 @@ public:
     bool event_exists(EventHandler* h) const { return h->muxList_ >= 0; }
 
     // Runs turns until terminate(). watchdog: drive "/dev/misc/gw-wd"; liveClock false
-    // freezes the clock and refreshes it after every poll.
+    // freezes the clock and refreshes it after every poll. The terminate request is
+    // consumed when it returns.
     void run(bool watchdog, bool liveClock);
     // One turn whose poll waits at most maxWaitMs (negative: no cap). Returns poll's result
     // (the number of ready descriptors, 0 on time-out, -1 when interrupted by a signal).
