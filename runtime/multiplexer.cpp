@@ -340,33 +340,34 @@ bool Multiplexer::openWatchdog()
         std::cerr << "Mux: fail to open watchdog: " << e << std::endl;
         return false;
     }
-    if (write(watchdog_, "START", 5) != 5) {
-        Errno e;
-        std::cerr << "Mux: fail to activate watchdog: " << e << std::endl;
+    if (!tellWatchdog("START", "Mux: fail to activate watchdog: ")) {
         watchdog_.close();
         return false;
     }
     return true;
 }
 
+bool Multiplexer::tellWatchdog(char const* word, char const* failure)
+{
+    unsigned int const n = static_cast<unsigned int>(std::strlen(word));
+    if (write(watchdog_, word, n) == static_cast<ssize_t>(n))
+        return true;
+    Errno e;
+    std::cerr << failure << e << std::endl;
+    return false;
+}
+
 void Multiplexer::resetWD()
 {
-    if (!watchdog_.is_valid())
-        return;
-    if (write(watchdog_, "PING", 4) != 4) {
-        Errno e;
-        std::cerr << "Mux: ping watchdog failed: " << e << std::endl;
-    }
+    if (watchdog_.is_valid())
+        tellWatchdog("PING", "Mux: ping watchdog failed: ");
 }
 
 void Multiplexer::closeWatchdog()
 {
     if (!watchdog_.is_valid())
         return;
-    if (write(watchdog_, "STOP", 4) != 4) {
-        Errno e;
-        std::cerr << "Mux: stop watchdog failed: " << e << std::endl;
-    }
+    tellWatchdog("STOP", "Mux: stop watchdog failed: ");
     watchdog_.close();
 }
 

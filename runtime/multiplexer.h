@@ -106,6 +106,8 @@ private:
     void timeWarp(std::uint32_t now, std::uint32_t first);
     int pollTimeout(int maxWaitMs);
     void pingIfDue();
+    // Writes the word to the watchdog; on failure the line "<failure><error text>".
+    bool tellWatchdog(char const* word, char const* failure);
     void service();
 
     F_sorted_list<TimerEvent> timers_;

@@ -59,74 +59,84 @@ struct Recorder {
 
 std::ostream& operator<<(std::ostream& os, Recorder::Call const& c) { return os << c.name << "/" << c.revents; }
 
+// Events "a", "b" and "c" on pipes of their own, recorded by rec.
+struct Three {
+    Three()
+    {
+        a.Bind("a", &Recorder::onA, &rec);
+        b.Bind("b", &Recorder::onB, &rec);
+        c.Bind("c", &Recorder::onC, &rec);
+    }
+    // Polls the named events for input.
+    void watch(std::string const& names)
+    {
+        for (char n : names) {
+            Event& e = n == 'a' ? a : n == 'b' ? b : c;
+            Pipe& p = n == 'a' ? pa : n == 'b' ? pb : pc;
+            e.Schedule(p.r, POLLIN);
+        }
+    }
+    Recorder rec;
+    Pipe pa, pb, pc;
+    Event a, b, c;
+};
+
+typedef std::vector<Recorder::Call> Calls;
+
 TEST(Multiplexer, EveryPolledEventIsServicedWhenAnyIsReady)
 {
-    Recorder rec;
-    Pipe pa, pb;
-    Event a, b;
-    a.Bind("a", &Recorder::onA, &rec);
-    b.Bind("b", &Recorder::onB, &rec);
-    a.Schedule(pa.r, POLLIN);
-    b.Schedule(pb.r, POLLIN);
-    EXPECT_TRUE(a.IsActive());
-    EXPECT_NE(a.lowlevel_fd(), pa.r.lowlevel_fd());  // its own duplicate
+    Three t;
+    t.watch("ab");
+    EXPECT_TRUE(t.a.IsActive());
+    EXPECT_NE(t.a.lowlevel_fd(), t.pa.r.lowlevel_fd());  // its own duplicate
 
     EXPECT_EQ(multiplexer.runOnce(0), 0);  // nothing ready: no callback
-    EXPECT_TRUE(rec.calls.empty());
+    EXPECT_TRUE(t.rec.calls.empty());
 
-    pb.fill();
+    t.pb.fill();
     EXPECT_EQ(multiplexer.runOnce(1000), 1);
-    EXPECT_EQ(rec.calls, (std::vector<Recorder::Call>{{"a", 0}, {"b", POLLIN}}));
-    EXPECT_EQ(a.count(), 0u);
-    EXPECT_EQ(b.count(), 1u);
+    EXPECT_EQ(t.rec.calls, (Calls{{"a", 0}, {"b", POLLIN}}));
+    EXPECT_EQ(t.a.count(), 0u);
+    EXPECT_EQ(t.b.count(), 1u);
 }
 
 TEST(Multiplexer, DetachingALaterHandlerPreventsItsServiceSilently)
 {
-    Recorder rec;
-    Pipe pa, pb;
-    Event a, b;
-    a.Bind("a", &Recorder::onA, &rec);
-    b.Bind("b", &Recorder::onB, &rec);
-    a.Schedule(pa.r, POLLIN);
-    b.Schedule(pb.r, POLLIN);
+    Three t;
+    t.watch("ab");
     multiplexer.runOnce(0);
-    rec.during = [&](std::string const& n) {
+    t.rec.during = [&](std::string const& n) {
         if (n == "a")
-            b.Release();
+            t.b.Release();
     };
-    pa.fill();
+    t.pa.fill();
     CaptureStream err(std::cerr);
     multiplexer.runOnce(1000);
-    EXPECT_EQ(rec.calls, (std::vector<Recorder::Call>{{"a", POLLIN}}));
-    EXPECT_FALSE(b.IsActive());
+    EXPECT_EQ(t.rec.calls, (Calls{{"a", POLLIN}}));
+    EXPECT_FALSE(t.b.IsActive());
     EXPECT_EQ(err.text(), "");
 }
 
 TEST(Multiplexer, AHandlerAttachedDuringServiceIsPolledFromTheNextTurn)
 {
-    Recorder rec;
-    Pipe pa, pc;
-    Event a, c;
-    a.Bind("a", &Recorder::onA, &rec);
-    c.Bind("c", &Recorder::onC, &rec);
-    a.Schedule(pa.r, POLLIN);
-    rec.during = [&](std::string const& n) {
-        if (n == "a" && !c.IsActive())
-            c.Schedule(pc.r, POLLIN);
+    Three t;
+    t.watch("a");
+    t.rec.during = [&](std::string const& n) {
+        if (n == "a" && !t.c.IsActive())
+            t.watch("c");
     };
-    pa.fill();
-    pc.fill();
+    t.pa.fill();
+    t.pc.fill();
     multiplexer.runOnce(1000);
-    EXPECT_EQ(rec.calls, (std::vector<Recorder::Call>{{"a", POLLIN}}));
+    EXPECT_EQ(t.rec.calls, (Calls{{"a", POLLIN}}));
     std::ostringstream before;
     multiplexer.dump(before);
     std::string const row = "|" + std::string(19, ' ') + "c" + std::string(20, ' ') + "|";
     EXPECT_EQ(before.str().find(row), std::string::npos);
 
-    rec.calls.clear();
+    t.rec.calls.clear();
     multiplexer.runOnce(1000);
-    EXPECT_EQ(rec.calls, (std::vector<Recorder::Call>{{"a", POLLIN}, {"c", POLLIN}}));
+    EXPECT_EQ(t.rec.calls, (Calls{{"a", POLLIN}, {"c", POLLIN}}));
     std::ostringstream after;
     multiplexer.dump(after);
     EXPECT_NE(after.str().find(row), std::string::npos);
@@ -155,10 +165,10 @@ TEST(Multiplexer, AnEventMayReleaseOrDestroyItselfInItsCallback)
     pb.fill();
     pc.fill();
     multiplexer.runOnce(1000);
-    EXPECT_EQ(rec.calls, (std::vector<Recorder::Call>{{"a", POLLIN}, {"b", POLLIN}, {"c", POLLIN}}));
+    EXPECT_EQ(rec.calls, (Calls{{"a", POLLIN}, {"b", POLLIN}, {"c", POLLIN}}));
     rec.calls.clear();
     multiplexer.runOnce(1000);
-    EXPECT_EQ(rec.calls, (std::vector<Recorder::Call>{{"c", POLLIN}}));
+    EXPECT_EQ(rec.calls, (Calls{{"c", POLLIN}}));
 }
 
 TEST(Multiplexer, DuplicateAttachAndStrayDetachAreReported)
@@ -194,21 +204,17 @@ TEST(Multiplexer, ScheduleWithAClosedDescriptorLeavesTheEventDetached)
 // both handlers are still attached and can be detached without complaint.
 void terminateFromACallback()
 {
-    Recorder rec;
-    Pipe pa, pb;
-    Event a, b;
-    a.Bind("a", &Recorder::onA, &rec);
-    b.Bind("b", &Recorder::onB, &rec);
-    a.Schedule(pa.r, POLLIN);
-    b.Schedule(pb.r, POLLIN);
-    rec.during = [](std::string const&) { multiplexer.terminate(); };
-    pa.fill();
-    pb.fill();
+    Three t;
+    t.watch("ab");
+    t.rec.during = [](std::string const&) { multiplexer.terminate(); };
+    t.pa.fill();
+    t.pb.fill();
     multiplexer.runOnce(1000);
-    bool ok = rec.calls.size() == 1 && multiplexer.event_exists(&a) && multiplexer.event_exists(&b);
+    bool ok = t.rec.calls.size() == 1 && multiplexer.event_exists(&t.a) &&
+              multiplexer.event_exists(&t.b);
     CaptureStream err(std::cerr);
-    b.Release();
-    a.Release();
+    t.b.Release();
+    t.a.Release();
     ok = ok && err.text().empty();
     std::exit(ok ? 0 : 1);
 }
