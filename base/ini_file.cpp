@@ -113,28 +113,9 @@ void Key::Dump(std::ostream& os) const
 
 SubSection::SubSection(std::int32_t line) : mLineNo(line) {}
 
-Key& SubSection::operator[](std::string const& name)
-{
-    auto it = mMap.find(name);
-    return it != mMap.end() ? *it->second : *NewKey(name);
-}
-
-Key* SubSection::NewKey(std::string const& name)
-{
-    Key* key = mKeys.append(std::make_unique<Key>(name));
-    mMap.emplace(name, key);
-    return key;
-}
-
 SubKey* SubSection::NewSubKey(std::string const& name, std::string value, std::int32_t line)
 {
     return (*this)[name].NewSubKey(std::move(value), line);
-}
-
-void SubSection::CleanKeys()
-{
-    mMap.clear();
-    mKeys.clear();
 }
 
 void SubSection::Dump(std::ostream& os) const
@@ -370,25 +351,6 @@ void File::Close()
     // Also drops sections that lookups added while closed, so a later Open starts empty.
     CleanSections();
     mOpen = false;
-}
-
-void File::CleanSections()
-{
-    mMap.clear();
-    mSections.clear();
-}
-
-Section& File::operator[](std::string const& name)
-{
-    auto it = mMap.find(name);
-    return it != mMap.end() ? *it->second : *NewSection(name);
-}
-
-Section* File::NewSection(std::string const& name)
-{
-    Section* section = mSections.append(std::make_unique<Section>(name));
-    mMap.emplace(name, section);
-    return section;
 }
 
 SubSection* File::NewSubSection(std::string const& name, std::int32_t line)

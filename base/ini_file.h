@@ -106,6 +106,33 @@ private:
     std::uint32_t count_ = 0;
 };
 
+// The children of a level that are looked up by name (exact, case-sensitive): a new name
+// is entered for lookup; an element appended under a name already there is only listed.
+template <class T>
+class NamedList : public OwnedList<T> {
+public:
+    // The element of that name; an empty one is appended when there is none.
+    T& find(std::string const& name)
+    {
+        auto it = map_.find(name);
+        return it != map_.end() ? *it->second : *add(name);
+    }
+    T* add(std::string const& name)
+    {
+        T* p = this->append(std::make_unique<T>(name));
+        map_.emplace(name, p);
+        return p;
+    }
+    void clear()
+    {
+        map_.clear();
+        OwnedList<T>::clear();
+    }
+
+private:
+    std::map<std::string, T*> map_;
+};
+
 }  // namespace Private
 
 // One value of a key, with the line it was written on (-1 when made without one).
@@ -166,13 +193,13 @@ public:
     explicit SubSection(std::int32_t line);
 
     // The key of that name; an empty one is appended when there is none.
-    Key& operator[](std::string const& name);
+    Key& operator[](std::string const& name) { return mKeys.find(name); }
     // Appends a new empty key (entered for lookup when the name is new).
-    Key* NewKey(std::string const& name);
+    Key* NewKey(std::string const& name) { return mKeys.add(name); }
     SubKey* NewSubKey(std::string const& name, std::string value, std::int32_t line);
     std::int32_t GetLineNo() const { return mLineNo; }
     std::uint32_t GetCount() const { return mKeys.count(); }
-    void CleanKeys();
+    void CleanKeys() { mKeys.clear(); }
     void Dump(std::ostream& os) const;
 
     GenericIterator<Key> begin() const { return GenericIterator<Key>(mKeys.first()); }
@@ -180,8 +207,7 @@ public:
 
 private:
     std::int32_t mLineNo;
-    Private::OwnedList<Key> mKeys;
-    std::map<std::string, Key*> mMap;
+    Private::NamedList<Key> mKeys;
 };
 
 // Every block of one section name, in file order.
@@ -225,12 +251,12 @@ public:
 
     // The section of that name; an empty one is appended when there is none, so a lookup
     // always succeeds.
-    Section& operator[](std::string const& name);
+    Section& operator[](std::string const& name) { return mSections.find(name); }
     // Appends a new empty section (entered for lookup when the name is new).
-    Section* NewSection(std::string const& name);
+    Section* NewSection(std::string const& name) { return mSections.add(name); }
     SubSection* NewSubSection(std::string const& name, std::int32_t line);
     std::uint32_t GetCount() const { return mSections.count(); }
-    void CleanSections();
+    void CleanSections() { mSections.clear(); }
     void Dump(std::ostream& os) const;
 
     GenericIterator<Section> begin() const { return GenericIterator<Section>(mSections.first()); }
@@ -245,8 +271,7 @@ private:
 
     std::string mFileName;
     bool mOpen = false;
-    Private::OwnedList<Section> mSections;
-    std::map<std::string, Section*> mMap;
+    Private::NamedList<Section> mSections;
 };
 
 // Closes the file, clears its path and parses the stream.

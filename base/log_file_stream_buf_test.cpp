@@ -1,12 +1,10 @@
 #include "base/log_file_stream_buf.h"
 
-#include "board/path.h"
-#include "runtime/clock.h"
+#include "tests/temp_root.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <ostream>
@@ -17,32 +15,14 @@ namespace {
 // 2023-07-14 10:59:59 UTC.
 constexpr int kBefore = 1689332399;
 
-// A fresh board root with "/var/log/server", local time in UTC, the wall clock frozen.
+// A fresh board root with "/var/log/server", the wall clock frozen at kBefore.
 struct LogDir {
-    std::string dir;
-    std::string saved = board::root();
-    LogDir()
-    {
-        char tmpl[] = "/tmp/gw-logfile-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        ::mkdir((dir + "/var").c_str(), 0755);
-        ::mkdir((dir + "/var/log").c_str(), 0755);
-        ::mkdir((dir + "/var/log/server").c_str(), 0755);
-        board::setRoot(dir);
-        ::setenv("TZ", "UTC0", 1);
-        ::tzset();
-        at(kBefore, 0);
-    }
-    ~LogDir()
-    {
-        Mux::g_tv_time = Mux::timeval();
-        board::setRoot(saved);
-        std::system(("rm -rf " + dir).c_str());
-    }
-    void at(int sec, int usec) { Mux::g_tv_time = Mux::timeval(sec, usec); }
+    testsupport::TempRoot root{{"/var/log/server"}};
+    testsupport::FrozenWallClock clock{kBefore};
+    void at(long sec, long usec) { clock.set(sec, usec); }
     std::string file(std::string const& name) const
     {
-        std::ifstream in(dir + "/var/log/server/" + name);
+        std::ifstream in(root.dir() + "/var/log/server/" + name);
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
 };
@@ -124,7 +104,7 @@ TEST(LogFileStreamBuf, MissingDirectoryFailsQuietly)
     os << "nowhere" << std::endl;
     EXPECT_TRUE(os.good());
     struct stat st;
-    EXPECT_NE(::stat((d.dir + "/var/log/absent").c_str(), &st), 0);
+    EXPECT_NE(::stat((d.root.dir() + "/var/log/absent").c_str(), &st), 0);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "base/sys_log_manager.h"
 
 #include "board/path.h"
-#include "runtime/clock.h"
+#include "tests/temp_root.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,10 +12,9 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -31,27 +30,15 @@ namespace {
 constexpr long kWhen = 1688482267;
 char const kStamp[] = "Jul  4 14:51:07 ";
 
-// A fresh board root with a "dev" folder, local time in UTC and the wall clock frozen.
+// A fresh board root with a "dev" folder, the wall clock frozen; the client reset after.
 struct Board {
-    std::string dir;
-    std::string saved = board::root();
-    Board()
-    {
-        char tmpl[] = "/tmp/gw-log-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        ::mkdir((dir + "/dev").c_str(), 0755);
-        board::setRoot(dir);
-        ::setenv("TZ", "UTC0", 1);
-        ::tzset();
-        Mux::g_tv_time = Mux::timeval(int(kWhen), 0);
-    }
+    testsupport::TempRoot root{{"/dev"}};
+    testsupport::FrozenWallClock clock{kWhen};
+    std::string const& dir = root.dir();
     ~Board()
     {
-        Mux::g_tv_time = Mux::timeval();
         syslogManager.openlog(nullptr, 0, LOG_USER);
         syslogManager.closelog();
-        board::setRoot(saved);
-        std::system(("rm -rf " + dir).c_str());
     }
 };
 
@@ -145,10 +132,11 @@ private:
             for (std::size_t i = 1; i < fds.size(); ++i)
                 if (fds[i].revents) {
                     ssize_t n = ::recv(fds[i].fd, buf.data(), buf.size(), 0);
-                    if (n > 0) {
-                        std::lock_guard<std::mutex> lock(mutex_);
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    if (n > 0)
                         stream_.append(buf.data(), std::size_t(n));
-                    }
+                    else  // the client closed: forget the connection
+                        conns_.erase(std::find(conns_.begin(), conns_.end(), fds[i].fd)), ::close(fds[i].fd);
                 }
         }
     }

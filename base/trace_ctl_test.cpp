@@ -9,13 +9,6 @@
 
 namespace {
 
-// Collects what is written to std::cerr while it lives.
-struct CaptureCerr {
-    std::ostringstream text;
-    std::streambuf* saved = std::cerr.rdbuf(text.rdbuf());
-    ~CaptureCerr() { std::cerr.rdbuf(saved); }
-};
-
 TraceCtl configured(std::string const& text)
 {
     IniFile::File f;
@@ -60,13 +53,15 @@ TEST(TraceCtl, TheLastSectionDecidesEverySwitch)
 
 TEST(TraceCtl, BadOrRepeatedKeysAreReportedAndLeaveTheSwitchOff)
 {
-    CaptureCerr err;
+    std::ostringstream err;
+    std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
     TraceCtl t = configured("[traces]\nsignalling.hdlc=on\nmonitoring.internal=yes\n"
                             "monitoring.internal=yes\nsignalling.events=yes\n");
+    std::cerr.rdbuf(saved);
     EXPECT_TRUE(t.signalling.events);
     EXPECT_FALSE(t.signalling.hdlc);
     EXPECT_FALSE(t.monitoring.internal);
-    EXPECT_EQ(err.text.str(),
+    EXPECT_EQ(err.str(),
               "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be "
               "ignored.\n"
               "traces: optional key \"monitoring.internal\" is duplicated!\n"
