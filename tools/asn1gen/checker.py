@@ -74,8 +74,10 @@ class Checker:
 
     def check_names(self, m):
         """Type names, the class names of inline types among them, must be unique."""
-        names = [(a.name, a.loc, "type") for a in m.assignments]
-        names += [(t.name, t.loc, "inline type") for a in m.assignments for t in a.inline]
+        names = []
+        for a in m.assignments:
+            names.append((a.name, a.loc, "type"))
+            names += [(t.name, t.loc, "inline type") for t in a.inline]
         self.check_identifiers(m.name, names)
 
     def check_identifiers(self, owner, names):

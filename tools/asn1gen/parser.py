@@ -200,7 +200,7 @@ class Parser:
     def parse_elements(self, what, class_name):
         """Reads "{ element, ... }" of a SEQUENCE or CHOICE named `class_name`. Returns
         (root, additions, extensible), each element as (name token, type, optional)."""
-        self.expect("{")
+        brace = self.expect("{")
         root, additions, markers = [], [], 0
         if self.at("}"):
             raise self.error(f"a {what} needs at least one component")
@@ -226,7 +226,7 @@ class Parser:
                 break
         self.expect("}", "',' or '}'")
         if not root:
-            raise self.error(f"a {what} needs at least one root component")
+            raise self.error(f"a {what} needs at least one root component", brace)
         return root, additions, markers > 0
 
     def parse_sequence(self, tok, class_name):
