@@ -1,5 +1,7 @@
 """The model of parsed ASN.1 modules.
 
+Nodes compare by identity (the model is a graph: references point back into it).
+
 Every node keeps the place it was read from (`Loc`), so that each fault can be reported
 with its file and line. Constructed types (SEQUENCE, CHOICE, ENUMERATED) carry the name
 of the class they become: the assigned name, or for an inline type `<Type>_<field>`
@@ -64,7 +66,7 @@ class Type:
     loc: Loc
 
 
-@dataclass
+@dataclass(eq=False)
 class Builtin(Type):
     """INTEGER, BOOLEAN, NULL, OCTET STRING, IA5String or OBJECT IDENTIFIER."""
     kind: str
@@ -80,7 +82,7 @@ class Builtin(Type):
         return self.kind
 
 
-@dataclass
+@dataclass(eq=False)
 class Reference(Type):
     """A type named by its type reference; the checker sets `target`."""
     name: str
@@ -93,7 +95,7 @@ class Reference(Type):
         return self.name
 
 
-@dataclass
+@dataclass(eq=False)
 class SequenceOf(Type):
     element: Type
     loc: Loc
@@ -104,10 +106,10 @@ class SequenceOf(Type):
         head = "SET" if self.is_set else "SEQUENCE"
         if self.size is not None:
             head += f" (SIZE ({self.size}))"
-        return f"{head} OF {describe(self.element)}"
+        return f"{head} OF {self.element.describe()}"
 
 
-@dataclass
+@dataclass(eq=False)
 class Component:
     """A field of a SEQUENCE. Root fields come first; extension additions follow."""
     name: str
@@ -120,7 +122,7 @@ class Component:
     presence_bit: Optional[int] = None
 
 
-@dataclass
+@dataclass(eq=False)
 class Alternative:
     """An alternative of a CHOICE, numbered from 0 in declaration order, roots first."""
     name: str
@@ -130,14 +132,26 @@ class Alternative:
     addition: bool = False
 
 
-@dataclass
-class Sequence(Type):
+@dataclass(eq=False)
+class Constructed(Type):
+    """A SEQUENCE, CHOICE or ENUMERATED: a type that becomes a class named `name`."""
     loc: Loc
-    root: List[Component] = field(default_factory=list)
-    additions: List[Component] = field(default_factory=list)
     extensible: bool = False
     name: str = ""
     module: Optional["Module"] = None
+    kind = ""
+
+    def describe(self):
+        if self.module is not None and self.name:
+            return f"{self.module.name}::{self.name}"
+        return self.name or self.kind
+
+
+@dataclass(eq=False)
+class Sequence(Constructed):
+    root: List[Component] = field(default_factory=list)
+    additions: List[Component] = field(default_factory=list)
+    kind = "SEQUENCE"
 
     @property
     def fields(self):
@@ -147,34 +161,22 @@ class Sequence(Type):
     def optional_count(self):
         return sum(1 for f in self.root if f.optional)
 
-    def describe(self):
-        return _qualified(self, "SEQUENCE")
 
-
-@dataclass
-class Choice(Type):
-    loc: Loc
+@dataclass(eq=False)
+class Choice(Constructed):
     root: List[Alternative] = field(default_factory=list)
     additions: List[Alternative] = field(default_factory=list)
-    extensible: bool = False
-    name: str = ""
-    module: Optional["Module"] = None
+    kind = "CHOICE"
 
     @property
     def alternatives(self):
         return self.root + self.additions
 
     def alternative(self, name):
-        for a in self.alternatives:
-            if a.name == name:
-                return a
-        return None
-
-    def describe(self):
-        return _qualified(self, "CHOICE")
+        return next((a for a in self.alternatives if a.name == name), None)
 
 
-@dataclass
+@dataclass(eq=False)
 class EnumItem:
     name: str
     value: int
@@ -182,13 +184,10 @@ class EnumItem:
     explicit: bool = False  # the value was written, not counted on
 
 
-@dataclass
-class Enumerated(Type):
-    loc: Loc
+@dataclass(eq=False)
+class Enumerated(Constructed):
     items: List[EnumItem] = field(default_factory=list)
-    extensible: bool = False
-    name: str = ""
-    module: Optional["Module"] = None
+    kind = "ENUMERATED"
 
     @property
     def maximum(self):
@@ -203,29 +202,10 @@ class Enumerated(Type):
 
     def name_of(self, value):
         """The name of a value: the first item that has it, or None."""
-        for i in self.items:
-            if i.value == value:
-                return i.name
-        return None
-
-    def describe(self):
-        return _qualified(self, "ENUMERATED")
+        return next((i.name for i in self.items if i.value == value), None)
 
 
-CONSTRUCTED = (Sequence, Choice, Enumerated)
-
-
-def _qualified(t, kind):
-    if t.module is not None and t.name:
-        return f"{t.module.name}::{t.name}"
-    return t.name or kind
-
-
-def describe(t: Type) -> str:
-    return t.describe()
-
-
-@dataclass
+@dataclass(eq=False)
 class Assignment:
     """`Name ::= Type` in a module."""
     name: str
@@ -236,7 +216,7 @@ class Assignment:
     inline: List[Type] = field(default_factory=list)
 
 
-@dataclass
+@dataclass(eq=False)
 class Import:
     """One imported name: `name` of `module`, as written in an IMPORTS clause."""
     name: str
@@ -245,7 +225,7 @@ class Import:
     target: Optional[Assignment] = None  # set by the checker
 
 
-@dataclass
+@dataclass(eq=False)
 class Module:
     name: str
     loc: Loc
@@ -271,7 +251,7 @@ class Module:
         raise KeyError(f"{self.name}::{name}")
 
 
-@dataclass
+@dataclass(eq=False)
 class Model:
     modules: List[Module] = field(default_factory=list)
 
@@ -295,14 +275,3 @@ def resolve(t: Type) -> Type:
         seen.add(id(t))
         t = t.target.type
     return t
-
-
-def children(t: Type):
-    """The component types of a type (fields, alternatives, list element)."""
-    if isinstance(t, Sequence):
-        return [f.type for f in t.fields]
-    if isinstance(t, Choice):
-        return [a.type for a in t.alternatives]
-    if isinstance(t, SequenceOf):
-        return [t.element]
-    return []

@@ -21,7 +21,7 @@ DEFAULT, value assignments, other constraints) is refused with its line.
 
 from .lexer import tokenize
 from .model import (Alternative, Asn1Error, Assignment, Builtin, Choice, Component,
-                    EnumItem, Enumerated, Import, Loc, Module, Range, Reference, Sequence,
+                    EnumItem, Enumerated, Import, Module, Range, Reference, Sequence,
                     SequenceOf, cpp_name)
 
 
