@@ -176,6 +176,17 @@ class Alternatives(unittest.TestCase):
         self.assertEqual(T("ZARNGW::ProtoZarnAnalogRadioCommand").value_of("rs485Cmd"), 128)
         self.assertEqual(T("ZARNGW::ProtoZarnPacketPayloadAnalogRadCommandPayload").alternative("rs485Cmd").index, 0)
 
+    def test_zarngw_values_without_names(self):
+        self.assertEqual(self.enum_items("ZARNGW::ProtoZarnGwRadioState"), [("selCh", 14)])
+        self.assertEqual(self.enum_items("ZARNGW::ProtoZarnAnalogRadioState"), [("stateBits", 0)])
+        self.assertEqual(T("ZARNGW::ProtoZarnPacketP1ClientCommand").value_of("p1-any-packet"), 0)
+        self.assertEqual(T("ZARNGW::ProtoZarnPacketP1ServerCommand").value_of("p1-any-packet"), 0)
+        self.assertEqual(self.enum_items("ZARNGW::ProtoZarnAnalogGainIDV2"),
+                         [("rdoc1", 11), ("rdoc2", 12), ("fake", 255), ("min", 11), ("max", 12)])
+
+    def enum_items(self, q):
+        return [(i.name, i.value) for i in T(q).items]
+
     def test_every_zarngw_type_is_extensible(self):
         for t in model.module("ZARNGW").constructed:
             with self.subTest(t.name):
@@ -586,7 +597,7 @@ def per(qualified, value):
 
 
 class WireExamples(unittest.TestCase):
-    """The byte-exact examples of the protocol description, encoded from the model."""
+    """Encodings the controllers and agents depend on, byte for byte, from the model."""
 
     def test_zgcp_messages(self):
         ping = ("command", ("ping", None))
@@ -604,6 +615,11 @@ class WireExamples(unittest.TestCase):
         for value, expected in cases:
             with self.subTest(expected):
                 self.assertEqual(per("ZGCP::Message", value), expected)
+
+    def test_empty_zarn_packet_list(self):
+        # Derived from the rules: command 14, then the packet list's extension bit and a
+        # zero length.
+        self.assertEqual(per("ZGCP::Message", {"pdu": ("command", ("protoZarn", {"packets": []}))}), "07 00 00")
 
     def test_mon_ping(self):
         self.assertEqual(per("MON::Message", {"pdu": ("command", ("ping", None))}), "18")
