@@ -25,6 +25,11 @@ from .model import (Alternative, Asn1Error, Assignment, Builtin, Choice, Compone
                     SequenceOf, cpp_name)
 
 
+# Built-in types outside the subset; refused by name rather than taken for references.
+UNSUPPORTED = {"BIT", "REAL", "UTF8String", "PrintableString", "VisibleString", "NumericString",
+               "GeneralString", "BMPString", "GeneralizedTime", "UTCTime", "ANY", "EXTERNAL"}
+
+
 class Parser:
     def __init__(self, text, file):
         self.tokens = tokenize(text, file)
@@ -134,6 +139,8 @@ class Parser:
         """Parses a type. `class_name` is the name a constructed type takes here."""
         t = self.tok
         if t.kind == "typeref":
+            if t.text in UNSUPPORTED:
+                raise self.error(f"{t.text} is not supported")
             self.pos += 1
             return Reference(t.text, t.loc)
         if t.kind != "keyword":

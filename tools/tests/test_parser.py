@@ -155,6 +155,7 @@ class SyntaxErrors(unittest.TestCase):
             (module("T ::= NULL\n§"), "bad.asn:4: error: unexpected character '§'"),
             (module("T ::= SEQUENCE { a 12abc }"), "bad.asn:3: error: bad number '12a'"),
             (module("T ::= NULL") + "X", "bad.asn:5: error: text after END: 'X'"),
+            (module("T ::= SEQUENCE { a BIT STRING }"), "bad.asn:3: error: BIT is not supported"),
         ]
         for text, expected in cases:
             with self.subTest(expected=expected):
