@@ -7,11 +7,9 @@
 #include <cstdint>
 
 #include "asn1/type_info.h"
+#include "asn1/visitor.h"
 
 namespace ASN1 {
-
-class Visitor;
-class ConstVisitor;
 
 // Decoder limits: the largest string size (bits, octets or characters) and the most
 // SEQUENCE OF elements or SEQUENCE extension bits a decoded value may have.
@@ -87,6 +85,25 @@ protected:
     bool sizeValid(std::size_t size, bool upperOnlyWhenFixed) const;
 };
 
+// Implements the copy and visit slots of a concrete value class Derived on its base: a
+// clone is a Derived (same record, same contents) and a visitor sees a Derived. Every value
+// class of the run-time and every generated message class derives through it.
+template <class Derived, class Base>
+class Concrete : public Base {
+public:
+    // The typed copy: a new Derived owned by the caller.
+    Derived* clone() const { return static_cast<Derived*>(this->do_clone()); }
+
+protected:
+    using Base::Base;
+
+    AbstractData* do_clone() const override { return new Derived(static_cast<Derived const&>(*this)); }
+    bool do_accept(Visitor& visitor) override { return visitor.visit(static_cast<Derived&>(*this)); }
+    bool do_accept(ConstVisitor& visitor) const override {
+        return visitor.visit(static_cast<Derived const&>(*this));
+    }
+};
+
 // The factory a record names for a class whose values are always bound to the class's own
 // record `T::theInfo`: the generated message classes, the Constrained_INTEGER instances and
 // the SEQUENCE OF instances. Values made from the record then really are of class T, so the
@@ -110,6 +127,16 @@ namespace detail {
 // a - b as a comparison result: the exact difference when it fits an int, otherwise the
 // int of the same sign nearest to it (so the sign of a comparison never wraps).
 int difference(std::int64_t a, std::int64_t b);
+
+// Copy assignment by copy and swap: `self` becomes a copy of `other` (which may be itself).
+template <class T>
+T& assignCopy(T& self, T const& other) {
+    if (&self != &other) {
+        T copy(other);
+        self.swap(copy);
+    }
+    return self;
+}
 
 // Compares two components that may be missing; a missing one sorts first.
 int compareComponents(AbstractData const* a, AbstractData const* b);

@@ -78,13 +78,4 @@ TEST(AbstractData, EveryBuiltInRecordMakesAValueOfItsOwnClassThatClonesAsItself)
     }
 }
 
-TEST(AbstractData, BooleanComparesItsTruthValues) {
-    ASN1::BOOLEAN yes(true), no(false);
-    EXPECT_EQ(1, yes.compare(no));
-    EXPECT_EQ(-1, no.compare(yes));
-    no = true;
-    EXPECT_TRUE(yes == no);
-    EXPECT_TRUE(static_cast<bool>(no));
-}
-
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
@@ -64,18 +63,10 @@ int AbstractString::do_compare(AbstractData const& other) const {
     return std::string::compare(that);
 }
 
-AbstractData* AbstractString::do_clone() const { return new AbstractString(*this); }
-
-bool AbstractString::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool AbstractString::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
-
 std::ostream& operator<<(std::ostream& out, AbstractString const& text) {
     return out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 AbstractData* IA5String::create(void const* info) { return new IA5String(std::string(), info); }
-
-AbstractData* IA5String::do_clone() const { return new IA5String(*this); }
 
 }  // namespace ASN1

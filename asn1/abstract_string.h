@@ -17,18 +17,17 @@ extern char const GeneralStringSet[256];
 
 // A character string of 8-bit characters from the character set of its record: the value
 // is the text itself, with every std::string operation.
-class AbstractString : public ConstrainedObject, public std::string {
+class AbstractString : public Concrete<AbstractString, ConstrainedObject>, public std::string {
 public:
     using InfoType = StringInfo;
 
-    explicit AbstractString(void const* info) : ConstrainedObject(info) {}
-    AbstractString(void const* info, std::string const& text) : ConstrainedObject(info), std::string(text) {}
-    AbstractString(void const* info, char const* text) : ConstrainedObject(info), std::string(text) {}
+    explicit AbstractString(void const* info) : Concrete(info) {}
+    AbstractString(void const* info, std::string const& text) : Concrete(info), std::string(text) {}
+    AbstractString(void const* info, char const* text) : Concrete(info), std::string(text) {}
     AbstractString(AbstractString const&) = default;
     AbstractString& operator=(AbstractString const&) = default;
 
     static AbstractData* create(void const* info);
-    AbstractString* clone() const { return static_cast<AbstractString*>(do_clone()); }
 
     // The value comparison for strings of this kind; the std::string forms stay available.
     int compare(AbstractString const& other) const { return AbstractData::compare(other); }
@@ -59,9 +58,6 @@ protected:
     StringInfo const& stringInfo() const { return *infoAs<StringInfo>(); }
 
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 };
 
 // Writes the characters as they are.
@@ -69,12 +65,12 @@ std::ostream& operator<<(std::ostream& out, AbstractString const& text);
 
 // IA5String; a module's own IA5String record (with a size constraint) makes values of this
 // class too.
-class IA5String : public AbstractString {
+class IA5String : public Concrete<IA5String, AbstractString> {
 public:
     static InfoType const theInfo;
 
     explicit IA5String(std::string const& text = std::string(), void const* info = &theInfo)
-        : AbstractString(info, text) {}
+        : Concrete(info, text) {}
     IA5String(IA5String const&) = default;
     IA5String& operator=(IA5String const&) = default;
     IA5String& operator=(std::string const& text) {
@@ -83,10 +79,6 @@ public:
     }
 
     static AbstractData* create(void const* info);
-    IA5String* clone() const { return static_cast<IA5String*>(do_clone()); }
-
-protected:
-    AbstractData* do_clone() const override;
 };
 
 // The other built-in character-string types exist as records only; their values are

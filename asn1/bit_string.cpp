@@ -4,7 +4,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
@@ -33,11 +32,5 @@ int BIT_STRING::do_compare(AbstractData const& other) const {
     }
     return detail::difference(bits_, that.bits_);
 }
-
-AbstractData* BIT_STRING::do_clone() const { return new BIT_STRING(*this); }
-
-bool BIT_STRING::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool BIT_STRING::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
 }  // namespace ASN1

@@ -8,16 +8,15 @@ namespace ASN1 {
 
 // BIT STRING: a number of bits packed in (number + 7) / 8 octets; bit i is bit 7 - i % 8 of
 // octet i / 8 (bit 0 is the most significant bit of the first octet).
-class BIT_STRING : public ConstrainedObject {
+class BIT_STRING : public Concrete<BIT_STRING, ConstrainedObject> {
 public:
     static InfoType const theInfo;
 
-    explicit BIT_STRING(void const* info = &theInfo) : ConstrainedObject(info) {}
+    explicit BIT_STRING(void const* info = &theInfo) : Concrete(info) {}
     BIT_STRING(BIT_STRING const&) = default;
     BIT_STRING& operator=(BIT_STRING const&) = default;
 
     static AbstractData* create(void const* info);
-    BIT_STRING* clone() const { return static_cast<BIT_STRING*>(do_clone()); }
 
     unsigned size() const { return bits_; }
     // Sets the number of bits; added bits are 0, and so are the bits dropped from the last
@@ -34,9 +33,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 
 private:
     unsigned bits_ = 0;

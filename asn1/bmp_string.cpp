@@ -2,7 +2,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
@@ -21,11 +20,5 @@ int BMPString::do_compare(AbstractData const& other) const {
     std::wstring const& that = *boost::polymorphic_downcast<BMPString const*>(&other);
     return std::wstring::compare(that);
 }
-
-AbstractData* BMPString::do_clone() const { return new BMPString(*this); }
-
-bool BMPString::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool BMPString::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
 }  // namespace ASN1

@@ -8,22 +8,21 @@ namespace ASN1 {
 
 // BMPString: the value is the wide string itself, one 32-bit unit per character; the
 // permitted characters are the code range of the record.
-class BMPString : public ConstrainedObject, public std::wstring {
+class BMPString : public Concrete<BMPString, ConstrainedObject>, public std::wstring {
 public:
     using InfoType = BMPStringInfo;
     static InfoType const theInfo;
 
-    BMPString() : ConstrainedObject(&theInfo) {}
-    explicit BMPString(void const* info) : ConstrainedObject(info) {}
+    BMPString() : Concrete(&theInfo) {}
+    explicit BMPString(void const* info) : Concrete(info) {}
     explicit BMPString(std::wstring const& text, void const* info = &theInfo)
-        : ConstrainedObject(info), std::wstring(text) {}
+        : Concrete(info), std::wstring(text) {}
     explicit BMPString(wchar_t const* text, void const* info = &theInfo)
-        : ConstrainedObject(info), std::wstring(text) {}
+        : Concrete(info), std::wstring(text) {}
     BMPString(BMPString const&) = default;
     BMPString& operator=(BMPString const&) = default;
 
     static AbstractData* create(void const* info);
-    BMPString* clone() const { return static_cast<BMPString*>(do_clone()); }
 
     // The value comparison for BMPStrings; the std::wstring forms stay available.
     int compare(BMPString const& other) const { return AbstractData::compare(other); }
@@ -53,9 +52,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 };
 
 }  // namespace ASN1

@@ -5,17 +5,16 @@
 namespace ASN1 {
 
 // BOOLEAN: one truth value.
-class BOOLEAN : public AbstractData {
+class BOOLEAN : public Concrete<BOOLEAN, AbstractData> {
 public:
     static InfoType const theInfo;
 
-    explicit BOOLEAN(void const* info = &theInfo) : AbstractData(info) {}
-    explicit BOOLEAN(bool value, void const* info = &theInfo) : AbstractData(info), value_(value) {}
+    explicit BOOLEAN(void const* info = &theInfo) : Concrete(info) {}
+    explicit BOOLEAN(bool value, void const* info = &theInfo) : Concrete(info), value_(value) {}
     BOOLEAN(BOOLEAN const&) = default;
     BOOLEAN& operator=(BOOLEAN const&) = default;
 
     static AbstractData* create(void const* info);
-    BOOLEAN* clone() const { return static_cast<BOOLEAN*>(do_clone()); }
 
     operator bool() const { return value_; }
     BOOLEAN& operator=(bool value) {
@@ -25,9 +24,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 
 private:
     bool value_ = false;

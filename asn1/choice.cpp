@@ -5,23 +5,18 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
 CHOICE::CHOICE(void const* info, int selection, AbstractData* value)
-    : AbstractData(info), value_(value), selection_(selection) {}
+    : Concrete(info), value_(value), selection_(selection) {}
 
 CHOICE::CHOICE(CHOICE const& other)
-    : AbstractData(other), value_(other.value_ ? other.value_->clone() : nullptr), selection_(other.selection_) {}
+    : Concrete(other), value_(other.value_ ? other.value_->clone() : nullptr), selection_(other.selection_) {}
 
 CHOICE& CHOICE::operator=(CHOICE const& other) {
     assert(info() == other.info() && "assignment between CHOICEs of different types");
-    if (this != &other) {
-        CHOICE copy(other);
-        swap(copy);
-    }
-    return *this;
+    return detail::assignCopy(*this, other);
 }
 
 void CHOICE::swap(CHOICE& other) {
@@ -32,7 +27,7 @@ void CHOICE::swap(CHOICE& other) {
 AbstractData* CHOICE::create(void const* info) { return new CHOICE(info); }
 
 AbstractData* CHOICE::setSelection(int index, AbstractData* value) {
-    value_.reset(value);
+    if (value != value_.get()) value_.reset(value);
     selection_ = index;
     return value;
 }
@@ -98,11 +93,5 @@ int CHOICE::do_compare(AbstractData const& other) const {
     if (selection_ < 0 || selection_ != that.selection_) return detail::difference(selection_, that.selection_);
     return detail::compareComponents(value_.get(), that.value_.get());
 }
-
-AbstractData* CHOICE::do_clone() const { return new CHOICE(*this); }
-
-bool CHOICE::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool CHOICE::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
 }  // namespace ASN1

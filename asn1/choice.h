@@ -12,7 +12,7 @@ namespace ASN1 {
 // that could not be made).
 //
 // Everything indexed by the selection (names, tags, records) is checked against the type.
-class CHOICE : public AbstractData {
+class CHOICE : public Concrete<CHOICE, AbstractData> {
 public:
     using InfoType = ChoiceInfo;
 
@@ -29,7 +29,6 @@ public:
 
     // Nothing selected.
     static AbstractData* create(void const* info);
-    CHOICE* clone() const { return static_cast<CHOICE*>(do_clone()); }
 
     InfoType const* info() const { return infoAs<ChoiceInfo>(); }
     bool extendable() const { return info()->extendable; }
@@ -38,8 +37,8 @@ public:
     int currentSelection() const { return selection_; }
     AbstractData* getSelection() { return value_.get(); }
     AbstractData const* getSelection() const { return value_.get(); }
-    // Stores the index as given, takes ownership of the value (deleting the one held) and
-    // returns it.
+    // Stores the index as given, takes ownership of the value (deleting the one held, unless
+    // it is the same) and returns it.
     AbstractData* setSelection(int index, AbstractData* value);
     // Keeps everything when `index` is already selected; otherwise selects it and makes a
     // fresh value (createSelection).
@@ -59,9 +58,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 
 private:
     bool listed(int index) const { return index >= 0 && static_cast<unsigned>(index) < info()->numKnownChoices; }

@@ -61,6 +61,14 @@ TEST(CHOICE, NamesAndTagsOfTheSelectionAreBoundsChecked) {
     EXPECT_EQ(0, withTable.getSelectionTag()) << "the table has no entry for an extension alternative";
 }
 
+TEST(CHOICE, SetSelectionMayRenumberTheHeldValue) {
+    CHOICE choice(&six, 0, new INTEGER(6));
+    ASN1::AbstractData* const held = choice.getSelection();
+    EXPECT_EQ(held, choice.setSelection(3, held));
+    EXPECT_EQ(3, choice.currentSelection());
+    EXPECT_EQ(6, static_cast<INTEGER&>(*choice.getSelection()).getValue());
+}
+
 TEST(CHOICE, ComparesSelectionsThenValues) {
     CHOICE a(&six), b(&six);
     EXPECT_EQ(0, a.compare(b));

@@ -4,7 +4,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
@@ -78,11 +77,5 @@ bool ENUMERATED::isValid() const { return extendable() || isStrictlyValid(); }
 int ENUMERATED::do_compare(AbstractData const& other) const {
     return detail::difference(value_, boost::polymorphic_downcast<ENUMERATED const*>(&other)->value_);
 }
-
-AbstractData* ENUMERATED::do_clone() const { return new ENUMERATED(*this); }
-
-bool ENUMERATED::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool ENUMERATED::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
 }  // namespace ASN1

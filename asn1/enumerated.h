@@ -9,17 +9,16 @@ namespace ASN1 {
 
 // ENUMERATED: the declared number of an item (not its position among the names). Setters
 // store any number; the names and the maximum come from the record.
-class ENUMERATED : public AbstractData {
+class ENUMERATED : public Concrete<ENUMERATED, AbstractData> {
 public:
     using InfoType = EnumeratedInfo;
 
-    explicit ENUMERATED(void const* info) : AbstractData(info) {}
+    explicit ENUMERATED(void const* info) : Concrete(info) {}
     ENUMERATED(ENUMERATED const&) = default;
     // Copies the value only; this value keeps its record.
     ENUMERATED& operator=(ENUMERATED const&) = default;
 
     static AbstractData* create(void const* info);
-    ENUMERATED* clone() const { return static_cast<ENUMERATED*>(do_clone()); }
 
     int asInt() const { return value_; }
     void setFromInt(int value) { value_ = value; }
@@ -40,9 +39,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 
 private:
     int value_ = 0;

@@ -9,7 +9,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
@@ -49,11 +48,11 @@ std::string format(char const* form, int value) {
 
 GeneralizedTime::InfoType const GeneralizedTime::theInfo = {&GeneralizedTime::create, 24};
 
-GeneralizedTime::GeneralizedTime(char const* text) : AbstractData(&theInfo) { set(text); }
+GeneralizedTime::GeneralizedTime(char const* text) : Concrete(&theInfo) { set(text); }
 
 GeneralizedTime::GeneralizedTime(int year, int month, int day, int hour, int minute, int second,
                                  int millisec, int mindiff, bool utc)
-    : AbstractData(&theInfo),
+    : Concrete(&theInfo),
       year_(year),
       month_(month),
       day_(day),
@@ -157,11 +156,5 @@ int GeneralizedTime::do_compare(AbstractData const& other) const {
         if (mine[i] != theirs[i]) return detail::difference(mine[i], theirs[i]);
     return static_cast<int>(utc_) - static_cast<int>(that.utc_);
 }
-
-AbstractData* GeneralizedTime::do_clone() const { return new GeneralizedTime(*this); }
-
-bool GeneralizedTime::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool GeneralizedTime::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
 }  // namespace ASN1

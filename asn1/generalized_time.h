@@ -9,13 +9,13 @@ namespace ASN1 {
 
 // GeneralizedTime: calendar fields, milliseconds, the offset from UTC in minutes and the
 // UTC flag ("Z").
-class GeneralizedTime : public AbstractData {
+class GeneralizedTime : public Concrete<GeneralizedTime, AbstractData> {
 public:
     static InfoType const theInfo;
 
     // 0001-01-01 00:00:00, no offset, not UTC.
-    GeneralizedTime() : AbstractData(&theInfo) {}
-    explicit GeneralizedTime(void const* info) : AbstractData(info) {}
+    GeneralizedTime() : Concrete(&theInfo) {}
+    explicit GeneralizedTime(void const* info) : Concrete(info) {}
     // The defaults, then `set(text)`.
     explicit GeneralizedTime(char const* text);
     GeneralizedTime(int year, int month, int day, int hour, int minute, int second, int millisec,
@@ -26,7 +26,6 @@ public:
     void swap(GeneralizedTime& other);
 
     static AbstractData* create(void const* info);
-    GeneralizedTime* clone() const { return static_cast<GeneralizedTime*>(do_clone()); }
 
     // Reads the text form "YYYYMMDDhhmmss[.fff][Z|+hhmm|-hhmm]"; fields the text does not
     // reach keep their values. The fraction is read as decimal digits (milliseconds,
@@ -46,9 +45,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 
 private:
     int year_ = 1;

@@ -4,7 +4,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
@@ -31,12 +30,6 @@ int INTEGER::do_compare(AbstractData const& other) const {
     return detail::difference(value_, boost::polymorphic_downcast<INTEGER const*>(&other)->value_);
 }
 
-AbstractData* INTEGER::do_clone() const { return new INTEGER(*this); }
-
-bool INTEGER::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool INTEGER::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
-
 AbstractData* IntegerWithNamedNumber::create(void const* info) { return new IntegerWithNamedNumber(info); }
 
 bool IntegerWithNamedNumber::getName(std::string& name) const {
@@ -59,11 +52,5 @@ bool IntegerWithNamedNumber::setFromName(std::string const& name) {
     }
     return false;
 }
-
-AbstractData* IntegerWithNamedNumber::do_clone() const { return new IntegerWithNamedNumber(*this); }
-
-bool IntegerWithNamedNumber::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool IntegerWithNamedNumber::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
 }  // namespace ASN1

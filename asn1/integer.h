@@ -8,17 +8,16 @@ namespace ASN1 {
 
 // INTEGER: one 32-bit two's-complement value, constrained by its record. Setters store any
 // value; only the validity tests and the coders look at the range.
-class INTEGER : public ConstrainedObject {
+class INTEGER : public Concrete<INTEGER, ConstrainedObject> {
 public:
     static InfoType const theInfo;
 
-    explicit INTEGER(void const* info = &theInfo) : ConstrainedObject(info) {}
-    explicit INTEGER(int value, void const* info = &theInfo) : ConstrainedObject(info), value_(value) {}
+    explicit INTEGER(void const* info = &theInfo) : Concrete(info) {}
+    explicit INTEGER(int value, void const* info = &theInfo) : Concrete(info), value_(value) {}
     INTEGER(INTEGER const&) = default;
     INTEGER& operator=(INTEGER const&) = default;
 
     static AbstractData* create(void const* info);
-    INTEGER* clone() const { return static_cast<INTEGER*>(do_clone()); }
 
     int getValue() const { return value_; }
     void setValue(int value) { value_ = value; }
@@ -40,9 +39,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 
 private:
     int value_ = 0;
@@ -51,25 +47,23 @@ private:
 // An INTEGER with a range fixed by the template; one record per instance. Its value is read
 // and written as an unsigned number (ranges of the system reach 4294967295).
 template <ConstraintType type, int lower, unsigned upper>
-class Constrained_INTEGER : public INTEGER {
+class Constrained_INTEGER : public Concrete<Constrained_INTEGER<type, lower, upper>, INTEGER> {
+    using Base = Concrete<Constrained_INTEGER<type, lower, upper>, INTEGER>;
+
 public:
+    using InfoType = INTEGER::InfoType;
     static constexpr InfoType theInfo = {{&createValue<Constrained_INTEGER>, 2}, type, lower, upper};
 
-    Constrained_INTEGER() : INTEGER(&theInfo) {}
-    explicit Constrained_INTEGER(unsigned value) : INTEGER(static_cast<int>(value), &theInfo) {}
+    Constrained_INTEGER() : Base(&theInfo) {}
+    explicit Constrained_INTEGER(unsigned value) : Base(static_cast<int>(value), &theInfo) {}
     Constrained_INTEGER(Constrained_INTEGER const&) = default;
     Constrained_INTEGER& operator=(Constrained_INTEGER const&) = default;
 
-    Constrained_INTEGER* clone() const { return static_cast<Constrained_INTEGER*>(do_clone()); }
-
     unsigned getValue() const { return static_cast<unsigned>(INTEGER::getValue()); }
     Constrained_INTEGER& operator=(unsigned value) {
-        setValue(static_cast<int>(value));
+        this->setValue(static_cast<int>(value));
         return *this;
     }
-
-protected:
-    AbstractData* do_clone() const override { return new Constrained_INTEGER(*this); }
 };
 
 inline unsigned operator+(unsigned n, Constrained_INTEGER<FixedConstraint, 0, 127> const& value) {
@@ -77,7 +71,7 @@ inline unsigned operator+(unsigned n, Constrained_INTEGER<FixedConstraint, 0, 12
 }
 
 // An INTEGER whose record names some of its values; it prints and parses by name.
-class IntegerWithNamedNumber : public INTEGER {
+class IntegerWithNamedNumber : public Concrete<IntegerWithNamedNumber, INTEGER> {
 public:
     using InfoType = NamedIntegerInfo;
     using NameEntry = ASN1::NameEntry;
@@ -86,25 +80,19 @@ public:
         bool operator()(NameEntry const& entry, int value) const { return entry.value < value; }
     };
 
-    explicit IntegerWithNamedNumber(void const* info) : INTEGER(info) {}
-    IntegerWithNamedNumber(int value, void const* info) : INTEGER(value, info) {}
+    explicit IntegerWithNamedNumber(void const* info) : Concrete(info) {}
+    IntegerWithNamedNumber(int value, void const* info) : Concrete(value, info) {}
     IntegerWithNamedNumber(IntegerWithNamedNumber const&) = default;
     IntegerWithNamedNumber& operator=(IntegerWithNamedNumber const&) = default;
     using INTEGER::operator=;
 
     static AbstractData* create(void const* info);
-    IntegerWithNamedNumber* clone() const { return static_cast<IntegerWithNamedNumber*>(do_clone()); }
 
     // The name of the value: true and `name` set, or false with `name` unchanged.
     bool getName(std::string& name) const;
     // Stores the value of the first entry named exactly `name`; false (value unchanged)
     // when there is none.
     bool setFromName(std::string const& name);
-
-protected:
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 };
 
 }  // namespace ASN1

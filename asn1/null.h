@@ -5,23 +5,19 @@
 namespace ASN1 {
 
 // NULL: no contents; every two values are equal.
-class Null : public AbstractData {
+class Null : public Concrete<Null, AbstractData> {
 public:
     static InfoType const theInfo;
 
-    Null() : AbstractData(&theInfo) {}
-    explicit Null(void const* info) : AbstractData(info) {}
+    Null() : Concrete(&theInfo) {}
+    explicit Null(void const* info) : Concrete(info) {}
     Null(Null const&) = default;
     Null& operator=(Null const&) = default;
 
     static AbstractData* create(void const* info);
-    Null* clone() const { return static_cast<Null*>(do_clone()); }
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 };
 
 }  // namespace ASN1

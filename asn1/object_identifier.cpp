@@ -5,7 +5,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
@@ -64,11 +63,5 @@ int OBJECT_IDENTIFIER::do_compare(AbstractData const& other) const {
         if (arcs_[i] != that.arcs_[i]) return detail::difference(arcs_[i], that.arcs_[i]);
     return detail::difference(static_cast<std::int64_t>(arcs_.size()), static_cast<std::int64_t>(that.arcs_.size()));
 }
-
-AbstractData* OBJECT_IDENTIFIER::do_clone() const { return new OBJECT_IDENTIFIER(*this); }
-
-bool OBJECT_IDENTIFIER::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool OBJECT_IDENTIFIER::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
 }  // namespace ASN1

@@ -7,16 +7,15 @@
 namespace ASN1 {
 
 // OBJECT IDENTIFIER: a list of 32-bit arcs.
-class OBJECT_IDENTIFIER : public AbstractData {
+class OBJECT_IDENTIFIER : public Concrete<OBJECT_IDENTIFIER, AbstractData> {
 public:
     static InfoType const theInfo;
 
-    explicit OBJECT_IDENTIFIER(void const* info = &theInfo) : AbstractData(info) {}
+    explicit OBJECT_IDENTIFIER(void const* info = &theInfo) : Concrete(info) {}
     OBJECT_IDENTIFIER(OBJECT_IDENTIFIER const&) = default;
     OBJECT_IDENTIFIER& operator=(OBJECT_IDENTIFIER const&) = default;
 
     static AbstractData* create(void const* info);
-    OBJECT_IDENTIFIER* clone() const { return static_cast<OBJECT_IDENTIFIER*>(do_clone()); }
 
     void append(unsigned arc) { arcs_.push_back(arc); }
     unsigned levels() const { return static_cast<unsigned>(arcs_.size()); }
@@ -35,9 +34,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 
 private:
     std::vector<unsigned> arcs_;

@@ -2,7 +2,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
@@ -14,11 +13,5 @@ int OCTET_STRING::do_compare(AbstractData const& other) const {
     auto const& that = *boost::polymorphic_downcast<OCTET_STRING const*>(&other);
     return lexicographic_compare_bytes(data(), data() + size(), that.data(), that.data() + that.size());
 }
-
-AbstractData* OCTET_STRING::do_clone() const { return new OCTET_STRING(*this); }
-
-bool OCTET_STRING::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool OCTET_STRING::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
 }  // namespace ASN1

@@ -8,21 +8,20 @@
 namespace ASN1 {
 
 // OCTET STRING: the value is the octet vector itself, with every vector operation.
-class OCTET_STRING : public ConstrainedObject, public std::vector<char> {
+class OCTET_STRING : public Concrete<OCTET_STRING, ConstrainedObject>, public std::vector<char> {
 public:
     static InfoType const theInfo;
 
-    OCTET_STRING() : ConstrainedObject(&theInfo) {}
-    explicit OCTET_STRING(void const* info) : ConstrainedObject(info) {}
+    OCTET_STRING() : Concrete(&theInfo) {}
+    explicit OCTET_STRING(void const* info) : Concrete(info) {}
     OCTET_STRING(size_type count, char fill, void const* info = &theInfo)
-        : ConstrainedObject(info), std::vector<char>(count, fill) {}
+        : Concrete(info), std::vector<char>(count, fill) {}
     explicit OCTET_STRING(std::vector<char> const& octets, void const* info = &theInfo)
-        : ConstrainedObject(info), std::vector<char>(octets) {}
+        : Concrete(info), std::vector<char>(octets) {}
     OCTET_STRING(OCTET_STRING const&) = default;
     OCTET_STRING& operator=(OCTET_STRING const&) = default;
 
     static AbstractData* create(void const* info);
-    OCTET_STRING* clone() const { return static_cast<OCTET_STRING*>(do_clone()); }
 
     OCTET_STRING& operator=(std::vector<char> const& octets) {
         std::vector<char>::operator=(octets);
@@ -38,9 +37,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 };
 
 }  // namespace ASN1

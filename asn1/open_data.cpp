@@ -2,23 +2,18 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
 OpenData::InfoType const OpenData::theInfo = {&OpenData::create, 0};
 
 OpenData::OpenData(OpenData const& other)
-    : AbstractData(other),
+    : Concrete(other),
       data_(other.data_ ? other.data_->clone() : nullptr),
       buf_(other.buf_ ? new std::vector<char>(*other.buf_) : nullptr) {}
 
 OpenData& OpenData::operator=(OpenData const& other) {
-    if (this != &other) {
-        OpenData copy(other);
-        swap(copy);
-    }
-    return *this;
+    return detail::assignCopy(*this, other);
 }
 
 void OpenData::swap(OpenData& other) {
@@ -38,19 +33,9 @@ int OpenData::do_compare(AbstractData const& other) const {
     return data_ ? 1 : -1;
 }
 
-AbstractData* OpenData::do_clone() const { return new OpenData(*this); }
-
-bool OpenData::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool OpenData::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
-
 AbstractData* TypeConstrainedOpenData::create(void const* info) {
     auto const* const record = static_cast<TypeConstrainedOpenInfo const*>(info);
     return new TypeConstrainedOpenData(AbstractData::create(record->containedInfo), info);
 }
-
-AbstractData* TypeConstrainedOpenData::do_clone() const { return new TypeConstrainedOpenData(*this); }
-
-bool TypeConstrainedOpenData::do_accept(Visitor& visitor) { return visitor.visit(*this); }
 
 }  // namespace ASN1

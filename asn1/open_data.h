@@ -10,20 +10,19 @@ namespace ASN1 {
 
 // An open type: a held value (owned, may be null) and the held raw octets (owned, may be
 // null) that a decoder stores for a later pass.
-class OpenData : public AbstractData {
+class OpenData : public Concrete<OpenData, AbstractData> {
 public:
     static InfoType const theInfo;
 
-    explicit OpenData(void const* info = &theInfo) : AbstractData(info) {}
+    explicit OpenData(void const* info = &theInfo) : Concrete(info) {}
     // Takes ownership of the value.
-    OpenData(AbstractData* value, void const* info) : AbstractData(info), data_(value) {}
+    OpenData(AbstractData* value, void const* info) : Concrete(info), data_(value) {}
     // Same record; a clone of the value and a copy of the octets, each when held.
     OpenData(OpenData const& other);
     OpenData& operator=(OpenData const& other);
     void swap(OpenData& other);
 
     static AbstractData* create(void const* info);
-    OpenData* clone() const { return static_cast<OpenData*>(do_clone()); }
 
     bool has_data() const { return data_ != nullptr; }
     AbstractData& get_data() {
@@ -43,15 +42,15 @@ public:
         assert(buf_);
         return *buf_;
     }
-    // Takes ownership of the octet buffer (null allowed), deleting the one held.
-    void grab(std::vector<char>* octets) { buf_.reset(octets); }
+    // Takes ownership of the octet buffer (null allowed), deleting the one held unless it is
+    // the same.
+    void grab(std::vector<char>* octets) {
+        if (octets != buf_.get()) buf_.reset(octets);
+    }
     bool isEmpty() const { return !data_ && !buf_; }
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 
 private:
     std::unique_ptr<AbstractData> data_;
@@ -60,23 +59,17 @@ private:
 
 // An open type whose value is of one contained type, named by its record. A const visitor
 // sees it as an OpenData.
-class TypeConstrainedOpenData : public OpenData {
+class TypeConstrainedOpenData : public Concrete<TypeConstrainedOpenData, OpenData> {
 public:
     using InfoType = TypeConstrainedOpenInfo;
 
     // Takes ownership of the value.
-    TypeConstrainedOpenData(AbstractData* value, void const* info) : OpenData(value, info) {}
+    TypeConstrainedOpenData(AbstractData* value, void const* info) : Concrete(value, info) {}
     TypeConstrainedOpenData(TypeConstrainedOpenData const&) = default;
     TypeConstrainedOpenData& operator=(TypeConstrainedOpenData const&) = default;
 
     // A holder around a new value of the contained type.
     static AbstractData* create(void const* info);
-    TypeConstrainedOpenData* clone() const { return static_cast<TypeConstrainedOpenData*>(do_clone()); }
-
-protected:
-    AbstractData* do_clone() const override;
-    using OpenData::do_accept;
-    bool do_accept(Visitor& visitor) override;
 };
 
 }  // namespace ASN1

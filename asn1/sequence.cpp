@@ -4,7 +4,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
@@ -16,11 +15,7 @@ SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : fields_(other.fie
 }
 
 SEQUENCE::FieldVector& SEQUENCE::FieldVector::operator=(FieldVector const& other) {
-    if (this != &other) {
-        FieldVector copy(other);
-        swap(copy);
-    }
-    return *this;
+    return detail::assignCopy(*this, other);
 }
 
 void SEQUENCE::BitMap::resize(unsigned count) {
@@ -54,7 +49,7 @@ void SEQUENCE::BitMap::swap(BitMap& other) {
 }
 
 SEQUENCE::SEQUENCE(void const* info)
-    : AbstractData(info),
+    : Concrete(info),
       fields_(infoAs<SequenceInfo>()->numFields + infoAs<SequenceInfo>()->knownExtensions),
       optionalMap_(infoAs<SequenceInfo>()->numOptional) {
     InfoType const& type = *this->info();
@@ -74,11 +69,7 @@ SEQUENCE::SEQUENCE(SEQUENCE const& other) = default;
 
 SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other) {
     assert(info() == other.info() && "assignment between SEQUENCEs of different types");
-    if (this != &other) {
-        SEQUENCE copy(other);
-        swap(copy);
-    }
-    return *this;
+    return detail::assignCopy(*this, other);
 }
 
 void SEQUENCE::swap(SEQUENCE& other) {
@@ -164,11 +155,5 @@ int SEQUENCE::do_compare(AbstractData const& other) const {
         if (int const result = compareField(i, ++lastOptional)) return result;
     return 0;
 }
-
-AbstractData* SEQUENCE::do_clone() const { return new SEQUENCE(*this); }
-
-bool SEQUENCE::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool SEQUENCE::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
 }  // namespace ASN1

@@ -18,7 +18,7 @@ namespace ASN1 {
 //
 // Field and presence indexes are checked against the type: an index the type does not
 // have reads as null / absent and changes nothing.
-class SEQUENCE : public AbstractData {
+class SEQUENCE : public Concrete<SEQUENCE, AbstractData> {
 public:
     using InfoType = SequenceInfo;
 
@@ -85,7 +85,6 @@ public:
     void swap(SEQUENCE& other);
 
     static AbstractData* create(void const* info);
-    SEQUENCE* clone() const { return static_cast<SEQUENCE*>(do_clone()); }
 
     InfoType const* info() const { return infoAs<SequenceInfo>(); }
     bool extendable() const { return info()->extendable; }
@@ -119,9 +118,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 
 private:
     FieldVector fields_;

@@ -2,11 +2,10 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-#include "asn1/visitor.h"
 
 namespace ASN1 {
 
-SEQUENCE_OF_Base::SEQUENCE_OF_Base(SEQUENCE_OF_Base const& other) : ConstrainedObject(other) {
+SEQUENCE_OF_Base::SEQUENCE_OF_Base(SEQUENCE_OF_Base const& other) : Concrete(other) {
     insert(elements_.end(), other.begin(), other.end());
 }
 
@@ -62,11 +61,5 @@ int SEQUENCE_OF_Base::do_compare(AbstractData const& other) const {
         if (int const result = elements_[i]->compare(*that.elements_[i])) return result;
     return detail::difference(static_cast<std::int64_t>(elements_.size()), static_cast<std::int64_t>(that.elements_.size()));
 }
-
-AbstractData* SEQUENCE_OF_Base::do_clone() const { return new SEQUENCE_OF_Base(*this); }
-
-bool SEQUENCE_OF_Base::do_accept(Visitor& visitor) { return visitor.visit(*this); }
-
-bool SEQUENCE_OF_Base::do_accept(ConstVisitor& visitor) const { return visitor.visit(*this); }
 
 }  // namespace ASN1

@@ -12,7 +12,7 @@ namespace ASN1 {
 
 // SEQUENCE OF (and SET OF): owned elements in order; none of them is null. The element
 // type comes from the record.
-class SEQUENCE_OF_Base : public ConstrainedObject {
+class SEQUENCE_OF_Base : public Concrete<SEQUENCE_OF_Base, ConstrainedObject> {
 public:
     using InfoType = SequenceOfInfo;
     using Container = std::vector<std::unique_ptr<AbstractData>>;
@@ -33,7 +33,7 @@ public:
         AbstractData* operator()(AbstractData const* value) const { return value->clone(); }
     };
 
-    explicit SEQUENCE_OF_Base(void const* info) : ConstrainedObject(info) {}
+    explicit SEQUENCE_OF_Base(void const* info) : Concrete(info) {}
     // Same record, a clone of each element in order.
     SEQUENCE_OF_Base(SEQUENCE_OF_Base const& other);
     // Replaces the elements by clones of the other's.
@@ -41,7 +41,6 @@ public:
     ~SEQUENCE_OF_Base() override { clear(); }
 
     static AbstractData* create(void const* info);
-    SEQUENCE_OF_Base* clone() const { return static_cast<SEQUENCE_OF_Base*>(do_clone()); }
 
     InfoType const* info() const { return infoAs<SequenceOfInfo>(); }
 
@@ -71,9 +70,6 @@ public:
 
 protected:
     int do_compare(AbstractData const& other) const override;
-    AbstractData* do_clone() const override;
-    bool do_accept(Visitor& visitor) override;
-    bool do_accept(ConstVisitor& visitor) const override;
 
 private:
     Container elements_;
@@ -89,8 +85,11 @@ struct EmptyConstraint {
 // A typed list of T; one record per instance. T provides `theInfo` and a `clone()` that
 // returns its own class.
 template <class T, class Constraint = EmptyConstraint>
-class SEQUENCE_OF : public SEQUENCE_OF_Base {
+class SEQUENCE_OF : public Concrete<SEQUENCE_OF<T, Constraint>, SEQUENCE_OF_Base> {
+    using Base = Concrete<SEQUENCE_OF<T, Constraint>, SEQUENCE_OF_Base>;
+
 public:
+    using InfoType = SEQUENCE_OF_Base::InfoType;
     static constexpr InfoType theInfo = {
         {{&createValue<SEQUENCE_OF>, 16}, Constraint::type, Constraint::lowerLimit, Constraint::upperLimit},
         &T::theInfo};
@@ -118,18 +117,16 @@ public:
         T const& dereference() const { return static_cast<T const&>(**this->base()); }
     };
 
-    SEQUENCE_OF() : SEQUENCE_OF_Base(&theInfo) {}
+    SEQUENCE_OF() : Base(&theInfo) {}
     SEQUENCE_OF(SEQUENCE_OF const&) = default;
     SEQUENCE_OF& operator=(SEQUENCE_OF const&) = default;
-
-    SEQUENCE_OF* clone() const { return static_cast<SEQUENCE_OF*>(do_clone()); }
 
     using SEQUENCE_OF_Base::push_back;
     // Appends a clone of the element.
     void push_back(T const& element) { SEQUENCE_OF_Base::push_back(element.clone()); }
 
     T const& operator[](unsigned index) const {
-        assert(index < size());
+        assert(index < this->size());
         return static_cast<T const&>(**(SEQUENCE_OF_Base::begin() + index));
     }
 
@@ -148,27 +145,23 @@ public:
     }
 
 protected:
-    explicit SEQUENCE_OF(void const* info) : SEQUENCE_OF_Base(info) {}
-    AbstractData* do_clone() const override { return new SEQUENCE_OF(*this); }
+    explicit SEQUENCE_OF(void const* info) : Base(info) {}
 };
 
 // SET OF: a SEQUENCE OF with the universal tag 17.
 template <class T, class Constraint = EmptyConstraint>
-class SET_OF : public SEQUENCE_OF<T, Constraint> {
+class SET_OF : public Concrete<SET_OF<T, Constraint>, SEQUENCE_OF<T, Constraint>> {
+    using Base = Concrete<SET_OF<T, Constraint>, SEQUENCE_OF<T, Constraint>>;
+
 public:
-    using InfoType = typename SEQUENCE_OF<T, Constraint>::InfoType;
+    using InfoType = SEQUENCE_OF_Base::InfoType;
     static constexpr InfoType theInfo = {
         {{&createValue<SET_OF>, 17}, Constraint::type, Constraint::lowerLimit, Constraint::upperLimit},
         &T::theInfo};
 
-    SET_OF() : SEQUENCE_OF<T, Constraint>(&theInfo) {}
+    SET_OF() : Base(&theInfo) {}
     SET_OF(SET_OF const&) = default;
     SET_OF& operator=(SET_OF const&) = default;
-
-    SET_OF* clone() const { return static_cast<SET_OF*>(this->do_clone()); }
-
-protected:
-    AbstractData* do_clone() const override { return new SET_OF(*this); }
 };
 
 }  // namespace ASN1

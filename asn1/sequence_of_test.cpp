@@ -112,17 +112,4 @@ TEST(SEQUENCE_OF, ElementsOfGeneratedTypesAreOfTheirClass) {
     EXPECT_EQ(typeid(ASN1::IA5String), typeid(names[1]));
 }
 
-struct OneOrTwo {
-    static constexpr ASN1::ConstraintType type = ASN1::ExtendableConstraint;
-    static constexpr int lowerLimit = 1;
-    static constexpr unsigned upperLimit = 2;
-};
-
-TEST(SEQUENCE_OF, SizeConstraintComesFromTheRecord) {
-    ASN1::SEQUENCE_OF<INTEGER, OneOrTwo> list;
-    EXPECT_TRUE(list.extendable());
-    EXPECT_EQ(1, list.getLowerLimit());
-    EXPECT_EQ(2u, list.getUpperLimit());
-}
-
 }  // namespace

@@ -13,17 +13,13 @@
 namespace Fixture {
 
 // Stands in for the parameter types these tests do not build.
-class StandIn : public ASN1::SEQUENCE {
+class StandIn : public ASN1::Concrete<StandIn, ASN1::SEQUENCE> {
 public:
     static InfoType const theInfo;
-    StandIn() : SEQUENCE(&theInfo) {}
+    StandIn() : Concrete(&theInfo) {}
     StandIn(StandIn const&) = default;
     StandIn& operator=(StandIn const&) = default;
     ~StandIn() override;
-    StandIn* clone() const { return static_cast<StandIn*>(do_clone()); }
-
-protected:
-    AbstractData* do_clone() const override { return new StandIn(*this); }
 };
 
 }  // namespace Fixture
@@ -33,7 +29,7 @@ namespace ZGCP {
 using Slot = ASN1::Constrained_INTEGER<(ASN1::ConstraintType)2, 0, 1023>;
 
 // ErrorCause ::= ENUMERATED { invalidParams, ..., destroyInProgress, ... }
-class ErrorCause : public ASN1::ENUMERATED {
+class ErrorCause : public ASN1::Concrete<ErrorCause, ASN1::ENUMERATED> {
 public:
     enum NamedNumber : int {
         invalidParams = 0,
@@ -52,8 +48,8 @@ public:
     };
     static InfoType const theInfo;
 
-    ErrorCause() : ENUMERATED(&theInfo) {}
-    ErrorCause(NamedNumber value) : ENUMERATED(&theInfo) { setFromInt(value); }
+    ErrorCause() : Concrete(&theInfo) {}
+    ErrorCause(NamedNumber value) : Concrete(&theInfo) { setFromInt(value); }
     ErrorCause(ErrorCause const&) = default;
     ErrorCause& operator=(ErrorCause const&) = default;
     ErrorCause& operator=(NamedNumber value) {
@@ -62,7 +58,6 @@ public:
     }
     ~ErrorCause() override;
     operator NamedNumber() const { return static_cast<NamedNumber>(asInt()); }
-    ErrorCause* clone() const { return static_cast<ErrorCause*>(do_clone()); }
 
     bool is_invalidParams() const { return asInt() == invalidParams; }
     void set_invalidParams() { setFromInt(invalidParams); }
@@ -70,48 +65,44 @@ public:
     void set_unexpectedMsgType() { setFromInt(unexpectedMsgType); }
     bool is_destroyInProgress() const { return asInt() == destroyInProgress; }
     void set_destroyInProgress() { setFromInt(destroyInProgress); }
-
-protected:
-    AbstractData* do_clone() const override { return new ErrorCause(*this); }
 };
 
 // Response ::= CHOICE { success NULL, error ErrorCause }
-class Response : public ASN1::CHOICE {
+class Response : public ASN1::Concrete<Response, ASN1::CHOICE> {
 public:
     struct success { enum Id { id = 0 }; };
     struct error { enum Id { id = 1 }; };
     static InfoType const theInfo;
 
-    Response() : CHOICE(&theInfo) {}
-    Response(error::Id, ErrorCause const& value) : CHOICE(&theInfo, error::id, value.clone()) {}
+    Response() : Concrete(&theInfo) {}
+    Response(error::Id, ErrorCause const& value) : Concrete(&theInfo, error::id, value.clone()) {}
     Response(Response const&) = default;
     Response& operator=(Response const&) = default;
     ~Response() override;
-    Response* clone() const { return static_cast<Response*>(do_clone()); }
 
-    ASN1::Null& select_success() { return static_cast<ASN1::Null&>(*setSelection(success::id, make(success::id))); }
+    ASN1::Null& select_success() { return selected<ASN1::Null>(success::id); }
     bool success_isSelected() const { return currentSelection() == success::id; }
-    ErrorCause& select_error() { return static_cast<ErrorCause&>(*setSelection(error::id, make(error::id))); }
+    ErrorCause& select_error() { return selected<ErrorCause>(error::id); }
     ErrorCause& select_error(ErrorCause::NamedNumber value) { return select_error() = value; }
     ErrorCause const& get_error() const { return static_cast<ErrorCause const&>(*getSelection()); }
     ErrorCause& ref_error() { return static_cast<ErrorCause&>(*getSelection()); }
     bool error_isSelected() const { return currentSelection() == error::id; }
 
-protected:
-    AbstractData* do_clone() const override { return new Response(*this); }
-
 private:
-    static AbstractData* make(int index) { return AbstractData::create(theInfo.selectionInfos[index]); }
+    template <class T>
+    T& selected(int index) {
+        return static_cast<T&>(*setSelection(index, AbstractData::create(theInfo.selectionInfos[index])));
+    }
 };
 
 // TrunkMode ::= ENUMERATED { slave, master }
-class TrunkMode : public ASN1::ENUMERATED {
+class TrunkMode : public ASN1::Concrete<TrunkMode, ASN1::ENUMERATED> {
 public:
     enum NamedNumber : int { slave = 0, master = 1 };
     static InfoType const theInfo;
 
-    TrunkMode() : ENUMERATED(&theInfo) {}
-    TrunkMode(NamedNumber value) : ENUMERATED(&theInfo) { setFromInt(value); }
+    TrunkMode() : Concrete(&theInfo) {}
+    TrunkMode(NamedNumber value) : Concrete(&theInfo) { setFromInt(value); }
     TrunkMode(TrunkMode const&) = default;
     TrunkMode& operator=(TrunkMode const&) = default;
     TrunkMode& operator=(NamedNumber value) {
@@ -120,27 +111,22 @@ public:
     }
     ~TrunkMode() override;
     operator NamedNumber() const { return static_cast<NamedNumber>(asInt()); }
-    TrunkMode* clone() const { return static_cast<TrunkMode*>(do_clone()); }
 
     bool is_slave() const { return asInt() == slave; }
     void set_slave() { setFromInt(slave); }
     bool is_master() const { return asInt() == master; }
     void set_master() { setFromInt(master); }
-
-protected:
-    AbstractData* do_clone() const override { return new TrunkMode(*this); }
 };
 
 // TrunkCfg ::= SEQUENCE { trunk INTEGER, mode TrunkMode }
-class TrunkCfg : public ASN1::SEQUENCE {
+class TrunkCfg : public ASN1::Concrete<TrunkCfg, ASN1::SEQUENCE> {
 public:
     static InfoType const theInfo;
 
-    TrunkCfg() : SEQUENCE(&theInfo) {}
+    TrunkCfg() : Concrete(&theInfo) {}
     TrunkCfg(TrunkCfg const&) = default;
     TrunkCfg& operator=(TrunkCfg const&) = default;
     ~TrunkCfg() override;
-    TrunkCfg* clone() const { return static_cast<TrunkCfg*>(do_clone()); }
 
     ASN1::INTEGER const& get_trunk() const { return static_cast<ASN1::INTEGER const&>(*getField(0)); }
     ASN1::INTEGER& set_trunk(int value) { return ref_trunk() = value; }
@@ -148,54 +134,47 @@ public:
     TrunkMode const& get_mode() const { return static_cast<TrunkMode const&>(*getField(1)); }
     TrunkMode& set_mode(TrunkMode::NamedNumber value) { return ref_mode() = value; }
     TrunkMode& ref_mode() { return static_cast<TrunkMode&>(*getField(1)); }
-
-protected:
-    AbstractData* do_clone() const override { return new TrunkCfg(*this); }
 };
 
 // BpcTestMode ::= CHOICE { read NULL, write NULL, disconnect NULL }
-class BpcTestMode : public ASN1::CHOICE {
+class BpcTestMode : public ASN1::Concrete<BpcTestMode, ASN1::CHOICE> {
 public:
     struct read { enum Id { id = 0 }; };
     struct write { enum Id { id = 1 }; };
     struct disconnect { enum Id { id = 2 }; };
     static InfoType const theInfo;
 
-    BpcTestMode() : CHOICE(&theInfo) {}
+    BpcTestMode() : Concrete(&theInfo) {}
     BpcTestMode(BpcTestMode const&) = default;
     BpcTestMode& operator=(BpcTestMode const&) = default;
     ~BpcTestMode() override;
-    BpcTestMode* clone() const { return static_cast<BpcTestMode*>(do_clone()); }
 
-    ASN1::Null& select_read() { return select(read::id); }
+    ASN1::Null& select_read() { return selected<ASN1::Null>(read::id); }
     bool read_isSelected() const { return currentSelection() == read::id; }
-    ASN1::Null& select_write() { return select(write::id); }
+    ASN1::Null& select_write() { return selected<ASN1::Null>(write::id); }
     bool write_isSelected() const { return currentSelection() == write::id; }
-    ASN1::Null& select_disconnect() { return select(disconnect::id); }
+    ASN1::Null& select_disconnect() { return selected<ASN1::Null>(disconnect::id); }
     bool disconnect_isSelected() const { return currentSelection() == disconnect::id; }
 
-protected:
-    AbstractData* do_clone() const override { return new BpcTestMode(*this); }
-
 private:
-    ASN1::Null& select(int index) {
-        return static_cast<ASN1::Null&>(*setSelection(index, AbstractData::create(theInfo.selectionInfos[index])));
+    template <class T>
+    T& selected(int index) {
+        return static_cast<T&>(*setSelection(index, AbstractData::create(theInfo.selectionInfos[index])));
     }
 };
 
 // BpcTestParams ::= SEQUENCE { bus INTEGER (0..15), seed INTEGER, mode BpcTestMode,
 //                              timeslot-start INTEGER (0..127), timeslot-length INTEGER (0..127) }
-class BpcTestParams : public ASN1::SEQUENCE {
+class BpcTestParams : public ASN1::Concrete<BpcTestParams, ASN1::SEQUENCE> {
 public:
     using Bus = ASN1::Constrained_INTEGER<(ASN1::ConstraintType)2, 0, 15>;
     using Timeslot = ASN1::Constrained_INTEGER<(ASN1::ConstraintType)2, 0, 127>;
     static InfoType const theInfo;
 
-    BpcTestParams() : SEQUENCE(&theInfo) {}
+    BpcTestParams() : Concrete(&theInfo) {}
     BpcTestParams(BpcTestParams const&) = default;
     BpcTestParams& operator=(BpcTestParams const&) = default;
     ~BpcTestParams() override;
-    BpcTestParams* clone() const { return static_cast<BpcTestParams*>(do_clone()); }
 
     Bus const& get_bus() const { return static_cast<Bus const&>(*getField(0)); }
     Bus& set_bus(unsigned value) { return ref_bus() = value; }
@@ -213,9 +192,6 @@ public:
     Timeslot const& get_timeslot_length() const { return static_cast<Timeslot const&>(*getField(4)); }
     Timeslot& set_timeslot_length(unsigned value) { return ref_timeslot_length() = value; }
     Timeslot& ref_timeslot_length() { return static_cast<Timeslot&>(*getField(4)); }
-
-protected:
-    AbstractData* do_clone() const override { return new BpcTestParams(*this); }
 };
 
 // Command ::= CHOICE { query NULL, testBpc BpcTestParams, connect INTEGER (0..1023),
@@ -223,7 +199,7 @@ protected:
 //   deactivate NULL, userData OCTET STRING, ioctl IoctlParams, trunkCfg TrunkCfg,
 //   clockCfg ClockCfg, ping NULL, display DisplayParams, protoZarn ProtoZarnPackets, ... }
 // create, activate, ioctl, clockCfg, display and protoZarn stand on Fixture::StandIn.
-class Command : public ASN1::CHOICE {
+class Command : public ASN1::Concrete<Command, ASN1::CHOICE> {
 public:
     struct query { enum Id { id = 0 }; };
     struct testBpc { enum Id { id = 1 }; };
@@ -242,13 +218,12 @@ public:
     struct protoZarn { enum Id { id = 14 }; };
     static InfoType const theInfo;
 
-    Command() : CHOICE(&theInfo) {}
-    Command(connect::Id, unsigned value) : CHOICE(&theInfo, connect::id, new Slot(value)) {}
-    Command(trunkCfg::Id, TrunkCfg const& value) : CHOICE(&theInfo, trunkCfg::id, value.clone()) {}
+    Command() : Concrete(&theInfo) {}
+    Command(connect::Id, unsigned value) : Concrete(&theInfo, connect::id, new Slot(value)) {}
+    Command(trunkCfg::Id, TrunkCfg const& value) : Concrete(&theInfo, trunkCfg::id, value.clone()) {}
     Command(Command const&) = default;
     Command& operator=(Command const&) = default;
     ~Command() override;
-    Command* clone() const { return static_cast<Command*>(do_clone()); }
 
     ASN1::Null& select_query() { return selected<ASN1::Null>(query::id); }
     bool query_isSelected() const { return currentSelection() == query::id; }
@@ -283,9 +258,6 @@ public:
     bool display_isSelected() const { return currentSelection() == display::id; }
     bool protoZarn_isSelected() const { return currentSelection() == protoZarn::id; }
 
-protected:
-    AbstractData* do_clone() const override { return new Command(*this); }
-
 private:
     template <class T>
     T& selected(int index) {
@@ -295,20 +267,19 @@ private:
 
 // PDU ::= CHOICE { command Command, response Response, signal Signal }
 // signal stands on Fixture::StandIn.
-class PDU : public ASN1::CHOICE {
+class PDU : public ASN1::Concrete<PDU, ASN1::CHOICE> {
 public:
     struct command { enum Id { id = 0 }; };
     struct response { enum Id { id = 1 }; };
     struct signal { enum Id { id = 2 }; };
     static InfoType const theInfo;
 
-    PDU() : CHOICE(&theInfo) {}
-    PDU(command::Id, Command const& value) : CHOICE(&theInfo, command::id, value.clone()) {}
-    PDU(response::Id, Response const& value) : CHOICE(&theInfo, response::id, value.clone()) {}
+    PDU() : Concrete(&theInfo) {}
+    PDU(command::Id, Command const& value) : Concrete(&theInfo, command::id, value.clone()) {}
+    PDU(response::Id, Response const& value) : Concrete(&theInfo, response::id, value.clone()) {}
     PDU(PDU const&) = default;
     PDU& operator=(PDU const&) = default;
     ~PDU() override;
-    PDU* clone() const { return static_cast<PDU*>(do_clone()); }
 
     Command& select_command() { return selected<Command>(command::id); }
     Command& select_command(Command const& value) { return select_command() = value; }
@@ -322,9 +293,6 @@ public:
     bool response_isSelected() const { return currentSelection() == response::id; }
     bool signal_isSelected() const { return currentSelection() == signal::id; }
 
-protected:
-    AbstractData* do_clone() const override { return new PDU(*this); }
-
 private:
     template <class T>
     T& selected(int index) {
@@ -333,15 +301,14 @@ private:
 };
 
 // Message ::= SEQUENCE { seq INTEGER OPTIONAL, slot INTEGER (0..1023) OPTIONAL, pdu PDU }
-class Message : public ASN1::SEQUENCE {
+class Message : public ASN1::Concrete<Message, ASN1::SEQUENCE> {
 public:
     static InfoType const theInfo;
 
-    Message() : SEQUENCE(&theInfo) {}
+    Message() : Concrete(&theInfo) {}
     Message(Message const&) = default;
     Message& operator=(Message const&) = default;
     ~Message() override;
-    Message* clone() const { return static_cast<Message*>(do_clone()); }
 
     ASN1::INTEGER const& get_seq() const { return static_cast<ASN1::INTEGER const&>(*getField(0)); }
     ASN1::INTEGER& set_seq() {
@@ -365,9 +332,6 @@ public:
     PDU& set_pdu() { return ref_pdu(); }
     PDU& set_pdu(PDU const& value) { return ref_pdu() = value; }
     PDU& ref_pdu() { return static_cast<PDU&>(*getField(2)); }
-
-protected:
-    AbstractData* do_clone() const override { return new Message(*this); }
 };
 
 }  // namespace ZGCP
@@ -376,13 +340,13 @@ namespace HSP {
 
 // StandbyCommand ::= ENUMERATED { none(0), standby(8), active(16), ... }: a sparse
 // enumeration, whose names do not stand at the positions of their values.
-class StandbyCommand : public ASN1::ENUMERATED {
+class StandbyCommand : public ASN1::Concrete<StandbyCommand, ASN1::ENUMERATED> {
 public:
     enum NamedNumber : int { none = 0, standby = 8, active = 16 };
     static InfoType const theInfo;
 
-    StandbyCommand() : ENUMERATED(&theInfo) {}
-    StandbyCommand(NamedNumber value) : ENUMERATED(&theInfo) { setFromInt(value); }
+    StandbyCommand() : Concrete(&theInfo) {}
+    StandbyCommand(NamedNumber value) : Concrete(&theInfo) { setFromInt(value); }
     StandbyCommand(StandbyCommand const&) = default;
     StandbyCommand& operator=(StandbyCommand const&) = default;
     StandbyCommand& operator=(NamedNumber value) {
@@ -391,7 +355,6 @@ public:
     }
     ~StandbyCommand() override;
     operator NamedNumber() const { return static_cast<NamedNumber>(asInt()); }
-    StandbyCommand* clone() const { return static_cast<StandbyCommand*>(do_clone()); }
 
     bool is_none() const { return asInt() == none; }
     void set_none() { setFromInt(none); }
@@ -399,9 +362,6 @@ public:
     void set_standby() { setFromInt(standby); }
     bool is_active() const { return asInt() == active; }
     void set_active() { setFromInt(active); }
-
-protected:
-    AbstractData* do_clone() const override { return new StandbyCommand(*this); }
 };
 
 }  // namespace HSP
