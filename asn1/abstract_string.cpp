@@ -4,7 +4,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-
 namespace ASN1 {
 
 char const NumericStringSet[11] = {' ', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};

@@ -4,6 +4,7 @@
 
 #include "asn1/abstract_data.h"
 #include "asn1/abstract_string.h"
+#include "asn1/bit_map.h"
 #include "asn1/bit_string.h"
 #include "asn1/bmp_string.h"
 #include "asn1/boolean.h"

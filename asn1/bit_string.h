@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "asn1/abstract_data.h"
+#include "asn1/bit_map.h"
 
 namespace ASN1 {
 
@@ -18,25 +19,24 @@ public:
 
     static AbstractData* create(void const* info);
 
-    unsigned size() const { return bits_; }
+    unsigned size() const { return bits_.size(); }
     // Sets the number of bits; added bits are 0, and so are the bits dropped from the last
     // octet on shrinking (growing again brings back zeros).
-    void resize(unsigned bits);
+    void resize(unsigned bits) { bits_.resize(bits); }
     // False for an index at or beyond the size.
-    bool operator[](unsigned index) const;
-    std::vector<char> const& getData() const { return octets_; }
+    bool operator[](unsigned index) const { return bits_[index]; }
+    std::vector<char> const& getData() const { return bits_.bytes(); }
     // The octets, for the decoders to fill in place after `resize`.
-    std::vector<char>& getData() { return octets_; }
+    std::vector<char>& getData() { return bits_.bytes(); }
 
-    bool isStrictlyValid() const { return sizeWithinLimits(bits_); }
-    bool isValid() const { return sizeValid(bits_, true); }
+    bool isStrictlyValid() const { return sizeWithinLimits(size()); }
+    bool isValid() const { return sizeValid(size(), true); }
 
 protected:
     int do_compare(AbstractData const& other) const override;
 
 private:
-    unsigned bits_ = 0;
-    std::vector<char> octets_;
+    BitMap bits_;
 };
 
 }  // namespace ASN1

@@ -2,7 +2,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-
 namespace ASN1 {
 
 BMPString::InfoType const BMPString::theInfo = {{{&BMPString::create, 30}, Unconstrained, 0, 4294967295u},

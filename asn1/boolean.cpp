@@ -2,7 +2,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-
 namespace ASN1 {
 
 BOOLEAN::InfoType const BOOLEAN::theInfo = {&BOOLEAN::create, 1};

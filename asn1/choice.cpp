@@ -5,7 +5,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-
 namespace ASN1 {
 
 CHOICE::CHOICE(void const* info, int selection, AbstractData* value)

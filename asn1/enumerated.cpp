@@ -4,7 +4,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-
 namespace ASN1 {
 
 namespace {

@@ -4,7 +4,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-
 namespace ASN1 {
 
 INTEGER::InfoType const INTEGER::theInfo = {{&INTEGER::create, 2}, Unconstrained, 0, 4294967295u};

@@ -1,6 +1,5 @@
 #include "asn1/null.h"
 
-
 namespace ASN1 {
 
 Null::InfoType const Null::theInfo = {&Null::create, 5};

@@ -2,7 +2,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-
 namespace ASN1 {
 
 OCTET_STRING::InfoType const OCTET_STRING::theInfo = {{&OCTET_STRING::create, 4}, Unconstrained, 0, 4294967295u};

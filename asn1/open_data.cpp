@@ -2,7 +2,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-
 namespace ASN1 {
 
 OpenData::InfoType const OpenData::theInfo = {&OpenData::create, 0};

@@ -4,7 +4,6 @@
 
 #include <boost/polymorphic_cast.hpp>
 
-
 namespace ASN1 {
 
 unsigned const SEQUENCE::defaultTag = 0;
@@ -16,36 +15,6 @@ SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : fields_(other.fie
 
 SEQUENCE::FieldVector& SEQUENCE::FieldVector::operator=(FieldVector const& other) {
     return detail::assignCopy(*this, other);
-}
-
-void SEQUENCE::BitMap::resize(unsigned count) {
-    bytes_.resize((static_cast<std::size_t>(count) + 7) / 8, 0);
-    count_ = count;
-    if (count % 8) bytes_.back() = static_cast<char>(bytes_.back() & (0xFF00 >> (count % 8)));
-}
-
-bool SEQUENCE::BitMap::operator[](unsigned index) const {
-    if (index >= count_) return false;
-    return (static_cast<unsigned char>(bytes_[index / 8]) >> (7 - index % 8)) & 1;
-}
-
-void SEQUENCE::BitMap::set(unsigned index) {
-    if (index < count_) bytes_[index / 8] = static_cast<char>(bytes_[index / 8] | (0x80 >> (index % 8)));
-}
-
-void SEQUENCE::BitMap::clear(unsigned index) {
-    if (index < count_) bytes_[index / 8] = static_cast<char>(bytes_[index / 8] & ~(0x80 >> (index % 8)));
-}
-
-bool SEQUENCE::BitMap::any() const {
-    for (char byte : bytes_)
-        if (byte) return true;
-    return false;
-}
-
-void SEQUENCE::BitMap::swap(BitMap& other) {
-    std::swap(count_, other.count_);
-    bytes_.swap(other.bytes_);
 }
 
 SEQUENCE::SEQUENCE(void const* info)

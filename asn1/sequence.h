@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "asn1/abstract_data.h"
+#include "asn1/bit_map.h"
 
 namespace ASN1 {
 
@@ -50,30 +51,7 @@ public:
         std::vector<std::unique_ptr<AbstractData>> fields_;
     };
 
-    // `count` bits packed in (count + 7) / 8 bytes, the first bit the most significant bit
-    // of the first byte. Bits at or beyond the count read as 0 and cannot be set.
-    class BitMap {
-    public:
-        BitMap() = default;
-        explicit BitMap(unsigned count) { resize(count); }
-
-        unsigned size() const { return count_; }
-        // New bits are 0; bits dropped by shrinking are cleared, so growing brings zeros.
-        void resize(unsigned count);
-        bool operator[](unsigned index) const;
-        void set(unsigned index);
-        void clear(unsigned index);
-        // Some bit is set.
-        bool any() const;
-        // The packed bytes, for the coders; (size() + 7) / 8 of them.
-        std::vector<char> const& bytes() const { return bytes_; }
-        std::vector<char>& bytes() { return bytes_; }
-        void swap(BitMap& other);
-
-    private:
-        unsigned count_ = 0;
-        std::vector<char> bytes_;
-    };
+    using BitMap = ASN1::BitMap;
 
     // Sizes the slots for the type, creates every mandatory root field (and the extension
     // additions a preset marks present).
