@@ -1,0 +1,60 @@
+#pragma once
+
+#include "board/path.h"
+#include "runtime/clock.h"
+
+#include <stdlib.h>
+#include <time.h>
+
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <system_error>
+
+namespace testsupport {
+
+// A fresh temporary board root for the process while it lives, with the given folders
+// (board paths such as "/dev"); removed with its contents afterwards, the former root back.
+class TempRoot {
+public:
+    explicit TempRoot(std::initializer_list<char const*> folders = {})
+    {
+        char tmpl[] = "/tmp/gw-root-XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        board::setRoot(dir_);
+        for (char const* f : folders)
+            std::filesystem::create_directories(dir_ + f);
+    }
+    ~TempRoot()
+    {
+        board::setRoot(saved_);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    TempRoot(TempRoot const&) = delete;
+    TempRoot& operator=(TempRoot const&) = delete;
+
+    std::string const& dir() const { return dir_; }
+
+private:
+    std::string saved_ = board::root();
+    std::string dir_;
+};
+
+// Local time is UTC and the wall clock stands still at the time given while it lives.
+class FrozenWallClock {
+public:
+    explicit FrozenWallClock(long seconds, long microseconds = 0)
+    {
+        ::setenv("TZ", "UTC0", 1);
+        ::tzset();
+        set(seconds, microseconds);
+    }
+    ~FrozenWallClock() { Mux::g_tv_time = Mux::timeval(); }
+    FrozenWallClock(FrozenWallClock const&) = delete;
+    FrozenWallClock& operator=(FrozenWallClock const&) = delete;
+
+    void set(long seconds, long microseconds = 0) { Mux::g_tv_time = Mux::timeval(int(seconds), int(microseconds)); }
+};
+
+}  // namespace testsupport
