@@ -4,10 +4,10 @@
 #include "runtime/clock.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
+#include "tests/temp_root.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
@@ -24,26 +24,7 @@ using testsupport::CaptureStream;
 // A temporary GW_ROOT with the watchdog device as a regular file.
 class WatchdogTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/gw-wd-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        saved_ = board::root();
-        board::setRoot(dir_);
-        ::mkdir((dir_ + "/dev").c_str(), 0755);
-        ::mkdir((dir_ + "/dev/misc").c_str(), 0755);
-        device_ = dir_ + "/dev/misc/gw-wd";
-        std::ofstream(device_.c_str());
-    }
-    void TearDown() override
-    {
-        board::setRoot(saved_);
-        ::unlink(device_.c_str());
-        ::rmdir((dir_ + "/dev/misc").c_str());
-        ::rmdir((dir_ + "/dev").c_str());
-        ::rmdir(dir_.c_str());
-    }
+    void SetUp() override { std::ofstream(device_.c_str()); }
     std::string written() const
     {
         std::ifstream in(device_.c_str());
@@ -68,7 +49,8 @@ protected:
         return found;
     }
 
-    std::string dir_, saved_, device_;
+    testsupport::TempRoot root_{"/dev/misc"};
+    std::string const device_ = root_.dir() + "/dev/misc/gw-wd";
 };
 
 TEST_F(WatchdogTest, StartPingAtMostEverySecondAndStop)
