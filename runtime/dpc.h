@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <type_traits>
 
 // The callback of a deferred call.
 class DpcHandler {
@@ -53,8 +54,9 @@ public:
     // Rebinding keeps the call active or inactive as it was.
     void Bind(DpcHandler* handler) { handler_.reset(handler); }
     void Bind(void (*fn)()) { Bind(new DpcHandler1(fn)); }
+    // The class is taken from the member function; the object may be of a derived class.
     template <class T>
-    void Bind(T* object, void (T::*action)())
+    void Bind(typename std::common_type<T>::type* object, void (T::*action)())
     {
         Bind(new TDpcHandler<T>(object, action));
     }

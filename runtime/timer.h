@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 class Multiplexer;
 class Timer;
@@ -49,10 +50,12 @@ public:
     ~Timer() = default;
 
     // Arms the timer to call object->action() (or object->action(this)) in ms milliseconds.
+    // The class is taken from the member function, so an object of a derived class may
+    // arm a timer on a member of its base.
     template <class T>
-    void set(unsigned int ms, void (T::*action)(), T* object);
+    void set(unsigned int ms, void (T::*action)(), typename std::common_type<T>::type* object);
     template <class T>
-    void set(unsigned int ms, void (T::*action)(Timer*), T* object);
+    void set(unsigned int ms, void (T::*action)(Timer*), typename std::common_type<T>::type* object);
     // Arms the timer to call a plain function.
     void set(unsigned int ms, void (*fn)());
 
@@ -133,13 +136,13 @@ private:
 };
 
 template <class T>
-void Timer::set(unsigned int ms, void (T::*action)(), T* object)
+void Timer::set(unsigned int ms, void (T::*action)(), typename std::common_type<T>::type* object)
 {
     arm(new ObjTimerEvent1<T>(this, action, object, checked_delay(ms)));
 }
 
 template <class T>
-void Timer::set(unsigned int ms, void (T::*action)(Timer*), T* object)
+void Timer::set(unsigned int ms, void (T::*action)(Timer*), typename std::common_type<T>::type* object)
 {
     arm(new ObjTimerEvent2<T>(this, action, object, checked_delay(ms)));
 }

@@ -278,6 +278,23 @@ TEST_F(TimerTest, SpecTimersTakeDelayAndCallbackFromTheirDescription)
     s.update.reset();
 }
 
+struct Base {
+    int fired = 0;
+    void onTimer() { ++fired; }
+};
+struct Derived : Base {
+    Timer timer;
+    void start() { timer.set(5, &Base::onTimer, this); }
+};
+
+TEST_F(TimerTest, ADerivedObjectArmsATimerOnAMemberOfItsBase)
+{
+    Derived d;
+    d.start();
+    advance(clock, 5);
+    EXPECT_EQ(d.fired, 1);
+}
+
 int plainCalls = 0;
 void plainCallback() { ++plainCalls; }
 
