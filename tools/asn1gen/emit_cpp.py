@@ -203,18 +203,15 @@ class Emitter:
         if kind == "alias":
             return self.cpp_type(node.type).uses
         used = []
-        for scope, t in self.members(node):
+        for _, scope, t in self.members(node):
             used += [u for u in self.cpp_type(t, scope).uses if u not in used]
         return used
 
     def members(self, t):
-        """(scope, type) of each field or alternative."""
+        """(ASN.1 name, scope, type) of each field or alternative, in record order."""
         q = self.qualified(t)
-        if isinstance(t, Sequence):
-            return [(f"{q}::{cpp_name(f.name)}", f.type) for f in t.fields]
-        if isinstance(t, Choice):
-            return [(f"{q}::{cpp_name(a.name)}", a.type) for a in t.alternatives]
-        return []
+        items = t.fields if isinstance(t, Sequence) else t.alternatives if isinstance(t, Choice) else []
+        return [(m.name, f"{q}::{cpp_name(m.name)}", m.type) for m in items]
 
     def included_modules(self, module):
         names = set()
@@ -507,14 +504,20 @@ class Emitter:
             "",
         ]
 
+    def member_records(self, t, definitions):
+        """The record addresses and the ASN.1 names of the fields or alternatives of `t`;
+        the records of their nested classes go to `definitions`."""
+        infos, names = [], []
+        for name, scope, member in self.members(t):
+            ct = self.cpp_type(member, scope)
+            infos.append(ct.record)
+            names.append(name)
+            self.nested_records(t, ct, definitions)
+        return infos, names
+
     def sequence_records(self, t, arrays, definitions):
         n = t.name
-        infos, names = [], []
-        for f in t.fields:
-            ct = self.cpp_type(f.type, f"{self.qualified(t)}::{cpp_name(f.name)}")
-            infos.append(ct.record)
-            names.append(f.name)
-            self.nested_records(t, ct, definitions)
+        infos, names = self.member_records(t, definitions)
         ids = [str(f.presence_bit) if f.optional else "-1" for f in t.root]
         arrays += [
             f"void const* const {n}_fieldInfos[] = {{{', '.join(infos)}}};",
@@ -532,12 +535,7 @@ class Emitter:
 
     def choice_records(self, t, arrays, definitions):
         n = t.name
-        infos, names = [], []
-        for a in t.alternatives:
-            ct = self.cpp_type(a.type, f"{self.qualified(t)}::{cpp_name(a.name)}")
-            infos.append(ct.record)
-            names.append(a.name)
-            self.nested_records(t, ct, definitions)
+        infos, names = self.member_records(t, definitions)
         arrays += [
             f"void const* const {n}_selectionInfos[] = {{{', '.join(infos)}}};",
             self.string_list(f"{n}_selectionNames", names),
