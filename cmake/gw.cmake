@@ -1,14 +1,16 @@
 # gw_subsystem(<name> [LINKS <libs>...] [TEST_LINKS <libs>...])
 #
 # Builds the static library <name> from every *.cpp of the calling folder except the
-# unit tests (*_test.cpp), and, when tests are on, the GoogleTest executable
-# <name>_tests from those unit tests, registered with CTest.
+# unit tests (*_test.cpp) and program entries (*_main.cpp, which the folder turns into
+# executables itself), and, when tests are on, the GoogleTest executable <name>_tests
+# from those unit tests, registered with CTest.
 function(gw_subsystem name)
   cmake_parse_arguments(GW "" "" "LINKS;TEST_LINKS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
-  if(tests)
-    list(REMOVE_ITEM sources ${tests})
+  file(GLOB mains CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_main.cpp)
+  if(tests OR mains)
+    list(REMOVE_ITEM sources ${tests} ${mains})
   endif()
   if(sources)
     add_library(${name} STATIC ${sources})

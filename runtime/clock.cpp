@@ -125,7 +125,8 @@ std::string timevaltostring(timeval const& tv)
     struct tm local;
     if (localtime_r(&secs, &local))
         std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
-    char text[64];
+    // Room for the whole date, the point and any microsecond value.
+    char text[sizeof date + 24];
     std::snprintf(text, sizeof text, "%s.%06ld", date, long(tv.tv_usec));
     return text;
 }

@@ -21,6 +21,17 @@ Fd& Fd::operator=(Fd const& other)
     return *this;
 }
 
+Fd& Fd::operator=(Fd&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0)
+            close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
 int Fd::dup() const
 {
     if (fd_ < 0)

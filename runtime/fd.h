@@ -15,6 +15,9 @@ public:
     explicit Fd(int fd);
     Fd(Fd const& other);
     Fd& operator=(Fd const& other);
+    // Moving hands the descriptor over without a duplicate; the source is left closed.
+    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd& operator=(Fd&& other) noexcept;
     ~Fd() { close(); }
 
     // A close-on-exec duplicate of the descriptor; -1 when closed, negative on failure.

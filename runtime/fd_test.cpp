@@ -80,3 +80,24 @@ TEST(Errno, PrintsTheTextOfTheCapturedNumber)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Fd, MovingHandsTheDescriptorOverWithoutADuplicate)
+{
+    Fd a;
+    ASSERT_TRUE(a.open("/dev/null", O_RDONLY));
+    int const raw = a.lowlevel_fd();
+    Fd b(std::move(a));
+    EXPECT_EQ(b.lowlevel_fd(), raw);
+    EXPECT_FALSE(a.is_valid());
+    Fd c;
+    ASSERT_TRUE(c.open("/dev/null", O_RDONLY));
+    int const old = c.lowlevel_fd();
+    c = std::move(b);
+    EXPECT_EQ(c.lowlevel_fd(), raw);
+    EXPECT_FALSE(b.is_valid());
+    EXPECT_FALSE(isOpen(old) && old != raw);
+}
+
+}  // namespace

@@ -1,0 +1,10 @@
+#include "runtime/smart_ptr_assertion.h"
+
+#include <exception>
+#include <iostream>
+
+void SmartPtrAssertion()
+{
+    std::clog << "SMART POINTER ASSERTION!" << std::endl;
+    std::terminate();
+}

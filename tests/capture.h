@@ -1,0 +1,25 @@
+#pragma once
+
+#include <ostream>
+#include <sstream>
+#include <string>
+
+namespace testsupport {
+
+// Collects what is written to a stream (std::cerr, std::clog, ...) while it lives.
+class CaptureStream {
+public:
+    explicit CaptureStream(std::ostream& stream) : stream_(stream), saved_(stream.rdbuf(text_.rdbuf())) {}
+    ~CaptureStream() { stream_.rdbuf(saved_); }
+    CaptureStream(CaptureStream const&) = delete;
+    CaptureStream& operator=(CaptureStream const&) = delete;
+
+    std::string text() const { return text_.str(); }
+
+private:
+    std::ostream& stream_;
+    std::ostringstream text_;
+    std::streambuf* saved_;
+};
+
+}  // namespace testsupport
