@@ -1,6 +1,7 @@
 #include "board/sim/sim_board.h"
 
 #include "board/sim/hal_model.h"
+#include "runtime/event.h"
 
 #include <fcntl.h>
 #include <net/if.h>
@@ -27,11 +28,34 @@ std::string interfaceName(ifreq const* ifr)
 
 }  // namespace
 
+// Hands the daemon's writes and close on one open to its model as soon as the event loop
+// sees them.
+class SimBoard::Watch {
+public:
+    Watch(SimBoard& board, OpenFile& file) : board_(board), inode_(file.inode())
+    {
+        event_.Bind("SimBoard::Watch", &Watch::onReady, this);
+        event_.Schedule(Fd(::fcntl(file.modelFd(), F_DUPFD_CLOEXEC, 0)), POLLIN);
+    }
+
+private:
+    void onReady(int, short revents)
+    {
+        if (revents)
+            board_.serviceInode(inode_, revents);
+    }
+
+    SimBoard& board_;
+    ino_t inode_;
+    Event event_;
+};
+
 SimBoard::SimBoard() : buffer_(kMaxRecord) {}
 
 SimBoard::~SimBoard()
 {
     // The models go after the opens that refer to them.
+    watches_.clear();
     opens_.clear();
 }
 
@@ -179,6 +203,7 @@ int SimBoard::open(char const* path, int flags)
             } else {
                 daemonEnd = sv[0];
                 device.opens_.push_back(file.get());
+                watches_[st.st_ino] = std::make_unique<Watch>(*this, *file);
                 opens_[st.st_ino] = std::move(file);
             }
         }
@@ -287,6 +312,13 @@ void SimBoard::service()
     }
 }
 
+void SimBoard::serviceInode(ino_t inode, short revents)
+{
+    auto it = opens_.find(inode);
+    if (it != opens_.end())
+        serviceOpen(*it->second, revents);
+}
+
 void SimBoard::serviceOpen(OpenFile& file, short revents)
 {
     bool hungUp = (revents & (POLLHUP | POLLERR)) != 0;
@@ -320,6 +352,7 @@ void SimBoard::closeOpen(ino_t inode, bool tellModel)
         return;
     std::unique_ptr<OpenFile> file = std::move(it->second);
     opens_.erase(it);
+    watches_.erase(inode);
     Device& device = file->device();
     auto& list = device.opens_;
     list.erase(std::remove(list.begin(), list.end(), file.get()), list.end());

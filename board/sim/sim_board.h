@@ -91,16 +91,19 @@ private:
         int times;
         std::optional<std::uint32_t> word0;
     };
+    class Watch;
 
     int perform(OpenFile* file, Device& device, JournalEntry::Kind kind, unsigned long request, void* arg);
     int takeFailure(std::string const& path, bool open, unsigned long request, JournalEntry const& entry);
     void serviceOpen(OpenFile& file, short revents);
+    void serviceInode(ino_t inode, short revents);
     void closeOpen(ino_t inode, bool tellModel);
 
     std::map<std::string, std::unique_ptr<Device>> nodes_;
     std::map<std::string, std::unique_ptr<Device>> interfaces_;
     std::set<std::string> removed_;
     std::map<ino_t, std::unique_ptr<OpenFile>> opens_;
+    std::map<ino_t, std::unique_ptr<Watch>> watches_;
     std::vector<Failure> failures_;
     Journal journal_;
     unsigned nextOpenId_ = 1;

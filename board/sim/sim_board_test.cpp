@@ -1,6 +1,7 @@
 #include "board/sim/sim_board.h"
 
 #include "board/ioc.h"
+#include "tests/loop_pump.h"
 
 #include <fcntl.h>
 #include <net/if.h>
@@ -194,6 +195,16 @@ TEST_F(SimBoardTest, ModelRecordsAreReadOneAtATimeAndDaemonWritesReachTheModel)
     sim.service();
     EXPECT_EQ(probe.writes.back(), "last");
     EXPECT_EQ(probe.closedIds.size(), 1u);
+}
+
+TEST_F(SimBoardTest, TheEventLoopHandsWritesAndClosesToTheModel)
+{
+    int fd = sim.open("/dev/probe", O_RDWR);
+    ASSERT_EQ(::write(fd, "abc", 3), 3);
+    EXPECT_TRUE(testsupport::runUntil([&] { return probe.writes.size() == 1; }, 5000));
+    ::close(fd);
+    EXPECT_TRUE(testsupport::runUntil([&] { return probe.closedIds.size() == 1; }, 5000));
+    EXPECT_TRUE(probe.opens().empty());
 }
 
 TEST_F(SimBoardTest, ClosingTheBoardHangsUpTheDaemonsDescriptors)
