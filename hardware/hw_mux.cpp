@@ -75,49 +75,48 @@ bool HwMux::Connect(int src, int dst)
     return true;
 }
 
+bool HwMux::drive(int dst, std::uint16_t mark, unsigned long number, void* record)
+{
+    if (isBus(dst))
+        shadow_[std::size_t(dst - kBusFirst)] = mark;
+    return request(number, record) >= 0;
+}
+
 bool HwMux::Disconnect(int dst)
 {
     if (!IsOpened() || dst < 0)
         return false;
-    if (isBus(dst))
-        shadow_[std::size_t(dst - kBusFirst)] = kWritten;
     hal::SwitchByte r{std::uint32_t(dst), kIdleByte};
-    if (request(hal::kSwitchWrite, &r) < 0) {
-        Errno e;
-        std::clog << ext::header(this) << "disconnect failed " << dst << " : " << e << std::endl;
-        return false;
-    }
-    return true;
+    if (drive(dst, kWritten, hal::kSwitchWrite, &r))
+        return true;
+    Errno e;
+    std::clog << ext::header(this) << "disconnect failed " << dst << " : " << e << std::endl;
+    return false;
 }
 
 bool HwMux::Disable(int dst)
 {
     if (!IsOpened() || dst < 0)
         return false;
-    if (isBus(dst))
-        shadow_[std::size_t(dst - kBusFirst)] = kDisabled;
-    if (!disable(dst)) {
-        Errno e;
-        std::clog << ext::header(this) << "disable failed " << dst << " : " << e << std::endl;
-        return false;
-    }
-    return true;
+    hal::SwitchDisable r{std::uint32_t(dst)};
+    if (drive(dst, kDisabled, hal::kSwitchDisable, &r))
+        return true;
+    Errno e;
+    std::clog << ext::header(this) << "disable failed " << dst << " : " << e << std::endl;
+    return false;
 }
 
 bool HwMux::Write(int dst, unsigned char value)
 {
     if (!IsOpened() || dst < 0)
         return false;
-    if (isBus(dst))
-        shadow_[std::size_t(dst - kBusFirst)] = kWritten;
     hal::SwitchByte r{std::uint32_t(dst), value};
-    if (request(hal::kSwitchWrite, &r) < 0) {
-        Errno e;
-        std::clog << ext::header(this) << "write failed " << dst << " <- 0x" << std::hex << unsigned(value)
-                  << std::dec << " : " << e << std::endl;
-        return false;
-    }
-    return true;
+    if (drive(dst, kWritten, hal::kSwitchWrite, &r))
+        return true;
+    Errno e;
+    std::clog << ext::header(this) << "write failed " << dst << " <- 0x" << std::hex << unsigned(value) << std::dec
+              << " : " << e << std::endl;
+    return false;
 }
 
 short HwMux::Read(int ch)

@@ -59,6 +59,9 @@ private:
     static bool isBus(int channel) { return channel >= kBusFirst && channel < kBusFirst + kBusCount; }
     int request(unsigned long number, void* record);
     bool disable(int output);
+    // Marks the shadow entry of a bus output, then sends the request; false (errno set) when
+    // the driver refuses it.
+    bool drive(int dst, std::uint16_t mark, unsigned long number, void* record);
 
     Fd fd_;
     std::array<std::uint16_t, kBusCount> shadow_;
