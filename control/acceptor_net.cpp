@@ -32,10 +32,12 @@ AcceptorNet::~AcceptorNet()
 
 bool AcceptorNet::OpenSocket()
 {
-    listenFd_ = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-    if (!listenFd_.is_valid()) {
+    int const s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    Errno const error;
+    listenFd_ = Fd(s);
+    if (s < 0) {
         if (verbose())
-            std::cerr << "can't create socket:" << Errno() << std::endl;
+            std::cerr << "can't create socket:" << error << std::endl;
         return false;
     }
     int on = 1;
@@ -60,6 +62,15 @@ void AcceptorNet::ImplDeactivate()
 
 void AcceptorNet::RetryLater() { bindTimer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, this); }
 
+void AcceptorNet::SetUpFailed(char const* what)
+{
+    Errno const error;
+    if (verbose())
+        std::cerr << what << error << std::endl;
+    listenFd_.close();
+    RetryLater();
+}
+
 void AcceptorNet::BindSocket()
 {
     // A socket that failed to listen was closed: a retry starts with a fresh one.
@@ -70,23 +81,18 @@ void AcceptorNet::BindSocket()
     INet4::Addr any;
     any.port(port_);
     if (::bind(listenFd_.lowlevel_fd(), any, any.size()) != 0) {
+        Errno const error;
         if (verbose())
-            std::cerr << "can't bind to socket: \"" << Errno() << "\"  waiting..." << std::endl;
+            std::cerr << "can't bind to socket: \"" << error << "\"  waiting..." << std::endl;
         RetryLater();
         return;
     }
     if (::listen(listenFd_.lowlevel_fd(), 1) != 0) {
-        if (verbose())
-            std::cerr << "can't listen socket: " << Errno() << std::endl;
-        listenFd_.close();
-        RetryLater();
+        SetUpFailed("can't listen socket: ");
         return;
     }
     if (!listenFd_.NonBlock()) {
-        if (verbose())
-            std::cerr << "can't set socket to non block mode: " << Errno() << std::endl;
-        listenFd_.close();
-        RetryLater();
+        SetUpFailed("can't set socket to non block mode: ");
         return;
     }
     listenEvent_.Schedule(listenFd_, POLLIN);
@@ -110,8 +116,9 @@ void AcceptorNet::OnSocketEvent(int, short revents)
             continue;
         }
         if (!fd.NonBlock()) {
+            Errno const error;
             if (verbose())
-                std::cerr << "can't set socket to non block mode: " << Errno() << std::endl;
+                std::cerr << "can't set socket to non block mode: " << error << std::endl;
             continue;
         }
         if (verbose())

@@ -47,6 +47,8 @@ private:
     // A new listening socket with SO_REUSEADDR; false (logged) when it cannot be made.
     bool OpenSocket();
     void RetryLater();
+    // Logs what failed with the error text, closes the socket and retries with a new one.
+    void SetUpFailed(char const* what);
 
     std::uint16_t port_;
     Fd listenFd_;

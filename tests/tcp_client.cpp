@@ -4,8 +4,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace testsupport {
@@ -37,8 +39,12 @@ std::uint16_t freePort()
 Bytes tpktFrame(Bytes const& body)
 {
     std::size_t const length = body.size() + 4;
-    Bytes frame{3, 0, std::uint8_t(length >> 8), std::uint8_t(length & 0xFF)};
-    frame.insert(frame.end(), body.begin(), body.end());
+    Bytes frame(length);
+    frame[0] = 3;
+    frame[1] = 0;
+    frame[2] = std::uint8_t(length >> 8);
+    frame[3] = std::uint8_t(length & 0xFF);
+    std::copy(body.begin(), body.end(), frame.begin() + 4);
     return frame;
 }
 
@@ -53,6 +59,9 @@ bool TcpClient::connect(std::uint16_t port, int rcvbuf)
         fd_.close();
         return false;
     }
+    // Every send leaves at once, so the server sees the cuts the test makes.
+    int on = 1;
+    ::setsockopt(fd_.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return true;
 }
 
