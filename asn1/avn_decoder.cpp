@@ -252,9 +252,14 @@ int AVNDecoder::visitField(SEQUENCE& value, int index, int presence) {
     case ',':
         words_.back() = word();
         return Continue;
-    case '}':
+    case '}': {
+        // The closing brace: every root field after this one must be one that may be left out.
+        SequenceInfo const& type = *value.info();
+        for (unsigned later = static_cast<unsigned>(index) + 1; later < type.numFields; ++later)
+            if (type.fieldIds[later] == -1) return Fail;
         words_.pop_back();
         return Stop;
+    }
     default:
         return Fail;
     }

@@ -26,7 +26,7 @@ class Module;
 // Every failure is a false result; nothing is thrown or logged here (the callers log).
 class CoderEnv {
 public:
-    enum EncodingRules {
+    enum EncodingRules : int {
         avn = 0,         // value notation (text)
         ber = 1,         // basic encoding rules: no coder in this run-time yet, codes nothing
         per_Aligned = 2  // packed encoding rules, aligned variant: the rule of both links
