@@ -72,25 +72,7 @@ TEST(AvnDecoder, NamesEndAtCommaAndBrace) {
 }
 
 TEST(AvnDecoder, EveryKindReadsBackWhatWasPrinted) {
-    Fixture::Kinds value;
-    value.ref_flag() = true;
-    value.ref_small().setValue(-3);
-    value.ref_big() = 4000000000u;
-    value.set_number() = -70000;
-    value.ref_cause().setFromInt(20);
-    value.ref_octets() = std::vector<char>{'\x00', '\xAB'};
-    value.set_name() = "gate way";
-    value.set_bits().resize(11);
-    value.set_oid().append(1);
-    value.set_oid().append(3);
-    value.set_time().set("20240229235959Z");
-    value.set_wide().assign(L"ok", 2);
-    value.set_list().push_back(ASN1::INTEGER(4));
-    value.set_list().push_back(ASN1::INTEGER(-4));
-    value.ref_mode().select_disconnect();
-    value.set_later() = 200u;
-    value.set_trunk().set_mode(ZGCP::TrunkMode::master);
-
+    Fixture::Kinds const value = Fixture::everyKind();
     std::string const text = value.asValueNotation();
     Fixture::Kinds parsed;
     ASSERT_TRUE(parsed.setFromValueNotation(text)) << text;

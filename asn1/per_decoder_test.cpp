@@ -318,24 +318,7 @@ TEST(PerDecoderConstructed, UnknownAlternativeIsSkipped) {
 }
 
 TEST(PerDecoderConstructed, EveryKindReadsBack) {
-    Fixture::Kinds value;
-    value.ref_flag() = true;
-    value.ref_small().setValue(-3);
-    value.ref_big() = 4000000000u;
-    value.set_number() = -70000;
-    value.ref_cause().setFromInt(20);
-    value.ref_octets() = std::vector<char>(300, 'o');
-    value.set_name() = "gateway";
-    value.set_bits().resize(17);
-    value.set_oid().append(2);
-    value.set_oid().append(999);
-    value.set_time().set("20240229235959.5+0130");
-    value.set_wide().assign(L"\x263A!", 2);
-    value.set_list().push_back(ASN1::INTEGER(1));
-    value.ref_mode().select_disconnect();
-    value.set_later() = 200u;
-    value.set_trunk().set_mode(ZGCP::TrunkMode::master);
-
+    Fixture::Kinds const value = Fixture::everyKind();
     std::string const sent = encode(value);
     ASSERT_NE("failed", sent);
     Fixture::Kinds received;

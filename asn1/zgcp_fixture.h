@@ -488,4 +488,28 @@ public:
     Versioned::B const& get_y() const { return static_cast<Versioned::B const&>(*getSelection()); }
 };
 
+// A Kinds value with every field and both extension additions present, in values that both
+// the coder and the value notation carry exactly.
+inline Kinds everyKind() {
+    Kinds value;
+    value.ref_flag() = true;
+    value.ref_small().setValue(-3);
+    value.ref_big() = 4000000000u;
+    value.set_number() = -70000;
+    value.ref_cause().setFromInt(20);
+    value.ref_octets() = std::vector<char>(300, 'o');
+    value.set_name() = "gate way";
+    value.set_bits().resize(17);
+    value.set_oid().append(2);
+    value.set_oid().append(999);
+    value.set_time().set("20240229235959.5+0130");
+    value.set_wide().assign(L"ok", 2);
+    value.set_list().push_back(ASN1::INTEGER(4));
+    value.set_list().push_back(ASN1::INTEGER(-4));
+    value.ref_mode().select_disconnect();
+    value.set_later() = 200u;
+    value.set_trunk().set_mode(ZGCP::TrunkMode::master);
+    return value;
+}
+
 }  // namespace Fixture
