@@ -106,6 +106,22 @@ TEST(AvnEncoder, SimpleValues) {
     EXPECT_EQ("\"20061206130509.020Z\"", printed(ASN1::GeneralizedTime(2006, 12, 6, 13, 5, 9, 20, 0, true)));
 }
 
+TEST(AvnEncoder, IntegerWithNamedNumbers) {
+    static ASN1::NameEntry const names[] = {{-1, "none"}, {5, "five"}};
+    static ASN1::NamedIntegerInfo const record = {{{&ASN1::IntegerWithNamedNumber::create, 2}, ASN1::Unconstrained, 0,
+                                                   4294967295u},
+                                                  names, 2};
+    ASN1::IntegerWithNamedNumber value(5, &record);
+    EXPECT_EQ("five", printed(value));
+    value.setValue(6);
+    EXPECT_EQ("6", printed(value));
+    ASSERT_TRUE(value.setFromValueNotation("none"));
+    EXPECT_EQ(-1, value.getValue());
+    ASSERT_TRUE(value.setFromValueNotation("-7"));
+    EXPECT_EQ(-7, value.getValue());
+    EXPECT_FALSE(value.setFromValueNotation("six"));
+}
+
 TEST(AvnEncoder, OctetStringLeavesTheNumberBaseAlone) {
     std::ostringstream out;
     out << ASN1::OCTET_STRING(std::vector<char>{'\x00', '\xFF'}) << ' ' << ASN1::INTEGER(255);

@@ -4,6 +4,7 @@
 #include "asn1/per_decoder.h"
 
 #include <climits>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -315,6 +316,23 @@ TEST(PerDecoderConstructed, UnknownAlternativeIsSkipped) {
     ASSERT_TRUE(after.accept(decoder));
     EXPECT_EQ(9u, after.getValue());
     EXPECT_EQ("failed", encode(command)) << "nothing to send for an unknown alternative";
+}
+
+TEST(PerDecoderConstructed, OpenTypes) {
+    static ASN1::TypeConstrainedOpenInfo const holdsInteger = {{&ASN1::TypeConstrainedOpenData::create, 0},
+                                                               &ASN1::INTEGER::theInfo};
+    std::unique_ptr<ASN1::AbstractData> sent(ASN1::AbstractData::create(&holdsInteger));
+    static_cast<ASN1::INTEGER&>(static_cast<ASN1::OpenData&>(*sent).get_data()) = 7;
+    EXPECT_EQ("02 01 07", encode(*sent));
+    std::unique_ptr<ASN1::AbstractData> received(ASN1::AbstractData::create(&holdsInteger));
+    ASSERT_TRUE(decode("04 01 07 00 00", *received)) << "the contained value, then on after the length";
+    EXPECT_TRUE(*received == *sent);
+
+    ASN1::OpenData raw;
+    ASSERT_TRUE(decode("02 01 07", raw)) << "an open type of no known type keeps its octets";
+    ASSERT_TRUE(raw.has_buf());
+    EXPECT_EQ("01 07", per_test::hex(raw.get_buf()));
+    EXPECT_FALSE(decode("03 01 07", raw));
 }
 
 TEST(PerDecoderConstructed, EveryKindReadsBack) {
