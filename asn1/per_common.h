@@ -5,6 +5,7 @@
 
 #include "asn1/abstract_data.h"
 #include "asn1/abstract_string.h"
+#include "asn1/generalized_time.h"
 
 namespace ASN1::per {
 
@@ -58,6 +59,16 @@ inline StringForm stringForm(AbstractString const& text, bool aligned) {
                       static_cast<unsigned long long>(text.getUpperLimit()) * form.bits >= 17;
     form.alignFirst = wide && (aligned || form.bits == 8);
     return form;
+}
+
+// The time a text carries, when the text is exactly the form that time is written in; the
+// time is coded as its text, so only such texts carry a time there and back.
+inline bool timeFromText(std::string const& text, GeneralizedTime& time) {
+    GeneralizedTime read;
+    read.set(text.c_str());
+    if (read.get() != text) return false;
+    time = read;
+    return true;
 }
 
 }  // namespace ASN1::per

@@ -347,8 +347,7 @@ bool PERDecoder::do_visit(GeneralizedTime& value) {
         text.assign(position_, position_ + length);
         position_ += length;
     }
-    value.set(text.c_str());
-    return true;
+    return per::timeFromText(text, value);
 }
 
 // ---- constructed types -------------------------------------------------------------------

@@ -245,6 +245,19 @@ TEST(PerDecoderStrings, ObjectIdentifierAndTime) {
     EXPECT_FALSE(decode("0F 32 30", time));
 }
 
+// Found by the fuzz target: a time is coded as its text, so a text that is not exactly the
+// form a time is written in is refused, and a time whose fields do not fit that form is not
+// sent.
+TEST(PerDecoderStrings, TimeTextMustBeTheWrittenForm) {
+    ASN1::GeneralizedTime time;
+    EXPECT_FALSE(decode("0D 2D 39 39 36 37 00 00 03 00 00 00 00 00", time));
+    EXPECT_FALSE(decode("11 32 30 30 36 31 32 30 36 31 33 30 35 30 39 2E 35 5A", time)) << ".5 is written .500";
+    ASSERT_TRUE(decode("13 32 30 30 36 31 32 30 36 31 33 30 35 30 39 2D 30 31 33 30", time));
+    EXPECT_EQ("20061206130509-0130", time.get());
+    EXPECT_EQ("failed", encode(ASN1::GeneralizedTime(1, 1, 1, 0, 0, 0, 0, -6007, false)));
+    EXPECT_EQ("failed", encode(ASN1::GeneralizedTime(12345, 1, 1, 0, 0, 0, 0, 0, true)));
+}
+
 TEST(PerDecoderConstructed, SequenceOfLimit) {
     ASN1::SEQUENCE_OF<ASN1::Null> list;
     std::vector<char> input = octets("80 80");
