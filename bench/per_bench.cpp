@@ -1,13 +1,13 @@
 // Aligned PER encode and decode time per message, for controller messages of different
-// size (the run-time's fixture types, in the shape of the generated ones).
+// size.
 
 #include <iterator>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
-#include "asn1/asn1.h"
-#include "asn1/zgcp_fixture.h"
+#include "bench/coder_bench.h"
+#include "messages/zgcp.h"
 
 namespace {
 
@@ -52,44 +52,11 @@ ZGCP::Message userData() {
 
 ZGCP::Message (*const messages[])() = {ping, errorResponse, busTest, userData};
 
-void encode(benchmark::State& state) {
-    ZGCP::Message const message = messages[state.range(0)]();
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    std::size_t size = 0;
-    for (auto _ : state) {
-        std::vector<char> frame;
-        frame.reserve(200);
-        bool const done = ASN1::encode(message, &env, std::back_inserter(frame));
-        benchmark::DoNotOptimize(done);
-        size = frame.size();
-    }
-    state.counters["octets"] = static_cast<double>(size);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
-}
-
-void decode(benchmark::State& state) {
-    ZGCP::Message const message = messages[state.range(0)]();
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    std::vector<char> frame;
-    ASN1::encode(message, &env, std::back_inserter(frame));
-    for (auto _ : state) {
-        ZGCP::Message received;
-        bool const done = ASN1::decode(frame.data(), frame.data() + frame.size(), &env, received, true);
-        benchmark::DoNotOptimize(done);
-    }
-    state.counters["octets"] = static_cast<double>(frame.size());
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * frame.size()));
-}
-
-void names(benchmark::internal::Benchmark* benchmark) {
-    benchmark->ArgName("message");
-    for (int i = 0; i < static_cast<int>(std::size(messages)); ++i) benchmark->Arg(i);
-}
+void encode(benchmark::State& state) { CoderBench::encode(state, messages); }
+void decode(benchmark::State& state) { CoderBench::decode(state, messages); }
 
 }  // namespace
 
 // message: 0 ping, 1 error response, 2 bus test command, 3 user data of 1000 octets.
-BENCHMARK(encode)->Apply(names);
-BENCHMARK(decode)->Apply(names);
+BENCHMARK(encode)->ArgName("message")->DenseRange(0, static_cast<int>(std::size(messages)) - 1);
+BENCHMARK(decode)->ArgName("message")->DenseRange(0, static_cast<int>(std::size(messages)) - 1);

@@ -10,33 +10,38 @@
 #include <gtest/gtest.h>
 
 #include "messages/mon.h"
+#include "messages/wire_test_support.h"
 #include "messages/zgcp.h"
 
 namespace {
 
 using ASN1::AbstractData;
 
-// Fills every part of a value away from its defaults: every optional field and known
-// extension addition present, the first alternative of every CHOICE that has none, two
-// elements in every list, the largest value of every enumeration and range, text and
-// octets in every string.
-void fill(AbstractData& value) {
+// Fills a value away from its defaults: the first alternative of every CHOICE that has
+// none, the largest value of every enumeration and range, text and octets in every
+// string; when `everything`, also every optional field and known extension addition, and
+// two elements in every list (otherwise optional parts stay absent and lists empty).
+void fill(AbstractData& value, bool everything) {
     if (auto* sequence = dynamic_cast<ASN1::SEQUENCE*>(&value)) {
         ASN1::SequenceInfo const& info = *sequence->info();
         for (unsigned i = 0; i < info.numFields; ++i) {
-            if (info.fieldIds[i] >= 0) sequence->includeOptionalField(info.fieldIds[i], i);
-            fill(*sequence->getField(i));
+            if (info.fieldIds[i] < 0) {
+                fill(*sequence->getField(i), everything);
+            } else if (everything) {
+                sequence->includeOptionalField(info.fieldIds[i], i);
+                fill(*sequence->getField(i), everything);
+            }
         }
-        for (unsigned k = 0; k < info.knownExtensions; ++k) {
+        for (unsigned k = 0; everything && k < info.knownExtensions; ++k) {
             sequence->includeOptionalField(info.numOptional + k, info.numFields + k);
-            fill(*sequence->getField(info.numFields + k));
+            fill(*sequence->getField(info.numFields + k), everything);
         }
     } else if (auto* choice = dynamic_cast<ASN1::CHOICE*>(&value)) {
         if (choice->currentSelection() < 0) choice->select(0);
-        fill(*choice->getSelection());
+        fill(*choice->getSelection(), everything);
     } else if (auto* list = dynamic_cast<ASN1::SEQUENCE_OF_Base*>(&value)) {
-        list->resize(2);
-        for (auto& element : *list) fill(*element);
+        if (everything) list->resize(2);
+        for (auto& element : *list) fill(*element, everything);
     } else if (auto* enumerated = dynamic_cast<ASN1::ENUMERATED*>(&value)) {
         enumerated->setFromInt(enumerated->getMaximum());
     } else if (auto* integer = dynamic_cast<ASN1::INTEGER*>(&value)) {
@@ -114,11 +119,11 @@ std::vector<Row> const& rows() {
     return table;
 }
 
-std::unique_ptr<AbstractData> build(Row const& row, int alternative) {
+std::unique_ptr<AbstractData> build(Row const& row, int alternative, bool everything) {
     std::unique_ptr<AbstractData> message(AbstractData::create(&row.message));
     ASN1::CHOICE& choice = row.place(*message);
     choice.setSelection(alternative, AbstractData::create(row.info.selectionInfos[alternative]));
-    fill(*message);
+    fill(*message, everything);
     return message;
 }
 
@@ -126,14 +131,26 @@ TEST(RoundTrip, EveryAlternativeOfTheDispatchedChoices) {
     for (Row const& row : rows()) {
         ASSERT_EQ(row.alternatives, row.info.numKnownChoices) << row.name;
         for (int n = 0; n < static_cast<int>(row.alternatives); ++n) {
-            SCOPED_TRACE(std::string(row.name) + " alternative " + row.info.selectionNames[n]);
-            std::unique_ptr<AbstractData> message = build(row, n);
-            std::unique_ptr<AbstractData> empty(AbstractData::create(&row.message));
-            EXPECT_TRUE(*message != *empty);
+            for (bool everything : {true, false}) {
+                SCOPED_TRACE(std::string(row.name) + " alternative " + row.info.selectionNames[n] +
+                             (everything ? ", every part present" : ", optional parts absent"));
+                std::unique_ptr<AbstractData> message = build(row, n, everything);
+                std::unique_ptr<AbstractData> copy(message->clone());
+                EXPECT_TRUE(*copy == *message);
+                EXPECT_EQ(n, row.place(*copy).currentSelection());
 
-            std::unique_ptr<AbstractData> copy(message->clone());
-            EXPECT_TRUE(*copy == *message);
-            EXPECT_EQ(n, row.place(*copy).currentSelection());
+                std::vector<char> octets;
+                ASSERT_TRUE(MessagesTest::encode(*message, octets));
+                std::unique_ptr<AbstractData> decoded(AbstractData::create(&row.message));
+                ASSERT_TRUE(MessagesTest::decodeHex(MessagesTest::hex(octets), *decoded));
+                EXPECT_TRUE(*decoded == *message) << decoded->asValueNotation();
+                EXPECT_EQ(n, row.place(*decoded).currentSelection());
+
+                std::string const text = message->asValueNotation();
+                std::unique_ptr<AbstractData> parsed(AbstractData::create(&row.message));
+                EXPECT_TRUE(parsed->setFromValueNotation(text)) << text;
+                EXPECT_TRUE(*parsed == *message) << text << "\nparsed as\n" << parsed->asValueNotation();
+            }
         }
     }
 }

@@ -515,6 +515,16 @@ class Emitter:
             self.nested_records(t, ct, definitions)
         return infos, names
 
+    @staticmethod
+    def record_definition(t, head, tail=None):
+        """The definition of the record of `t` (create hook, tag, extensible flag, then the
+        kind's own words: `head`, and `tail` on a second line) and of its destructor."""
+        n = t.name
+        ext = "true" if t.extensible else "false"
+        first = f"{n}::InfoType const {n}::theInfo = {{{{&ASN1::createValue<{n}>, {TAGS[t.kind]}}}, {ext}, {head}"
+        lines = [first + "};"] if tail is None else [first, f"    {tail}}};"]
+        return lines + [f"{n}::~{n}() = default;", ""]
+
     def sequence_records(self, t, arrays, definitions):
         n = t.name
         infos, names = self.member_records(t, definitions)
@@ -525,13 +535,9 @@ class Emitter:
             self.string_list(f"{n}_fieldNames", names),
             "",
         ]
-        ext = "true" if t.extensible else "false"
-        definitions += [
-            f"{n}::InfoType const {n}::theInfo = {{{{&ASN1::createValue<{n}>, 16}}, {ext}, {n}_fieldInfos, {n}_fieldIds,",
-            f"    {len(t.root)}, {len(t.additions)}, {t.optional_count}, nullptr, nullptr, {n}_fieldNames}};",
-            f"{n}::~{n}() = default;",
-            "",
-        ]
+        definitions += self.record_definition(
+            t, f"{n}_fieldInfos, {n}_fieldIds,",
+            f"{len(t.root)}, {len(t.additions)}, {t.optional_count}, nullptr, nullptr, {n}_fieldNames")
 
     def choice_records(self, t, arrays, definitions):
         n = t.name
@@ -541,24 +547,13 @@ class Emitter:
             self.string_list(f"{n}_selectionNames", names),
             "",
         ]
-        ext = "true" if t.extensible else "false"
-        definitions += [
-            f"{n}::InfoType const {n}::theInfo = {{{{&ASN1::createValue<{n}>, 0}}, {ext}, {n}_selectionInfos,",
-            f"    {len(t.root)}, {len(t.alternatives)}, nullptr, {n}_selectionNames}};",
-            f"{n}::~{n}() = default;",
-            "",
-        ]
+        definitions += self.record_definition(
+            t, f"{n}_selectionInfos,", f"{len(t.root)}, {len(t.alternatives)}, nullptr, {n}_selectionNames")
 
     def enumerated_records(self, t, arrays, definitions):
         n = t.name
         arrays += [self.string_list(f"{n}_enum_names__", enum_names(t)), ""]
-        ext = "true" if t.extensible else "false"
-        definitions += [
-            f"{n}::InfoType const {n}::theInfo = {{{{&ASN1::createValue<{n}>, 10}}, {ext}, "
-            f"{int_literal(t.maximum)}, {n}_enum_names__, {len(t.items)}}};",
-            f"{n}::~{n}() = default;",
-            "",
-        ]
+        definitions += self.record_definition(t, f"{int_literal(t.maximum)}, {n}_enum_names__, {len(t.items)}")
 
     # Files
 
