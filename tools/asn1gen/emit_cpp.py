@@ -219,7 +219,7 @@ class Emitter:
             for u in self.uses_of(kind, node):
                 if u.module is not module:
                     names.add(u.module.name)
-        return [m for m in self.model.modules if m.name in names]
+        return sorted((m for m in self.model.modules if m.name in names), key=self.stem)
 
     def module_order(self):
         """The modules with every module after those whose headers it includes."""
@@ -296,8 +296,15 @@ class Emitter:
             "public:",
         ]
 
-    def special_members(self, n):
+    @staticmethod
+    def constructors(n, typed=()):
+        """The record's declaration, the default constructor, the `typed` constructors, the
+        copy operations and the destructor (defined beside the record)."""
         return [
+            "    static InfoType const theInfo;",
+            "",
+            f"    {n}() : Concrete(&theInfo) {{}}",
+            *typed,
             f"    {n}({n} const&) = default;",
             f"    {n}& operator=({n} const&) = default;",
             f"    ~{n}() override;",
@@ -340,12 +347,7 @@ class Emitter:
             if ct.nested is not None:
                 self.check_identifier(f.name, f.loc, "field")
                 out += self.nested_string(cpp_name(f.name), ct.nested[1].size, "    ")
-        out += [
-            "    static InfoType const theInfo;",
-            "",
-            f"    {n}() : Concrete(&theInfo) {{}}",
-        ]
-        out += self.special_members(n)
+        out += self.constructors(n)
         optional_count = t.optional_count
         for index, f, ct in fields:
             c = ct.cls
@@ -390,16 +392,12 @@ class Emitter:
                 out += self.nested_string(name, ct.nested[1].size, "    ", enum)
             else:
                 out.append(f"    struct {name} {{ {enum} }};")
-        out += [
-            "    static InfoType const theInfo;",
-            "",
-            f"    {n}() : Concrete(&theInfo) {{}}",
-        ]
+        typed = []
         for a, name, ct in alternatives:
             arg, by_value = self.arg_of(a.type, ct)
             made = f"new {ct.cls}(value)" if by_value else "value.clone()"
-            out.append(f"    {n}({name}::Id, {arg} value) : Concrete(&theInfo, {a.index}, {made}) {{}}")
-        out += self.special_members(n)
+            typed.append(f"    {n}({name}::Id, {arg} value) : Concrete(&theInfo, {a.index}, {made}) {{}}")
+        out += self.constructors(n, typed)
         for a, name, ct in alternatives:
             c = ct.cls
             i = a.index
@@ -434,14 +432,8 @@ class Emitter:
         for k, (name, value) in enumerate(items):
             comma = "," if k + 1 < len(items) else ""
             out.append(f"        {name} = {int_literal(value)}{comma}")
-        out += [
-            "    };",
-            "    static InfoType const theInfo;",
-            "",
-            f"    {n}() : Concrete(&theInfo) {{}}",
-            f"    {n}(NamedNumber value) : Concrete(&theInfo) {{ setFromInt(value); }}",
-        ]
-        out += self.special_members(n)
+        out.append("    };")
+        out += self.constructors(n, [f"    {n}(NamedNumber value) : Concrete(&theInfo) {{ setFromInt(value); }}"])
         out += [
             f"    {n}& operator=(NamedNumber value) {{",
             "        setFromInt(value);",
