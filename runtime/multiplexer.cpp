@@ -16,7 +16,20 @@
 #include <cstring>
 #include <iostream>
 
-Multiplexer multiplexer;
+namespace {
+
+// Storage that is built before main and never destroyed: objects of static lifetime (the
+// reaping service, singletons holding events or deferred calls) may still detach from the
+// loop while the process exits, whatever the order of their destruction.
+union Immortal {
+    Multiplexer loop;
+    Immortal() : loop() {}
+    ~Immortal() {}
+} immortal;
+
+}  // namespace
+
+Multiplexer& multiplexer = immortal.loop;
 
 constexpr int Multiplexer::max_wait;
 constexpr int Multiplexer::watchdog_period;
@@ -315,7 +328,8 @@ int Multiplexer::runOnce(int maxWaitMs)
 void Multiplexer::run(bool watchdog, bool liveClock)
 {
     lastPing_ = 0;
-    terminate_ = 0;
+    // A request made before the loop started (a SIGTERM during start-up) is kept: the loop
+    // then ends at once instead of losing it.
     if (watchdog)
         openWatchdog();
     liveClock_ = liveClock;
