@@ -1,5 +1,6 @@
 #include "runtime/daemon.h"
 
+#include "base/immortal.h"
 #include "base/log_file_stream_buf.h"
 #include "base/sys_log_manager.h"
 
@@ -36,10 +37,10 @@ Sentry::Sentry(Params const& params) : mode_(params.mode)
     if (mode_ == 0) {
         std::string const ident = params.name.substr(0, kIdentMax);
         syslogManager.openlog(ident.c_str(), LOG_NDELAY, 0);
-        static SyslogBuffers& buffers = *new SyslogBuffers;
-        std::cout.rdbuf(&buffers.out);
-        std::cerr.rdbuf(&buffers.err);
-        std::clog.rdbuf(&buffers.log);
+        static Immortal<SyslogBuffers> buffers;
+        std::cout.rdbuf(&buffers.value.out);
+        std::cerr.rdbuf(&buffers.value.err);
+        std::clog.rdbuf(&buffers.value.log);
         std::cin.tie(&std::cout);
         // Descriptor 0 would be a socket like any other.
         int const fd = syslogManager.fd();

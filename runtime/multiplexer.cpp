@@ -1,6 +1,7 @@
 #include "runtime/multiplexer.h"
 
 #include "base/ext.h"
+#include "base/immortal.h"
 #include "base/profile.h"
 #include "base/table.h"
 #include "board/path.h"
@@ -18,18 +19,14 @@
 
 namespace {
 
-// Storage that is built before main and never destroyed: objects of static lifetime (the
-// reaping service, singletons holding events or deferred calls) may still detach from the
-// loop while the process exits, whatever the order of their destruction.
-union Immortal {
-    Multiplexer loop;
-    Immortal() : loop() {}
-    ~Immortal() {}
-} immortal;
+// Built before main, never destroyed: objects of static lifetime (the reaping service,
+// singletons holding events or deferred calls) may still detach from the loop while the
+// process exits, whatever the order of their destruction.
+Immortal<Multiplexer> immortal;
 
 }  // namespace
 
-Multiplexer& multiplexer = immortal.loop;
+Multiplexer& multiplexer = immortal.value;
 
 constexpr int Multiplexer::max_wait;
 constexpr int Multiplexer::watchdog_period;
