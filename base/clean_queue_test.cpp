@@ -1,4 +1,5 @@
 #include "base/clean_queue.h"
+#include "base/packet.h"
 #include "base/smart_pointer.h"
 
 #include <gtest/gtest.h>
@@ -134,6 +135,51 @@ TEST_F(CleanQueueTest, DestructionReleasesWhatIsHeld)
         EXPECT_EQ(Block::live, 2);
     }
     EXPECT_EQ(Block::live, 0);
+}
+
+// The queue over real packets: what it holds stays out of the pool, nothing more.
+TEST(CleanQueueOfPackets, HoldsOnlyWhatItContains)
+{
+    unsigned int const free = _Packet::Pool::available();
+    CleanQueue<Packet, 7> q;
+    {
+        Packet a;
+        a.reserve_head(4);
+        a.put8(0xA1);
+        ASSERT_TRUE(q.put(a));
+        // A change through the sender's handle leaves the queued frame as it was.
+        a.put8(0xA2);
+        EXPECT_EQ(_Packet::Pool::available(), free - 2);
+    }
+    EXPECT_EQ(_Packet::Pool::available(), free - 1);
+    Packet taken;
+    ASSERT_TRUE(q.get(taken));
+    EXPECT_EQ(taken.text(), "A1");
+    // The slot was reset: the taker is the only holder and changes the block in place.
+    taken.put8(0xA3);
+    EXPECT_EQ(_Packet::Pool::available(), free - 1);
+    taken.clear();
+    EXPECT_EQ(_Packet::Pool::available(), free);
+}
+
+TEST(CleanQueueOfPackets, ClearReleasesTheBlocks)
+{
+    unsigned int const free = _Packet::Pool::available();
+    CleanQueue<Packet, 135> q;
+    for (int i = 0; i < 3; ++i) {
+        Packet p;
+        p.reserve_head(4);
+        p.put8(static_cast<unsigned char>(i));
+        q.put(p);
+    }
+    Packet first;
+    ASSERT_TRUE(q.preview(&first));
+    EXPECT_EQ(first.text(), "00");
+    first.clear();
+    EXPECT_EQ(_Packet::Pool::available(), free - 3);
+    q.clear();
+    EXPECT_EQ(_Packet::Pool::available(), free);
+    EXPECT_TRUE(q.empty());
 }
 
 }  // namespace

@@ -23,13 +23,7 @@ Run::Run(char const* name) : path_(std::string("/var/run/") + name + ".pid")
     }
     fd_ = Fd(fd);
     std::string const pid = std::to_string(::getpid());
-    ssize_t n;
-    do
-        n = write(fd_, pid.data(), unsigned(pid.size()));
-    while (n < 0 && errno == EINTR);
-    if (n >= 0 && n != ssize_t(pid.size()))
-        errno = ENOSPC;  // a short write to a file: the disk is full
-    if (n != ssize_t(pid.size()) || ::fsync(fd) != 0) {
+    if (!writeAll(fd, pid.data(), pid.size()) || ::fsync(fd) != 0) {
         // A file without the pid in it would mislead whoever reads it.
         Errno e;
         std::cerr << "cannot write pid file " << path_ << ": " << e << std::endl;

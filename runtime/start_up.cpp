@@ -4,6 +4,7 @@
 #include "base/trace_ctl.h"
 #include "base/version.h"
 #include "board/path.h"
+#include "hardware/hw_mux.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
@@ -17,7 +18,6 @@
 #include <getopt.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <iostream>
@@ -87,21 +87,6 @@ void InstallSignalHandlers()
     IPC::Signal::handle(SIGHUP, SigHupHandler, SA_RESTART);
 }
 
-// Writes all of text to the descriptor.
-bool writeAll(int fd, std::string const& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += std::size_t(n);
-    }
-    return true;
-}
-
 // SIGUSR2: a fresh status dump replaces the old one.
 void CheckDumpStatus()
 {
@@ -119,7 +104,8 @@ void CheckDumpStatus()
     text << "server status dump" << std::endl;
     text << "version : " << Version::current << std::endl;
     multiplexer.dump(text);
-    if (!writeAll(file.lowlevel_fd(), text.str()))
+    std::string const dump = text.str();
+    if (!writeAll(file.lowlevel_fd(), dump.data(), dump.size()))
         std::cerr << "dump status error" << std::endl;
 }
 
@@ -240,7 +226,7 @@ int serverMain(int argc, char** argv)
     //   RtpED137Factory::instance();       radio
     //   HdlcSlotFactory::instance();       signalling links
 
-    // The time-slot switch (hardware access layer): HwMux::instance();
+    HwMux::instance();
 
     // The monitoring controller, from the file whether it opened or not (an unopened file
     // has no "snmpagent" section): MonitoringCtl::instance().Configure(config);

@@ -1,9 +1,9 @@
 #include "tests/daemon_launcher.h"
 
+#include "tests/tcp_client.h"
+
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,7 +39,7 @@ std::vector<char const*> DaemonLauncher::defaultFolders()
 DaemonLauncher::DaemonLauncher(std::string binary) : DaemonLauncher(std::move(binary), defaultFolders()) {}
 
 DaemonLauncher::DaemonLauncher(std::string binary, std::vector<char const*> const& folders)
-    : binary_(std::move(binary)), port_(freePort())
+    : binary_(std::move(binary)), port_(testsupport::freePort())
 {
     char tmpl[] = "/tmp/gw-e2e-XXXXXX";
     char const* made = ::mkdtemp(tmpl);
@@ -198,24 +198,6 @@ bool DaemonLauncher::follow(int& foregroundExit, std::string const& pidFile, int
     pid_ = detached;
     running_ = true;
     return true;
-}
-
-int DaemonLauncher::freePort()
-{
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0)
-        return -1;
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    socklen_t len = sizeof a;
-    int port = -1;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
 }
 
 }  // namespace testsupport

@@ -78,9 +78,6 @@ public:
     bool follow(int& foregroundExit, std::string const& pidFile = "/var/run/server.pid",
                 int timeoutMs = kTimeout);
 
-    // A TCP port on the loopback address that nothing listens on at the moment.
-    static int freePort();
-
 private:
     std::string binary_;
     std::string dir_;

@@ -189,6 +189,8 @@ TEST(StartUp, WithoutArgumentsItServesPort20001InTheForeground)
     EXPECT_EQ(s.stop(), 0);
     EXPECT_FALSE(s.exists("/var/run/server.pid"));
     EXPECT_THAT(s.err(), HasSubstr("Mux: terminating...\n"));
+    // The switch was built (the real board's device is not under the temporary root).
+    EXPECT_THAT(s.err(), HasSubstr("hwMux: init\nhwMux: can't open device: No such file or directory\n"));
 }
 
 TEST(StartUp, SigtermAndSigintEndTheLoopAndRemoveThePidFile)
