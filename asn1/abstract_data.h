@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ios>
+#include <iosfwd>
+#include <string>
 
 #include "asn1/type_info.h"
 #include "asn1/visitor.h"
@@ -38,6 +41,16 @@ public:
 
     bool accept(Visitor& visitor) { return do_accept(visitor); }
     bool accept(ConstVisitor& visitor) const { return do_accept(visitor); }
+
+    // Value notation (value_notation.cpp). print_on prints the value and answers the stream
+    // state to add: goodbit, or failbit when the value cannot be printed (what was printed
+    // stays). asValueNotation returns the printed text, also when printing failed part way.
+    std::ios_base::iostate print_on(std::ostream& out) const;
+    std::string asValueNotation() const;
+    // Parses the value from the text; goodbit or failbit. What was filled in before a
+    // failure stays.
+    std::ios_base::iostate get_from(std::istream& in);
+    bool setFromValueNotation(std::string const& text);
 
     void const* info() const { return info_; }
     int getTag() const { return static_cast<int>(static_cast<AbstractInfo const*>(info_)->tag); }

@@ -2,7 +2,7 @@
 
 // Test fixture: a few controller-protocol types written by hand in the shape the class
 // generator emits, so that the run-time can be tested before the generated modules exist.
-// The records are defined in zgcp_fixture_test.cpp. Alternatives whose types belong to
+// The records are defined in fixture/zgcp_fixture.cpp. Alternatives whose types belong to
 // other parts of the protocol stand on `Fixture::StandIn`, an empty extensible SEQUENCE.
 
 #include <string>
@@ -365,3 +365,151 @@ public:
 };
 
 }  // namespace HSP
+
+namespace Fixture {
+
+// Kinds ::= SEQUENCE {
+//   flag BOOLEAN, small INTEGER (-128..127), big INTEGER (0..4294967295),
+//   number INTEGER OPTIONAL, cause ZGCP.ErrorCause, octets OCTET STRING,
+//   name IA5String (SIZE (1..64)) OPTIONAL, bits BIT STRING OPTIONAL,
+//   oid OBJECT IDENTIFIER OPTIONAL, time GeneralizedTime OPTIONAL, wide BMPString OPTIONAL,
+//   list SEQUENCE OF INTEGER OPTIONAL, mode ZGCP.BpcTestMode,
+//   ...,
+//   later INTEGER (0..255), trunk ZGCP.TrunkCfg }
+// Every kind the coders handle, for their tests and the fuzz target.
+class Kinds : public ASN1::Concrete<Kinds, ASN1::SEQUENCE> {
+public:
+    using Small = ASN1::Constrained_INTEGER<(ASN1::ConstraintType)2, -128, 127>;
+    using Big = ASN1::Constrained_INTEGER<(ASN1::ConstraintType)2, 0, 4294967295u>;
+    using Later = ASN1::Constrained_INTEGER<(ASN1::ConstraintType)2, 0, 255>;
+    using List = ASN1::SEQUENCE_OF<ASN1::INTEGER>;
+    struct name {
+        class value_type : public ASN1::Concrete<value_type, ASN1::IA5String> {
+        public:
+            static InfoType const theInfo;
+            value_type() : Concrete(std::string(), &theInfo) {}
+            value_type(value_type const&) = default;
+            value_type& operator=(value_type const&) = default;
+            using IA5String::operator=;
+            ~value_type() override;
+        };
+    };
+    static InfoType const theInfo;
+
+    Kinds() : Concrete(&theInfo) {}
+    Kinds(Kinds const&) = default;
+    Kinds& operator=(Kinds const&) = default;
+    ~Kinds() override;
+
+    ASN1::BOOLEAN& ref_flag() { return field<ASN1::BOOLEAN>(0); }
+    Small& ref_small() { return field<Small>(1); }
+    Big& ref_big() { return field<Big>(2); }
+    ASN1::INTEGER& set_number() { return optional<ASN1::INTEGER>(0, 3); }
+    ZGCP::ErrorCause& ref_cause() { return field<ZGCP::ErrorCause>(4); }
+    ASN1::OCTET_STRING& ref_octets() { return field<ASN1::OCTET_STRING>(5); }
+    name::value_type& set_name() { return optional<name::value_type>(1, 6); }
+    ASN1::BIT_STRING& set_bits() { return optional<ASN1::BIT_STRING>(2, 7); }
+    ASN1::OBJECT_IDENTIFIER& set_oid() { return optional<ASN1::OBJECT_IDENTIFIER>(3, 8); }
+    ASN1::GeneralizedTime& set_time() { return optional<ASN1::GeneralizedTime>(4, 9); }
+    ASN1::BMPString& set_wide() { return optional<ASN1::BMPString>(5, 10); }
+    List& set_list() { return optional<List>(6, 11); }
+    ZGCP::BpcTestMode& ref_mode() { return field<ZGCP::BpcTestMode>(12); }
+    Later& set_later() { return optional<Later>(7, 13); }
+    bool later_isPresent() const { return hasOptionalField(7); }
+    ZGCP::TrunkCfg& set_trunk() { return optional<ZGCP::TrunkCfg>(8, 14); }
+    bool trunk_isPresent() const { return hasOptionalField(8); }
+
+private:
+    template <class T>
+    T& field(unsigned index) { return static_cast<T&>(*getField(index)); }
+    template <class T>
+    T& optional(unsigned presence, unsigned index) {
+        includeOptionalField(presence, index);
+        return field<T>(index);
+    }
+};
+
+// Versioned ::= SEQUENCE { a INTEGER (0..7), ..., b INTEGER (0..255) }
+// VersionedLater is the same type in a later version that adds c OCTET STRING after b.
+class Versioned : public ASN1::Concrete<Versioned, ASN1::SEQUENCE> {
+public:
+    using A = ASN1::Constrained_INTEGER<(ASN1::ConstraintType)2, 0, 7>;
+    using B = ASN1::Constrained_INTEGER<(ASN1::ConstraintType)2, 0, 255>;
+    static InfoType const theInfo;
+
+    Versioned() : Concrete(&theInfo) {}
+    Versioned(Versioned const&) = default;
+    Versioned& operator=(Versioned const&) = default;
+    ~Versioned() override;
+
+    A& ref_a() { return static_cast<A&>(*getField(0)); }
+    B& set_b() {
+        includeOptionalField(0, 1);
+        return static_cast<B&>(*getField(1));
+    }
+    B const& get_b() const { return static_cast<B const&>(*getField(1)); }
+    bool b_isPresent() const { return hasOptionalField(0); }
+};
+
+class VersionedLater : public ASN1::Concrete<VersionedLater, ASN1::SEQUENCE> {
+public:
+    static InfoType const theInfo;
+
+    VersionedLater() : Concrete(&theInfo) {}
+    VersionedLater(VersionedLater const&) = default;
+    VersionedLater& operator=(VersionedLater const&) = default;
+    ~VersionedLater() override;
+
+    Versioned::A& ref_a() { return static_cast<Versioned::A&>(*getField(0)); }
+    Versioned::B& set_b() {
+        includeOptionalField(0, 1);
+        return static_cast<Versioned::B&>(*getField(1));
+    }
+    ASN1::OCTET_STRING& set_c() {
+        includeOptionalField(1, 2);
+        return static_cast<ASN1::OCTET_STRING&>(*getField(2));
+    }
+};
+
+// Alternatives ::= CHOICE { x NULL, ..., y INTEGER (0..255) }
+class Alternatives : public ASN1::Concrete<Alternatives, ASN1::CHOICE> {
+public:
+    struct x { enum Id { id = 0 }; };
+    struct y { enum Id { id = 1 }; };
+    static InfoType const theInfo;
+
+    Alternatives() : Concrete(&theInfo) {}
+    Alternatives(Alternatives const&) = default;
+    Alternatives& operator=(Alternatives const&) = default;
+    ~Alternatives() override;
+
+    ASN1::Null& select_x() { return static_cast<ASN1::Null&>(*setSelection(x::id, ASN1::AbstractData::create(theInfo.selectionInfos[x::id]))); }
+    Versioned::B& select_y() { return static_cast<Versioned::B&>(*setSelection(y::id, ASN1::AbstractData::create(theInfo.selectionInfos[y::id]))); }
+    Versioned::B const& get_y() const { return static_cast<Versioned::B const&>(*getSelection()); }
+};
+
+// A Kinds value with every field and both extension additions present, in values that both
+// the coder and the value notation carry exactly.
+inline Kinds everyKind() {
+    Kinds value;
+    value.ref_flag() = true;
+    value.ref_small().setValue(-3);
+    value.ref_big() = 4000000000u;
+    value.set_number() = -70000;
+    value.ref_cause().setFromInt(20);
+    value.ref_octets() = std::vector<char>(300, 'o');
+    value.set_name() = "gate way";
+    value.set_bits().resize(17);
+    value.set_oid().append(2);
+    value.set_oid().append(999);
+    value.set_time().set("20240229235959.5+0130");
+    value.set_wide().assign(L"ok", 2);
+    value.set_list().push_back(ASN1::INTEGER(4));
+    value.set_list().push_back(ASN1::INTEGER(-4));
+    value.ref_mode().select_disconnect();
+    value.set_later() = 200u;
+    value.set_trunk().set_mode(ZGCP::TrunkMode::master);
+    return value;
+}
+
+}  // namespace Fixture

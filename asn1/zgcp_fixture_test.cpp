@@ -1,5 +1,5 @@
-// Records of the hand-written fixture types (as the class generator emits them), and the
-// tests of the generated-class shape that stands on the run-time.
+// Tests of the generated-class shape that stands on the run-time (the fixture's records are
+// in fixture/zgcp_fixture.cpp).
 
 #include "asn1/zgcp_fixture.h"
 
@@ -7,114 +7,6 @@
 #include <typeinfo>
 
 #include <gtest/gtest.h>
-
-using ASN1::createValue;
-using ASN1::FixedConstraint;
-
-namespace Fixture {
-
-StandIn::InfoType const StandIn::theInfo = {{&createValue<StandIn>, 16}, true, nullptr, nullptr, 0, 0, 0,
-                                            nullptr, nullptr, nullptr};
-StandIn::~StandIn() = default;
-
-}  // namespace Fixture
-
-namespace ZGCP {
-
-namespace {
-
-char const* const ErrorCause_enum_names__[] = {
-    "invalidParams",    "insufficientResources", "invalidSlot",    "slotNotExists", "unexpectedMsgType",
-    "internal",         "unsupported",           "reconnectionFail", "disconnectFail", "connectFail",
-    "busError",         "slotIdBusy",            "destroyInProgress"};
-
-void const* const Response_selectionInfos[] = {&ASN1::Null::theInfo, &ErrorCause::theInfo};
-char const* const Response_selectionNames[] = {"success", "error"};
-
-char const* const TrunkMode_enum_names__[] = {"slave", "master"};
-
-void const* const TrunkCfg_fieldInfos[] = {&ASN1::INTEGER::theInfo, &TrunkMode::theInfo};
-int const TrunkCfg_fieldIds[] = {-1, -1};
-char const* const TrunkCfg_fieldNames[] = {"trunk", "mode"};
-
-void const* const BpcTestMode_selectionInfos[] = {&ASN1::Null::theInfo, &ASN1::Null::theInfo, &ASN1::Null::theInfo};
-char const* const BpcTestMode_selectionNames[] = {"read", "write", "disconnect"};
-
-void const* const BpcTestParams_fieldInfos[] = {&BpcTestParams::Bus::theInfo, &ASN1::INTEGER::theInfo,
-                                                &BpcTestMode::theInfo, &BpcTestParams::Timeslot::theInfo,
-                                                &BpcTestParams::Timeslot::theInfo};
-int const BpcTestParams_fieldIds[] = {-1, -1, -1, -1, -1};
-char const* const BpcTestParams_fieldNames[] = {"bus", "seed", "mode", "timeslot-start", "timeslot-length"};
-
-void const* const Command_selectionInfos[] = {
-    &ASN1::Null::theInfo,         &BpcTestParams::theInfo, &Slot::theInfo,
-    &ASN1::Null::theInfo,         &Fixture::StandIn::theInfo, &ASN1::Null::theInfo,
-    &Fixture::StandIn::theInfo,   &ASN1::Null::theInfo,       &ASN1::OCTET_STRING::theInfo,
-    &Fixture::StandIn::theInfo,   &TrunkCfg::theInfo,         &Fixture::StandIn::theInfo,
-    &ASN1::Null::theInfo,         &Fixture::StandIn::theInfo, &Fixture::StandIn::theInfo};
-char const* const Command_selectionNames[] = {"query",    "testBpc",  "connect",    "disconnect", "create",
-                                              "destroy",  "activate", "deactivate", "userData",   "ioctl",
-                                              "trunkCfg", "clockCfg", "ping",       "display",    "protoZarn"};
-
-void const* const PDU_selectionInfos[] = {&Command::theInfo, &Response::theInfo, &Fixture::StandIn::theInfo};
-char const* const PDU_selectionNames[] = {"command", "response", "signal"};
-
-void const* const Message_fieldInfos[] = {&ASN1::INTEGER::theInfo, &Slot::theInfo, &PDU::theInfo};
-int const Message_fieldIds[] = {0, 1, -1};
-char const* const Message_fieldNames[] = {"seq", "slot", "pdu"};
-
-}  // namespace
-
-ErrorCause::InfoType const ErrorCause::theInfo = {{&createValue<ErrorCause>, 10}, true, 12, ErrorCause_enum_names__, 13};
-ErrorCause::~ErrorCause() = default;
-
-Response::InfoType const Response::theInfo = {{&createValue<Response>, 0}, false, Response_selectionInfos, 2, 2,
-                                              nullptr, Response_selectionNames};
-Response::~Response() = default;
-
-TrunkMode::InfoType const TrunkMode::theInfo = {{&createValue<TrunkMode>, 10}, false, 1, TrunkMode_enum_names__, 2};
-TrunkMode::~TrunkMode() = default;
-
-TrunkCfg::InfoType const TrunkCfg::theInfo = {{&createValue<TrunkCfg>, 16}, false, TrunkCfg_fieldInfos,
-                                              TrunkCfg_fieldIds, 2, 0, 0, nullptr, nullptr, TrunkCfg_fieldNames};
-TrunkCfg::~TrunkCfg() = default;
-
-BpcTestMode::InfoType const BpcTestMode::theInfo = {{&createValue<BpcTestMode>, 0}, false, BpcTestMode_selectionInfos,
-                                                    3, 3, nullptr, BpcTestMode_selectionNames};
-BpcTestMode::~BpcTestMode() = default;
-
-BpcTestParams::InfoType const BpcTestParams::theInfo = {
-    {&createValue<BpcTestParams>, 16}, false, BpcTestParams_fieldInfos, BpcTestParams_fieldIds, 5, 0, 0, nullptr,
-    nullptr, BpcTestParams_fieldNames};
-BpcTestParams::~BpcTestParams() = default;
-
-Command::InfoType const Command::theInfo = {{&createValue<Command>, 0}, true, Command_selectionInfos, 15, 15,
-                                            nullptr, Command_selectionNames};
-Command::~Command() = default;
-
-PDU::InfoType const PDU::theInfo = {{&createValue<PDU>, 0}, false, PDU_selectionInfos, 3, 3, nullptr,
-                                    PDU_selectionNames};
-PDU::~PDU() = default;
-
-Message::InfoType const Message::theInfo = {{&createValue<Message>, 16}, false, Message_fieldInfos, Message_fieldIds,
-                                            3, 0, 2, nullptr, nullptr, Message_fieldNames};
-Message::~Message() = default;
-
-}  // namespace ZGCP
-
-namespace HSP {
-
-namespace {
-
-char const* const StandbyCommand_enum_names__[] = {"none", "standby=8", "active=16"};
-
-}  // namespace
-
-StandbyCommand::InfoType const StandbyCommand::theInfo = {{&createValue<StandbyCommand>, 10}, true, 16,
-                                                          StandbyCommand_enum_names__, 3};
-StandbyCommand::~StandbyCommand() = default;
-
-}  // namespace HSP
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "base/sys_log_manager.h"
 
+#include "base/immortal.h"
 #include "board/path.h"
 #include "runtime/clock.h"
 
@@ -19,16 +20,12 @@ namespace {
 
 char const kDefaultIdent[] = "syslog-qe";
 
-// Storage that is built before main and never destroyed.
-union Immortal {
-    SysLogManager manager;
-    Immortal() : manager() {}
-    ~Immortal() {}
-} immortal;
+// Built before main, never destroyed.
+Immortal<SysLogManager> immortal;
 
 }  // namespace
 
-SysLogManager& syslogManager = immortal.manager;
+SysLogManager& syslogManager = immortal.value;
 
 SysLogManager::SysLogManager() : mType(SOCK_DGRAM), mIdent(kDefaultIdent), mFacility(LOG_USER)
 {

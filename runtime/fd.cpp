@@ -86,3 +86,22 @@ bool SetCloexec(int fd, bool on)
     flags = on ? (flags | FD_CLOEXEC) : (flags & ~FD_CLOEXEC);
     return ::fcntl(fd, F_SETFD, flags) == 0;
 }
+
+bool writeAll(int fd, void const* data, std::size_t n)
+{
+    char const* p = static_cast<char const*>(data);
+    while (n > 0) {
+        ssize_t const w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0)
+            return false;
+        if (w == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += w;
+        n -= std::size_t(w);
+    }
+    return true;
+}

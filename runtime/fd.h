@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstddef>
+
 // Owner of one file descriptor (-1: closed).
 //
 // Every descriptor put into an Fd (adopted, opened or duplicated) is close-on-exec, so no
@@ -40,6 +42,10 @@ bool NonBlockMode(int fd);
 bool BlockMode(int fd);
 // Sets or clears FD_CLOEXEC; false when the descriptor is bad.
 bool SetCloexec(int fd, bool on);
+
+// Writes all n bytes, going on after short writes and interruptions; false (errno set) on
+// failure.
+bool writeAll(int fd, void const* data, std::size_t n);
 
 inline ssize_t read(Fd& fd, void* buf, unsigned int n) { return ::read(fd.lowlevel_fd(), buf, n); }
 inline ssize_t write(Fd& fd, void const* buf, unsigned int n) { return ::write(fd.lowlevel_fd(), buf, n); }

@@ -2,11 +2,13 @@
 #include "runtime/fd.h"
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -98,6 +100,40 @@ TEST(Fd, MovingHandsTheDescriptorOverWithoutADuplicate)
     EXPECT_EQ(c.lowlevel_fd(), raw);
     EXPECT_FALSE(b.is_valid());
     EXPECT_FALSE(isOpen(old) && old != raw);
+}
+
+}  // namespace
+
+namespace {
+
+// A pipe takes less than the whole text at once while the reader drains it.
+TEST(Fd, WriteAllGoesOnAfterShortWrites)
+{
+    int p[2];
+    ASSERT_EQ(::pipe2(p, O_CLOEXEC), 0);
+    Fd r(p[0]), w(p[1]);
+    std::string const text(300000, 'q');
+    std::string got;
+    pid_t reader = ::fork();
+    if (reader == 0) {
+        w.close();
+        char buf[4096];
+        std::size_t total = 0;
+        for (ssize_t n; (n = ::read(r.lowlevel_fd(), buf, sizeof buf)) > 0;)
+            total += std::size_t(n);
+        ::_exit(total == 300000 ? 0 : 1);
+    }
+    r.close();
+    EXPECT_TRUE(writeAll(w.lowlevel_fd(), text.data(), text.size()));
+    w.close();
+    int status = 0;
+    ASSERT_EQ(::waitpid(reader, &status, 0), reader);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    Fd ro;
+    ASSERT_TRUE(ro.open("/dev/null", O_RDONLY));
+    EXPECT_FALSE(writeAll(ro.lowlevel_fd(), "x", 1));
+    EXPECT_EQ(errno, EBADF);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "runtime/multiplexer.h"
 
 #include "base/ext.h"
+#include "base/immortal.h"
 #include "base/profile.h"
 #include "base/table.h"
 #include "board/path.h"
@@ -16,7 +17,16 @@
 #include <cstring>
 #include <iostream>
 
-Multiplexer multiplexer;
+namespace {
+
+// Built before main, never destroyed: objects of static lifetime (the reaping service,
+// singletons holding events or deferred calls) may still detach from the loop while the
+// process exits, whatever the order of their destruction.
+Immortal<Multiplexer> immortal;
+
+}  // namespace
+
+Multiplexer& multiplexer = immortal.value;
 
 constexpr int Multiplexer::max_wait;
 constexpr int Multiplexer::watchdog_period;
@@ -315,7 +325,8 @@ int Multiplexer::runOnce(int maxWaitMs)
 void Multiplexer::run(bool watchdog, bool liveClock)
 {
     lastPing_ = 0;
-    terminate_ = 0;
+    // A request made before the loop started (a SIGTERM during start-up) is kept: the loop
+    // then ends at once instead of losing it.
     if (watchdog)
         openWatchdog();
     liveClock_ = liveClock;

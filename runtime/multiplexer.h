@@ -51,7 +51,8 @@ public:
     bool event_exists(EventHandler* h) const { return h->muxList_ >= 0; }
 
     // Runs turns until terminate(). watchdog: drive "/dev/misc/gw-wd"; liveClock false
-    // freezes the clock and refreshes it after every poll. The terminate request is
+    // freezes the clock and refreshes it after every poll. A terminate request made before
+    // the call (by a signal during start-up) ends it before the first turn; the request is
     // consumed when it returns.
     void run(bool watchdog, bool liveClock);
     // One turn whose poll waits at most maxWaitMs (negative: no cap). Returns poll's result
@@ -135,7 +136,8 @@ private:
     std::uint32_t armSerial_ = 0;
 };
 
-extern Multiplexer multiplexer;
+// The loop of the process; it is never destroyed.
+extern Multiplexer& multiplexer;
 
 // The poll bits set in events, as "POLLIN|POLLERR|..." ("" for none).
 std::string PollEventAsText(short events);

@@ -224,6 +224,17 @@ TEST(Multiplexer, ATerminateRequestStopsServicingButKeepsHandlersAttached)
     EXPECT_EXIT(terminateFromACallback(), ::testing::ExitedWithCode(0), "");
 }
 
+TEST(Multiplexer, ARequestMadeBeforeRunIsKept)
+{
+    // As a SIGTERM during start-up: the loop ends before it would wait (with nothing to
+    // wait for, a lost request would end in the hang abort).
+    multiplexer.terminate();
+    CaptureStream log(std::clog);
+    multiplexer.run(false, true);
+    EXPECT_EQ(log.text(), "Mux: terminating...\n");
+    EXPECT_FALSE(multiplexer.terminating());
+}
+
 TEST(MultiplexerDeathTest, NothingToWaitForIsAHang)
 {
     EXPECT_DEATH(multiplexer.runOnce(-1), "multiplexer: system hang detected!!!");

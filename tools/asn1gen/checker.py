@@ -47,6 +47,9 @@ class Checker:
     def error(self, loc, message):
         self.diags.append(Diagnostic(loc, message))
 
+    def missing(self, loc, message):
+        self.diags.append(Diagnostic(loc, message, missing=True))
+
     def note(self, loc, message):
         self.diags.append(Diagnostic(loc, message, "note"))
 
@@ -107,13 +110,13 @@ class Checker:
                 self.error(imp.loc, f"imported {imp.name} is also defined in {m.name} at {m.assignment(imp.name).loc}")
             source = modules.get(imp.module)
             if source is None:
-                self.error(imp.loc, f"{imp.name} is imported from module {imp.module}, which is not given")
+                self.missing(imp.loc, f"{imp.name} is imported from module {imp.module}, which is not given")
             elif source is m:
                 self.error(imp.loc, f"module {m.name} imports {imp.name} from itself")
             else:
                 imp.target = source.assignment(imp.name)
                 if imp.target is None:
-                    self.error(imp.loc, f"module {imp.module} does not define {imp.name}")
+                    self.missing(imp.loc, f"module {imp.module} does not define {imp.name}")
         self.imported[m.name] = imported
 
     # Types
@@ -146,7 +149,7 @@ class Checker:
         if a is None:
             imp = self.imported[m.name].get(ref.name)
             if imp is None:
-                self.error(ref.loc, f"type {ref.name} is neither defined in {m.name} nor imported")
+                self.missing(ref.loc, f"type {ref.name} is neither defined in {m.name} nor imported")
                 return
             a = imp.target
             if a is None:  # the import itself is faulty and reported

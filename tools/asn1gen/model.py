@@ -26,6 +26,9 @@ class Diagnostic:
     loc: Loc
     message: str
     severity: str = "error"  # "error" or "note"
+    # The error is a name that no given module defines (a type still to be written); the
+    # emitter may leave out what needs it instead of stopping.
+    missing: bool = False
 
     def __str__(self):
         return f"{self.loc}: {self.severity}: {self.message}"

@@ -66,6 +66,46 @@ class CommandLine(unittest.TestCase):
     def test_bad_command_line(self):
         self.assertEqual(self.run_tool("--check").returncode, 2)
         self.assertEqual(self.run_tool("--frobnicate", "x.asn").returncode, 2)
+        good = self.write("good.asn", GOOD)
+        self.assertEqual(self.run_tool("--cpp", self.dir.name, "--parts", "good=0", good).returncode, 2)
+        self.assertEqual(self.run_tool("--cpp", self.dir.name, "--parts", "other=2", good).returncode, 2)
+
+    def test_cpp_writes_header_and_parts_and_leaves_equal_files_alone(self):
+        good = self.write("good.asn", GOOD)
+        out = os.path.join(self.dir.name, "out")
+        r = self.run_tool("--cpp", out, "--parts", "good=2", good)
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
+        self.assertEqual(sorted(os.listdir(out)), ["good.h", "good_1.cpp", "good_2.cpp"])
+        stamps = {n: os.stat(os.path.join(out, n)).st_mtime_ns for n in os.listdir(out)}
+        for n in stamps:
+            os.utime(os.path.join(out, n), ns=(1, 1))
+        r = self.run_tool("--cpp", out, "--parts", "good=2", good)
+        self.assertEqual(r.returncode, 0)
+        self.assertEqual({os.stat(os.path.join(out, n)).st_mtime_ns for n in stamps}, {1})
+        # A change rewrites only the files whose text changes.
+        self.write("good.asn", GOOD.replace("standby(8)", "standby(9)"))
+        self.run_tool("--cpp", out, "--parts", "good=2", good)
+        changed = sorted(n for n in stamps if os.stat(os.path.join(out, n)).st_mtime_ns != 1)
+        self.assertEqual(len(changed), 2, changed)
+        self.assertIn("good.h", changed)
+
+    def test_cpp_leaves_out_what_needs_a_missing_type_only_when_allowed(self):
+        text = GOOD.replace("BEGIN", "BEGIN\nIMPORTS Far FROM FAR;").replace(
+            "END", "Lost ::= SEQUENCE { far Far }\nEND")
+        path = self.write("good.asn", text)
+        out = os.path.join(self.dir.name, "out")
+        r = self.run_tool("--cpp", out, path)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(f"{path}:3: error: Far is imported from module FAR, which is not given", r.stderr)
+        self.assertFalse(os.path.exists(out))
+        r = self.run_tool("--cpp", out, "--allow-missing", path)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr, f"{path}:3: note: Far is imported from module FAR, which is not given\n"
+                                   f"{path}:7: note: GOOD::Lost is left out: it needs Far\n")
+        with open(os.path.join(out, "good.h")) as f:
+            header = f.read()
+        self.assertIn("class Data ", header)
+        self.assertNotIn("Lost", header)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,61 @@
+#include "board/board.h"
+
+#include "board/path.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace board {
+namespace {
+
+Board*& installed()
+{
+    static Board* b = nullptr;
+    return b;
+}
+
+}  // namespace
+
+int RealBoard::open(char const* path, int flags) { return ::open(board::path(path).c_str(), flags); }
+
+int RealBoard::ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
+
+int RealBoard::ifaceIoctl(unsigned long request, ifreq* ifr)
+{
+    int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return -1;
+    int r = ::ioctl(s, request, ifr);
+    int saved = errno;
+    ::close(s);
+    errno = saved;
+    return r;
+}
+
+void RealBoard::pause(unsigned int us)
+{
+    timespec left{time_t(us / 1000000), long(us % 1000000) * 1000};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+Board& board()
+{
+    static RealBoard real;
+    Board* b = installed();
+    return b ? *b : real;
+}
+
+Board* install(Board* b)
+{
+    Board* previous = installed();
+    installed() = b;
+    return previous;
+}
+
+}  // namespace board

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "board/sim/console.h"
+#include "runtime/event.h"
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <string>
+
+namespace board::sim {
+
+class SimBoard;
+
+// Serves the simulated board's console on a unix-domain stream socket from the event loop:
+// one command a line in, one reply a line out, any number of clients at once.
+class BoardSocket {
+public:
+    // Where the daemon on the simulated board listens (a board path).
+    static constexpr char const* kPath = "/var/run/board.sock";
+    // A longer command line is refused (and its rest skipped).
+    static constexpr std::size_t kMaxLine = 4096;
+    // A client that lets more replies pile up unread is dropped.
+    static constexpr std::size_t kMaxPending = 4 << 20;
+
+    explicit BoardSocket(SimBoard& board);
+    ~BoardSocket();
+    BoardSocket(BoardSocket const&) = delete;
+    BoardSocket& operator=(BoardSocket const&) = delete;
+
+    // Listens at the file system path (a stale socket file there is replaced). False with
+    // errno set when it cannot.
+    bool listen(std::string const& path);
+    // Listens at kPath under the board root.
+    bool listen();
+    // Stops listening, drops the clients and removes the socket file.
+    void close();
+
+    std::string const& path() const { return path_; }
+    std::size_t clientCount() const { return clients_.size(); }
+
+private:
+    class Client;
+
+    void onAccept(int fd, short revents);
+    void drop(Client* client);
+
+    Console console_;
+    Event listener_;
+    std::string path_;
+    ino_t inode_ = 0;  // of the socket file it made
+    std::list<std::unique_ptr<Client>> clients_;
+};
+
+}  // namespace board::sim

@@ -1,0 +1,7 @@
+#include "board/sim/simulation.h"
+
+namespace board::sim {
+
+Simulation::Simulation() { board_.addStandardDevices(); }
+
+}  // namespace board::sim

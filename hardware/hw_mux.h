@@ -1,0 +1,70 @@
+#pragma once
+
+#include "runtime/dpc.h"
+#include "runtime/fd.h"
+
+#include <array>
+#include <cstdint>
+#include <iosfwd>
+
+// The board's TDM time-slot switch on "/dev/hal".
+//
+// A connection copies a switch input to a switch output. The outputs of the shared bus
+// between boards (8192..10239) must not be driven unless in use: the switch keeps a shadow
+// table of them and, from a deferred call, keeps re-disabling the idle ones, 128 a loop
+// pass. The device is opened on first use; a failed open is tried again at the next use.
+class HwMux {
+public:
+    static constexpr int kBusFirst = 8192;
+    static constexpr int kBusCount = 2048;
+    // Shadow entries other than these two are the input connected to the output.
+    static constexpr std::uint16_t kDisabled = 0xFFFF;
+    static constexpr std::uint16_t kWritten = 0xFFFE;
+    // What a disconnected output sends.
+    static constexpr unsigned char kIdleByte = 0xD5;
+    // Shadow entries refreshed per deferred-call run.
+    static constexpr int kRefreshPerPass = 128;
+
+    // The process's switch, built on first use.
+    static HwMux& instance();
+
+    HwMux();
+    ~HwMux();
+    HwMux(HwMux const&) = delete;
+    HwMux& operator=(HwMux const&) = delete;
+
+    // Input src to output dst.
+    bool Connect(int src, int dst);
+    // Output dst sends the idle byte.
+    bool Disconnect(int dst);
+    // Output dst is no longer driven.
+    bool Disable(int dst);
+    // Output dst sends value.
+    bool Write(int dst, unsigned char value);
+    // The byte on channel ch; 255 on any failure.
+    short Read(int ch);
+    void Reset();
+    // Opens the device when it is not open yet.
+    bool IsOpened();
+
+    // The re-disable pass.
+    void RefreshChannel(int i);
+    void OnDPC();
+
+    // The shadow entry of shared-bus output kBusFirst + i.
+    std::uint16_t shadow(int i) const { return shadow_[std::size_t(i)]; }
+    void PutHeader(std::ostream& os) const;
+
+private:
+    static bool isBus(int channel) { return channel >= kBusFirst && channel < kBusFirst + kBusCount; }
+    int request(unsigned long number, void* record);
+    bool disable(int output);
+    // Marks the shadow entry of a bus output, then sends the request; false (errno set) when
+    // the driver refuses it.
+    bool drive(int dst, std::uint16_t mark, unsigned long number, void* record);
+
+    Fd fd_;
+    std::array<std::uint16_t, kBusCount> shadow_;
+    std::uint32_t cursor_ = 0;
+    Dpc dpc_;
+};

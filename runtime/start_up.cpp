@@ -1,0 +1,266 @@
+#include "runtime/start_up.h"
+
+#include "base/ini_file.h"
+#include "base/trace_ctl.h"
+#include "base/version.h"
+#include "board/path.h"
+#include "hardware/hw_mux.h"
+#include "runtime/child_wait.h"
+#include "runtime/daemon.h"
+#include "runtime/dpc.h"
+#include "runtime/fd.h"
+#include "runtime/ipc_signal.h"
+#include "runtime/linux_run.h"
+#include "runtime/multiplexer.h"
+#include "runtime/signal_wake.h"
+
+#include <fcntl.h>
+#include <getopt.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+char const* configFile = "/usr/local/etc/server.conf";
+char const cfgTraces[] = "traces";
+char const statusFile[] = "/var/log/server-status";
+
+// Every description starts in column 36.
+char const sUsageText[] =
+    "Usage:\n"
+    " vestrand -Dh\n"
+    "  -D --daemon                      run as daemon\n"
+    "  -p --port                        use this port\n"
+    "     --disable-clock               disable clock control\n"
+    "     --version                     print version\n"
+    "  -h --help                        display this information\n";
+
+int print_version = 0;
+
+enum { OptDisableClock = 10 };
+
+option const long_options[] = {
+    {"daemon", no_argument, nullptr, 'D'},
+    {"port", required_argument, nullptr, 'p'},
+    {"disable-clock", no_argument, nullptr, OptDisableClock},
+    {"version", no_argument, &print_version, 1},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Set by the signal handlers, cleared by the jobs that act on them.
+volatile std::sig_atomic_t doDumpStatus = 0;
+volatile std::sig_atomic_t updateResources = 0;
+
+// The handlers only set flags and wake the loop, which acts on them in CheckSignals.
+void SigPipeHandler(int, siginfo_t*, void*) {}
+
+void SigTermHandler(int, siginfo_t*, void*)
+{
+    multiplexer.terminate();
+    SignalWake::wake();
+}
+
+void SigUsr2Handler(int, siginfo_t*, void*)
+{
+    doDumpStatus = 1;
+    SignalWake::wake();
+}
+
+void SigHupHandler(int, siginfo_t*, void*)
+{
+    updateResources = 1;
+    SignalWake::wake();
+}
+
+void InstallSignalHandlers()
+{
+    IPC::Signal::handle(SIGPIPE, SigPipeHandler, SA_RESTART);
+    IPC::Signal::handle(SIGTERM, SigTermHandler, 0);
+    IPC::Signal::handle(SIGINT, SigTermHandler, 0);
+    IPC::Signal::handle(SIGUSR2, SigUsr2Handler, SA_RESTART);
+    IPC::Signal::handle(SIGHUP, SigHupHandler, SA_RESTART);
+}
+
+// SIGUSR2: a fresh status dump replaces the old one.
+void CheckDumpStatus()
+{
+    if (!doDumpStatus)
+        return;
+    // Cleared first: a SIGUSR2 during the dump asks for another one.
+    doDumpStatus = 0;
+    int const fd = ::open(board::path(statusFile).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::cerr << "dump status error" << std::endl;
+        return;
+    }
+    Fd file(fd);
+    std::ostringstream text;
+    text << "server status dump" << std::endl;
+    text << "version : " << Version::current << std::endl;
+    multiplexer.dump(text);
+    std::string const dump = text.str();
+    if (!writeAll(file.lowlevel_fd(), dump.data(), dump.size()))
+        std::cerr << "dump status error" << std::endl;
+}
+
+// SIGHUP: the hardware resources are reported to the controller again.
+void CheckUpdateResources()
+{
+    if (!updateResources)
+        return;
+    updateResources = 0;
+    std::clog << "update hardware resources" << std::endl;
+    // Slot framework: Slots::instance().UpdateHardwareResources();
+}
+
+void CheckSignals()
+{
+    CheckDumpStatus();
+    CheckUpdateResources();
+}
+
+void RunDaemon()
+{
+    std::ostringstream ident;
+    ident << "vtd-" << Version::current;
+    Daemon::Params params;
+    params.name = ident.str();
+    Daemon::Init(params);
+}
+
+// A port is a decimal number from 1 to 65535, nothing else.
+bool parsePort(char const* text, int& port)
+{
+    if (text == nullptr || *text == '\0' || std::strlen(text) > 5)
+        return false;
+    long value = 0;
+    for (char const* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + (*p - '0');
+    }
+    if (value < 1 || value > 65535)
+        return false;
+    port = int(value);
+    return true;
+}
+
+int usage(int code)
+{
+    std::cout << sUsageText << std::endl;
+    return code;
+}
+
+}  // namespace
+
+int serverMain(int argc, char** argv)
+{
+    opterr = 1;
+    int port = 20001;
+    bool daemonRequest = false;
+
+    IniFile::File config;
+    if (config.Open(configFile)) {
+        traces = TraceCtl();
+        traces.Configure(config[cfgTraces]);
+    }
+
+    // Polled by the loop from its first turn, so that a signal never waits in it.
+    SignalWake wake;
+    InstallSignalHandlers();
+
+    int index = 0;
+    for (;;) {
+        int const c = ::getopt_long(argc, argv, "Dh", long_options, &index);
+        if (c == -1)
+            break;
+        switch (c) {
+        case 'D':
+            daemonRequest = true;
+            break;
+        case OptDisableClock:
+            // Acted on at once, while the options are still being read (hardware access
+            // layer): BusCtl::instance().DisableControl();
+            break;
+        case 'p':
+            if (!parsePort(optarg, port)) {
+                std::cerr << argv[0] << ": invalid port '" << optarg << "'" << std::endl;
+                return usage(2);
+            }
+            break;
+        case 'h':
+            return usage(0);
+        case '?':
+            return usage(2);
+        default:
+            break;
+        }
+    }
+
+    if (print_version) {
+        std::cout << "server version: " << Version::current << std::endl;
+        return 2;
+    }
+
+    // The slot factories, each built through its instance(), one line each in this order;
+    // each new factory goes to the head of the factory list, in front of the static trunk
+    // factories:
+    //   MapFactory::instance();            slot framework
+    //   PstnFactory::instance();           signalling links
+    //   RtpFactory::instance();            slot framework
+    //   ModemFactory::instance();          slot framework
+    //   Mixer::MixerFactory::instance();   slot framework
+    //   ExtFactory::instance();            slot framework
+    //   MccFactory::instance();            slot framework
+    //   EchoFactory::instance();           slot framework
+    //   VoiceFactory::instance();          slot framework
+    //   T38SoftFactory::instance();        slot framework
+    //   IsdnFactory::instance();           signalling links
+    //   RtpZARNFactory::instance();        radio
+    //   RtpED137Factory::instance();       radio
+    //   HdlcSlotFactory::instance();       signalling links
+
+    HwMux::instance();
+
+    // The monitoring controller, from the file whether it opened or not (an unopened file
+    // has no "snmpagent" section): MonitoringCtl::instance().Configure(config);
+
+    if (daemonRequest)
+        RunDaemon();
+
+    Linux::Run pidFile("server");
+
+    std::cout << "Starting server [" << Version::current << "], port=" << port << std::endl;
+
+    // The controller's command services, bound in the order in which every command is
+    // offered to them, one line each:
+    //   ctrlServer.Bind(&HeartBeatCtl::instance());    control link
+    //   ctrlServer.Bind(&Slots::instance());           slot framework
+    //   ctrlServer.Bind(&HwTests::instance());         hardware access layer
+    //   ctrlServer.Bind(&BusCtl::instance());          hardware access layer
+    //   ctrlServer.Bind(&E1Ctl::instance());           hardware access layer
+    //   ctrlServer.Bind(&spiCtrl::instance());         hardware access layer
+    //   ctrlServer.Bind(&MonitoringCtl::instance());   monitoring
+
+    ChildWait::Activate();
+
+    Dpc signals;
+    signals.Bind(CheckSignals);
+    signals.Activate();
+
+    // The controller listener on the port, owned by the server from here on (control link):
+    //   ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
+
+    multiplexer.run(true, true);
+
+    // The controller connection and listener close (control link): ctrlServer.Deactivate();
+
+    // The signal call, the pid file (removed) and the configuration go, in that order.
+    return 0;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+// A client of the simulated board's console ($GW_ROOT/var/run/board.sock) for end-to-end
+// tests: one command line out, one reply line back, waiting without running any loop.
+class BoardClient {
+public:
+    // Connects to the board socket under the given root, retrying until it is there or
+    // timeoutMs have passed.
+    explicit BoardClient(std::string const& root, int timeoutMs = 20000);
+    ~BoardClient();
+    BoardClient(BoardClient const&) = delete;
+    BoardClient& operator=(BoardClient const&) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+    // Sends the command and returns its reply line (without the line end); "" when no
+    // reply came within timeoutMs or the connection is gone.
+    std::string command(std::string const& line, int timeoutMs = 20000);
+
+private:
+    int fd_ = -1;
+    std::string in_;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Runs a daemon executable as a separate process under a fresh temporary GW_ROOT, for
+// end-to-end tests.
+//
+// The launcher makes a temporary directory holding the board root (root()) and the
+// files that take the process's standard output and error; it chooses a free TCP port
+// (port(), portOption()). start() runs the binary with exactly the arguments given and
+// GW_ROOT set; the test then watches its output and files, signals it, and stop() sends
+// SIGTERM and returns the exit code. A daemon that detaches (-D) is followed through its
+// pid file: the test process is made a child subreaper, so the detached process becomes
+// its child and its exit code can be read too. Whatever still runs when the launcher goes
+// is killed; the directory is removed.
+class DaemonLauncher {
+public:
+    // Generous bound of every wait, in milliseconds of real time.
+    static constexpr int kTimeout = 20000;
+
+    // The folders the daemon writes to: configuration, pid file, status dump, syslog.
+    static std::vector<char const*> defaultFolders();
+
+    explicit DaemonLauncher(std::string binary);
+    DaemonLauncher(std::string binary, std::vector<char const*> const& folders);
+    ~DaemonLauncher();
+    DaemonLauncher(DaemonLauncher const&) = delete;
+    DaemonLauncher& operator=(DaemonLauncher const&) = delete;
+
+    std::string const& root() const { return root_; }
+    // The file system path of a board path under the root.
+    std::string path(std::string const& boardPath) const { return root_ + boardPath; }
+    int port() const { return port_; }
+    // "--port=<port()>".
+    std::string portOption() const;
+
+    // Board files under the root (folders are made as needed).
+    void writeFile(std::string const& boardPath, std::string const& text) const;
+    bool exists(std::string const& boardPath) const;
+    std::string readFile(std::string const& boardPath) const;
+
+    // Starts the binary with these arguments (argv[0] is the binary). False when the
+    // process could not be made.
+    bool start(std::vector<std::string> const& args);
+    // Starts it and waits for its end: the exit code (see wait()).
+    int run(std::vector<std::string> const& args, int timeoutMs = kTimeout);
+
+    // The watched process (the detached one after follow()); -1 before start().
+    pid_t pid() const { return pid_; }
+    bool running() const { return running_; }
+
+    // Everything written to the standard output and error so far.
+    std::string out() const;
+    std::string err() const;
+
+    // Waits until done() is true, asking it every few milliseconds.
+    static bool waitFor(std::function<bool()> const& done, int timeoutMs = kTimeout);
+    bool waitForOut(std::string const& text, int timeoutMs = kTimeout) const;
+    bool waitForErr(std::string const& text, int timeoutMs = kTimeout) const;
+
+    bool signal(int sig) const;
+    // Waits for the watched process to end: its exit code, 128 + the signal that ended it,
+    // or -1 when it is still running after timeoutMs.
+    int wait(int timeoutMs = kTimeout);
+    // SIGTERM, then wait().
+    int stop(int timeoutMs = kTimeout);
+
+    // For a daemon that detaches: waits for the started process to end (its exit code is
+    // returned through foregroundExit), then for the pid file (a board path) to name the
+    // detached process, which is watched from then on. False on time-out.
+    bool follow(int& foregroundExit, std::string const& pidFile = "/var/run/server.pid",
+                int timeoutMs = kTimeout);
+
+private:
+    std::string binary_;
+    std::string dir_;
+    std::string root_;
+    int port_;
+    pid_t pid_ = -1;
+    bool running_ = false;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,143 @@
+#include "tests/tcp_client.h"
+
+#include "tests/loop_pump.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace testsupport {
+
+namespace {
+
+sockaddr_in loopback(std::uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+}  // namespace
+
+std::uint16_t freePort()
+{
+    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in a = loopback(0);
+    socklen_t len = sizeof a;
+    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+Bytes tpktFrame(Bytes const& body)
+{
+    std::size_t const length = body.size() + 4;
+    Bytes frame(length);
+    frame[0] = 3;
+    frame[1] = 0;
+    frame[2] = std::uint8_t(length >> 8);
+    frame[3] = std::uint8_t(length & 0xFF);
+    std::copy(body.begin(), body.end(), frame.begin() + 4);
+    return frame;
+}
+
+bool TcpClient::connect(std::uint16_t port, int rcvbuf)
+{
+    received_.clear();
+    fd_ = Fd(::socket(AF_INET, SOCK_STREAM, 0));
+    if (rcvbuf > 0)
+        ::setsockopt(fd_.lowlevel_fd(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    sockaddr_in a = loopback(port);
+    if (::connect(fd_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        fd_.close();
+        return false;
+    }
+    // Every send leaves at once, so the server sees the cuts the test makes.
+    int on = 1;
+    ::setsockopt(fd_.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return true;
+}
+
+bool TcpClient::send(Bytes const& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t const n = ::send(fd_.lowlevel_fd(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+int TcpClient::drain()
+{
+    std::uint8_t buf[4096];
+    ssize_t const n = ::recv(fd_.lowlevel_fd(), buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) {
+        received_.insert(received_.end(), buf, buf + n);
+        return 1;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return 0;
+    return -1;
+}
+
+bool TcpClient::receive(std::size_t n, int timeoutMs)
+{
+    bool failed = false;
+    runUntil(
+        [&] {
+            while (!failed && received_.size() < n) {
+                int const r = drain();
+                if (r < 0)
+                    failed = true;
+                if (r <= 0)
+                    break;
+            }
+            return failed || received_.size() >= n;
+        },
+        timeoutMs);
+    return received_.size() >= n;
+}
+
+bool TcpClient::waitClosed(int timeoutMs)
+{
+    return runUntil(
+        [&] {
+            int r;
+            while ((r = drain()) > 0) {
+            }
+            return r < 0;
+        },
+        timeoutMs);
+}
+
+Bytes TcpClient::take(std::size_t n)
+{
+    if (n > received_.size())
+        n = received_.size();
+    Bytes head(received_.begin(), received_.begin() + std::ptrdiff_t(n));
+    received_.erase(received_.begin(), received_.begin() + std::ptrdiff_t(n));
+    return head;
+}
+
+void TcpClient::close(bool reset)
+{
+    if (reset && fd_.is_valid()) {
+        linger l{1, 0};
+        ::setsockopt(fd_.lowlevel_fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    }
+    fd_.close();
+}
+
+}  // namespace testsupport
