@@ -4,6 +4,7 @@
 #include "runtime/multiplexer.h"
 #include "tests/loop_pump.h"
 #include "tests/loopback.h"
+#include "tests/tcp_client.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +57,7 @@ TEST(AsyncConnectTest, ARefusingPeerFails)
     Owner owner;
     Connect connect;
     connect.Bind(&Owner::OnConnect, &owner);
-    connect.Start(testsupport::refusingAddress(), 5000);
+    connect.Start("127.0.0.1:" + std::to_string(testsupport::freePort()), 5000);
     ASSERT_TRUE(runUntil([&] { return owner.ended(); }, 5000));
     EXPECT_EQ(owner.statuses, std::vector<int>{Connect::Status::failed});
     EXPECT_FALSE(owner.result.is_valid());

@@ -63,11 +63,4 @@ std::pair<Fd, Fd> tcpPair()
     return {std::move(client), std::move(server)};
 }
 
-std::string refusingAddress()
-{
-    unsigned short port = 0;
-    Fd closed = boundSocket(port);
-    return "127.0.0.1:" + std::to_string(port);
-}
-
 }  // namespace testsupport

@@ -32,7 +32,4 @@ private:
 // accepted end.
 std::pair<Fd, Fd> tcpPair();
 
-// "127.0.0.1:<port>" of a port where nothing listens.
-std::string refusingAddress();
-
 }  // namespace testsupport
