@@ -1,0 +1,44 @@
+#include "slots/ext_slot.h"
+
+#include "hardware/hw_mux.h"
+
+void ExtSlot::IAfterCreate() { OnChangeOutputStream(true); }
+
+bool ExtSlot::IBeforeDestroy()
+{
+    HwMux::instance().Disable(int(rxChannel_));
+    return true;
+}
+
+bool ExtSlot::IActivate(TERM::TermActivateParams const&)
+{
+    OnChangeInputStream(true);
+    // The receiver sends the idle byte until a source is connected.
+    HwMux::instance().Disconnect(int(rxChannel_));
+    return true;
+}
+
+bool ExtSlot::IDeactivate()
+{
+    OnChangeInputStream(false);
+    HwMux::instance().Disable(int(rxChannel_));
+    return true;
+}
+
+ExtFactory& ExtFactory::instance()
+{
+    static ExtFactory factory;
+    return factory;
+}
+
+Slot* ExtFactory::INewSlot(ZGCP::CreateParams const& params)
+{
+    if (params.currentSelection() != ZGCP::CreateParams::ext::id)
+        return nullptr;
+    ZGCP::ExtParams const& p = params.get_ext();
+    int const tx = p.get_transmitter().getValue();
+    int const rx = p.get_receiver().getValue();
+    if (tx < 0 || tx >= HwMux::kBusCount || rx < 0 || rx >= HwMux::kBusCount)
+        return nullptr;
+    return new ExtSlot(std::uint32_t(HwMux::kBusFirst + tx), std::uint32_t(HwMux::kBusFirst + rx));
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "messages/zgcp.h"
+
+#include <vector>
+
+class Slot;
+
+// The base of every slot kind's factory.
+//
+// Each factory puts itself at the head of one process-wide list when it is built, so the
+// list runs from the newest factory to the oldest. The slot table offers every create to
+// the factories in list order (the first that builds a slot wins), asks each for its
+// resource counts and relays the trunk status signals to them.
+class SlotFactory {
+public:
+    // The factory built last: the head of the list (null before the first).
+    static SlotFactory* first();
+
+    SlotFactory();
+    // Leaves the list (the process's factories live until it exits).
+    virtual ~SlotFactory();
+    SlotFactory(SlotFactory const&) = delete;
+    SlotFactory& operator=(SlotFactory const&) = delete;
+
+    virtual char const* GetName() const = 0;
+    // A new slot when the parameters select this factory's kind and the slot can be built;
+    // null otherwise.
+    virtual Slot* INewSlot(ZGCP::CreateParams const& params) = 0;
+    // Adds this factory's resource counts.
+    virtual void Query(ZGCP::Resources& resources) = 0;
+    // Every trunkStatus signal a service sends.
+    virtual void SelfSignal(ZGCP::Signal const& signal);
+
+    // INewSlot; a slot built is recorded as this factory's.
+    Slot* NewSlot(ZGCP::CreateParams const& params);
+    // The slot leaves this factory's slots.
+    void Remove(Slot* slot);
+
+    // The factory built before this one (null for the oldest).
+    SlotFactory* next() const { return next_; }
+    // The slots this factory made that are not removed yet, oldest first.
+    std::vector<Slot*> const& slots() const { return slots_; }
+
+private:
+    std::vector<Slot*> slots_;
+    SlotFactory* next_;
+};

@@ -1,0 +1,242 @@
+#pragma once
+
+// Shared by the slot framework's in-process tests: the simulated board installed for the
+// whole test process, a recorder of the signals the slot table sends, and builders of the
+// controller's commands.
+
+#include "board/board.h"
+#include "board/sim/hal_model.h"
+#include "board/sim/sim_board.h"
+#include "control/ctrl_server.h"
+#include "hardware/hw_mux.h"
+#include "messages/zgcp.h"
+#include "slots/echo_slot.h"
+#include "slots/ext_slot.h"
+#include "slots/map_slot.h"
+#include "slots/slot.h"
+#include "slots/slots.h"
+#include "tests/capture.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace slotstest {
+
+// The simulated board with "/dev/hal", installed before the switch singleton opens it and
+// kept for the process.
+struct SimEnv {
+    board::sim::SimBoard sim;
+    board::sim::HalModel& hal = sim.add<board::sim::HalModel>();
+    board::ScopedBoard installed{sim};
+
+    static SimEnv& get()
+    {
+        static SimEnv env;
+        return env;
+    }
+
+    // The journal's next sequence number: requests from here on are the test's.
+    std::uint64_t mark() { return sim.journal().next(); }
+    // Switch requests since the mark, as "write 37 213 -> 0" (the journal line without its
+    // number, device and kind).
+    std::vector<std::string> requests(std::uint64_t from)
+    {
+        std::vector<std::string> out;
+        for (auto const& e : sim.journal().since(from)) {
+            if (e.kind != board::sim::JournalEntry::Kind::request)
+                continue;
+            std::string text = e.text();
+            auto at = text.find(" /dev/hal ");
+            out.push_back(at == std::string::npos ? text : text.substr(at + 10));
+        }
+        return out;
+    }
+};
+
+// A signal in short: "transmitter active 37", "receiver inactive", or the alternative's
+// value notation for the others.
+inline std::string describe(ZGCP::Signal const& s)
+{
+    auto stream = [](char const* side, ZGCP::Stream const& st) {
+        std::ostringstream os;
+        os << side << (st.active_isSelected() ? " active " + std::to_string(st.get_active().getValue()) : " inactive");
+        return os.str();
+    };
+    if (s.receiver_isSelected())
+        return stream("receiver", s.get_receiver());
+    if (s.transmitter_isSelected())
+        return stream("transmitter", s.get_transmitter());
+    if (s.query_isSelected())
+        return "query";
+    return s.asValueNotation();
+}
+
+// Sees every signal the slot table sends (the server shows it to the other services).
+class SignalRecorder : public CtrlSrv::Service {
+public:
+    void OnConnect() override {}
+    void OnDisconnect() override {}
+    bool OnCommand(ZGCP::Command const&) override { return false; }
+    void OnSignal(ZGCP::Signal const& signal) override
+    {
+        signals.push_back(signal);
+        texts.push_back(describe(signal));
+    }
+    // The texts recorded since the last take.
+    std::vector<std::string> take()
+    {
+        std::vector<std::string> out;
+        out.swap(texts);
+        signals.clear();
+        return out;
+    }
+
+    std::vector<ZGCP::Signal> signals;
+    std::vector<std::string> texts;
+};
+
+inline ZGCP::CreateParams trunk(unsigned trunk, unsigned timeslot)
+{
+    ZGCP::TrunkParams p;
+    p.set_trunk(trunk);
+    p.set_timeslot(timeslot);
+    return ZGCP::CreateParams(ZGCP::CreateParams::trunk::id, p);
+}
+
+inline ZGCP::CreateParams bri(unsigned trunk, unsigned channel)
+{
+    ZGCP::TrunkParams p;
+    p.set_trunk(trunk);
+    p.set_timeslot(channel);
+    return ZGCP::CreateParams(ZGCP::CreateParams::trunk_bri::id, p);
+}
+
+struct BusChannel {
+    unsigned bus;
+    unsigned channel;
+};
+
+inline ZGCP::CreateParams map(std::optional<BusChannel> tx, std::optional<BusChannel> rx)
+{
+    ZGCP::MapParams p;
+    if (tx) {
+        p.set_transmitter().set_bus(tx->bus);
+        p.set_transmitter().set_channel(tx->channel);
+    }
+    if (rx) {
+        p.set_receiver().set_bus(rx->bus);
+        p.set_receiver().set_channel(rx->channel);
+    }
+    return ZGCP::CreateParams(ZGCP::CreateParams::map::id, p);
+}
+
+inline ZGCP::CreateParams ext(int tx, int rx)
+{
+    ZGCP::ExtParams p;
+    p.set_transmitter(tx);
+    p.set_receiver(rx);
+    return ZGCP::CreateParams(ZGCP::CreateParams::ext::id, p);
+}
+
+inline ZGCP::CreateParams echo(int bus, int channel)
+{
+    ZGCP::EchoParams p;
+    p.set_bus(bus);
+    p.set_channel(channel);
+    return ZGCP::CreateParams(ZGCP::CreateParams::echo::id, p);
+}
+
+inline ZGCP::Command createCmd(ZGCP::CreateParams const& params) { return ZGCP::Command(ZGCP::Command::create::id, params); }
+
+inline ZGCP::Command connectCmd(unsigned target)
+{
+    ZGCP::Command c;
+    c.select_connect(target);
+    return c;
+}
+
+inline ZGCP::Command disconnectCmd()
+{
+    ZGCP::Command c;
+    c.select_disconnect();
+    return c;
+}
+
+inline ZGCP::Command destroyCmd()
+{
+    ZGCP::Command c;
+    c.select_destroy();
+    return c;
+}
+
+inline ZGCP::Command deactivateCmd()
+{
+    ZGCP::Command c;
+    c.select_deactivate();
+    return c;
+}
+
+inline ZGCP::Command activateCmd()
+{
+    ZGCP::Command c;
+    c.select_activate().select_empty();
+    return c;
+}
+
+using Answer = Slots::Answer;
+inline Answer ok() { return Answer::ok(); }
+inline Answer fail(ZGCP::ErrorCause::NamedNumber cause) { return Answer::fail(cause); }
+
+inline std::ostream& operator<<(std::ostream& os, Answer const& a)
+{
+    switch (a.kind) {
+    case Answer::notTaken: return os << "not taken";
+    case Answer::success: return os << "success";
+    case Answer::delayed: return os << "delayed";
+    case Answer::error: return os << "error " << int(a.cause);
+    }
+    return os;
+}
+
+// The slot table bound to a server of its own with a signal recorder, over the simulated
+// board, with the factories of the daemon; every slot goes when the test ends.
+struct SlotsTest : ::testing::Test {
+    SimEnv& env = SimEnv::get();
+    testsupport::CaptureStream err{std::cerr};
+    testsupport::CaptureStream log{std::clog};
+    CtrlSrv::Server server;
+    SignalRecorder signals;
+    Slots& table = Slots::instance();
+
+    SlotsTest()
+    {
+        HwMux::instance();
+        MapFactory::instance();
+        ExtFactory::instance();
+        EchoFactory::instance();
+        server.Bind(&table);
+        server.Bind(&signals);
+    }
+    ~SlotsTest() override
+    {
+        table.OnDisconnect();
+        EXPECT_TRUE(table.live().empty());
+    }
+
+    Answer run(unsigned number, ZGCP::Command const& command) { return table.Execute(number, command); }
+    Answer create(unsigned number, ZGCP::CreateParams const& params) { return run(number, createCmd(params)); }
+    Answer connect(unsigned from, unsigned to) { return run(from, connectCmd(to)); }
+    Answer disconnect(unsigned number) { return run(number, disconnectCmd()); }
+    Answer destroy(unsigned number) { return run(number, destroyCmd()); }
+    Answer activate(unsigned number) { return run(number, activateCmd()); }
+    Answer deactivate(unsigned number) { return run(number, deactivateCmd()); }
+    Slot* at(unsigned number) { return table.GetSlotAt(number); }
+    board::sim::HalModel::Output output(int channel) { return env.hal.output(channel); }
+};
+
+}  // namespace slotstest
