@@ -4,6 +4,9 @@
 #include "base/trace_ctl.h"
 #include "base/version.h"
 #include "board/path.h"
+#include "control/acceptor_net.h"
+#include "control/ctrl_server.h"
+#include "control/heart_beat_ctl.h"
 #include "hardware/hw_mux.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
@@ -240,7 +243,7 @@ int serverMain(int argc, char** argv)
 
     // The controller's command services, bound in the order in which every command is
     // offered to them, one line each:
-    //   ctrlServer.Bind(&HeartBeatCtl::instance());    control link
+    ctrlServer.Bind(&HeartBeatCtl::instance());
     //   ctrlServer.Bind(&Slots::instance());           slot framework
     //   ctrlServer.Bind(&HwTests::instance());         hardware access layer
     //   ctrlServer.Bind(&BusCtl::instance());          hardware access layer
@@ -254,12 +257,13 @@ int serverMain(int argc, char** argv)
     signals.Bind(CheckSignals);
     signals.Activate();
 
-    // The controller listener on the port, owned by the server from here on (control link):
-    //   ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
+    // The controller listener on the port, owned by the server from here on.
+    ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
 
     multiplexer.run(true, true);
 
-    // The controller connection and listener close (control link): ctrlServer.Deactivate();
+    // The controller connection and listener close; every service hears of the disconnect.
+    ctrlServer.Deactivate();
 
     // The signal call, the pid file (removed) and the configuration go, in that order.
     return 0;

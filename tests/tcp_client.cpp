@@ -5,10 +5,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 namespace testsupport {
 
@@ -92,10 +94,27 @@ int TcpClient::drain()
     return -1;
 }
 
+bool TcpClient::waitUntil(std::function<bool()> const& done, int timeoutMs)
+{
+    if (waiting_ == Waiting::Loop)
+        return runUntil(done, timeoutMs);
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (done())
+            return true;
+        auto const left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd p{fd_.lowlevel_fd(), POLLIN, 0};
+        ::poll(&p, 1, int(left));
+    }
+}
+
 bool TcpClient::receive(std::size_t n, int timeoutMs)
 {
     bool failed = false;
-    runUntil(
+    waitUntil(
         [&] {
             while (!failed && received_.size() < n) {
                 int const r = drain();
@@ -112,7 +131,7 @@ bool TcpClient::receive(std::size_t n, int timeoutMs)
 
 bool TcpClient::waitClosed(int timeoutMs)
 {
-    return runUntil(
+    return waitUntil(
         [&] {
             int r;
             while ((r = drain()) > 0) {

@@ -3,11 +3,13 @@
 #include "runtime/fd.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 // A loopback TCP client for tests of the control link: raw bytes or TPKT frames out,
-// bytes in while the real event loop runs (so the server side in the same process works).
+// bytes in while the real event loop runs (so the server side in the same process works),
+// or while waiting on the socket alone (the server is another process).
 namespace testsupport {
 
 typedef std::vector<std::uint8_t> Bytes;
@@ -20,9 +22,16 @@ Bytes tpktFrame(Bytes const& body);
 
 class TcpClient {
 public:
-    TcpClient() = default;
+    // How receive() and waitClosed() wait: running turns of the in-process event loop, or
+    // polling the socket alone.
+    enum class Waiting { Loop, Socket };
+
+    explicit TcpClient(Waiting waiting = Waiting::Loop) : waiting_(waiting) {}
     // Connects (blocking) to 127.0.0.1:port; rcvbuf > 0 sets SO_RCVBUF first.
-    explicit TcpClient(std::uint16_t port, int rcvbuf = 0) { connect(port, rcvbuf); }
+    explicit TcpClient(std::uint16_t port, int rcvbuf = 0, Waiting waiting = Waiting::Loop) : waiting_(waiting)
+    {
+        connect(port, rcvbuf);
+    }
 
     bool connect(std::uint16_t port, int rcvbuf = 0);
     bool connected() const { return fd_.is_valid(); }
@@ -32,10 +41,10 @@ public:
     bool send(Bytes const& bytes);
     bool sendFrame(Bytes const& body) { return send(tpktFrame(body)); }
 
-    // Runs the loop until n bytes have arrived in all (they stay in received()) or
-    // timeoutMs have passed; false on time-out, end of file or error.
+    // Waits until n bytes have arrived in all (they stay in received()) or timeoutMs have
+    // passed; false on time-out, end of file or error.
     bool receive(std::size_t n, int timeoutMs = 5000);
-    // Runs the loop until the peer's close is seen (end of file or reset); true then.
+    // Waits until the peer's close is seen (end of file or reset); true then.
     bool waitClosed(int timeoutMs = 5000);
     // Takes the first n received bytes out (all when n exceeds what is there).
     Bytes take(std::size_t n);
@@ -47,7 +56,10 @@ public:
 private:
     // Reads what is there without waiting: 1 bytes read, 0 nothing, -1 end of file or error.
     int drain();
+    // Waits in the chosen way until done() is true or timeoutMs have passed.
+    bool waitUntil(std::function<bool()> const& done, int timeoutMs);
 
+    Waiting waiting_;
     Fd fd_;
     Bytes received_;
 };

@@ -1,5 +1,6 @@
 // The daemon's start-up, signals and shut-down, seen from outside: the built `server`
 // run as a separate process under a temporary board root.
+#include "tests/controller_client.h"
 #include "tests/daemon_launcher.h"
 #include "tests/syslog_receiver.h"
 
@@ -31,6 +32,14 @@ std::string const usageText =
     "\n";
 
 std::string startLine(int port) { return "Starting server [" + tag + "], port=" + std::to_string(port) + "\n"; }
+
+// Whether a controller on the port has its ping answered.
+bool answersPing(int port)
+{
+    testsupport::ControllerClient controller(testsupport::TcpClient::Waiting::Socket);
+    return controller.connect(std::uint16_t(port), DaemonLauncher::kTimeout) &&
+           controller.sendFrame(testsupport::hexBytes("06 00")) && controller.receiveText() == "success";
+}
 
 struct Server : DaemonLauncher {
     Server() : DaemonLauncher(GW_SERVER_BINARY) {}
@@ -145,16 +154,19 @@ TEST(StartUp, ThePortIsTakenAfterAnEqualsSignOrAsTheNextArgument)
     Server joined;
     ASSERT_TRUE(joined.start({"--port=" + std::to_string(joined.port())}));
     EXPECT_TRUE(joined.waitForOut(startLine(joined.port())));
+    EXPECT_TRUE(answersPing(joined.port()));
     EXPECT_EQ(joined.stop(), 0);
 
     Server apart;
     ASSERT_TRUE(apart.start({"--port", std::to_string(apart.port())}));
     EXPECT_TRUE(apart.waitForOut(startLine(apart.port())));
+    EXPECT_TRUE(answersPing(apart.port()));
     EXPECT_EQ(apart.stop(), 0);
 
     Server prefix;  // an unambiguous prefix of a long option
     ASSERT_TRUE(prefix.start({"--po", std::to_string(prefix.port())}));
     EXPECT_TRUE(prefix.waitForOut(startLine(prefix.port())));
+    EXPECT_TRUE(answersPing(prefix.port()));
     EXPECT_EQ(prefix.stop(), 0);
 }
 
