@@ -16,6 +16,10 @@
 #include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"
 #include "runtime/signal_wake.h"
+#include "slots/echo_slot.h"
+#include "slots/ext_slot.h"
+#include "slots/map_slot.h"
+#include "slots/slots.h"
 
 #include <fcntl.h>
 #include <getopt.h>
@@ -119,7 +123,7 @@ void CheckUpdateResources()
         return;
     updateResources = 0;
     std::clog << "update hardware resources" << std::endl;
-    // Slot framework: Slots::instance().UpdateHardwareResources();
+    Slots::instance().UpdateHardwareResources();
 }
 
 void CheckSignals()
@@ -213,15 +217,15 @@ int serverMain(int argc, char** argv)
 
     // The slot factories, each built through its instance(), one line each in this order;
     // each new factory goes to the head of the factory list, in front of the static trunk
-    // factories:
-    //   MapFactory::instance();            slot framework
+    // factories (built before main, E1 trunks 0..3 then BRI lines 0..7):
+    MapFactory::instance();
     //   PstnFactory::instance();           signalling links
     //   RtpFactory::instance();            slot framework
     //   ModemFactory::instance();          slot framework
     //   Mixer::MixerFactory::instance();   slot framework
-    //   ExtFactory::instance();            slot framework
+    ExtFactory::instance();
     //   MccFactory::instance();            slot framework
-    //   EchoFactory::instance();           slot framework
+    EchoFactory::instance();
     //   VoiceFactory::instance();          slot framework
     //   T38SoftFactory::instance();        slot framework
     //   IsdnFactory::instance();           signalling links
@@ -244,7 +248,7 @@ int serverMain(int argc, char** argv)
     // The controller's command services, bound in the order in which every command is
     // offered to them, one line each:
     ctrlServer.Bind(&HeartBeatCtl::instance());
-    //   ctrlServer.Bind(&Slots::instance());           slot framework
+    ctrlServer.Bind(&Slots::instance());
     //   ctrlServer.Bind(&HwTests::instance());         hardware access layer
     //   ctrlServer.Bind(&BusCtl::instance());          hardware access layer
     //   ctrlServer.Bind(&E1Ctl::instance());           hardware access layer

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,12 +45,23 @@ private:
     bool refuse_;
 };
 
-struct SlotFactoryTest : SlotsTest {};
+struct SlotFactoryTest : SlotsTest {
+    std::vector<std::unique_ptr<NamedFactory>> factories;
+
+    // A factory of the test's, built now (so at the head of the list).
+    NamedFactory& make(char const* name, bool refuse = false)
+    {
+        factories.push_back(std::make_unique<NamedFactory>(name, refuse));
+        return *factories.back();
+    }
+    // The slots of the test's factories go before the factories do.
+    ~SlotFactoryTest() override { table.OnDisconnect(); }
+};
 
 TEST_F(SlotFactoryTest, TheFactoryBuiltLaterWins)
 {
-    NamedFactory older("older");
-    NamedFactory newer("newer");
+    NamedFactory& older = make("older");
+    NamedFactory& newer = make("newer");
     EXPECT_EQ(SlotFactory::first(), &newer);
     EXPECT_EQ(newer.next(), &older);
     ASSERT_EQ(create(1, echo(7, 0)), ok());
@@ -63,8 +75,8 @@ TEST_F(SlotFactoryTest, TheFactoryBuiltLaterWins)
 
 TEST_F(SlotFactoryTest, AFactoryDecliningItsOwnKindLetsOlderFactoriesTry)
 {
-    NamedFactory older("older");
-    NamedFactory refusing("refusing", true);
+    NamedFactory& older = make("older");
+    NamedFactory& refusing = make("refusing", true);
     ASSERT_EQ(create(1, echo(7, 0)), ok());
     EXPECT_EQ(std::string(at(1)->GetName()), "older");
     EXPECT_EQ(refusing.asked, 1);
@@ -73,7 +85,7 @@ TEST_F(SlotFactoryTest, AFactoryDecliningItsOwnKindLetsOlderFactoriesTry)
 
 TEST_F(SlotFactoryTest, ACreateNoFactoryTakesReachesTheEndOfTheList)
 {
-    NamedFactory refusing("refusing", true);
+    NamedFactory& refusing = make("refusing", true);
     ZGCP::CreateParams voice;
     voice.select_voice().select_record();
     EXPECT_EQ(create(1, voice), fail(ZGCP::ErrorCause::insufficientResources));
@@ -100,7 +112,7 @@ TEST_F(SlotFactoryTest, TrunkFactoriesAreTheOldestBriLinesBeforeE1Trunks)
 
 TEST_F(SlotFactoryTest, RemovingASlotItDoesNotHoldChangesNothing)
 {
-    NamedFactory factory("named");
+    NamedFactory& factory = make("named");
     ASSERT_EQ(create(1, echo(7, 0)), ok());
     NamedFactory::NamedSlot stranger("stranger");
     factory.Remove(&stranger);

@@ -64,6 +64,8 @@ ZGCP::CreateParams lingering(bool releasedDuringDestroy = false)
 
 struct SlotTableTest : SlotsTest {
     LingeringFactory lingerFactory;
+    // The slots go while their factory is still there.
+    ~SlotTableTest() override { table.OnDisconnect(); }
 };
 
 TEST_F(SlotTableTest, CreateOverALiveSlotRemovesItFirstAndAnswersOnce)
