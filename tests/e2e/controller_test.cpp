@@ -67,8 +67,8 @@ TEST_F(Controller, PingIsAnsweredAndACommandNobodyTakesIsUnexpected)
 {
     EXPECT_EQ("03 00 00 08 80 01 01 40", exchange("80 01 01 18"));
     EXPECT_EQ("03 00 00 05 10", exchange("06 00"));
-    // destroy to slot 5: no slot table yet.
-    EXPECT_EQ("03 00 00 08 40 00 05 64", exchange("40 00 05 0A"));
+    // destroy to slot 5: the slot table finds no slot there (slotNotExists).
+    EXPECT_EQ("03 00 00 08 40 00 05 63", exchange("40 00 05 0A"));
     // ping with seq 300.
     EXPECT_EQ("03 00 00 09 80 02 01 2C 40", exchange("80 02 01 2C 18"));
 }
@@ -114,7 +114,7 @@ TEST_F(Controller, EveryCommandOfOneWriteGetsOneResponseInOrder)
             break;
         case 1:
             request = "C0 01 " + hexText(s) + " 00 05 0A";
-            answer = "C0 01 " + hexText(s) + " 00 05 64";
+            answer = "C0 01 " + hexText(s) + " 00 05 63";  // slotNotExists
             break;
         case 2:
             request = "C0 01 " + hexText(s) + " FF FF 18";

@@ -1,0 +1,306 @@
+// The controller creates, connects, disconnects and destroys slots on the daemon running on
+// the simulated board, and sees the switch through the board socket.
+
+#include "tests/board_client.h"
+#include "tests/controller_client.h"
+#include "tests/daemon_launcher.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::BoardClient;
+using testsupport::Bytes;
+using testsupport::ControllerClient;
+using testsupport::DaemonLauncher;
+
+// A message in short: describeZgcp, with the stream state of receiver and transmitter
+// signals ("slot=7 transmitter active 37").
+std::string describe(ZGCP::Message const& m)
+{
+    std::string text = testsupport::describeZgcp(m);
+    if (!m.get_pdu().signal_isSelected())
+        return text;
+    ZGCP::Signal const& s = m.get_pdu().get_signal();
+    auto stream = [&](char const* side, ZGCP::Stream const& st) {
+        std::string out = (m.slot_isPresent() ? "slot=" + std::to_string(m.get_slot().getValue()) + " " : "") + side;
+        return out + (st.active_isSelected() ? " active " + std::to_string(st.get_active().getValue()) : " inactive");
+    };
+    if (s.receiver_isSelected())
+        return stream("receiver", s.get_receiver());
+    if (s.transmitter_isSelected())
+        return stream("transmitter", s.get_transmitter());
+    return text;
+}
+
+ZGCP::CreateParams trunk(unsigned t, unsigned ts)
+{
+    ZGCP::TrunkParams p;
+    p.set_trunk(t);
+    p.set_timeslot(ts);
+    return ZGCP::CreateParams(ZGCP::CreateParams::trunk::id, p);
+}
+
+ZGCP::CreateParams map(std::optional<std::pair<unsigned, unsigned>> tx, std::optional<std::pair<unsigned, unsigned>> rx)
+{
+    ZGCP::MapParams p;
+    if (tx) {
+        p.set_transmitter().set_bus(tx->first);
+        p.set_transmitter().set_channel(tx->second);
+    }
+    if (rx) {
+        p.set_receiver().set_bus(rx->first);
+        p.set_receiver().set_channel(rx->second);
+    }
+    return ZGCP::CreateParams(ZGCP::CreateParams::map::id, p);
+}
+
+ZGCP::CreateParams ext(int tx, int rx)
+{
+    ZGCP::ExtParams p;
+    p.set_transmitter(tx);
+    p.set_receiver(rx);
+    return ZGCP::CreateParams(ZGCP::CreateParams::ext::id, p);
+}
+
+ZGCP::CreateParams echo(int bus, int channel)
+{
+    ZGCP::EchoParams p;
+    p.set_bus(bus);
+    p.set_channel(channel);
+    return ZGCP::CreateParams(ZGCP::CreateParams::echo::id, p);
+}
+
+ZGCP::Command create(ZGCP::CreateParams const& params) { return ZGCP::Command(ZGCP::Command::create::id, params); }
+
+ZGCP::Command connect(unsigned target)
+{
+    ZGCP::Command c;
+    c.select_connect(target);
+    return c;
+}
+
+ZGCP::Command simple(int which)
+{
+    ZGCP::Command c;
+    switch (which) {
+    case ZGCP::Command::disconnect::id: c.select_disconnect(); break;
+    case ZGCP::Command::destroy::id: c.select_destroy(); break;
+    case ZGCP::Command::activate::id: c.select_activate().select_empty(); break;
+    case ZGCP::Command::query::id: c.select_query(); break;
+    default: c.select_ping(); break;
+    }
+    return c;
+}
+
+ZGCP::Command const disconnectCmd = simple(ZGCP::Command::disconnect::id);
+ZGCP::Command const destroyCmd = simple(ZGCP::Command::destroy::id);
+ZGCP::Command const activateCmd = simple(ZGCP::Command::activate::id);
+ZGCP::Command const queryCmd = simple(ZGCP::Command::query::id);
+ZGCP::Command const pingCmd = simple(ZGCP::Command::ping::id);
+
+class SlotsE2E : public ::testing::Test {
+protected:
+    SlotsE2E() : daemon(GW_SERVER_SIM_BINARY) {}
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(daemon.start({daemon.portOption()}));
+        ASSERT_TRUE(attach());
+        board.emplace(daemon.root());
+        ASSERT_TRUE(board->connected());
+    }
+
+    void TearDown() override { EXPECT_EQ(0, daemon.stop()); }
+
+    // A new controller connection (the daemon has seen it when this returns true).
+    bool attach()
+    {
+        client.emplace(testsupport::TcpClient::Waiting::Socket);
+        if (!client->connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout))
+            return false;
+        // A ping round trip: the daemon has taken the connection.
+        return pinged();
+    }
+
+    // A ping whose answer is the next message.
+    bool pinged()
+    {
+        std::string const text = call(pingCmd);
+        EXPECT_EQ(text, "seq=" + std::to_string(seq) + " success");
+        return text == "seq=" + std::to_string(seq) + " success";
+    }
+
+    // Sends the command (with the next sequence number, and the slot number when given)
+    // and returns the next message that arrives, in short.
+    std::string call(ZGCP::Command const& command, std::optional<unsigned> slot = std::nullopt)
+    {
+        EXPECT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq, slot)));
+        return next();
+    }
+
+    std::string next()
+    {
+        ZGCP::Message m;
+        if (!client->receive(m, ControllerClient::kTimeout))
+            return "no message";
+        return describe(m);
+    }
+
+    std::vector<std::string> next(int n)
+    {
+        std::vector<std::string> out;
+        for (int i = 0; i < n; ++i)
+            out.push_back(next());
+        return out;
+    }
+
+    // The answer to the command for the slot number: "success" or "error=N" when it carries
+    // the command's sequence and slot numbers, the whole message in short otherwise.
+    std::string on(unsigned number, ZGCP::Command const& command)
+    {
+        return answer(call(command, number), number);
+    }
+    std::string answer(std::string const& text, unsigned number) const
+    {
+        std::string const prefix = "seq=" + std::to_string(seq) + " slot=" + std::to_string(number) + " ";
+        return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+    }
+
+    // The state of a switch output as the board socket reports it ("ok =0xd5 disables=2").
+    std::string output(int channel) { return board->command("device /dev/hal output " + std::to_string(channel)); }
+    bool logged(std::string const& line) { return daemon.waitForErr(line) || daemon.waitForOut(line); }
+
+    DaemonLauncher daemon;
+    std::optional<ControllerClient> client;
+    std::optional<BoardClient> board;
+    int seq = 0;
+};
+
+TEST_F(SlotsE2E, TrunkAndMapSlotsAreJoinedThroughTheSwitch)
+{
+    EXPECT_EQ(on(7, create(trunk(1, 5))), "success");
+    EXPECT_EQ(next(2), (std::vector<std::string>{"slot=7 transmitter active 37", "slot=7 receiver active 37"}));
+
+    EXPECT_EQ(on(8, create(map(std::make_pair(1u, 2u), std::make_pair(0u, 0u)))), "success");
+    EXPECT_EQ(next(2), (std::vector<std::string>{"slot=8 receiver active 8192", "slot=8 transmitter active 8322"}));
+
+    EXPECT_EQ(on(8, connect(7)), "success");
+    EXPECT_EQ(output(37).rfind("ok <8322 ", 0), 0u) << output(37);
+    EXPECT_NE(board->command("dump /dev/hal").find("37<8322"), std::string::npos);
+    EXPECT_TRUE(logged("mux: slot 08:map [8322] -> 07:trunk [37]\n"));
+
+    EXPECT_EQ(on(7, disconnectCmd), "success");
+    EXPECT_EQ(output(37).rfind("ok =0xd5 ", 0), 0u) << output(37);
+    EXPECT_TRUE(logged("mux: disconnect slot 07:trunk [37]\n"));
+    // Nothing else was sent meanwhile: the next message answers the next command.
+    EXPECT_TRUE(pinged());
+}
+
+TEST_F(SlotsE2E, ConflictsReplacementsAndRefusals)
+{
+    EXPECT_EQ(on(7, create(trunk(1, 5))), "success");
+    next(2);
+    // The same time slot under another number: the older slot goes.
+    EXPECT_EQ(on(9, create(trunk(1, 5))), "success");
+    EXPECT_EQ(next(2), (std::vector<std::string>{"slot=9 transmitter active 37", "slot=9 receiver active 37"}));
+    EXPECT_TRUE(logged("trunk-slot: two slots require the same timeslot, remove old.\n old slot 07:trunk\n"));
+    EXPECT_EQ(on(7, destroyCmd), "error=3");
+
+    // A create over a live number replaces the slot and is answered once.
+    EXPECT_EQ(on(9, create(map(std::make_pair(2u, 3u), std::nullopt))), "success");
+    EXPECT_EQ(next(), "slot=9 transmitter active 8451");
+    EXPECT_TRUE(pinged());
+
+    // No factory takes these.
+    EXPECT_EQ(on(10, create(trunk(4, 0))), "error=1");
+    EXPECT_EQ(on(10, create(echo(0, 1))), "error=1");
+    EXPECT_EQ(on(10, create(ext(0, 2048))), "error=1");
+
+    // Free numbers.
+    EXPECT_EQ(on(100, destroyCmd), "error=3");
+    EXPECT_EQ(on(100, disconnectCmd), "error=3");
+    EXPECT_EQ(on(100, connect(9)), "error=3");
+    EXPECT_EQ(on(9, connect(100)), "error=3");
+
+    // A connect to slot 1024 can only be written by hand: the target field holds 16 bits.
+    Bytes body = testsupport::encodeZgcp(testsupport::zgcpCommand(connect(1023), ++seq, 9u));
+    ASSERT_GE(body.size(), 2u);
+    ASSERT_EQ(body[body.size() - 2], 0x03);
+    ASSERT_EQ(body[body.size() - 1], 0xFF);
+    body[body.size() - 2] = 0x04;
+    body[body.size() - 1] = 0x00;
+    ASSERT_TRUE(client->sendFrame(body));
+    EXPECT_EQ(answer(next(), 9), "error=2");
+}
+
+TEST_F(SlotsE2E, ExternalChannelTakesASourceOnlyAfterActivate)
+{
+    EXPECT_EQ(on(7, create(trunk(1, 5))), "success");
+    next(2);
+    EXPECT_EQ(on(20, create(ext(5, 6))), "success");
+    EXPECT_EQ(next(), "slot=20 transmitter active 8197");
+
+    EXPECT_EQ(on(7, connect(20)), "error=9");
+    EXPECT_TRUE(logged("slot 20:bri don't have input stream from 07:trunk\n"));
+
+    // The receiver opens while the command is handled: its signal comes before the answer.
+    EXPECT_EQ(on(20, activateCmd), "slot=20 receiver active 8198");
+    EXPECT_EQ(answer(next(), 20), "success");
+    EXPECT_EQ(output(8198).rfind("ok =0xd5 ", 0), 0u) << output(8198);
+    EXPECT_EQ(on(7, connect(20)), "success");
+    EXPECT_EQ(output(8198).rfind("ok <37 ", 0), 0u) << output(8198);
+}
+
+TEST_F(SlotsE2E, SlotlessQueryIsAnsweredThenReportsTheResources)
+{
+    EXPECT_TRUE(client->send(testsupport::zgcpCommand(queryCmd, ++seq)));
+    EXPECT_EQ(next(), "seq=" + std::to_string(seq) + " success");
+    ZGCP::Message m;
+    ASSERT_TRUE(client->receive(m, ControllerClient::kTimeout));
+    EXPECT_FALSE(m.seq_isPresent());
+    EXPECT_FALSE(m.slot_isPresent());
+    ASSERT_TRUE(m.get_pdu().signal_isSelected());
+    ASSERT_TRUE(m.get_pdu().get_signal().query_isSelected());
+    ZGCP::Resources const& r = m.get_pdu().get_signal().get_query();
+    EXPECT_TRUE(r.get_mux());
+    EXPECT_EQ(r.get_echoBus().size(), 0u);
+    EXPECT_EQ(r.get_mixer().size(), 0u);
+    EXPECT_EQ(r.get_rtp_g711().getValue(), 0);
+    EXPECT_EQ(r.get_t38_instances().getValue(), 0);
+    EXPECT_FALSE(r.drvVersion_isPresent());
+
+    // SIGHUP sends the same report outside any command.
+    ASSERT_TRUE(daemon.signal(SIGHUP));
+    ASSERT_TRUE(client->receive(m, ControllerClient::kTimeout));
+    EXPECT_TRUE(m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().query_isSelected());
+    EXPECT_TRUE(logged("update hardware resources\n"));
+}
+
+TEST_F(SlotsE2E, LosingTheControllerDestroysEverySlot)
+{
+    EXPECT_EQ(on(7, create(trunk(1, 5))), "success");
+    next(2);
+    EXPECT_EQ(on(8, create(map(std::make_pair(1u, 2u), std::make_pair(0u, 0u)))), "success");
+    next(2);
+    EXPECT_EQ(on(7, connect(8)), "success");
+    EXPECT_EQ(output(8192).rfind("ok <37 ", 0), 0u) << output(8192);
+
+    client->close();
+    EXPECT_TRUE(logged("map: disable map channel 0\n"));
+    EXPECT_TRUE(DaemonLauncher::waitFor([&] { return output(8192).rfind("ok off ", 0) == 0; }));
+
+    ASSERT_TRUE(attach());
+    EXPECT_EQ(on(7, destroyCmd), "error=3");
+    EXPECT_EQ(on(8, destroyCmd), "error=3");
+    // The time slot is free again: no conflict.
+    EXPECT_EQ(on(11, create(trunk(1, 5))), "success");
+    EXPECT_EQ(daemon.err().find("trunk-slot:"), std::string::npos);
+}
+
+}  // namespace
