@@ -3,6 +3,8 @@
 #include "slots/slot_factory.h"
 #include "slots/slots_test_support.h"
 #include "slots/trunk_slot.h"
+#include "control/acceptor_net.h"
+#include "tests/controller_client.h"
 
 #include <gtest/gtest.h>
 
@@ -246,6 +248,62 @@ TEST_F(SlotTableTest, TrunkStatusIsRelayedToEveryFactoryOtherSignalsAreNot)
     other.select_abort(1);
     table.OnSignal(other);
     EXPECT_EQ(lingerFactory.relayed, std::vector<int>{2});
+}
+
+// The delayed answer of a destroy, seen by a controller on the wire.
+struct DelayedAnswerTest : SlotTableTest {
+    testsupport::ControllerClient client;
+    int seq = 0;
+
+    DelayedAnswerTest()
+    {
+        auto const port = testsupport::freePort();
+        server.Activate(new Control::AcceptorNet(port, false));
+        EXPECT_TRUE(client.connect(port));
+    }
+    ~DelayedAnswerTest() override
+    {
+        client.close();
+        server.Deactivate();
+    }
+    // The next message from the gateway in short.
+    std::string send(ZGCP::Command const& command, unsigned slot)
+    {
+        EXPECT_TRUE(client.send(testsupport::zgcpCommand(command, ++seq, slot)));
+        return client.receiveText();
+    }
+    // A ping, which no service of this server takes: its error answer marks where the
+    // gateway's messages stand.
+    std::string ping()
+    {
+        ZGCP::Command c;
+        c.select_ping();
+        EXPECT_TRUE(client.send(testsupport::zgcpCommand(c, ++seq)));
+        return client.receiveText();
+    }
+};
+
+TEST_F(DelayedAnswerTest, PostponedDestroyIsAnsweredWithItsOwnSequenceNumberWhenTheReleaseEnds)
+{
+    EXPECT_EQ(send(createCmd(lingering()), 4), "seq=1 slot=4 success");
+    ASSERT_TRUE(client.send(testsupport::zgcpCommand(destroyCmd(), ++seq, 4u)));
+    // Nothing answers the destroy yet: the next message answers the ping.
+    EXPECT_EQ(ping(), "seq=3 error=4");
+    EXPECT_EQ(send(destroyCmd(), 4), "seq=4 slot=4 error=12");
+
+    at(4)->on_release();
+    EXPECT_EQ(client.receiveText(), "seq=2 slot=4 success");
+    EXPECT_EQ(at(4), nullptr);
+    EXPECT_EQ(ping(), "seq=5 error=4");
+}
+
+TEST_F(DelayedAnswerTest, ReleaseOwedToNoDestroyIsNotAnswered)
+{
+    EXPECT_EQ(send(createCmd(lingering()), 4), "seq=1 slot=4 success");
+    EXPECT_EQ(send(createCmd(trunk(0, 4)), 4), "seq=2 slot=4 error=11");
+    at(4)->on_release();
+    EXPECT_EQ(at(4), nullptr);
+    EXPECT_EQ(ping(), "seq=3 error=4");
 }
 
 }  // namespace

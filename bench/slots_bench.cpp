@@ -1,0 +1,218 @@
+// Slot commands through the running daemon: server-sim started once under a temporary
+// root, one controller on loopback.
+// - Create, connect, disconnect and destroy cycles per second, for a trunk slot (fed by a
+//   standing map slot) and for a map slot (fed by a standing trunk slot); each command waits
+//   for its answer.
+// - The time to fill all 1024 slot numbers (map slots, each on its own bus channel; the
+//   creates sent in one write, every answer and signal read), and the time from dropping
+//   that controller until a new controller's ping is answered, which follows the
+//   destruction of every slot.
+#include "tests/controller_client.h"
+#include "tests/daemon_launcher.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace {
+
+using testsupport::Bytes;
+using testsupport::ControllerClient;
+
+ZGCP::Command createCmd(ZGCP::CreateParams const& p) { return ZGCP::Command(ZGCP::Command::create::id, p); }
+
+ZGCP::CreateParams trunkParams(unsigned trunk, unsigned timeslot)
+{
+    ZGCP::TrunkParams p;
+    p.set_trunk(trunk);
+    p.set_timeslot(timeslot);
+    return ZGCP::CreateParams(ZGCP::CreateParams::trunk::id, p);
+}
+
+// Transmitter and receiver on bus channel `index` (0..2047), or only the receiver.
+ZGCP::CreateParams mapParams(unsigned index, bool withTransmitter)
+{
+    ZGCP::MapParams p;
+    p.set_receiver().set_bus(index / 128);
+    p.set_receiver().set_channel(index % 128);
+    if (withTransmitter) {
+        p.set_transmitter().set_bus(index / 128);
+        p.set_transmitter().set_channel(index % 128);
+    }
+    return ZGCP::CreateParams(ZGCP::CreateParams::map::id, p);
+}
+
+ZGCP::Command connectCmd(unsigned target)
+{
+    ZGCP::Command c;
+    c.select_connect(target);
+    return c;
+}
+
+ZGCP::Command simple(bool destroy)
+{
+    ZGCP::Command c;
+    if (destroy)
+        c.select_destroy();
+    else
+        c.select_disconnect();
+    return c;
+}
+
+Bytes frame(ZGCP::Command const& command, int seq, unsigned slot)
+{
+    return testsupport::tpktFrame(testsupport::encodeZgcp(testsupport::zgcpCommand(command, seq, slot)));
+}
+
+// The daemon for the whole run, and its current controller.
+class Daemon {
+public:
+    static Daemon& instance()
+    {
+        static Daemon daemon;
+        return daemon;
+    }
+
+    bool ready() const { return ready_; }
+    ControllerClient& client() { return *client_; }
+
+    // A new controller connection, ready when its ping is answered.
+    bool attach()
+    {
+        client_.emplace(testsupport::TcpClient::Waiting::Socket);
+        if (!client_->connect(std::uint16_t(launcher_.port()), testsupport::DaemonLauncher::kTimeout))
+            return false;
+        ZGCP::Command ping;
+        ping.select_ping();
+        return client_->send(testsupport::zgcpCommand(ping, 1)) && client_->receiveText() == "seq=1 success";
+    }
+
+    ~Daemon()
+    {
+        if (client_)
+            client_->close();
+        launcher_.stop();
+    }
+
+private:
+    Daemon() : launcher_(GW_SERVER_SIM_BINARY)
+    {
+        ready_ = launcher_.start({launcher_.portOption()}) && attach();
+    }
+
+    testsupport::DaemonLauncher launcher_;
+    std::optional<ControllerClient> client_;
+    bool ready_ = false;
+};
+
+// Reads messages until the answer to the command (seq) arrives; false when it is not a
+// success or nothing comes.
+bool succeeded(ControllerClient& client, int seq)
+{
+    std::string const want = "seq=" + std::to_string(seq) + " ";
+    for (;;) {
+        std::string const text = client.receiveText();
+        if (text.rfind(want, 0) == 0)
+            return text.size() >= 7 && text.compare(text.size() - 7, 7, "success") == 0;
+        if (text == "no message" || text == "undecodable")
+            return false;
+    }
+}
+
+bool step(ControllerClient& client, int& seq, ZGCP::Command const& command, unsigned slot)
+{
+    ++seq;
+    return client.sendRaw(frame(command, seq, slot)) && succeeded(client, seq);
+}
+
+// Slot 100 is created, connected to the standing slot 101 as its source, disconnected and
+// destroyed, each command waiting for its answer.
+void cycles(benchmark::State& state, ZGCP::CreateParams const& kind, ZGCP::CreateParams const& standing)
+{
+    Daemon& d = Daemon::instance();
+    if (!d.ready() || !d.attach()) {
+        state.SkipWithError("daemon not reachable");
+        return;
+    }
+    ControllerClient& client = d.client();
+    int seq = 1;
+    if (!step(client, seq, createCmd(standing), 101)) {
+        state.SkipWithError("standing slot not created");
+        return;
+    }
+    for (auto _ : state) {
+        bool const ok = step(client, seq, createCmd(kind), 100) && step(client, seq, connectCmd(100), 101) &&
+                        step(client, seq, simple(false), 100) && step(client, seq, simple(true), 100);
+        if (!ok) {
+            state.SkipWithError("a command failed");
+            break;
+        }
+    }
+    state.counters["cycles/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_TrunkSlotCycle(benchmark::State& state)
+{
+    // The trunk slot receives from a map slot.
+    cycles(state, trunkParams(1, 5), mapParams(10, true));
+}
+BENCHMARK(BM_TrunkSlotCycle)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_MapSlotCycle(benchmark::State& state)
+{
+    // The map slot receives from a trunk slot.
+    cycles(state, mapParams(20, true), trunkParams(2, 7));
+}
+BENCHMARK(BM_MapSlotCycle)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Fills every slot number with a map slot, then drops the controller: the manual time is
+// the fill; the counter "teardown_ms" is the mean time from the drop until the next
+// controller's ping is answered.
+void BM_FillAll1024AndTearDownOnControllerLoss(benchmark::State& state)
+{
+    Daemon& d = Daemon::instance();
+    if (!d.ready()) {
+        state.SkipWithError("daemon not reachable");
+        return;
+    }
+    Bytes burst;
+    for (unsigned n = 0; n < 1024; ++n) {
+        Bytes const f = frame(createCmd(mapParams(n, false)), int(n) + 2, n);
+        burst.insert(burst.end(), f.begin(), f.end());
+    }
+    double teardownMs = 0;
+    for (auto _ : state) {
+        if (!d.attach()) {
+            state.SkipWithError("no controller");
+            break;
+        }
+        ControllerClient& client = d.client();
+        auto const begin = std::chrono::steady_clock::now();
+        bool ok = client.sendRaw(burst);
+        // Each create: its answer, then its receiver signal.
+        for (unsigned n = 0; ok && n < 1024; ++n)
+            ok = client.receiveText() == "seq=" + std::to_string(n + 2) + " slot=" + std::to_string(n) + " success" &&
+                 client.receiveText() == "slot=" + std::to_string(n) + " signal=9";
+        auto const filled = std::chrono::steady_clock::now();
+        if (!ok) {
+            state.SkipWithError("a create failed");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(filled - begin).count());
+
+        auto const drop = std::chrono::steady_clock::now();
+        client.close();
+        if (!d.attach()) {
+            state.SkipWithError("no controller after the drop");
+            break;
+        }
+        teardownMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - drop).count();
+    }
+    if (state.iterations() > 0)
+        state.counters["teardown_ms"] = teardownMs / double(state.iterations());
+}
+BENCHMARK(BM_FillAll1024AndTearDownOnControllerLoss)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+
+}  // namespace
