@@ -1,0 +1,194 @@
+#include "runtime/async_copy.h"
+
+#include <errno.h>
+
+namespace ASync {
+
+namespace {
+
+short constexpr failure_events = POLLERR | POLLHUP | POLLNVAL;
+
+bool wouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK || e == EINTR; }
+
+}  // namespace
+
+Copy::Copy()
+{
+    srcEvent_.Bind("Copy::OnSrcEvent", &Copy::OnSrcEvent, this);
+    dstEvent_.Bind("Copy::OnDstEvent", &Copy::OnDstEvent, this);
+}
+
+Copy::~Copy() { handler_.UnBind(); }
+
+void Copy::set_events(EventsParams const& params)
+{
+    params_ = params;
+    complete(Status::interrupted);
+}
+
+bool Copy::set_bufsize(unsigned int n)
+{
+    if (n == 0)
+        return false;
+    begin_ = end_ = nullptr;
+    buf_.reset(new unsigned char[n]);
+    bufsize_ = n;
+    complete(Status::interrupted);
+    return true;
+}
+
+int Copy::Start(Fd source, Fd destination)
+{
+    state_ = Status::copying;
+    src_ = std::move(source);
+    dst_ = std::move(destination);
+    srcEvent_.Release();
+    dstEvent_.Release();
+    if (!buf_) {
+        buf_.reset(new unsigned char[default_bufsize]);
+        bufsize_ = default_bufsize;
+    }
+    begin_ = end_ = nullptr;
+    written_ = 0;
+    srcEvent_.Schedule(src_, 0);
+    dstEvent_.Schedule(dst_, 0);
+    // Without both events polled the copy could wait for ever.
+    if (!srcEvent_.IsActive() || !dstEvent_.IsActive()) {
+        complete(Status::failed);
+        return 0;
+    }
+    step_ = &Copy::SrcReady;
+    progress();
+    return 0;
+}
+
+void Copy::Stop()
+{
+    if (state_ == Status::copying)
+        finishSource();
+}
+
+// A step that completes the copy returns false at once: the handler may have deleted it.
+void Copy::progress()
+{
+    while ((this->*step_)()) {
+    }
+}
+
+bool Copy::SrcReady()
+{
+    errno = 0;
+    ssize_t const n = read(src_, buf_.get(), bufsize_);
+    if (n > 0) {
+        begin_ = buf_.get();
+        end_ = begin_ + n;
+        srcEvent_.SetEvents(0);
+        dstEvent_.SetEvents(params_.dst);
+        step_ = &Copy::DstReady;
+        return true;
+    }
+    if (n == 0)
+        return finishSource();
+    if (wouldBlock(errno)) {
+        srcEvent_.SetEvents(params_.src);
+        dstEvent_.SetEvents(0);
+        return false;
+    }
+    // A read error is a failure even after some bytes were copied: the stream is cut short.
+    complete(Status::failed);
+    return false;
+}
+
+bool Copy::DstReady()
+{
+    ssize_t const w = write(dst_, begin_, unsigned(end_ - begin_));
+    if (w > 0) {
+        written_ += unsigned(w);
+        begin_ += w;
+        if (begin_ != end_)
+            return true;
+        if (state_ == Status::draining)
+            return flush();
+        return goReading();
+    }
+    if (w < 0 && wouldBlock(errno)) {
+        srcEvent_.SetEvents(0);
+        dstEvent_.SetEvents(params_.dst);
+        return false;
+    }
+    complete(Status::failed);
+    return false;
+}
+
+bool Copy::goReading()
+{
+    srcEvent_.SetEvents(params_.src);
+    dstEvent_.SetEvents(0);
+    step_ = &Copy::SrcReady;
+    return true;
+}
+
+bool Copy::finishSource()
+{
+    srcEvent_.Release();
+    src_.close();
+    if (step_ == &Copy::DstReady) {
+        state_ = Status::draining;
+        return true;
+    }
+    return flush();
+}
+
+bool Copy::flush()
+{
+    if (params_.flush == 0) {
+        complete(Status::done);
+        return false;
+    }
+    dstEvent_.SetEvents(params_.flush);
+    step_ = &Copy::NotReady;
+    state_ = Status::flushing;
+    return false;
+}
+
+void Copy::complete(Status::Type s)
+{
+    if (state_ < Status::copying || state_ > Status::flushing)
+        return;
+    state_ = s;
+    srcEvent_.Release();
+    dstEvent_.Release();
+    src_.close();
+    dst_.close();
+    step_ = &Copy::NotReady;
+    begin_ = end_ = nullptr;
+    handler_.Invoke(s);
+}
+
+void Copy::OnSrcEvent(int, short revents)
+{
+    if (state_ != Status::copying)
+        return;
+    if (revents & params_.src) {
+        progress();
+    } else if (revents & failure_events) {
+        // The read that follows sees the end or the error.
+        srcEvent_.Release();
+        progress();
+    }
+}
+
+void Copy::OnDstEvent(int, short revents)
+{
+    if (revents & failure_events) {
+        complete(Status::failed);
+    } else if (state_ == Status::copying || state_ == Status::draining) {
+        if (revents & params_.dst)
+            progress();
+    } else if (state_ == Status::flushing) {
+        if (revents & params_.flush)
+            complete(Status::done);
+    }
+}
+
+}  // namespace ASync

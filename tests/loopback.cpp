@@ -1,0 +1,66 @@
+#include "tests/loopback.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace testsupport {
+
+namespace {
+
+sockaddr_in loopback(unsigned short port)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+// A socket bound to 127.0.0.1 at a free port; the port is stored.
+Fd boundSocket(unsigned short& port)
+{
+    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in sa = loopback(0);
+    socklen_t size = sizeof sa;
+    if (!fd.is_valid() || ::bind(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::getsockname(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &size) != 0)
+        return Fd();
+    port = ntohs(sa.sin_port);
+    return fd;
+}
+
+}  // namespace
+
+LoopbackListener::LoopbackListener(int backlog) : fd_(boundSocket(port_))
+{
+    if (fd_.is_valid())
+        ::listen(fd_.lowlevel_fd(), backlog);
+}
+
+std::string LoopbackListener::address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+Fd LoopbackListener::accept() { return Fd(::accept(fd_.lowlevel_fd(), nullptr, nullptr)); }
+
+Fd LoopbackListener::connect() const
+{
+    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in sa = loopback(port_);
+    if (::connect(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+        return Fd();
+    return fd;
+}
+
+std::pair<Fd, Fd> tcpPair()
+{
+    LoopbackListener listener(1);
+    Fd client = listener.connect();
+    if (!client.is_valid())
+        return {};
+    Fd server = listener.accept();
+    client.NonBlock();
+    server.NonBlock();
+    return {std::move(client), std::move(server)};
+}
+
+}  // namespace testsupport

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "runtime/fd.h"
+
+#include <string>
+#include <utility>
+
+// Real TCP sockets on the loopback interface for tests and benchmarks.
+namespace testsupport {
+
+// A listening TCP socket on 127.0.0.1 at a port the system chose.
+class LoopbackListener {
+public:
+    // backlog 0 lets one connection wait unaccepted; the next one then never completes.
+    explicit LoopbackListener(int backlog = 8);
+
+    unsigned short port() const { return port_; }
+    // "127.0.0.1:<port>".
+    std::string address() const;
+    // Waits for the next connection (blocking).
+    Fd accept();
+    // A blocking connection to this listener (the client end).
+    Fd connect() const;
+
+private:
+    // Set while fd_ is made: declared first.
+    unsigned short port_ = 0;
+    Fd fd_;
+};
+
+// A connected pair of non-blocking loopback TCP sockets: the client end, then the
+// accepted end.
+std::pair<Fd, Fd> tcpPair();
+
+}  // namespace testsupport
