@@ -50,6 +50,16 @@ private:
 Bytes const pingFrame = testsupport::tpktFrame(testsupport::hexBytes("80 01 01 18"));
 Bytes const success = testsupport::hexBytes("80 01 01 40");
 
+// The connected controller; null (the benchmark skipped) when the daemon cannot be reached.
+ControllerClient* controller(benchmark::State& state)
+{
+    Daemon& d = Daemon::instance();
+    if (d.ready())
+        return &d.client();
+    state.SkipWithError("daemon not reachable");
+    return nullptr;
+}
+
 bool answered(ControllerClient& client)
 {
     Bytes body;
@@ -60,12 +70,10 @@ bool answered(ControllerClient& client)
 // trip in microseconds.
 void BM_PingOneOutstanding(benchmark::State& state)
 {
-    Daemon& d = Daemon::instance();
-    if (!d.ready()) {
-        state.SkipWithError("daemon not reachable");
+    ControllerClient* connected = controller(state);
+    if (!connected)
         return;
-    }
-    ControllerClient& client = d.client();
+    ControllerClient& client = *connected;
     std::vector<double> us;
     us.reserve(1 << 20);
     for (auto _ : state) {
@@ -89,12 +97,10 @@ BENCHMARK(BM_PingOneOutstanding)->UseRealTime();
 // 64 pings in flight: every answer read is followed by the next ping.
 void BM_PingPipelined64(benchmark::State& state)
 {
-    Daemon& d = Daemon::instance();
-    if (!d.ready()) {
-        state.SkipWithError("daemon not reachable");
+    ControllerClient* connected = controller(state);
+    if (!connected)
         return;
-    }
-    ControllerClient& client = d.client();
+    ControllerClient& client = *connected;
     int const window = 64;
     Bytes burst;
     for (int i = 0; i < window; ++i)
