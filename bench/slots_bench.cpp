@@ -15,6 +15,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -78,15 +79,24 @@ public:
     bool ready() const { return ready_; }
     ControllerClient& client() { return *client_; }
 
-    // A new controller connection, ready when its ping is answered.
+    // A new controller connection, ready when its ping is answered. A connection that
+    // arrives before the daemon has seen the previous controller go is turned away, so it
+    // is tried again.
     bool attach()
     {
-        client_.emplace(testsupport::TcpClient::Waiting::Socket);
-        if (!client_->connect(std::uint16_t(launcher_.port()), testsupport::DaemonLauncher::kTimeout))
-            return false;
-        ZGCP::Command ping;
-        ping.select_ping();
-        return client_->send(testsupport::zgcpCommand(ping, 1)) && client_->receiveText() == "seq=1 success";
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            if (client_)
+                client_->close();
+            client_.emplace(testsupport::TcpClient::Waiting::Socket);
+            if (!client_->connect(std::uint16_t(launcher_.port()), testsupport::DaemonLauncher::kTimeout))
+                return false;
+            ZGCP::Command ping;
+            ping.select_ping();
+            if (client_->send(testsupport::zgcpCommand(ping, 1)) && client_->receiveText(1000) == "seq=1 success")
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
     }
 
     ~Daemon()
