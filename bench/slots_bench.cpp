@@ -9,6 +9,7 @@
 //   destruction of every slot.
 #include "tests/controller_client.h"
 #include "tests/daemon_launcher.h"
+#include "tests/slot_commands.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,44 +23,14 @@ namespace {
 using testsupport::Bytes;
 using testsupport::ControllerClient;
 
-ZGCP::Command createCmd(ZGCP::CreateParams const& p) { return ZGCP::Command(ZGCP::Command::create::id, p); }
+using testsupport::createCommand;
+using testsupport::trunkParams;
 
-ZGCP::CreateParams trunkParams(unsigned trunk, unsigned timeslot)
-{
-    ZGCP::TrunkParams p;
-    p.set_trunk(trunk);
-    p.set_timeslot(timeslot);
-    return ZGCP::CreateParams(ZGCP::CreateParams::trunk::id, p);
-}
-
-// Transmitter and receiver on bus channel `index` (0..2047), or only the receiver.
+// Receiver, and with it the transmitter, on bus channel `index` (0..2047).
 ZGCP::CreateParams mapParams(unsigned index, bool withTransmitter)
 {
-    ZGCP::MapParams p;
-    p.set_receiver().set_bus(index / 128);
-    p.set_receiver().set_channel(index % 128);
-    if (withTransmitter) {
-        p.set_transmitter().set_bus(index / 128);
-        p.set_transmitter().set_channel(index % 128);
-    }
-    return ZGCP::CreateParams(ZGCP::CreateParams::map::id, p);
-}
-
-ZGCP::Command connectCmd(unsigned target)
-{
-    ZGCP::Command c;
-    c.select_connect(target);
-    return c;
-}
-
-ZGCP::Command simple(bool destroy)
-{
-    ZGCP::Command c;
-    if (destroy)
-        c.select_destroy();
-    else
-        c.select_disconnect();
-    return c;
+    testsupport::BusChannel const channel{index / 128, index % 128};
+    return testsupport::mapParams(withTransmitter ? std::optional(channel) : std::nullopt, channel);
 }
 
 Bytes frame(ZGCP::Command const& command, int seq, unsigned slot)
@@ -90,8 +61,7 @@ public:
             client_.emplace(testsupport::TcpClient::Waiting::Socket);
             if (!client_->connect(std::uint16_t(launcher_.port()), testsupport::DaemonLauncher::kTimeout))
                 return false;
-            ZGCP::Command ping;
-            ping.select_ping();
+            ZGCP::Command const ping = testsupport::plainCommand(ZGCP::Command::ping::id);
             if (client_->send(testsupport::zgcpCommand(ping, 1)) && client_->receiveText(1000) == "seq=1 success")
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -148,13 +118,13 @@ void cycles(benchmark::State& state, ZGCP::CreateParams const& kind, ZGCP::Creat
     }
     ControllerClient& client = d.client();
     int seq = 1;
-    if (!step(client, seq, createCmd(standing), 101)) {
+    if (!step(client, seq, createCommand(standing), 101)) {
         state.SkipWithError("standing slot not created");
         return;
     }
     for (auto _ : state) {
-        bool const ok = step(client, seq, createCmd(kind), 100) && step(client, seq, connectCmd(100), 101) &&
-                        step(client, seq, simple(false), 100) && step(client, seq, simple(true), 100);
+        bool const ok = step(client, seq, createCommand(kind), 100) && step(client, seq, testsupport::connectCommand(100), 101) &&
+                        step(client, seq, testsupport::plainCommand(ZGCP::Command::disconnect::id), 100) && step(client, seq, testsupport::plainCommand(ZGCP::Command::destroy::id), 100);
         if (!ok) {
             state.SkipWithError("a command failed");
             break;
@@ -189,7 +159,7 @@ void BM_FillAll1024AndTearDownOnControllerLoss(benchmark::State& state)
     }
     Bytes burst;
     for (unsigned n = 0; n < 1024; ++n) {
-        Bytes const f = frame(createCmd(mapParams(n, false)), int(n) + 2, n);
+        Bytes const f = frame(createCommand(mapParams(n, false)), int(n) + 2, n);
         burst.insert(burst.end(), f.begin(), f.end());
     }
     double teardownMs = 0;

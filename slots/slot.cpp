@@ -55,7 +55,12 @@ std::ostream& operator<<(std::ostream& os, Slot const& slot)
     return os;
 }
 
-void Slot::SendSignal(ZGCP::Signal const& signal) { Slots::instance().SendSignal(id_, signal); }
+void Slot::SendSignal(ZGCP::Signal const& signal)
+{
+    // A slot the table has not numbered yet has no one to report to.
+    if (id_ < Slots::kCount)
+        Slots::instance().SendSignal(id_, signal);
+}
 
 void Slot::LogicalConnect(Slot& src)
 {

@@ -75,7 +75,7 @@ TEST_F(SlotFactoryTest, TheFactoryBuiltLaterWins)
 
 TEST_F(SlotFactoryTest, AFactoryDecliningItsOwnKindLetsOlderFactoriesTry)
 {
-    NamedFactory& older = make("older");
+    make("older");
     NamedFactory& refusing = make("refusing", true);
     ASSERT_EQ(create(1, echo(7, 0)), ok());
     EXPECT_EQ(std::string(at(1)->GetName()), "older");

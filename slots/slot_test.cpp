@@ -43,6 +43,15 @@ TEST_F(SlotModelTest, LogNameIsTheZeroFilledNumberAndTheKind)
     EXPECT_EQ(name(unnumbered), "na:map|5");
 }
 
+TEST_F(SlotModelTest, SlotWithoutNumberSendsNoSignal)
+{
+    MapSlot unnumbered(8200, -1);
+    unnumbered.OnChangeOutputStream(true);
+    unnumbered.OnAbort(1);
+    EXPECT_TRUE(unnumbered.GetOutputStream());
+    EXPECT_TRUE(signals.take().empty());
+}
+
 TEST_F(SlotModelTest, StreamStatesAreReportedOnlyWhenTheyChange)
 {
     ASSERT_EQ(create(3, map(std::nullopt, BusChannel{0, 1})), ok());

@@ -38,8 +38,7 @@ Slots::Answer Slots::ExecuteBase(ZGCP::Command const& command)
 {
     if (command.currentSelection() != ZGCP::Command::query::id)
         return Answer{Answer::notTaken, ZGCP::ErrorCause::invalidParams};
-    Answer const answer = CmdQuery();
-    return answer;
+    return CmdQuery();
 }
 
 Slots::Answer Slots::Execute(unsigned int number, ZGCP::Command const& command)
@@ -113,36 +112,38 @@ Slots::Answer Slots::CmdDisconnect(unsigned int number)
     return Answer::ok();
 }
 
+namespace {
+
+// The answer of a command that one hook of the slot serves: true is success, false
+// `unsupported`.
+template <class Hook>
+Slots::Answer serve(Slot* slot, Hook hook)
+{
+    if (slot == nullptr)
+        return Slots::Answer::fail(ZGCP::ErrorCause::slotNotExists);
+    return hook(*slot) ? Slots::Answer::ok() : Slots::Answer::fail(ZGCP::ErrorCause::unsupported);
+}
+
+}  // namespace
+
 Slots::Answer Slots::CmdActivate(unsigned int number, TERM::TermActivateParams const& params)
 {
-    Slot* const slot = GetSlotAt(number);
-    if (slot == nullptr)
-        return Answer::fail(ZGCP::ErrorCause::slotNotExists);
-    return slot->IActivate(params) ? Answer::ok() : Answer::fail(ZGCP::ErrorCause::unsupported);
+    return serve(GetSlotAt(number), [&](Slot& s) { return s.IActivate(params); });
 }
 
 Slots::Answer Slots::CmdDeactivate(unsigned int number)
 {
-    Slot* const slot = GetSlotAt(number);
-    if (slot == nullptr)
-        return Answer::fail(ZGCP::ErrorCause::slotNotExists);
-    return slot->IDeactivate() ? Answer::ok() : Answer::fail(ZGCP::ErrorCause::unsupported);
+    return serve(GetSlotAt(number), [](Slot& s) { return s.IDeactivate(); });
 }
 
 Slots::Answer Slots::CmdUserData(unsigned int number, std::vector<char> const& data)
 {
-    Slot* const slot = GetSlotAt(number);
-    if (slot == nullptr)
-        return Answer::fail(ZGCP::ErrorCause::slotNotExists);
-    return slot->IUserData(data) ? Answer::ok() : Answer::fail(ZGCP::ErrorCause::unsupported);
+    return serve(GetSlotAt(number), [&](Slot& s) { return s.IUserData(data); });
 }
 
 Slots::Answer Slots::CmdIoctl(unsigned int number, ZGCP::IoctlParams const& params)
 {
-    Slot* const slot = GetSlotAt(number);
-    if (slot == nullptr)
-        return Answer::fail(ZGCP::ErrorCause::slotNotExists);
-    return slot->Ioctl(params) ? Answer::ok() : Answer::fail(ZGCP::ErrorCause::unsupported);
+    return serve(GetSlotAt(number), [&](Slot& s) { return s.Ioctl(params); });
 }
 
 Slots::Answer Slots::CmdDestroy(unsigned int number)

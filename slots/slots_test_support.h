@@ -16,6 +16,7 @@
 #include "slots/slot.h"
 #include "slots/slots.h"
 #include "tests/capture.h"
+#include "tests/slot_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -100,93 +101,22 @@ public:
     std::vector<std::string> texts;
 };
 
-inline ZGCP::CreateParams trunk(unsigned trunk, unsigned timeslot)
-{
-    ZGCP::TrunkParams p;
-    p.set_trunk(trunk);
-    p.set_timeslot(timeslot);
-    return ZGCP::CreateParams(ZGCP::CreateParams::trunk::id, p);
-}
+using testsupport::BusChannel;
 
-inline ZGCP::CreateParams bri(unsigned trunk, unsigned channel)
-{
-    ZGCP::TrunkParams p;
-    p.set_trunk(trunk);
-    p.set_timeslot(channel);
-    return ZGCP::CreateParams(ZGCP::CreateParams::trunk_bri::id, p);
-}
-
-struct BusChannel {
-    unsigned bus;
-    unsigned channel;
-};
-
+inline ZGCP::CreateParams trunk(unsigned t, unsigned ts) { return testsupport::trunkParams(t, ts); }
+inline ZGCP::CreateParams bri(unsigned t, unsigned ch) { return testsupport::briParams(t, ch); }
 inline ZGCP::CreateParams map(std::optional<BusChannel> tx, std::optional<BusChannel> rx)
 {
-    ZGCP::MapParams p;
-    if (tx) {
-        p.set_transmitter().set_bus(tx->bus);
-        p.set_transmitter().set_channel(tx->channel);
-    }
-    if (rx) {
-        p.set_receiver().set_bus(rx->bus);
-        p.set_receiver().set_channel(rx->channel);
-    }
-    return ZGCP::CreateParams(ZGCP::CreateParams::map::id, p);
+    return testsupport::mapParams(tx, rx);
 }
-
-inline ZGCP::CreateParams ext(int tx, int rx)
-{
-    ZGCP::ExtParams p;
-    p.set_transmitter(tx);
-    p.set_receiver(rx);
-    return ZGCP::CreateParams(ZGCP::CreateParams::ext::id, p);
-}
-
-inline ZGCP::CreateParams echo(int bus, int channel)
-{
-    ZGCP::EchoParams p;
-    p.set_bus(bus);
-    p.set_channel(channel);
-    return ZGCP::CreateParams(ZGCP::CreateParams::echo::id, p);
-}
-
-inline ZGCP::Command createCmd(ZGCP::CreateParams const& params) { return ZGCP::Command(ZGCP::Command::create::id, params); }
-
-inline ZGCP::Command connectCmd(unsigned target)
-{
-    ZGCP::Command c;
-    c.select_connect(target);
-    return c;
-}
-
-inline ZGCP::Command disconnectCmd()
-{
-    ZGCP::Command c;
-    c.select_disconnect();
-    return c;
-}
-
-inline ZGCP::Command destroyCmd()
-{
-    ZGCP::Command c;
-    c.select_destroy();
-    return c;
-}
-
-inline ZGCP::Command deactivateCmd()
-{
-    ZGCP::Command c;
-    c.select_deactivate();
-    return c;
-}
-
-inline ZGCP::Command activateCmd()
-{
-    ZGCP::Command c;
-    c.select_activate().select_empty();
-    return c;
-}
+inline ZGCP::CreateParams ext(int tx, int rx) { return testsupport::extParams(tx, rx); }
+inline ZGCP::CreateParams echo(int bus, int channel) { return testsupport::echoParams(bus, channel); }
+inline ZGCP::Command createCmd(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
+inline ZGCP::Command connectCmd(unsigned target) { return testsupport::connectCommand(target); }
+inline ZGCP::Command disconnectCmd() { return testsupport::plainCommand(ZGCP::Command::disconnect::id); }
+inline ZGCP::Command destroyCmd() { return testsupport::plainCommand(ZGCP::Command::destroy::id); }
+inline ZGCP::Command activateCmd() { return testsupport::plainCommand(ZGCP::Command::activate::id); }
+inline ZGCP::Command deactivateCmd() { return testsupport::plainCommand(ZGCP::Command::deactivate::id); }
 
 using Answer = Slots::Answer;
 inline Answer ok() { return Answer::ok(); }

@@ -21,10 +21,15 @@ public:
     // The factory of line 0..7 (the static objects trunk_bri0..trunk_bri7).
     static TrunkBRIFactory& line(unsigned int trunk);
 
-    TrunkBRIFactory(unsigned int trunk, unsigned int base) : TrunkFactory(trunk, base) {}
+    TrunkBRIFactory(unsigned int trunk, unsigned int base)
+        : TrunkFactory(trunk, base, ZGCP::CreateParams::trunk_bri::id, kChannels)
+    {
+    }
 
     char const* GetName() const override { return "TrunksBRI"; }
-    Slot* INewSlot(ZGCP::CreateParams const& params) override;
+
+protected:
+    TrunkSlot* MakeSlot(std::uint32_t channel) override { return new TrunkBRISlot(channel); }
 };
 
 // The BRI line factories, built before main after the E1 ones, in this order.

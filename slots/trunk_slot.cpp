@@ -17,18 +17,27 @@ bool TrunkSlot::IBeforeDestroy()
     return true;
 }
 
-TrunkFactory::TrunkFactory(unsigned int trunk, unsigned int base) : trunk_(trunk), base_(base) {}
+TrunkFactory::TrunkFactory(unsigned int trunk, unsigned int base)
+    : TrunkFactory(trunk, base, ZGCP::CreateParams::trunk::id, kTimeSlots)
+{
+}
+
+TrunkFactory::TrunkFactory(unsigned int trunk, unsigned int base, int alternative, unsigned int channels)
+    : trunk_(trunk), base_(base), alternative_(alternative), channels_(channels)
+{
+}
 
 Slot* TrunkFactory::INewSlot(ZGCP::CreateParams const& params)
 {
-    if (params.currentSelection() != ZGCP::CreateParams::trunk::id)
+    if (params.currentSelection() != alternative_)
         return nullptr;
-    ZGCP::TrunkParams const& p = params.get_trunk();
+    // trunk and trunk_bri carry the same parameters.
+    ZGCP::TrunkParams const& p = alternative_ == ZGCP::CreateParams::trunk::id ? params.get_trunk() : params.get_trunk_bri();
     unsigned const trunk = p.get_trunk().getValue();
     unsigned const timeslot = p.get_timeslot().getValue();
-    if (trunk != trunk_ || timeslot >= kTimeSlots)
+    if (trunk != trunk_ || timeslot >= channels_)
         return nullptr;
-    return Claim(timeslot, new TrunkSlot(base_ + timeslot));
+    return Claim(timeslot, MakeSlot(base_ + timeslot));
 }
 
 Slot* TrunkFactory::Claim(unsigned int timeslot, TrunkSlot* slot)

@@ -52,12 +52,20 @@ public:
     TrunkSlot* slotAt(unsigned int timeslot) const { return timeslot < kTimeSlots ? trunkSlots_[timeslot] : nullptr; }
 
 protected:
+    // A factory of the create alternative with `channels` time slots a trunk.
+    TrunkFactory(unsigned int trunk, unsigned int base, int alternative, unsigned int channels);
+    // The slot of a switch channel.
+    virtual TrunkSlot* MakeSlot(std::uint32_t channel) { return new TrunkSlot(channel); }
+
+private:
     // Gives the time slot to the new slot, removing the older slot that held it.
     Slot* Claim(unsigned int timeslot, TrunkSlot* slot);
 
     std::array<TrunkSlot*, kTimeSlots> trunkSlots_{};
     unsigned int trunk_;
     unsigned int base_;
+    int alternative_;
+    unsigned int channels_;
 };
 
 // The E1 trunk factories, built before main in this order.

@@ -4,6 +4,7 @@
 #include "tests/board_client.h"
 #include "tests/controller_client.h"
 #include "tests/daemon_launcher.h"
+#include "tests/slot_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -38,71 +39,21 @@ std::string describe(ZGCP::Message const& m)
     return text;
 }
 
-ZGCP::CreateParams trunk(unsigned t, unsigned ts)
-{
-    ZGCP::TrunkParams p;
-    p.set_trunk(t);
-    p.set_timeslot(ts);
-    return ZGCP::CreateParams(ZGCP::CreateParams::trunk::id, p);
-}
+using testsupport::BusChannel;
+using testsupport::plainCommand;
 
-ZGCP::CreateParams map(std::optional<std::pair<unsigned, unsigned>> tx, std::optional<std::pair<unsigned, unsigned>> rx)
-{
-    ZGCP::MapParams p;
-    if (tx) {
-        p.set_transmitter().set_bus(tx->first);
-        p.set_transmitter().set_channel(tx->second);
-    }
-    if (rx) {
-        p.set_receiver().set_bus(rx->first);
-        p.set_receiver().set_channel(rx->second);
-    }
-    return ZGCP::CreateParams(ZGCP::CreateParams::map::id, p);
-}
+ZGCP::CreateParams trunk(unsigned t, unsigned ts) { return testsupport::trunkParams(t, ts); }
+ZGCP::CreateParams map(std::optional<BusChannel> tx, std::optional<BusChannel> rx) { return testsupport::mapParams(tx, rx); }
+ZGCP::CreateParams ext(int tx, int rx) { return testsupport::extParams(tx, rx); }
+ZGCP::CreateParams echo(int bus, int channel) { return testsupport::echoParams(bus, channel); }
+ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
+ZGCP::Command connect(unsigned target) { return testsupport::connectCommand(target); }
 
-ZGCP::CreateParams ext(int tx, int rx)
-{
-    ZGCP::ExtParams p;
-    p.set_transmitter(tx);
-    p.set_receiver(rx);
-    return ZGCP::CreateParams(ZGCP::CreateParams::ext::id, p);
-}
-
-ZGCP::CreateParams echo(int bus, int channel)
-{
-    ZGCP::EchoParams p;
-    p.set_bus(bus);
-    p.set_channel(channel);
-    return ZGCP::CreateParams(ZGCP::CreateParams::echo::id, p);
-}
-
-ZGCP::Command create(ZGCP::CreateParams const& params) { return ZGCP::Command(ZGCP::Command::create::id, params); }
-
-ZGCP::Command connect(unsigned target)
-{
-    ZGCP::Command c;
-    c.select_connect(target);
-    return c;
-}
-
-ZGCP::Command simple(int which)
-{
-    ZGCP::Command c;
-    switch (which) {
-    case ZGCP::Command::disconnect::id: c.select_disconnect(); break;
-    case ZGCP::Command::destroy::id: c.select_destroy(); break;
-    case ZGCP::Command::activate::id: c.select_activate().select_empty(); break;
-    case ZGCP::Command::query::id: c.select_query(); break;
-    default: c.select_ping(); break;
-    }
-    return c;
-}
-
-ZGCP::Command const disconnectCmd = simple(ZGCP::Command::disconnect::id);
-ZGCP::Command const destroyCmd = simple(ZGCP::Command::destroy::id);
-ZGCP::Command const activateCmd = simple(ZGCP::Command::activate::id);
-ZGCP::Command const queryCmd = simple(ZGCP::Command::query::id);
-ZGCP::Command const pingCmd = simple(ZGCP::Command::ping::id);
+ZGCP::Command const disconnectCmd = plainCommand(ZGCP::Command::disconnect::id);
+ZGCP::Command const destroyCmd = plainCommand(ZGCP::Command::destroy::id);
+ZGCP::Command const activateCmd = plainCommand(ZGCP::Command::activate::id);
+ZGCP::Command const queryCmd = plainCommand(ZGCP::Command::query::id);
+ZGCP::Command const pingCmd = plainCommand(ZGCP::Command::ping::id);
 
 class SlotsE2E : public ::testing::Test {
 protected:
@@ -187,7 +138,7 @@ TEST_F(SlotsE2E, TrunkAndMapSlotsAreJoinedThroughTheSwitch)
     EXPECT_EQ(on(7, create(trunk(1, 5))), "success");
     EXPECT_EQ(next(2), (std::vector<std::string>{"slot=7 transmitter active 37", "slot=7 receiver active 37"}));
 
-    EXPECT_EQ(on(8, create(map(std::make_pair(1u, 2u), std::make_pair(0u, 0u)))), "success");
+    EXPECT_EQ(on(8, create(map(BusChannel{1, 2}, BusChannel{0, 0}))), "success");
     EXPECT_EQ(next(2), (std::vector<std::string>{"slot=8 receiver active 8192", "slot=8 transmitter active 8322"}));
 
     EXPECT_EQ(on(8, connect(7)), "success");
@@ -213,7 +164,7 @@ TEST_F(SlotsE2E, ConflictsReplacementsAndRefusals)
     EXPECT_EQ(on(7, destroyCmd), "error=3");
 
     // A create over a live number replaces the slot and is answered once.
-    EXPECT_EQ(on(9, create(map(std::make_pair(2u, 3u), std::nullopt))), "success");
+    EXPECT_EQ(on(9, create(map(BusChannel{2, 3}, std::nullopt))), "success");
     EXPECT_EQ(next(), "slot=9 transmitter active 8451");
     EXPECT_TRUE(pinged());
 
@@ -286,7 +237,7 @@ TEST_F(SlotsE2E, LosingTheControllerDestroysEverySlot)
 {
     EXPECT_EQ(on(7, create(trunk(1, 5))), "success");
     next(2);
-    EXPECT_EQ(on(8, create(map(std::make_pair(1u, 2u), std::make_pair(0u, 0u)))), "success");
+    EXPECT_EQ(on(8, create(map(BusChannel{1, 2}, BusChannel{0, 0}))), "success");
     next(2);
     EXPECT_EQ(on(7, connect(8)), "success");
     EXPECT_EQ(output(8192).rfind("ok <37 ", 0), 0u) << output(8192);
