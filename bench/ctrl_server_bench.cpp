@@ -2,8 +2,7 @@
 // temporary root, one controller on loopback sending `ping` (seq 1) and reading the
 // success. Pings per second with one command outstanding and with 64 in flight, and the
 // distribution of one round trip's time.
-#include "tests/controller_client.h"
-#include "tests/daemon_launcher.h"
+#include "bench/running_daemon.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,35 +16,6 @@ namespace {
 using testsupport::Bytes;
 using testsupport::ControllerClient;
 
-// The daemon and one connected controller, for the whole run.
-class Daemon {
-public:
-    static Daemon& instance()
-    {
-        static Daemon daemon;
-        return daemon;
-    }
-
-    bool ready() const { return ready_; }
-    ControllerClient& client() { return client_; }
-
-    ~Daemon()
-    {
-        client_.close();
-        launcher_.stop();
-    }
-
-private:
-    Daemon() : launcher_(GW_SERVER_SIM_BINARY), client_(testsupport::TcpClient::Waiting::Socket)
-    {
-        ready_ = launcher_.start({launcher_.portOption()}) &&
-                 client_.connect(std::uint16_t(launcher_.port()), testsupport::DaemonLauncher::kTimeout);
-    }
-
-    testsupport::DaemonLauncher launcher_;
-    ControllerClient client_;
-    bool ready_ = false;
-};
 
 Bytes const pingFrame = testsupport::tpktFrame(testsupport::hexBytes("80 01 01 18"));
 Bytes const success = testsupport::hexBytes("80 01 01 40");
@@ -53,7 +23,7 @@ Bytes const success = testsupport::hexBytes("80 01 01 40");
 // The connected controller; null (the benchmark skipped) when the daemon cannot be reached.
 ControllerClient* controller(benchmark::State& state)
 {
-    Daemon& d = Daemon::instance();
+    RunningDaemon& d = RunningDaemon::instance();
     if (d.ready())
         return &d.client();
     state.SkipWithError("daemon not reachable");

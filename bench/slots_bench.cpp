@@ -7,8 +7,7 @@
 //   creates sent in one write, every answer and signal read), and the time from dropping
 //   that controller until a new controller's ping is answered, which follows the
 //   destruction of every slot.
-#include "tests/controller_client.h"
-#include "tests/daemon_launcher.h"
+#include "bench/running_daemon.h"
 #include "tests/slot_commands.h"
 
 #include <benchmark/benchmark.h>
@@ -38,54 +37,6 @@ Bytes frame(ZGCP::Command const& command, int seq, unsigned slot)
     return testsupport::tpktFrame(testsupport::encodeZgcp(testsupport::zgcpCommand(command, seq, slot)));
 }
 
-// The daemon for the whole run, and its current controller.
-class Daemon {
-public:
-    static Daemon& instance()
-    {
-        static Daemon daemon;
-        return daemon;
-    }
-
-    bool ready() const { return ready_; }
-    ControllerClient& client() { return *client_; }
-
-    // A new controller connection, ready when its ping is answered. A connection that
-    // arrives before the daemon has seen the previous controller go is turned away, so it
-    // is tried again.
-    bool attach()
-    {
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            if (client_)
-                client_->close();
-            client_.emplace(testsupport::TcpClient::Waiting::Socket);
-            if (!client_->connect(std::uint16_t(launcher_.port()), testsupport::DaemonLauncher::kTimeout))
-                return false;
-            ZGCP::Command const ping = testsupport::plainCommand(ZGCP::Command::ping::id);
-            if (client_->send(testsupport::zgcpCommand(ping, 1)) && client_->receiveText(1000) == "seq=1 success")
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
-    }
-
-    ~Daemon()
-    {
-        if (client_)
-            client_->close();
-        launcher_.stop();
-    }
-
-private:
-    Daemon() : launcher_(GW_SERVER_SIM_BINARY)
-    {
-        ready_ = launcher_.start({launcher_.portOption()}) && attach();
-    }
-
-    testsupport::DaemonLauncher launcher_;
-    std::optional<ControllerClient> client_;
-    bool ready_ = false;
-};
 
 // Reads messages until the answer to the command (seq) arrives; false when it is not a
 // success or nothing comes.
@@ -111,7 +62,7 @@ bool step(ControllerClient& client, int& seq, ZGCP::Command const& command, unsi
 // destroyed, each command waiting for its answer.
 void cycles(benchmark::State& state, ZGCP::CreateParams const& kind, ZGCP::CreateParams const& standing)
 {
-    Daemon& d = Daemon::instance();
+    RunningDaemon& d = RunningDaemon::instance();
     if (!d.ready() || !d.attach()) {
         state.SkipWithError("daemon not reachable");
         return;
@@ -152,7 +103,7 @@ BENCHMARK(BM_MapSlotCycle)->Unit(benchmark::kMicrosecond)->UseRealTime();
 // controller's ping is answered.
 void BM_FillAll1024AndTearDownOnControllerLoss(benchmark::State& state)
 {
-    Daemon& d = Daemon::instance();
+    RunningDaemon& d = RunningDaemon::instance();
     if (!d.ready()) {
         state.SkipWithError("daemon not reachable");
         return;
