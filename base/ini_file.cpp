@@ -1,7 +1,7 @@
 #include "base/ini_file.h"
 
 #include "board/path.h"
-#include "runtime/fd.h"
+#include "base/fd.h"
 
 #include <fcntl.h>
 

@@ -1,7 +1,7 @@
 #include "base/log_file_stream_buf.h"
 
 #include "board/path.h"
-#include "runtime/clock.h"
+#include "base/clock.h"
 
 #include <fcntl.h>
 #include <unistd.h>

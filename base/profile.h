@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/measure.h"
+#include "base/measure.h"
 
 #include <iosfwd>
 

@@ -1,6 +1,6 @@
 #include "base/profile.h"
 #include "base/trace_block.h"
-#include "runtime/clock.h"
+#include "base/clock.h"
 
 #include <gtest/gtest.h>
 

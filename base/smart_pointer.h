@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/smart_ptr_assertion.h"
+#include "base/smart_ptr_assertion.h"
 
 template <class T>
 class Smart_pointer;

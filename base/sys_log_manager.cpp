@@ -2,7 +2,7 @@
 
 #include "base/immortal.h"
 #include "board/path.h"
-#include "runtime/clock.h"
+#include "base/clock.h"
 
 #include <fcntl.h>
 #include <sys/un.h>

@@ -1,6 +1,6 @@
 // The cost of the event loop's work: one idle turn, arming and cancelling a timer, and
 // firing due timers.
-#include "runtime/clock.h"
+#include "base/clock.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer.h"
 

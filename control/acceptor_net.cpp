@@ -1,6 +1,6 @@
 #include "control/acceptor_net.h"
 
-#include "runtime/errno.h"
+#include "base/errno.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>

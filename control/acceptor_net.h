@@ -2,7 +2,7 @@
 
 #include "control/service.h"
 #include "runtime/event.h"
-#include "runtime/fd.h"
+#include "base/fd.h"
 #include "runtime/timer.h"
 
 #include <sys/socket.h>

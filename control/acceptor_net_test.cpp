@@ -1,6 +1,6 @@
 #include "control/acceptor_net.h"
 
-#include "runtime/clock.h"
+#include "base/clock.h"
 #include "runtime/multiplexer.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"

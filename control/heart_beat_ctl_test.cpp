@@ -1,7 +1,7 @@
 #include "control/heart_beat_ctl.h"
 
 #include "control/acceptor_net.h"
-#include "runtime/clock.h"
+#include "base/clock.h"
 #include "tests/capture.h"
 #include "tests/controller_client.h"
 #include "tests/loop_pump.h"

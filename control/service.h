@@ -2,9 +2,9 @@
 
 #include "control/protocol.h"
 #include "runtime/dpc.h"
-#include "runtime/fd.h"
+#include "base/fd.h"
 #include "runtime/inet4_addr.h"
-#include "runtime/measure.h"
+#include "base/measure.h"
 
 #include <cstdint>
 #include <iosfwd>

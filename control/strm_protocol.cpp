@@ -2,7 +2,7 @@
 
 #include "base/ext.h"
 #include "base/packet.h"
-#include "runtime/clock.h"
+#include "base/clock.h"
 #include "runtime/multiplexer.h"
 
 #include <poll.h>

@@ -2,8 +2,8 @@
 
 #include "control/protocol.h"
 #include "runtime/event.h"
-#include "runtime/fd.h"
-#include "runtime/measure.h"
+#include "base/fd.h"
+#include "base/measure.h"
 
 #include <cstdint>
 #include <iosfwd>

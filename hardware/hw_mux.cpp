@@ -3,7 +3,7 @@
 #include "base/ext.h"
 #include "board/board.h"
 #include "board/hal.h"
-#include "runtime/errno.h"
+#include "base/errno.h"
 
 #include <fcntl.h>
 

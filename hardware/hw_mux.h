@@ -1,7 +1,7 @@
 #pragma once
 
 #include "runtime/dpc.h"
-#include "runtime/fd.h"
+#include "base/fd.h"
 
 #include <array>
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include "runtime/async_handler.h"
 #include "runtime/event.h"
-#include "runtime/fd.h"
+#include "base/fd.h"
 #include "runtime/timer.h"
 
 #include <string>

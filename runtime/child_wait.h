@@ -2,7 +2,7 @@
 
 #include "base/dual_list.h"
 #include "runtime/event.h"
-#include "runtime/fd.h"
+#include "base/fd.h"
 
 #include <signal.h>
 

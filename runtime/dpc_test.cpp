@@ -1,6 +1,6 @@
 #include "runtime/dpc.h"
 
-#include "runtime/clock.h"
+#include "base/clock.h"
 #include "runtime/multiplexer.h"
 #include "tests/loop_pump.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "base/dual_list.h"
-#include "runtime/fd.h"
-#include "runtime/measure.h"
+#include "base/fd.h"
+#include "base/measure.h"
 
 #include <poll.h>
 

@@ -1,7 +1,7 @@
 #include "runtime/linux_run.h"
 
 #include "board/path.h"
-#include "runtime/errno.h"
+#include "base/errno.h"
 
 #include <fcntl.h>
 #include <unistd.h>

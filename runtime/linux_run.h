@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/fd.h"
+#include "base/fd.h"
 
 #include <string>
 

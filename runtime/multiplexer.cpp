@@ -5,8 +5,8 @@
 #include "base/profile.h"
 #include "base/table.h"
 #include "board/path.h"
-#include "runtime/clock.h"
-#include "runtime/errno.h"
+#include "base/clock.h"
+#include "base/errno.h"
 
 #include <fcntl.h>
 

@@ -3,8 +3,8 @@
 #include "base/dual_list.h"
 #include "runtime/dpc.h"
 #include "runtime/event.h"
-#include "runtime/fd.h"
-#include "runtime/measure.h"
+#include "base/fd.h"
+#include "base/measure.h"
 #include "runtime/timer.h"
 
 #include <poll.h>

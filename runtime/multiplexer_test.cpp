@@ -1,7 +1,7 @@
 #include "runtime/multiplexer.h"
 
 #include "base/profile.h"
-#include "runtime/clock.h"
+#include "base/clock.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
 

@@ -1,6 +1,6 @@
 #include "runtime/signal_wake.h"
 
-#include "runtime/errno.h"
+#include "base/errno.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "runtime/event.h"
-#include "runtime/fd.h"
+#include "base/fd.h"
 
 #include <csignal>
 

@@ -1,6 +1,6 @@
 #include "runtime/timer.h"
 
-#include "runtime/clock.h"
+#include "base/clock.h"
 #include "runtime/multiplexer.h"
 #include "runtime/timer_spec.h"
 #include "runtime/timeval_timer.h"

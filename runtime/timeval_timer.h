@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/clock.h"
+#include "base/clock.h"
 
 namespace Mux {
 

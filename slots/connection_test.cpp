@@ -1,7 +1,7 @@
 #include "slots/connection.h"
 
 #include "board/hal.h"
-#include "slots/slots_test_support.h"
+#include "tests/slots_test_support.h"
 
 #include <gtest/gtest.h>
 

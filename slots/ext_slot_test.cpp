@@ -1,6 +1,6 @@
 #include "slots/ext_slot.h"
 
-#include "slots/slots_test_support.h"
+#include "tests/slots_test_support.h"
 
 #include <gtest/gtest.h>
 

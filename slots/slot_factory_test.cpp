@@ -1,6 +1,6 @@
 #include "slots/slot_factory.h"
 
-#include "slots/slots_test_support.h"
+#include "tests/slots_test_support.h"
 #include "slots/trunk_bri_slot.h"
 #include "slots/trunk_slot.h"
 

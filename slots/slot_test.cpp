@@ -3,7 +3,7 @@
 #include "board/dsp.h"
 #include "board/rtp.h"
 #include "hardware/dsproc_events.h"
-#include "slots/slots_test_support.h"
+#include "tests/slots_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "slots/slots.h"
 
 #include "slots/slot_factory.h"
-#include "slots/slots_test_support.h"
+#include "tests/slots_test_support.h"
 #include "slots/trunk_slot.h"
 #include "control/acceptor_net.h"
 #include "tests/controller_client.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "board/path.h"
-#include "runtime/clock.h"
+#include "base/clock.h"
 
 #include <stdlib.h>
 #include <time.h>

@@ -1,4 +1,4 @@
-#include "runtime/start_up.h"
+#include "server/start_up.h"
 
 #include "base/ini_file.h"
 #include "base/trace_ctl.h"
@@ -11,7 +11,7 @@
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
-#include "runtime/fd.h"
+#include "base/fd.h"
 #include "runtime/ipc_signal.h"
 #include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"

@@ -1,4 +1,4 @@
-#include "runtime/smart_ptr_assertion.h"
+#include "base/smart_ptr_assertion.h"
 
 #include <exception>
 #include <iostream>

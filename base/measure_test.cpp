@@ -1,5 +1,5 @@
-#include "runtime/clock.h"
-#include "runtime/measure.h"
+#include "base/clock.h"
+#include "base/measure.h"
 
 #include <gtest/gtest.h>
 

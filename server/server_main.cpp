@@ -1,3 +1,3 @@
-#include "runtime/start_up.h"
+#include "server/start_up.h"
 
 int main(int argc, char** argv) { return serverMain(argc, argv); }

@@ -1,4 +1,4 @@
-#include "runtime/fd.h"
+#include "base/fd.h"
 
 #include <fcntl.h>
 

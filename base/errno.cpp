@@ -1,4 +1,4 @@
-#include "runtime/errno.h"
+#include "base/errno.h"
 
 #include <cerrno>
 #include <cstring>

@@ -2,8 +2,8 @@
 // model installed first and its console served on $GW_ROOT/var/run/board.sock.
 
 #include "board/sim/simulation.h"
-#include "runtime/errno.h"
-#include "runtime/start_up.h"
+#include "base/errno.h"
+#include "server/start_up.h"
 
 #include <iostream>
 

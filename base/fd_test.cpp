@@ -1,5 +1,5 @@
-#include "runtime/errno.h"
-#include "runtime/fd.h"
+#include "base/errno.h"
+#include "base/fd.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>

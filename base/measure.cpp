@@ -1,6 +1,6 @@
-#include "runtime/measure.h"
+#include "base/measure.h"
 
-#include "runtime/clock.h"
+#include "base/clock.h"
 
 #include <ostream>
 
