@@ -130,6 +130,7 @@ bool BoardSocket::listen(std::string const& path)
 void BoardSocket::close()
 {
     clients_.clear();
+    acceptPause_.Cancel();
     listener_.Release();
     // Another server may have taken the path over since: its file stays.
     struct stat st;
@@ -144,8 +145,11 @@ void BoardSocket::onAccept(int fd, short revents)
         return;
     for (;;) {
         int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (c < 0)
+        if (c < 0) {
+            acceptPause_.Failed(errno);
             return;
+        }
+        acceptPause_.Accepted();
         clients_.push_back(std::make_unique<Client>(*this, Fd(c)));
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "board/sim/console.h"
+#include "runtime/accept_pause.h"
 #include "runtime/event.h"
 
 #include <sys/types.h>
@@ -49,6 +50,7 @@ private:
 
     Console console_;
     Event listener_;
+    AcceptPause acceptPause_{listener_};
     std::string path_;
     ino_t inode_ = 0;  // of the socket file it made
     std::list<std::unique_ptr<Client>> clients_;
