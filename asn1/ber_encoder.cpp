@@ -145,7 +145,8 @@ bool BEREncoder::do_visit(BMPString const& value) {
 }
 
 bool BEREncoder::do_visit(GeneralizedTime const& value) {
-    std::string const text = value.get();
+    std::string text;
+    if (!per::timeText(value, text)) return false;  // fields out of range
     encodeHeader(value);
     encodeBlock(text.data(), text.size());
     return true;

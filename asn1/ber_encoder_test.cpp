@@ -101,6 +101,7 @@ TEST(BerEncoder, WhatHasNoEncodingFails) {
     ASN1::BMPString wide;
     wide.assign(L"\x10000", 1);
     EXPECT_EQ("failed", encode(wide)) << "a character beyond 16 bits";
+    EXPECT_EQ("failed", encode(ASN1::GeneralizedTime(12345, 1, 1, 0, 0, 0, 0, 0, true))) << "a text that reads back otherwise";
 }
 
 // The basic types under their universal tags, in one SEQUENCE whose fields keep them.
