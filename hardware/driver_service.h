@@ -72,11 +72,11 @@ private:
 template <class T>
 bool DriverService::open(char const* path, int flags, char const* name, void (T::*onEvent)(int, short), T* object)
 {
-    Fd fd(board::board().open(path, flags));
-    if (!fd)
+    int fd = board::board().open(path, flags);
+    if (fd < 0)
         return false;
     Bind(name, onEvent, object);
-    Schedule(std::move(fd), POLLIN);
+    Schedule(Fd(fd), POLLIN);
     return true;
 }
 

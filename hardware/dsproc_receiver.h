@@ -34,11 +34,14 @@ public:
     DSProcReceiver(DSProcReceiver const&) = delete;
     DSProcReceiver& operator=(DSProcReceiver const&) = delete;
 
+    // The hooks of the BSS and flags payloads hide the payload types of the same names in
+    // the classes that derive from this one, which name them ::dsproc_bss_event and
+    // ::dsproc_flags_event.
     virtual void dsproc_vad_event(DSProcVADEvent const& event) = 0;
-    virtual void dsproc_bss_event(dsproc_bss_event const* event) = 0;
+    virtual void dsproc_bss_event(::dsproc_bss_event const* event) = 0;
     virtual void dsproc_sd_event(DSProcSDEvent const& event) = 0;
     virtual void dsproc_tone_flt_event(dsproc_tone_event const* event) = 0;
-    virtual void dsproc_flags_event(dsproc_flags_event const* event) = 0;
+    virtual void dsproc_flags_event(::dsproc_flags_event const* event) = 0;
     // The switch channel whose voice processing this receiver uses.
     virtual std::uint32_t dsproc_timeslot() const = 0;
 

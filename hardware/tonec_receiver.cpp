@@ -31,9 +31,11 @@ std::ostream& eventFields(std::ostream& os, tonec_event_record const& r)
     return os << " timestamp=" << r.timestamp << " timeslot=" << r.timeslot << " code=" << r.code << " id=" << r.id;
 }
 
-std::uint16_t optional16(ASN1::INTEGER const& value, bool present, std::uint16_t fallback)
+// An optional field cut to 16 bits, or the default where it is absent.
+template <class Get>
+std::uint16_t optional16(bool present, Get get, std::uint16_t fallback)
 {
-    return present ? std::uint16_t(value.getValue()) : fallback;
+    return present ? std::uint16_t(get().getValue()) : fallback;
 }
 
 }  // namespace
@@ -183,7 +185,7 @@ void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
     }
     selcal_dial_params r{};
     r.timeslot = ts;
-    r.amplitude = optional16(command.get_amp(), command.amp_isPresent(), kSelcalAmplitude);
+    r.amplitude = optional16(command.amp_isPresent(), [&] { return command.get_amp(); }, kSelcalAmplitude);
     std::copy_n(signs.begin(), kSelcalSigns, r.signs);
     if (request(dtmf::kSelcalDial, &r) == -1) {
         ErrnoField e;
@@ -302,8 +304,8 @@ void TonecReceiver::pauseEnd()
     }
     ZGCP::DualTone const& tone = *digits.begin();
     enableToneGenerator(std::uint16_t(tone.get_freq1().getValue()), std::uint16_t(tone.get_freq2().getValue()),
-                        optional16(digits_.get_amp1(), digits_.amp1_isPresent(), kDefaultAmplitude),
-                        optional16(digits_.get_amp2(), digits_.amp2_isPresent(), kDefaultAmplitude));
+                        optional16(digits_.amp1_isPresent(), [this] { return digits_.get_amp1(); }, kDefaultAmplitude),
+                        optional16(digits_.amp2_isPresent(), [this] { return digits_.get_amp2(); }, kDefaultAmplitude));
     digits.erase(digits.begin());
     unsigned const ms =
         digits_.toneDuration_isPresent() ? unsigned(digits_.get_toneDuration().getValue()) : kDefaultToneMs;
