@@ -34,7 +34,7 @@ void putConfig(std::ostream& os, dsproc_configure_params const& c, int version)
     case dsp::kConfigureDelays: os << " delays=" << p.delays.rx << '/' << p.delays.tx; break;
     case dsp::kConfigureRxGain: os << " gain=" << int(p.gain_dB); break;
     case dsp::kConfigureTone:
-        os << ' ' << p.tone.freq << ':' << unsigned(p.tone.enable) << '/' << p.tone.dur_th_msec << '/'
+        os << p.tone.freq << ':' << unsigned(p.tone.enable) << '/' << p.tone.dur_th_msec << '/'
            << int(p.tone.det_lvl_dB);
         break;
     }
@@ -58,10 +58,10 @@ void putChannel(std::ostream& os, DspModel::Channel const& c, int version)
         }
     for (auto const& [kind, config] : c.configs)
         putConfig(os, config, version);
-    if (!c.toneFilters.empty()) {
-        os << " tones=";
-        for (auto const& [freq, config] : c.toneFilters)
-            putConfig(os, config, version);
+    sep = " tones=";
+    for (auto const& [freq, config] : c.toneFilters) {
+        putConfig(os << sep, config, version);
+        sep = ",";
     }
     os << " tone-resets=" << c.toneResets;
 }
