@@ -79,6 +79,12 @@ void ConnectorNet::ImplOnDisconnect()
     retryTimer_.set(RetryRule::reconnect_wait_ms, &ConnectorNet::OnTimeout, this);
 }
 
+void ConnectorNet::OnTimeout(Timer*)
+{
+    if (GetState() == State::Connecting)
+        TryConnect();
+}
+
 void ConnectorNet::GiveUp(char const* what)
 {
     Errno const error;

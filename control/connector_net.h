@@ -35,7 +35,8 @@ public:
     // One attempt.
     void TryConnect();
     void OnSocketEvent(int fd, short revents);
-    void OnTimeout(Timer*) { TryConnect(); }
+    // The retry timer: a new attempt unless a connection is up or ending.
+    void OnTimeout(Timer*);
 
     std::string const& host() const { return host_; }
     unsigned short port() const { return port_; }

@@ -39,6 +39,12 @@ void ConnectorUnix::ImplOnDisconnect()
     retryTimer_.set(RetryRule::reconnect_wait_ms, &ConnectorUnix::OnTimeout, this);
 }
 
+void ConnectorUnix::OnTimeout(Timer*)
+{
+    if (GetState() == State::Connecting)
+        TryConnect();
+}
+
 void ConnectorUnix::GiveUp(char const* what)
 {
     Errno const error;

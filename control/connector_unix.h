@@ -27,7 +27,8 @@ public:
 
     // One attempt.
     void TryConnect();
-    void OnTimeout(Timer*) { TryConnect(); }
+    // The retry timer: a new attempt unless a connection is up or ending.
+    void OnTimeout(Timer*);
 
     std::string const& path() const { return path_; }
     std::string const& local() const { return local_; }
