@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <iostream>
-#include <utility>
 
 namespace Control {
 
@@ -40,11 +39,7 @@ ConnectorNet::ConnectorNet(std::string const& host, unsigned short port) : port_
     connectEvent_.Bind("ConnectorNet::OnSocketEvent", &ConnectorNet::OnSocketEvent, this);
 }
 
-ConnectorNet::~ConnectorNet()
-{
-    retryTimer_.reset();
-    connectEvent_.Release();
-}
+ConnectorNet::~ConnectorNet() { connectEvent_.Release(); }
 
 bool ConnectorNet::PeerAddress(INet4::Addr& peer) const
 {
@@ -60,50 +55,13 @@ bool ConnectorNet::ImplActivate()
         std::cerr << "can't connect to \"" << host_ << "\": not a numeric IPv4 address" << std::endl;
         return false;
     }
-    retry_.Refill();
-    TryConnect();
-    // A socket that cannot even be made has left the connector idle.
-    return GetState() != State::Idle;
+    return Start();
 }
 
 void ConnectorNet::ImplDeactivate()
 {
-    Release();
-    connecting_.close();
-    retryTimer_.reset();
+    Connector::ImplDeactivate();
     connectEvent_.Release();
-}
-
-void ConnectorNet::ImplOnDisconnect()
-{
-    retryTimer_.set(RetryRule::reconnect_wait_ms, &ConnectorNet::OnTimeout, this);
-}
-
-void ConnectorNet::OnTimeout(Timer*)
-{
-    if (GetState() == State::Connecting)
-        TryConnect();
-}
-
-void ConnectorNet::GiveUp(char const* what)
-{
-    Errno const error;
-    std::cerr << what << error << std::endl;
-    Deactivate();
-}
-
-void ConnectorNet::RetryLater(unsigned int longWaitMs)
-{
-    connecting_.close();
-    retryTimer_.set(retry_.Next(longWaitMs), &ConnectorNet::OnTimeout, this);
-}
-
-void ConnectorNet::Established(INet4::Addr const& peer)
-{
-    // The stream layer keeps its own duplicate; the attempt's socket closes here.
-    Fd const fd = std::move(connecting_);
-    retryTimer_.reset();
-    Connected(fd, peer);
 }
 
 void ConnectorNet::TryConnect()
@@ -122,7 +80,7 @@ void ConnectorNet::TryConnect()
     }
     if (::connect(connecting_.lowlevel_fd(), peer, peer.size()) == 0) {
         std::clog << "already connected to " << peer << std::endl;
-        Established(peer);
+        Connected(TakeSocket(), peer);
         return;
     }
     Errno const error;
@@ -160,7 +118,7 @@ void ConnectorNet::OnSocketEvent(int, short revents)
         return;
     }
     std::cout << "connected to " << peer << "." << std::endl;
-    Established(peer);
+    Connected(TakeSocket(), peer);
 }
 
 }  // namespace Control

@@ -1,11 +1,10 @@
 #pragma once
 
 #include "base/fd.h"
-#include "control/retry_rule.h"
+#include "control/connector.h"
 #include "control/service.h"
 #include "runtime/event.h"
 #include "runtime/inet4_addr.h"
-#include "runtime/timer.h"
 
 #include <cstdint>
 #include <string>
@@ -13,12 +12,12 @@
 namespace Control {
 
 // The client side of a framed message connection over TCP: connects to a numeric IPv4
-// address without blocking the loop and retries on its own (see RetryRule; the long wait
+// address without blocking the loop and retries on its own (see Connector; the long wait
 // is 20000 ms after a refused connect, 15000 ms after an error or hang-up on the socket,
 // 12000 ms after a pending socket error). A lost connection is tried again 10000 ms later.
 // A host text that is not a numeric address makes Activate() fail with a line on the
 // error stream.
-class ConnectorNet : public ServiceNet {
+class ConnectorNet : public Connector<ServiceNet> {
 public:
     static constexpr unsigned int refused_wait_ms = 20000;
     static constexpr unsigned int event_error_wait_ms = 15000;
@@ -32,39 +31,24 @@ public:
     ConnectorNet(std::string const& host, unsigned short port);
     ~ConnectorNet() override;
 
-    // One attempt.
-    void TryConnect();
+    void TryConnect() override;
     void OnSocketEvent(int fd, short revents);
-    // The retry timer: a new attempt unless a connection is up or ending.
-    void OnTimeout(Timer*);
 
     std::string const& host() const { return host_; }
     unsigned short port() const { return port_; }
-    // Whether an attempt is waiting for its retry or the reconnection.
-    bool waiting() const { return retryTimer_.is_running(); }
 
 protected:
     bool ImplActivate() override;
     void ImplDeactivate() override;
-    void ImplOnDisconnect() override;
 
 private:
     // The address of the peer: the port, then the host text; false when the text is not a
     // numeric address.
     bool PeerAddress(INet4::Addr& peer) const;
-    // The attempt's socket is connected: the stack takes it over.
-    void Established(INet4::Addr const& peer);
-    // Closes the failed attempt's socket and arms the retry.
-    void RetryLater(unsigned int longWaitMs);
-    // Logs what failed with the error text and goes idle.
-    void GiveUp(char const* what);
 
     std::uint16_t port_;
     std::string host_;
-    Fd connecting_;
-    Timer retryTimer_;
     Event connectEvent_;
-    RetryRule retry_;
 };
 
 }  // namespace Control

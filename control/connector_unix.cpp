@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 
 #include <iostream>
-#include <utility>
 
 namespace Control {
 
@@ -15,47 +14,12 @@ ConnectorUnix::ConnectorUnix(std::string const& path) : ConnectorUnix(path, std:
 
 ConnectorUnix::ConnectorUnix(std::string const& path, std::string const& local) : path_(path), local_(local) {}
 
-ConnectorUnix::~ConnectorUnix() { retryTimer_.reset(); }
-
 bool ConnectorUnix::ImplActivate()
 {
     sockaddr_un address;
     if (!UnixAddress(path_, address) || (!local_.empty() && !UnixAddress(local_, address)))
         return false;
-    retry_.Refill();
-    TryConnect();
-    return GetState() != State::Idle;
-}
-
-void ConnectorUnix::ImplDeactivate()
-{
-    Release();
-    connecting_.close();
-    retryTimer_.reset();
-}
-
-void ConnectorUnix::ImplOnDisconnect()
-{
-    retryTimer_.set(RetryRule::reconnect_wait_ms, &ConnectorUnix::OnTimeout, this);
-}
-
-void ConnectorUnix::OnTimeout(Timer*)
-{
-    if (GetState() == State::Connecting)
-        TryConnect();
-}
-
-void ConnectorUnix::GiveUp(char const* what)
-{
-    Errno const error;
-    std::cerr << what << error << std::endl;
-    Deactivate();
-}
-
-void ConnectorUnix::RetryLater(unsigned int longWaitMs)
-{
-    connecting_.close();
-    retryTimer_.set(retry_.Next(longWaitMs), &ConnectorUnix::OnTimeout, this);
+    return Start();
 }
 
 void ConnectorUnix::BindLocal()
@@ -92,9 +56,7 @@ void ConnectorUnix::TryConnect()
     }
     // A unix-domain connect completes at once.
     std::clog << "connected to " << path_ << std::endl;
-    Fd const fd = std::move(connecting_);
-    retryTimer_.reset();
-    Connected(fd, path_);
+    Connected(TakeSocket(), path_);
 }
 
 }  // namespace Control

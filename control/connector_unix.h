@@ -1,9 +1,7 @@
 #pragma once
 
-#include "base/fd.h"
-#include "control/retry_rule.h"
+#include "control/connector.h"
 #include "control/service_unix.h"
-#include "runtime/timer.h"
 
 #include <string>
 
@@ -11,11 +9,11 @@ namespace Control {
 
 // The client side of a framed message connection over a unix-domain stream socket, with
 // an optional local path that the socket is bound to before each attempt (a socket left
-// there is removed first). Retries as ConnectorNet (see RetryRule; the long wait is
+// there is removed first). Retries as ConnectorNet (see Connector; the long wait is
 // 20000 ms); a lost connection is tried again 10000 ms later. A unix-domain connect
 // completes or fails at once, so no attempt waits on the socket. A path that does not fit
 // a socket address makes Activate() fail.
-class ConnectorUnix : public ServiceUnix {
+class ConnectorUnix : public Connector<ServiceUnix> {
 public:
     static constexpr unsigned int refused_wait_ms = 20000;
 
@@ -23,33 +21,22 @@ public:
     ConnectorUnix();
     explicit ConnectorUnix(std::string const& path);
     ConnectorUnix(std::string const& path, std::string const& local);
-    ~ConnectorUnix() override;
 
-    // One attempt.
-    void TryConnect();
-    // The retry timer: a new attempt unless a connection is up or ending.
-    void OnTimeout(Timer*);
+    void TryConnect() override;
 
     std::string const& path() const { return path_; }
     std::string const& local() const { return local_; }
 
 protected:
     bool ImplActivate() override;
-    void ImplDeactivate() override;
-    void ImplOnDisconnect() override;
 
 private:
     // Binds the attempt's socket to the local path; a failure is logged and the attempt
     // goes on unbound.
     void BindLocal();
-    void RetryLater(unsigned int longWaitMs);
-    void GiveUp(char const* what);
 
     std::string path_;
     std::string local_;
-    Fd connecting_;
-    Timer retryTimer_;
-    RetryRule retry_;
 };
 
 }  // namespace Control
