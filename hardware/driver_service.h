@@ -8,7 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <ostream>
+#include <iostream>
 
 namespace Hardware {
 
@@ -45,10 +45,11 @@ protected:
     std::uint32_t nextId();
     // A request on the device's descriptor: the driver's result, or -1 with errno set.
     int request(unsigned long number, void* arg);
-    // Opens the device at path and polls it for input with the callback; false (errno set)
-    // when it cannot be opened.
+    // Opens the device at path and polls it for input with the callback; when it cannot be
+    // opened, writes failText and the error to the error stream.
     template <class T>
-    bool open(char const* path, int flags, char const* name, void (T::*onEvent)(int, short), T* object);
+    void open(char const* path, int flags, char const* name, void (T::*onEvent)(int, short), T* object,
+              char const* failText);
     // Active, or made so by init(); otherwise the line "<what> fail: (interface not opened)"
     // with the timeslot on the error stream.
     bool ready(char const* what, unsigned ts);
@@ -70,14 +71,17 @@ private:
 };
 
 template <class T>
-bool DriverService::open(char const* path, int flags, char const* name, void (T::*onEvent)(int, short), T* object)
+void DriverService::open(char const* path, int flags, char const* name, void (T::*onEvent)(int, short), T* object,
+                         char const* failText)
 {
     int fd = board::board().open(path, flags);
-    if (fd < 0)
-        return false;
+    if (fd < 0) {
+        Errno e;
+        std::cerr << failText << e << std::endl;
+        return;
+    }
     Bind(name, onEvent, object);
     Schedule(Fd(fd), POLLIN);
-    return true;
 }
 
 template <class Record, class Take>

@@ -75,11 +75,8 @@ DSProcReceiverService::DSProcReceiverService(std::uint32_t lastId) : DriverServi
 
 void DSProcReceiverService::init()
 {
-    if (!open(GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC, "DSProcReceiverService::OnEvent",
-              &DSProcReceiverService::OnEvent, this)) {
-        Errno e;
-        std::cerr << "open dsproc fail, VAD proceeding disabled: " << e << std::endl;
-    }
+    open(GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC, "DSProcReceiverService::OnEvent",
+         &DSProcReceiverService::OnEvent, this, "open dsproc fail, VAD proceeding disabled: ");
 }
 
 bool DSProcReceiverService::configure(dsproc_configure_params& r, char const* failText)

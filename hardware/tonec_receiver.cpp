@@ -54,11 +54,8 @@ TonecReceiverService::TonecReceiverService(std::uint32_t lastId) : DriverService
 
 void TonecReceiverService::init()
 {
-    if (!open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, "TonecReceiverService::OnEvent",
-              &TonecReceiverService::OnEvent, this)) {
-        Errno e;
-        std::cerr << "open tonec fail, DTMF proceeding disabled: " << e << std::endl;
-    }
+    open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, "TonecReceiverService::OnEvent",
+         &TonecReceiverService::OnEvent, this, "open tonec fail, DTMF proceeding disabled: ");
 }
 
 bool TonecReceiverService::configureDTMF(unsigned ts, ZGCP::DTMFParams const& params)
