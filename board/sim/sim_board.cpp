@@ -1,5 +1,7 @@
 #include "board/sim/sim_board.h"
 
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
 #include "board/sim/hal_model.h"
 #include "runtime/event.h"
 
@@ -59,7 +61,12 @@ SimBoard::~SimBoard()
     opens_.clear();
 }
 
-void SimBoard::addStandardDevices() { add<HalModel>(); }
+void SimBoard::addStandardDevices()
+{
+    add<HalModel>();
+    add<DtmfModel>();
+    add<DspModel>();
+}
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
 {
