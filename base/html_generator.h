@@ -4,7 +4,7 @@
 #include <list>
 #include <string>
 
-#include "base/stat.h"
+#include "base/stat_object.h"
 
 namespace Stat::Html {
 
