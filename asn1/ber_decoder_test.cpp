@@ -158,6 +158,27 @@ TEST(BerDecoder, ContentsTheTypeDoesNotListAreSkipped) {
     EXPECT_FALSE(message.slot_isPresent()) << "presence comes from the input alone";
 }
 
+TEST(BerDecoder, ReadsStayInsideTheInput) {
+    std::vector<char> const input = octets("01 01 FF");
+    ASN1::BERDecoder decoder(input.data(), input.data() + input.size());
+    ASN1::INTEGER integer;
+    unsigned length = 0;
+    EXPECT_FALSE(decoder.decodeHeader(integer, length)) << "a BOOLEAN's tag";
+    EXPECT_EQ(input.data(), decoder.getPosition()) << "the position is put back";
+    EXPECT_EQ(0x01, decoder.decodeByte());
+    char buffer[8] = {};
+    EXPECT_EQ(2u, decoder.decodeBlock(buffer, sizeof buffer)) << "only what is left";
+    EXPECT_EQ('\xFF', buffer[1]);
+    EXPECT_TRUE(decoder.atEnd());
+    EXPECT_EQ(0, decoder.decodeByte());
+    decoder.rollback(input.data() + 2);
+    EXPECT_EQ(0xFF, decoder.decodeByte());
+    decoder.rollback(input.data() + 100);
+    EXPECT_TRUE(decoder.atEnd());
+    ASN1::BERDecoder reversed(input.data() + 2, input.data());
+    EXPECT_TRUE(reversed.atEnd()) << "a reversed range is empty";
+}
+
 // Runs the second pass of an open type, which decodes its held octets into its value.
 class Revisit : public ASN1::BERDecoder {
 public:

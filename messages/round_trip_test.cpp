@@ -1,10 +1,11 @@
 // Every alternative of the CHOICEs that services dispatch on, carried in the message that
 // holds it on the wire, and of the main CHOICEs of the termination protocol and of the
 // type-only modules, carried in their PDUs, filled in every part (extension additions
-// included, or with optional parts absent), survives a copy, aligned PER and value notation
-// unchanged.
+// included, or with optional parts absent), survives a copy, aligned PER, BER and value
+// notation unchanged.
 
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -203,6 +204,14 @@ TEST(RoundTrip, EveryAlternativeOfTheDispatchedChoices) {
                 ASSERT_TRUE(MessagesTest::decodeHex(MessagesTest::hex(octets), *decoded));
                 EXPECT_TRUE(*decoded == *message) << decoded->asValueNotation();
                 EXPECT_EQ(n, row.place(*decoded).currentSelection());
+
+                ASN1::CoderEnv ber;
+                ber.set_encodingRule(ASN1::CoderEnv::ber);
+                std::vector<char> berOctets;
+                ASSERT_TRUE(ASN1::encode(*message, &ber, std::back_inserter(berOctets)));
+                std::unique_ptr<AbstractData> berDecoded(AbstractData::create(&row.message));
+                ASSERT_TRUE(ASN1::decode(berOctets.data(), berOctets.data() + berOctets.size(), &ber, *berDecoded));
+                EXPECT_TRUE(*berDecoded == *message) << berDecoded->asValueNotation();
 
                 std::string const text = message->asValueNotation();
                 std::unique_ptr<AbstractData> parsed(AbstractData::create(&row.message));
