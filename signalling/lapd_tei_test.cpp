@@ -20,6 +20,25 @@ TEST(LapdTei, AssignsChecksAndRemoves)
     run(b, teiScenario(ri));
 }
 
+// A TEI given from above in state 2 establishes: T200 takes the shared timer entry from T202,
+// whose flag goes with it, so no flag stays set without an expiry.
+TEST(LapdTei, AssignmentFromAboveLeavesOneTimer)
+{
+    Bench b(ISDN::Side::user, true);
+    b.peer(teiFrame(0, 6, 127));
+    b.activate();
+    b.channel.take();
+    b.take();
+    b.link->mdl_assign(70);
+    std::ostringstream dump;
+    b.link->status()->out(dump);
+    EXPECT_NE(std::string::npos, dump.str().find("timers: T200 running, T202 stopped, T203 stopped")) << dump.str();
+    EXPECT_EQ(status({"trying to stop T203 while T202 running", "trying to start T200 while T202 running"}), b.take());
+    b.wait(ISDN::LAPD::kT200);
+    EXPECT_EQ((std::vector<Bytes>{{0x00, 0x8D, 0x7F}, {0x00, 0x8D, 0x7F}}), b.channel.take());
+    EXPECT_EQ(std::vector<std::string>{}, b.take());
+}
+
 // Figures change only when something carried changes; the dumps show each counter and flag
 // in its place.
 TEST(LapdTei, Reports)
