@@ -79,17 +79,15 @@ inline std::string describeLine(ZGCP::Signal const& s)
     static char const* const states[] = {"normal", "lossBF", "lossCarrier", "ais", "rai", "unknown", "disabled"};
     ACP::TrunkStatus const& t = s.get_trunkStatus();
     int const state = t.get_state().asInt();
-    std::string text = std::string(t.get_type().asInt() == ACP::TrunkType::e1 ? "e1 " : "bri ")
-                     + std::to_string(t.get_trunk().getValue()) + " "
-                     + (state >= 0 && state <= 6 ? states[state] : std::to_string(state));
-    std::pair<char const*, int> const counters[] = {{"slips", t.get_slips().getValue()},
-                                                    {"lossBF", t.get_lossBF().getValue()},
-                                                    {"lossCarrier", t.get_lossCarrier().getValue()},
-                                                    {"lossAIS", t.get_lossAIS().getValue()},
-                                                    {"lossRAI", t.get_lossRAI().getValue()}};
-    for (auto const& [name, n] : counters)
-        if (n != 0)
-            text += std::string(" ") + name + "=" + std::to_string(n);
+    std::string text = (t.get_type().asInt() == ACP::TrunkType::e1 ? "e1 " : "bri ") + std::to_string(t.get_trunk().getValue())
+                     + " " + (state >= 0 && state <= 6 ? states[state] : std::to_string(state));
+    for (auto const& [name, n] : {std::pair<char const*, ASN1::INTEGER const*>{"slips", &t.get_slips()},
+                                  {"lossBF", &t.get_lossBF()},
+                                  {"lossCarrier", &t.get_lossCarrier()},
+                                  {"lossAIS", &t.get_lossAIS()},
+                                  {"lossRAI", &t.get_lossRAI()}})
+        if (n->getValue() != 0)
+            text += std::string(" ") + name + "=" + std::to_string(n->getValue());
     return text;
 }
 

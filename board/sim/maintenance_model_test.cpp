@@ -1,11 +1,6 @@
 #include "board/sim/maintenance_model.h"
 
-#include "board/board.h"
 #include "board/maintenance.h"
-#include "board/sim/sim_board.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,15 +10,11 @@
 
 namespace {
 
-TEST(MaintenanceModel, FramersAreSetFromTheConsoleAndReadByTrunk)
+TEST(MaintenanceModel, TrunksFromTheConsoleAndTheirRefusals)
 {
-    board::sim::SimBoard sim;
-    auto& model = sim.add<board::sim::MaintenanceModel>();
-    int const fd = sim.open(maintenance::kPath, O_RDWR);
-
-    using W = std::vector<std::string>;
+    board::sim::MaintenanceModel model;
     struct Command {
-        W words;
+        std::vector<std::string> words;
         char const* reply;
     };
     Command const commands[] = {
@@ -33,24 +24,14 @@ TEST(MaintenanceModel, FramersAreSetFromTheConsoleAndReadByTrunk)
         {{"trunk", "3", "slips"}, "error usage: trunk T [KEY VALUE]..."},
         {{"trunk", "4"}, "error usage: trunk T [KEY VALUE]..."},
         {{"trunk", "0", "drops", "1"}, "error bad drops 1"},
-        {{"tclk"}, "ok none"},
     };
     for (Command const& c : commands)
         EXPECT_EQ(model.command(c.words), c.reply) << c.words.size();
+    EXPECT_EQ(model.dump(), "tclk=none source=none 0:normal 1:lossCarrier,slips=3,lossRAI=16 2:9 3:normal");
 
     maintenance::SyncStatus r{};
-    r.trunk = 1;
-    ASSERT_EQ(sim.ioctl(fd, maintenance::kSyncStatus, &r), 0);
-    EXPECT_EQ(r.state, 2u);
-    EXPECT_EQ(r.slips, 3u);
-    EXPECT_EQ(r.lossRAI, 16u);
     r.trunk = 4;
-    EXPECT_EQ(sim.ioctl(fd, maintenance::kSyncStatus, &r), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(sim.ioctl(fd, maintenance::kTclk, board::byValue(5)), 0);
-    EXPECT_EQ(sim.ioctl(fd, maintenance::kClockSource, board::byValue(2)), 0);
-    EXPECT_EQ(model.dump(), "tclk=5 source=2 0:normal 1:lossCarrier,slips=3,lossRAI=16 2:9 3:normal");
-    ::close(fd);
+    EXPECT_EQ(model.request(nullptr, *model.find(maintenance::kSyncStatus), &r), -EINVAL);
 }
 
 }  // namespace
