@@ -88,6 +88,7 @@ struct BoardSocketTest : ::testing::Test {
     board::sim::SimBoard sim;
     BoardSocket server{sim};
 
+    // The switch alone, so that the device lists stay what they are as the board gains models.
     BoardSocketTest() { sim.add<board::sim::HalModel>(); }
 };
 

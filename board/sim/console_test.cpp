@@ -16,6 +16,7 @@ namespace {
 using board::sim::Console;
 
 struct ConsoleTest : ::testing::Test {
+    // The switch alone, so that the device lists stay what they are as the board gains models.
     ConsoleTest() { sim.add<board::sim::HalModel>(); }
     board::sim::SimBoard sim;
     Console console{sim};

@@ -78,12 +78,12 @@ std::string E1CasModel::dump() const
 
 bool E1CasModel::parseChannel(std::vector<std::string> const& words, int& trunk, int& timeslot) const
 {
-    long t = 0;
-    long ts = 0;
-    if (words.size() < 3 || !parseNumber(words[1], t, 0, kTrunks - 1) || !parseNumber(words[2], ts, 0, kTimeslots - 1))
+    auto const t = words.size() >= 3 ? words::number(words[1], 0, kTrunks - 1) : std::nullopt;
+    auto const ts = words.size() >= 3 ? words::number(words[2], 0, kTimeslots - 1) : std::nullopt;
+    if (!t || !ts)
         return false;
-    trunk = int(t);
-    timeslot = int(ts);
+    trunk = int(*t);
+    timeslot = int(*ts);
     return true;
 }
 
@@ -91,11 +91,11 @@ std::string E1CasModel::command(std::vector<std::string> const& words)
 {
     int trunk = 0;
     int timeslot = 0;
-    long bits = 0;
-    if (words.size() == 4 && words[0] == "rx" && parseChannel(words, trunk, timeslot)
-        && parseNumber(words[3], bits, 0, 255)) {
-        setReceived(trunk, timeslot, std::uint8_t(bits));
-        return "ok";
+    if (words.size() == 4 && words[0] == "rx" && parseChannel(words, trunk, timeslot)) {
+        if (auto const bits = words::number(words[3], 0, 255)) {
+            setReceived(trunk, timeslot, std::uint8_t(*bits));
+            return "ok";
+        }
     }
     if (words.size() == 3 && words[0] == "channel" && parseChannel(words, trunk, timeslot)) {
         Channel const& c = channel(trunk, timeslot);

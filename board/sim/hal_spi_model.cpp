@@ -46,17 +46,14 @@ std::optional<std::string> HalSpiModel::command(std::vector<std::string> const& 
         present_ = words[1] == "present";
         return std::string("ok");
     }
-    long line = 0;
-    long reg = 0;
-    long value = 0;
-    if ((words.size() == 3 || words.size() == 4) && parseNumber(words[1], line, 0, kLines - 1)
-        && parseNumber(words[2], reg, 0, 255)) {
-        if (words.size() == 3)
-            return "ok " + std::to_string(regs_[std::size_t(line)][std::size_t(reg)]);
-        if (parseNumber(words[3], value, 0, 255)) {
-            regs_[std::size_t(line)][std::size_t(reg)] = std::uint8_t(value);
-            return std::string("ok");
-        }
+    auto const line = words.size() >= 3 ? words::number(words[1], 0, kLines - 1) : std::nullopt;
+    auto const reg = words.size() >= 3 ? words::number(words[2], 0, 255) : std::nullopt;
+    auto const value = words.size() == 4 ? words::number(words[3], 0, 255) : std::nullopt;
+    if (line && reg && words.size() == 3)
+        return "ok " + std::to_string(regs_[std::size_t(*line)][std::size_t(*reg)]);
+    if (line && reg && value) {
+        regs_[std::size_t(*line)][std::size_t(*reg)] = std::uint8_t(*value);
+        return std::string("ok");
     }
     return std::string("error usage: spi LINE REG [VALUE] | spi absent | spi present");
 }

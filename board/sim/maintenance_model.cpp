@@ -23,10 +23,10 @@ bool parseState(std::string const& text, std::uint32_t& state)
             return true;
         }
     }
-    long n = 0;
-    if (!parseNumber(text, n, 0, 0xFFFFFFFF))
+    auto const n = words::word32(text);
+    if (!n)
         return false;
-    state = std::uint32_t(n);
+    state = *n;
     return true;
 }
 
@@ -93,14 +93,13 @@ std::string MaintenanceModel::dump() const
 
 std::string MaintenanceModel::setTrunk(std::vector<std::string> const& words)
 {
-    long trunk = 0;
-    if (words.size() % 2 != 0 || !parseNumber(words[1], trunk, 0, kTrunks - 1))
+    auto const trunk = words::number(words[1], 0, kTrunks - 1);
+    if (words.size() % 2 != 0 || !trunk)
         return "error usage: trunk T [KEY VALUE]...";
-    Framer f = framers_[std::size_t(trunk)];
+    Framer f = framers_[std::size_t(*trunk)];
     for (std::size_t i = 2; i < words.size(); i += 2) {
         std::string const& key = words[i];
-        long n = 0;
-        bool const counter = parseNumber(words[i + 1], n, 0, 0xFFFFFFFF);
+        auto const n = words::word32(words[i + 1]);
         if (key == "state" && parseState(words[i + 1], f.state))
             continue;
         std::uint32_t* field = key == "slips"         ? &f.slips
@@ -109,11 +108,11 @@ std::string MaintenanceModel::setTrunk(std::vector<std::string> const& words)
                                : key == "lossAIS"     ? &f.lossAIS
                                : key == "lossRAI"     ? &f.lossRAI
                                                       : nullptr;
-        if (field == nullptr || !counter)
+        if (field == nullptr || !n)
             return "error bad " + key + " " + words[i + 1];
-        *field = std::uint32_t(n);
+        *field = *n;
     }
-    framers_[std::size_t(trunk)] = f;
+    framers_[std::size_t(*trunk)] = f;
     return "ok";
 }
 

@@ -1,5 +1,7 @@
 #include "board/sim/sim_board.h"
 
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
 #include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/maintenance_model.h"
@@ -64,6 +66,8 @@ SimBoard::~SimBoard()
 void SimBoard::addStandardDevices()
 {
     add<HalModel>();
+    add<DtmfModel>();
+    add<DspModel>();
     add<MaintenanceModel>();
     add<E1CasModel>();
 }
