@@ -552,19 +552,9 @@ void LAPD::receive(Packet& p)
         unsigned char const second = octet(3);
         bool const pf = second & 1;
         Sequence const nr(second >> 1);
-        switch ((control >> 2) & 0x03) {
-        case RR:
-            on_RR(command, pf, nr);
-            break;
-        case RNR:
-            on_RNR(command, pf, nr);
-            break;
-        case REJ:
-            on_REJ(command, pf, nr);
-            break;
-        default:
-            break;
-        }
+        unsigned char const type = (control >> 2) & 0x03;
+        if (type != 3)
+            on_supervisory(type, command, pf, nr);
     } else {
         bool const pf = control & 0x10;
         switch (control & ~0x10) {
@@ -640,83 +630,51 @@ void LAPD::on_ICOM(Packet& info, bool p, Sequence ns, Sequence nr)
     VA = nr;
 }
 
-void LAPD::on_RR(bool command, bool pf, Sequence nr)
+// RR, RNR and REJ (type).
+void LAPD::on_supervisory(unsigned char type, bool command, bool pf, Sequence nr)
 {
+    static char const* const names[] = {"RR ", "RNR ", "REJ "};
     if (logs(4))
-        log() << "RR " << commandText(command) << " pf=" << pf << std::endl;
+        log() << names[type] << commandText(command) << " pf=" << pf << std::endl;
     if (state == timerRecovery) {
-        on_supervisory_recovery(RR, command, pf, nr);
+        on_supervisory_recovery(type, command, pf, nr);
         return;
     }
     if (state != multipleFrameEstablished)
         return;
-    peerBusy = false;
-    if (command && pf)
+    peerBusy = type == RNR;
+    if (pf && command)
         tx_enquiry_response();
-    else if (!command && pf && logs(4))
+    else if (pf && type != RR)
+        on_error(1u);
+    else if (pf && logs(4))
         log() << "receive RR (solicited response) in MFE_EST" << std::endl;
     if (!nr_in_range(nr)) {
         nr_recovery();
-    } else if (nr == VS) {
-        VA = nr;
+        return;
+    }
+    switch (type) {
+    case RR:
+        if (nr == VS) {
+            VA = nr;
+            stop_timer(T200);
+            start_timer(T203);
+        } else if (nr != VA) {
+            VA = nr;
+            start_timer(T200);
+        }
+        break;
+    case REJ:
         stop_timer(T200);
         start_timer(T203);
-    } else if (nr != VA) {
+        retransmission(nr);
+        break;
+    default:
         VA = nr;
+        stop_timer(T203);
         start_timer(T200);
+        break;
     }
-}
-
-void LAPD::on_REJ(bool command, bool pf, Sequence nr)
-{
-    if (logs(4))
-        log() << "REJ " << commandText(command) << " pf=" << pf << std::endl;
-    if (state == timerRecovery) {
-        on_supervisory_recovery(REJ, command, pf, nr);
-        return;
-    }
-    if (state != multipleFrameEstablished)
-        return;
-    peerBusy = false;
-    if (pf) {
-        if (command)
-            tx_enquiry_response();
-        else
-            on_error(1u);
-    }
-    if (!nr_in_range(nr)) {
-        nr_recovery();
-        return;
-    }
-    stop_timer(T200);
-    start_timer(T203);
-    retransmission(nr);
-}
-
-void LAPD::on_RNR(bool command, bool pf, Sequence nr)
-{
-    if (logs(4))
-        log() << "RNR " << commandText(command) << " pf=" << pf << std::endl;
-    if (state == timerRecovery) {
-        on_supervisory_recovery(RNR, command, pf, nr);
-        return;
-    }
-    if (state != multipleFrameEstablished)
-        return;
-    peerBusy = true;
-    if (pf) {
-        if (command)
-            tx_enquiry_response();
-        else
-            on_error(1u);
-    }
-    if (!nr_in_range(nr)) {
-        nr_recovery();
-        return;
-    }
-    VA = nr;
-    stop_timer(T203);
-    start_timer(T200);
 }
 
 // RR, REJ and RNR (type) in timer recovery.

@@ -220,9 +220,7 @@ private:
 
     // Frame handlers.
     void on_ICOM(Packet& info, bool p, Sequence ns, Sequence nr);
-    void on_RR(bool command, bool pf, Sequence nr);
-    void on_RNR(bool command, bool pf, Sequence nr);
-    void on_REJ(bool command, bool pf, Sequence nr);
+    void on_supervisory(unsigned char type, bool command, bool pf, Sequence nr);
     void on_supervisory_recovery(unsigned char type, bool command, bool pf, Sequence nr);
     void on_SABME(bool command, bool p);
     void on_DISC(bool command, bool p);
