@@ -216,7 +216,7 @@ int prcause(TraceText& out, Element const& e)
     if (!e.has(n))
         return w;
     unsigned const value = e.octet(n) & 0x7F;
-    CauseRow const* row = find(cvlist, (unsigned char)value);
+    CauseRow const* row = find(cvlist, static_cast<unsigned char>(value));
     w += causeLine(out, row, row ? row->english : "", value);
     // Diagnostics: attribute, rejection reason and available value, as far as they go.
     for (++n; e.has(n);) {
@@ -243,7 +243,7 @@ int prcause_1tr6(TraceText& out, Element const& e)
     if (!e.has(3))
         return w;
     unsigned const value = e.octet(3) & 0x7F;
-    TextRow const* row = find(cause_1tr6, (unsigned char)value);
+    TextRow const* row = find(cause_1tr6, static_cast<unsigned char>(value));
     return w + causeLine(out, row, row ? row->text : "", value);
 }
 

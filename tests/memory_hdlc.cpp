@@ -8,7 +8,8 @@ bool MemoryHdlc::hdlc_transmit(Packet& packet)
         return true;
     if (refusing)
         return false;
-    journal.push_back({true, Bytes(packet.data(), packet.data() + packet.length())});
+    Packet const& frame = packet;
+    journal.push_back({true, Bytes(frame.data(), frame.data() + frame.length())});
     return true;
 }
 
