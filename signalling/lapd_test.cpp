@@ -114,6 +114,26 @@ TEST(Lapd, TimersInterleavedWithRrAndRnr)
     }
 }
 
+// The C/R bit follows the side: 1 for a network command or a user response.
+TEST(Lapd, SidesSetTheCommandBit)
+{
+    struct Case {
+        ISDN::Side::type side;
+        Bytes peerSabme, ua, sabme;
+    };
+    Case const cases[] = {
+        {ISDN::Side::user, {0x02, 0x01, 0x7F}, {0x02, 0x01, 0x73}, {0x00, 0x01, 0x7F}},
+        {ISDN::Side::network, {0x00, 0x01, 0x7F}, {0x00, 0x01, 0x73}, {0x02, 0x01, 0x7F}},
+    };
+    for (Case const& c : cases) {
+        Bench b(c.side);
+        b.peer(c.peerSabme);
+        EXPECT_EQ(6, b.state()) << c.side;
+        b.activate();
+        EXPECT_EQ((std::vector<Bytes>{c.ua, c.sabme}), b.channel.take()) << c.side;
+    }
+}
+
 // What each log level writes.
 TEST(Lapd, LogLevels)
 {
