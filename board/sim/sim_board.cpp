@@ -1,6 +1,7 @@
 #include "board/sim/sim_board.h"
 
 #include "board/sim/hal_model.h"
+#include "board/sim/mcc_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -59,7 +60,11 @@ SimBoard::~SimBoard()
     opens_.clear();
 }
 
-void SimBoard::addStandardDevices() { add<HalModel>(); }
+void SimBoard::addStandardDevices()
+{
+    add<HalModel>();
+    add<MccModel>();
+}
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
 {
