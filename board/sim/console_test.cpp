@@ -16,7 +16,8 @@ namespace {
 using board::sim::Console;
 
 struct ConsoleTest : ::testing::Test {
-    ConsoleTest() { sim.addStandardDevices(); }
+    // The switch alone, whatever models the board gains.
+    ConsoleTest() { sim.add<board::sim::HalModel>(); }
     board::sim::SimBoard sim;
     Console console{sim};
 
