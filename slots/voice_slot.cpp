@@ -23,7 +23,7 @@ constexpr int kDrained = 256;
 
 void VoiceSlot::PutHeader(std::ostream& os) const { os << GetName() << '[' << channel_ << "]: "; }
 
-PlaySlotGeneric::PlaySlotGeneric(Fd device) : VoiceSlot(Mcc::timeslot(device), std::move(device)) {}
+PlaySlotGeneric::PlaySlotGeneric(Fd device) : VoiceSlot(-1, std::move(device)) { channel_ = Mcc::timeslot(device_); }
 
 bool PlaySlotGeneric::IBeforeDestroy()
 {
