@@ -1,5 +1,7 @@
 #include "board/sim/sim_board.h"
 
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/mcc_model.h"
 #include "runtime/event.h"
@@ -64,6 +66,8 @@ void SimBoard::addStandardDevices()
 {
     add<HalModel>();
     add<MccModel>();
+    add<DtmfModel>();
+    add<DspModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
