@@ -8,6 +8,7 @@
 #include "hardware/hw_mux.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
+#include "tests/mcc_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -119,12 +120,8 @@ TEST_F(HdlcTest, ActivateAllocatesByTypeAndJoinsBothDirections)
         ASSERT_GE(ts, MccModel::kFirstTimeslot);
         EXPECT_EQ(output(c.lineOutput), (HalModel::Output{State::connected, ts, 0}));
         EXPECT_EQ(output(ts), (HalModel::Output{State::connected, 48, 0}));
-        std::vector<std::uint32_t> words;
-        for (auto const& e : b.sim.journal().since(mark))
-            if (e.name == "allocate")
-                for (std::size_t i = 0; i < 5; ++i)
-                    words.push_back(e.word(i));
-        EXPECT_EQ(words, (std::vector<std::uint32_t>{c.channelType, 512, 0, 1, 4}));
+        EXPECT_EQ(testsupport::mccAllocations(b.sim, mark),
+                  (std::vector<std::vector<std::uint32_t>>{{c.channelType, 512, 0, 1, 4}}));
 
         // Not ready until the first writable report, which is told once.
         EXPECT_TRUE(hdlc.is_open());
@@ -146,22 +143,17 @@ TEST_F(HdlcTest, FailedActivationSaysWhyAndLeavesNoChannel)
 {
     struct Case {
         char const* inject;
+        int error;
         char const* line;
     } const cases[] = {
-        {"open", "hdlc [1/16]: fail to open MCC device: Input/output error\n"},
-        {"allocate", "hdlc [1/16]: MCC_ALLOCATE fail: No space left on device\n"},
-        {"timeslot", "hdlc [1/16]: MCC_TIMESLOT fail: Invalid argument\n"},
+        {"open", EIO, "hdlc [1/16]: fail to open MCC device: Input/output error\n"},
+        {"allocate", ENOSPC, "hdlc [1/16]: MCC_ALLOCATE fail: No space left on device\n"},
+        {"timeslot", EINVAL, "hdlc [1/16]: MCC_TIMESLOT fail: Invalid argument\n"},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.inject);
         testsupport::CaptureStream e(std::cerr);
-        std::string const what = c.inject;
-        if (what == "open")
-            b.sim.failOpen(mcc::kPath, EIO);
-        else if (what == "allocate")
-            b.sim.failRequest(mcc::kPath, mcc::kAllocate, ENOSPC);
-        else
-            b.sim.failRequest(mcc::kPath, mcc::kTimeslot, EINVAL);
+        testsupport::failMcc(b.sim, c.inject, c.error);
         EXPECT_FALSE(hdlc.activate());
         EXPECT_FALSE(hdlc.is_open());
         EXPECT_EQ(e.text(), c.line);

@@ -1,12 +1,10 @@
 #include "slots/mcc_slot.h"
 
 #include "board/mcc.h"
-#include "tests/loop_pump.h"
+#include "tests/mcc_test_support.h"
 #include "tests/slots_test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <csignal>
 
 namespace {
 
@@ -15,11 +13,7 @@ using Type = ZGCP::MccType;
 using Mode = ZGCP::MccMode;
 
 struct MccSlotTest : SlotsTest {
-    MccSlotTest()
-    {
-        std::signal(SIGPIPE, SIG_IGN);
-        MccFactory::instance();
-    }
+    MccSlotTest() { MccFactory::instance(); }
     ~MccSlotTest() override { env.sim.clearFailures(); }
 
     ZGCP::Resources resources()
@@ -48,12 +42,8 @@ TEST_F(MccSlotTest, ChannelTypeComesFromTypeAndModeAndTheChannelIsTheSlots)
         SCOPED_TRACE(c.channelType);
         auto const mark = env.mark();
         ASSERT_EQ(create(5, testsupport::mccParams(c.type, c.mode)), ok());
-        std::vector<std::uint32_t> words;
-        for (auto const& e : env.sim.journal().since(mark))
-            if (e.name == "allocate")
-                for (std::size_t i = 0; i < 5; ++i)
-                    words.push_back(e.word(i));
-        EXPECT_EQ(words, (std::vector<std::uint32_t>{c.channelType, 512, 0, 1, 1}));
+        EXPECT_EQ(testsupport::mccAllocations(env.sim, mark),
+                  (std::vector<std::vector<std::uint32_t>>{{c.channelType, 512, 0, 1, 1}}));
         EXPECT_EQ(env.mcc.timeslots(), std::vector<int>{at(5)->GetTransmitChannel()});
         EXPECT_EQ(at(5)->GetReceiveChannel(), at(5)->GetTransmitChannel());
         EXPECT_EQ(std::string(at(5)->GetName()), "MCC");
@@ -69,7 +59,7 @@ TEST_F(MccSlotTest, ChannelTypeComesFromTypeAndModeAndTheChannelIsTheSlots)
 
 TEST_F(MccSlotTest, FailuresAreLoggedCreatesDeclinedCountsZero)
 {
-    env.sim.failOpen(mcc::kPath, EACCES);
+    testsupport::failMcc(env.sim, "open", EACCES);
     EXPECT_EQ(create(5, testsupport::mccParams(Type::data, Mode::standard)), fail(ZGCP::ErrorCause::insufficientResources));
     env.mcc.setCapacity(mcc::kBri, 0);
     EXPECT_EQ(create(5, testsupport::mccParams(Type::bri, Mode::standard)), fail(ZGCP::ErrorCause::insufficientResources));
@@ -81,19 +71,9 @@ TEST_F(MccSlotTest, FailuresAreLoggedCreatesDeclinedCountsZero)
     EXPECT_EQ(r.get_mcc_data().getValue(), 16);
     EXPECT_EQ(r.get_mcc_bri().getValue(), 8);
     EXPECT_EQ(r.get_mcc_trans().getValue(), 32);
-    env.sim.failRequest(mcc::kPath, mcc::kCounts, EIO);
+    testsupport::failMcc(env.sim, "counts", EIO);
     r = resources();
     EXPECT_EQ(r.get_mcc_data().getValue() + r.get_mcc_bri().getValue() + r.get_mcc_trans().getValue(), 0);
-}
-
-TEST_F(MccSlotTest, AFailedWriteIsLoggedAndTheCommandStillSucceeds)
-{
-    ASSERT_EQ(create(5, testsupport::mccParams(Type::data, Mode::standard)), ok());
-    int const ts = at(5)->GetTransmitChannel();
-    ASSERT_TRUE(env.mcc.hangUp(ts));
-    testsupport::settle();
-    EXPECT_EQ(run(5, testsupport::userDataCommand({1, 2})), ok());
-    EXPECT_EQ(linesOf(err.text(), "05:"), "05:MCC: MCC line closed\n05:MCC: write failed: Bad file descriptor\n");
 }
 
 }  // namespace

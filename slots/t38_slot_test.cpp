@@ -3,6 +3,7 @@
 #include "base/clock.h"
 #include "board/mcc.h"
 #include "tests/loop_pump.h"
+#include "tests/mcc_test_support.h"
 #include "tests/slots_test_support.h"
 #include "tests/stub_child.h"
 #include "tests/temp_root.h"
@@ -121,24 +122,20 @@ TEST_F(T38SlotTest, CreateFailuresAreLoggedAndDeclined)
 {
     struct Case {
         char const* inject;
+        int error;
         std::string line;
     } const cases[] = {
-        {"open", "t38soft: T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [5]\n"},
-        {"allocate", "t38soft: T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [28]\n"},
-        {"timeslot", "t38soft: T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [22]\n"},
-        {"negative", "t38soft: T38SoftFactory::INewSlot - FAIL: negative channel parameter\n"},
+        {"open", EIO, "t38soft: T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [5]\n"},
+        {"allocate", ENOSPC, "t38soft: T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [28]\n"},
+        {"timeslot", EINVAL, "t38soft: T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [22]\n"},
+        {"", 0, "t38soft: T38SoftFactory::INewSlot - FAIL: negative channel parameter\n"},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.inject);
         testsupport::CaptureStream e(std::cerr);
-        std::string const what = c.inject;
         ZGCP::CreateParams params = testsupport::t38Params("10.0.0.1", 4000, 5000);
-        if (what == "open")
-            env.sim.failOpen(mcc::kPath, EIO);
-        else if (what == "allocate")
-            env.sim.failRequest(mcc::kPath, mcc::kAllocate, ENOSPC);
-        else if (what == "timeslot")
-            env.sim.failRequest(mcc::kPath, mcc::kTimeslot, EINVAL);
+        if (c.error)
+            testsupport::failMcc(env.sim, c.inject, c.error);
         else
             params.ref_t38soft().set_rx_threshold(-1);
         EXPECT_EQ(factory.INewSlot(params), nullptr);

@@ -38,6 +38,7 @@ inline std::string describe(ZGCP::Message const& m)
 class SimDaemonTest : public ::testing::Test {
 protected:
     SimDaemonTest() : daemon(GW_SERVER_SIM_BINARY) {}
+    ~SimDaemonTest() override = default;
 
     void SetUp() override
     {
@@ -75,7 +76,8 @@ protected:
         return next();
     }
 
-    std::string next()
+    // The next message that arrives, in short (describe()); a fixture may say more.
+    virtual std::string next()
     {
         ZGCP::Message m;
         if (!client->receive(m, ControllerClient::kTimeout))

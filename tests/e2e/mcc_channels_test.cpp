@@ -37,7 +37,8 @@ protected:
 
     // The next message: signals of the MCC slots in short ("slot=20 userData 0a0b", "slot=30
     // abort 0", "slot=40 ioctl stopRecording : userRequest"), the rest as describe() has it.
-    std::string next()
+    using SimDaemonTest::next;
+    std::string next() override
     {
         ZGCP::Message m;
         if (!client->receive(m, testsupport::ControllerClient::kTimeout))
@@ -59,19 +60,6 @@ protected:
         }
         return testsupport::describe(m);
     }
-    std::vector<std::string> next(int n)
-    {
-        std::vector<std::string> out;
-        for (int i = 0; i < n; ++i)
-            out.push_back(next());
-        return out;
-    }
-    std::string on(unsigned number, ZGCP::Command const& command)
-    {
-        EXPECT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq, number)));
-        return answer(next(), number);
-    }
-
     // The only channel of the controller in use: its switch channel and inode ("512",
     // "4711"), from the board's dump.
     std::pair<std::string, std::string> channel()
