@@ -2,7 +2,10 @@
 
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
+#include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/maintenance_model.h"
+#include "board/sim/mcc_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -64,8 +67,11 @@ SimBoard::~SimBoard()
 void SimBoard::addStandardDevices()
 {
     add<HalModel>();
+    add<MccModel>();
     add<DtmfModel>();
     add<DspModel>();
+    add<MaintenanceModel>();
+    add<E1CasModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
