@@ -2,9 +2,7 @@
 // descriptors, and a console client that floods without reading. Every wait is for a
 // condition; the only bounds are the CPU share, the memory and the ping time they are about.
 
-#include "tests/board_client.h"
-#include "tests/controller_client.h"
-#include "tests/daemon_launcher.h"
+#include "tests/sim_daemon_test_support.h"
 
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -27,7 +25,6 @@
 
 namespace {
 
-using testsupport::ControllerClient;
 using testsupport::DaemonLauncher;
 
 std::string proc(pid_t pid, char const* file) { return "/proc/" + std::to_string(pid) + "/" + file; }
@@ -118,47 +115,29 @@ std::size_t countOf(std::string const& text, std::string const& line)
     return n;
 }
 
-class HostilePeers : public ::testing::Test {
+// The daemon with a controller and a board console client connected (SimDaemonTest).
+class HostilePeers : public testsupport::SimDaemonTest {
 protected:
-    HostilePeers() : daemon(GW_SERVER_SIM_BINARY) {}
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(daemon.start({daemon.portOption()}));
-        ASSERT_TRUE(connectController(controller));
-    }
-    void TearDown() override { EXPECT_EQ(0, daemon.stop()); }
-
-    bool connectController(std::unique_ptr<ControllerClient>& c)
-    {
-        c = std::make_unique<ControllerClient>(testsupport::TcpClient::Waiting::Socket);
-        return c->connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout) && ping(*c) >= 0;
-    }
-
-    // The round trip of a ping in milliseconds; -1 when it was not answered.
-    static double ping(ControllerClient& c)
+    // The round trip of a ping of the connected controller in milliseconds; -1 when it was
+    // not answered.
+    double ping()
     {
         auto const start = std::chrono::steady_clock::now();
-        if (!c.sendFrame(testsupport::hexBytes("06 00")) || c.receiveText() != "success")
+        if (!pinged())
             return -1;
         return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
 
     std::string console() const { return daemon.path("/var/run/board.sock"); }
-
-    DaemonLauncher daemon;
-    std::unique_ptr<ControllerClient> controller;
 };
 
 // Out of descriptors, both listeners pause instead of spinning; the connected controller is
 // served throughout, and a new one is served once descriptors are free again.
 TEST_F(HostilePeers, OutOfDescriptorsListenersPauseAndNoControllerIsLost)
 {
-    // A console client served before the limit: the sanitizer's first look at the types of
-    // a client needs descriptors (see runtime/CMakeLists.txt). It stays, so that the count
-    // below holds.
-    auto served = std::make_unique<testsupport::BoardClient>(daemon.root());
-    ASSERT_EQ(served->command("clear-failures"), "ok");
+    // The console client has been served before the limit: the sanitizer's first look at the
+    // types of a client needs descriptors (see runtime/CMakeLists.txt).
+    ASSERT_EQ(board->command("clear-failures"), "ok");
     rlimit limit{};
     ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_NOFILE, nullptr, &limit));
     limit.rlim_cur = rlim_t(openDescriptors(daemon.pid()) + 3);
@@ -175,14 +154,14 @@ TEST_F(HostilePeers, OutOfDescriptorsListenersPauseAndNoControllerIsLost)
     std::string const controllerPaused = "AcceptorNet::OnSocketEvent: cannot accept: Too many open files";
     ASSERT_TRUE(daemon.waitForErr(controllerPaused)) << daemon.err();
 
-    EXPECT_GE(ping(*controller), 0);
+    EXPECT_GE(ping(), 0);
     auto const start = std::chrono::steady_clock::now();
     double const before = cpuSeconds(daemon.pid());
     std::this_thread::sleep_for(std::chrono::seconds(1));
     double const used = cpuSeconds(daemon.pid()) - before;
     double const wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(used, 0.25 * wall) << "CPU seconds over " << wall << " s";
-    EXPECT_GE(ping(*controller), 0);
+    EXPECT_GE(ping(), 0);
     // One line for each episode, however often the listeners tried again.
     EXPECT_EQ(1u, countOf(daemon.err(), consolePaused));
     EXPECT_EQ(1u, countOf(daemon.err(), controllerPaused));
@@ -190,13 +169,11 @@ TEST_F(HostilePeers, OutOfDescriptorsListenersPauseAndNoControllerIsLost)
     // Descriptors free again: the knocker is refused, as any second controller is, and the
     // next controller is served once the first has gone.
     consoles.clear();
-    served.reset();
     EXPECT_TRUE(knocker.waitClosed(DaemonLauncher::kTimeout));
-    EXPECT_GE(ping(*controller), 0);
-    controller.reset();
+    EXPECT_GE(ping(), 0);
+    client.reset();
     ASSERT_TRUE(daemon.waitForErr("control connection 127.0.0.1:"));
-    std::unique_ptr<ControllerClient> next;
-    EXPECT_TRUE(connectController(next));
+    EXPECT_TRUE(attach());
 }
 
 // A console client writes 10,000 commands with long replies and never reads: the daemon
@@ -221,7 +198,7 @@ TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController
     std::vector<std::pair<int, int>> samples;
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     for (;;) {
-        double const ms = ping(*controller);
+        double const ms = ping();
         EXPECT_GE(ms, 0);
         EXPECT_LT(ms, 100.0);
         samples.push_back({flood.unread(), flood.arrived()});
@@ -233,7 +210,7 @@ TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_LT(statusKb(daemon.pid(), "VmHWM"), 64 * 1024L);
-    EXPECT_LT(ping(*controller), 100.0);
+    EXPECT_LT(ping(), 100.0);
 }
 
 }  // namespace
