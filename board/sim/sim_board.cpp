@@ -4,8 +4,10 @@
 #include "board/sim/dtmf_model.h"
 #include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/hdlc_iface_model.h"
 #include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
+#include "board/sim/mctl_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -72,6 +74,9 @@ void SimBoard::addStandardDevices()
     add<DspModel>();
     add<MaintenanceModel>();
     add<E1CasModel>();
+    add<MctlModel>();
+    for (int n = 0; n < HdlcIfaceModel::kStandardCount; ++n)
+        addInterface(std::make_unique<HdlcIfaceModel>(n));
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
