@@ -24,6 +24,7 @@
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
 #include "slots/mcc_slot.h"
+#include "slots/modem_factory.h"
 #include "slots/slots.h"
 #include "slots/t38_slot.h"
 #include "slots/voice_factory.h"
@@ -228,7 +229,7 @@ int serverMain(int argc, char** argv)
     MapFactory::instance();
     //   PstnFactory::instance();           signalling links
     //   RtpFactory::instance();            slot framework
-    //   ModemFactory::instance();          slot framework
+    ModemFactory::instance();
     //   Mixer::MixerFactory::instance();   slot framework
     ExtFactory::instance();
     MccFactory::instance();

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "slots/modem_slot.h"
+
+#include <cstdint>
+#include <string>
+
+// A digital modem on a point-to-point generic-HDLC network interface: the first stream
+// open switches the interface to PPP and runs pppd on it; the interface's switch channel is
+// the slot's channel both ways. When the slot goes, the interface is taken down, put back
+// to raw HDLC and handed back to the factory.
+class HdlcModemSlot : public ModemSlot {
+public:
+    static constexpr char const* kOptions = "/usr/local/etc/ppp/ioptions";
+
+    HdlcModemSlot(ModemFactory& factory, TERM::ModemParams const& params, std::string interfaceName);
+    ~HdlcModemSlot() override;
+
+    // Both prepare the interface and start pppd unless it runs: whether the slot has its
+    // channel.
+    bool IOnOutputStream() override;
+    bool IOnInputStream() override;
+    int IGetTransmitChannel() override { return channel_; }
+    int IGetReceiveChannel() override { return channel_; }
+    char const* GetName() const override { return "digital-modem"; }
+    int modem_id() const override { return -1; }
+    void unbind() override;
+
+    void initModem();
+    std::string const& deviceName() const { return name_; }
+
+private:
+    // SIOCWANDEV on the interface with the settings type and buffer: the result.
+    int wanDev(std::uint32_t type, std::uint32_t size, void* buffer);
+    void resetInterface();
+
+    int channel_ = -1;
+    std::string name_;
+};
