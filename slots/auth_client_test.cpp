@@ -66,4 +66,16 @@ TEST_F(AuthClientTest, RecordsAreAssembledAcrossReadsAndHandedOnInOrder)
     EXPECT_EQ(handed(), line(7) + line(8) + line(9));
 }
 
+TEST_F(AuthClientTest, ARestartedListenerTakesItsPortWhileClosedConnectionsLinger)
+{
+    std::uint16_t const port = factory->authPort();
+    auto client = authClient();
+    // The daemon closes first, so its side of the connection lingers.
+    ASSERT_TRUE(client->send(testsupport::record(3, 0, 0)));
+    ASSERT_TRUE(client->waitClosed());
+    factory.reset();
+    factory = std::make_unique<ModemFactory>(port);
+    EXPECT_EQ(factory->authPort(), port);
+}
+
 }  // namespace

@@ -118,4 +118,16 @@ TEST_F(ModemSlotTest, PppdIgnoringHangUpIsKilledAndTheDestroyAnsweredAfter5000Ms
     EXPECT_EQ(factory->dspSlots().size(), 0u);
 }
 
+TEST_F(ModemSlotTest, ASlotLeftMidHangUpByTheControllerLeavesNothingBehind)
+{
+    ASSERT_EQ(create(1, modemCreate(modemParams(""))), slotstest::ok());
+    ASSERT_EQ(create(7, slotstest::trunk(1, 5)), slotstest::ok());
+    ASSERT_EQ(connect(1, 7), slotstest::ok());
+    int const pid = started(1, pppd);
+    EXPECT_EQ(destroy(1), slotstest::Answer({slotstest::Answer::delayed, ZGCP::ErrorCause::invalidParams}));
+    table.OnDisconnect();
+    EXPECT_TRUE(factory->dspSlots().empty());
+    EXPECT_TRUE(waitFor([&] { return ::kill(pid, 0) != 0; }));
+}
+
 }  // namespace
