@@ -98,7 +98,8 @@ void DspModemSlot::InitModem()
     }
     if (params().dmp_isPresent()) {
         for (auto const& p : params().get_dmp()) {
-            mctl::ModemParam param{m, std::uint32_t(p.get_offset().getValue()), std::uint32_t(p.get_value().getValue())};
+            mctl::ModemParam param{m, std::uint32_t(p.get_offset().getValue()),
+                                   std::uint32_t(p.get_value().getValue())};
             if (b.ioctl(fd, mctl::kSetParam, &param) < 0) {
                 Errno const e;
                 std::cerr << ext::header(this) << "set dmp parameter " << "index=" << param.index

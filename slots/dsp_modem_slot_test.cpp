@@ -66,7 +66,8 @@ TEST_F(DspModemSlotTest, SetUpFailuresAbortAndAreTriedAgainFromTheStart)
         ASSERT_EQ(create(++number, modemCreate(withModes({TERM::DigitalDataModeEnum::ddmV110}))), ok());
         testsupport::CaptureStream e(std::cerr);
         EXPECT_EQ(connect(number, 7), slotstest::fail(ZGCP::ErrorCause::connectFail));
-        EXPECT_EQ(e.text().substr(0, e.text().find('\n') + 1), "0" + std::to_string(number) + ":dsp-modem: " + c.line + "\n");
+        std::string const slot = "0" + std::to_string(number) + ":dsp-modem: ";
+        EXPECT_EQ(e.text().substr(0, e.text().find('\n') + 1), slot + c.line + "\n");
         EXPECT_EQ(signals.take(), std::vector<std::string>{"abort : " + std::to_string(c.error)});
         // The modem taken on the failed attempt was let go.
         env.sim.service();
@@ -120,10 +121,12 @@ TEST_F(DspModemSlotTest, DataModesAndParametersGoToTheModemBeforeTheCall)
     EXPECT_EQ(requests(mark), (std::vector<std::string>{"allocate -> 0", "timeslot -> 1024",
                                                         "reset 0 4294967295 -> EIO", "param 0 3 5 -> EIO",
                                                         "param 0 7 4294967295 -> 0", "originate 0 4294967295 -> 0"}));
-    EXPECT_EQ(slotstest::linesOf(err.text(), "01:dsp-modem: reset") + slotstest::linesOf(err.text(), "01:dsp-modem: set"),
+    EXPECT_EQ(slotstest::linesOf(err.text(), "01:dsp-modem: reset")
+                  + slotstest::linesOf(err.text(), "01:dsp-modem: set"),
               "01:dsp-modem: reset dmp parameters failed : Input/output error\n"
               "01:dsp-modem: set dmp parameter index=3 value=5 failed : Input/output error\n");
-    EXPECT_EQ(pppd.args(started(1, pppd)), "file " + root.dir() + "/usr/local/etc/ppp/coptions /dev/mdm0 remotenumber 9");
+    EXPECT_EQ(pppd.args(started(1, pppd)),
+              "file " + root.dir() + "/usr/local/etc/ppp/coptions /dev/mdm0 remotenumber 9");
 }
 
 TEST_F(DspModemSlotTest, FaxProgramsReportPagesOnlyWhenTheyRan)
@@ -142,7 +145,8 @@ TEST_F(DspModemSlotTest, FaxProgramsReportPagesOnlyWhenTheyRan)
     ASSERT_TRUE(waitFor([&] { return signals.texts.size() == 2; }));
     EXPECT_EQ(signals.signals[0].get_modemProceeding().get_acct().get_octetsIn().get_low().getValue(), 0);
     EXPECT_EQ(signals.texts[1], "abort : 9");
-    EXPECT_NE(log.text().find("01:dsp-modem: fax transfer failed\n01:dsp-modem: pages received: 0\n"), std::string::npos);
+    EXPECT_NE(log.text().find("01:dsp-modem: fax transfer failed\n01:dsp-modem: pages received: 0\n"),
+              std::string::npos);
     signals.take();
 
     // A fax originate without a program holds the modem; a receiver that cannot run ends

@@ -92,7 +92,8 @@ void ModemFactory::update_modemDevices()
     }
     int previous = -1;
     for (;;) {
-        int const next = b.ioctl(device.lowlevel_fd(), mctl::kEnumerate, board::byValue(static_cast<unsigned long>(long(previous))));
+        auto const argument = board::byValue(static_cast<unsigned long>(long(previous)));
+        int const next = b.ioctl(device.lowlevel_fd(), mctl::kEnumerate, argument);
         if (next < 0) {
             Errno const e;
             if (e.value() != ENODEV)

@@ -99,7 +99,8 @@ TEST_F(ModemFactoryTest, RecordsGoToTheFirstSlotAndConnectionOfTheirSession)
     auto talker = authClient();
     ASSERT_TRUE(talker->send(testsupport::record(12, 2, 5) + testsupport::authRequest(-1, "u", "p")));
     ASSERT_TRUE(waitFor([&] { return signals.texts.size() == 1; }));
-    EXPECT_EQ(slotstest::linesOf(err.text(), "modem[4,2]: auth session") + slotstest::linesOf(err.text(), "modem[4,2]: receive"),
+    EXPECT_EQ(slotstest::linesOf(err.text(), "modem[4,2]: auth session")
+                  + slotstest::linesOf(err.text(), "modem[4,2]: receive"),
               "modem[4,2]: auth session -1 matches 2 modem slots, the record goes to 01:dsp-modem\n"
               "modem[4,2]: receive auth request for unknown session 5\n");
 

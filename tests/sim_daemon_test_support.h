@@ -10,28 +10,47 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
-// A message in short: describeZgcp, with the stream state of receiver and transmitter
-// signals ("slot=7 transmitter active 37").
+// A message in short: describeZgcp, with the slot signals spelt out: stream state ("slot=7
+// transmitter active 37"), "slot=30 abort 0", "slot=40 ioctl stopRecording : userRequest",
+// "slot=20 userData 0a0b", "slot=20 modemProceeding auth : {...}".
 inline std::string describe(ZGCP::Message const& m)
 {
     std::string text = describeZgcp(m);
     if (!m.get_pdu().signal_isSelected())
         return text;
     ZGCP::Signal const& s = m.get_pdu().get_signal();
+    std::string const slot = m.slot_isPresent() ? "slot=" + std::to_string(m.get_slot().getValue()) + " " : "";
     auto stream = [&](char const* side, ZGCP::Stream const& st) {
-        std::string out = (m.slot_isPresent() ? "slot=" + std::to_string(m.get_slot().getValue()) + " " : "") + side;
-        return out + (st.active_isSelected() ? " active " + std::to_string(st.get_active().getValue()) : " inactive");
+        bool const active = st.active_isSelected();
+        return slot + side + (active ? " active " + std::to_string(st.get_active().getValue()) : " inactive");
     };
     if (s.receiver_isSelected())
         return stream("receiver", s.get_receiver());
     if (s.transmitter_isSelected())
         return stream("transmitter", s.get_transmitter());
+    if (slot.empty())
+        return text;
+    if (s.abort_isSelected())
+        return slot + "abort " + std::to_string(s.get_abort().getValue());
+    if (s.ioctl_isSelected())
+        return slot + "ioctl " + s.get_ioctl().asValueNotation();
+    if (s.modemProceeding_isSelected())
+        return slot + "modemProceeding " + s.get_modemProceeding().asValueNotation();
+    if (s.userData_isSelected()) {
+        std::ostringstream hex;
+        hex << std::hex;
+        for (char c : s.get_userData())
+            hex << (unsigned(std::uint8_t(c)) < 16 ? "0" : "") << unsigned(std::uint8_t(c));
+        return slot + "userData " + hex.str();
+    }
     return text;
 }
 

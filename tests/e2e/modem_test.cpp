@@ -55,25 +55,6 @@ protected:
         board.emplace(daemon.root());
     }
 
-    // Signals of the modem slots in short: "slot=20 abort 768", "slot=20 modemProceeding
-    // auth : {...}"; the rest as describe() has it.
-    using SimDaemonTest::next;
-    std::string next() override
-    {
-        ZGCP::Message m;
-        if (!client->receive(m, testsupport::ControllerClient::kTimeout))
-            return "no message";
-        if (!m.get_pdu().signal_isSelected() || !m.slot_isPresent())
-            return testsupport::describe(m);
-        ZGCP::Signal const& s = m.get_pdu().get_signal();
-        std::string const slot = "slot=" + std::to_string(m.get_slot().getValue()) + " ";
-        if (s.abort_isSelected())
-            return slot + "abort " + std::to_string(s.get_abort().getValue());
-        if (s.modemProceeding_isSelected())
-            return slot + "modemProceeding " + s.get_modemProceeding().asValueNotation();
-        return testsupport::describe(m);
-    }
-
     // The modem counts of the resources: "modem=2 digital-modems=0".
     std::string resources()
     {
