@@ -35,18 +35,6 @@ DspModemSlot::~DspModemSlot() { unbind(); }
 
 void DspModemSlot::unbind() { modemFactory().ReleaseModemSlot(this); }
 
-bool DspModemSlot::IOnOutputStream()
-{
-    InitModem();
-    return channel_ >= 0;
-}
-
-bool DspModemSlot::IOnInputStream()
-{
-    InitModem();
-    return channel_ >= 0;
-}
-
 void DspModemSlot::fail(char const* what)
 {
     Errno const e;

@@ -24,11 +24,6 @@ public:
     DspModemSlot(ModemFactory& factory, TERM::ModemParams const& params);
     ~DspModemSlot() override;
 
-    // Both take the modem on first use: whether the slot has its channel.
-    bool IOnOutputStream() override;
-    bool IOnInputStream() override;
-    int IGetTransmitChannel() override { return channel_; }
-    int IGetReceiveChannel() override { return channel_; }
     char const* GetName() const override { return "dsp-modem"; }
     int modem_id() const override { return modem_; }
     void unbind() override;
@@ -45,6 +40,7 @@ public:
     std::string const& faxFile() const { return faxFile_; }
 
 private:
+    void openLine() override { InitModem(); }
     // Logs the failure with the error text and reports abort with the error number.
     void fail(char const* what);
     // The modem's request with the pair record {modem, word}: its result.
@@ -57,7 +53,6 @@ private:
     std::string unusedFaxFile() const;
 
     Fd modemFd_;
-    int channel_ = -1;
     int modem_ = -1;
     std::string faxFile_;
     Fd execReport_;

@@ -21,18 +21,6 @@ HdlcModemSlot::~HdlcModemSlot()
 
 void HdlcModemSlot::unbind() { modemFactory().ReleaseModemSlot(this); }
 
-bool HdlcModemSlot::IOnOutputStream()
-{
-    initModem();
-    return channel_ >= 0;
-}
-
-bool HdlcModemSlot::IOnInputStream()
-{
-    initModem();
-    return channel_ >= 0;
-}
-
 int HdlcModemSlot::wanDev(std::uint32_t type, std::uint32_t size, void* buffer)
 {
     ifreq ifr = hdlc_iface::request(name_.c_str());

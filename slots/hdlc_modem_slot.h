@@ -16,24 +16,19 @@ public:
     HdlcModemSlot(ModemFactory& factory, TERM::ModemParams const& params, std::string interfaceName);
     ~HdlcModemSlot() override;
 
-    // Both prepare the interface and start pppd unless it runs: whether the slot has its
-    // channel.
-    bool IOnOutputStream() override;
-    bool IOnInputStream() override;
-    int IGetTransmitChannel() override { return channel_; }
-    int IGetReceiveChannel() override { return channel_; }
     char const* GetName() const override { return "digital-modem"; }
     int modem_id() const override { return -1; }
     void unbind() override;
 
+    // Prepares the interface and starts pppd unless it runs.
     void initModem();
     std::string const& deviceName() const { return name_; }
 
 private:
+    void openLine() override { initModem(); }
     // SIOCWANDEV on the interface with the settings type and buffer: the result.
     int wanDev(std::uint32_t type, std::uint32_t size, void* buffer);
     void resetInterface();
 
-    int channel_ = -1;
     std::string name_;
 };

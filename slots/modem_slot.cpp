@@ -129,6 +129,18 @@ void ModemSlot::on_terminate_timeout(Timer*)
         released();
 }
 
+bool ModemSlot::IOnOutputStream()
+{
+    openLine();
+    return channel_ >= 0;
+}
+
+bool ModemSlot::IOnInputStream()
+{
+    openLine();
+    return channel_ >= 0;
+}
+
 bool ModemSlot::IActivate(TERM::TermActivateParams const& params)
 {
     if (!params.modem_isSelected()) {
@@ -150,29 +162,25 @@ bool ModemSlot::IActivate(TERM::TermActivateParams const& params)
     return true;
 }
 
+template <class Record>
+void ModemSlot::take(attr const* record, void (ModemSlot::*handle)(Record const&), char const* kind)
+{
+    if (record->size != sizeof(Record)) {
+        std::cerr << ext::header(this) << kind << ", invalid size: " << record->size << std::endl;
+        return;
+    }
+    Record copy;
+    std::memcpy(&copy, record, sizeof copy);
+    (this->*handle)(copy);
+}
+
 void ModemSlot::OnAuth(attr const* record)
 {
     switch (record->type) {
-    case auth::kRequest:
-        if (record->size == sizeof(voauth)) {
-            voauth request;
-            std::memcpy(&request, record, sizeof request);
-            OnAuthRequest(request);
-        } else {
-            std::cerr << ext::header(this) << "auth request, invalid size: " << record->size << std::endl;
-        }
-        return;
+    case auth::kRequest: take(record, &ModemSlot::OnAuthRequest, "auth request"); return;
     case auth::kAccept: std::cerr << ext::header(this) << "auth accept, ignored." << std::endl; return;
     case auth::kAddress: std::cerr << ext::header(this) << "auth ip, ignored." << std::endl; return;
-    case auth::kAccounting:
-        if (record->size == sizeof(voacct)) {
-            voacct accounting;
-            std::memcpy(&accounting, record, sizeof accounting);
-            OnAcctInformation(accounting);
-        } else {
-            std::cerr << ext::header(this) << "auth accounting, invalid size: " << record->size << std::endl;
-        }
-        return;
+    case auth::kAccounting: take(record, &ModemSlot::OnAcctInformation, "auth accounting"); return;
     }
     std::cerr << ext::header(this) << "unknown request from portslave: 0x" << std::hex << record->type << std::dec
               << std::endl;

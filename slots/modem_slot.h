@@ -35,6 +35,11 @@ public:
 
     bool IBeforeDestroy() override;
     bool IActivate(TERM::TermActivateParams const& params) override;
+    // Both open the slot's line on first use: whether the slot has its channel.
+    bool IOnOutputStream() override;
+    bool IOnInputStream() override;
+    int IGetTransmitChannel() override { return channel_; }
+    int IGetReceiveChannel() override { return channel_; }
     char const* GetName() const override { return "generic-modem"; }
     // The slot's session number on the authentication link.
     virtual int modem_id() const = 0;
@@ -66,6 +71,8 @@ public:
     void PutHeader(std::ostream& os) const;
 
 protected:
+    // Prepares the line (its channel) and starts its program.
+    virtual void openLine() = 0;
     TERM::ModemParams const& params() const { return params_; }
     // A child started for the slot: watched, reported to on_terminate or as the caller
     // bound wait_.
@@ -75,8 +82,14 @@ protected:
 
     ChildWait wait_;
     int childId_ = -1;
+    // The switch channel of the line; -1 until known.
+    int channel_ = -1;
 
 private:
+    // A record of the kind, when it has the kind's size.
+    template <class Record>
+    void take(attr const* record, void (ModemSlot::*handle)(Record const&), char const* kind);
+
     ModemFactory& factory_;
     TERM::ModemParams params_;
     Timer terminateTimer_;
