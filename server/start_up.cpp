@@ -19,6 +19,7 @@
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
+#include "slots/rtp_factory.h"
 #include "slots/slots.h"
 
 #include <fcntl.h>
@@ -220,7 +221,7 @@ int serverMain(int argc, char** argv)
     // factories (built before main, E1 trunks 0..3 then BRI lines 0..7):
     MapFactory::instance();
     //   PstnFactory::instance();           signalling links
-    //   RtpFactory::instance();            slot framework
+    RtpFactory::instance();
     //   ModemFactory::instance();          slot framework
     //   Mixer::MixerFactory::instance();   slot framework
     ExtFactory::instance();

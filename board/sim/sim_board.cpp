@@ -3,6 +3,8 @@
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/rtp_model.h"
+#include "board/sim/voice_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -66,6 +68,8 @@ void SimBoard::addStandardDevices()
     add<HalModel>();
     add<DtmfModel>();
     add<DspModel>();
+    add<RtpModel>();
+    add<VoiceModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
