@@ -3,6 +3,7 @@
 #include "messages/zgcp.h"
 
 #include <optional>
+#include <string>
 
 // The controller's slot commands and create parameters, built with the project's classes,
 // for the tests and benchmarks of the slot framework.
@@ -61,6 +62,29 @@ inline ZGCP::CreateParams echoParams(int bus, int channel)
     p.set_bus(bus);
     p.set_channel(channel);
     return ZGCP::CreateParams(ZGCP::CreateParams::echo::id, p);
+}
+
+// An RTP channel: the payload in both directions, to the remote host at its RTP port.
+inline ZGCP::CreateRtpParams rtpCreate(TERM::Payload::NamedNumber payload, std::string const& address, unsigned port)
+{
+    ZGCP::CreateRtpParams p;
+    TERM::RtpParams& rtp = p.set_codecRTP();
+    rtp.set_payload(payload);
+    rtp.set_dhost().set_iaddr(address);
+    rtp.set_dhost().set_port(port);
+    p.set_txPayload(payload);
+    p.set_rxPayload(payload);
+    return p;
+}
+
+inline ZGCP::CreateParams rtpParams(ZGCP::CreateRtpParams const& params)
+{
+    return ZGCP::CreateParams(ZGCP::CreateParams::rtp::id, params);
+}
+
+inline ZGCP::Command ioctlCommand(ZGCP::IoctlParams const& params)
+{
+    return ZGCP::Command(ZGCP::Command::ioctl::id, params);
 }
 
 inline ZGCP::Command createCommand(ZGCP::CreateParams const& params)

@@ -5,7 +5,11 @@
 // controller's commands.
 
 #include "board/board.h"
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/rtp_model.h"
+#include "board/sim/voice_model.h"
 #include "board/sim/sim_board.h"
 #include "control/ctrl_server.h"
 #include "hardware/hw_mux.h"
@@ -28,11 +32,15 @@
 
 namespace slotstest {
 
-// The simulated board with "/dev/hal", installed before the switch singleton opens it and
-// kept for the process.
+// The simulated board with the devices of the slots, installed before the singletons open
+// them and kept for the process.
 struct SimEnv {
     board::sim::SimBoard sim;
     board::sim::HalModel& hal = sim.add<board::sim::HalModel>();
+    board::sim::DtmfModel& dtmf = sim.add<board::sim::DtmfModel>();
+    board::sim::DspModel& dsp = sim.add<board::sim::DspModel>();
+    board::sim::RtpModel& rtp = sim.add<board::sim::RtpModel>();
+    board::sim::VoiceModel& voice = sim.add<board::sim::VoiceModel>();
     board::ScopedBoard installed{sim};
 
     static SimEnv& get()
@@ -43,17 +51,17 @@ struct SimEnv {
 
     // The journal's next sequence number: requests from here on are the test's.
     std::uint64_t mark() { return sim.journal().next(); }
-    // Switch requests since the mark, as "write 37 213 -> 0" (the journal line without its
-    // number, device and kind).
-    std::vector<std::string> requests(std::uint64_t from)
+    // Requests on the device since the mark, as "write 37 213 -> 0" (the journal line from
+    // the request's name on).
+    std::vector<std::string> requests(std::uint64_t from, std::string const& path = "/dev/hal")
     {
+        std::string const at = " " + path + " ";
         std::vector<std::string> out;
         for (auto const& e : sim.journal().since(from)) {
-            if (e.kind != board::sim::JournalEntry::Kind::request)
-                continue;
             std::string text = e.text();
-            auto at = text.find(" /dev/hal ");
-            out.push_back(at == std::string::npos ? text : text.substr(at + 10));
+            auto pos = text.find(at);
+            if (e.kind == board::sim::JournalEntry::Kind::request && pos != std::string::npos)
+                out.push_back(text.substr(pos + at.size()));
         }
         return out;
     }
