@@ -132,7 +132,8 @@ TEST_F(RtpTest, CreateParametersBecomeTheSessionRecordAndTheRtcpPorts)
         unsigned short from = 0;
         EXPECT_EQ(rtcp(&from), 202) << c.name;
         EXPECT_EQ(from, withShost ? local + 1 : dport + 1) << c.name;
-        std::string const source = withShost ? "127.0.0.1:" + std::to_string(local) : "0.0.0.0:" + std::to_string(dport);
+        std::string const source =
+            withShost ? "127.0.0.1:" + std::to_string(local) : "0.0.0.0:" + std::to_string(dport);
         std::string const expected = "dst=127.0.0.2:" + std::to_string(dport) + " src=" + source + " " + c.session;
         std::string const s = env.rtp.command({"session", std::to_string(channel())});
         EXPECT_NE(s.find(expected), std::string::npos) << c.name << "\n" << s << "\n" << expected;

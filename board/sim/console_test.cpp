@@ -30,16 +30,16 @@ TEST_F(ConsoleTest, DumpsTheSwitchAndListsDevices)
     hal::SwitchConnect c{37, 8322};
     sim.ioctl(fd, hal::kSwitchConnect, &c);
     EXPECT_EQ(run("dump /dev/hal"), "ok 37<8322");
-    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:opens=1");
+    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:opens=1 /dev/rtp:opens=0 /dev/voice:opens=0");
     EXPECT_EQ(run("device /dev/hal output 37"), "ok <8322 disables=0");
     EXPECT_EQ(run("device /dev/hal byte 4 7"), "ok");
     ::close(fd);
-    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:opens=0");
+    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:opens=0 /dev/rtp:opens=0 /dev/voice:opens=0");
     EXPECT_EQ(run("remove /dev/hal"), "ok");
-    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:removed:opens=0");
+    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:removed:opens=0 /dev/rtp:opens=0 /dev/voice:opens=0");
     EXPECT_EQ(sim.open(hal::kPath, O_RDWR), -1);
     EXPECT_EQ(run("restore /dev/hal"), "ok");
-    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:opens=0");
+    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:opens=0 /dev/rtp:opens=0 /dev/voice:opens=0");
 }
 
 TEST_F(ConsoleTest, JournalPagesFromASequenceNumber)
