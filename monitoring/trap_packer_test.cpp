@@ -1,8 +1,9 @@
 #include "monitoring/trap_packer.h"
 
 #include "tests/daemon_launcher.h"
-#include "tests/dissector.h"
+#include "tests/pcap_writer.h"
 #include "tests/tcp_client.h"
+#include "tests/tshark.h"
 
 #include <arpa/inet.h>
 #include <sys/sysinfo.h>
@@ -16,7 +17,6 @@
 #include <vector>
 
 using namespace SnmpTrap;
-using testsupport::findTool;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -311,7 +311,7 @@ std::string packSample(std::int32_t& requestId)
 
 TEST(TrapPacker, ReceivedBySnmptrapd)
 {
-    std::string const tool = findTool("snmptrapd");
+    std::string const tool = testsupport::findTool("snmptrapd");
     if (tool.empty())
         GTEST_SKIP() << "snmptrapd is not installed (scripts/setup installs it): no independent receiver";
     testsupport::DaemonLauncher receiver(tool, {"/persist"});
@@ -342,7 +342,7 @@ TEST(TrapPacker, ReceivedBySnmptrapd)
 
 TEST(TrapPacker, DecodedByTshark)
 {
-    std::string const tool = findTool("tshark");
+    std::string const tool = testsupport::findTool("tshark");
     if (tool.empty())
         GTEST_SKIP() << "tshark is not installed (scripts/setup installs it): no independent dissector";
     testsupport::DaemonLauncher dissector(tool, {});
@@ -350,7 +350,9 @@ TEST(TrapPacker, DecodedByTshark)
     std::string const trap = packSample(requestId);
 
     // One packet from 127.0.0.1:40000 to 127.0.0.1:162.
-    dissector.writeFile("/trap.pcap", testsupport::udpCapture(40000, 162, {trap}));
+    testsupport::PcapWriter capture(testsupport::PcapWriter::kRawIp);
+    capture.addUdp(40000, 162, trap);
+    dissector.writeFile("/trap.pcap", capture.bytes());
 
     std::vector<std::string> const args = {"-r", dissector.path("/trap.pcap"), "-d", "udp.port==162,snmp",
                                            "-V", "-O", "snmp"};

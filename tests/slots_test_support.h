@@ -8,6 +8,7 @@
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/mcc_model.h"
 #include "board/sim/rtp_model.h"
 #include "board/sim/voice_model.h"
 #include "board/sim/sim_board.h"
@@ -37,6 +38,7 @@ namespace slotstest {
 struct SimEnv {
     board::sim::SimBoard sim;
     board::sim::HalModel& hal = sim.add<board::sim::HalModel>();
+    board::sim::MccModel& mcc = sim.add<board::sim::MccModel>();
     board::sim::DtmfModel& dtmf = sim.add<board::sim::DtmfModel>();
     board::sim::DspModel& dsp = sim.add<board::sim::DspModel>();
     board::sim::RtpModel& rtp = sim.add<board::sim::RtpModel>();
@@ -66,6 +68,17 @@ struct SimEnv {
         return out;
     }
 };
+
+// The lines of a captured text that begin with the prefix, each with its line end.
+inline std::string linesOf(std::string const& text, std::string const& prefix)
+{
+    std::istringstream in(text);
+    std::string out;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0)
+            out += line + '\n';
+    return out;
+}
 
 // A signal in short: "transmitter active 37", "receiver inactive", or the alternative's
 // value notation for the others.

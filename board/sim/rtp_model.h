@@ -15,8 +15,9 @@ namespace board::sim {
 // A channel is free again when the open that held it is closed.
 class RtpModel : public Device {
 public:
-    // The switch channels the driver hands out, lowest free first.
-    static constexpr int kFirstChannel = 512;
+    // The switch channels the driver hands out, lowest free first (clear of the trunk, MCC and
+    // shared-bus channels).
+    static constexpr int kFirstChannel = 1024;
     static constexpr int kChannels = 256;
 
     struct Session : OpenState {
@@ -39,7 +40,7 @@ public:
 
     int opened(OpenFile& file) override;
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
-    // "512: open=3 dst=127.0.0.1:5000 src=0.0.0.0:5002 rx_pt=8 tx_pt=8 factor=0 vad=0
+    // "1024: open=3 dst=127.0.0.1:5000 src=0.0.0.0:5002 rx_pt=8 tx_pt=8 factor=0 vad=0
     // crate=0 ssrc=7 ttl=0 tos=184 rx=on pd=off" for every session, "; " between; a session
     // without a channel shows "-", one not begun "idle".
     std::string dump() const override;

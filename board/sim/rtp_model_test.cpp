@@ -44,16 +44,16 @@ TEST_F(RtpModelTest, ChannelsGoLowestFirstAndReturnWithTheirOpen)
     int const first = session();
     int const second = session();
     EXPECT_EQ(rtp.sessions().size(), 2u);
-    EXPECT_EQ(console.execute("device /dev/rtp session 513").rfind("ok 513: open=2 dst=0.0.0.0:0 ", 0), 0u);
+    EXPECT_EQ(console.execute("device /dev/rtp session 1025").rfind("ok 1025: open=2 dst=0.0.0.0:0 ", 0), 0u);
     ::close(first);
     sim.service();
-    EXPECT_EQ(rtp.session(512), nullptr);
+    EXPECT_EQ(rtp.session(1024), nullptr);
     int const third = session();
-    EXPECT_NE(rtp.session(512), nullptr);
+    EXPECT_NE(rtp.session(1024), nullptr);
     // Re-added by number: the session that held the channel loses it.
-    int const again = session(513);
+    int const again = session(1025);
     EXPECT_EQ(console.execute("dump /dev/rtp").rfind("ok -: open=2 ", 0), 0u) << console.execute("dump /dev/rtp");
-    EXPECT_EQ(session(511), -1);
+    EXPECT_EQ(session(1023), -1);
     EXPECT_EQ(errno, EINVAL);
     for (int fd : {second, third, again})
         ::close(fd);
@@ -67,9 +67,9 @@ TEST_F(RtpModelTest, ConsoleCommands)
         char const* reply;
     };
     Case const cases[] = {
-        {"device /dev/rtp event 512 1 3 250", "ok sent=1"},
+        {"device /dev/rtp event 1024 1 3 250", "ok sent=1"},
         {"device /dev/rtp event 600 1 3 250", "error no session on channel 600"},
-        {"device /dev/rtp event 512 1 3", "error usage: event CH TYPE VALUE TIMEOUT | session CH"},
+        {"device /dev/rtp event 1024 1 3", "error usage: event CH TYPE VALUE TIMEOUT | session CH"},
         {"device /dev/rtp session 600", "error no session on channel 600"},
         {"device /dev/voice count g711 5", "ok 5"},
         {"device /dev/voice count 65", "ok 8"},

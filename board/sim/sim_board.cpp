@@ -2,7 +2,10 @@
 
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
+#include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/maintenance_model.h"
+#include "board/sim/mcc_model.h"
 #include "board/sim/rtp_model.h"
 #include "board/sim/voice_model.h"
 #include "runtime/event.h"
@@ -66,10 +69,13 @@ SimBoard::~SimBoard()
 void SimBoard::addStandardDevices()
 {
     add<HalModel>();
+    add<MccModel>();
     add<DtmfModel>();
     add<DspModel>();
     add<RtpModel>();
     add<VoiceModel>();
+    add<MaintenanceModel>();
+    add<E1CasModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)

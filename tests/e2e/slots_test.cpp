@@ -1,7 +1,9 @@
 // The controller creates, connects, disconnects and destroys slots on the daemon running on
 // the simulated board, and sees the switch through the board socket.
 
-#include "tests/e2e/slots_e2e.h"
+#include "tests/sim_daemon_test_support.h"
+
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <optional>
@@ -10,7 +12,7 @@
 
 namespace {
 
-using e2e::SlotsE2E;
+using testsupport::BoardClient;
 using testsupport::Bytes;
 using testsupport::ControllerClient;
 using testsupport::DaemonLauncher;
@@ -29,6 +31,9 @@ ZGCP::Command const disconnectCmd = plainCommand(ZGCP::Command::disconnect::id);
 ZGCP::Command const destroyCmd = plainCommand(ZGCP::Command::destroy::id);
 ZGCP::Command const activateCmd = plainCommand(ZGCP::Command::activate::id);
 ZGCP::Command const queryCmd = plainCommand(ZGCP::Command::query::id);
+ZGCP::Command const pingCmd = plainCommand(ZGCP::Command::ping::id);
+
+using SlotsE2E = testsupport::SimDaemonTest;
 
 TEST_F(SlotsE2E, TrunkAndMapSlotsAreJoinedThroughTheSwitch)
 {

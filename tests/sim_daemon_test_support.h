@@ -1,7 +1,7 @@
 #pragma once
 
-// The fixture of the end-to-end slot tests: server-sim started under a fresh root, one
-// controller connected, the board socket open.
+// The fixture of the end-to-end tests that drive server-sim: the daemon started under a fresh
+// root, a controller connection, and the board console.
 
 #include "tests/board_client.h"
 #include "tests/controller_client.h"
@@ -14,17 +14,13 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
-
-using testsupport::BoardClient;
-using testsupport::ControllerClient;
-using testsupport::DaemonLauncher;
+namespace testsupport {
 
 // A message in short: describeZgcp, with the stream state of receiver and transmitter
 // signals ("slot=7 transmitter active 37").
 inline std::string describe(ZGCP::Message const& m)
 {
-    std::string text = testsupport::describeZgcp(m);
+    std::string text = describeZgcp(m);
     if (!m.get_pdu().signal_isSelected())
         return text;
     ZGCP::Signal const& s = m.get_pdu().get_signal();
@@ -39,11 +35,10 @@ inline std::string describe(ZGCP::Message const& m)
     return text;
 }
 
-using testsupport::plainCommand;
-
-class SlotsE2E : public ::testing::Test {
+class SimDaemonTest : public ::testing::Test {
 protected:
-    SlotsE2E() : daemon(GW_SERVER_SIM_BINARY) {}
+    SimDaemonTest() : daemon(GW_SERVER_SIM_BINARY) {}
+    ~SimDaemonTest() override = default;
 
     void SetUp() override
     {
@@ -59,6 +54,7 @@ protected:
     bool attach()
     {
         client.emplace(testsupport::TcpClient::Waiting::Socket);
+        client->skipSignal(ZGCP::Signal::trunkStatus::id);
         if (!client->connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout))
             return false;
         // A ping round trip: the daemon has taken the connection.
@@ -81,7 +77,8 @@ protected:
         return next();
     }
 
-    std::string next()
+    // The next message that arrives, in short (describe()); a fixture may say more.
+    virtual std::string next()
     {
         ZGCP::Message m;
         if (!client->receive(m, ControllerClient::kTimeout))
@@ -119,4 +116,4 @@ protected:
     int seq = 0;
 };
 
-}  // namespace e2e
+}  // namespace testsupport
