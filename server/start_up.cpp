@@ -23,6 +23,7 @@
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
+#include "slots/mixer.h"
 #include "slots/slots.h"
 
 #include <fcntl.h>
@@ -226,7 +227,7 @@ int serverMain(int argc, char** argv)
     //   PstnFactory::instance();           signalling links
     //   RtpFactory::instance();            slot framework
     //   ModemFactory::instance();          slot framework
-    //   Mixer::MixerFactory::instance();   slot framework
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     //   MccFactory::instance();            slot framework
     EchoFactory::instance();

@@ -5,6 +5,8 @@
 #include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/maintenance_model.h"
+#include "board/sim/mixer_model.h"
+#include "board/sim/voice_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -70,6 +72,8 @@ void SimBoard::addStandardDevices()
     add<DspModel>();
     add<MaintenanceModel>();
     add<E1CasModel>();
+    add<VoiceModel>();
+    add<MixerModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
