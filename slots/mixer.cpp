@@ -17,12 +17,16 @@ namespace Mixer {
 
 int mixer_ctl(unsigned long request, void* record)
 {
-    Fd device(board::board().open(GetMixerDevName(), O_RDONLY | O_CLOEXEC));
-    if (!device)
-        return -1;
-    int const result = board::board().ioctl(device.lowlevel_fd(), request, record);
-    int const error = errno;
-    device.close();
+    int result = -1;
+    int error = 0;
+    {
+        Fd device(board::board().open(GetMixerDevName(), O_RDONLY | O_CLOEXEC));
+        if (!device)
+            return -1;
+        result = board::board().ioctl(device.lowlevel_fd(), request, record);
+        error = errno;
+    }
+    // The close keeps the request's error.
     errno = error;
     return result;
 }
