@@ -30,10 +30,12 @@ ZGCP::Command const queryCmd = plainCommand(ZGCP::Command::query::id);
 std::string describeQuery(ZGCP::Resources const& r)
 {
     std::string text = "query";
-    for (ZGCP::MixerResources_subtype const& m : r.get_mixer())
-        for (ASN1::INTEGER const* v : {&m.get_unit(), &m.get_tdm_inputs(), &m.get_tdm_outputs(), &m.get_mixer_inputs(),
-                                       &m.get_dpu_per_mixer(), &m.get_dpu_per_ec(), &m.get_dpu_per_lms()})
-            text += (v == &m.get_unit() ? " " : v == &m.get_tdm_inputs() ? ":" : "/") + std::to_string(v->getValue());
+    for (ZGCP::MixerResources_subtype const& m : r.get_mixer()) {
+        text += " " + std::to_string(m.get_unit().getValue()) + ":" + std::to_string(m.get_tdm_inputs().getValue());
+        for (ASN1::INTEGER const* v : {&m.get_tdm_outputs(), &m.get_mixer_inputs(), &m.get_dpu_per_mixer(),
+                                       &m.get_dpu_per_ec(), &m.get_dpu_per_lms()})
+            text += "/" + std::to_string(v->getValue());
+    }
     return text;
 }
 
