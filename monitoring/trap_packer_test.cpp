@@ -2,6 +2,7 @@
 
 #include "tests/daemon_launcher.h"
 #include "tests/tcp_client.h"
+#include "tests/tshark.h"
 
 #include <arpa/inet.h>
 #include <sys/sysinfo.h>
@@ -307,18 +308,9 @@ std::string packSample(std::int32_t& requestId)
     return std::string(ctx.buffer, ctx.buffer + ctx.length);
 }
 
-std::string findTool(std::string const& name)
-{
-    std::istringstream dirs(std::string(std::getenv("PATH") ? std::getenv("PATH") : "") + ":/usr/sbin:/sbin");
-    for (std::string dir; std::getline(dirs, dir, ':');)
-        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0)
-            return dir + "/" + name;
-    return "";
-}
-
 TEST(TrapPacker, ReceivedBySnmptrapd)
 {
-    std::string const tool = findTool("snmptrapd");
+    std::string const tool = testsupport::findTool("snmptrapd");
     if (tool.empty())
         GTEST_SKIP() << "snmptrapd is not installed (scripts/setup installs it): no independent receiver";
     testsupport::DaemonLauncher receiver(tool, {"/persist"});
@@ -349,7 +341,7 @@ TEST(TrapPacker, ReceivedBySnmptrapd)
 
 TEST(TrapPacker, DecodedByTshark)
 {
-    std::string const tool = findTool("tshark");
+    std::string const tool = testsupport::findTool("tshark");
     if (tool.empty())
         GTEST_SKIP() << "tshark is not installed (scripts/setup installs it): no independent dissector";
     testsupport::DaemonLauncher dissector(tool, {});

@@ -23,8 +23,11 @@
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
+#include "slots/mcc_slot.h"
 #include "slots/mixer.h"
 #include "slots/slots.h"
+#include "slots/t38_slot.h"
+#include "slots/voice_factory.h"
 
 #include <fcntl.h>
 #include <getopt.h>
@@ -229,10 +232,10 @@ int serverMain(int argc, char** argv)
     //   ModemFactory::instance();          slot framework
     Mixer::MixerFactory::instance();
     ExtFactory::instance();
-    //   MccFactory::instance();            slot framework
+    MccFactory::instance();
     EchoFactory::instance();
-    //   VoiceFactory::instance();          slot framework
-    //   T38SoftFactory::instance();        slot framework
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
     //   IsdnFactory::instance();           signalling links
     //   RtpZARNFactory::instance();        radio
     //   RtpED137Factory::instance();       radio

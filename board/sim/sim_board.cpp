@@ -5,6 +5,7 @@
 #include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/maintenance_model.h"
+#include "board/sim/mcc_model.h"
 #include "board/sim/mixer_model.h"
 #include "board/sim/voice_model.h"
 #include "runtime/event.h"
@@ -68,6 +69,7 @@ SimBoard::~SimBoard()
 void SimBoard::addStandardDevices()
 {
     add<HalModel>();
+    add<MccModel>();
     add<DtmfModel>();
     add<DspModel>();
     add<MaintenanceModel>();
