@@ -24,6 +24,7 @@
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
 #include "slots/mcc_slot.h"
+#include "slots/mixer.h"
 #include "slots/rtp_factory.h"
 #include "slots/slots.h"
 #include "slots/t38_slot.h"
@@ -230,7 +231,7 @@ int serverMain(int argc, char** argv)
     //   PstnFactory::instance();           signalling links
     RtpFactory::instance();
     //   ModemFactory::instance();          slot framework
-    //   Mixer::MixerFactory::instance();   slot framework
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();

@@ -6,6 +6,7 @@
 #include "board/sim/hal_model.h"
 #include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
+#include "board/sim/mixer_model.h"
 #include "board/sim/rtp_model.h"
 #include "board/sim/voice_model.h"
 #include "runtime/event.h"
@@ -76,6 +77,7 @@ void SimBoard::addStandardDevices()
     add<VoiceModel>();
     add<MaintenanceModel>();
     add<E1CasModel>();
+    add<MixerModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
