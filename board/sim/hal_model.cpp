@@ -35,6 +35,9 @@ HalModel::HalModel()
                              {hal::kSwitchDisable, "disable", sizeof(hal::SwitchDisable)},
                              {hal::kSwitchWrite, "write", sizeof(hal::SwitchByte)},
                              {hal::kSwitchRead, "read", sizeof(hal::SwitchByte)},
+                             {hal::kDipSwitch, "dip", sizeof(hal::BoardByte)},
+                             {hal::kPowerStatus, "power", sizeof(hal::BoardByte)},
+                             {hal::kFrontLeds, "leds", sizeof(hal::BoardByte)},
                          })
 {
 }
@@ -92,7 +95,7 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
         return 0;
     }
     }
-    return -ENOTTY;
+    return boardByteRequest(info, *static_cast<hal::BoardByte*>(arg));
 }
 
 std::string HalModel::dump() const
@@ -117,6 +120,9 @@ std::string HalModel::dump() const
 
 std::string HalModel::command(std::vector<std::string> const& words)
 {
+    std::string const board = boardByteCommand(words);
+    if (!board.empty())
+        return board;
     long channel = 0;
     long value = 0;
     if (words.size() == 3 && words[0] == "byte" && parseNumber(words[1], channel) && parseNumber(words[2], value)
@@ -136,7 +142,34 @@ std::string HalModel::command(std::vector<std::string> const& words)
         os << " disables=" << o.disables;
         return os.str();
     }
-    return "error usage: byte CH VALUE | output CH";
+    return "error usage: byte CH VALUE | output CH | dip VALUE | power CODE | leds";
+}
+
+// Board bytes.
+
+int HalModel::boardByteRequest(RequestInfo const& info, std::uint8_t& byte)
+{
+    switch (info.number) {
+    case hal::kDipSwitch: byte = dip_; return 0;
+    case hal::kPowerStatus: byte = powerCode_; return 0;
+    case hal::kFrontLeds: leds_ = byte; return 0;
+    }
+    return -ENOTTY;
+}
+
+std::string HalModel::boardByteCommand(std::vector<std::string> const& words)
+{
+    long value = 0;
+    if (words.size() == 1 && words[0] == "leds") {
+        std::ostringstream os;
+        os << "ok 0x" << std::hex << unsigned(leds_);
+        return os.str();
+    }
+    bool const setter = words.size() == 2 && (words[0] == "dip" || words[0] == "power");
+    if (!setter || !parseNumber(words[1], value) || value < 0 || value > 0xFF)
+        return "";
+    (words[0] == "dip" ? dip_ : powerCode_) = std::uint8_t(value);
+    return "ok";
 }
 
 }  // namespace board::sim
