@@ -8,6 +8,7 @@
 #include "control/ctrl_server.h"
 #include "control/heart_beat_ctl.h"
 #include "hardware/hw_mux.h"
+#include "monitoring/monitoring_ctl.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
@@ -236,7 +237,8 @@ int serverMain(int argc, char** argv)
     HwMux::instance();
 
     // The monitoring controller, from the file whether it opened or not (an unopened file
-    // has no "snmpagent" section): MonitoringCtl::instance().Configure(config);
+    // has no "snmpagent" section).
+    MonitoringCtl::instance().Configure(config);
 
     if (daemonRequest)
         RunDaemon();
@@ -253,7 +255,7 @@ int serverMain(int argc, char** argv)
     //   ctrlServer.Bind(&BusCtl::instance());          hardware access layer
     //   ctrlServer.Bind(&E1Ctl::instance());           hardware access layer
     //   ctrlServer.Bind(&spiCtrl::instance());         hardware access layer
-    //   ctrlServer.Bind(&MonitoringCtl::instance());   monitoring
+    ctrlServer.Bind(&MonitoringCtl::instance());
 
     ChildWait::Activate();
 

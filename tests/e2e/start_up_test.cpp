@@ -37,6 +37,8 @@ std::string startLine(int port) { return "Starting server [" + tag + "], port=" 
 bool answersPing(int port)
 {
     testsupport::ControllerClient controller(testsupport::TcpClient::Waiting::Socket);
+    // The power status signalled to every controller that connects.
+    controller.skipSignal(ZGCP::Signal::power::id);
     return controller.connect(std::uint16_t(port), DaemonLauncher::kTimeout) &&
            controller.sendFrame(testsupport::hexBytes("06 00")) && controller.receiveText() == "success";
 }
