@@ -2,6 +2,7 @@
 
 #include "board/path.h"
 #include "tests/capture.h"
+#include "tests/display_commands.h"
 #include "tests/temp_root.h"
 
 #include <sys/stat.h>
@@ -21,6 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using testsupport::CaptureStream;
+using testsupport::counterDisplay;
+using testsupport::snmpSetDisplay;
 
 // A fresh root with "/var/" (the monitoring directory is made by the holder).
 class MonitoringData : public ::testing::Test {
@@ -44,51 +47,6 @@ protected:
 
     testsupport::TempRoot root{"/var"};
 };
-
-ZGCP::BoardInfo boardInfo(int position, std::string const& version, ZGCP::ExtBoardStatus::NamedNumber status,
-                          ZGCP::ExtBoardType::NamedNumber type)
-{
-    ZGCP::BoardStatusParams b;
-    b.set_position(position);
-    b.set_version(std::vector<char>(version.begin(), version.end()));
-    b.set_status(status);
-    b.set_type(type);
-    return ZGCP::BoardInfo(ZGCP::BoardInfo::boardStatus::id, b);
-}
-
-ZGCP::TermCounter counter(ZGCP::TermCounterOwner::NamedNumber owner, std::optional<int> ownerId, int count)
-{
-    ZGCP::TermCounter c;
-    c.set_owner(owner);
-    if (ownerId)
-        c.set_ownerId(*ownerId);
-    c.set_cnt(count);
-    return c;
-}
-
-ZGCP::ControllerInfo controller(std::string const& address, unsigned port, HSP::ControllerStatus::NamedNumber status)
-{
-    ZGCP::ControllerInfo c;
-    c.set_host().set_iaddr(address);
-    c.set_host().set_port(port);
-    c.set_status(status);
-    return c;
-}
-
-MON::SnmpSetCommands namedItem(std::string const& section, std::string const& name, int index,
-                               std::string const& value)
-{
-    MON::SnmpSetCommands commands;
-    MON::SnmpSetCommand c;
-    c.set_uniq(9);
-    MON::IniName& id = c.set_id().select_name();
-    id.set_section(section);
-    id.set_name(name);
-    id.set_index(index);
-    c.set_value(value);
-    commands.set_commands().push_back(c);
-    return commands;
-}
 
 TEST_F(MonitoringData, SimpleValuesWriteTheirFilesWhenTheyChange)
 {
@@ -127,41 +85,31 @@ TEST_F(MonitoringData, SimpleValuesWriteTheirFilesWhenTheyChange)
 TEST_F(MonitoringData, ControllerReportsWriteBoardPhoneAndCounterFiles)
 {
     MonitoringDataHolder data;
-    data.setBoardStatus(boardInfo(2, "1.5", ZGCP::ExtBoardStatus::ready, ZGCP::ExtBoardType::fxs));
-    data.setBoardStatus(boardInfo(2, "1.6", ZGCP::ExtBoardStatus::waitBoard, ZGCP::ExtBoardType::isdn));
-    data.setBoardStatus(boardInfo(12, "", ZGCP::ExtBoardStatus::none, ZGCP::ExtBoardType::unknown));
+    data.setDisplayStatus(testsupport::boardDisplay(2, "1.5", ZGCP::ExtBoardStatus::ready, ZGCP::ExtBoardType::fxs));
+    data.setDisplayStatus(
+        testsupport::boardDisplay(2, "1.6", ZGCP::ExtBoardStatus::waitBoard, ZGCP::ExtBoardType::isdn));
+    data.setDisplayStatus(testsupport::boardDisplay(12, "", ZGCP::ExtBoardStatus::none, ZGCP::ExtBoardType::unknown));
     EXPECT_EQ(read("/var/monitoring/board2"), "2\n1.6\n1\n");
     ASSERT_EQ(data.GetBoardStatus().size(), 2u);
     EXPECT_EQ(std::string(data.GetBoardStatus().front().get_version()), "1.6");
 
-    ZGCP::EmPhoneStatusParams phone;
-    phone.set_id(1);
-    phone.set_panelSV({'p'});
-    phone.set_ctrlSV({'c'});
-    phone.set_fpgaSV({'f'});
-    phone.set_status(ZGCP::EmPhoneStatus::ready);
-    phone.set_powerStatus(ZGCP::POWERStatus::both);
-    phone.set_mode(ZGCP::EmPhoneMode::sleep);
-    phone.set_hookStatus(ZGCP::EmPhoneConnectionStatus::connected);
-    phone.set_baseStatus(ZGCP::EmPhoneConnectionStatus::disconnected);
-    data.setDisplayStatus(ZGCP::DisplayParams(ZGCP::DisplayParams::emPhone::id,
-                                              ZGCP::EmPhoneInfo(ZGCP::EmPhoneInfo::phoneStatus::id, phone)));
+    data.setDisplayStatus(testsupport::phoneDisplay(1));
     EXPECT_EQ(read("/var/monitoring/emphone1"), "p\nc\nf\n2\n3\n2\n1\n2\n");
 
     struct Count {
-        ZGCP::TermCounter counter;
+        ZGCP::DisplayParams counter;
         char const* path;
         std::optional<std::string> content;
     } const counts[] = {
-        {counter(ZGCP::TermCounterOwner::router, std::nullopt, 5), "router", "5"},
-        {counter(ZGCP::TermCounterOwner::controller, std::nullopt, 6), "controller", "6"},
-        {counter(ZGCP::TermCounterOwner::server, std::nullopt, 7), "server", "7"},
-        {counter(ZGCP::TermCounterOwner::extBoard, 3, 8), "board3", "8"},
-        {counter(ZGCP::TermCounterOwner::extBoard, std::nullopt, 9), "board", std::nullopt},
-        {counter(ZGCP::TermCounterOwner::router, std::nullopt, 10), "router", "10"},
+        {counterDisplay(ZGCP::TermCounterOwner::router, std::nullopt, 5), "router", "5"},
+        {counterDisplay(ZGCP::TermCounterOwner::controller, std::nullopt, 6), "controller", "6"},
+        {counterDisplay(ZGCP::TermCounterOwner::server, std::nullopt, 7), "server", "7"},
+        {counterDisplay(ZGCP::TermCounterOwner::extBoard, 3, 8), "board3", "8"},
+        {counterDisplay(ZGCP::TermCounterOwner::extBoard, std::nullopt, 9), "board", std::nullopt},
+        {counterDisplay(ZGCP::TermCounterOwner::router, std::nullopt, 10), "router", "10"},
     };
     for (Count const& c : counts) {
-        data.setTermCounter(c.counter);
+        data.setDisplayStatus(c.counter);
         EXPECT_EQ(read(std::string("/var/monitoring/term_cnts/") + c.path), c.content) << c.path;
     }
     // One record per owner and owner id; the one without an id is kept too.
@@ -181,18 +129,18 @@ TEST_F(MonitoringData, TheOwnControllerGetsItsDirectoryAndTheSelfLinkOnce)
     std::string const self = data.getSelfHostAddress().GetStrAddr();
     std::string const other = self == "10.9.9.9" ? "10.9.9.8" : "10.9.9.9";
     struct Report {
-        ZGCP::ControllerInfo info;
+        ZGCP::DisplayParams info;
         bool selfChanged;
         std::string path;
         std::string content;
     } const reports[] = {
-        {controller(self, 20001, HSP::ControllerStatus::active), true, self, "2"},
-        {controller(self, 20001, HSP::ControllerStatus::active), false, self, "2"},
-        {controller(other, 20001, HSP::ControllerStatus::standby), false, other, "3"},
-        {controller(self, 20001, HSP::ControllerStatus::ok), true, self, "1"},
+        {testsupport::controllerDisplay(self, 20001, HSP::ControllerStatus::active), true, self, "2"},
+        {testsupport::controllerDisplay(self, 20001, HSP::ControllerStatus::active), false, self, "2"},
+        {testsupport::controllerDisplay(other, 20001, HSP::ControllerStatus::standby), false, other, "3"},
+        {testsupport::controllerDisplay(self, 20001, HSP::ControllerStatus::ok), true, self, "1"},
     };
     for (Report const& r : reports) {
-        EXPECT_EQ(data.setControllerStatus(r.info), r.selfChanged) << r.path;
+        EXPECT_EQ(data.setControllerStatus(r.info.get_controller()), r.selfChanged) << r.path;
         EXPECT_EQ(read("/var/monitoring/controller/" + r.path + "/status"), r.content) << r.path;
     }
     EXPECT_EQ(data.getSelfControllerStatus().asInt(), HSP::ControllerStatus::ok);
@@ -203,9 +151,9 @@ TEST_F(MonitoringData, TheOwnControllerGetsItsDirectoryAndTheSelfLinkOnce)
 TEST_F(MonitoringData, SnmpSetItemsBecomeFilesWhenTheirNamesAreFileNames)
 {
     MonitoringDataHolder data;
-    data.setSnmpCommands(namedItem("net", "gw", 3, "10.0.0.1"));
+    data.setDisplayStatus(snmpSetDisplay("net", "gw", 3, "10.0.0.1"));
     EXPECT_EQ(read("/var/monitoring/net/3/gw"), "10.0.0.1");
-    data.setSnmpCommands(namedItem("net", "gw", 3, "10.0.0.2"));
+    data.setDisplayStatus(snmpSetDisplay("net", "gw", 3, "10.0.0.2"));
     EXPECT_EQ(read("/var/monitoring/net/3/gw"), "10.0.0.2");
     ASSERT_EQ(data.GetSnmpCommands().get_commands().size(), 1u);
     EXPECT_EQ(std::string(data.GetSnmpCommands().get_commands()[0].get_value()), "10.0.0.2");
@@ -219,7 +167,7 @@ TEST_F(MonitoringData, SnmpSetItemsBecomeFilesWhenTheirNamesAreFileNames)
     };
     for (Bad const& b : bad) {
         CaptureStream log(std::clog);
-        data.setSnmpCommands(namedItem(b.section, b.name, 4, "v"));
+        data.setDisplayStatus(snmpSetDisplay(b.section, b.name, 4, "v"));
         EXPECT_NE(log.text().find("FAIL snmp-set item <"), std::string::npos) << b.section << "/" << b.name;
         EXPECT_FALSE(exists("/var/monitoring/net/4")) << b.section << "/" << b.name;
     }
@@ -238,7 +186,7 @@ TEST_F(MonitoringData, FilesAreReplacedWholeInDirectoriesOpenToReaders)
     data.setDipValue(2);
     EXPECT_EQ(read("/var/monitoring/dip"), "2");
     EXPECT_EQ(read("/var/monitoring/reader"), "1");
-    data.setSnmpCommands(namedItem("net", "gw", 3, "v"));
+    data.setDisplayStatus(snmpSetDisplay("net", "gw", 3, "v"));
     for (char const* dir : {"/var/monitoring", "/var/monitoring/term_cnts", "/var/monitoring/net"}) {
         struct stat st;
         ASSERT_EQ(::stat(real(dir).c_str(), &st), 0) << dir;
