@@ -92,7 +92,7 @@ TEST_F(ConsoleTest, BadCommandsGetOneErrorLine)
     EXPECT_EQ(run("fail-request /dev/hal frobnicate EIO"), "error unknown request frobnicate");
     EXPECT_EQ(run("fail-request /dev/hal read EIO 1 0x100000000"),
               "error usage: fail-request PATH REQUEST ERRNO [TIMES [WORD0]]");
-    EXPECT_EQ(run("device /dev/hal"), "error usage: byte CH VALUE | output CH");
+    EXPECT_EQ(run("device /dev/hal"), "error usage: byte CH VALUE | output CH | dip VALUE | power CODE | leds");
     EXPECT_EQ(run("help").substr(0, 3), "ok ");
 }
 
