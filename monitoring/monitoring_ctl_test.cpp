@@ -285,7 +285,7 @@ TEST_F(Monitoring, PowerCodesAreSignalledToTheControllerAndPushed)
         int status;
     } const codes[] = {{0, 3}, {1, 1}, {3, 3}, {2, 2}, {7, 0}, {255, 0}};
     for (Code const& c : codes) {
-        hal.setPowerCode(std::uint8_t(c.code));
+        hal.boardBytes().setPowerCode(std::uint8_t(c.code));
         ctl->doPowerCheck();
         Items const got = pushed();
         bool const changed = got.count("gatewayCommon/powerStatus/0") == 1;
@@ -297,7 +297,7 @@ TEST_F(Monitoring, PowerCodesAreSignalledToTheControllerAndPushed)
     }
     EXPECT_EQ(read("/var/monitoring/powerstatus"), "0");
 
-    hal.setDip(0x5A);
+    hal.boardBytes().setDip(0x5A);
     ctl->doDipCheck();
     EXPECT_EQ(pushed(), (Items{{"gatewayCommon/gatewayDip/0", "90"}}));
     EXPECT_EQ(read("/var/monitoring/dip"), "90");
@@ -317,11 +317,11 @@ TEST_F(Monitoring, DisplayedFramerStatesLightTheFrontLeds)
     };
     for (Step const& s : steps) {
         ctl->OnDisplayCMD(testsupport::framerDisplay(s.e1, s.line, s.on));
-        EXPECT_EQ(unsigned(hal.leds()), s.leds) << s.e1 << " " << s.line << " " << s.on;
+        EXPECT_EQ(unsigned(hal.boardBytes().leds()), s.leds) << s.e1 << " " << s.line << " " << s.on;
     }
     // All off when the controller goes.
     ctl.reset();
-    EXPECT_EQ(hal.leds(), 0u);
+    EXPECT_EQ(hal.boardBytes().leds(), 0u);
 }
 
 TEST_F(Monitoring, DisplayReportsArePushedAndEveryConnectionGetsOneResend)

@@ -29,18 +29,26 @@ bool parseNumber(std::string const& text, long& value)
 
 }  // namespace
 
-HalModel::HalModel()
-    : Device(hal::kPath, {
-                             {hal::kSwitchConnect, "connect", sizeof(hal::SwitchConnect)},
-                             {hal::kSwitchDisable, "disable", sizeof(hal::SwitchDisable)},
-                             {hal::kSwitchWrite, "write", sizeof(hal::SwitchByte)},
-                             {hal::kSwitchRead, "read", sizeof(hal::SwitchByte)},
-                             {hal::kDipSwitch, "dip", sizeof(hal::BoardByte)},
-                             {hal::kPowerStatus, "power", sizeof(hal::BoardByte)},
-                             {hal::kFrontLeds, "leds", sizeof(hal::BoardByte)},
-                         })
+namespace {
+
+std::vector<RequestInfo> halRequests()
 {
+    std::vector<RequestInfo> all{
+        {hal::kSwitchConnect, "connect", sizeof(hal::SwitchConnect)},
+        {hal::kSwitchDisable, "disable", sizeof(hal::SwitchDisable)},
+        {hal::kSwitchWrite, "write", sizeof(hal::SwitchByte)},
+        {hal::kSwitchRead, "read", sizeof(hal::SwitchByte)},
+    };
+    for (RequestInfo const& r : HalSpiModel::requests())
+        all.push_back(r);
+    for (RequestInfo const& r : HalBoardModel::requests())
+        all.push_back(r);
+    return all;
 }
+
+}  // namespace
+
+HalModel::HalModel() : Device(hal::kPath, halRequests()) {}
 
 HalModel::Output HalModel::output(int channel) const
 {
@@ -95,7 +103,8 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
         return 0;
     }
     }
-    return boardByteRequest(info, *static_cast<hal::BoardByte*>(arg));
+    int const spi = spi_.request(info, arg);
+    return spi != -ENOTTY ? spi : boardBytes_.request(info, arg);
 }
 
 std::string HalModel::dump() const
@@ -120,9 +129,10 @@ std::string HalModel::dump() const
 
 std::string HalModel::command(std::vector<std::string> const& words)
 {
-    std::string const board = boardByteCommand(words);
-    if (!board.empty())
-        return board;
+    if (auto reply = spi_.command(words))
+        return *reply;
+    if (auto reply = boardBytes_.command(words))
+        return *reply;
     long channel = 0;
     long value = 0;
     if (words.size() == 3 && words[0] == "byte" && parseNumber(words[1], channel) && parseNumber(words[2], value)
@@ -142,34 +152,8 @@ std::string HalModel::command(std::vector<std::string> const& words)
         os << " disables=" << o.disables;
         return os.str();
     }
-    return "error usage: byte CH VALUE | output CH | dip VALUE | power CODE | leds";
-}
-
-// Board bytes.
-
-int HalModel::boardByteRequest(RequestInfo const& info, std::uint8_t& byte)
-{
-    switch (info.number) {
-    case hal::kDipSwitch: byte = dip_; return 0;
-    case hal::kPowerStatus: byte = powerCode_; return 0;
-    case hal::kFrontLeds: leds_ = byte; return 0;
-    }
-    return -ENOTTY;
-}
-
-std::string HalModel::boardByteCommand(std::vector<std::string> const& words)
-{
-    long value = 0;
-    if (words.size() == 1 && words[0] == "leds") {
-        std::ostringstream os;
-        os << "ok 0x" << std::hex << unsigned(leds_);
-        return os.str();
-    }
-    bool const setter = words.size() == 2 && (words[0] == "dip" || words[0] == "power");
-    if (!setter || !parseNumber(words[1], value) || value < 0 || value > 0xFF)
-        return "";
-    (words[0] == "dip" ? dip_ : powerCode_) = std::uint8_t(value);
-    return "ok";
+    return "error usage: byte CH VALUE | output CH | clock | spi LINE REG [VALUE] | spi absent | spi present"
+           " | dip VALUE | power CODE | leds";
 }
 
 }  // namespace board::sim

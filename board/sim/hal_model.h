@@ -1,6 +1,8 @@
 #pragma once
 
 #include "board/sim/device.h"
+#include "board/sim/hal_board_model.h"
+#include "board/sim/hal_spi_model.h"
 
 #include <cstdint>
 #include <map>
@@ -10,8 +12,9 @@
 namespace board::sim {
 
 // "/dev/hal" as the time-slot switch uses it: the output table and the bytes on the
-// channels. An output never touched counts as disabled. Besides, the board bytes the
-// monitoring controller reads and writes: dip switch, power-supply state code, front LEDs.
+// channels. An output never touched counts as disabled. The clock source and the SPI line
+// chips are its part spi(); the dip switch, power status and front LEDs its part
+// boardBytes().
 class HalModel : public Device {
 public:
     // Channels the switch knows; others are refused with EINVAL.
@@ -45,26 +48,17 @@ public:
     std::string dump() const override;
     // "byte CH VALUE": sets the byte a read of CH returns.
     // "output CH": "ok off disables=N", "ok <IN disables=N" or "ok =0xNN disables=N".
-    // "dip VALUE", "power CODE", "leds": see the board bytes below.
+    // And the commands of spi() and boardBytes().
     std::string command(std::vector<std::string> const& words) override;
 
-    // Board bytes: what the dip-switch and power-status requests return (0 and 2, main
-    // supply, until set) and the LED byte last written (0 until then).
-    void setDip(std::uint8_t value) { dip_ = value; }
-    void setPowerCode(std::uint8_t code) { powerCode_ = code; }
-    std::uint8_t leds() const { return leds_; }
+    HalSpiModel& spi() { return spi_; }
+    HalBoardModel& boardBytes() { return boardBytes_; }
 
 private:
-    // The dip, power and LED requests; ENOTTY for any other.
-    int boardByteRequest(RequestInfo const& info, std::uint8_t& byte);
-    // "dip VALUE" and "power CODE" ("ok"), "leds" ("ok 0xNN"); "" for other words.
-    std::string boardByteCommand(std::vector<std::string> const& words);
-
     std::map<int, Output> outputs_;
     std::map<int, std::uint8_t> bytes_;
-    std::uint8_t dip_ = 0;
-    std::uint8_t powerCode_ = 2;
-    std::uint8_t leds_ = 0;
+    HalSpiModel spi_;
+    HalBoardModel boardBytes_;
 };
 
 }  // namespace board::sim

@@ -86,7 +86,7 @@ TEST_F(HalModelTest, ChannelsAndBytesOutOfRangeAreInvalid)
     EXPECT_EQ(read(0x10000), -1);
     EXPECT_EQ(hal.dump(), "");
     errno = 0;
-    EXPECT_EQ(sim.ioctl(fd, hal::kClockSelect, &errno), -1);
+    EXPECT_EQ(sim.ioctl(fd, 0x1234, &errno), -1);
     EXPECT_EQ(errno, ENOTTY);
 }
 
@@ -143,7 +143,7 @@ TEST_F(HalModelTest, BoardBytesComeFromTheConsoleAndTheLedByteIsKept)
     EXPECT_EQ(byte(hal::kDipSwitch, 0), 0x5A);
     EXPECT_EQ(byte(hal::kPowerStatus, 0), 7);
     EXPECT_EQ(byte(hal::kFrontLeds, 0x30), 0x30);
-    EXPECT_EQ(hal.leds(), 0x30);
+    EXPECT_EQ(hal.boardBytes().leds(), 0x30);
     EXPECT_EQ(hal.command({"leds"}), "ok 0x30");
 }
 

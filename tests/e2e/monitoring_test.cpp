@@ -8,18 +8,15 @@
 #include "tests/daemon_launcher.h"
 #include "tests/display_commands.h"
 #include "tests/fake_agent.h"
-
-#include <unistd.h>
+#include "tests/pcap_writer.h"
+#include "tests/tshark.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <list>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,62 +28,6 @@ using testsupport::DaemonLauncher;
 using testsupport::FakeAgent;
 using Items = std::map<std::string, std::string>;
 using Waiting = testsupport::TcpClient::Waiting;
-
-int const kQuick = 3000;
-
-// The frames of a TCP stream from port 40000 to the port, one segment each, as a capture
-// file that tshark reads.
-void writeCapture(std::string const& path, std::vector<Bytes> const& bodies, std::uint16_t port)
-{
-    auto put16 = [](Bytes& b, unsigned v) { b.insert(b.end(), {std::uint8_t(v >> 8), std::uint8_t(v)}); };
-    auto put32 = [&](Bytes& b, unsigned v) { put16(b, v >> 16), put16(b, v & 0xFFFF); };
-    auto le32 = [](Bytes& b, unsigned v) {
-        b.insert(b.end(), {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)});
-    };
-    Bytes file;
-    for (unsigned v : {0xA1B2C3D4u, 0x00040002u, 0u, 0u, 65535u, 1u})  // version 2.4, Ethernet
-        le32(file, v);
-    unsigned seq = 1;
-    for (Bytes const& body : bodies) {
-        Bytes const payload = testsupport::tpktFrame(body);
-        Bytes p(12, 0);
-        put16(p, 0x0800);
-        Bytes ip{0x45, 0};
-        put16(ip, unsigned(20 + 20 + payload.size()));
-        ip.insert(ip.end(), {0, 0, 0x40, 0, 64, 6, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1});
-        unsigned sum = 0;
-        for (std::size_t i = 0; i < ip.size(); i += 2)
-            sum += unsigned(ip[i]) << 8 | ip[i + 1];
-        sum = ~((sum & 0xFFFF) + (sum >> 16)) & 0xFFFF;
-        ip[10] = std::uint8_t(sum >> 8);
-        ip[11] = std::uint8_t(sum);
-        p.insert(p.end(), ip.begin(), ip.end());
-        put16(p, 40000);
-        put16(p, port);
-        put32(p, seq);
-        put32(p, 1);
-        p.insert(p.end(), {0x50, 0x18, 0xFF, 0xFF, 0, 0, 0, 0});
-        p.insert(p.end(), payload.begin(), payload.end());
-        seq += unsigned(payload.size());
-        for (unsigned v : {1700000000u, 0u, unsigned(p.size()), unsigned(p.size())})
-            le32(file, v);
-        file.insert(file.end(), p.begin(), p.end());
-    }
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<char const*>(file.data()), std::streamsize(file.size()));
-}
-
-// What tshark's TPKT dissector reads in each frame: "version length".
-std::vector<std::string> tpktAsTsharkSees(std::string const& capture, std::uint16_t port)
-{
-    std::string const command = "tshark -r " + capture + " -d tcp.port==" + std::to_string(port) +
-                                ",tpkt -T fields -e tpkt.version -e tpkt.length -E separator=' ' 2>/dev/null";
-    std::vector<std::string> lines;
-    std::unique_ptr<FILE, int (*)(FILE*)> out(::popen(command.c_str(), "r"), ::pclose);
-    char line[256];
-    while (out && std::fgets(line, sizeof line, out.get()))
-        lines.push_back(std::string(line, std::strcspn(line, "\n")));
-    return lines;
-}
 
 class MonitoringE2E : public ::testing::Test {
 protected:
@@ -219,15 +160,21 @@ TEST_F(MonitoringE2E, AnAgentGetsTrapSinksAndEveryItemWhenItConnectsThenPings)
         last = agent->receiveText(12000);
     EXPECT_EQ(last, "ping");
 
-    // What went on the wire is TPKT as an independent dissector reads it.
-    if (::access("/usr/bin/tshark", X_OK) != 0)
+    // What went on the wire is TPKT as an independent dissector reads it (tshark).
+    if (testsupport::findTool("tshark").empty())
         GTEST_SKIP() << "tshark is not installed";
-    std::string const capture = daemon.path("/var/log/agent.pcap");
-    writeCapture(capture, agent->frames(), port);
-    std::vector<std::string> expected;
-    for (Bytes const& body : agent->frames())
-        expected.push_back("3 " + std::to_string(body.size() + 4));
-    EXPECT_EQ(tpktAsTsharkSees(capture, port), expected);
+    testsupport::PcapWriter capture(testsupport::PcapWriter::kIpv4);
+    std::vector<std::vector<std::string>> expected;
+    for (Bytes const& body : agent->frames()) {
+        capture.addTcp(testsupport::tpktFrame(body), 40000, port);
+        expected.push_back({"3", std::to_string(body.size() + 4)});
+    }
+    std::vector<std::vector<std::string>> rows;
+    std::string error;
+    ASSERT_TRUE(testsupport::tsharkFields(capture.bytes(), {"tpkt.version", "tpkt.length"}, rows, error,
+                                          {"-d", "tcp.port==" + std::to_string(port) + ",tpkt"}))
+        << error;
+    EXPECT_EQ(rows, expected);
 }
 
 TEST_F(MonitoringE2E, DisplayReportsBecomeStatusFilesAndAgentItems)
