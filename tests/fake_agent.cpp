@@ -1,6 +1,5 @@
 #include "tests/fake_agent.h"
 
-#include "asn1/asn1.h"
 #include "tests/loop_pump.h"
 
 #include <arpa/inet.h>
@@ -8,7 +7,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <iterator>
 
 namespace testsupport {
 
@@ -71,16 +69,6 @@ void collectItems(MON::Message const& message, std::map<std::string, std::string
         items[itemKey(c.get_id())] = c.get_value();
 }
 
-Bytes encodeMon(MON::Message const& message)
-{
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    std::vector<char> octets;
-    if (!ASN1::encode(message, &env, std::back_inserter(octets)))
-        return Bytes();
-    return Bytes(octets.begin(), octets.end());
-}
-
 FakeAgent::FakeAgent(TcpClient::Waiting waiting, std::uint16_t port) : waiting_(waiting), link_(waiting)
 {
     Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
@@ -123,10 +111,7 @@ bool FakeAgent::receive(MON::Message& message, int timeoutMs)
     if (!link_.receiveFrame(body, timeoutMs))
         return false;
     frames_.push_back(body);
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    char const* data = reinterpret_cast<char const*>(body.data());
-    return ASN1::decode(data, data + body.size(), &env, message, true);
+    return decodePer(body, message);
 }
 
 std::string FakeAgent::receiveText(int timeoutMs)
@@ -140,7 +125,7 @@ std::string FakeAgent::receiveText(int timeoutMs)
 
 bool FakeAgent::send(MON::Message const& message)
 {
-    Bytes const body = encodeMon(message);
+    Bytes const body = encodePer(message);
     return !body.empty() && link_.sendFrame(body);
 }
 

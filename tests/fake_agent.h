@@ -21,7 +21,6 @@ std::string describeMon(MON::Message const& message);
 // The set commands of a message by "section/name/index" (or OID), each with its value; a
 // later command of the same item replaces the earlier one.
 void collectItems(MON::Message const& message, std::map<std::string, std::string>& items);
-Bytes encodeMon(MON::Message const& message);
 
 class FakeAgent {
 public:
