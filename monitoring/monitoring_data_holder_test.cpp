@@ -94,7 +94,6 @@ TEST_F(MonitoringData, ControllerReportsWriteBoardPhoneAndCounterFiles)
     EXPECT_EQ(std::string(data.GetBoardStatus().front().get_version()), "1.6");
 
     data.setDisplayStatus(testsupport::phoneDisplay(1));
-    EXPECT_EQ(read("/var/monitoring/emphone1"), "p\nc\nf\n2\n3\n2\n1\n2\n");
 
     struct Count {
         ZGCP::DisplayParams counter;
