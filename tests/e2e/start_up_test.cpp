@@ -99,6 +99,9 @@ std::vector<std::string> inheritable(pid_t pid, int from)
         std::string key, flags;
         while (info >> key >> flags && key != "flags:") {
         }
+        // A descriptor closed since the listing (the daemon keeps working) has none left.
+        if (key != "flags:")
+            continue;
         if ((std::stol(flags, nullptr, 8) & 02000000) == 0)
             found.push_back(std::string(e->d_name) + " flags " + flags);
     }
