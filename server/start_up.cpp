@@ -12,6 +12,7 @@
 #include "hardware/hw_mux.h"
 #include "hardware/hw_tests.h"
 #include "hardware/spi_ctrl.h"
+#include "monitoring/monitoring_ctl.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
@@ -245,7 +246,8 @@ int serverMain(int argc, char** argv)
     HwMux::instance();
 
     // The monitoring controller, from the file whether it opened or not (an unopened file
-    // has no "snmpagent" section): MonitoringCtl::instance().Configure(config);
+    // has no "snmpagent" section).
+    MonitoringCtl::instance().Configure(config);
 
     if (daemonRequest)
         RunDaemon();
@@ -262,7 +264,7 @@ int serverMain(int argc, char** argv)
     ctrlServer.Bind(&BusCtl::instance());
     ctrlServer.Bind(&E1Ctl::instance());
     ctrlServer.Bind(&spiCtrl::instance());
-    //   ctrlServer.Bind(&MonitoringCtl::instance());   monitoring
+    ctrlServer.Bind(&MonitoringCtl::instance());
 
     ChildWait::Activate();
 

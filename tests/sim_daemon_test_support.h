@@ -55,6 +55,7 @@ protected:
     {
         client.emplace(testsupport::TcpClient::Waiting::Socket);
         client->skipSignal(ZGCP::Signal::trunkStatus::id);
+        client->skipSignal(ZGCP::Signal::power::id);
         if (!client->connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout))
             return false;
         // A ping round trip: the daemon has taken the connection.
