@@ -21,51 +21,6 @@ ZGCP::Command activate() { return plainCommand(ZGCP::Command::activate::id); }
 ZGCP::Command deactivate() { return plainCommand(ZGCP::Command::deactivate::id); }
 ZGCP::Command destroy() { return plainCommand(ZGCP::Command::destroy::id); }
 
-ZGCP::CreateParams isdnParams(ZGCP::IsdnType::NamedNumber type)
-{
-    ZGCP::IsdnParams p;
-    p.set_type(type);
-    p.set_trunk(2);
-    p.set_log(0);
-    p.set_side().select_user();
-    return ZGCP::CreateParams(ZGCP::CreateParams::isdn::id, p);
-}
-
-ZGCP::CreateParams qsigParams()
-{
-    ZGCP::AtsQsigParams p;
-    p.set_side().select_network();
-    return ZGCP::CreateParams(ZGCP::CreateParams::ats_qsig::id, p);
-}
-
-ZGCP::CreateParams qsigBParams(unsigned slot, unsigned subslot)
-{
-    ZGCP::AtsQsigBParams p;
-    p.set_slot(slot);
-    p.set_subslot(subslot);
-    return ZGCP::CreateParams(ZGCP::CreateParams::ats_qsig_b::id, p);
-}
-
-ZGCP::CreateParams hdlcParams(int address)
-{
-    ZGCP::HdlcParams p;
-    p.set_trunk(2);
-    p.set_log(0);
-    p.set_address(address);
-    return ZGCP::CreateParams(ZGCP::CreateParams::hdlcParams::id, p);
-}
-
-ZGCP::Command packages(std::vector<std::vector<char>> const& bodies)
-{
-    ASN1::SEQUENCE_OF<ZGCP::HdlcPackage> list;
-    for (auto const& b : bodies) {
-        ZGCP::HdlcPackage p;
-        p.set_body(b);
-        list.push_back(p);
-    }
-    return ZGCP::Command(ZGCP::Command::ioctl::id, ZGCP::IoctlParams(ZGCP::IoctlParams::hdlcPackages::id, list));
-}
-
 std::vector<std::string> words(std::string const& text)
 {
     std::istringstream in(text);
@@ -158,7 +113,7 @@ TEST_F(SignallingSlots, IsdnSlotRunsTheLinkWithThePeerAndCarriesLayerThreeBothWa
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.channels);
-        ASSERT_EQ(on(20, create(isdnParams(c.type))), "success");
+        ASSERT_EQ(on(20, create(testsupport::isdnParams(c.type, 2))), "success");
         EXPECT_EQ(board->command("dump /dev/mcc/ctl").rfind(std::string("ok ") + c.channels, 0), 0u);
         std::string const ts = channels(kMcc).at(0);
         EXPECT_EQ(board->command("device /dev/mcc/ctl peer " + ts + " on"), "ok");
@@ -186,11 +141,11 @@ TEST_F(SignallingSlots, IsdnSlotRunsTheLinkWithThePeerAndCarriesLayerThreeBothWa
 
 TEST_F(SignallingSlots, QsigSlotRunsOnTheDspDataDeviceAndLendsItsBChannels)
 {
-    ASSERT_EQ(on(30, create(qsigParams())), "success");
+    ASSERT_EQ(on(30, create(testsupport::qsigParams(true))), "success");
     std::string const sig = channels(kDspData).at(0);
     int const first = std::stoi(sig);
-    ASSERT_EQ(on(31, create(qsigBParams(30, 1))), "success");
-    ASSERT_EQ(on(32, create(qsigBParams(30, 3))), "success");
+    ASSERT_EQ(on(31, create(testsupport::qsigBParams(30, 1))), "success");
+    ASSERT_EQ(on(32, create(testsupport::qsigBParams(30, 3))), "success");
     std::string const b0 = std::to_string(first + 1), b2 = std::to_string(first + 3);
     EXPECT_NE(board->command("dump /dev/dsp-data").find(":b=0/" + b0 + ",2/" + b2), std::string::npos);
     joinTrunk(31, b0, b0);
@@ -213,20 +168,20 @@ TEST_F(SignallingSlots, QsigSlotRunsOnTheDspDataDeviceAndLendsItsBChannels)
 
 TEST_F(SignallingSlots, HdlcLinkFramesPackagesGathersWhatComesBackAndReportsCounters)
 {
-    ASSERT_EQ(on(40, create(hdlcParams(0x1234))), "success");
+    ASSERT_EQ(on(40, create(testsupport::hdlcParams(2, 0x1234))), "success");
     // The link drives the trunk itself: its streams have no switch channel of their own.
     joinTrunk(40, "-1", "-1");
     std::string const ts = channels(kMcc).at(0);
     EXPECT_EQ(output(37).rfind("ok <" + ts + " ", 0), 0u) << output(37);
 
-    EXPECT_EQ(on(40, packages({{0x0a, 0x0b}, {0x0c}})), "success");
+    EXPECT_EQ(on(40, testsupport::hdlcPackagesCommand({{0x0a, 0x0b}, {0x0c}})), "success");
     EXPECT_EQ(written(kMcc, ts, 2), (std::vector<std::string>{"1234000a0b", "1234200c"}));
     // Held while the second body octet has bit 7 set, also in a frame for another address,
     // which is not reported; the next frame without it flushes them at once.
     EXPECT_EQ(board->command("device /dev/mcc/ctl push " + ts + " 1234a00180 5678000980 1234400200"), "ok 3");
     EXPECT_EQ(next(), "slot=40 ioctl hdlcPackages : { { body '01 80'H }, { body '02 00'H } }");
     // The peer's sequence goes back in the next frame.
-    EXPECT_EQ(on(40, packages({{0x0d}})), "success");
+    EXPECT_EQ(on(40, testsupport::hdlcPackagesCommand({{0x0d}})), "success");
     EXPECT_EQ(written(kMcc, ts, 1), std::vector<std::string>{"1234420d"});
 
     awaitLinkInfo = true;
