@@ -1,13 +1,12 @@
 #include "board/sim/dsp_data_model.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <sstream>
 
 namespace board::sim {
 
 DspDataModel::DspDataModel()
-    : Device(dspdata::kPath, {
+    : LineDevice(dspdata::kPath, {
                                  {dspdata::kSignallingChannel, "signalling", sizeof(std::uint32_t)},
                                  {dspdata::kAddBChannel, "add-b", sizeof(dspdata::BChannel)},
                                  {dspdata::kDeleteBChannel, "delete-b", sizeof(std::uint32_t)},
@@ -17,34 +16,10 @@ DspDataModel::DspDataModel()
 
 DspDataModel::Channel* DspDataModel::channelOf(OpenFile const& file) { return dynamic_cast<Channel*>(file.state.get()); }
 
-std::vector<int> DspDataModel::channels() const
-{
-    std::vector<int> out;
-    for (OpenFile* f : opens())
-        if (Channel* c = channelOf(*f))
-            out.push_back(c->channel);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-OpenFile* DspDataModel::find(int channel) const
-{
-    for (OpenFile* f : opens())
-        if (Channel* c = channelOf(*f); c && c->channel == channel)
-            return f;
-    return nullptr;
-}
-
 std::map<std::uint32_t, int> DspDataModel::lent(int channel) const
 {
-    OpenFile* f = find(channel);
+    OpenFile* f = findLine(channel);
     return f ? channelOf(*f)->lent : std::map<std::uint32_t, int>();
-}
-
-FrameLine* DspDataModel::line(int channel) const
-{
-    OpenFile* f = find(channel);
-    return f ? &channelOf(*f)->line : nullptr;
 }
 
 int DspDataModel::opened(OpenFile& file)
@@ -87,17 +62,11 @@ int DspDataModel::request(OpenFile* file, RequestInfo const& info, void* arg)
     return -ENOTTY;
 }
 
-void DspDataModel::received(OpenFile& file, void const* data, std::size_t length)
-{
-    if (Channel* c = channelOf(file))
-        c->line.received(file, data, length);
-}
-
 std::string DspDataModel::dump() const
 {
     std::ostringstream os;
     for (int channel : channels()) {
-        OpenFile* f = find(channel);
+        OpenFile* f = findLine(channel);
         os << (os.tellp() > 0 ? " " : "") << channel << ":ino=" << f->inode();
         char const* sep = ":b=";
         for (auto const& [index, b] : channelOf(*f)->lent) {
@@ -110,12 +79,7 @@ std::string DspDataModel::dump() const
 
 std::string DspDataModel::command(std::vector<std::string> const& words)
 {
-    auto found = [this](long channel) {
-        OpenFile* f = channel <= 0x7FFFFFFF ? find(int(channel)) : nullptr;
-        return f ? LineRef{f, &channelOf(*f)->line} : LineRef{};
-    };
-    return lineCommand(words, found)
-        .value_or("error usage: push CH FRAME... | written CH | hangup CH | peer CH on|off | peer CH send FRAME");
+    return lineCommand(words).value_or("error usage: push CH FRAME... | written CH | hangup CH | peer CH on|off | peer CH send FRAME");
 }
 
 }  // namespace board::sim

@@ -4,6 +4,8 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
+
 namespace board::sim {
 namespace {
 
@@ -132,17 +134,50 @@ std::string frameText(FrameLine::Frame const& frame)
 
 bool hangUp(OpenFile& file) { return ::shutdown(file.modelFd(), SHUT_RDWR) == 0; }
 
-std::optional<std::string> lineCommand(std::vector<std::string> const& w, std::function<LineRef(long)> const& find)
+LineState* LineDevice::lineOf(OpenFile const& file) { return dynamic_cast<LineState*>(file.state.get()); }
+
+std::vector<int> LineDevice::lineChannels() const
+{
+    std::vector<int> out;
+    for (OpenFile* f : opens())
+        if (LineState* l = lineOf(*f))
+            out.push_back(l->channel);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+OpenFile* LineDevice::findLine(int channel) const
+{
+    for (OpenFile* f : opens())
+        if (LineState* l = lineOf(*f); l && l->channel == channel)
+            return f;
+    return nullptr;
+}
+
+FrameLine* LineDevice::line(int channel) const
+{
+    OpenFile* f = findLine(channel);
+    return f ? &lineOf(*f)->line : nullptr;
+}
+
+void LineDevice::received(OpenFile& file, void const* data, std::size_t length)
+{
+    if (LineState* l = lineOf(file))
+        l->line.received(file, data, length);
+}
+
+std::optional<std::string> LineDevice::lineCommand(std::vector<std::string> const& w)
 {
     bool const known = w.size() >= 2 && (w[0] == "push" || w[0] == "written" || w[0] == "hangup" || w[0] == "peer");
     if (!known)
         return std::nullopt;
-    std::optional<long long> ts = words::number(w[1], 0, 0xFFFFFFFFll);
-    if (!ts)
+    std::optional<long long> channel = words::number(w[1], 0, 0x7FFFFFFF);
+    if (!channel)
         return std::nullopt;
-    LineRef const ref = find(long(*ts));
-    if (ref.file == nullptr)
+    OpenFile* const file = findLine(int(*channel));
+    if (file == nullptr)
         return "error no channel " + w[1];
+    FrameLine& line = lineOf(*file)->line;
     if (w[0] == "push" && w.size() >= 3) {
         std::vector<FrameLine::Frame> frames(w.size() - 2);
         for (std::size_t i = 2; i < w.size(); ++i)
@@ -150,7 +185,7 @@ std::optional<std::string> lineCommand(std::vector<std::string> const& w, std::f
                 return "error bad frame " + w[i];
         int sent = 0;
         for (FrameLine::Frame const& f : frames) {
-            if (!ref.file->send(f.data(), f.size()))
+            if (!file->send(f.data(), f.size()))
                 break;
             ++sent;
         }
@@ -158,21 +193,21 @@ std::optional<std::string> lineCommand(std::vector<std::string> const& w, std::f
     }
     if (w[0] == "written" && w.size() == 2) {
         std::string reply = "ok";
-        for (FrameLine::Frame const& f : ref.line->take())
+        for (FrameLine::Frame const& f : line.take())
             reply += ' ' + frameText(f);
         return reply;
     }
     if (w[0] == "hangup" && w.size() == 2)
-        return hangUp(*ref.file) ? "ok" : "error hangup failed";
+        return hangUp(*file) ? "ok" : "error hangup failed";
     if (w[0] == "peer" && w.size() == 3 && (w[2] == "on" || w[2] == "off")) {
-        ref.line->peer(w[2] == "on");
+        line.peer(w[2] == "on");
         return "ok";
     }
     if (w[0] == "peer" && w.size() == 4 && w[2] == "send") {
         FrameLine::Frame info;
         if (!parseFrame(w[3], info))
             return "error bad frame " + w[3];
-        return ref.line->send(*ref.file, info) ? "ok" : "error link not established";
+        return line.send(*file, info) ? "ok" : "error link not established";
     }
     return std::nullopt;
 }

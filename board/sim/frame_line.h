@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,16 +57,34 @@ std::string frameText(FrameLine::Frame const& frame);
 // and sees a hang-up.
 bool hangUp(OpenFile& file);
 
-// A frame line and the open it belongs to; both null when there is none.
-struct LineRef {
-    OpenFile* file = nullptr;
-    FrameLine* line = nullptr;
+// The per-open state of a device whose opens carry a frame line at a switch channel (derive
+// from it to keep more).
+struct LineState : OpenState {
+    int channel = -1;
+    FrameLine line;
 };
 
-// The console commands on a model's frame lines, found by their switch channel:
-// "push TS FRAME...", "written TS", "hangup TS", "peer TS on|off", "peer TS send FRAME".
-// Nullopt when the words are none of these.
-std::optional<std::string> lineCommand(std::vector<std::string> const& words,
-                                       std::function<LineRef(long)> const& find);
+// A device model whose opens are frame channels, each with a frame line at its switch
+// channel once its state is a LineState: what the daemon writes goes to the line, and the
+// console reaches the lines by their switch channel.
+class LineDevice : public Device {
+public:
+    using Device::Device;
+
+    // The switch channels of the opens with a line, ascending.
+    std::vector<int> lineChannels() const;
+    // The far end of the channel at the switch channel; null when there is none.
+    FrameLine* line(int channel) const;
+
+    void received(OpenFile& file, void const* data, std::size_t length) override;
+
+protected:
+    static LineState* lineOf(OpenFile const& file);
+    // The open whose line is at the switch channel; null when none.
+    OpenFile* findLine(int channel) const;
+    // The console commands on the lines: "push TS FRAME...", "written TS", "hangup TS",
+    // "peer TS on|off", "peer TS send FRAME". Nullopt when the words are none of these.
+    std::optional<std::string> lineCommand(std::vector<std::string> const& words);
+};
 
 }  // namespace board::sim

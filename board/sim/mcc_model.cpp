@@ -33,7 +33,7 @@ bool parseType(std::string const& text, std::uint32_t& type)
 }  // namespace
 
 MccModel::MccModel()
-    : Device(mcc::kPath, {
+    : LineDevice(mcc::kPath, {
                              {mcc::kAllocate, "allocate", sizeof(mcc::Allocate)},
                              {mcc::kTimeslot, "timeslot"},
                              {mcc::kCounts, "counts", sizeof(mcc::Counts)},
@@ -50,24 +50,6 @@ unsigned MccModel::used(std::uint32_t type) const
         if (Channel* c = channelOf(*f); c && c->record.type == type)
             ++n;
     return n;
-}
-
-std::vector<int> MccModel::timeslots() const
-{
-    std::vector<int> out;
-    for (OpenFile* f : opens())
-        if (Channel* c = channelOf(*f))
-            out.push_back(c->timeslot);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-OpenFile* MccModel::find(int timeslot) const
-{
-    for (OpenFile* f : opens())
-        if (Channel* c = channelOf(*f); c && c->timeslot == timeslot)
-            return f;
-    return nullptr;
 }
 
 int MccModel::freeTimeslot() const
@@ -90,7 +72,7 @@ int MccModel::allocate(OpenFile& file, mcc::Allocate const& record)
         return -ENOSPC;
     auto channel = std::make_unique<Channel>();
     channel->record = record;
-    channel->timeslot = freeTimeslot();
+    channel->channel = freeTimeslot();
     file.state = std::move(channel);
     return 0;
 }
@@ -109,28 +91,16 @@ int MccModel::request(OpenFile* file, RequestInfo const& info, void* arg)
     case mcc::kAllocate: return allocate(*file, *static_cast<mcc::Allocate*>(arg));
     case mcc::kTimeslot: {
         Channel* c = channelOf(*file);
-        return c ? c->timeslot : -EINVAL;
+        return c ? c->channel : -EINVAL;
     }
     case mcc::kCounts: return counts(*static_cast<mcc::Counts*>(arg));
     }
     return -ENOTTY;
 }
 
-void MccModel::received(OpenFile& file, void const* data, std::size_t length)
-{
-    if (Channel* c = channelOf(file))
-        c->line.received(file, data, length);
-}
-
-FrameLine* MccModel::line(int timeslot) const
-{
-    OpenFile* f = find(timeslot);
-    return f ? &channelOf(*f)->line : nullptr;
-}
-
 bool MccModel::push(int timeslot, Frame const& frame)
 {
-    OpenFile* f = find(timeslot);
+    OpenFile* f = findLine(timeslot);
     return f && f->send(frame.data(), frame.size());
 }
 
@@ -142,7 +112,7 @@ std::vector<MccModel::Frame> MccModel::takeWritten(int timeslot)
 
 bool MccModel::hangUp(int timeslot)
 {
-    OpenFile* f = find(timeslot);
+    OpenFile* f = findLine(timeslot);
     return f && board::sim::hangUp(*f);
 }
 
@@ -156,10 +126,10 @@ std::string MccModel::dump() const
         if (channelOf(*f))
             channels.push_back(f);
     std::sort(channels.begin(), channels.end(),
-              [](OpenFile* a, OpenFile* b) { return channelOf(*a)->timeslot < channelOf(*b)->timeslot; });
+              [](OpenFile* a, OpenFile* b) { return channelOf(*a)->channel < channelOf(*b)->channel; });
     for (OpenFile* f : channels) {
         Channel const& c = *channelOf(*f);
-        os << ' ' << c.timeslot << ':' << kTypeNames[c.record.type] << ":ino=" << f->inode();
+        os << ' ' << c.channel << ':' << kTypeNames[c.record.type] << ":ino=" << f->inode();
     }
     return os.str();
 }
@@ -176,11 +146,7 @@ std::string MccModel::command(std::vector<std::string> const& words)
         setCapacity(type, unsigned(n));
         return "ok";
     }
-    auto found = [this](long ts) {
-        OpenFile* f = ts <= 0x7FFFFFFF ? find(int(ts)) : nullptr;
-        return f ? LineRef{f, &channelOf(*f)->line} : LineRef{};
-    };
-    return lineCommand(words, found).value_or(usage);
+    return lineCommand(words).value_or(usage);
 }
 
 }  // namespace board::sim

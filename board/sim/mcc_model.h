@@ -18,7 +18,7 @@ namespace board::sim {
 // end is a FrameLine, which keeps what the daemon writes and may answer as a Q.921 peer;
 // frames are pushed to the daemon; a channel is freed with the daemon's last close, or when
 // its line is hung up.
-class MccModel : public Device {
+class MccModel : public LineDevice {
 public:
     using Frame = FrameLine::Frame;
 
@@ -34,7 +34,7 @@ public:
     // Channels of the type allocated now.
     unsigned used(std::uint32_t type) const;
     // The switch channels allocated now, ascending.
-    std::vector<int> timeslots() const;
+    std::vector<int> timeslots() const { return lineChannels(); }
 
     // Queues one frame for the daemon on the channel at the switch channel; false when there
     // is no such channel or its queue is full.
@@ -44,11 +44,8 @@ public:
     // Ends the channel's line: the daemon reads the frames still queued, then the end of
     // file, and sees a hang-up. False when there is no such channel.
     bool hangUp(int timeslot);
-    // The far end of the channel at the switch channel; null when there is none.
-    FrameLine* line(int timeslot) const;
 
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
-    void received(OpenFile& file, void const* data, std::size_t length) override;
     // "data=1/16 bri=0/8 transparent=0/32 ss7=0/8" and the channels, ascending, as
     // "512:data:ino=N" (N: the inode of the daemon's descriptor).
     std::string dump() const override;
@@ -56,14 +53,12 @@ public:
     std::string command(std::vector<std::string> const& words) override;
 
 private:
-    struct Channel : OpenState {
+    // The line's channel is the switch channel.
+    struct Channel : LineState {
         mcc::Allocate record{};
-        int timeslot = -1;
-        FrameLine line;
     };
 
     static Channel* channelOf(OpenFile const& file);
-    OpenFile* find(int timeslot) const;
     int allocate(OpenFile& file, mcc::Allocate const& record);
     int counts(mcc::Counts& record) const;
     int freeTimeslot() const;
