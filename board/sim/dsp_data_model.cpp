@@ -28,6 +28,8 @@ int DspDataModel::opened(OpenFile& file)
     for (int taken : channels())
         if (taken == channel)
             channel += 1 + int(dspdata::kBChannels);
+    if (channel >= kFirstChannel + kGroups * (1 + int(dspdata::kBChannels)))
+        return -ENOSPC;
     auto c = std::make_unique<Channel>();
     c->channel = channel;
     file.state = std::move(c);

@@ -12,13 +12,16 @@ namespace board::sim {
 
 // "/dev/dsp-data", the DSP data device: every open is one QSIG signalling channel. Each open
 // takes the lowest free group of four switch channels from kFirstChannel on (outside the
-// trunk channels, the MCC controller's pool and the shared bus): the signalling channel, then
+// trunk channels, the MCC controller's and the RTP driver's pools and the shared bus; an open
+// beyond kGroups fails with ENOSPC): the signalling channel, then
 // its B channels 0..2, which it lends out by index and takes back; they all go with the
 // daemon's last close. One frame is one record on the socket pair, both ways, with a FrameLine
 // as the signalling channel's far end.
 class DspDataModel : public LineDevice {
 public:
     static constexpr int kFirstChannel = 768;
+    // Groups of four channels, so the pool ends below the RTP driver's channels.
+    static constexpr int kGroups = 64;
 
     DspDataModel();
 

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -68,6 +69,14 @@ TEST_F(DspDataModelTest, EachOpenTakesAGroupOfFourChannelsAndLendsItsBChannels)
     EXPECT_EQ(request(c, dspdata::kSignallingChannel, &word), 768);
     EXPECT_TRUE(dsp.lent(768).empty());
     EXPECT_EQ(console.execute("device /dev/dsp-data written 776"), "error no channel 776");
+    // The pool holds 64 groups.
+    std::vector<int> more;
+    for (int i = 2; i < DspDataModel::kGroups; ++i)
+        more.push_back(open());
+    EXPECT_EQ(open(), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    for (int fd : more)
+        ::close(fd);
     ::close(b);
     ::close(c);
 }
