@@ -21,6 +21,8 @@
 #include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"
 #include "runtime/signal_wake.h"
+#include "signalling/hdlc_slot.h"
+#include "signalling/isdn_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
@@ -238,10 +240,10 @@ int serverMain(int argc, char** argv)
     EchoFactory::instance();
     VoiceFactory::instance();
     T38SoftFactory::instance();
-    //   IsdnFactory::instance();           signalling links
+    IsdnFactory::instance();
     //   RtpZARNFactory::instance();        radio
     //   RtpED137Factory::instance();       radio
-    //   HdlcSlotFactory::instance();       signalling links
+    HdlcSlotFactory::instance();
 
     HwMux::instance();
 

@@ -1,5 +1,6 @@
 #include "board/sim/sim_board.h"
 
+#include "board/sim/dsp_data_model.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "board/sim/e1_cas_model.h"
@@ -78,6 +79,7 @@ void SimBoard::addStandardDevices()
     add<MaintenanceModel>();
     add<E1CasModel>();
     add<MixerModel>();
+    add<DspDataModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
