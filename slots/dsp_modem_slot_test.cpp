@@ -96,7 +96,7 @@ TEST_F(DspModemSlotTest, DataModesAndParametersGoToTheModemBeforeTheCall)
         ASSERT_EQ(create(1, modemCreate(p)), ok());
         std::uint64_t const mark = env.sim.journal().next();
         ASSERT_EQ(connect(1, 7), ok());
-        std::vector<std::string> expected{"allocate -> 0", "timeslot -> 1024"};
+        std::vector<std::string> expected{"allocate -> 0", "timeslot -> 1536"};
         expected.insert(expected.end(), c.requests.begin(), c.requests.end());
         expected.insert(expected.end(), {"reset 0 4294967295 -> 0", "answer 0 4294967295 -> 0"});
         EXPECT_EQ(requests(mark), expected);
@@ -118,7 +118,7 @@ TEST_F(DspModemSlotTest, DataModesAndParametersGoToTheModemBeforeTheCall)
     ASSERT_EQ(create(1, modemCreate(p)), ok());
     std::uint64_t const mark = env.sim.journal().next();
     ASSERT_EQ(connect(1, 7), ok());
-    EXPECT_EQ(requests(mark), (std::vector<std::string>{"allocate -> 0", "timeslot -> 1024",
+    EXPECT_EQ(requests(mark), (std::vector<std::string>{"allocate -> 0", "timeslot -> 1536",
                                                         "reset 0 4294967295 -> EIO", "param 0 3 5 -> EIO",
                                                         "param 0 7 4294967295 -> 0", "originate 0 4294967295 -> 0"}));
     EXPECT_EQ(slotstest::linesOf(err.text(), "01:dsp-modem: reset")

@@ -17,7 +17,7 @@ namespace board::sim {
 // refused with EINVAL.
 class MctlModel : public Device {
 public:
-    static constexpr int kFirstChannel = 1024;
+    static constexpr int kFirstChannel = 1536;
     static constexpr int kDefaultModems = 4;
     // Modems a console command may ask for.
     static constexpr int kMaxModems = 256;
@@ -39,7 +39,7 @@ public:
 
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
     void closed(OpenFile& file) override;
-    // "modems=2 0:ts=1024,modes=0x1,params=3:5/7:1,call=answer 1:free".
+    // "modems=2 0:ts=1536,modes=0x1,params=3:5/7:1,call=answer 1:free".
     std::string dump() const override;
     // "modems N", "modem M"; see board/README.md.
     std::string command(std::vector<std::string> const& words) override;

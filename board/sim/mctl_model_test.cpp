@@ -61,8 +61,8 @@ TEST_F(MctlModelTest, OpensHoldTheLowestFreeModemUntilTheirLastClose)
     EXPECT_EQ(call(a, mctl::kOriginate, &other), -EINVAL);
     EXPECT_EQ(sim.journal().entries().back().text().substr(std::to_string(sim.journal().next() - 1).size()),
               " ioctl /dev/mctl originate 1 4294967295 -> EINVAL");
-    EXPECT_EQ(console.execute("dump /dev/mctl"), "ok modems=2 0:ts=1024,modes=0x5,params=3:5,call=answer "
-                                                 "1:ts=1025,modes=0x0,params=,call=none");
+    EXPECT_EQ(console.execute("dump /dev/mctl"), "ok modems=2 0:ts=1536,modes=0x5,params=3:5,call=answer "
+                                                 "1:ts=1537,modes=0x0,params=,call=none");
 
     ::close(a);
     EXPECT_EQ(console.execute("device /dev/mctl modem 0"), "ok free");

@@ -1,5 +1,6 @@
 #include "board/sim/sim_board.h"
 
+#include "board/sim/dsp_data_model.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "board/sim/e1_cas_model.h"
@@ -8,6 +9,9 @@
 #include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
 #include "board/sim/mctl_model.h"
+#include "board/sim/mixer_model.h"
+#include "board/sim/rtp_model.h"
+#include "board/sim/voice_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -72,11 +76,15 @@ void SimBoard::addStandardDevices()
     add<MccModel>();
     add<DtmfModel>();
     add<DspModel>();
+    add<RtpModel>();
+    add<VoiceModel>();
     add<MaintenanceModel>();
     add<E1CasModel>();
     add<MctlModel>();
     for (int n = 0; n < HdlcIfaceModel::kStandardCount; ++n)
         addInterface(std::make_unique<HdlcIfaceModel>(n));
+    add<MixerModel>();
+    add<DspDataModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)

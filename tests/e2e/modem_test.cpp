@@ -105,10 +105,10 @@ TEST_F(Modems, ADataCallIsAnsweredAuthenticatedAccountedAndHungUp)
     EXPECT_EQ(board->command("device /dev/mctl modems 2"), "ok");
     EXPECT_EQ(resources(), "modem=2 digital-modems=0");
     EXPECT_EQ(on(20, create(modemCreate(modemParams("123")))), "success");
-    EXPECT_EQ(on(20, connect(7)), "slot=20 transmitter active 1024");
-    EXPECT_EQ(next(2), (std::vector<std::string>{"slot=20 receiver active 1024",
+    EXPECT_EQ(on(20, connect(7)), "slot=20 transmitter active 1536");
+    EXPECT_EQ(next(2), (std::vector<std::string>{"slot=20 receiver active 1536",
                                                  "seq=" + std::to_string(seq) + " slot=20 success"}));
-    EXPECT_EQ(board->command("dump /dev/mctl"), "ok modems=2 0:ts=1024,modes=0x0,params=,call=answer 1:free");
+    EXPECT_EQ(board->command("dump /dev/mctl"), "ok modems=2 0:ts=1536,modes=0x0,params=,call=answer 1:free");
     int const pid = started(pppd);
     EXPECT_EQ(pppd.args(pid), "file " + daemon.root() + "/usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 123");
 
@@ -140,8 +140,8 @@ TEST_F(Modems, AReceivedFaxReportsItsPagesThenItsEnd)
     TERM::ModemParams params = modemParams("");
     params.set_fax();
     EXPECT_EQ(on(21, create(modemCreate(params))), "success");
-    EXPECT_EQ(on(21, connect(7)), "slot=21 transmitter active 1024");
-    EXPECT_EQ(next(2), (std::vector<std::string>{"slot=21 receiver active 1024",
+    EXPECT_EQ(on(21, connect(7)), "slot=21 transmitter active 1536");
+    EXPECT_EQ(next(2), (std::vector<std::string>{"slot=21 receiver active 1536",
                                                  "seq=" + std::to_string(seq) + " slot=21 success"}));
     EXPECT_EQ(next(2), (std::vector<std::string>{
                            "slot=21 modemProceeding acct : {\n  octetsOut {\n    low 0,\n    high 0\n  },\n"
