@@ -46,7 +46,8 @@ void RealBoard::pause(unsigned int us)
 
 Board& board()
 {
-    static RealBoard real;
+    // Never destroyed: descriptors closed while the process exits still ask for it.
+    static RealBoard& real = *new RealBoard;
     Board* b = installed();
     return b ? *b : real;
 }

@@ -101,6 +101,9 @@ private:
     std::string path_;
     std::vector<RequestInfo> requests_;
     std::vector<OpenFile*> opens_;
+    // The path and the request names (in table order) as the board's journal keeps them.
+    char const* journalPath_ = nullptr;
+    std::vector<char const*> journalNames_;
 };
 
 }  // namespace board::sim

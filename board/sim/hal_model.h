@@ -3,14 +3,14 @@
 #include "board/sim/device.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace board::sim {
 
 // "/dev/hal" as the time-slot switch uses it: the output table and the bytes on the
-// channels. An output never touched counts as disabled.
+// channels. An output never touched counts as disabled. Every channel has its place in
+// flat tables, so each request takes the same few steps.
 class HalModel : public Device {
 public:
     // Channels the switch knows; others are refused with EINVAL.
@@ -35,8 +35,9 @@ public:
 
     Output output(int channel) const;
     unsigned disableCount(int channel) const { return output(channel).disables; }
-    // The byte a read of the channel returns unless it is a written output.
-    void setChannelByte(int channel, std::uint8_t byte) { bytes_[channel] = byte; }
+    // The byte a read of the channel returns unless it is a written output (channels the
+    // switch does not know are ignored).
+    void setChannelByte(int channel, std::uint8_t byte);
 
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
     // The touched outputs in increasing order, runs of equal state merged:
@@ -47,8 +48,13 @@ public:
     std::string command(std::vector<std::string> const& words) override;
 
 private:
-    std::map<int, Output> outputs_;
-    std::map<int, std::uint8_t> bytes_;
+    static bool known(std::uint32_t channel) { return channel <= kMaxChannel; }
+    // The output, marked as touched.
+    Output& touch(std::uint32_t channel);
+
+    std::vector<Output> outputs_;
+    std::vector<bool> touched_;
+    std::vector<std::uint8_t> bytes_;
 };
 
 }  // namespace board::sim

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -81,25 +82,101 @@ std::string JournalEntry::text() const
     return os.str();
 }
 
+Journal::Journal(std::size_t capacity) : ring_(capacity) {}
+
+char const* Journal::intern(std::string const& name) { return names_.insert(name).first->c_str(); }
+
+void Journal::reserveRecord(std::size_t size)
+{
+    if (size <= stride_)
+        return;
+    // Rounded up to whole words; the records kept move to the wider slots.
+    std::size_t const stride = (size + 7) / 8 * 8;
+    std::vector<std::uint8_t> bytes(ring_.size() * stride);
+    for (std::uint64_t seq = first(); seq < next_; ++seq) {
+        std::size_t const at = slot(seq);
+        std::copy_n(bytes_.begin() + std::ptrdiff_t(at * stride_), ring_[at].size,
+                    bytes.begin() + std::ptrdiff_t(at * stride));
+    }
+    bytes_.swap(bytes);
+    stride_ = stride;
+}
+
+std::uint64_t Journal::add(Kind kind, char const* path, char const* name, unsigned long request, void const* record,
+                           std::size_t size, unsigned long value, int result, int error)
+{
+    std::uint64_t const seq = next_++;
+    if (ring_.empty())
+        return seq;
+    std::size_t const at = slot(seq);
+    if (size > stride_)
+        size = 0;  // the caller made no room: an error of the caller, not worth a crash
+    ring_[at] = Record{path, name, request, value, result, error, std::uint32_t(size), kind};
+    if (size > 0)
+        std::memcpy(bytes_.data() + at * stride_, record, size);
+    if (count_ < ring_.size())
+        ++count_;
+    return seq;
+}
+
+void Journal::setResult(std::uint64_t seq, int result, int error)
+{
+    if (seq < first() || seq >= next_)
+        return;
+    Record& r = ring_[slot(seq)];
+    r.result = result;
+    r.error = error;
+}
+
 void Journal::add(JournalEntry entry)
 {
-    entry.seq = next_++;
-    if (capacity_ == 0)
-        return;
-    if (entries_.size() == capacity_)
-        entries_.pop_front();
-    entries_.push_back(std::move(entry));
+    reserveRecord(entry.record.size());
+    add(entry.kind, entry.path.empty() ? nullptr : intern(entry.path), entry.name.empty() ? nullptr : intern(entry.name),
+        entry.request, entry.record.data(), entry.record.size(), entry.value, entry.result, entry.error);
+}
+
+void Journal::clear()
+{
+    count_ = 0;
+    view_.clear();
+    viewNext_ = next_;
+}
+
+JournalEntry Journal::entry(std::uint64_t seq) const
+{
+    Record const& r = ring_[slot(seq)];
+    JournalEntry e;
+    e.seq = seq;
+    e.kind = r.kind;
+    if (r.path)
+        e.path = r.path;
+    e.request = r.request;
+    if (r.name)
+        e.name = r.name;
+    auto const bytes = bytes_.begin() + std::ptrdiff_t(slot(seq) * stride_);
+    e.record.assign(bytes, bytes + r.size);
+    e.value = r.value;
+    e.result = r.result;
+    e.error = r.error;
+    return e;
+}
+
+std::deque<JournalEntry> const& Journal::entries() const
+{
+    // Only what was added since the last call is made; what the ring dropped goes.
+    while (!view_.empty() && view_.front().seq < first())
+        view_.pop_front();
+    for (std::uint64_t seq = std::max(viewNext_, first()); seq < next_; ++seq)
+        view_.push_back(entry(seq));
+    viewNext_ = next_;
+    return view_;
 }
 
 std::vector<JournalEntry> Journal::since(std::uint64_t seq, std::size_t max) const
 {
     std::vector<JournalEntry> out;
-    if (entries_.empty())
-        return out;
-    // Entries are numbered without gaps, so the first wanted one is found by subtraction.
-    std::size_t first = seq > entries_.front().seq ? std::size_t(seq - entries_.front().seq) : 0;
-    for (std::size_t i = first; i < entries_.size() && out.size() < max; ++i)
-        out.push_back(entries_[i]);
+    for (std::uint64_t s = std::max(seq, first()); s < next_ && out.size() < max; ++s)
+        out.push_back(entry(s));
     return out;
 }
 

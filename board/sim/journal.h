@@ -3,14 +3,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace board::sim {
 
-// One thing the daemon did to the simulated board.
+// One thing the daemon did to the simulated board, in readable form.
 struct JournalEntry {
-    enum class Kind { open, request, close, iface, pause };
+    enum class Kind : std::uint8_t { open, request, close, iface, pause };
 
     std::uint64_t seq = 0;  // numbered from 1 over the board's life
     Kind kind = Kind::request;
@@ -30,23 +31,64 @@ struct JournalEntry {
 };
 
 // The last entries, up to a capacity, oldest dropped first.
+//
+// Entries are kept as plain records in a ring allocated up front: adding one copies the
+// record the daemon gave and allocates nothing. Names are kept once (intern) and records
+// are kept whole up to the size made room for (reserveRecord). The readable entries are
+// made only when they are read.
 class Journal {
 public:
-    explicit Journal(std::size_t capacity = 8192) : capacity_(capacity) {}
+    using Kind = JournalEntry::Kind;
 
+    explicit Journal(std::size_t capacity = 8192);
+
+    // A copy of the name that lives as long as the journal, the same one for equal names.
+    char const* intern(std::string const& name);
+    // Records of up to size bytes are kept whole from now on.
+    void reserveRecord(std::size_t size);
+
+    // One entry, its result 0 until setResult; path and name are interned (or null), size
+    // is within the room reserved. Returns its sequence number.
+    std::uint64_t add(Kind kind, char const* path, char const* name, unsigned long request, void const* record,
+                      std::size_t size, unsigned long value, int result = 0, int error = 0);
+    // The result of an entry still kept.
+    void setResult(std::uint64_t seq, int result, int error);
+    // One entry in readable form (its strings interned, room made for its record).
     void add(JournalEntry entry);
-    void clear() { entries_.clear(); }
+    void clear();
 
-    std::deque<JournalEntry> const& entries() const { return entries_; }
+    // The entries kept, oldest first; valid until the journal is next changed or read.
+    std::deque<JournalEntry> const& entries() const;
     // The sequence number the next entry gets.
     std::uint64_t next() const { return next_; }
     // The entries numbered seq and later, at most max of them.
     std::vector<JournalEntry> since(std::uint64_t seq, std::size_t max = SIZE_MAX) const;
 
 private:
-    std::size_t capacity_;
+    struct Record {
+        char const* path;
+        char const* name;
+        unsigned long request;
+        unsigned long value;
+        int result;
+        int error;
+        std::uint32_t size;  // bytes of the record
+        Kind kind;
+    };
+
+    std::size_t slot(std::uint64_t seq) const { return std::size_t(seq % ring_.size()); }
+    std::uint64_t first() const { return next_ - count_; }
+    JournalEntry entry(std::uint64_t seq) const;
+
+    std::vector<Record> ring_;
+    std::vector<std::uint8_t> bytes_;  // stride_ bytes a ring slot
+    std::size_t stride_ = 0;
+    std::size_t count_ = 0;
     std::uint64_t next_ = 1;
-    std::deque<JournalEntry> entries_;
+    std::set<std::string> names_;
+    // What entries() last made, and the sequence number after it.
+    mutable std::deque<JournalEntry> view_;
+    mutable std::uint64_t viewNext_ = 1;
 };
 
 // "EIO" for EIO; the number for one without a name.

@@ -1,0 +1,387 @@
+// The daemon against a bare TPKT echo over the same loopback, in one run.
+//
+// Starts the Release server-sim (or the program given as the first argument) under a
+// temporary root and tpkt_echo, one controller connection to each, and measures the same
+// load on both in alternating slices: ping with one command outstanding (round trips per
+// second, median and 99th percentile), ping with 64 outstanding (every answer read is
+// followed by the next ping), and slot cycles, each command waiting for its answer. Each
+// figure is printed for both with the daemon/echo ratio, over all slices and the lowest and
+// highest of the rounds. Before the load: resident memory and open descriptors of server-sim
+// after start, with 1024 slots, and after they are destroyed.
+
+#include "tests/controller_client.h"
+#include "tests/daemon_launcher.h"
+#include "tests/slot_commands.h"
+
+#include <dirent.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using testsupport::Bytes;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRounds = 8;
+constexpr auto kSlice = std::chrono::milliseconds(250);
+constexpr auto kWarmUp = std::chrono::milliseconds(100);
+constexpr int kWindow = 64;
+constexpr unsigned kSlots = 1024;
+
+[[noreturn]] void fail(std::string const& what)
+{
+    std::cerr << "side_by_side: " << what << std::endl;
+    std::exit(1);
+}
+
+// One controller connection: frames out, frames in, read in large pieces.
+class Link {
+public:
+    bool connect(int port)
+    {
+        for (int attempt = 0; attempt < 2000; ++attempt) {
+            fd_ = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(std::uint16_t(port));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+                int on = 1;
+                ::setsockopt(fd_.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                timeval tv{10, 0};  // a peer that stops answering fails the run
+                ::setsockopt(fd_.lowlevel_fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    void send(Bytes const& bytes)
+    {
+        for (std::size_t done = 0; done < bytes.size();) {
+            ssize_t const n = ::send(fd_.lowlevel_fd(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                fail("send failed");
+            done += std::size_t(n);
+        }
+    }
+
+    // The next whole frame, header included.
+    Bytes const& frame()
+    {
+        for (;;) {
+            std::size_t const have = end_ - begin_;
+            if (have >= 4) {
+                std::size_t const length = std::size_t(buf_[begin_ + 2]) << 8 | buf_[begin_ + 3];
+                if (buf_[begin_] != 3 || length < 4)
+                    fail("not a TPKT frame");
+                if (have >= length) {
+                    frame_.assign(buf_.begin() + std::ptrdiff_t(begin_), buf_.begin() + std::ptrdiff_t(begin_ + length));
+                    begin_ += length;
+                    return frame_;
+                }
+            }
+            if (begin_ > 0) {
+                std::copy(buf_.begin() + std::ptrdiff_t(begin_), buf_.begin() + std::ptrdiff_t(end_), buf_.begin());
+                end_ -= begin_;
+                begin_ = 0;
+            }
+            ssize_t const n = ::recv(fd_.lowlevel_fd(), buf_.data() + end_, buf_.size() - end_, 0);
+            if (n <= 0)
+                fail("no answer");
+            end_ += std::size_t(n);
+        }
+    }
+
+private:
+    Fd fd_;
+    std::vector<std::uint8_t> buf_ = std::vector<std::uint8_t>(1 << 16);
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    Bytes frame_;
+};
+
+Bytes frameOf(ZGCP::Message const& m) { return testsupport::tpktFrame(testsupport::encodeZgcp(m)); }
+
+// A command and the daemon's success answer to it.
+struct Step {
+    Bytes command;
+    Bytes success;
+};
+
+Step step(ZGCP::Command const& command, int seq, std::optional<unsigned> slot = std::nullopt)
+{
+    ZGCP::Response ok;
+    ok.select_success();
+    return {frameOf(testsupport::zgcpCommand(command, seq, slot)),
+            frameOf(testsupport::zgcpMessage(ZGCP::PDU(ZGCP::PDU::response::id, ok), seq, slot))};
+}
+
+std::string describe(Bytes const& frame)
+{
+    ZGCP::Message m;
+    if (!testsupport::decodeZgcp(Bytes(frame.begin() + 4, frame.end()), m))
+        return "undecodable";
+    return testsupport::describeZgcp(m);
+}
+
+// One side of the comparison: the process and the connection to it.
+struct Peer {
+    std::string name;
+    bool echoes;  // answers each frame with itself
+    testsupport::DaemonLauncher launcher;
+    Link link;
+
+    Peer(std::string n, bool e, std::string const& binary) : name(std::move(n)), echoes(e), launcher(binary) {}
+
+    // Sends the command and reads until its answer; signals on the way are skipped.
+    void call(Step const& s)
+    {
+        link.send(s.command);
+        answer(s);
+    }
+    void answer(Step const& s)
+    {
+        Bytes const& want = echoes ? s.command : s.success;
+        for (;;) {
+            Bytes const& got = link.frame();
+            if (got == want)
+                return;
+            std::string const text = describe(got);
+            if (text.find("signal=") == std::string::npos)
+                fail(name + ": " + text + " for " + describe(s.command));
+        }
+    }
+};
+
+// What one slice measured.
+struct Slice {
+    double seconds = 0;
+    double count = 0;
+    std::vector<double> micros;  // each round trip, when they are timed
+};
+
+using Load = std::function<Slice(Peer&, Clock::duration)>;
+
+Slice pingOne(Peer& p, Clock::duration length)
+{
+    static Step const ping = step(testsupport::pingCommand(), 1);
+    Slice s;
+    auto const start = Clock::now();
+    for (auto t = start; t - start < length;) {
+        p.call(ping);
+        auto const now = Clock::now();
+        s.micros.push_back(std::chrono::duration<double, std::micro>(now - t).count());
+        t = now;
+    }
+    s.count = double(s.micros.size());
+    s.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return s;
+}
+
+Slice pingWindow(Peer& p, Clock::duration length)
+{
+    static Step const ping = step(testsupport::pingCommand(), 1);
+    Bytes burst;
+    for (int i = 0; i < kWindow; ++i)
+        burst.insert(burst.end(), ping.command.begin(), ping.command.end());
+    Slice s;
+    auto const start = Clock::now();
+    p.link.send(burst);
+    while (Clock::now() - start < length) {
+        p.answer(ping);
+        p.link.send(ping.command);
+        ++s.count;
+    }
+    for (int i = 0; i < kWindow; ++i)
+        p.answer(ping);
+    s.count += kWindow;
+    s.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return s;
+}
+
+Load cycle(std::vector<Step> steps)
+{
+    return [steps](Peer& p, Clock::duration length) {
+        Slice s;
+        auto const start = Clock::now();
+        while (Clock::now() - start < length) {
+            for (Step const& st : steps)
+                p.call(st);
+            ++s.count;
+        }
+        s.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        return s;
+    };
+}
+
+double percentile(std::vector<double>& v, double q)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[std::min(v.size() - 1, std::size_t(double(v.size()) * q))];
+}
+
+// The load on both in alternating slices: per peer, all slices together; and the ratios of
+// each round's rates.
+struct Figure {
+    Slice total[2];
+    std::vector<double> ratios;
+    double rate(int i) const { return total[i].count / total[i].seconds; }
+};
+
+Figure measure(Peer* peers[2], Load const& load)
+{
+    for (int i = 0; i < 2; ++i)
+        load(*peers[i], kWarmUp);
+    Figure f;
+    for (int round = 0; round < kRounds; ++round) {
+        Slice got[2];
+        for (int k = 0; k < 2; ++k) {
+            int const i = (round + k) % 2;
+            got[i] = load(*peers[i], kSlice);
+        }
+        for (int i = 0; i < 2; ++i) {
+            f.total[i].seconds += got[i].seconds;
+            f.total[i].count += got[i].count;
+            f.total[i].micros.insert(f.total[i].micros.end(), got[i].micros.begin(), got[i].micros.end());
+        }
+        f.ratios.push_back((got[1].count / got[1].seconds) / (got[0].count / got[0].seconds));
+    }
+    return f;
+}
+
+void row(char const* what, double echo, double daemon, std::vector<double> const& ratios = {})
+{
+    std::printf("  %-34s %12.1f %12.1f %8.2f", what, echo, daemon, daemon / echo);
+    if (!ratios.empty())
+        std::printf("  (%.2f..%.2f)", *std::min_element(ratios.begin(), ratios.end()),
+                    *std::max_element(ratios.begin(), ratios.end()));
+    std::printf("\n");
+}
+
+struct Usage {
+    long rssKb = 0;
+    int fds = 0;
+};
+
+Usage usageOf(pid_t pid)
+{
+    Usage u;
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            u.rssKb = std::stol(line.substr(6));
+    if (DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        while (dirent* e = ::readdir(d))
+            u.fds += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return u;
+}
+
+// Fills every slot number with a map slot (each on its own bus channel), then destroys
+// them, all in one burst each.
+void memoryFigure(Peer& daemon)
+{
+    testsupport::DaemonLauncher::waitFor([] { return false; }, 200);  // let start-up settle
+    Usage const start = usageOf(daemon.launcher.pid());
+    std::vector<Step> creates, destroys;
+    Bytes createBurst, destroyBurst;
+    for (unsigned n = 0; n < kSlots; ++n) {
+        testsupport::BusChannel const rx{n / 128, n % 128};
+        creates.push_back(step(testsupport::createCommand(testsupport::mapParams(std::nullopt, rx)), int(n % 100), n));
+        destroys.push_back(step(testsupport::destroyCommand(), int(n % 100), n));
+        createBurst.insert(createBurst.end(), creates.back().command.begin(), creates.back().command.end());
+        destroyBurst.insert(destroyBurst.end(), destroys.back().command.begin(), destroys.back().command.end());
+    }
+    daemon.link.send(createBurst);
+    for (Step const& s : creates)
+        daemon.answer(s);
+    Usage const full = usageOf(daemon.launcher.pid());
+    daemon.link.send(destroyBurst);
+    for (Step const& s : destroys)
+        daemon.answer(s);
+    Usage const after = usageOf(daemon.launcher.pid());
+    std::printf("server-sim resident memory and descriptors:\n");
+    std::printf("  after start %ld kB, %d fds; with %u slots %ld kB, %d fds; destroyed %ld kB, %d fds\n",
+                start.rssKb, start.fds, kSlots, full.rssKb, full.fds, after.rssKb, after.fds);
+    std::printf("  destroyed/start: memory %.3f, descriptors %+d\n", double(after.rssKb) / double(start.rssKb),
+                after.fds - start.fds);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Peer echo("echo", true, GW_TPKT_ECHO_BINARY);
+    Peer daemon("daemon", false, argc > 1 ? argv[1] : GW_SERVER_SIM_BINARY);
+    if (!echo.launcher.start({"--port=" + std::to_string(echo.launcher.port())})
+        || !daemon.launcher.start({daemon.launcher.portOption()}))
+        fail("cannot start the servers");
+    if (!echo.link.connect(echo.launcher.port()) || !daemon.link.connect(daemon.launcher.port()))
+        fail("cannot connect");
+    Peer* peers[2] = {&echo, &daemon};
+    for (Peer* p : peers)
+        p->call(step(testsupport::pingCommand(), 1));
+
+    std::printf("side by side over loopback on %ld cores: %d rounds of %lld ms a side\n", ::sysconf(_SC_NPROCESSORS_ONLN),
+                kRounds, static_cast<long long>(kSlice.count()));
+    memoryFigure(daemon);
+
+    // Standing slots the cycles connect to: a map slot for the trunk, a trunk slot for the map.
+    using testsupport::plainCommand;
+    testsupport::BusChannel const standingBus{0, 10}, cycleBus{0, 20};
+    for (Peer* p : peers) {
+        p->call(step(testsupport::createCommand(testsupport::mapParams(standingBus, standingBus)), 2, 101));
+        p->call(step(testsupport::createCommand(testsupport::trunkParams(2, 7)), 3, 102));
+    }
+    auto const trunk = testsupport::createCommand(testsupport::trunkParams(1, 5));
+    auto const map = testsupport::createCommand(testsupport::mapParams(cycleBus, cycleBus));
+    auto const disconnect = plainCommand(ZGCP::Command::disconnect::id);
+    auto const destroy = plainCommand(ZGCP::Command::destroy::id);
+    auto fullCycle = [&](ZGCP::Command const& create, unsigned standing) {
+        return cycle({step(create, 4, 100), step(testsupport::connectCommand(100), 5, standing),
+                      step(disconnect, 6, 100), step(destroy, 7, 100)});
+    };
+
+    std::printf("%-36s %12s %12s %8s  %s\n", "", "echo", "daemon", "ratio", "(rounds)");
+    Figure one = measure(peers, pingOne);
+    std::printf("ping, 1 outstanding\n");
+    row("round trips/s", one.rate(0), one.rate(1), one.ratios);
+    row("median round trip us", percentile(one.total[0].micros, 0.5), percentile(one.total[1].micros, 0.5));
+    row("99th percentile us", percentile(one.total[0].micros, 0.99), percentile(one.total[1].micros, 0.99));
+    Figure window = measure(peers, pingWindow);
+    std::printf("ping, %d outstanding\n", kWindow);
+    row("round trips/s", window.rate(0), window.rate(1), window.ratios);
+
+    struct {
+        char const* name;
+        Load load;
+    } const cycles[] = {
+        {"trunk create+destroy", cycle({step(trunk, 4, 100), step(destroy, 7, 100)})},
+        {"trunk create+connect+disconnect+destroy", fullCycle(trunk, 101)},
+        {"map create+connect+disconnect+destroy", fullCycle(map, 102)},
+    };
+    for (auto const& c : cycles) {
+        Figure f = measure(peers, c.load);
+        std::printf("%s (each command answered before the next)\n", c.name);
+        row("cycles/s", f.rate(0), f.rate(1), f.ratios);
+        std::printf("  %-34s %12s %12.1f %8.2f\n", "daemon cycles/s : echo pings/s", "", f.rate(1),
+                    f.rate(1) / one.rate(0));
+    }
+    return echo.launcher.stop() == 0 && daemon.launcher.stop() == 0 ? 0 : 1;
+}
