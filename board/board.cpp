@@ -46,10 +46,11 @@ void RealBoard::pause(unsigned int us)
 
 Board& board()
 {
+    if (Board* b = installed())
+        return *b;
     // Never destroyed: descriptors closed while the process exits still ask for it.
     static RealBoard& real = *new RealBoard;
-    Board* b = installed();
-    return b ? *b : real;
+    return real;
 }
 
 Board* install(Board* b)

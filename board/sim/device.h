@@ -70,7 +70,13 @@ public:
 
     // The board path ("/dev/hal") or the interface name ("hdlc0").
     std::string const& path() const { return path_; }
-    RequestInfo const* find(unsigned long request) const;
+    RequestInfo const* find(unsigned long request) const
+    {
+        for (RequestInfo const& r : requests_)
+            if (r.number == request)
+                return &r;
+        return nullptr;
+    }
     RequestInfo const* find(std::string const& name) const;
     std::vector<RequestInfo> const& requests() const { return requests_; }
 

@@ -53,7 +53,7 @@ private:
     Output& touch(std::uint32_t channel);
 
     std::vector<Output> outputs_;
-    std::vector<bool> touched_;
+    std::vector<std::uint8_t> touched_;
     std::vector<std::uint8_t> bytes_;
 };
 

@@ -82,7 +82,22 @@ std::string JournalEntry::text() const
     return os.str();
 }
 
-Journal::Journal(std::size_t capacity) : ring_(capacity) {}
+namespace {
+
+std::size_t powerOfTwoFrom(std::size_t n)
+{
+    std::size_t p = 1;
+    while (p < n)
+        p <<= 1;
+    return p;
+}
+
+}  // namespace
+
+Journal::Journal(std::size_t capacity)
+    : capacity_(capacity), ring_(powerOfTwoFrom(capacity)), mask_(ring_.size() - 1)
+{
+}
 
 char const* Journal::intern(std::string const& name) { return names_.insert(name).first->c_str(); }
 
@@ -100,32 +115,6 @@ void Journal::reserveRecord(std::size_t size)
     }
     bytes_.swap(bytes);
     stride_ = stride;
-}
-
-std::uint64_t Journal::add(Kind kind, char const* path, char const* name, unsigned long request, void const* record,
-                           std::size_t size, unsigned long value, int result, int error)
-{
-    std::uint64_t const seq = next_++;
-    if (ring_.empty())
-        return seq;
-    std::size_t const at = slot(seq);
-    if (size > stride_)
-        size = 0;  // the caller made no room: an error of the caller, not worth a crash
-    ring_[at] = Record{path, name, request, value, result, error, std::uint32_t(size), kind};
-    if (size > 0)
-        std::memcpy(bytes_.data() + at * stride_, record, size);
-    if (count_ < ring_.size())
-        ++count_;
-    return seq;
-}
-
-void Journal::setResult(std::uint64_t seq, int result, int error)
-{
-    if (seq < first() || seq >= next_)
-        return;
-    Record& r = ring_[slot(seq)];
-    r.result = result;
-    r.error = error;
 }
 
 void Journal::add(JournalEntry entry)

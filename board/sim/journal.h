@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <set>
 #include <string>
@@ -50,9 +51,26 @@ public:
     // One entry, its result 0 until setResult; path and name are interned (or null), size
     // is within the room reserved. Returns its sequence number.
     std::uint64_t add(Kind kind, char const* path, char const* name, unsigned long request, void const* record,
-                      std::size_t size, unsigned long value, int result = 0, int error = 0);
+                      std::size_t size, unsigned long value, int result = 0, int error = 0)
+    {
+        std::uint64_t const seq = next_++;
+        std::size_t const at = std::size_t(seq) & mask_;
+        if (size > stride_)
+            size = 0;  // no room was made: a fault of the caller, not worth a crash
+        ring_[at] = Record{path, name, request, value, result, error, std::uint32_t(size), kind};
+        copy(bytes_.data() + at * stride_, record, size);
+        count_ += count_ < capacity_ ? 1 : 0;
+        return seq;
+    }
     // The result of an entry still kept.
-    void setResult(std::uint64_t seq, int result, int error);
+    void setResult(std::uint64_t seq, int result, int error)
+    {
+        if (next_ - seq > count_)
+            return;
+        Record& r = ring_[std::size_t(seq) & mask_];
+        r.result = result;
+        r.error = error;
+    }
     // One entry in readable form (its strings interned, room made for its record).
     void add(JournalEntry entry);
     void clear();
@@ -76,11 +94,24 @@ private:
         Kind kind;
     };
 
-    std::size_t slot(std::uint64_t seq) const { return std::size_t(seq % ring_.size()); }
+    // The usual record sizes are copied without a call.
+    static void copy(std::uint8_t* to, void const* from, std::size_t size)
+    {
+        switch (size) {
+        case 0: break;
+        case 4: std::memcpy(to, from, 4); break;
+        case 8: std::memcpy(to, from, 8); break;
+        default: std::memcpy(to, from, size); break;
+        }
+    }
+    std::size_t slot(std::uint64_t seq) const { return std::size_t(seq) & mask_; }
     std::uint64_t first() const { return next_ - count_; }
     JournalEntry entry(std::uint64_t seq) const;
 
+    std::size_t capacity_;
+    // A power of two at least the capacity (and 1), so that a slot is found by a mask.
     std::vector<Record> ring_;
+    std::size_t mask_;
     std::vector<std::uint8_t> bytes_;  // stride_ bytes a ring slot
     std::size_t stride_ = 0;
     std::size_t count_ = 0;

@@ -230,10 +230,8 @@ int SimBoard::open(char const* path, int flags)
     return error ? -1 : daemonEnd;
 }
 
-OpenFile* SimBoard::openOf(int fd)
+OpenFile* SimBoard::lookUp(int fd)
 {
-    if (fd >= 0 && std::size_t(fd) < byFd_.size() && byFd_[std::size_t(fd)])
-        return byFd_[std::size_t(fd)];
     // A dup, or a descriptor of no device: looked up by its socket's inode once.
     struct stat st;
     if (::fstat(fd, &st) != 0)
@@ -262,8 +260,9 @@ void SimBoard::closing(int fd)
 
 int SimBoard::ioctl(int fd, unsigned long request, void* arg)
 {
-    OpenFile* file = openOf(fd);
-    if (file == nullptr)
+    // A negative number is out of the table too.
+    OpenFile* file = std::size_t(fd) < byFd_.size() ? byFd_[std::size_t(fd)] : nullptr;
+    if (file == nullptr && (file = lookUp(fd)) == nullptr)
         return -1;
     return perform(file, file->device(), JournalEntry::Kind::request, request, arg);
 }

@@ -101,8 +101,9 @@ private:
 
     int perform(OpenFile* file, Device& device, JournalEntry::Kind kind, unsigned long request, void* arg);
     int takeFailure(std::string const& path, bool open, unsigned long request, void const* record, std::size_t size);
-    // The open a descriptor leads to; null with errno set when none.
-    OpenFile* openOf(int fd);
+    // The open a descriptor the board has not seen yet leads to; null with errno set when
+    // none.
+    OpenFile* lookUp(int fd);
     void remember(int fd, OpenFile* file);
     // Interns the device's path and request names and makes room for its records.
     void enter(Device& device);
