@@ -14,6 +14,8 @@
 #include "tests/slot_commands.h"
 
 #include <dirent.h>
+#include <sched.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -35,8 +37,8 @@ namespace {
 using testsupport::Bytes;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRounds = 8;
-constexpr auto kSlice = std::chrono::milliseconds(250);
+constexpr int kRounds = 20;
+constexpr auto kSlice = std::chrono::milliseconds(100);
 constexpr auto kWarmUp = std::chrono::milliseconds(100);
 constexpr int kWindow = 64;
 constexpr unsigned kSlots = 1024;
@@ -100,7 +102,11 @@ public:
                 end_ -= begin_;
                 begin_ = 0;
             }
-            ssize_t const n = ::recv(fd_.lowlevel_fd(), buf_.data() + end_, buf_.size() - end_, 0);
+            static bool const spin = getenv("SPIN");
+            ssize_t n;
+            do
+                n = ::recv(fd_.lowlevel_fd(), buf_.data() + end_, buf_.size() - end_, spin ? MSG_DONTWAIT : 0);
+            while (spin && n < 0 && errno == EAGAIN);
             if (n <= 0)
                 fail("no answer");
             end_ += std::size_t(n);
@@ -329,9 +335,21 @@ int main(int argc, char** argv)
 {
     Peer echo("echo", true, GW_TPKT_ECHO_BINARY);
     Peer daemon("daemon", false, argc > 1 ? argv[1] : GW_SERVER_SIM_BINARY);
+    auto pin = [](char const* var) {
+        if (char const* v = getenv(var)) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            for (char const* c = v; *c; ++c)
+                if (*c >= '0' && *c <= '9')
+                    CPU_SET(*c - '0', &set);
+            sched_setaffinity(0, sizeof set, &set);
+        }
+    };
+    pin("SERVERCPU");
     if (!echo.launcher.start({"--port=" + std::to_string(echo.launcher.port())})
         || !daemon.launcher.start({daemon.launcher.portOption()}))
         fail("cannot start the servers");
+    pin("CLIENTCPU");
     if (!echo.link.connect(echo.launcher.port()) || !daemon.link.connect(daemon.launcher.port()))
         fail("cannot connect");
     Peer* peers[2] = {&echo, &daemon};
@@ -364,6 +382,7 @@ int main(int argc, char** argv)
     row("round trips/s", one.rate(0), one.rate(1), one.ratios);
     row("median round trip us", percentile(one.total[0].micros, 0.5), percentile(one.total[1].micros, 0.5));
     row("99th percentile us", percentile(one.total[0].micros, 0.99), percentile(one.total[1].micros, 0.99));
+    if (getenv("PINGONLY")) return 0;
     Figure window = measure(peers, pingWindow);
     std::printf("ping, %d outstanding\n", kWindow);
     row("round trips/s", window.rate(0), window.rate(1), window.ratios);

@@ -230,7 +230,8 @@ void Server::Success()
     if (!MayAnswer("success"))
         return;
     reply_ = Reply::Success;
-    SendResponse(ZGCP::Response(ZGCP::Response::success::id, ASN1::Null()));
+    Answer().select_success();
+    SendMsg(*answer_);
 }
 
 void Server::Error(ZGCP::ErrorCause::NamedNumber cause)
@@ -238,7 +239,8 @@ void Server::Error(ZGCP::ErrorCause::NamedNumber cause)
     if (!MayAnswer("error"))
         return;
     reply_ = Reply::Error;
-    SendResponse(ZGCP::Response(ZGCP::Response::error::id, cause));
+    Answer().select_error(cause);
+    SendMsg(*answer_);
 }
 
 int Server::delayResponse()
@@ -279,20 +281,30 @@ void Server::SendSignalMsg(std::int32_t slot, ZGCP::Signal const& signal)
     SendMsg(message);
 }
 
-void Server::SendResponse(ZGCP::Response const& response)
+ZGCP::Response& Server::Answer()
 {
-    ZGCP::Message message = MessageWith(seqPresent_, seq_, slot_);
-    message.set_pdu().select_response(response);
-    SendMsg(message);
+    if (!answer_)
+        answer_.emplace();
+    ZGCP::Message& m = *answer_;
+    if (seqPresent_)
+        m.set_seq(seq_);
+    else
+        m.omit_seq();
+    if (slot_ != -1)
+        m.set_slot(unsigned(slot_));
+    else
+        m.omit_slot();
+    return m.set_pdu().select_response();
 }
 
 void Server::SendMsg(ZGCP::Message const& message)
 {
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    std::vector<char> octets;
-    octets.reserve(200);
-    if (!ASN1::encode(message, &env, std::back_inserter(octets))) {
+    // Send copies the octets before it writes: a message sent meanwhile (a signal of a
+    // teardown) may reuse the buffer.
+    octets_.clear();
+    if (!ASN1::encode(message, &env, std::back_inserter(octets_))) {
         std::cerr << ext::header(this) << "send fail: encode error! " << message << std::endl;
         return;
     }
@@ -300,7 +312,7 @@ void Server::SendMsg(ZGCP::Message const& message)
         std::cerr << ext::header(this) << "send fail: Service not attached!" << std::endl;
         return;
     }
-    link_->Send(octets.data(), int(octets.size()));
+    link_->Send(octets_.data(), int(octets_.size()));
 }
 
 void Server::ShowSignal(Service const* sender, ZGCP::Signal const& signal)

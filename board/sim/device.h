@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -107,9 +108,9 @@ private:
     std::string path_;
     std::vector<RequestInfo> requests_;
     std::vector<OpenFile*> opens_;
-    // The path and the request names (in table order) as the board's journal keeps them.
-    char const* journalPath_ = nullptr;
-    std::vector<char const*> journalNames_;
+    // Where the board's journal keeps the device's path and its requests (in table order).
+    std::uint32_t journalSite_ = 0;
+    std::vector<std::uint32_t> journalSites_;
 };
 
 }  // namespace board::sim

@@ -95,33 +95,39 @@ std::size_t powerOfTwoFrom(std::size_t n)
 }  // namespace
 
 Journal::Journal(std::size_t capacity)
-    : capacity_(capacity), ring_(powerOfTwoFrom(capacity)), mask_(ring_.size() - 1)
+    : capacity_(capacity), mask_(powerOfTwoFrom(capacity) - 1), slots_((mask_ + 1) * slotWords_)
 {
+    site("");
 }
 
-char const* Journal::intern(std::string const& name) { return names_.insert(name).first->c_str(); }
+Journal::Site Journal::site(std::string const& path, std::string const& name, unsigned long request)
+{
+    auto [it, added] = siteNumbers_.try_emplace({path, name, request}, Site(sites_.size()));
+    if (added)
+        sites_.push_back({path, name, request});
+    return it->second;
+}
 
 void Journal::reserveRecord(std::size_t size)
 {
     if (size <= stride_)
         return;
-    // Rounded up to whole words; the records kept move to the wider slots.
+    // Rounded up to whole words; the entries kept move to the wider slots.
     std::size_t const stride = (size + 7) / 8 * 8;
-    std::vector<std::uint8_t> bytes(ring_.size() * stride);
-    for (std::uint64_t seq = first(); seq < next_; ++seq) {
-        std::size_t const at = slot(seq);
-        std::copy_n(bytes_.begin() + std::ptrdiff_t(at * stride_), ring_[at].size,
-                    bytes.begin() + std::ptrdiff_t(at * stride));
-    }
-    bytes_.swap(bytes);
+    std::size_t const words = kHeaderWords + stride / 8;
+    std::vector<std::uint64_t> slots((mask_ + 1) * words);
+    for (std::uint64_t seq = first(); seq < next_; ++seq)
+        std::copy_n(slotOf(seq), slotWords_, slots.begin() + std::ptrdiff_t((std::size_t(seq) & mask_) * words));
+    slots_.swap(slots);
+    slotWords_ = words;
     stride_ = stride;
 }
 
-void Journal::add(JournalEntry entry)
+void Journal::add(JournalEntry const& entry)
 {
     reserveRecord(entry.record.size());
-    add(entry.kind, entry.path.empty() ? nullptr : intern(entry.path), entry.name.empty() ? nullptr : intern(entry.name),
-        entry.request, entry.record.data(), entry.record.size(), entry.value, entry.result, entry.error);
+    add(entry.kind, site(entry.path, entry.name, entry.request), entry.record.data(), entry.record.size(), entry.value,
+        entry.result, entry.error);
 }
 
 void Journal::clear()
@@ -133,20 +139,20 @@ void Journal::clear()
 
 JournalEntry Journal::entry(std::uint64_t seq) const
 {
-    Record const& r = ring_[slot(seq)];
+    std::uint64_t const* slot = slotOf(seq);
+    Header const& h = *reinterpret_cast<Header const*>(slot);
+    SiteInfo const& site = sites_[h.site];
     JournalEntry e;
     e.seq = seq;
-    e.kind = r.kind;
-    if (r.path)
-        e.path = r.path;
-    e.request = r.request;
-    if (r.name)
-        e.name = r.name;
-    auto const bytes = bytes_.begin() + std::ptrdiff_t(slot(seq) * stride_);
-    e.record.assign(bytes, bytes + r.size);
-    e.value = r.value;
-    e.result = r.result;
-    e.error = r.error;
+    e.kind = h.kind;
+    e.path = site.path;
+    e.request = site.request;
+    e.name = site.name;
+    auto const bytes = reinterpret_cast<std::uint8_t const*>(slot + kHeaderWords);
+    e.record.assign(bytes, bytes + h.size);
+    e.value = h.value;
+    e.result = h.result;
+    e.error = h.error;
     return e;
 }
 

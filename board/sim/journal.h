@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <set>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace board::sim {
@@ -34,31 +35,36 @@ struct JournalEntry {
 // The last entries, up to a capacity, oldest dropped first.
 //
 // Entries are kept as plain records in a ring allocated up front: adding one copies the
-// record the daemon gave and allocates nothing. Names are kept once (intern) and records
-// are kept whole up to the size made room for (reserveRecord). The readable entries are
-// made only when they are read.
+// record the daemon gave and allocates nothing. What an entry is about (the path, the
+// request and its name: a site) is kept once and referred to by number, and records are
+// kept whole up to the size made room for (reserveRecord). The readable entries are made
+// only when they are read.
 class Journal {
 public:
     using Kind = JournalEntry::Kind;
+    using Site = std::uint32_t;
+    // The site of an entry about no device (a pause).
+    static constexpr Site kNoSite = 0;
 
     explicit Journal(std::size_t capacity = 8192);
 
-    // A copy of the name that lives as long as the journal, the same one for equal names.
-    char const* intern(std::string const& name);
+    // The site of a path (or interface name), a request name (empty: none) and a request
+    // number; the same number for the same three.
+    Site site(std::string const& path, std::string const& name = {}, unsigned long request = 0);
     // Records of up to size bytes are kept whole from now on.
     void reserveRecord(std::size_t size);
 
-    // One entry, its result 0 until setResult; path and name are interned (or null), size
-    // is within the room reserved. Returns its sequence number.
-    std::uint64_t add(Kind kind, char const* path, char const* name, unsigned long request, void const* record,
-                      std::size_t size, unsigned long value, int result = 0, int error = 0)
+    // One entry, its result given here or later by setResult; size is within the room
+    // reserved. Returns its sequence number.
+    std::uint64_t add(Kind kind, Site site, void const* record, std::size_t size, unsigned long value,
+                      int result = 0, int error = 0)
     {
         std::uint64_t const seq = next_++;
-        std::size_t const at = std::size_t(seq) & mask_;
+        std::uint64_t* const slot = slotOf(seq);
         if (size > stride_)
             size = 0;  // no room was made: a fault of the caller, not worth a crash
-        ring_[at] = Record{path, name, request, value, result, error, std::uint32_t(size), kind};
-        copy(bytes_.data() + at * stride_, record, size);
+        *reinterpret_cast<Header*>(slot) = Header{site, kind, std::uint16_t(size), result, error, value};
+        copy(reinterpret_cast<std::uint8_t*>(slot + kHeaderWords), record, size);
         count_ += count_ < capacity_ ? 1 : 0;
         return seq;
     }
@@ -67,12 +73,12 @@ public:
     {
         if (next_ - seq > count_)
             return;
-        Record& r = ring_[std::size_t(seq) & mask_];
-        r.result = result;
-        r.error = error;
+        Header* h = reinterpret_cast<Header*>(slotOf(seq));
+        h->result = result;
+        h->error = error;
     }
-    // One entry in readable form (its strings interned, room made for its record).
-    void add(JournalEntry entry);
+    // One entry in readable form (room made for its record).
+    void add(JournalEntry const& entry);
     void clear();
 
     // The entries kept, oldest first; valid until the journal is next changed or read.
@@ -83,15 +89,19 @@ public:
     std::vector<JournalEntry> since(std::uint64_t seq, std::size_t max = SIZE_MAX) const;
 
 private:
-    struct Record {
-        char const* path;
-        char const* name;
-        unsigned long request;
-        unsigned long value;
+    struct Header {
+        Site site;
+        Kind kind;
+        std::uint16_t size;  // bytes of the record that follows
         int result;
         int error;
-        std::uint32_t size;  // bytes of the record
-        Kind kind;
+        unsigned long value;
+    };
+    static constexpr std::size_t kHeaderWords = (sizeof(Header) + 7) / 8;
+    struct SiteInfo {
+        std::string path;
+        std::string name;
+        unsigned long request;
     };
 
     // The usual record sizes are copied without a call.
@@ -104,19 +114,25 @@ private:
         default: std::memcpy(to, from, size); break;
         }
     }
-    std::size_t slot(std::uint64_t seq) const { return std::size_t(seq) & mask_; }
+    std::uint64_t* slotOf(std::uint64_t seq) { return slots_.data() + (std::size_t(seq) & mask_) * slotWords_; }
+    std::uint64_t const* slotOf(std::uint64_t seq) const
+    {
+        return slots_.data() + (std::size_t(seq) & mask_) * slotWords_;
+    }
     std::uint64_t first() const { return next_ - count_; }
     JournalEntry entry(std::uint64_t seq) const;
 
     std::size_t capacity_;
-    // A power of two at least the capacity (and 1), so that a slot is found by a mask.
-    std::vector<Record> ring_;
+    // Slots: a power of two of them, at least the capacity (and 1), found by a mask; each a
+    // header and the record's room, in 64-bit words.
     std::size_t mask_;
-    std::vector<std::uint8_t> bytes_;  // stride_ bytes a ring slot
     std::size_t stride_ = 0;
+    std::size_t slotWords_ = kHeaderWords;
+    std::vector<std::uint64_t> slots_;
     std::size_t count_ = 0;
     std::uint64_t next_ = 1;
-    std::set<std::string> names_;
+    std::vector<SiteInfo> sites_;
+    std::map<std::tuple<std::string, std::string, unsigned long>, Site> siteNumbers_;
     // What entries() last made, and the sequence number after it.
     mutable std::deque<JournalEntry> view_;
     mutable std::uint64_t viewNext_ = 1;

@@ -90,10 +90,10 @@ Device& SimBoard::addInterface(std::unique_ptr<Device> iface)
 
 void SimBoard::enter(Device& device)
 {
-    device.journalPath_ = journal_.intern(device.path());
-    device.journalNames_.clear();
+    device.journalSite_ = journal_.site(device.path());
+    device.journalSites_.clear();
     for (RequestInfo const& r : device.requests_) {
-        device.journalNames_.push_back(journal_.intern(r.name ? r.name : ""));
+        device.journalSites_.push_back(journal_.site(device.path(), r.name ? r.name : "", r.number));
         if (!r.byValue)
             journal_.reserveRecord(r.size);
     }
@@ -223,9 +223,9 @@ int SimBoard::open(char const* path, int flags)
             }
         }
     }
-    char const* journalPath = node != nodes_.end() ? node->second->journalPath_ : journal_.intern(name);
-    journal_.add(JournalEntry::Kind::open, journalPath, nullptr, 0, nullptr, 0, static_cast<unsigned long>(flags),
-                 error ? -1 : daemonEnd, error);
+    Journal::Site const site = node != nodes_.end() ? node->second->journalSite_ : journal_.site(name);
+    journal_.add(JournalEntry::Kind::open, site, nullptr, 0, static_cast<unsigned long>(flags), error ? -1 : daemonEnd,
+                 error);
     errno = error;
     return error ? -1 : daemonEnd;
 }
@@ -272,20 +272,20 @@ int SimBoard::ifaceIoctl(unsigned long request, ifreq* ifr)
     std::string name = interfaceName(ifr);
     auto it = interfaces_.find(name);
     if (it == interfaces_.end() || removed_.count(name)) {
-        journal_.add(JournalEntry::Kind::iface, journal_.intern(name), nullptr, request, nullptr, 0, 0, -1, ENODEV);
+        journal_.add(JournalEntry::Kind::iface, journal_.site(name, {}, request), nullptr, 0, 0, -1, ENODEV);
         errno = ENODEV;
         return -1;
     }
     return perform(nullptr, *it->second, JournalEntry::Kind::iface, request, ifr);
 }
 
-void SimBoard::pause(unsigned int us) { journal_.add(JournalEntry::Kind::pause, nullptr, nullptr, 0, nullptr, 0, us); }
+void SimBoard::pause(unsigned int us) { journal_.add(JournalEntry::Kind::pause, Journal::kNoSite, nullptr, 0, us); }
 
 int SimBoard::perform(OpenFile* file, Device& device, JournalEntry::Kind kind, unsigned long request, void* arg)
 {
     RequestInfo const* info = device.find(request);
     if (info == nullptr) {
-        journal_.add(kind, device.journalPath_, nullptr, request, nullptr, 0, 0, -1, ENOTTY);
+        journal_.add(kind, journal_.site(device.path(), {}, request), nullptr, 0, 0, -1, ENOTTY);
         errno = ENOTTY;
         return -1;
     }
@@ -301,8 +301,8 @@ int SimBoard::perform(OpenFile* file, Device& device, JournalEntry::Kind kind, u
         r = arg ? 0 : -EFAULT;
     }
     // The record is journaled as the daemon gave it, before the model answers into it.
-    char const* name = device.journalNames_[std::size_t(info - device.requests_.data())];
-    std::uint64_t const seq = journal_.add(kind, device.journalPath_, name, request, record, size, value);
+    Journal::Site const site = device.journalSites_[std::size_t(info - device.requests_.data())];
+    std::uint64_t const seq = journal_.add(kind, site, record, size, value);
     if (r == 0) {
         if (int injected = failures_.empty() ? 0 : takeFailure(device.path(), false, request, record, size))
             r = -injected;
@@ -383,7 +383,7 @@ void SimBoard::closeOpen(ino_t inode, bool tellModel)
     list.erase(std::remove(list.begin(), list.end(), file.get()), list.end());
     std::replace(byFd_.begin(), byFd_.end(), file.get(), static_cast<OpenFile*>(nullptr));
 
-    journal_.add(JournalEntry::Kind::close, device.journalPath_, nullptr, 0, nullptr, 0, 0);
+    journal_.add(JournalEntry::Kind::close, device.journalSite_, nullptr, 0, 0);
     if (tellModel)
         device.closed(*file);
 }
