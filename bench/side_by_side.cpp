@@ -1,12 +1,14 @@
 // The daemon against a bare TPKT echo over the same loopback, in one run.
 //
-// Starts the Release server-sim (or the program given as the first argument) under a
-// temporary root and tpkt_echo, one controller connection to each, and measures the same
-// load on both in alternating slices: ping with one command outstanding (round trips per
-// second, median and 99th percentile), ping with 64 outstanding (every answer read is
-// followed by the next ping), and slot cycles, each command waiting for its answer. Each
-// figure is printed for both with the daemon/echo ratio, over all slices and the lowest and
-// highest of the rounds. Before the load: resident memory and open descriptors of server-sim
+// Starts the Release server-sim (or the program given as the first argument, such as a
+// profiler wrapping it) under a temporary root and tpkt_echo, one controller connection to
+// each, and measures the same load on both in alternating slices: ping with one command
+// outstanding (round trips per second, median and 99th percentile), ping with 64
+// outstanding (every answer read is followed by the next ping), and slot cycles, each
+// command waiting for its answer. The client runs on one core and the servers on another;
+// the one-outstanding ping is measured again with all three on one core. Each figure is
+// printed for both with the daemon/echo ratio, over all slices, and the lowest and highest
+// ratio of the rounds. Before the load: resident memory and open descriptors of server-sim
 // after start, with 1024 slots, and after they are destroyed.
 
 #include "tests/controller_client.h"
@@ -15,7 +17,6 @@
 
 #include <dirent.h>
 #include <sched.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -102,11 +103,7 @@ public:
                 end_ -= begin_;
                 begin_ = 0;
             }
-            static bool const spin = getenv("SPIN");
-            ssize_t n;
-            do
-                n = ::recv(fd_.lowlevel_fd(), buf_.data() + end_, buf_.size() - end_, spin ? MSG_DONTWAIT : 0);
-            while (spin && n < 0 && errno == EAGAIN);
+            ssize_t const n = ::recv(fd_.lowlevel_fd(), buf_.data() + end_, buf_.size() - end_, 0);
             if (n <= 0)
                 fail("no answer");
             end_ += std::size_t(n);
@@ -303,7 +300,6 @@ Usage usageOf(pid_t pid)
 // them, all in one burst each.
 void memoryFigure(Peer& daemon)
 {
-    testsupport::DaemonLauncher::waitFor([] { return false; }, 200);  // let start-up settle
     Usage const start = usageOf(daemon.launcher.pid());
     std::vector<Step> creates, destroys;
     Bytes createBurst, destroyBurst;
@@ -329,35 +325,73 @@ void memoryFigure(Peer& daemon)
                 after.fds - start.fds);
 }
 
+// Where the processes run: the client on one core, both servers on another (they never work
+// at the same time), so that every answer crosses cores as it would from a controller of
+// its own; or all three on one core, where a round trip is the work of both sides and
+// nothing else.
+struct Placement {
+    int client;
+    int servers;
+};
+
+void pin(pid_t pid, int cpu)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    ::sched_setaffinity(pid, sizeof set, &set);
+}
+
+void place(Placement where, Peer* peers[2])
+{
+    for (int i = 0; i < 2; ++i)
+        pin(peers[i]->launcher.pid(), where.servers);
+    pin(0, where.client);
+}
+
+// The last two cores this process may use (one core twice when it may use only one).
+Placement separateCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    ::sched_getaffinity(0, sizeof set, &set);
+    std::vector<int> cores;
+    for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &set))
+            cores.push_back(c);
+    if (cores.empty())
+        fail("no core to run on");
+    return {cores[cores.size() > 1 ? cores.size() - 2 : 0], cores.back()};
+}
+
+void pingRows(Figure& f)
+{
+    row("round trips/s", f.rate(0), f.rate(1), f.ratios);
+    row("median round trip us", percentile(f.total[0].micros, 0.5), percentile(f.total[1].micros, 0.5));
+    row("99th percentile us", percentile(f.total[0].micros, 0.99), percentile(f.total[1].micros, 0.99));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     Peer echo("echo", true, GW_TPKT_ECHO_BINARY);
     Peer daemon("daemon", false, argc > 1 ? argv[1] : GW_SERVER_SIM_BINARY);
-    auto pin = [](char const* var) {
-        if (char const* v = getenv(var)) {
-            cpu_set_t set;
-            CPU_ZERO(&set);
-            for (char const* c = v; *c; ++c)
-                if (*c >= '0' && *c <= '9')
-                    CPU_SET(*c - '0', &set);
-            sched_setaffinity(0, sizeof set, &set);
-        }
-    };
-    pin("SERVERCPU");
     if (!echo.launcher.start({"--port=" + std::to_string(echo.launcher.port())})
         || !daemon.launcher.start({daemon.launcher.portOption()}))
         fail("cannot start the servers");
-    pin("CLIENTCPU");
     if (!echo.link.connect(echo.launcher.port()) || !daemon.link.connect(daemon.launcher.port()))
         fail("cannot connect");
     Peer* peers[2] = {&echo, &daemon};
     for (Peer* p : peers)
         p->call(step(testsupport::pingCommand(), 1));
+    Placement const apart = separateCores();
+    place(apart, peers);
 
-    std::printf("side by side over loopback on %ld cores: %d rounds of %lld ms a side\n", ::sysconf(_SC_NPROCESSORS_ONLN),
-                kRounds, static_cast<long long>(kSlice.count()));
+    std::printf("side by side over loopback, %ld cores: client on core %d, servers on core %d; "
+                "%d rounds of %lld ms a side\n",
+                ::sysconf(_SC_NPROCESSORS_ONLN), apart.client, apart.servers, kRounds,
+                static_cast<long long>(kSlice.count()));
     memoryFigure(daemon);
 
     // Standing slots the cycles connect to: a map slot for the trunk, a trunk slot for the map.
@@ -379,10 +413,7 @@ int main(int argc, char** argv)
     std::printf("%-36s %12s %12s %8s  %s\n", "", "echo", "daemon", "ratio", "(rounds)");
     Figure one = measure(peers, pingOne);
     std::printf("ping, 1 outstanding\n");
-    row("round trips/s", one.rate(0), one.rate(1), one.ratios);
-    row("median round trip us", percentile(one.total[0].micros, 0.5), percentile(one.total[1].micros, 0.5));
-    row("99th percentile us", percentile(one.total[0].micros, 0.99), percentile(one.total[1].micros, 0.99));
-    if (getenv("PINGONLY")) return 0;
+    pingRows(one);
     Figure window = measure(peers, pingWindow);
     std::printf("ping, %d outstanding\n", kWindow);
     row("round trips/s", window.rate(0), window.rate(1), window.ratios);
@@ -402,5 +433,10 @@ int main(int argc, char** argv)
         std::printf("  %-34s %12s %12.1f %8.2f\n", "daemon cycles/s : echo pings/s", "", f.rate(1),
                     f.rate(1) / one.rate(0));
     }
+
+    place({apart.servers, apart.servers}, peers);
+    Figure shared = measure(peers, pingOne);
+    std::printf("ping, 1 outstanding, all on core %d (the work of both sides alone)\n", apart.servers);
+    pingRows(shared);
     return echo.launcher.stop() == 0 && daemon.launcher.stop() == 0 ? 0 : 1;
 }
