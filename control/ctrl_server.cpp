@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <iterator>
 
 CtrlSrv::Server ctrlServer;
 
@@ -230,7 +229,9 @@ void Server::Success()
     if (!MayAnswer("success"))
         return;
     reply_ = Reply::Success;
-    Answer().select_success();
+    ZGCP::Response& r = Answer();
+    if (!r.success_isSelected())
+        r.select_success();
     SendMsg(*answer_);
 }
 
@@ -239,7 +240,11 @@ void Server::Error(ZGCP::ErrorCause::NamedNumber cause)
     if (!MayAnswer("error"))
         return;
     reply_ = Reply::Error;
-    Answer().select_error(cause);
+    ZGCP::Response& r = Answer();
+    if (r.error_isSelected())
+        r.ref_error() = cause;
+    else
+        r.select_error(cause);
     SendMsg(*answer_);
 }
 
@@ -294,7 +299,9 @@ ZGCP::Response& Server::Answer()
         m.set_slot(unsigned(slot_));
     else
         m.omit_slot();
-    return m.set_pdu().select_response();
+    ZGCP::PDU& pdu = m.set_pdu();
+    // Selecting makes a fresh alternative: the one kept is reused.
+    return pdu.response_isSelected() ? pdu.ref_response() : pdu.select_response();
 }
 
 void Server::SendMsg(ZGCP::Message const& message)
@@ -303,8 +310,7 @@ void Server::SendMsg(ZGCP::Message const& message)
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     // Send copies the octets before it writes: a message sent meanwhile (a signal of a
     // teardown) may reuse the buffer.
-    octets_.clear();
-    if (!ASN1::encode(message, &env, std::back_inserter(octets_))) {
+    if (!env.encode(message, octets_)) {
         std::cerr << ext::header(this) << "send fail: encode error! " << message << std::endl;
         return;
     }

@@ -76,6 +76,7 @@ Device& SimBoard::add(std::unique_ptr<Device> device)
     }
     Device& ref = *device;
     enter(ref);
+    found_ = {};
     nodes_[path] = std::move(device);
     return ref;
 }
@@ -84,6 +85,7 @@ Device& SimBoard::addInterface(std::unique_ptr<Device> iface)
 {
     Device& ref = *iface;
     enter(ref);
+    found_ = {};
     interfaces_[iface->path()] = std::move(iface);
     return ref;
 }
@@ -283,7 +285,13 @@ void SimBoard::pause(unsigned int us) { journal_.add(JournalEntry::Kind::pause, 
 
 int SimBoard::perform(OpenFile* file, Device& device, JournalEntry::Kind kind, unsigned long request, void* arg)
 {
-    RequestInfo const* info = device.find(request);
+    // A run of the same request (the switch's re-disable pass) skips the search.
+    if (found_.device != &device || found_.request != request) {
+        RequestInfo const* info = device.find(request);
+        found_ = {&device, request, info,
+                  info ? device.journalSites_[std::size_t(info - device.requests_.data())] : Journal::kNoSite};
+    }
+    RequestInfo const* info = found_.info;
     if (info == nullptr) {
         journal_.add(kind, journal_.site(device.path(), {}, request), nullptr, 0, 0, -1, ENOTTY);
         errno = ENOTTY;
@@ -301,8 +309,7 @@ int SimBoard::perform(OpenFile* file, Device& device, JournalEntry::Kind kind, u
         r = arg ? 0 : -EFAULT;
     }
     // The record is journaled as the daemon gave it, before the model answers into it.
-    Journal::Site const site = device.journalSites_[std::size_t(info - device.requests_.data())];
-    std::uint64_t const seq = journal_.add(kind, site, record, size, value);
+    std::uint64_t const seq = journal_.add(kind, found_.site, record, size, value);
     if (r == 0) {
         if (int injected = failures_.empty() ? 0 : takeFailure(device.path(), false, request, record, size))
             r = -injected;

@@ -120,6 +120,13 @@ private:
     std::map<ino_t, std::unique_ptr<Watch>> watches_;
     std::vector<Failure> failures_;
     Journal journal_;
+    // The request looked up last (null info: not in the device's table), and its site.
+    struct Found {
+        Device const* device = nullptr;
+        unsigned long request = 0;
+        RequestInfo const* info = nullptr;
+        Journal::Site site = Journal::kNoSite;
+    } found_;
     unsigned nextOpenId_ = 1;
     std::vector<char> buffer_;
 };
