@@ -17,8 +17,6 @@
 
 #include <dirent.h>
 #include <sched.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,7 +28,6 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -55,32 +52,16 @@ class Link {
 public:
     bool connect(int port)
     {
-        for (int attempt = 0; attempt < 2000; ++attempt) {
-            fd_ = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(std::uint16_t(port));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(fd_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-                int on = 1;
-                ::setsockopt(fd_.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-                timeval tv{10, 0};  // a peer that stops answering fails the run
-                ::setsockopt(fd_.lowlevel_fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        if (!client_.connect(std::uint16_t(port)))
+            return false;
+        timeval tv{10, 0};  // a peer that stops answering fails the run
+        return ::setsockopt(fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
     }
 
     void send(Bytes const& bytes)
     {
-        for (std::size_t done = 0; done < bytes.size();) {
-            ssize_t const n = ::send(fd_.lowlevel_fd(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                fail("send failed");
-            done += std::size_t(n);
-        }
+        if (!client_.sendRaw(bytes))
+            fail("send failed");
     }
 
     // The next whole frame, header included.
@@ -103,7 +84,7 @@ public:
                 end_ -= begin_;
                 begin_ = 0;
             }
-            ssize_t const n = ::recv(fd_.lowlevel_fd(), buf_.data() + end_, buf_.size() - end_, 0);
+            ssize_t const n = ::recv(fd(), buf_.data() + end_, buf_.size() - end_, 0);
             if (n <= 0)
                 fail("no answer");
             end_ += std::size_t(n);
@@ -111,7 +92,9 @@ public:
     }
 
 private:
-    Fd fd_;
+    int fd() { return client_.tcp().fd(); }
+
+    testsupport::ControllerClient client_{testsupport::TcpClient::Waiting::Socket};
     std::vector<std::uint8_t> buf_ = std::vector<std::uint8_t>(1 << 16);
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
