@@ -39,6 +39,12 @@ public:
     // A deep copy of the same class and record, owned by the caller.
     AbstractData* clone() const { return do_clone(); }
 
+    // Every component within its type's constraints, extensions admitted; strictly: within
+    // the roots of the constraints (valid_checker.cpp). Value classes with tests of their
+    // own hide these with the same answers.
+    bool isValid() const;
+    bool isStrictlyValid() const;
+
     bool accept(Visitor& visitor) { return do_accept(visitor); }
     bool accept(ConstVisitor& visitor) const { return do_accept(visitor); }
 

@@ -56,6 +56,11 @@ public:
     // Selects the alternative carrying the tag (BER): false when none does (then unknown).
     bool setID(unsigned tagNumber, unsigned tagClass);
 
+    // A selected value that is valid, in a root alternative or, when the type is
+    // extensible, an extension one. Strictly: a root alternative, strictly valid.
+    bool isValid() const;
+    bool isStrictlyValid() const;
+
 protected:
     int do_compare(AbstractData const& other) const override;
 

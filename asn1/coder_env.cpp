@@ -4,6 +4,8 @@
 
 #include "asn1/avn_decoder.h"
 #include "asn1/avn_encoder.h"
+#include "asn1/ber_decoder.h"
+#include "asn1/ber_encoder.h"
 #include "asn1/per_decoder.h"
 #include "asn1/per_encoder.h"
 
@@ -13,6 +15,10 @@ bool CoderEnv::encodeInto(AbstractData const& value, EncodingRules rule, std::ve
     switch (rule) {
     case per_Aligned: {
         PEREncoder encoder(octets, true);
+        return value.accept(encoder);
+    }
+    case ber: {
+        BEREncoder encoder(octets);
         return value.accept(encoder);
     }
     case avn: {
@@ -38,6 +44,10 @@ bool CoderEnv::decode(char const* begin, char const* end, AbstractData& value, b
     switch (rule_) {
     case per_Aligned: {
         PERDecoder decoder(begin, end, noEnvironment ? nullptr : this, true);
+        return value.accept(decoder);
+    }
+    case ber: {
+        BERDecoder decoder(begin, end, noEnvironment ? nullptr : this);
         return value.accept(decoder);
     }
     case avn: {

@@ -28,7 +28,7 @@ class CoderEnv {
 public:
     enum EncodingRules : int {
         avn = 0,         // value notation (text)
-        ber = 1,         // basic encoding rules: no coder in this run-time yet, codes nothing
+        ber = 1,         // basic encoding rules, definite-length form
         per_Aligned = 2  // packed encoding rules, aligned variant: the rule of both links
     };
 
@@ -58,6 +58,8 @@ public:
     bool encode(AbstractData const& value, std::vector<char>& octets) const;
     template <class OutputIterator>
     bool encodePER(AbstractData const& value, OutputIterator out) const;
+    template <class OutputIterator>
+    bool encodeBER(AbstractData const& value, OutputIterator out) const;
     // The value notation text, without a terminating zero.
     template <class OutputIterator>
     bool encodeAVN(AbstractData const& value, OutputIterator out) const;
@@ -92,6 +94,12 @@ template <class OutputIterator>
 bool CoderEnv::encodePER(AbstractData const& value, OutputIterator out) const {
     std::vector<char> octets;
     return encodeInto(value, per_Aligned, octets) && copyOut(octets, out);
+}
+
+template <class OutputIterator>
+bool CoderEnv::encodeBER(AbstractData const& value, OutputIterator out) const {
+    std::vector<char> octets;
+    return encodeInto(value, ber, octets) && copyOut(octets, out);
 }
 
 template <class OutputIterator>

@@ -48,6 +48,9 @@ public:
         if (octets != buf_.get()) buf_.reset(octets);
     }
     bool isEmpty() const { return !data_ && !buf_; }
+    // The held value's test; held octets alone are valid, an empty holder is not.
+    bool isValid() const;
+    bool isStrictlyValid() const;
 
 protected:
     int do_compare(AbstractData const& other) const override;

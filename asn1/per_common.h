@@ -71,4 +71,12 @@ inline bool timeFromText(std::string const& text, GeneralizedTime& time) {
     return true;
 }
 
+// The text a time is coded as (PER and BER), when that text reads back as the same time;
+// a time with fields out of range has none.
+inline bool timeText(GeneralizedTime const& time, std::string& text) {
+    text = time.get();
+    GeneralizedTime readBack;
+    return timeFromText(text, readBack) && readBack == time;
+}
+
 }  // namespace ASN1::per

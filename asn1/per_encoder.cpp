@@ -270,9 +270,8 @@ bool PEREncoder::do_visit(BMPString const& value) {
 }
 
 bool PEREncoder::do_visit(GeneralizedTime const& value) {
-    std::string const text = value.get();
-    GeneralizedTime readBack;
-    if (!per::timeFromText(text, readBack) || readBack != value) return false;  // fields out of range
+    std::string text;
+    if (!per::timeText(value, text)) return false;  // fields out of range
     if (!encodeLength(static_cast<unsigned>(text.size()), 0, per::NoUpperBound)) return false;
     encodeBlock(text.data(), static_cast<unsigned>(text.size()));
     return true;

@@ -68,6 +68,12 @@ public:
     // A new value of the element type, owned by the caller.
     AbstractData* createElement() const { return AbstractData::create(info()->elementInfo); }
 
+    // At least the lower limit of elements, at most the upper one unless the constraint is
+    // extensible, every element valid. Strictly: within both limits, every element
+    // strictly valid.
+    bool isValid() const;
+    bool isStrictlyValid() const;
+
 protected:
     int do_compare(AbstractData const& other) const override;
 

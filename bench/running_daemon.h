@@ -30,6 +30,7 @@ public:
             if (client_)
                 client_->close();
             client_.emplace(testsupport::TcpClient::Waiting::Socket);
+            client_->skipSignal(ZGCP::Signal::trunkStatus::id);
             if (!client_->connect(std::uint16_t(launcher_.port()), testsupport::DaemonLauncher::kTimeout))
                 return false;
             ZGCP::Command const ping = testsupport::pingCommand();

@@ -1,5 +1,8 @@
 #include "hardware/board_devices.h"
 
+#include "board/dsp.h"
+#include "board/dtmf.h"
+
 #include <execinfo.h>
 
 #include <cerrno>
@@ -10,8 +13,8 @@
 
 char const* GetVoiceDevName() { return "/dev/voice"; }
 char const* GetMixerDevName() { return "/dev/mixer"; }
-char const* GetDTMFDevName() { return "/dev/dtmf"; }
-char const* GetDSPDevName() { return "/dev/dsp"; }
+char const* GetDTMFDevName() { return dtmf::kPath; }
+char const* GetDSPDevName() { return dsp::kPath; }
 char const* GetRtpDevName() { return rtp::kPath; }
 char const* GetRtpExtDevName() { return rtp_ext::kPath; }
 char const* GetModemDevName() { return "/dev/mctl"; }

@@ -73,6 +73,42 @@ TEST(TermWire, DnameOutsideItsSizeIsRefused) {
     EXPECT_FALSE(encode(params, out));
 }
 
+TEST(TermWire, TermParamsExtensionAdditionsAreOptional) {
+    // Extension bit, six clear optional bits; 12 extension bits with mute (10) and pd (11)
+    // set; each present addition as an open type.
+    TERM::TermParams params;
+    params.set_mute(true);
+    params.set_pd(5);
+    TERM::TermParams const decoded = expectWire(params, "80 2C 00 C0 01 80 02 01 05");
+    EXPECT_TRUE(decoded.mute_isPresent());
+    EXPECT_TRUE(decoded.get_mute());
+    EXPECT_EQ(5, decoded.get_pd().getValue());
+    EXPECT_FALSE(decoded.traceLevel_isPresent());
+    EXPECT_FALSE(decoded.radio_command_isPresent());
+    EXPECT_FALSE(decoded.type_isPresent());
+
+    params.omit_mute();
+    params.omit_pd();
+    EXPECT_FALSE(expectWire(params, "00").pd_isPresent()) << "no addition present: no extension part";
+}
+
+TEST(TermWire, BssQualityTakesItsSignedRange) {
+    struct Case {
+        int quality;
+        char const* octets;
+    };
+    for (Case const& c : {Case{-128, "04 00"}, Case{-1, "04 7F"}, Case{127, "04 FF"}, Case{128, "no encoding"},
+                          Case{-129, "no encoding"}}) {
+        TERM::ED137RadioRecorderParams params;
+        params.set_bss_quality(static_cast<unsigned>(c.quality));
+        if (std::string(c.octets) == "no encoding") {
+            EXPECT_EQ(c.octets, encodedHex(params)) << c.quality;
+            continue;
+        }
+        EXPECT_EQ(c.quality, static_cast<int>(expectWire(params, c.octets).get_bss_quality().getValue()));
+    }
+}
+
 TEST(HspWire, StandbyCommandCarriesItsValueNotItsPosition) {
     HSP::StandbyCommand const standby = expectWire(HSP::StandbyCommand(HSP::StandbyCommand::standby), "20");
     EXPECT_EQ(8, standby.asInt());

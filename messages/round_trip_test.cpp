@@ -1,15 +1,21 @@
 // Every alternative of the CHOICEs that services dispatch on, carried in the message that
-// holds it on the wire and filled in every part, survives a copy, aligned PER and value
+// holds it on the wire, and of the main CHOICEs of the termination protocol and of the
+// type-only modules, carried in their PDUs, filled in every part (extension additions
+// included, or with optional parts absent), survives a copy, aligned PER, BER and value
 // notation unchanged.
 
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "messages/ccp.h"
+#include "messages/media.h"
 #include "messages/mon.h"
+#include "messages/term.h"
 #include "messages/wire_test_support.h"
 #include "messages/zgcp.h"
 
@@ -79,6 +85,20 @@ ZGCP::PDU& pdu(AbstractData& message) { return static_cast<ZGCP::Message&>(messa
 ZGCP::Command& command(AbstractData& message) { return keep<ZGCP::Command>(pdu(message), ZGCP::PDU::command::id); }
 ZGCP::Signal& signal(AbstractData& message) { return keep<ZGCP::Signal>(pdu(message), ZGCP::PDU::signal::id); }
 
+TERM::TermControl& termControl(AbstractData& pdu) { return static_cast<TERM::TermPDU&>(pdu).set_pdu(); }
+TERM::TermCommand& termCommand(AbstractData& pdu) {
+    return keep<TERM::TermCommand>(termControl(pdu), TERM::TermControl::command::id);
+}
+TERM::TermSignal& termSignal(AbstractData& pdu) {
+    return keep<TERM::TermSignal>(termControl(pdu), TERM::TermControl::signal::id);
+}
+TERM::TermParams& termParams(AbstractData& pdu) {
+    return keep<TERM::TermParams>(termCommand(pdu), TERM::TermCommand::create::id);
+}
+TERM::SignallingParams& signallingParams(AbstractData& pdu) {
+    return keep<TERM::SignallingParams>(termParams(pdu).set_type(), TERM::TermType::signalling::id);
+}
+
 std::vector<Row> const& rows() {
     using ZGCP::Command;
     using ZGCP::Signal;
@@ -115,6 +135,44 @@ std::vector<Row> const& rows() {
              return packets.begin()->set_payload();
          },
          ZGCP::Message::theInfo.header},
+        {"TERM::TermCommand", TERM::TermCommand::theInfo, 7, [](AbstractData& m) -> ASN1::CHOICE& { return termCommand(m); },
+         TERM::TermPDU::theInfo.header},
+        {"TERM::TermResponse", TERM::TermResponse::theInfo, 7,
+         [](AbstractData& m) -> ASN1::CHOICE& {
+             return keep<TERM::TermResponse>(termControl(m), TERM::TermControl::response::id);
+         },
+         TERM::TermPDU::theInfo.header},
+        {"TERM::TermSignal", TERM::TermSignal::theInfo, 5, [](AbstractData& m) -> ASN1::CHOICE& { return termSignal(m); },
+         TERM::TermPDU::theInfo.header},
+        {"TERM::TermType", TERM::TermType::theInfo, 8,
+         [](AbstractData& m) -> ASN1::CHOICE& { return termParams(m).set_type(); }, TERM::TermPDU::theInfo.header},
+        {"TERM::RadioCommand", TERM::RadioCommand::theInfo, 4,
+         [](AbstractData& m) -> ASN1::CHOICE& { return termParams(m).set_radio_command(); },
+         TERM::TermPDU::theInfo.header},
+        {"TERM::ExtendedParameters", TERM::ExtendedParameters::theInfo, 4,
+         [](AbstractData& m) -> ASN1::CHOICE& { return signallingParams(m).set_extended(); },
+         TERM::TermPDU::theInfo.header},
+        {"TERM::NumberType", TERM::NumberType::theInfo, 3,
+         [](AbstractData& m) -> ASN1::CHOICE& { return signallingParams(m).set_callerType(); },
+         TERM::TermPDU::theInfo.header},
+        {"TERM::SignallingProceeding", TERM::SignallingProceeding::theInfo, 9,
+         [](AbstractData& m) -> ASN1::CHOICE& {
+             auto& proceeding = keep<TERM::TermProceeding>(termSignal(m), TERM::TermSignal::proceeding::id);
+             return keep<TERM::SignallingProceeding>(proceeding, TERM::TermProceeding::signalling::id);
+         },
+         TERM::TermPDU::theInfo.header},
+        {"TERM::TermActiveState", TERM::TermActiveState::theInfo, 3,
+         [](AbstractData& m) -> ASN1::CHOICE& {
+             auto& info = keep<TERM::TermInformation>(termSignal(m), TERM::TermSignal::info::id);
+             return keep<TERM::TermActiveState>(info.ref_state(), TERM::TermState::active::id);
+         },
+         TERM::TermPDU::theInfo.header},
+        {"CCP::MessageBody", CCP::MessageBody::theInfo, 3,
+         [](AbstractData& m) -> ASN1::CHOICE& { return static_cast<CCP::Message&>(m).set_body(); },
+         CCP::Message::theInfo.header},
+        {"MEDIA::MediaControl", MEDIA::MediaControl::theInfo, 3,
+         [](AbstractData& m) -> ASN1::CHOICE& { return static_cast<MEDIA::MediaPDU&>(m).set_pdu(); },
+         MEDIA::MediaPDU::theInfo.header},
     };
     return table;
 }
@@ -123,6 +181,7 @@ std::unique_ptr<AbstractData> build(Row const& row, int alternative, bool everyt
     std::unique_ptr<AbstractData> message(AbstractData::create(&row.message));
     ASN1::CHOICE& choice = row.place(*message);
     choice.setSelection(alternative, AbstractData::create(row.info.selectionInfos[alternative]));
+    fill(*choice.getSelection(), everything);  // also where the CHOICE sits in an optional field
     fill(*message, everything);
     return message;
 }
@@ -140,11 +199,19 @@ TEST(RoundTrip, EveryAlternativeOfTheDispatchedChoices) {
                 EXPECT_EQ(n, row.place(*copy).currentSelection());
 
                 std::vector<char> octets;
-                ASSERT_TRUE(MessagesTest::encode(*message, octets));
+                ASSERT_TRUE(MessagesTest::encode(*message, octets)) << message->asValueNotation();
                 std::unique_ptr<AbstractData> decoded(AbstractData::create(&row.message));
                 ASSERT_TRUE(MessagesTest::decodeHex(MessagesTest::hex(octets), *decoded));
                 EXPECT_TRUE(*decoded == *message) << decoded->asValueNotation();
                 EXPECT_EQ(n, row.place(*decoded).currentSelection());
+
+                ASN1::CoderEnv ber;
+                ber.set_encodingRule(ASN1::CoderEnv::ber);
+                std::vector<char> berOctets;
+                ASSERT_TRUE(ASN1::encode(*message, &ber, std::back_inserter(berOctets)));
+                std::unique_ptr<AbstractData> berDecoded(AbstractData::create(&row.message));
+                ASSERT_TRUE(ASN1::decode(berOctets.data(), berOctets.data() + berOctets.size(), &ber, *berDecoded));
+                EXPECT_TRUE(*berDecoded == *message) << berDecoded->asValueNotation();
 
                 std::string const text = message->asValueNotation();
                 std::unique_ptr<AbstractData> parsed(AbstractData::create(&row.message));

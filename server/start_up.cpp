@@ -7,7 +7,11 @@
 #include "control/acceptor_net.h"
 #include "control/ctrl_server.h"
 #include "control/heart_beat_ctl.h"
+#include "hardware/bus_ctl.h"
+#include "hardware/e1_ctl.h"
 #include "hardware/hw_mux.h"
+#include "hardware/hw_tests.h"
+#include "hardware/spi_ctrl.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
@@ -19,7 +23,10 @@
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
+#include "slots/mcc_slot.h"
 #include "slots/slots.h"
+#include "slots/t38_slot.h"
+#include "slots/voice_factory.h"
 
 #include <fcntl.h>
 #include <getopt.h>
@@ -192,8 +199,8 @@ int serverMain(int argc, char** argv)
             daemonRequest = true;
             break;
         case OptDisableClock:
-            // Acted on at once, while the options are still being read (hardware access
-            // layer): BusCtl::instance().DisableControl();
+            // At once, while the options are still being read.
+            BusCtl::instance().DisableControl();
             break;
         case 'p':
             if (!parsePort(optarg, port)) {
@@ -224,10 +231,10 @@ int serverMain(int argc, char** argv)
     //   ModemFactory::instance();          slot framework
     //   Mixer::MixerFactory::instance();   slot framework
     ExtFactory::instance();
-    //   MccFactory::instance();            slot framework
+    MccFactory::instance();
     EchoFactory::instance();
-    //   VoiceFactory::instance();          slot framework
-    //   T38SoftFactory::instance();        slot framework
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
     //   IsdnFactory::instance();           signalling links
     //   RtpZARNFactory::instance();        radio
     //   RtpED137Factory::instance();       radio
@@ -249,10 +256,10 @@ int serverMain(int argc, char** argv)
     // offered to them, one line each:
     ctrlServer.Bind(&HeartBeatCtl::instance());
     ctrlServer.Bind(&Slots::instance());
-    //   ctrlServer.Bind(&HwTests::instance());         hardware access layer
-    //   ctrlServer.Bind(&BusCtl::instance());          hardware access layer
-    //   ctrlServer.Bind(&E1Ctl::instance());           hardware access layer
-    //   ctrlServer.Bind(&spiCtrl::instance());         hardware access layer
+    ctrlServer.Bind(&HwTests::instance());
+    ctrlServer.Bind(&BusCtl::instance());
+    ctrlServer.Bind(&E1Ctl::instance());
+    ctrlServer.Bind(&spiCtrl::instance());
     //   ctrlServer.Bind(&MonitoringCtl::instance());   monitoring
 
     ChildWait::Activate();

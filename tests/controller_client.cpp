@@ -3,11 +3,23 @@
 #include "asn1/asn1.h"
 #include "asn1/per_test_support.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
 #include <thread>
 
 namespace testsupport {
+
+namespace {
+
+int msLeft(std::chrono::steady_clock::time_point deadline)
+{
+    auto const ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    return ms > 0 ? int(ms) : 0;
+}
+
+}  // namespace
 
 ZGCP::Message zgcpMessage(ZGCP::PDU const& pdu, std::optional<int> seq, std::optional<unsigned int> slot)
 {
@@ -97,18 +109,36 @@ bool ControllerClient::send(ZGCP::Message const& message)
 bool ControllerClient::receiveFrame(Bytes& body, int timeoutMs)
 {
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto left = [&] {
-        auto const ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        return ms > 0 ? int(ms) : 0;
-    };
+    while (receiveOne(body, msLeft(deadline))) {
+        if (!skipped(body))
+            return true;
+    }
+    return false;
+}
+
+bool ControllerClient::skipped(Bytes const& body) const
+{
+    // A signal never carries a sequence number (the first option bit): answers to numbered
+    // commands are not decoded here.
+    if (skipped_.empty() || body.empty() || (body[0] & 0x80) != 0)
+        return false;
+    ZGCP::Message message;
+    if (!decodeZgcp(body, message) || !message.get_pdu().signal_isSelected())
+        return false;
+    int const alternative = message.get_pdu().get_signal().currentSelection();
+    return std::find(skipped_.begin(), skipped_.end(), alternative) != skipped_.end();
+}
+
+bool ControllerClient::receiveOne(Bytes& body, int timeoutMs)
+{
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     if (!tcp_.receive(4, timeoutMs))
         return false;
     Bytes const& in = tcp_.received();
     if (in[0] != 3 || in[1] != 0)
         return false;
     std::size_t const length = std::size_t(in[2]) << 8 | in[3];
-    if (length < 4 || !tcp_.receive(length, left()))
+    if (length < 4 || !tcp_.receive(length, msLeft(deadline)))
         return false;
     tcp_.take(4);
     body = tcp_.take(length - 4);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The controller's side of the control link for tests: ZGCP messages built with the
 // project's classes, encoded in aligned PER and framed with TPKT over TCP, or raw bytes
@@ -56,7 +57,13 @@ public:
     // Bytes as they are: several frames, cut frames, bad headers.
     bool sendRaw(Bytes const& bytes) { return tcp_.send(bytes); }
 
-    // The body of the next frame; false on time-out, a close, or a header that is not TPKT.
+    // Signals of the alternative (ZGCP::Signal::trunkStatus::id) are dropped as they
+    // arrive: the line reports a daemon on the simulated board sends every second, for
+    // tests about something else.
+    void skipSignal(int alternative) { skipped_.push_back(alternative); }
+
+    // The body of the next frame (not a skipped signal); false on time-out, a close, or a
+    // header that is not TPKT.
     bool receiveFrame(Bytes& body, int timeoutMs = kTimeout);
     // The next frame decoded; false as receiveFrame, or when it does not decode.
     bool receive(ZGCP::Message& message, int timeoutMs = kTimeout);
@@ -72,7 +79,11 @@ public:
     TcpClient& tcp() { return tcp_; }
 
 private:
+    bool receiveOne(Bytes& body, int timeoutMs);
+    bool skipped(Bytes const& body) const;
+
     TcpClient tcp_;
+    std::vector<int> skipped_;
 };
 
 }  // namespace testsupport

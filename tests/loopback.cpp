@@ -2,7 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
 
 namespace testsupport {
 
@@ -41,6 +45,32 @@ LoopbackListener::LoopbackListener(int backlog) : fd_(boundSocket(port_))
 std::string LoopbackListener::address() const { return "127.0.0.1:" + std::to_string(port_); }
 
 Fd LoopbackListener::accept() { return Fd(::accept(fd_.lowlevel_fd(), nullptr, nullptr)); }
+
+Fd LoopbackListener::accept(int timeoutMs)
+{
+    pollfd p{fd_.lowlevel_fd(), POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) != 1)
+        return Fd();
+    return accept();
+}
+
+std::string readFor(Fd const& socket, std::size_t n, int timeoutMs)
+{
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string got;
+    while (got.size() < n) {
+        auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{socket.lowlevel_fd(), POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) != 1)
+            break;
+        char buffer[4096];
+        ssize_t const r = ::recv(socket.lowlevel_fd(), buffer, std::min(sizeof buffer, n - got.size()), MSG_DONTWAIT);
+        if (r <= 0)
+            break;
+        got.append(buffer, std::size_t(r));
+    }
+    return got;
+}
 
 Fd LoopbackListener::connect() const
 {

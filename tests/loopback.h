@@ -19,6 +19,8 @@ public:
     std::string address() const;
     // Waits for the next connection (blocking).
     Fd accept();
+    // Waits at most timeoutMs for the next connection; empty on time-out.
+    Fd accept(int timeoutMs);
     // A blocking connection to this listener (the client end).
     Fd connect() const;
 
@@ -27,6 +29,10 @@ private:
     unsigned short port_ = 0;
     Fd fd_;
 };
+
+// Reads from a socket until n bytes have come, its end, an error or timeoutMs have passed;
+// returns what came.
+std::string readFor(Fd const& socket, std::size_t n, int timeoutMs);
 
 // A connected pair of non-blocking loopback TCP sockets: the client end, then the
 // accepted end.

@@ -3,6 +3,8 @@
 #include "messages/zgcp.h"
 
 #include <optional>
+#include <string>
+#include <vector>
 
 // The controller's slot commands and create parameters, built with the project's classes,
 // for the tests and benchmarks of the slot framework.
@@ -61,6 +63,72 @@ inline ZGCP::CreateParams echoParams(int bus, int channel)
     p.set_bus(bus);
     p.set_channel(channel);
     return ZGCP::CreateParams(ZGCP::CreateParams::echo::id, p);
+}
+
+inline ZGCP::CreateParams mccParams(ZGCP::MccType::NamedNumber type, ZGCP::MccMode::NamedNumber mode)
+{
+    ZGCP::MccParams p;
+    p.set_type(type);
+    p.set_mode(mode);
+    return ZGCP::CreateParams(ZGCP::CreateParams::mcc::id, p);
+}
+
+inline TERM::HostAddress hostAddress(std::string const& address, int port)
+{
+    TERM::HostAddress h;
+    h.set_iaddr() = address;
+    h.set_port(port);
+    return h;
+}
+
+// A recorder sending to the peer.
+inline ZGCP::CreateParams recorderParams(std::string const& address, int port)
+{
+    return ZGCP::CreateParams(ZGCP::CreateParams::voice::id,
+                              ZGCP::VoiceParams(ZGCP::VoiceParams::record::id, hostAddress(address, port)));
+}
+
+// A player of what the peer sends, introduced by the id.
+inline ZGCP::CreateParams networkPlayerParams(std::string const& address, int port, int id)
+{
+    ZGCP::PlayerParams_network n;
+    n.set_host(hostAddress(address, port));
+    n.set_id(id);
+    return ZGCP::CreateParams(ZGCP::CreateParams::voice::id,
+                              ZGCP::VoiceParams(ZGCP::VoiceParams::player::id,
+                                                ZGCP::PlayerParams(ZGCP::PlayerParams::network::id, n)));
+}
+
+// A player of phrase files, the list played repeat times.
+inline ZGCP::CreateParams filePlayerParams(std::vector<std::string> const& names, int repeat)
+{
+    ZGCP::PlayerParams_file f;
+    for (std::string const& name : names)
+        f.set_name().push_back(ASN1::IA5String(name));
+    f.set_repeat(repeat);
+    return ZGCP::CreateParams(ZGCP::CreateParams::voice::id,
+                              ZGCP::VoiceParams(ZGCP::VoiceParams::player::id,
+                                                ZGCP::PlayerParams(ZGCP::PlayerParams::file::id, f)));
+}
+
+// A T.38 relay towards dhost:dport from local port sport, with extra arguments.
+inline ZGCP::CreateParams t38Params(std::string const& dhost, int dport, int sport,
+                                    std::vector<std::string> const& args = {})
+{
+    ZGCP::T38Soft p;
+    p.set_dhost(hostAddress(dhost, dport));
+    p.set_shost(hostAddress("0.0.0.0", sport));
+    p.set_rx_packet_size(512);
+    p.set_rx_threshold(1);
+    p.set_tx_threshold(1);
+    for (std::string const& a : args)
+        p.set_args().push_back(ASN1::IA5String(a));
+    return ZGCP::CreateParams(ZGCP::CreateParams::t38soft::id, p);
+}
+
+inline ZGCP::Command userDataCommand(std::vector<char> const& bytes)
+{
+    return ZGCP::Command(ZGCP::Command::userData::id, bytes);
 }
 
 inline ZGCP::Command createCommand(ZGCP::CreateParams const& params)

@@ -6,6 +6,7 @@
 
 #include "board/board.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/mcc_model.h"
 #include "board/sim/sim_board.h"
 #include "control/ctrl_server.h"
 #include "hardware/hw_mux.h"
@@ -28,11 +29,12 @@
 
 namespace slotstest {
 
-// The simulated board with "/dev/hal", installed before the switch singleton opens it and
-// kept for the process.
+// The simulated board with "/dev/hal" and "/dev/mcc/ctl", installed before the switch
+// singleton opens it and kept for the process.
 struct SimEnv {
     board::sim::SimBoard sim;
     board::sim::HalModel& hal = sim.add<board::sim::HalModel>();
+    board::sim::MccModel& mcc = sim.add<board::sim::MccModel>();
     board::ScopedBoard installed{sim};
 
     static SimEnv& get()
@@ -58,6 +60,17 @@ struct SimEnv {
         return out;
     }
 };
+
+// The lines of a captured text that begin with the prefix, each with its line end.
+inline std::string linesOf(std::string const& text, std::string const& prefix)
+{
+    std::istringstream in(text);
+    std::string out;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0)
+            out += line + '\n';
+    return out;
+}
 
 // A signal in short: "transmitter active 37", "receiver inactive", or the alternative's
 // value notation for the others.

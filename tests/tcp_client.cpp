@@ -27,9 +27,9 @@ sockaddr_in loopback(std::uint16_t port)
 
 }  // namespace
 
-std::uint16_t freePort()
+std::uint16_t freePort(int type)
 {
-    Fd s(::socket(AF_INET, SOCK_STREAM, 0));
+    Fd s(::socket(AF_INET, type, 0));
     sockaddr_in a = loopback(0);
     socklen_t len = sizeof a;
     if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||

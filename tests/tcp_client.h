@@ -2,6 +2,8 @@
 
 #include "base/fd.h"
 
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -14,8 +16,8 @@ namespace testsupport {
 
 typedef std::vector<std::uint8_t> Bytes;
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-std::uint16_t freePort();
+// A TCP (SOCK_STREAM) or UDP (SOCK_DGRAM) port on 127.0.0.1 that was free a moment ago.
+std::uint16_t freePort(int type = SOCK_STREAM);
 
 // The TPKT frame (03 00 and the 16-bit big-endian length counting the header) of a body.
 Bytes tpktFrame(Bytes const& body);

@@ -1,6 +1,7 @@
 #include "board/sim/board_socket.h"
 
 #include "board/hal.h"
+#include "board/sim/hal_model.h"
 #include "board/sim/sim_board.h"
 #include "tests/loop_pump.h"
 #include "tests/temp_root.h"
@@ -87,7 +88,8 @@ struct BoardSocketTest : ::testing::Test {
     board::sim::SimBoard sim;
     BoardSocket server{sim};
 
-    BoardSocketTest() { sim.addStandardDevices(); }
+    // The switch alone, so that the device lists stay what they are as the board gains models.
+    BoardSocketTest() { sim.add<board::sim::HalModel>(); }
 };
 
 TEST_F(BoardSocketTest, ServesOneReplyLinePerCommandLine)

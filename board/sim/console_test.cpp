@@ -16,7 +16,8 @@ namespace {
 using board::sim::Console;
 
 struct ConsoleTest : ::testing::Test {
-    ConsoleTest() { sim.addStandardDevices(); }
+    // The switch alone, so that the device lists stay what they are as the board gains models.
+    ConsoleTest() { sim.add<board::sim::HalModel>(); }
     board::sim::SimBoard sim;
     Console console{sim};
 
@@ -92,7 +93,7 @@ TEST_F(ConsoleTest, BadCommandsGetOneErrorLine)
     EXPECT_EQ(run("fail-request /dev/hal frobnicate EIO"), "error unknown request frobnicate");
     EXPECT_EQ(run("fail-request /dev/hal read EIO 1 0x100000000"),
               "error usage: fail-request PATH REQUEST ERRNO [TIMES [WORD0]]");
-    EXPECT_EQ(run("device /dev/hal"), "error usage: byte CH VALUE | output CH");
+    EXPECT_EQ(run("device /dev/hal").rfind("error usage: byte CH VALUE | output CH", 0), 0u);
     EXPECT_EQ(run("help").substr(0, 3), "ok ");
 }
 

@@ -29,13 +29,25 @@ bool parseNumber(std::string const& text, long& value)
 
 }  // namespace
 
+namespace {
+
+std::vector<RequestInfo> halRequests()
+{
+    std::vector<RequestInfo> all{
+        {hal::kSwitchConnect, "connect", sizeof(hal::SwitchConnect)},
+        {hal::kSwitchDisable, "disable", sizeof(hal::SwitchDisable)},
+        {hal::kSwitchWrite, "write", sizeof(hal::SwitchByte)},
+        {hal::kSwitchRead, "read", sizeof(hal::SwitchByte)},
+    };
+    for (RequestInfo const& r : HalSpiModel::requests())
+        all.push_back(r);
+    return all;
+}
+
+}  // namespace
+
 HalModel::HalModel()
-    : Device(hal::kPath, {
-                             {hal::kSwitchConnect, "connect", sizeof(hal::SwitchConnect)},
-                             {hal::kSwitchDisable, "disable", sizeof(hal::SwitchDisable)},
-                             {hal::kSwitchWrite, "write", sizeof(hal::SwitchByte)},
-                             {hal::kSwitchRead, "read", sizeof(hal::SwitchByte)},
-                         }),
+    : Device(hal::kPath, halRequests()),
       outputs_(kMaxChannel + 1),
       touched_(kMaxChannel + 1),
       bytes_(kMaxChannel + 1, kDefaultByte)
@@ -102,7 +114,7 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
         return 0;
     }
     }
-    return -ENOTTY;
+    return spi_.request(info, arg);
 }
 
 std::string HalModel::dump() const
@@ -131,6 +143,8 @@ std::string HalModel::dump() const
 
 std::string HalModel::command(std::vector<std::string> const& words)
 {
+    if (auto reply = spi_.command(words))
+        return *reply;
     long channel = 0;
     long value = 0;
     if (words.size() == 3 && words[0] == "byte" && parseNumber(words[1], channel) && parseNumber(words[2], value)
@@ -150,7 +164,7 @@ std::string HalModel::command(std::vector<std::string> const& words)
         os << " disables=" << o.disables;
         return os.str();
     }
-    return "error usage: byte CH VALUE | output CH";
+    return "error usage: byte CH VALUE | output CH | clock | spi LINE REG [VALUE] | spi absent | spi present";
 }
 
 }  // namespace board::sim

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "board/sim/device.h"
+#include "board/sim/hal_spi_model.h"
 
 #include <cstdint>
 #include <string>
@@ -10,7 +11,8 @@ namespace board::sim {
 
 // "/dev/hal" as the time-slot switch uses it: the output table and the bytes on the
 // channels. An output never touched counts as disabled. Every channel has its place in
-// flat tables, so each request takes the same few steps.
+// flat tables, so each switch request takes the same few steps. The clock source and the SPI
+// line chips are its part spi().
 class HalModel : public Device {
 public:
     // Channels the switch knows; others are refused with EINVAL.
@@ -45,7 +47,10 @@ public:
     std::string dump() const override;
     // "byte CH VALUE": sets the byte a read of CH returns.
     // "output CH": "ok off disables=N", "ok <IN disables=N" or "ok =0xNN disables=N".
+    // And the commands of spi().
     std::string command(std::vector<std::string> const& words) override;
+
+    HalSpiModel& spi() { return spi_; }
 
 private:
     static bool known(std::uint32_t channel) { return channel <= kMaxChannel; }
@@ -55,6 +60,7 @@ private:
     std::vector<Output> outputs_;
     std::vector<std::uint8_t> touched_;
     std::vector<std::uint8_t> bytes_;
+    HalSpiModel spi_;
 };
 
 }  // namespace board::sim

@@ -91,7 +91,7 @@ TEST_F(HalModelTest, ChannelsAndBytesOutOfRangeAreInvalid)
     ASSERT_EQ(connect(0xFFFF, 0xFFFF), 0);  // the last channel of the table
     EXPECT_EQ(hal.dump(), "65535<65535");
     errno = 0;
-    EXPECT_EQ(sim.ioctl(fd, hal::kClockSelect, &errno), -1);
+    EXPECT_EQ(sim.ioctl(fd, 0x1234, &errno), -1);
     EXPECT_EQ(errno, ENOTTY);
 }
 

@@ -1,6 +1,11 @@
 #include "board/sim/sim_board.h"
 
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
+#include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/maintenance_model.h"
+#include "board/sim/mcc_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -60,7 +65,15 @@ SimBoard::~SimBoard()
     opens_.clear();
 }
 
-void SimBoard::addStandardDevices() { add<HalModel>(); }
+void SimBoard::addStandardDevices()
+{
+    add<HalModel>();
+    add<MccModel>();
+    add<DtmfModel>();
+    add<DspModel>();
+    add<MaintenanceModel>();
+    add<E1CasModel>();
+}
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
 {

@@ -18,7 +18,10 @@ using testsupport::hexText;
 
 class Controller : public ::testing::Test {
 protected:
-    Controller() : daemon(GW_SERVER_SIM_BINARY), client(testsupport::TcpClient::Waiting::Socket) {}
+    Controller() : daemon(GW_SERVER_SIM_BINARY), client(testsupport::TcpClient::Waiting::Socket)
+    {
+        client.skipSignal(ZGCP::Signal::trunkStatus::id);
+    }
 
     void SetUp() override
     {
@@ -33,16 +36,13 @@ protected:
         EXPECT_EQ(0, daemon.stop());
     }
 
-    // The next whole frame as it arrived, TPKT header included; "" when none came.
+    // The next whole frame, TPKT header included; "" when none came.
     std::string nextFrame()
     {
-        testsupport::TcpClient& tcp = client.tcp();
-        if (!tcp.receive(4, ControllerClient::kTimeout))
+        Bytes body;
+        if (!client.receiveFrame(body, ControllerClient::kTimeout))
             return "";
-        std::size_t const length = std::size_t(tcp.received()[2]) << 8 | tcp.received()[3];
-        if (!tcp.receive(length, ControllerClient::kTimeout))
-            return "";
-        return hexText(tcp.take(length));
+        return hexText(testsupport::tpktFrame(body));
     }
 
     // Sends the body (hex) in one TPKT frame and returns the frame that comes back.

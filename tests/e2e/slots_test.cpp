@@ -1,10 +1,7 @@
 // The controller creates, connects, disconnects and destroys slots on the daemon running on
 // the simulated board, and sees the switch through the board socket.
 
-#include "tests/board_client.h"
-#include "tests/controller_client.h"
-#include "tests/daemon_launcher.h"
-#include "tests/slot_commands.h"
+#include "tests/sim_daemon_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -19,25 +16,6 @@ using testsupport::BoardClient;
 using testsupport::Bytes;
 using testsupport::ControllerClient;
 using testsupport::DaemonLauncher;
-
-// A message in short: describeZgcp, with the stream state of receiver and transmitter
-// signals ("slot=7 transmitter active 37").
-std::string describe(ZGCP::Message const& m)
-{
-    std::string text = testsupport::describeZgcp(m);
-    if (!m.get_pdu().signal_isSelected())
-        return text;
-    ZGCP::Signal const& s = m.get_pdu().get_signal();
-    auto stream = [&](char const* side, ZGCP::Stream const& st) {
-        std::string out = (m.slot_isPresent() ? "slot=" + std::to_string(m.get_slot().getValue()) + " " : "") + side;
-        return out + (st.active_isSelected() ? " active " + std::to_string(st.get_active().getValue()) : " inactive");
-    };
-    if (s.receiver_isSelected())
-        return stream("receiver", s.get_receiver());
-    if (s.transmitter_isSelected())
-        return stream("transmitter", s.get_transmitter());
-    return text;
-}
 
 using testsupport::BusChannel;
 using testsupport::plainCommand;
@@ -55,83 +33,7 @@ ZGCP::Command const activateCmd = plainCommand(ZGCP::Command::activate::id);
 ZGCP::Command const queryCmd = plainCommand(ZGCP::Command::query::id);
 ZGCP::Command const pingCmd = plainCommand(ZGCP::Command::ping::id);
 
-class SlotsE2E : public ::testing::Test {
-protected:
-    SlotsE2E() : daemon(GW_SERVER_SIM_BINARY) {}
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(daemon.start({daemon.portOption()}));
-        ASSERT_TRUE(attach());
-        board.emplace(daemon.root());
-        ASSERT_TRUE(board->connected());
-    }
-
-    void TearDown() override { EXPECT_EQ(0, daemon.stop()); }
-
-    // A new controller connection (the daemon has seen it when this returns true).
-    bool attach()
-    {
-        client.emplace(testsupport::TcpClient::Waiting::Socket);
-        if (!client->connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout))
-            return false;
-        // A ping round trip: the daemon has taken the connection.
-        return pinged();
-    }
-
-    // A ping whose answer is the next message.
-    bool pinged()
-    {
-        std::string const text = call(pingCmd);
-        EXPECT_EQ(text, "seq=" + std::to_string(seq) + " success");
-        return text == "seq=" + std::to_string(seq) + " success";
-    }
-
-    // Sends the command (with the next sequence number, and the slot number when given)
-    // and returns the next message that arrives, in short.
-    std::string call(ZGCP::Command const& command, std::optional<unsigned> slot = std::nullopt)
-    {
-        EXPECT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq, slot)));
-        return next();
-    }
-
-    std::string next()
-    {
-        ZGCP::Message m;
-        if (!client->receive(m, ControllerClient::kTimeout))
-            return "no message";
-        return describe(m);
-    }
-
-    std::vector<std::string> next(int n)
-    {
-        std::vector<std::string> out;
-        for (int i = 0; i < n; ++i)
-            out.push_back(next());
-        return out;
-    }
-
-    // The answer to the command for the slot number: "success" or "error=N" when it carries
-    // the command's sequence and slot numbers, the whole message in short otherwise.
-    std::string on(unsigned number, ZGCP::Command const& command)
-    {
-        return answer(call(command, number), number);
-    }
-    std::string answer(std::string const& text, unsigned number) const
-    {
-        std::string const prefix = "seq=" + std::to_string(seq) + " slot=" + std::to_string(number) + " ";
-        return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
-    }
-
-    // The state of a switch output as the board socket reports it ("ok =0xd5 disables=2").
-    std::string output(int channel) { return board->command("device /dev/hal output " + std::to_string(channel)); }
-    bool logged(std::string const& line) { return daemon.waitForErr(line) || daemon.waitForOut(line); }
-
-    DaemonLauncher daemon;
-    std::optional<ControllerClient> client;
-    std::optional<BoardClient> board;
-    int seq = 0;
-};
+using SlotsE2E = testsupport::SimDaemonTest;
 
 TEST_F(SlotsE2E, TrunkAndMapSlotsAreJoinedThroughTheSwitch)
 {

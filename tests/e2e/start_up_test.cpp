@@ -126,6 +126,8 @@ TEST(StartUp, BadOptionsPrintTheUsageTextAndExitWithTwo)
         {{"-p5"}, "invalid option -- 'p'"},
         {{"--port"}, "option '--port' requires an argument"},
         {{"--d"}, "option '--d' is ambiguous"},
+        // Acted on before the bad option is read.
+        {{"--disable-clock", "-x"}, "clkctl: clock control disabled.\n"},
     };
     for (Case const& c : cases) {
         Server s;
@@ -231,6 +233,8 @@ TEST(StartUp, Sigusr2ReplacesTheStatusDump)
 {
     Server s;
     ASSERT_TRUE(s.serve());
+    // The loop serves its handlers (a signal before its first pass dumps an empty table).
+    ASSERT_TRUE(answersPing(s.port()));
     ASSERT_TRUE(s.dumpStatus());
     std::string const dump = s.readFile("/var/log/server-status");
     EXPECT_EQ(dump.rfind("server status dump\nversion : " + tag + "\n", 0), 0u) << dump;

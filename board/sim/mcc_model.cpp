@@ -1,0 +1,255 @@
+#include "board/sim/mcc_model.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+namespace board::sim {
+namespace {
+
+char const* const kTypeNames[mcc::kChannelTypes] = {"data", "bri", "transparent", "ss7"};
+
+bool parseNumber(std::string const& text, long& value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 0);
+    return *end == '\0' && errno == 0;
+}
+
+bool parseType(std::string const& text, std::uint32_t& type)
+{
+    for (std::uint32_t t = 0; t < mcc::kChannelTypes; ++t)
+        if (text == kTypeNames[t] || text == std::to_string(t)) {
+            type = t;
+            return true;
+        }
+    return false;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// "0102ff" as bytes, "-" as an empty frame.
+bool parseFrame(std::string const& text, MccModel::Frame& frame)
+{
+    frame.clear();
+    if (text == "-")
+        return true;
+    if (text.empty() || text.size() % 2 != 0)
+        return false;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        int hi = hexDigit(text[i]);
+        int lo = hexDigit(text[i + 1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        frame.push_back(std::uint8_t(hi << 4 | lo));
+    }
+    return true;
+}
+
+std::string frameText(MccModel::Frame const& frame)
+{
+    if (frame.empty())
+        return "-";
+    static char const digits[] = "0123456789abcdef";
+    std::string text;
+    for (std::uint8_t b : frame) {
+        text += digits[b >> 4];
+        text += digits[b & 0xF];
+    }
+    return text;
+}
+
+}  // namespace
+
+MccModel::MccModel()
+    : Device(mcc::kPath, {
+                             {mcc::kAllocate, "allocate", sizeof(mcc::Allocate)},
+                             {mcc::kTimeslot, "timeslot"},
+                             {mcc::kCounts, "counts", sizeof(mcc::Counts)},
+                         })
+{
+}
+
+MccModel::Channel* MccModel::channelOf(OpenFile const& file) { return dynamic_cast<Channel*>(file.state.get()); }
+
+unsigned MccModel::used(std::uint32_t type) const
+{
+    unsigned n = 0;
+    for (OpenFile* f : opens())
+        if (Channel* c = channelOf(*f); c && c->record.type == type)
+            ++n;
+    return n;
+}
+
+std::vector<int> MccModel::timeslots() const
+{
+    std::vector<int> out;
+    for (OpenFile* f : opens())
+        if (Channel* c = channelOf(*f))
+            out.push_back(c->timeslot);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+OpenFile* MccModel::find(int timeslot) const
+{
+    for (OpenFile* f : opens())
+        if (Channel* c = channelOf(*f); c && c->timeslot == timeslot)
+            return f;
+    return nullptr;
+}
+
+int MccModel::freeTimeslot() const
+{
+    std::vector<int> taken = timeslots();
+    int ts = kFirstTimeslot;
+    for (int t : taken)
+        if (t == ts)
+            ++ts;
+    return ts;
+}
+
+int MccModel::allocate(OpenFile& file, mcc::Allocate const& record)
+{
+    if (channelOf(file))
+        return -EBUSY;
+    if (record.type >= mcc::kChannelTypes)
+        return -EINVAL;
+    if (used(record.type) >= capacity_[record.type])
+        return -ENOSPC;
+    auto channel = std::make_unique<Channel>();
+    channel->record = record;
+    channel->timeslot = freeTimeslot();
+    file.state = std::move(channel);
+    return 0;
+}
+
+int MccModel::counts(mcc::Counts& record) const
+{
+    record = mcc::Counts{capacity_[mcc::kData], capacity_[mcc::kBri], capacity_[mcc::kTransparent], 0};
+    return 0;
+}
+
+int MccModel::request(OpenFile* file, RequestInfo const& info, void* arg)
+{
+    if (file == nullptr)
+        return -ENOTTY;
+    switch (info.number) {
+    case mcc::kAllocate: return allocate(*file, *static_cast<mcc::Allocate*>(arg));
+    case mcc::kTimeslot: {
+        Channel* c = channelOf(*file);
+        return c ? c->timeslot : -EINVAL;
+    }
+    case mcc::kCounts: return counts(*static_cast<mcc::Counts*>(arg));
+    }
+    return -ENOTTY;
+}
+
+void MccModel::received(OpenFile& file, void const* data, std::size_t length)
+{
+    Channel* c = channelOf(file);
+    if (c == nullptr)
+        return;
+    auto const* bytes = static_cast<std::uint8_t const*>(data);
+    c->written.emplace_back(bytes, bytes + length);
+    if (c->written.size() > kKeptFrames)
+        c->written.pop_front();
+}
+
+bool MccModel::push(int timeslot, Frame const& frame)
+{
+    OpenFile* f = find(timeslot);
+    return f && f->send(frame.data(), frame.size());
+}
+
+std::vector<MccModel::Frame> MccModel::takeWritten(int timeslot)
+{
+    std::vector<Frame> out;
+    if (OpenFile* f = find(timeslot)) {
+        Channel& c = *channelOf(*f);
+        out.assign(c.written.begin(), c.written.end());
+        c.written.clear();
+    }
+    return out;
+}
+
+bool MccModel::hangUp(int timeslot)
+{
+    OpenFile* f = find(timeslot);
+    return f && ::shutdown(f->modelFd(), SHUT_RDWR) == 0;
+}
+
+std::string MccModel::dump() const
+{
+    std::ostringstream os;
+    for (std::uint32_t t = 0; t < mcc::kChannelTypes; ++t)
+        os << (t ? " " : "") << kTypeNames[t] << '=' << used(t) << '/' << capacity_[t];
+    std::vector<OpenFile*> channels;
+    for (OpenFile* f : opens())
+        if (channelOf(*f))
+            channels.push_back(f);
+    std::sort(channels.begin(), channels.end(),
+              [](OpenFile* a, OpenFile* b) { return channelOf(*a)->timeslot < channelOf(*b)->timeslot; });
+    for (OpenFile* f : channels) {
+        Channel const& c = *channelOf(*f);
+        os << ' ' << c.timeslot << ':' << kTypeNames[c.record.type] << ":ino=" << f->inode();
+    }
+    return os.str();
+}
+
+std::string MccModel::command(std::vector<std::string> const& words)
+{
+    static char const usage[] = "error usage: capacity TYPE N | push TS FRAME... | written TS | hangup TS";
+    long ts = 0;
+    if (words.size() == 3 && words[0] == "capacity") {
+        std::uint32_t type = 0;
+        long n = 0;
+        if (!parseType(words[1], type) || !parseNumber(words[2], n) || n < 0 || n > 1024)
+            return usage;
+        setCapacity(type, unsigned(n));
+        return "ok";
+    }
+    if (words.size() < 2 || !parseNumber(words[1], ts))
+        return usage;
+    if (find(int(ts)) == nullptr)
+        return "error no channel " + words[1];
+    if (words[0] == "push" && words.size() >= 3) {
+        std::vector<Frame> frames(words.size() - 2);
+        for (std::size_t i = 2; i < words.size(); ++i)
+            if (!parseFrame(words[i], frames[i - 2]))
+                return "error bad frame " + words[i];
+        int sent = 0;
+        for (Frame const& f : frames) {
+            if (!push(int(ts), f))
+                break;
+            ++sent;
+        }
+        return "ok " + std::to_string(sent);
+    }
+    if (words[0] == "written" && words.size() == 2) {
+        std::string reply = "ok";
+        for (Frame const& f : takeWritten(int(ts)))
+            reply += ' ' + frameText(f);
+        return reply;
+    }
+    if (words[0] == "hangup" && words.size() == 2)
+        return hangUp(int(ts)) ? "ok" : "error hangup failed";
+    return usage;
+}
+
+}  // namespace board::sim

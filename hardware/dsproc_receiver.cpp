@@ -1,0 +1,364 @@
+#include "hardware/dsproc_receiver.h"
+
+#include "base/immortal.h"
+#include "base/trace_ctl.h"
+#include "hardware/board_devices.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <iostream>
+
+namespace Hardware {
+
+namespace {
+
+// Never destroyed, so that receivers left at exit may still unlink themselves.
+Immortal<Containers::CyclicList> receiverList;
+
+// The driver's parameters of VAD before version 2, whatever the controller sent.
+constexpr std::uint32_t kVadV1[3] = {3, 127, 0};
+
+std::ostream& recordFields(std::ostream& os, dsproc_event_record const& r)
+{
+    return os << " timeslot=" << r.timeslot << " id=" << r.id << " type=" << r.type;
+}
+
+void traceRecord(dsproc_event_record const& r)
+{
+    recordFields(std::clog << "dsproc event: ", r) << std::endl;
+    auto const& p = r.payload;
+    switch (r.type) {
+    case dsp::kEventVad:
+        std::clog << "dsproc vad event: " << " dir_mask=" << p.vad.dir_mask << " vad_rx=" << p.vad.vad_rx
+                  << " vad_tx=" << p.vad.vad_tx << std::endl;
+        break;
+    case dsp::kEventSd: std::clog << "dsproc sd event: " << " sd_rx=" << p.sd.sd_rx << std::endl; break;
+    case dsp::kEventBss: std::clog << "dsproc bss event: " << " score=" << p.bss.score << std::endl; break;
+    case dsp::kEventFlags:
+        std::clog << "dsproc flags event: " << std::hex << " flags=" << p.flags.flags << ", mask=" << p.flags.mask
+                  << std::dec << std::endl;
+        break;
+    }
+}
+
+// A VAD or SD record is taken only while this receiver has the function on and under the
+// id of its last enable.
+bool accepted(DSProcReceiver::State const& function, dsproc_event_record const& r, bool trace)
+{
+    if (function.state != 1) {
+        if (trace)
+            recordFields(std::clog << "ignore spurious dsproc vad event (dsproc disabled): ", r) << std::endl;
+        return false;
+    }
+    if (function.id != r.id) {
+        if (trace)
+            recordFields(std::clog << "ignore spurious dsproc vad event: ", r) << " rid=" << function.id << std::endl;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Containers::CyclicList& dsprocReceivers() { return receiverList.value; }
+
+// The service.
+
+DSProcReceiverService& DSProcReceiverService::instance()
+{
+    static DSProcReceiverService service;
+    return service;
+}
+
+DSProcReceiverService::DSProcReceiverService(std::uint32_t lastId) : DriverService("dsproc", lastId) { init(); }
+
+void DSProcReceiverService::init()
+{
+    open(GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC, "DSProcReceiverService::OnEvent",
+         &DSProcReceiverService::OnEvent, this, "open dsproc fail, VAD proceeding disabled: ");
+}
+
+bool DSProcReceiverService::configure(dsproc_configure_params& r, char const* failText)
+{
+    if (request(dsp::kConfigure, &r) != -1)
+        return true;
+    ErrnoField e;
+    std::cerr << failText << " timeslot=" << r.timeslot << e << std::endl;
+    return false;
+}
+
+bool DSProcReceiverService::configureVAD(unsigned ts, ZGCP::VADParams const& params)
+{
+    if (!ready("configure VAD", ts))
+        return false;
+    dsproc_configure_params r{};
+    r.timeslot = ts;
+    r.kind = dsp::kConfigureVad;
+    if (request(dsp::kVersion, board::byValue(0)) == dsp::kVersionThresholds) {
+        if (!params.v2_isSelected()) {
+            std::cerr << "DSPROC_CONFIGURE VAD: params not specified for v2: " << " timeslot=" << ts << std::endl;
+            return false;
+        }
+        TERM::VADParamsV2 const& v2 = params.get_v2();
+        r.params.vad_v2.voice_th_msec = std::uint16_t(v2.get_voice_th_msec().getValue());
+        r.params.vad_v2.silence_th_msec = std::uint16_t(v2.get_silence_th_msec().getValue());
+        r.params.vad_v2.e_th_dB = std::uint8_t(v2.get_e_th_dB().getValue());
+    } else {
+        std::copy(std::begin(kVadV1), std::end(kVadV1), r.params.vad_v1);
+    }
+    if (!configure(r, "DSPROC_CONFIGURE VAD fail:"))
+        return false;
+    std::clog << "DSPROC_CONFIGURE VAD" << " ts=" << ts << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::configureSD(unsigned ts)
+{
+    if (!ready("configure SD", ts))
+        return false;
+    dsproc_configure_params r{};
+    r.timeslot = ts;
+    r.kind = dsp::kConfigureSd;
+    if (!configure(r, "DSPROC_CONFIGURE SD fail:"))
+        return false;
+    std::clog << "DSPROC_CONFIGURE SD" << " ts=" << ts << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::configureDelays(unsigned ts, unsigned rx, unsigned tx)
+{
+    if (!ready("configure Delays", ts))
+        return false;
+    dsproc_configure_params r{};
+    r.timeslot = ts;
+    r.kind = dsp::kConfigureDelays;
+    r.params.delays.rx = rx;
+    r.params.delays.tx = tx;
+    if (!configure(r, "DSPROC_CONFIGURE DELAYS fail:"))
+        return false;
+    std::clog << "DSPROC_CONFIGURE DELAYS" << " ts=" << ts << " rx=" << rx << " tx=" << tx << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::configureRxGain(unsigned ts, char gain_dB)
+{
+    if (!ready("Configure Rx gain", ts))
+        return false;
+    dsproc_configure_params r{};
+    r.timeslot = ts;
+    r.kind = dsp::kConfigureRxGain;
+    r.params.gain_dB = std::int8_t(gain_dB);
+    if (!configure(r, "DSPROC_CONFIGURE Rx Gain fail:"))
+        return false;
+    std::clog << "DSPROC_CONFIGURE RX GAIN" << " ts=" << ts << " gain_dB=" << int(r.params.gain_dB) << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsigned enable, int dur_th_msec,
+                                                int det_lvl_dB)
+{
+    if (!ready("Configure Tone Filter", ts))
+        return false;
+    dsproc_configure_params r{};
+    r.timeslot = ts;
+    r.kind = dsp::kConfigureTone;
+    r.params.tone.freq = std::uint16_t(freq);
+    r.params.tone.enable = std::uint8_t(enable);
+    r.params.tone.dur_th_msec = std::uint16_t(dur_th_msec);
+    r.params.tone.det_lvl_dB = std::int8_t(det_lvl_dB);
+    if (!configure(r, "DSPROC_CONFIGURE Tone Filter fail:"))
+        return false;
+    std::clog << "DSPROC_CONFIGURE TONE FILTER" << " ts=" << ts << " freq=" << freq << ", en=" << enable
+              << ", dur_th_msec=" << dur_th_msec << ", det_lvl_dB=" << det_lvl_dB << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver)
+{
+    unsigned const ts = receiver.dsproc_timeslot();
+    if (!ready("Disable All Tone", ts))
+        return false;
+    dsproc_enable_params r{ts, 0, dsp::kToneAll};
+    if (request(dsp::kDisable, &r) == -1) {
+        ErrnoField e;
+        std::cerr << "Disable All Tone fail:" << " timeslot=" << ts << e << std::endl;
+        return false;
+    }
+    std::clog << "DISABLE ALL TONE done: " << " ts=" << ts << std::endl;
+    return true;
+}
+
+bool DSProcReceiverService::enableRequest(unsigned long number, dsproc_enable_params& r, char const* name)
+{
+    char const* word = number == dsp::kEnable ? "DSPROC_ENABLE " : "DSPROC_DISABLE ";
+    bool const ok = request(number, &r) != -1;
+    ErrnoField e;
+    std::cerr << word << name << (ok ? " done:" : " fail:") << " timeslot=" << r.timeslot;
+    if (number == dsp::kEnable)
+        std::cerr << " id=" << r.id;
+    if (!ok)
+        std::cerr << e;
+    std::cerr << std::endl;
+    return ok;
+}
+
+bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::State DSProcReceiver::*state,
+                                   std::uint32_t mask, char const* name, bool on)
+{
+    DSProcReceiver::State& s = receiver.*state;
+    if (s.state >= 0 && (s.state != 0) == on)
+        return true;
+    dsproc_enable_params r{receiver.dsproc_timeslot(), on ? nextId() : 0, mask};
+    if (!enableRequest(on ? dsp::kEnable : dsp::kDisable, r, name))
+        return false;
+    s.state = on ? 1 : 0;
+    if (on)
+        s.id = r.id;
+    return true;
+}
+
+bool DSProcReceiverService::enableVAD(DSProcReceiver& receiver, bool on)
+{
+    return enable(receiver, &DSProcReceiver::vad_, dsp::kVad, "VAD", on);
+}
+
+bool DSProcReceiverService::enableSD(DSProcReceiver& receiver, bool on)
+{
+    return enable(receiver, &DSProcReceiver::sd_, dsp::kSd, "SD", on);
+}
+
+bool DSProcReceiverService::enableBSS(DSProcReceiver& receiver, bool on)
+{
+    return enable(receiver, &DSProcReceiver::bss_, dsp::kBss, "BSS", on);
+}
+
+bool DSProcReceiverService::enableNG(DSProcReceiver& receiver, bool on)
+{
+    return enable(receiver, &DSProcReceiver::ng_, dsp::kNg, "NG", on);
+}
+
+bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool rx, bool tx)
+{
+    if (receiver.muteRx_ >= 0 && receiver.muteTx_ >= 0 && (receiver.muteRx_ != 0) == rx
+        && (receiver.muteTx_ != 0) == tx)
+        return true;
+    bool const on = rx || tx;
+    std::uint32_t const mask = on ? (rx ? dsp::kMuteRx : 0) | (tx ? dsp::kMuteTx : 0) : dsp::kMuteRx | dsp::kMuteTx;
+    dsproc_enable_params r{receiver.dsproc_timeslot(), on ? nextId() : 0, mask};
+    if (!enableRequest(on ? dsp::kEnable : dsp::kDisable, r, "MUTE"))
+        return false;
+    if (on)
+        receiver.muteId_ = r.id;
+    receiver.muteRx_ = rx ? 1 : 0;
+    receiver.muteTx_ = tx ? 1 : 0;
+    return true;
+}
+
+void DSProcReceiverService::OnEvent(int fd, short revents)
+{
+    readBurst<dsproc_event_record>(fd, revents, [this](dsproc_event_record const& r) { route(r); });
+}
+
+void DSProcReceiverService::route(dsproc_event_record const& r)
+{
+    bool const trace = traces.signalling.events;
+    if (trace)
+        traceRecord(r);
+    DSProcReceiver* receiver = nullptr;
+    for (Containers::CyclicList& node : dsprocReceivers()) {
+        if (DSProcReceiver::of(&node)->dsproc_timeslot() == r.timeslot) {
+            receiver = DSProcReceiver::of(&node);
+            break;
+        }
+    }
+    if (receiver == nullptr) {
+        if (trace)
+            std::cerr << "receive dsproc event from unknown timeslot " << r.timeslot << std::endl;
+        return;
+    }
+    auto const& p = r.payload;
+    switch (r.type) {
+    case dsp::kEventVad:
+        if (accepted(receiver->vad_, r, trace)) {
+            DSProcVADEvent event{-1, -1};
+            if (p.vad.dir_mask & 1)
+                event.vad_rx = p.vad.vad_rx;
+            if (p.vad.dir_mask & 2)
+                event.vad_tx = p.vad.vad_tx;
+            receiver->dsproc_vad_event(event);
+        }
+        break;
+    case dsp::kEventSd:
+        if (accepted(receiver->sd_, r, trace))
+            receiver->dsproc_sd_event(DSProcSDEvent{p.sd.sd_rx});
+        break;
+    case dsp::kEventBss:
+        if (receiver->bss_.state > 0)
+            receiver->dsproc_bss_event(&p.bss);
+        else if (trace)
+            recordFields(std::clog << "ignore spurious dsproc bss event (dsproc disabled): ", r) << std::endl;
+        break;
+    case dsp::kEventTone: receiver->dsproc_tone_flt_event(&p.tone); break;
+    case dsp::kEventFlags: receiver->dsproc_flags_event(&p.flags); break;
+    }
+}
+
+// The receiver.
+
+DSProcReceiver::DSProcReceiver() { dsprocReceivers().AddToTail(&link_); }
+
+DSProcReceiver::~DSProcReceiver() = default;
+
+bool DSProcReceiver::configureVAD(ZGCP::VADParams const& params)
+{
+    return DSProcReceiverService::instance().configureVAD(dsproc_timeslot(), params);
+}
+
+bool DSProcReceiver::enableVAD(bool on) { return DSProcReceiverService::instance().enableVAD(*this, on); }
+bool DSProcReceiver::disableVAD() { return enableVAD(false); }
+bool DSProcReceiver::enableBSS(bool on) { return DSProcReceiverService::instance().enableBSS(*this, on); }
+bool DSProcReceiver::disableBSS() { return enableBSS(false); }
+bool DSProcReceiver::enableNG(bool on) { return DSProcReceiverService::instance().enableNG(*this, on); }
+bool DSProcReceiver::disableNG() { return enableNG(false); }
+bool DSProcReceiver::configureSD() { return DSProcReceiverService::instance().configureSD(dsproc_timeslot()); }
+bool DSProcReceiver::enableSD(bool on) { return DSProcReceiverService::instance().enableSD(*this, on); }
+bool DSProcReceiver::disableSD() { return enableSD(false); }
+bool DSProcReceiver::enableMute(bool rx, bool tx) { return DSProcReceiverService::instance().enableMute(*this, rx, tx); }
+bool DSProcReceiver::disableMute() { return enableMute(false, false); }
+
+void DSProcReceiver::configureDelays(unsigned rx, unsigned tx)
+{
+    if (DSProcReceiverService::instance().configureDelays(dsproc_timeslot(), rx, tx))
+        delaysSet_ = rx != 0 || tx != 0;
+}
+
+void DSProcReceiver::configureRxGain(char gain_dB)
+{
+    if (DSProcReceiverService::instance().configureRxGain(dsproc_timeslot(), gain_dB))
+        rxGainSet_ = gain_dB != 0;
+}
+
+void DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int dur_th_msec, int det_lvl_dB)
+{
+    DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, enable, dur_th_msec, det_lvl_dB);
+}
+
+void DSProcReceiver::disableToneAll() { DSProcReceiverService::instance().disableToneAll(*this); }
+
+void DSProcReceiver::CleanBeforeDestroy()
+{
+    if (vad_.state > 0)
+        enableVAD(false);
+    if (bss_.state > 0)
+        disableBSS();
+    if (ng_.state > 0)
+        disableNG();
+    if (delaysSet_)
+        configureDelays(0, 0);
+    if (rxGainSet_)
+        configureRxGain(0);
+    disableToneAll();
+}
+
+}  // namespace Hardware

@@ -1,0 +1,122 @@
+#pragma once
+
+// Shared by the tests of the tone and voice-processing services: the simulated board with
+// both devices, installed for the whole test process before the services open them, and a
+// channel that inherits both receivers as the media slots do.
+
+#include "board/board.h"
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
+#include "board/sim/sim_board.h"
+#include "hardware/dsproc_receiver.h"
+#include "hardware/tonec_receiver.h"
+#include "tests/capture.h"
+#include "tests/loop_pump.h"
+
+#include <gtest/gtest.h>
+
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace receivertest {
+
+struct SimEnv {
+    board::sim::SimBoard sim;
+    board::sim::DtmfModel& dtmf = sim.add<board::sim::DtmfModel>();
+    board::sim::DspModel& dsp = sim.add<board::sim::DspModel>();
+    board::ScopedBoard installed{sim};
+
+    static SimEnv& get()
+    {
+        static SimEnv env;
+        return env;
+    }
+
+    std::uint64_t mark() { return sim.journal().next(); }
+    // The requests on the device since the mark, as "enable 5 1 -> 0" (the journal line
+    // from the request's name on).
+    std::vector<std::string> requests(char const* path, std::uint64_t from)
+    {
+        std::string const at = std::string(" ") + path + " ";
+        std::vector<std::string> out;
+        for (auto const& e : sim.journal().since(from)) {
+            std::string text = e.text();
+            auto pos = text.find(at);
+            if (e.kind == board::sim::JournalEntry::Kind::request && pos != std::string::npos)
+                out.push_back(text.substr(pos + at.size()));
+        }
+        return out;
+    }
+};
+
+// A media channel on one timeslot: what reaches its receivers, one text an event. Its
+// destructor cleans up as a slot's does.
+class TestChannel : public Hardware::TonecReceiver, public Hardware::DSProcReceiver {
+public:
+    explicit TestChannel(std::uint32_t ts) : ts_(ts) {}
+    ~TestChannel() override
+    {
+        Hardware::TonecReceiver::CleanBeforeDestroy();
+        Hardware::DSProcReceiver::CleanBeforeDestroy();
+    }
+
+    std::uint32_t tonec_timeslot() const override { return ts_; }
+    std::uint32_t dsproc_timeslot() const override { return ts_; }
+    void tonec_event(Params const& p) override { add() << "tonec " << p.code; }
+    void tone_gen_complete() override { add() << "complete"; }
+    void dsproc_vad_event(Hardware::DSProcVADEvent const& e) override
+    {
+        add() << "vad " << e.vad_rx << ' ' << e.vad_tx;
+    }
+    void dsproc_bss_event(::dsproc_bss_event const* e) override { add() << "bss " << e->score; }
+    void dsproc_sd_event(Hardware::DSProcSDEvent const& e) override { add() << "sd " << e.sd_rx; }
+    void dsproc_tone_flt_event(dsproc_tone_event const* e) override
+    {
+        add() << "tone " << e->freq << ' ' << e->presence;
+    }
+    void dsproc_flags_event(::dsproc_flags_event const* e) override
+    {
+        add() << "flags " << std::hex << e->flags << ' ' << e->mask;
+    }
+
+    // The events since the last take.
+    std::vector<std::string> take()
+    {
+        std::vector<std::string> out;
+        out.swap(events_);
+        return out;
+    }
+
+private:
+    struct Line {
+        std::vector<std::string>& events;
+        std::ostringstream os;
+        ~Line() { events.push_back(os.str()); }
+        template <class T>
+        Line& operator<<(T const& v)
+        {
+            os << v;
+            return *this;
+        }
+    };
+    Line add() { return Line{events_, {}}; }
+
+    std::uint32_t ts_;
+    std::vector<std::string> events_;
+};
+
+// The lines of a captured stream that contain the text.
+inline std::vector<std::string> linesWith(std::string const& text, std::string const& part)
+{
+    std::vector<std::string> out;
+    std::istringstream is(text);
+    for (std::string line; std::getline(is, line);)
+        if (line.find(part) != std::string::npos)
+            out.push_back(line);
+    return out;
+}
+
+}  // namespace receivertest

@@ -1,0 +1,385 @@
+#include "hardware/tonec_receiver.h"
+
+#include "base/immortal.h"
+#include "hardware/board_devices.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <iostream>
+
+namespace Hardware {
+namespace {
+
+// Never destroyed, so that receivers left at exit may still unlink themselves.
+Immortal<Containers::CyclicList> receiverList;
+
+constexpr std::uint16_t kDefaultAmplitude = 16384;
+constexpr unsigned kDefaultToneMs = 70;
+constexpr unsigned kDefaultPauseMs = 70;
+constexpr std::uint16_t kSilenceFreq = 1000;
+constexpr std::uint16_t kWaitToneFreq = 425;
+constexpr std::uint16_t kWaitToneAmplitude = 2048;
+constexpr unsigned kWaitToneOnMs = 1000;
+constexpr unsigned kWaitToneOffMs = 3000;
+constexpr std::uint16_t kSelcalAmplitude = 12000;
+constexpr std::size_t kSelcalSigns = 4;
+constexpr std::uint32_t kLastDtmfCode = 127;
+
+std::ostream& eventFields(std::ostream& os, tonec_event_record const& r)
+{
+    return os << " timestamp=" << r.timestamp << " timeslot=" << r.timeslot << " code=" << r.code << " id=" << r.id;
+}
+
+// An optional field cut to 16 bits, or the default where it is absent.
+template <class Get>
+std::uint16_t optional16(bool present, Get get, std::uint16_t fallback)
+{
+    return present ? std::uint16_t(get().getValue()) : fallback;
+}
+
+}  // namespace
+
+Containers::CyclicList& tonecReceivers() { return receiverList.value; }
+
+// The service.
+
+TonecReceiverService& TonecReceiverService::instance()
+{
+    static TonecReceiverService service;
+    return service;
+}
+
+TonecReceiverService::TonecReceiverService(std::uint32_t lastId) : DriverService("tonec", lastId) { init(); }
+
+void TonecReceiverService::init()
+{
+    open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, "TonecReceiverService::OnEvent",
+         &TonecReceiverService::OnEvent, this, "open tonec fail, DTMF proceeding disabled: ");
+}
+
+bool TonecReceiverService::configureDTMF(unsigned ts, ZGCP::DTMFParams const& params)
+{
+    if (!ready("configure DTMF", ts))
+        return false;
+    dtmf_detector_params r{};
+    r.timeslot = ts;
+    r.twist = unsigned(params.get_threshold().get_twist().getValue());
+    r.ratio = unsigned(params.get_threshold().get_ratio().getValue());
+    r.silence = unsigned(params.get_level().get_silence().getValue());
+    r.noise = unsigned(params.get_threshold().get_noise().getValue());
+    if (request(dtmf::kConfigureDetector, &r) == -1) {
+        ErrnoField e;
+        std::cerr << "DTMF_CONFIGURE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
+        return false;
+    }
+    std::clog << "DTMF_CONFIGURE_DETECTOR" << " ts=" << ts << " twist=" << r.twist << " ratio=" << r.ratio
+              << " noise=" << r.noise << " silence=" << r.silence << std::endl;
+    return true;
+}
+
+bool TonecReceiverService::byValue(char const* word, char const* suffix, unsigned long number, unsigned ts)
+{
+    if (request(number, board::byValue(ts)) == -1) {
+        ErrnoField e;
+        std::cerr << word << suffix << " fail:" << " timeslot=" << ts << e << std::endl;
+        return false;
+    }
+    std::clog << word << suffix << "[" << ts << "] ok" << std::endl;
+    return true;
+}
+
+bool TonecReceiverService::echoCancel(unsigned ts, bool on)
+{
+    return byValue("CHANNEL_LMS", on ? "_ON" : "_OFF", on ? dtmf::kLmsOn : dtmf::kLmsOff, ts);
+}
+
+bool TonecReceiverService::enableDTMFReject(unsigned ts, bool on)
+{
+    return byValue("DTMF_REJECTION", on ? "_ENABLE" : "_DISABLE",
+                   on ? dtmf::kRejectionEnable : dtmf::kRejectionDisable, ts);
+}
+
+bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
+{
+    if (receiver.dtmfOn_ == on)
+        return true;
+    unsigned const ts = receiver.tonec_timeslot();
+    if (!on) {
+        if (request(dtmf::kDisableDetector, board::byValue(ts)) == -1) {
+            ErrnoField e;
+            std::cerr << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
+            return false;
+        }
+        receiver.dtmfOn_ = false;
+        std::cerr << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << ts << std::endl;
+        return true;
+    }
+    dtmf_enable_params r{};
+    r.timeslot = ts;
+    r.id = nextId();
+    if (request(dtmf::kEnableDetector, &r) == -1) {
+        ErrnoField e;
+        std::cerr << "DTMF_ENABLE_DETECTOR fail:" << " timeslot=" << ts << " id=" << r.id << e << std::endl;
+        return false;
+    }
+    receiver.rid_ = r.id;
+    receiver.dtmfOn_ = true;
+    std::cerr << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << ts << " id=" << r.id << std::endl;
+    return true;
+}
+
+bool TonecReceiverService::enableToneGenerator(unsigned ts, std::uint16_t freq1, std::uint16_t freq2,
+                                               std::uint16_t amp1, std::uint16_t amp2)
+{
+    dtmf_dial_params r{};
+    r.timeslot = ts;
+    r.freq1 = freq1;
+    r.freq2 = freq2;
+    r.amp1 = amp1;
+    r.amp2 = amp2;
+    if (request(dtmf::kDial, &r) == -1) {
+        ErrnoField e;
+        std::cerr << "DTMF_DIAL fail:" << " timeslot=" << ts << e << std::endl;
+        return false;
+    }
+    return true;
+}
+
+bool TonecReceiverService::configureIVA(TonecReceiver& receiver, ZGCP::IVAParams const& params)
+{
+    unsigned const ts = receiver.tonec_timeslot();
+    if (!ready("configure IVA", ts))
+        return false;
+    iva_detector_params r{};
+    r.timeslot = ts;
+    r.det_lvl_dB = params.get_det_lvl_dB().getValue();
+    if (request(dtmf::kIvaConfigure, &r) == -1) {
+        ErrnoField e;
+        std::cerr << "IVA_CONFIGURE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
+        return false;
+    }
+    std::clog << "IVA_CONFIGURE_DETECTOR" << " ts=" << ts << " det_lvl_dB=" << r.det_lvl_dB << std::endl;
+    return true;
+}
+
+bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on)
+{
+    if (!byValue("IVA_DETECTOR", on ? "_ENABLE" : "_DISABLE", on ? dtmf::kIvaEnable : dtmf::kIvaDisable,
+                 receiver.tonec_timeslot()))
+        return false;
+    receiver.ivaOn_ = on;
+    return true;
+}
+
+void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::SelcalCommand const& command)
+{
+    unsigned const ts = receiver.tonec_timeslot();
+    std::string const& signs = command.get_signs();
+    if (signs.size() < kSelcalSigns) {
+        std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << " incorect signs:" << signs << std::endl;
+        return;
+    }
+    selcal_dial_params r{};
+    r.timeslot = ts;
+    r.amplitude = optional16(command.amp_isPresent(), [&] { return command.get_amp(); }, kSelcalAmplitude);
+    std::copy_n(signs.begin(), kSelcalSigns, r.signs);
+    if (request(dtmf::kSelcalDial, &r) == -1) {
+        ErrnoField e;
+        std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << e << std::endl;
+    }
+}
+
+void TonecReceiverService::OnEvent(int fd, short revents)
+{
+    readBurst<tonec_event_record>(fd, revents, [this](tonec_event_record const& r) { route(r); });
+}
+
+void TonecReceiverService::route(tonec_event_record const& r)
+{
+    eventFields(std::clog << "dtmf event: ", r) << std::endl;
+    for (Containers::CyclicList& node : tonecReceivers()) {
+        TonecReceiver& receiver = *TonecReceiver::of(&node);
+        if (receiver.tonec_timeslot() != r.timeslot)
+            continue;
+        // Codes above the DTMF range come from the IVA detector.
+        bool const on = r.code <= kLastDtmfCode ? receiver.dtmfOn_ : receiver.ivaOn_;
+        if (!on)
+            eventFields(std::clog << "ignore spurious dtmf event (DTMF disabled): ", r) << std::endl;
+        else if (r.id != receiver.rid_)
+            eventFields(std::clog << "ignore spurious dtmf event: ", r) << " rid=" << receiver.rid_ << std::endl;
+        else
+            receiver.tonec_event({r.code, r.timestamp});
+        // The receiver may be gone now.
+        return;
+    }
+    std::cerr << "receive tonec event from unknown timeslot " << r.timeslot << std::endl;
+}
+
+// The receiver.
+
+TonecReceiver::TonecReceiver() { tonecReceivers().AddToTail(&link_); }
+
+TonecReceiver::~TonecReceiver() = default;
+
+bool TonecReceiver::configureDTMF(ZGCP::DTMFParams const& params)
+{
+    return TonecReceiverService::instance().configureDTMF(tonec_timeslot(), params);
+}
+
+bool TonecReceiver::enableDTMF(bool on) { return TonecReceiverService::instance().enableDTMF(*this, on); }
+
+bool TonecReceiver::disableDTMF() { return enableDTMF(false); }
+
+bool TonecReceiver::echoCancel(bool on) { return TonecReceiverService::instance().echoCancel(tonec_timeslot(), on); }
+
+bool TonecReceiver::enableDTMFReject(bool on)
+{
+    if (!TonecReceiverService::instance().enableDTMFReject(tonec_timeslot(), on))
+        return false;
+    rejectionOn_ = on;
+    return true;
+}
+
+bool TonecReceiver::enableIVA(bool on) { return TonecReceiverService::instance().enableIVA(*this, on); }
+
+bool TonecReceiver::configureIVA(ZGCP::IVAParams const& params)
+{
+    return TonecReceiverService::instance().configureIVA(*this, params);
+}
+
+void TonecReceiver::translateSelcal(TERM::SelcalCommand const& command)
+{
+    TonecReceiverService::instance().translateSelcal(*this, command);
+}
+
+bool TonecReceiver::enableToneGenerator(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1,
+                                        std::uint16_t amp2)
+{
+    return TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1, amp2);
+}
+
+bool TonecReceiver::enableSilence() { return enableToneGenerator(kSilenceFreq, kSilenceFreq, 0, 0); }
+
+bool TonecReceiver::disableToneGenerator(bool force)
+{
+    if (!force && !sending_)
+        return false;
+    stopSequence();
+    return enableToneGenerator(0, 0, 0, 0);
+}
+
+void TonecReceiver::stopSequence()
+{
+    if (sending_) {
+        timer_.reset();
+        sending_ = false;
+    }
+    waitTonePending_ = false;
+}
+
+void TonecReceiver::translateDTMF(ZGCP::TranslateDtmfParams const& params)
+{
+    digits_ = params;
+    if (sending_)
+        return;
+    sending_ = true;
+    pauseEnd();
+}
+
+void TonecReceiver::pauseEnd()
+{
+    auto& digits = digits_.ref_digits();
+    if (digits.empty()) {
+        bool const waitTone = waitTonePending_;
+        disableToneGenerator(true);
+        if (waitTone)
+            waitToneOn();
+        // Last: the slot's handler may do anything.
+        tone_gen_complete();
+        return;
+    }
+    ZGCP::DualTone const& tone = *digits.begin();
+    enableToneGenerator(std::uint16_t(tone.get_freq1().getValue()), std::uint16_t(tone.get_freq2().getValue()),
+                        optional16(digits_.amp1_isPresent(), [this] { return digits_.get_amp1(); }, kDefaultAmplitude),
+                        optional16(digits_.amp2_isPresent(), [this] { return digits_.get_amp2(); }, kDefaultAmplitude));
+    digits.erase(digits.begin());
+    unsigned const ms =
+        digits_.toneDuration_isPresent() ? unsigned(digits_.get_toneDuration().getValue()) : kDefaultToneMs;
+    timer_.set(ms, &TonecReceiver::toneEnd, this);
+}
+
+void TonecReceiver::toneEnd()
+{
+    enableSilence();
+    unsigned const ms =
+        digits_.pauseDuration_isPresent() ? unsigned(digits_.get_pauseDuration().getValue()) : kDefaultPauseMs;
+    timer_.set(ms, &TonecReceiver::pauseEnd, this);
+}
+
+void TonecReceiver::activateAudibleCall()
+{
+    if (sending_)
+        waitTonePending_ = true;
+    else
+        waitToneOn();
+}
+
+void TonecReceiver::cancelAudibleCall()
+{
+    if (sending_) {
+        waitTonePending_ = false;
+        return;
+    }
+    timer_.reset();
+    enableToneGenerator(0, 0, 0, 0);
+}
+
+void TonecReceiver::waitToneOn()
+{
+    enableToneGenerator(kWaitToneFreq, 0, kWaitToneAmplitude, kWaitToneAmplitude);
+    timer_.set(kWaitToneOnMs, &TonecReceiver::waitToneOff, this);
+}
+
+void TonecReceiver::waitToneOff()
+{
+    enableSilence();
+    timer_.set(kWaitToneOffMs, &TonecReceiver::waitToneOn, this);
+}
+
+void TonecReceiver::CleanBeforeDestroy()
+{
+    if (dtmfOn_)
+        disableDTMF();
+    if (ivaOn_)
+        enableIVA(false);
+    if (rejectionOn_)
+        enableDTMFReject(false);
+}
+
+}  // namespace Hardware
+
+namespace Dtmf {
+
+char const strRep[NumTones + 1] = "0123456789*#ABCD";
+std::uint16_t const freq1[NumTones] = {941, 697, 697, 697, 770, 770, 770, 852, 852, 852, 941, 941, 697, 770, 852, 941};
+std::uint16_t const freq2[NumTones] = {1336, 1209, 1336, 1477, 1209, 1336, 1477, 1209, 1336, 1477, 1209, 1477,
+                                       1633, 1633, 1633, 1633};
+
+TonesValidator::TonesValidator()
+{
+    for (int i = 0; i < NumTones; ++i)
+        tones_[strRep[i]] = {freq1[i], freq2[i]};
+}
+
+std::optional<std::pair<std::uint16_t, std::uint16_t>> TonesValidator::find(char digit) const
+{
+    auto it = tones_.find(digit);
+    if (it == tones_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+TonesValidator const tonesValidator;
+
+}  // namespace Dtmf

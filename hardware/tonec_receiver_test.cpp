@@ -1,0 +1,391 @@
+#include "hardware/tonec_receiver.h"
+
+#include "hardware/receiver_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <memory>
+
+namespace {
+
+using Hardware::TonecReceiverService;
+using receivertest::linesWith;
+using receivertest::SimEnv;
+using receivertest::TestChannel;
+
+constexpr char const* kDtmf = "/dev/dtmf";
+
+struct TonecTest : ::testing::Test {
+    SimEnv& env = SimEnv::get();
+    TonecReceiverService& service = TonecReceiverService::instance();
+    testsupport::CaptureStream err{std::cerr};
+    testsupport::CaptureStream log{std::clog};
+
+    ~TonecTest() override { env.sim.clearFailures(); }
+
+    std::vector<std::string> requests(std::uint64_t from) { return env.requests(kDtmf, from); }
+    // The injected records are read by the loop.
+    void inject(std::uint32_t ts, std::uint32_t code, std::optional<std::uint32_t> id = {})
+    {
+        ASSERT_GT(env.dtmf.inject(ts, code, id), 0);
+        testsupport::settle();
+    }
+};
+
+ZGCP::TranslateDtmfParams digits(char const* text)
+{
+    ZGCP::TranslateDtmfParams p;
+    for (char const* c = text; *c; ++c) {
+        auto pair = Dtmf::tonesValidator.find(*c);
+        ZGCP::DualTone tone;
+        tone.set_freq1(pair ? pair->first : 0);
+        tone.set_freq2(pair ? pair->second : 0);
+        p.set_digits().push_back(tone);
+    }
+    return p;
+}
+
+TEST_F(TonecTest, RequestIdsStartAtOneSkipZeroAndAreUsedUpByFailedEnables)
+{
+    struct Case {
+        std::uint32_t lastId;
+        bool firstFails;
+        std::vector<std::string> expected;
+    };
+    Case const cases[] = {
+        {0, false, {"enable 40 1 -> 0", "disable 40 -> 0", "enable 40 2 -> 0"}},
+        {0, true, {"enable 40 1 -> EIO", "enable 40 2 -> 0", "disable 40 -> 0", "enable 40 3 -> 0"}},
+        {0xFFFFFFFE, false, {"enable 40 4294967295 -> 0", "disable 40 -> 0", "enable 40 1 -> 0"}},
+    };
+    for (Case const& c : cases) {
+        TonecReceiverService own(c.lastId);
+        TestChannel channel(40);
+        auto from = env.mark();
+        if (c.firstFails) {
+            env.sim.failRequest(kDtmf, dtmf::kEnableDetector, EIO);
+            EXPECT_FALSE(own.enableDTMF(channel, true));
+            EXPECT_FALSE(channel.dtmfOn());
+        }
+        EXPECT_TRUE(own.enableDTMF(channel, true));
+        EXPECT_TRUE(own.enableDTMF(channel, true));  // already on: nothing sent
+        EXPECT_TRUE(own.enableDTMF(channel, false));
+        EXPECT_TRUE(own.enableDTMF(channel, false));
+        EXPECT_TRUE(own.enableDTMF(channel, true));
+        EXPECT_EQ(requests(from), c.expected) << c.lastId;
+        EXPECT_EQ(channel.rid(), own.lastId());
+        own.enableDTMF(channel, false);
+    }
+}
+
+TEST_F(TonecTest, EventsReachTheFirstReceiverOfTheirTimeslotUnderItsDetectorAndId)
+{
+    using Id = std::optional<std::uint32_t>;
+    std::uint32_t const iva5 = 5 << dtmf::kIvaShift;
+    struct Case {
+        char const* name;
+        // Sets the first receiver up; returns the id to send (none: the timeslot's current one).
+        std::function<Id(TestChannel&)> setup;
+        std::uint32_t ts;
+        std::uint32_t code;
+        std::vector<std::string> events;
+        char const* line;
+    };
+    Case const cases[] = {
+        {"current id", [](TestChannel& c) { return Id(c.enableDTMF(true) ? std::nullopt : Id(0)); }, 41, 5,
+         {"tonec 5"}, "dtmf event:  timestamp="},
+        {"stale id", [](TestChannel& c) { return Id(c.enableDTMF(true) ? c.rid() - 1 : 0); }, 41, 5, {},
+         "ignore spurious dtmf event:  timestamp="},
+        {"id of an earlier enable",
+         [](TestChannel& c) {
+             c.enableDTMF(true);
+             Id earlier = c.rid();
+             c.disableDTMF();
+             c.enableDTMF(true);
+             return earlier;
+         },
+         41, 5, {}, " rid="},
+        {"detector off", [](TestChannel&) { return Id(); }, 41, 5, {}, "ignore spurious dtmf event (DTMF disabled): "},
+        // The IVA detector reports under the id of the last DTMF enable, none here.
+        {"IVA code with IVA on", [](TestChannel& c) { return Id(c.enableIVA(true) ? c.rid() : 1); }, 41, iva5,
+         {"tonec 1280"}, nullptr},
+        {"DTMF code with only IVA on", [](TestChannel& c) { return Id(c.enableIVA(true) ? c.rid() : 1); }, 41, 5,
+         {}, "(DTMF disabled)"},
+        {"DTMF code after IVA off",
+         [](TestChannel& c) {
+             c.enableDTMF(true);
+             c.enableIVA(true);
+             c.enableIVA(false);
+             return Id();
+         },
+         41, 5, {"tonec 5"}, nullptr},
+        {"unknown timeslot", [](TestChannel& c) { return Id(c.enableDTMF(true) ? c.rid() : 0); }, 42, 5, {},
+         "receive tonec event from unknown timeslot 42"},
+    };
+    for (Case const& c : cases) {
+        auto first = std::make_unique<TestChannel>(41);
+        TestChannel second(41);
+        second.enableDTMF(true);
+        Id id = c.setup(*first);
+        testsupport::CaptureStream caseErr{std::cerr};
+        testsupport::CaptureStream caseLog{std::clog};
+        inject(c.ts, c.code, id);
+        EXPECT_EQ(first->take(), c.events) << c.name;
+        EXPECT_TRUE(second.take().empty()) << c.name;
+        if (c.line) {
+            EXPECT_EQ(linesWith(caseLog.text() + caseErr.text(), c.line).size(), 1u) << c.name;
+        }
+    }
+}
+
+TEST_F(TonecTest, DtmfAndIvaDetectorsAreSwitchedApart)
+{
+    TestChannel channel(43);
+    auto from = env.mark();
+    EXPECT_TRUE(channel.enableIVA(true));
+    EXPECT_TRUE(channel.enableDTMF(true));
+    EXPECT_TRUE(channel.enableIVA(false));
+    auto const id = channel.rid();
+    EXPECT_EQ(requests(from), (std::vector<std::string>{"iva-on 43 -> 0", "enable 43 " + std::to_string(id) + " -> 0",
+                                                        "iva-off 43 -> 0"}));
+    EXPECT_TRUE(channel.dtmfOn());
+    EXPECT_FALSE(channel.ivaOn());
+}
+
+TEST_F(TonecTest, ShortAndEmptyReadsEndTheBurstWithoutReusingARecord)
+{
+    TonecReceiverService own;
+    TestChannel channel(44);
+    channel.enableDTMF(true);
+    board::sim::OpenFile& open = *env.dtmf.opens().back();
+    tonec_event_record good{7, 44, 0, channel.rid()};
+    ASSERT_TRUE(open.send(&good, sizeof good));
+    ASSERT_TRUE(open.send(&good, 10));
+    good.code = 8;
+    ASSERT_TRUE(open.send(&good, sizeof good));
+    testsupport::settle();
+    EXPECT_EQ(channel.take(), (std::vector<std::string>{"tonec 7", "tonec 8"}));
+    EXPECT_EQ(linesWith(err.text(), "fail to read from tonec: short record of 10 bytes of 16, dropped").size(), 1u);
+
+    ASSERT_TRUE(open.send(&good, 0));
+    testsupport::settle();
+    EXPECT_TRUE(channel.take().empty());
+    EXPECT_FALSE(own.IsActive());
+    EXPECT_EQ(linesWith(err.text(), "fail to read from tonec: end of file, device closed").size(), 1u);
+    // The next configuration opens the device again.
+    EXPECT_TRUE(own.configureDTMF(44, ZGCP::DTMFParams()));
+    EXPECT_TRUE(own.IsActive());
+}
+
+TEST_F(TonecTest, ToneSequencesRunOnTheReceiverTimer)
+{
+    using Action = std::function<void(TestChannel&)>;
+    struct Step {
+        std::uint32_t at;
+        Action action;
+    };
+    Action const threeDigits = [](TestChannel& c) { c.translateDTMF(digits("159")); };
+    Action const waitTone = [](TestChannel& c) { c.activateAudibleCall(); };
+    Action const cancel = [](TestChannel& c) { c.cancelAudibleCall(); };
+    std::string const off = "0/0/0/0";
+    std::string const silence = "1000/1000/0/0";
+    std::string const ring = "425/0/2048/2048";
+    std::string const d1 = "697/1209/16384/16384", d5 = "770/1336/16384/16384", d9 = "852/1477/16384/16384";
+    struct Case {
+        char const* name;
+        std::vector<Step> steps;
+        std::uint32_t runFor;
+        std::vector<std::string> generator;  // "MS:F1/F2/A1/A2" from the start
+        int completions;
+    };
+    Case const cases[] = {
+        {"three digits",
+         {{0, threeDigits}},
+         1000,
+         {"0:" + d1, "70:" + silence, "140:" + d5, "210:" + silence, "280:" + d9, "350:" + silence, "420:" + off},
+         1},
+        {"empty list", {{0, [](TestChannel& c) { c.translateDTMF(ZGCP::TranslateDtmfParams()); }}}, 100, {"0:" + off}, 1},
+        {"given amplitudes and durations",
+         {{0,
+           [](TestChannel& c) {
+               auto p = digits("1");
+               p.set_amp1(1000);
+               p.set_amp2(2000);
+               p.set_toneDuration(50);
+               p.set_pauseDuration(30);
+               c.translateDTMF(p);
+           }}},
+         200,
+         {"0:697/1209/1000/2000", "50:" + silence, "80:" + off},
+         1},
+        {"a new list for a running sequence",
+         {{0, threeDigits}, {30, [](TestChannel& c) { c.translateDTMF(digits("9")); }}},
+         1000,
+         {"0:" + d1, "70:" + silence, "140:" + d9, "210:" + silence, "280:" + off},
+         1},
+        {"wait tone until cancelled",
+         {{0, waitTone}, {6000, cancel}},
+         12000,
+         {"0:" + ring, "1000:" + silence, "4000:" + ring, "5000:" + silence, "6000:" + off},
+         0},
+        {"wait tone after a running sequence",
+         {{0, [](TestChannel& c) { c.translateDTMF(digits("1")); }}, {10, waitTone}},
+         1500,
+         {"0:" + d1, "70:" + silence, "140:" + off, "140:" + ring, "1140:" + silence},
+         1},
+        {"wait tone cancelled during a sequence",
+         {{0, [](TestChannel& c) { c.translateDTMF(digits("1")); }}, {10, waitTone}, {20, cancel}},
+         5000,
+         {"0:" + d1, "70:" + silence, "140:" + off},
+         1},
+    };
+    std::uint32_t ts = 60;
+    for (Case const& c : cases) {
+        Mux::TestClock clock;
+        std::uint32_t const start = Mux::milliseconds();
+        ++ts;
+        auto const before = env.dtmf.channel(ts) ? env.dtmf.channel(ts)->generator.size() : 0;
+        {
+            TestChannel channel(ts);
+            std::uint32_t now = 0;
+            for (Step const& s : c.steps) {
+                testsupport::advance(clock, s.at - now);
+                now = s.at;
+                s.action(channel);
+            }
+            testsupport::advance(clock, c.runFor - now);
+            auto events = channel.take();
+            EXPECT_EQ(int(std::count(events.begin(), events.end(), "complete")), c.completions) << c.name;
+            EXPECT_FALSE(channel.is_inDTMFTransmit()) << c.name;
+        }
+        auto const& history = env.dtmf.channel(ts)->generator;
+        std::vector<std::string> got;
+        for (std::size_t i = before < history.size() ? before : 0; i < history.size(); ++i) {
+            auto const& t = history[i];
+            got.push_back(std::to_string(t.atMs - start) + ":" + std::to_string(t.freq1) + "/" + std::to_string(t.freq2)
+                          + "/" + std::to_string(t.amp1) + "/" + std::to_string(t.amp2));
+        }
+        EXPECT_EQ(got, c.generator) << c.name;
+    }
+}
+
+TEST_F(TonecTest, SelcalSendsTheFirstFourSigns)
+{
+    struct Case {
+        char const* signs;
+        std::optional<int> amp;
+        char const* sent;  // "AMP/SIGNS"; null: refused
+    };
+    Case const cases[] = {{"ABCDEF", {}, "12000/ABCD"}, {"KLMP", 500, "500/KLMP"}, {"ABC", {}, nullptr}};
+    std::uint32_t ts = 46;
+    for (Case const& c : cases) {
+        TestChannel channel(++ts);
+        TERM::SelcalCommand command;
+        command.set_signs(c.signs);
+        if (c.amp)
+            command.set_amp(*c.amp);
+        channel.translateSelcal(command);
+        auto const* state = env.dtmf.channel(ts);
+        if (c.sent) {
+            ASSERT_TRUE(state && state->selcal) << c.signs;
+            EXPECT_EQ(std::to_string(state->selcal->amplitude) + "/" + std::string(state->selcal->signs, 4), c.sent);
+        } else {
+            EXPECT_TRUE(state == nullptr || !state->selcal);
+            EXPECT_EQ(linesWith(err.text(), "SELCAL_DIAL fail: timeslot=49 incorect signs:ABC").size(), 1u);
+        }
+    }
+}
+
+TEST_F(TonecTest, RequestsAreLoggedAndFailuresReported)
+{
+    ZGCP::DTMFParams dtmfParams;
+    dtmfParams.set_threshold().set_twist(1);
+    dtmfParams.set_threshold().set_ratio(2);
+    dtmfParams.set_threshold().set_noise(3);
+    dtmfParams.set_level().set_silence(4);
+    ZGCP::IVAParams ivaParams;
+    ivaParams.set_det_lvl_dB(-20);
+    struct Case {
+        unsigned long request;
+        std::function<bool(TestChannel&)> call;
+        char const* done;
+        char const* failed;
+    };
+    Case const cases[] = {
+        {dtmf::kConfigureDetector, [&](TestChannel& c) { return c.configureDTMF(dtmfParams); },
+         "DTMF_CONFIGURE_DETECTOR ts=50 twist=1 ratio=2 noise=3 silence=4",
+         "DTMF_CONFIGURE_DETECTOR fail: timeslot=50 errno=\"Input/output error\""},
+        {dtmf::kLmsOn, [](TestChannel& c) { return c.echoCancel(true); }, "CHANNEL_LMS_ON[50] ok",
+         "CHANNEL_LMS_ON fail: timeslot=50 errno=\"Input/output error\""},
+        {dtmf::kRejectionEnable, [](TestChannel& c) { return c.enableDTMFReject(true); },
+         "DTMF_REJECTION_ENABLE[50] ok", "DTMF_REJECTION_ENABLE fail: timeslot=50 errno=\"Input/output error\""},
+        {dtmf::kIvaConfigure, [&](TestChannel& c) { return c.configureIVA(ivaParams); },
+         "IVA_CONFIGURE_DETECTOR ts=50 det_lvl_dB=-20",
+         "IVA_CONFIGURE_DETECTOR fail: timeslot=50 errno=\"Input/output error\""},
+        {dtmf::kDial, [](TestChannel& c) { return c.enableSilence(); }, nullptr,
+         "DTMF_DIAL fail: timeslot=50 errno=\"Input/output error\""},
+    };
+    TestChannel channel(50);
+    for (Case const& c : cases) {
+        testsupport::CaptureStream caseErr{std::cerr};
+        testsupport::CaptureStream caseLog{std::clog};
+        EXPECT_TRUE(c.call(channel)) << c.failed;
+        env.sim.failRequest(kDtmf, c.request, EIO);
+        EXPECT_FALSE(c.call(channel)) << c.failed;
+        EXPECT_EQ(linesWith(caseErr.text(), c.failed).size(), 1u) << caseErr.text();
+        if (c.done) {
+            EXPECT_EQ(linesWith(caseLog.text(), c.done).size(), 1u) << caseLog.text();
+        }
+    }
+}
+
+TEST_F(TonecTest, CleanBeforeDestroySwitchesOffWhatTheReceiverSwitchedOn)
+{
+    auto channel = std::make_unique<TestChannel>(51);
+    channel->enableDTMF(true);
+    channel->enableIVA(true);
+    channel->enableDTMFReject(true);
+    channel->echoCancel(true);
+    channel->enableSilence();
+    auto from = env.mark();
+    channel->Hardware::TonecReceiver::CleanBeforeDestroy();
+    EXPECT_EQ(requests(from),
+              (std::vector<std::string>{"disable 51 -> 0", "iva-off 51 -> 0", "reject-off 51 -> 0"}));
+    EXPECT_EQ(env.dtmf.command({"channel", "51"}),
+              "ok dtmf=off id=" + std::to_string(channel->rid()) + " iva=off lms=on reject=off gen=1000/1000/0/0");
+}
+
+TEST(TonecDevice, AFailedOpenIsRetriedByTheConfigureRequests)
+{
+    SimEnv& env = SimEnv::get();
+    testsupport::CaptureStream err{std::cerr};
+    env.sim.failOpen(kDtmf, ENOENT);
+    TonecReceiverService own;
+    EXPECT_EQ(err.text(), "open tonec fail, DTMF proceeding disabled: No such file or directory\n");
+    TestChannel channel(52);
+    EXPECT_FALSE(own.enableDTMF(channel, true));
+    env.sim.failOpen(kDtmf, ENOENT);
+    EXPECT_FALSE(own.configureIVA(channel, ZGCP::IVAParams()));
+    EXPECT_EQ(linesWith(err.text(), "configure IVA fail: (interface not opened) timeslot=52").size(), 1u);
+    EXPECT_TRUE(own.configureIVA(channel, ZGCP::IVAParams()));
+    EXPECT_TRUE(own.enableDTMF(channel, true));
+    own.enableDTMF(channel, false);
+}
+
+TEST(DtmfTones, DigitsHaveTheirFrequencyPairs)
+{
+    struct Case {
+        char digit;
+        std::uint16_t low, high;
+    };
+    for (Case c : {Case{'0', 941, 1336}, Case{'5', 770, 1336}, Case{'#', 941, 1477}, Case{'D', 941, 1633}}) {
+        auto pair = Dtmf::tonesValidator.find(c.digit);
+        ASSERT_TRUE(pair) << c.digit;
+        EXPECT_EQ(*pair, std::make_pair(c.low, c.high)) << c.digit;
+    }
+    EXPECT_FALSE(Dtmf::tonesValidator.find('E'));
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "base/fd.h"
+#include "runtime/event.h"
+#include "slots/slot.h"
+#include "slots/slot_factory.h"
+
+#include <iosfwd>
+
+// A raw frame channel of the MCC controller: user data from the controller is written to the
+// channel as one frame, and every frame the channel delivers goes to the controller as a
+// userData signal. The channel's switch channel is the slot's, both ways.
+class MccSlot : public Slot {
+public:
+    // The largest frame read.
+    static constexpr unsigned kBufferSize = 1024;
+
+    // Takes the allocated channel.
+    explicit MccSlot(Fd channel);
+
+    // One write of the bytes; a failure is logged, the command still succeeds.
+    bool IUserData(std::vector<char> const& data) override;
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override { return true; }
+    int IGetTransmitChannel() override { return channel_; }
+    int IGetReceiveChannel() override { return channel_; }
+    char const* GetName() const override { return "MCC"; }
+
+    void OnEvent(int fd, short revents);
+    // Reads the frames waiting; true when the line has ended (a read of nothing).
+    bool DoRead();
+
+    void PutHeader(std::ostream& os) const;
+
+private:
+    int channel_;
+    Event event_;
+};
+
+// Makes MCC data slots and reports the controller's channel counts.
+class MccFactory : public SlotFactory {
+public:
+    static MccFactory& instance();
+
+    MccFactory() = default;
+
+    char const* GetName() const override { return "MCC"; }
+    Slot* INewSlot(ZGCP::CreateParams const& params) override;
+    // mcc-data, mcc-bri and mcc-trans; 0 when the device cannot tell.
+    void Query(ZGCP::Resources& resources) override;
+
+    void PutHeader(std::ostream& os) const { os << "mcc: "; }
+};

@@ -1,0 +1,194 @@
+#include "slots/t38_slot.h"
+
+#include "base/errno.h"
+#include "base/ext.h"
+#include "board/path.h"
+#include "hardware/mcc_device.h"
+#include "slots/child_program.h"
+
+#include <fcntl.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The relay's end as the log tells it.
+void logRelayEnd(std::ostream& os, int status)
+{
+    if ((status & 0x7F) == 0)
+        os << "t38 daemon terminated with code=" << ((status >> 8) & 0xFF) << std::endl;
+    else if ((status & 0xFF) != 0x7F)
+        os << "t38 daemon terminated by signal=" << (status & 0x7F) << std::endl;
+}
+
+// The text as one word of a shell command line.
+std::string shellWord(std::string const& text)
+{
+    std::string word = "'";
+    for (char c : text)
+        word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
+
+}  // namespace
+
+T38SoftSlot::T38SoftSlot(int childId, int switchChannel) : childId_(childId), channel_(switchChannel)
+{
+    wait_.Bind(this, &T38SoftSlot::OnT38Terminate);
+    wait_.Attach(childId);
+}
+
+void T38SoftSlot::PutHeader(std::ostream& os) const { os << *this << ": "; }
+
+void T38SoftSlot::IAfterCreate()
+{
+    OnChangeOutputStream(true);
+    OnChangeInputStream(true);
+}
+
+bool T38SoftSlot::IBeforeDestroy()
+{
+    if (childId_ >= 1) {
+        ::kill(childId_, SIGTERM);
+        wait_.Detach();
+        T38SoftFactory::instance().Retire(childId_);
+    }
+    return true;
+}
+
+void T38SoftSlot::OnT38Terminate(int status)
+{
+    std::clog << ext::header(this);
+    logRelayEnd(std::clog, status);
+    childId_ = -1;
+    OnAbort(status);
+}
+
+// A relay told to end, watched by the factory after its slot has gone.
+class T38SoftFactory::Retired {
+public:
+    Retired(T38SoftFactory& factory, int pid) : factory_(factory), pid_(pid)
+    {
+        wait_.Bind(this, &Retired::OnExit);
+        wait_.Attach(pid);
+        timer_.set(kGraceMs, &Retired::OnGraceOver, this);
+    }
+    ~Retired()
+    {
+        if (timer_.is_running())
+            ::kill(pid_, SIGKILL);
+    }
+    Retired(Retired const&) = delete;
+    Retired& operator=(Retired const&) = delete;
+
+private:
+    void OnExit(int status)
+    {
+        std::clog << ext::header(&factory_);
+        logRelayEnd(std::clog, status);
+        timer_.reset();
+        factory_.retired_.remove_if([this](std::unique_ptr<Retired> const& r) { return r.get() == this; });
+    }
+    void OnGraceOver()
+    {
+        std::cerr << ext::header(&factory_) << "t38 daemon[" << pid_ << "] still runs " << kGraceMs
+                  << " ms after SIGTERM, killed" << std::endl;
+        ::kill(pid_, SIGKILL);
+    }
+
+    T38SoftFactory& factory_;
+    int pid_;
+    ChildWait wait_;
+    Timer timer_;
+};
+
+T38SoftFactory& T38SoftFactory::instance()
+{
+    static T38SoftFactory factory;
+    return factory;
+}
+
+T38SoftFactory::~T38SoftFactory() = default;
+
+void T38SoftFactory::Retire(int pid) { retired_.push_back(std::make_unique<Retired>(*this, pid)); }
+
+Slot* T38SoftFactory::INewSlot(ZGCP::CreateParams const& params)
+{
+    if (params.currentSelection() != ZGCP::CreateParams::t38soft::id)
+        return nullptr;
+    ZGCP::T38Soft const& p = params.get_t38soft();
+    int const rxSize = p.get_rx_packet_size().getValue();
+    int const rxThreshold = p.get_rx_threshold().getValue();
+    int const txThreshold = p.get_tx_threshold().getValue();
+    if (rxSize < 0 || rxThreshold < 0 || txThreshold < 0) {
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL: negative channel parameter" << std::endl;
+        return nullptr;
+    }
+    Fd channel = Mcc::open(O_RDWR);
+    if (!channel) {
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [" << errno << "]"
+                  << std::endl;
+        return nullptr;
+    }
+    if (!Mcc::allocate(channel, mcc::Allocate{mcc::kTransparent, std::uint32_t(rxSize), 0, std::uint32_t(rxThreshold),
+                                              std::uint32_t(txThreshold)})) {
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [" << errno << "]"
+                  << std::endl;
+        return nullptr;
+    }
+    int const ts = Mcc::timeslot(channel);
+    if (ts < 0) {
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [" << errno << "]"
+                  << std::endl;
+        return nullptr;
+    }
+
+    std::vector<std::string> args{kProgram, "--child", "--remote",
+                                  p.get_dhost().get_iaddr() + "/" + std::to_string(p.get_dhost().get_port().getValue())
+                                      + "/" + std::to_string(p.get_shost().get_port().getValue())};
+    for (auto const& a : p.get_args()) {
+        if (args.size() >= kMaxArgs - 1)
+            break;
+        args.push_back(a);
+    }
+    std::clog << ext::header(this) << "args for run t38 daemon:" << std::endl;
+    for (std::size_t i = 0; i < args.size(); ++i)
+        std::clog << ext::header(this) << "arg[" << i << "]=" << args[i] << std::endl;
+
+    int const pid = StartChildProgram(kProgram, args, channel.lowlevel_fd(), kExecFailed);
+    if (pid < 0) {
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to fork [" << errno << "]" << std::endl;
+        return nullptr;
+    }
+    std::clog << ext::header(this) << "t38 daemon[" << pid << "] successfully started" << std::endl;
+    // The channel is the relay's from here on: the daemon's descriptor closes on return.
+    return new T38SoftSlot(pid, ts);
+}
+
+void T38SoftFactory::Query(ZGCP::Resources& resources) { resources.set_t38_instances(QueryNumOfInstances()); }
+
+int T38SoftFactory::QueryNumOfInstances()
+{
+    std::string const command = shellWord(board::path(kProgram)) + " --num-of-instances";
+    FILE* pipe = ::popen(command.c_str(), "re");
+    if (pipe == nullptr) {
+        std::clog << ext::header(this) << "t38 daemon not found!" << std::endl;
+        return 0;
+    }
+    char line[32];
+    bool const got = std::fgets(line, sizeof line, pipe) != nullptr;
+    ::pclose(pipe);
+    if (!got) {
+        std::clog << "t38: can't detect T38 resources" << std::endl;
+        return 0;
+    }
+    long const n = std::strtol(line, nullptr, 10);
+    return n < 0 ? 0 : n > INT_MAX ? INT_MAX : int(n);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "runtime/child_wait.h"
+#include "runtime/timer.h"
+#include "slots/slot.h"
+#include "slots/slot_factory.h"
+
+#include <cstddef>
+#include <iosfwd>
+#include <list>
+#include <memory>
+
+// A running T.38 relay: the external program with an MCC channel as its standard input. The
+// slot's switch channel is that channel's, so the controller connects it like any TDM
+// endpoint. The relay's end is reported as abort with its wait status; the slot then stays
+// until destroyed.
+class T38SoftSlot : public Slot {
+public:
+    T38SoftSlot(int childId, int switchChannel);
+
+    void IAfterCreate() override;
+    // Tells the relay to end and goes at once; the factory sees the relay off.
+    bool IBeforeDestroy() override;
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override { return true; }
+    int IGetTransmitChannel() override { return channel_; }
+    int IGetReceiveChannel() override { return channel_; }
+    char const* GetName() const override { return "t38 soft"; }
+
+    // The relay ended, with its raw wait status.
+    void OnT38Terminate(int status);
+
+    int childId() const { return childId_; }
+    void PutHeader(std::ostream& os) const;
+
+private:
+    int childId_;
+    int channel_;
+    ChildWait wait_;
+};
+
+// Makes T.38 slots: allocates an MCC channel and starts the relay program on it. A relay
+// told to end (its slot destroyed) that is still running after a grace period is killed, so
+// that it cannot keep its channel.
+class T38SoftFactory : public SlotFactory {
+public:
+    static constexpr char const* kProgram = "/usr/local/sbin/t38";
+    // Entries of the relay's argument vector, the closing null included.
+    static constexpr std::size_t kMaxArgs = 32;
+    // What a relay that cannot be executed ends with.
+    static constexpr int kExecFailed = 237;
+    // How long a relay told to end may take before it is killed, in milliseconds.
+    static constexpr unsigned kGraceMs = 5000;
+
+    static T38SoftFactory& instance();
+
+    T38SoftFactory() = default;
+    // Relays still in their grace period are killed.
+    ~T38SoftFactory() override;
+
+    char const* GetName() const override { return "T.38 soft"; }
+    Slot* INewSlot(ZGCP::CreateParams const& params) override;
+    // t38-instances, as the relay program tells.
+    void Query(ZGCP::Resources& resources) override;
+    // Runs the relay program to ask how many relays the board offers; 0 when it cannot say.
+    int QueryNumOfInstances();
+
+    // The relay was told to end: it is watched until it does, and killed after the grace
+    // period.
+    void Retire(int pid);
+    std::size_t retiring() const { return retired_.size(); }
+
+    void PutHeader(std::ostream& os) const { os << "t38soft: "; }
+
+private:
+    class Retired;
+
+    std::list<std::unique_ptr<Retired>> retired_;
+};

@@ -1,0 +1,149 @@
+#include "slots/t38_slot.h"
+
+#include "base/clock.h"
+#include "board/mcc.h"
+#include "tests/loop_pump.h"
+#include "tests/mcc_test_support.h"
+#include "tests/slots_test_support.h"
+#include "tests/stub_child.h"
+#include "tests/temp_root.h"
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+using namespace slotstest;
+
+constexpr int kTimeout = 20000;
+
+struct T38SlotTest : SlotsTest {
+    testsupport::TempRoot root;
+    testsupport::StubChild relay{root.dir(), T38SoftFactory::kProgram};
+    T38SoftFactory& factory = T38SoftFactory::instance();
+
+    T38SlotTest() { ChildWait::Activate(); }
+    ~T38SlotTest() override
+    {
+        env.sim.clearFailures();
+        table.OnDisconnect();
+        // The relays told to end are seen off before reaping stops.
+        testsupport::runUntil([&] { return factory.retiring() == 0; }, kTimeout);
+        ChildWaitService::childWaitService->Deactivate();
+    }
+
+    bool waitFor(std::function<bool()> const& done) { return testsupport::runUntil(done, kTimeout); }
+    int pid(unsigned slot) { return static_cast<T38SoftSlot*>(at(slot))->childId(); }
+};
+
+TEST_F(T38SlotTest, TheRelayGetsAtMost27ExtraArguments)
+{
+    std::vector<std::string> extra;
+    for (int i = 1; i <= 28; ++i)
+        extra.push_back("x" + std::to_string(i));
+    ASSERT_EQ(create(5, testsupport::t38Params("10.0.0.1", 4000, 5000, extra)), ok());
+    int const p = pid(5);
+    ASSERT_TRUE(waitFor([&] { return relay.lines(p).size() >= 2; }));
+    std::string expected = "--child --remote 10.0.0.1/4000/5000";
+    for (int i = 1; i <= 27; ++i)
+        expected += " x" + std::to_string(i);
+    EXPECT_EQ(relay.args(p), expected);
+    EXPECT_NE(log.text().find("t38soft: args for run t38 daemon:\nt38soft: arg[0]=/usr/local/sbin/t38\n"),
+              std::string::npos);
+    EXPECT_NE(log.text().find("t38soft: arg[30]=x27\nt38soft: t38 daemon[" + std::to_string(p) + "] successfully started\n"),
+              std::string::npos);
+    EXPECT_EQ(signals.take(), (std::vector<std::string>{"transmitter active " + std::to_string(at(5)->GetTransmitChannel()),
+                                                       "receiver active " + std::to_string(at(5)->GetReceiveChannel())}));
+}
+
+TEST_F(T38SlotTest, TheRelaysEndIsReportedAsAbortWithItsWaitStatus)
+{
+    struct Case {
+        char const* how;
+        int status;
+        std::string line;
+    } const cases[] = {
+        {"killed", SIGKILL, "t38 daemon terminated by signal=9\n"},
+        {"ends", 3 << 8, "t38 daemon terminated with code=3\n"},
+        {"missing", 237 << 8, "t38 daemon terminated with code=237\n"},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.how);
+        std::string const how = c.how;
+        relay.configure(how == "ends" ? "RUN=0; EXIT=3" : "");
+        if (how == "missing")
+            std::remove(relay.path().c_str());
+        ASSERT_EQ(create(5, testsupport::t38Params("10.0.0.1", 4000, 5000)), ok());
+        signals.take();
+        int const p = pid(5);
+        if (how == "killed") {
+            ASSERT_TRUE(waitFor([&] { return relay.lines(p).size() >= 2; }));
+            ::kill(p, SIGKILL);
+        }
+        ASSERT_TRUE(waitFor([&] { return !signals.texts.empty(); }));
+        EXPECT_EQ(signals.take(), std::vector<std::string>{"abort : " + std::to_string(c.status)});
+        EXPECT_NE(log.text().find("05:t38 soft: " + c.line), std::string::npos) << log.text();
+        // The slot stays until destroyed; its relay is gone, so nothing is told to end.
+        EXPECT_EQ(pid(5), -1);
+        ASSERT_EQ(destroy(5), ok());
+        EXPECT_EQ(factory.retiring(), 0u);
+    }
+    // Without the program the board offers no relay.
+    EXPECT_EQ(factory.QueryNumOfInstances(), 0);
+    EXPECT_NE(log.text().find("t38: can't detect T38 resources\n"), std::string::npos);
+}
+
+TEST_F(T38SlotTest, ARelayThatIgnoresTermIsKilledAfterTheGracePeriod)
+{
+    Mux::TestClock clock;
+    relay.configure("IGNORE=TERM");
+    ASSERT_EQ(create(5, testsupport::t38Params("10.0.0.1", 4000, 5000)), ok());
+    int const p = pid(5);
+    ASSERT_TRUE(waitFor([&] { return relay.lines(p).size() >= 2; }));
+    ASSERT_EQ(destroy(5), ok());
+    EXPECT_EQ(at(5), nullptr);
+    ASSERT_TRUE(waitFor([&] { return relay.recorded(p, "signal TERM"); }));
+    testsupport::advance(clock, T38SoftFactory::kGraceMs - 1);
+    EXPECT_EQ(::kill(p, 0), 0);
+    EXPECT_EQ(factory.retiring(), 1u);
+    testsupport::advance(clock, 1);
+    ASSERT_TRUE(waitFor([&] { return factory.retiring() == 0; }));
+    EXPECT_NE(err.text().find("t38soft: t38 daemon[" + std::to_string(p) + "] still runs 5000 ms after SIGTERM, killed\n"),
+              std::string::npos);
+    EXPECT_NE(log.text().find("t38soft: t38 daemon terminated by signal=9\n"), std::string::npos);
+    // Only the streams of the create: no abort, the slot had gone.
+    EXPECT_EQ(signals.take().size(), 2u);
+}
+
+TEST_F(T38SlotTest, CreateFailuresAreLoggedAndDeclined)
+{
+    struct Case {
+        char const* inject;
+        int error;
+        std::string line;
+    } const cases[] = {
+        {"open", EIO, "t38soft: T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [5]\n"},
+        {"allocate", ENOSPC, "t38soft: T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [28]\n"},
+        {"timeslot", EINVAL, "t38soft: T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [22]\n"},
+        {"", 0, "t38soft: T38SoftFactory::INewSlot - FAIL: negative channel parameter\n"},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.inject);
+        testsupport::CaptureStream e(std::cerr);
+        ZGCP::CreateParams params = testsupport::t38Params("10.0.0.1", 4000, 5000);
+        if (c.error)
+            testsupport::failMcc(env.sim, c.inject, c.error);
+        else
+            params.ref_t38soft().set_rx_threshold(-1);
+        EXPECT_EQ(factory.INewSlot(params), nullptr);
+        EXPECT_EQ(linesOf(e.text(), "t38soft: "), c.line);
+    }
+    EXPECT_TRUE(relay.pids().empty());
+    env.sim.service();
+    EXPECT_TRUE(env.mcc.timeslots().empty());
+}
+
+}  // namespace

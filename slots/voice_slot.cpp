@@ -1,0 +1,243 @@
+#include "slots/voice_slot.h"
+
+#include "base/ext.h"
+#include "board/path.h"
+#include "hardware/mcc_device.h"
+#include "slots/voice_factory.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+
+namespace {
+
+// The poll bit a device reports once it has sent what it was given.
+constexpr int kDrained = 256;
+
+}  // namespace
+
+void VoiceSlot::PutHeader(std::ostream& os) const { os << GetName() << '[' << channel_ << "]: "; }
+
+PlaySlotGeneric::PlaySlotGeneric(Fd device) : VoiceSlot(-1, std::move(device)) { channel_ = Mcc::timeslot(device_); }
+
+bool PlaySlotGeneric::IBeforeDestroy()
+{
+    VoiceFactory::instance().OnDestroy(this);
+    return true;
+}
+
+PlaySlotNetwork::PlaySlotNetwork(Fd device, ZGCP::PlayerParams_network const& params)
+    : PlaySlotGeneric(std::move(device)), host_(dhost2str(params.get_host())),
+      id_(std::uint32_t(params.get_id().getValue()))
+{
+}
+
+bool PlaySlotNetwork::IOnOutputStream()
+{
+    if (state_ == idle) {
+        state_ = connecting;
+        connect_ = std::make_unique<ASync::Connect>();
+        connect_->Bind(&PlaySlotNetwork::OnConnect, this);
+        connect_->Start(host_, kConnectTimeoutMs);
+    }
+    // Released, even by a connect that failed at once: nothing will play.
+    if (state_ == released)
+        return false;
+    OnChangeOutputStream(true);
+    return IsTimeSlotValid();
+}
+
+void PlaySlotNetwork::OnConnect(ASync::Connect::Status::Type status, Fd socket)
+{
+    if (status != ASync::Connect::Status::connected) {
+        std::clog << ext::header(this) << "connection to " << host_ << " fail." << std::endl;
+        Release();
+        return;
+    }
+    std::clog << ext::header(this) << "connected to " << host_ << "." << std::endl;
+    OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::startPlaying::id, ASN1::Null()));
+    state_ = playing;
+    connect_.reset();
+    copy_ = std::make_unique<ASync::Copy>();
+    copy_->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, kDrained));
+    copy_->Bind(&PlaySlotNetwork::OnPlayComplete, this);
+    std::uint32_t const id = htonl(id_);
+    (void)::send(socket.lowlevel_fd(), &id, sizeof id, MSG_NOSIGNAL);
+    copy_->Start(std::move(socket), device_);
+}
+
+void PlaySlotNetwork::OnPlayComplete(ASync::Copy::Status::Type status)
+{
+    if (status == ASync::Copy::Status::done)
+        std::clog << ext::header(this) << "connection to " << host_ << " closed." << std::endl;
+    else
+        std::cerr << ext::header(this) << "play failed" << std::endl;
+    Release();
+}
+
+void PlaySlotNetwork::Release()
+{
+    state_ = released;
+    OnChangeOutputStream(false);
+    copy_.reset();
+    connect_.reset();
+    OnAbort(0);
+}
+
+PlaySlotFile::PlaySlotFile(Fd device, ZGCP::PlayerParams_file const& params)
+    : PlaySlotGeneric(std::move(device)), repeat_(std::uint32_t(params.get_repeat().getValue()))
+{
+    for (auto const& name : params.get_name())
+        names_.push_back(name);
+    delayedAbort_.Bind(this, &PlaySlotFile::delayed_abort);
+}
+
+bool PlaySlotFile::IOnOutputStream()
+{
+    if (!started_) {
+        if (!restart()) {
+            delayedAbort_.Activate();
+            return false;
+        }
+        started_ = true;
+    }
+    OnChangeOutputStream(true);
+    return IsTimeSlotValid();
+}
+
+bool PlaySlotFile::restart()
+{
+    current_ = 0;
+    return next_phrase();
+}
+
+bool PlaySlotFile::next_phrase()
+{
+    while (current_ < names_.size()) {
+        std::string const path = board::path(kFolder + names_[current_++]);
+        Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!file)
+            continue;
+        ::lseek(file.lowlevel_fd(), 0, SEEK_SET);
+        file_ = std::move(file);
+        copy_ = std::make_unique<ASync::Copy>();
+        copy_->set_bufsize(kBufferSize);
+        copy_->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, kDrained));
+        copy_->Bind(&PlaySlotFile::OnPlayComplete, this);
+        copy_->Start(file_, device_);
+        return true;
+    }
+    return false;
+}
+
+void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status)
+{
+    if (status != ASync::Copy::Status::done) {
+        Release();
+        return;
+    }
+    if (next_phrase())
+        return;
+    if (repeat_ != 0 && --repeat_ == 0) {
+        Release();
+        return;
+    }
+    if (!restart())
+        OnAbort(0);
+}
+
+void PlaySlotFile::Release()
+{
+    OnChangeOutputStream(false);
+    copy_.reset();
+    OnAbort(0);
+}
+
+void PlaySlotFile::delayed_abort()
+{
+    delayedAbort_.Deactivate();
+    OnAbort(0);
+}
+
+RecordSlot::RecordSlot(std::string host, int channel, Fd device)
+    : VoiceSlot(channel, std::move(device)), host_(std::move(host))
+{
+    peer_.Bind("RecordSlot::OnPeerEvent", &RecordSlot::OnPeerEvent, this);
+}
+
+void RecordSlot::IAfterCreate() { OnChangeInputStream(true); }
+
+bool RecordSlot::IBeforeDestroy()
+{
+    VoiceFactory::instance().OnDestroy(this);
+    return true;
+}
+
+bool RecordSlot::IOnInputStream()
+{
+    // A recording that runs (or connects) goes on: the new source's audio reaches it
+    // through the same channel.
+    if (connect_ || copy_)
+        return true;
+    connect_ = std::make_unique<ASync::Connect>();
+    connect_->Bind(&RecordSlot::OnConnect, this);
+    connect_->Start(host_, kConnectTimeoutMs);
+    return true;
+}
+
+void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket)
+{
+    if (status != ASync::Connect::Status::connected) {
+        std::clog << ext::header(this) << "connection to " << host_ << " fail." << std::endl;
+        StopRecording(ZGCP::StopRecordingCause::connectionFail);
+        return;
+    }
+    std::clog << ext::header(this) << "connected to " << host_ << "." << std::endl;
+    connect_.reset();
+    peer_.Schedule(socket, POLLIN);
+    copy_ = std::make_unique<ASync::Copy>();
+    copy_->set_events(ASync::Copy::EventsParams(POLLIN, POLLOUT, 0));
+    copy_->Bind(&RecordSlot::OnRecordComplete, this);
+    copy_->Start(device_, std::move(socket));
+}
+
+void RecordSlot::OnPeerEvent(int fd, short revents)
+{
+    if (!(revents & (POLLIN | POLLHUP | POLLERR)))
+        return;
+    char discard[256];
+    ssize_t const n = ::recv(fd, discard, sizeof discard, MSG_DONTWAIT);
+    // The peer sends nothing the recording uses.
+    if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)))
+        return;
+    peer_.Release();
+    // Its close ends the recording as the end of the source would; an error is the copy's
+    // to see.
+    if (n == 0 && copy_)
+        copy_->Stop();
+}
+
+void RecordSlot::OnRecordComplete(ASync::Copy::Status::Type status)
+{
+    ZGCP::StopRecordingCause::NamedNumber cause = ZGCP::StopRecordingCause::userRequest;
+    if (status == ASync::Copy::Status::done) {
+        std::clog << ext::header(this) << "connection to " << host_ << " closed." << std::endl;
+    } else {
+        std::cerr << ext::header(this) << "record aborted" << std::endl;
+        cause = ZGCP::StopRecordingCause::connectionAborted;
+    }
+    StopRecording(cause);
+}
+
+void RecordSlot::StopRecording(ZGCP::StopRecordingCause::NamedNumber cause)
+{
+    copy_.reset();
+    connect_.reset();
+    peer_.Release();
+    OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::stopRecording::id, cause));
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A capture file in the classic pcap format, built in memory, for checking frames with an
+// independent dissector. Records are one second apart.
+class PcapWriter {
+public:
+    enum LinkType : std::uint32_t {
+        kMtp2 = 140,       // MTP level 2 frames as they are
+        kLinuxLapd = 177,  // LAPD frames after a 16-octet pseudo-header
+    };
+
+    explicit PcapWriter(LinkType type);
+
+    // One LAPD frame (kLinuxLapd): outgoing when this side sent it, networkSide when this
+    // side is the network side of the link; the pseudo-header says both.
+    void addLapd(std::vector<std::uint8_t> const& frame, bool outgoing, bool networkSide);
+    // One frame as it is (kMtp2).
+    void add(std::vector<std::uint8_t> const& frame);
+
+    std::string const& bytes() const { return bytes_; }
+
+private:
+    void record(std::string const& data);
+
+    std::string bytes_;
+    std::uint32_t count_ = 0;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,62 @@
+#include "tests/stub_child.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace testsupport {
+
+StubChild::StubChild(std::string const& root, std::string const& boardPath) : path_(root + boardPath)
+{
+    std::filesystem::path const target(path_);
+    std::filesystem::create_directories(target.parent_path());
+    std::filesystem::copy_file(GW_STUB_CHILD_SCRIPT, target, std::filesystem::copy_options::overwrite_existing);
+    ::chmod(path_.c_str(), 0755);
+    std::filesystem::remove(path_ + ".log");
+    std::filesystem::remove(path_ + ".conf");
+}
+
+void StubChild::configure(std::string const& settings) const { std::ofstream(path_ + ".conf") << settings << '\n'; }
+
+std::vector<int> StubChild::pids() const
+{
+    std::vector<int> out;
+    std::ifstream in(path_ + ".log");
+    int pid = 0;
+    std::string rest;
+    while (in >> pid && std::getline(in, rest))
+        if (std::find(out.begin(), out.end(), pid) == out.end())
+            out.push_back(pid);
+    return out;
+}
+
+std::vector<std::string> StubChild::lines(int pid) const
+{
+    std::vector<std::string> out;
+    std::ifstream in(path_ + ".log");
+    int p = 0;
+    std::string rest;
+    while (in >> p && std::getline(in, rest))
+        if (p == pid)
+            out.push_back(rest.empty() ? rest : rest.substr(1));
+    return out;
+}
+
+std::string StubChild::args(int pid) const
+{
+    for (std::string const& line : lines(pid))
+        if (line.rfind("args", 0) == 0)
+            return line.size() > 5 ? line.substr(5) : "";
+    return "";
+}
+
+bool StubChild::recorded(int pid, std::string const& line) const
+{
+    std::vector<std::string> const all = lines(pid);
+    return std::find(all.begin(), all.end(), line) != all.end();
+}
+
+}  // namespace testsupport

@@ -1,0 +1,63 @@
+#!/bin/sh
+# Stands in for a child program of the daemon in tests (installed under GW_ROOT by
+# testsupport::StubChild). Appends what happens to "$0.log", one line each, led by its pid:
+#   PID args ARG...        the arguments it was started with
+#   PID stdin WHAT         what its standard input is (as /proc shows it: "socket:[123]")
+#   PID signal NAME        a signal it got (TERM, HUP, INT, USR1, USR2)
+#   PID exit CODE          it ends by itself
+# and behaves as "$0.conf" (shell assignments, read when it starts) says:
+#   INSTANCES=N            "--num-of-instances" prints N (nothing when unset)
+#   IGNORE="TERM HUP"      these signals are recorded and survived; others end it by the signal
+#   RUN=S                  it ends by itself after S seconds (unset: when a signal ends it)
+#   EXIT=N                 the code it ends with by itself (0 when unset)
+
+log="$0.log"
+INSTANCES=
+IGNORE=
+RUN=
+EXIT=0
+[ -r "$0.conf" ] && . "$0.conf"
+
+say() { echo "$$ $*" >>"$log"; }
+
+say args "$@"
+say stdin "$(readlink /proc/$$/fd/0)"
+
+if [ "$1" = "--num-of-instances" ]; then
+    [ -n "$INSTANCES" ] && echo "$INSTANCES"
+    say exit 0
+    exit 0
+fi
+
+sleeper=
+
+# Waits S seconds in a child, so that signals are handled at once.
+pause() {
+    sleep "$1" </dev/null >/dev/null 2>&1 &
+    sleeper=$!
+    until wait "$sleeper"; do
+        kill -0 "$sleeper" 2>/dev/null || break
+    done
+    sleeper=
+}
+
+on_signal() {
+    say signal "$1"
+    case " $IGNORE " in *" $1 "*) return ;; esac
+    [ -n "$sleeper" ] && kill "$sleeper" 2>/dev/null
+    trap - "$1"
+    kill -"$1" $$
+}
+
+for s in TERM HUP INT USR1 USR2; do
+    trap "on_signal $s" "$s"
+done
+
+if [ -n "$RUN" ]; then
+    pause "$RUN"
+    say exit "$EXIT"
+    exit "$EXIT"
+fi
+while :; do
+    pause 1
+done
