@@ -7,8 +7,8 @@
 // outstanding (every answer read is followed by the next ping), and slot cycles, each
 // command waiting for its answer. The client runs on one core and the servers on another;
 // the one-outstanding ping is measured again with all three on one core. Each figure is
-// printed for both with the daemon/echo ratio, over all slices, and the lowest and highest
-// ratio of the rounds. Before the load: resident memory and open descriptors of server-sim
+// printed for both with the daemon/echo ratio (of a rate: the median of the rounds' ratios,
+// with their range). Before the load: resident memory and open descriptors of server-sim
 // after start, with 1024 slots, and after they are destroyed.
 
 #include "tests/controller_client.h"
@@ -222,11 +222,13 @@ double percentile(std::vector<double>& v, double q)
 }
 
 // The load on both in alternating slices: per peer, all slices together; and the ratios of
-// each round's rates.
+// each round's rates, sorted.
 struct Figure {
     Slice total[2];
     std::vector<double> ratios;
     double rate(int i) const { return total[i].count / total[i].seconds; }
+    // The rounds' median: a round in which a busy machine held one side back moves it little.
+    double ratio() const { return ratios[ratios.size() / 2]; }
 };
 
 Figure measure(Peer* peers[2], Load const& load)
@@ -247,16 +249,21 @@ Figure measure(Peer* peers[2], Load const& load)
         }
         f.ratios.push_back((got[1].count / got[1].seconds) / (got[0].count / got[0].seconds));
     }
+    std::sort(f.ratios.begin(), f.ratios.end());
     return f;
 }
 
-void row(char const* what, double echo, double daemon, std::vector<double> const& ratios = {})
+// A figure of both sides and their ratio.
+void row(char const* what, double echo, double daemon)
 {
-    std::printf("  %-34s %12.1f %12.1f %8.2f", what, echo, daemon, daemon / echo);
-    if (!ratios.empty())
-        std::printf("  (%.2f..%.2f)", *std::min_element(ratios.begin(), ratios.end()),
-                    *std::max_element(ratios.begin(), ratios.end()));
-    std::printf("\n");
+    std::printf("  %-38s %12.1f %12.1f %8.2f\n", what, echo, daemon, daemon / echo);
+}
+
+// A rate of both sides over all slices, the median ratio of the rounds and their range.
+void rateRow(char const* what, Figure const& f, int steps = 1)
+{
+    std::printf("  %-38s %12.1f %12.1f %8.2f  (%.2f..%.2f)\n", what, f.rate(0) * steps, f.rate(1),
+                f.ratio() / steps, f.ratios.front() / steps, f.ratios.back() / steps);
 }
 
 struct Usage {
@@ -349,7 +356,7 @@ Placement separateCores()
 
 void pingRows(Figure& f)
 {
-    row("round trips/s", f.rate(0), f.rate(1), f.ratios);
+    rateRow("round trips/s", f);
     row("median round trip us", percentile(f.total[0].micros, 0.5), percentile(f.total[1].micros, 0.5));
     row("99th percentile us", percentile(f.total[0].micros, 0.99), percentile(f.total[1].micros, 0.99));
 }
@@ -393,13 +400,13 @@ int main(int argc, char** argv)
                       step(disconnect, 6, 100), step(destroy, 7, 100)});
     };
 
-    std::printf("%-36s %12s %12s %8s  %s\n", "", "echo", "daemon", "ratio", "(rounds)");
+    std::printf("%-40s %12s %12s %8s  %s\n", "", "echo", "daemon", "ratio", "(rounds)");
     Figure one = measure(peers, pingOne);
     std::printf("ping, 1 outstanding\n");
     pingRows(one);
     Figure window = measure(peers, pingWindow);
     std::printf("ping, %d outstanding\n", kWindow);
-    row("round trips/s", window.rate(0), window.rate(1), window.ratios);
+    rateRow("round trips/s", window);
 
     struct {
         char const* name;
@@ -413,10 +420,9 @@ int main(int argc, char** argv)
     for (auto const& c : cycles) {
         Figure f = measure(peers, c.load);
         std::printf("%s (each command answered before the next)\n", c.name);
-        row("cycles/s", f.rate(0), f.rate(1), f.ratios);
+        rateRow("cycles/s", f);
         // The echo answers the same frames: its round trips per second, in the same slices.
-        std::printf("  %-34s %12.1f %12.1f %8.2f\n", "daemon cycles/s : echo round trips/s", f.rate(0) * c.steps,
-                    f.rate(1), f.rate(1) / (f.rate(0) * c.steps));
+        rateRow("daemon cycles/s : echo round trips/s", f, c.steps);
     }
 
     place({apart.servers, apart.servers}, peers);
