@@ -356,6 +356,7 @@ TEST_F(SimBoardTest, RemovedDeviceCannotBeOpenedButHeldOpensWork)
 TEST_F(SimBoardTest, ReplacingAModelHangsUpTheOpensOfTheOldOne)
 {
     int fd = sim.open("/dev/probe", O_RDWR);
+    EXPECT_EQ(sim.ioctl(fd, kPoke, nullptr), 5);
     Probe& fresh = sim.add<Probe>();
     EXPECT_EQ(sim.device("/dev/probe"), &fresh);
     char c;
@@ -364,6 +365,11 @@ TEST_F(SimBoardTest, ReplacingAModelHangsUpTheOpensOfTheOldOne)
     EXPECT_EQ(sim.ioctl(fd, kPoke, nullptr), -1);
     EXPECT_EQ(errno, ENOTTY);
     ::close(fd);
+    // The same request on the fresh model reaches the fresh model.
+    int again = sim.open("/dev/probe", O_RDWR);
+    EXPECT_EQ(sim.ioctl(again, kPoke, nullptr), 5);
+    EXPECT_EQ(fresh.lastOpen, 2);
+    ::close(again);
 }
 
 TEST_F(SimBoardTest, InterfaceRequestsGoToTheInterfaceModel)
