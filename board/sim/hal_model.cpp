@@ -41,6 +41,8 @@ std::vector<RequestInfo> halRequests()
     };
     for (RequestInfo const& r : HalSpiModel::requests())
         all.push_back(r);
+    for (RequestInfo const& r : HalBoardModel::requests())
+        all.push_back(r);
     return all;
 }
 
@@ -114,7 +116,8 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
         return 0;
     }
     }
-    return spi_.request(info, arg);
+    int const spi = spi_.request(info, arg);
+    return spi != -ENOTTY ? spi : boardBytes_.request(info, arg);
 }
 
 std::string HalModel::dump() const
@@ -145,6 +148,8 @@ std::string HalModel::command(std::vector<std::string> const& words)
 {
     if (auto reply = spi_.command(words))
         return *reply;
+    if (auto reply = boardBytes_.command(words))
+        return *reply;
     long channel = 0;
     long value = 0;
     if (words.size() == 3 && words[0] == "byte" && parseNumber(words[1], channel) && parseNumber(words[2], value)
@@ -164,7 +169,8 @@ std::string HalModel::command(std::vector<std::string> const& words)
         os << " disables=" << o.disables;
         return os.str();
     }
-    return "error usage: byte CH VALUE | output CH | clock | spi LINE REG [VALUE] | spi absent | spi present";
+    return "error usage: byte CH VALUE | output CH | clock | spi LINE REG [VALUE] | spi absent | spi present"
+           " | dip VALUE | power CODE | leds";
 }
 
 }  // namespace board::sim

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "board/sim/device.h"
+#include "board/sim/hal_board_model.h"
 #include "board/sim/hal_spi_model.h"
 
 #include <cstdint>
@@ -12,7 +13,8 @@ namespace board::sim {
 // "/dev/hal" as the time-slot switch uses it: the output table and the bytes on the
 // channels. An output never touched counts as disabled. Every channel has its place in
 // flat tables, so each switch request takes the same few steps. The clock source and the SPI
-// line chips are its part spi().
+// line chips are its part spi(); the dip switch, power status and front LEDs its part
+// boardBytes().
 class HalModel : public Device {
 public:
     // Channels the switch knows; others are refused with EINVAL.
@@ -47,10 +49,11 @@ public:
     std::string dump() const override;
     // "byte CH VALUE": sets the byte a read of CH returns.
     // "output CH": "ok off disables=N", "ok <IN disables=N" or "ok =0xNN disables=N".
-    // And the commands of spi().
+    // And the commands of spi() and boardBytes().
     std::string command(std::vector<std::string> const& words) override;
 
     HalSpiModel& spi() { return spi_; }
+    HalBoardModel& boardBytes() { return boardBytes_; }
 
 private:
     static bool known(std::uint32_t channel) { return channel <= kMaxChannel; }
@@ -61,6 +64,7 @@ private:
     std::vector<std::uint8_t> touched_;
     std::vector<std::uint8_t> bytes_;
     HalSpiModel spi_;
+    HalBoardModel boardBytes_;
 };
 
 }  // namespace board::sim

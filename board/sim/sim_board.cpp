@@ -1,11 +1,15 @@
 #include "board/sim/sim_board.h"
 
+#include "board/sim/dsp_data_model.h"
 #include "board/sim/dsp_model.h"
 #include "board/sim/dtmf_model.h"
 #include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
+#include "board/sim/mixer_model.h"
+#include "board/sim/rtp_model.h"
+#include "board/sim/voice_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -71,8 +75,12 @@ void SimBoard::addStandardDevices()
     add<MccModel>();
     add<DtmfModel>();
     add<DspModel>();
+    add<RtpModel>();
+    add<VoiceModel>();
     add<MaintenanceModel>();
     add<E1CasModel>();
+    add<MixerModel>();
+    add<DspDataModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
