@@ -14,7 +14,7 @@
 
 namespace {
 
-struct Board {
+struct SimulatedHal {
     board::sim::SimBoard sim;
     board::sim::HalModel& hal = sim.add<board::sim::HalModel>();
     board::ScopedBoard installed{sim};
@@ -22,7 +22,7 @@ struct Board {
 
 void BM_Fstat(benchmark::State& state)
 {
-    Board b;
+    SimulatedHal b;
     int const fd = b.sim.open(hal::kPath, O_RDWR | O_CLOEXEC);
     struct stat st;
     for (auto _ : state)
@@ -33,7 +33,7 @@ BENCHMARK(BM_Fstat);
 
 void BM_SwitchDisableRequest(benchmark::State& state)
 {
-    Board b;
+    SimulatedHal b;
     int const fd = b.sim.open(hal::kPath, O_RDWR | O_CLOEXEC);
     hal::SwitchDisable r{8192};
     for (auto _ : state)
@@ -44,7 +44,7 @@ BENCHMARK(BM_SwitchDisableRequest);
 
 void BM_ReDisablePass(benchmark::State& state)
 {
-    Board b;
+    SimulatedHal b;
     HwMux mux;
     for (auto _ : state)
         mux.OnDPC();
