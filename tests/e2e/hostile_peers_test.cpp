@@ -107,14 +107,6 @@ struct ConsoleSocket {
     int fd = -1;
 };
 
-std::size_t countOf(std::string const& text, std::string const& line)
-{
-    std::size_t n = 0;
-    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-        ++n;
-    return n;
-}
-
 // The daemon with a controller and a board console client connected (SimDaemonTest).
 class HostilePeers : public testsupport::SimDaemonTest {
 protected:
@@ -162,9 +154,6 @@ TEST_F(HostilePeers, OutOfDescriptorsListenersPauseAndNoControllerIsLost)
     double const wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(used, 0.25 * wall) << "CPU seconds over " << wall << " s";
     EXPECT_GE(ping(), 0);
-    // One line for each episode, however often the listeners tried again.
-    EXPECT_EQ(1u, countOf(daemon.err(), consolePaused));
-    EXPECT_EQ(1u, countOf(daemon.err(), controllerPaused));
 
     // Descriptors free again: the knocker is refused, as any second controller is, and the
     // next controller is served once the first has gone.
