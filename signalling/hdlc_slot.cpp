@@ -225,11 +225,4 @@ Slot* HdlcSlotFactory::INewSlot(ZGCP::CreateParams const& params)
     return new HdlcSlot(p.get_trunk().getValue(), p.get_log().getValue(), std::uint16_t(address));
 }
 
-void HdlcSlotFactory::SelfSignal(ZGCP::Signal const& signal)
-{
-    if (!signal.trunkStatus_isSelected())
-        return;
-    ACP::TrunkStatus const& status = signal.get_trunkStatus();
-    for (Slot* s : slots())
-        s->OnTrunkStatus(unsigned(status.get_trunk().getValue()), status.get_state());
-}
+void HdlcSlotFactory::SelfSignal(ZGCP::Signal const& signal) { RelayTrunkStatus(signal); }

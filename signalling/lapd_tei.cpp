@@ -19,7 +19,6 @@ enum TeiMessage : unsigned char {
     identityRemove = 6,
 };
 
-constexpr unsigned char kManagementEntity = 0x0F;
 constexpr int kGroupTei = 127;
 // Identity requests are repeated while RC is this or less.
 constexpr int kN202 = 3;
@@ -52,13 +51,7 @@ bool LAPD::tx_identity(unsigned short Ri, int Ai, unsigned char type)
         return false;
     Packet frame;
     prepare_head(frame);
-    frame.put8(side_ == Side::user ? 0xFC : 0xFE);
-    frame.put8(0xFF);
-    frame.put8(UI);
-    frame.put8(kManagementEntity);
-    frame.put16(Ri);
-    frame.put8(type);
-    frame.put8(static_cast<unsigned char>(Ai << 1 | 1));
+    frame::putIdentity(frame, side_ == Side::network, Ri, unsigned(Ai), type);
     return xmit(frame);
 }
 
