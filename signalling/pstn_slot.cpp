@@ -282,3 +282,9 @@ Slot* PstnFactory::INewSlot(ZGCP::CreateParams const& params)
         return nullptr;
     return new PstnSlot(params.get_pstn());
 }
+
+void PstnFactory::SelfSignal(ZGCP::Signal const& signal)
+{
+    if (signal.trunkStatus_isSelected() && signal.get_trunkStatus().get_type().asInt() == ACP::TrunkType::e1)
+        RelayTrunkStatus(signal);
+}

@@ -85,7 +85,7 @@ private:
     HDLC channel_;
 };
 
-// Makes the PSTN signalling link slots (pstn) and relays trunk status to them.
+// Makes the PSTN signalling link slots (pstn) and relays the E1 trunks' status to them.
 class PstnFactory : public SlotFactory {
 public:
     static PstnFactory& instance();
@@ -95,5 +95,7 @@ public:
     char const* GetName() const override { return "PSTN"; }
     Slot* INewSlot(ZGCP::CreateParams const& params) override;
     void Query(ZGCP::Resources&) override {}
-    void SelfSignal(ZGCP::Signal const& signal) override { RelayTrunkStatus(signal); }
+    // The states of the E1 trunks go to the slots; a BRI line's, numbered alike, is no
+    // trunk of theirs.
+    void SelfSignal(ZGCP::Signal const& signal) override;
 };

@@ -37,12 +37,13 @@ struct PstnSlotTest : SignallingSlotsTest {
         written(line());
         kinds();
     }
-    void trunkStatus(unsigned trunk, ACP::TrunkState::NamedNumber state)
+    void trunkStatus(unsigned trunk, ACP::TrunkState::NamedNumber state, ACP::TrunkType::NamedNumber type)
     {
         ZGCP::Signal s;
         ACP::TrunkStatus& t = s.select_trunkStatus();
         t.set_trunk(int(trunk));
         t.set_state(state);
+        t.set_type(type);
         table.OnSignal(s);
         settle();
     }
@@ -178,7 +179,7 @@ TEST_F(PstnSlotTest, AFailedChannelTakesTheLinkDownOnce)
     }
 }
 
-// Trunk states of the slot's trunk reach its SS7 link, each change once.
+// States of the slot's E1 trunk reach its SS7 link, each change once.
 TEST_F(PstnSlotTest, TrunkAlarmsOfItsTrunkReachTheSs7LinkOnce)
 {
     joined(ss7Params(2, 1, 2, 3, false));
@@ -190,9 +191,11 @@ TEST_F(PstnSlotTest, TrunkAlarmsOfItsTrunkReachTheSs7LinkOnce)
         ACP::TrunkState::NamedNumber state;
         std::vector<std::string> sent;
         std::vector<std::string> reports;
+        ACP::TrunkType::NamedNumber type = ACP::TrunkType::e1;
     } const steps[] = {
         {"unknown, the state the slot starts with", false, 1, ACP::TrunkState::unknown, {}, {}},
         {"another trunk's alarm", false, 0, ACP::TrunkState::lossBF, {}, {}},
+        {"the alarm of the BRI line numbered alike", false, 1, ACP::TrunkState::lossCarrier, {}, {}, ACP::TrunkType::bri},
         {"its trunk's alarm: the link goes idle", false, 1, ACP::TrunkState::lossBF, {kSios}, down},
         {"the same alarm again is not passed on", true, 1, ACP::TrunkState::lossBF, {kSio}, {}},
         {"another alarm is", false, 1, ACP::TrunkState::ais, {kSios}, down},
@@ -203,7 +206,7 @@ TEST_F(PstnSlotTest, TrunkAlarmsOfItsTrunkReachTheSs7LinkOnce)
         if (s.activateFirst) {
             EXPECT_EQ(activate(20), ok());
         }
-        trunkStatus(s.trunk, s.state);
+        trunkStatus(s.trunk, s.state, s.type);
         EXPECT_EQ(written(line()), s.sent);
         EXPECT_EQ(kinds(false), s.reports);
     }
