@@ -1,5 +1,7 @@
 #include "board/sim/mcc_model.h"
 
+#include "board/sim/model_words.h"
+
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -30,48 +32,6 @@ bool parseType(std::string const& text, std::uint32_t& type)
             return true;
         }
     return false;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// "0102ff" as bytes, "-" as an empty frame.
-bool parseFrame(std::string const& text, MccModel::Frame& frame)
-{
-    frame.clear();
-    if (text == "-")
-        return true;
-    if (text.empty() || text.size() % 2 != 0)
-        return false;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        int hi = hexDigit(text[i]);
-        int lo = hexDigit(text[i + 1]);
-        if (hi < 0 || lo < 0)
-            return false;
-        frame.push_back(std::uint8_t(hi << 4 | lo));
-    }
-    return true;
-}
-
-std::string frameText(MccModel::Frame const& frame)
-{
-    if (frame.empty())
-        return "-";
-    static char const digits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t b : frame) {
-        text += digits[b >> 4];
-        text += digits[b & 0xF];
-    }
-    return text;
 }
 
 }  // namespace
@@ -231,7 +191,7 @@ std::string MccModel::command(std::vector<std::string> const& words)
     if (words[0] == "push" && words.size() >= 3) {
         std::vector<Frame> frames(words.size() - 2);
         for (std::size_t i = 2; i < words.size(); ++i)
-            if (!parseFrame(words[i], frames[i - 2]))
+            if (!words::bytes(words[i], frames[i - 2]))
                 return "error bad frame " + words[i];
         int sent = 0;
         for (Frame const& f : frames) {
@@ -244,7 +204,7 @@ std::string MccModel::command(std::vector<std::string> const& words)
     if (words[0] == "written" && words.size() == 2) {
         std::string reply = "ok";
         for (Frame const& f : takeWritten(int(ts)))
-            reply += ' ' + frameText(f);
+            reply += ' ' + words::hex(f);
         return reply;
     }
     if (words[0] == "hangup" && words.size() == 2)

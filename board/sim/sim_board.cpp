@@ -6,6 +6,7 @@
 #include "board/sim/hal_model.h"
 #include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
+#include "board/sim/rtp_ext_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -72,6 +73,7 @@ void SimBoard::addStandardDevices()
     add<DspModel>();
     add<MaintenanceModel>();
     add<E1CasModel>();
+    add<RtpExtModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
