@@ -63,7 +63,7 @@ std::vector<RtpExtModel::Session const*> RtpExtModel::sessions() const
     return out;
 }
 
-OpenFile* RtpExtModel::find(unsigned open) const
+OpenFile* RtpExtModel::holder(unsigned open) const
 {
     for (OpenFile* f : opens())
         if (f->id() == open)
@@ -73,13 +73,13 @@ OpenFile* RtpExtModel::find(unsigned open) const
 
 RtpExtModel::Session const* RtpExtModel::session(unsigned open) const
 {
-    OpenFile* f = find(open);
+    OpenFile* f = holder(open);
     return f ? &of(*f) : nullptr;
 }
 
 bool RtpExtModel::deliver(unsigned open, rtp_ext_source const& sender, Payload const& payload)
 {
-    OpenFile* f = find(open);
+    OpenFile* f = holder(open);
     if (f == nullptr)
         return false;
     Session& s = of(*f);
@@ -92,7 +92,7 @@ bool RtpExtModel::deliver(unsigned open, rtp_ext_source const& sender, Payload c
 std::vector<RtpExtModel::Payload> RtpExtModel::takeWritten(unsigned open)
 {
     std::vector<Payload> out;
-    if (OpenFile* f = find(open)) {
+    if (OpenFile* f = holder(open)) {
         Session& s = of(*f);
         out.assign(s.written.begin(), s.written.end());
         s.written.clear();
@@ -162,7 +162,7 @@ std::string RtpExtModel::command(std::vector<std::string> const& w)
     auto open = w.size() >= 2 ? words::number(w[1], 1, UINT_MAX) : std::nullopt;
     if (!open)
         return usage;
-    OpenFile* f = find(unsigned(*open));
+    OpenFile* f = holder(unsigned(*open));
     if (f == nullptr)
         return "error no open " + w[1];
     if (w[0] == "session" && w.size() == 2) {

@@ -57,7 +57,7 @@ public:
     std::string command(std::vector<std::string> const& words) override;
 
 private:
-    OpenFile* find(unsigned open) const;
+    OpenFile* holder(unsigned open) const;
 };
 
 }  // namespace board::sim
