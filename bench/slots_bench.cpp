@@ -3,12 +3,19 @@
 // - Create, connect, disconnect and destroy cycles per second, for a trunk slot (fed by a
 //   standing map slot) and for a map slot (fed by a standing trunk slot); each command waits
 //   for its answer.
+// - RTP slot create and destroy cycles per second (with its RTCP socket, SDES and BYE), each
+//   beside a trunk slot create and destroy cycle measured the same way in the same run: the
+//   ratio is what an RTP channel costs over the plainest slot.
 // - The time to fill all 1024 slot numbers (map slots, each on its own bus channel; the
 //   creates sent in one write, every answer and signal read), and the time from dropping
 //   that controller until a new controller's ping is answered, which follows the
 //   destruction of every slot.
 #include "bench/running_daemon.h"
+#include "tests/loopback.h"
 #include "tests/slot_commands.h"
+#include "tests/tcp_client.h"
+
+#include <sys/socket.h>
 
 #include <benchmark/benchmark.h>
 
@@ -97,6 +104,52 @@ void BM_MapSlotCycle(benchmark::State& state)
     cycles(state, mapParams(20, true), trunkParams(2, 7));
 }
 BENCHMARK(BM_MapSlotCycle)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Slot 100 is created and destroyed, each command waiting for its answer; the seconds taken.
+double createDestroy(ControllerClient& client, int& seq, ZGCP::CreateParams const& kind, bool& ok)
+{
+    auto const begin = std::chrono::steady_clock::now();
+    ok = step(client, seq, createCommand(kind), 100) &&
+         step(client, seq, testsupport::plainCommand(ZGCP::Command::destroy::id), 100);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+}
+
+void BM_RtpSlotCreateDestroy(benchmark::State& state)
+{
+    RunningDaemon& d = RunningDaemon::instance();
+    if (!d.ready() || !d.attach()) {
+        state.SkipWithError("daemon not reachable");
+        return;
+    }
+    // The far end takes the RTCP packets; nobody reads them.
+    testsupport::LoopbackUdp far;
+    ZGCP::CreateRtpParams rtp = testsupport::rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", far.port() - 1u);
+    rtp.set_codecRTP().set_shost().set_iaddr("127.0.0.1");
+    rtp.set_codecRTP().set_shost().set_port(testsupport::freePort(SOCK_DGRAM) - 1u);
+    ZGCP::CreateParams const rtpSlot = testsupport::rtpParams(rtp);
+    ZGCP::CreateParams const trunkSlot = trunkParams(1, 5);
+    ControllerClient& client = d.client();
+    int seq = 1;
+    double rtpSeconds = 0, trunkSeconds = 0;
+    for (auto _ : state) {
+        bool rtpOk = false, trunkOk = false;
+        double const t = createDestroy(client, seq, rtpSlot, rtpOk);
+        state.SetIterationTime(t);
+        rtpSeconds += t;
+        trunkSeconds += createDestroy(client, seq, trunkSlot, trunkOk);
+        if (!rtpOk || !trunkOk) {
+            state.SkipWithError("a command failed");
+            break;
+        }
+    }
+    if (rtpSeconds > 0 && trunkSeconds > 0) {
+        double const n = double(state.iterations());
+        state.counters["rtp_cycles/s"] = n / rtpSeconds;
+        state.counters["trunk_cycles/s"] = n / trunkSeconds;
+        state.counters["rtp/trunk_time"] = rtpSeconds / trunkSeconds;
+    }
+}
+BENCHMARK(BM_RtpSlotCreateDestroy)->Unit(benchmark::kMicrosecond)->UseManualTime();
 
 // Fills every slot number with a map slot, then drops the controller: the manual time is
 // the fill; the counter "teardown_ms" is the mean time from the drop until the next

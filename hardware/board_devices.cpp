@@ -2,6 +2,7 @@
 
 #include "board/dsp.h"
 #include "board/dtmf.h"
+#include "board/voice.h"
 
 #include <execinfo.h>
 
@@ -11,7 +12,7 @@
 #include <cstring>
 #include <ostream>
 
-char const* GetVoiceDevName() { return "/dev/voice"; }
+char const* GetVoiceDevName() { return voice::kPath; }
 char const* GetMixerDevName() { return "/dev/mixer"; }
 char const* GetDTMFDevName() { return dtmf::kPath; }
 char const* GetDSPDevName() { return dsp::kPath; }

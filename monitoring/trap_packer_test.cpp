@@ -1,6 +1,7 @@
 #include "monitoring/trap_packer.h"
 
 #include "tests/daemon_launcher.h"
+#include "tests/pcap_writer.h"
 #include "tests/tcp_client.h"
 #include "tests/tshark.h"
 
@@ -348,17 +349,10 @@ TEST(TrapPacker, DecodedByTshark)
     std::int32_t requestId = 0;
     std::string const trap = packSample(requestId);
 
-    // One IPv4 packet (pcap link type 101, raw IP) from 127.0.0.1:40000 to 127.0.0.1:162.
-    std::uint16_t const udpLength = std::uint16_t(8 + trap.size()), ipLength = std::uint16_t(20 + udpLength);
-    // The IPv4 header checksum is left 0: the dissector does not check it unless asked to.
-    std::uint8_t const ip[28] = {0x45, 0, std::uint8_t(ipLength >> 8), std::uint8_t(ipLength), 0, 0, 0, 0, 64, 17,
-                                 0, 0, 127, 0, 0, 1, 127, 0, 0, 1, 0x9C, 0x40, 0, 162, std::uint8_t(udpLength >> 8),
-                                 std::uint8_t(udpLength)};
-    std::uint32_t const file[6] = {0xA1B2C3D4, 2 | 4 << 16, 0, 0, 65535, 101};
-    std::uint32_t const record[4] = {0, 0, ipLength, ipLength};
-    dissector.writeFile("/trap.pcap", std::string(reinterpret_cast<char const*>(file), sizeof file) +
-                                          std::string(reinterpret_cast<char const*>(record), sizeof record) +
-                                          std::string(reinterpret_cast<char const*>(ip), sizeof ip) + trap);
+    // One packet from 127.0.0.1:40000 to 127.0.0.1:162.
+    testsupport::PcapWriter capture(testsupport::PcapWriter::kRawIp);
+    capture.addUdp(40000, 162, trap);
+    dissector.writeFile("/trap.pcap", capture.bytes());
 
     std::vector<std::string> const args = {"-r", dissector.path("/trap.pcap"), "-d", "udp.port==162,snmp",
                                            "-V", "-O", "snmp"};

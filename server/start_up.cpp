@@ -24,6 +24,8 @@
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
 #include "slots/mcc_slot.h"
+#include "slots/mixer.h"
+#include "slots/rtp_factory.h"
 #include "slots/slots.h"
 #include "slots/t38_slot.h"
 #include "slots/voice_factory.h"
@@ -227,9 +229,9 @@ int serverMain(int argc, char** argv)
     // factories (built before main, E1 trunks 0..3 then BRI lines 0..7):
     MapFactory::instance();
     //   PstnFactory::instance();           signalling links
-    //   RtpFactory::instance();            slot framework
+    RtpFactory::instance();
     //   ModemFactory::instance();          slot framework
-    //   Mixer::MixerFactory::instance();   slot framework
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();

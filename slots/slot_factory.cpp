@@ -30,6 +30,7 @@ void SlotFactory::SelfSignal(ZGCP::Signal const&) {}
 
 Slot* SlotFactory::NewSlot(ZGCP::CreateParams const& params)
 {
+    refusal_.reset();
     Slot* slot = INewSlot(params);
     if (slot != nullptr) {
         slot->factory_ = this;

@@ -2,6 +2,7 @@
 
 #include "messages/zgcp.h"
 
+#include <optional>
 #include <vector>
 
 class Slot;
@@ -41,8 +42,16 @@ public:
     SlotFactory* next() const { return next_; }
     // The slots this factory made that are not removed yet, oldest first.
     std::vector<Slot*> const& slots() const { return slots_; }
+    // Set when the last NewSlot refused parameters of this factory's kind that are wrong:
+    // the create is answered with this cause and no further factory is asked.
+    std::optional<ZGCP::ErrorCause::NamedNumber> refusal() const { return refusal_; }
+
+protected:
+    // Called by INewSlot, which then returns null.
+    void Refuse(ZGCP::ErrorCause::NamedNumber cause) { refusal_ = cause; }
 
 private:
+    std::optional<ZGCP::ErrorCause::NamedNumber> refusal_;
     std::vector<Slot*> slots_;
     SlotFactory* next_;
 };

@@ -175,8 +175,11 @@ Slots::Answer Slots::CmdCreate(unsigned int number, ZGCP::CreateParams const& pa
     }
 
     Slot* slot = nullptr;
-    for (SlotFactory* f = SlotFactory::first(); f != nullptr && slot == nullptr; f = f->next())
+    for (SlotFactory* f = SlotFactory::first(); f != nullptr && slot == nullptr; f = f->next()) {
         slot = f->NewSlot(params);
+        if (slot == nullptr && f->refusal())
+            return Answer::fail(*f->refusal());
+    }
     if (slot == nullptr)
         return Answer::fail(ZGCP::ErrorCause::insufficientResources);
 

@@ -161,7 +161,7 @@ TEST_F(SlotTableTest, SlotlessQueryIsAnsweredThenReportsTheFactoriesResources)
     ZGCP::Resources const& r = signals.signals[0].get_query();
     EXPECT_TRUE(r.get_mux());
     EXPECT_FALSE(r.drvVersion_isPresent());
-    EXPECT_EQ(r.get_rtp_g711().getValue(), 0);
+    EXPECT_EQ(r.get_lin16().getValue(), 0);
     EXPECT_EQ(r.get_echoBus().size(), 0u);
     EXPECT_EQ(r.get_mixer().size(), 0u);
     // The test's factory adds its count like any other.

@@ -81,6 +81,38 @@ Fd LoopbackListener::connect() const
     return fd;
 }
 
+LoopbackUdp::LoopbackUdp(char const* address, unsigned short port, bool shared)
+    : fd_(::socket(AF_INET, SOCK_DGRAM, 0))
+{
+    int const on = 1;
+    sockaddr_in sa = loopback(port);
+    socklen_t size = sizeof sa;
+    if (!fd_.is_valid() || ::inet_pton(AF_INET, address, &sa.sin_addr) != 1 ||
+        (shared && ::setsockopt(fd_.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) ||
+        ::bind(fd_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::getsockname(fd_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &size) != 0) {
+        fd_.close();
+        return;
+    }
+    port_ = ntohs(sa.sin_port);
+}
+
+std::string LoopbackUdp::receive(int timeoutMs, unsigned short* from)
+{
+    pollfd p{fd_.lowlevel_fd(), POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) != 1)
+        return "";
+    char buf[2048];
+    sockaddr_in sa{};
+    socklen_t size = sizeof sa;
+    ssize_t const n = ::recvfrom(fd_.lowlevel_fd(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&sa), &size);
+    if (n <= 0)
+        return "";
+    if (from != nullptr)
+        *from = ntohs(sa.sin_port);
+    return std::string(buf, std::size_t(n));
+}
+
 std::pair<Fd, Fd> tcpPair()
 {
     LoopbackListener listener(1);

@@ -30,6 +30,21 @@ private:
     Fd fd_;
 };
 
+// A UDP socket on a loopback address (127.0.0.1 unless given), at a port the system chose
+// unless one is given; with shared, another socket may bind the port too (SO_REUSEADDR).
+class LoopbackUdp {
+public:
+    explicit LoopbackUdp(char const* address = "127.0.0.1", unsigned short port = 0, bool shared = false);
+
+    bool bound() const { return fd_.is_valid(); }
+    unsigned short port() const { return port_; }
+    // The next datagram within timeoutMs, and the port it came from; "" on time-out.
+    std::string receive(int timeoutMs, unsigned short* from = nullptr);
+
+private:
+    unsigned short port_ = 0;
+    Fd fd_;
+};
 // Reads from a socket until n bytes have come, its end, an error or timeoutMs have passed;
 // returns what came.
 std::string readFor(Fd const& socket, std::size_t n, int timeoutMs);

@@ -39,6 +39,24 @@ void PcapWriter::addLapd(std::vector<std::uint8_t> const& frame, bool outgoing, 
     record(data);
 }
 
+void PcapWriter::addUdp(std::uint16_t srcPort, std::uint16_t dstPort, std::string const& payload)
+{
+    std::uint16_t const udpLength = std::uint16_t(8 + payload.size());
+    std::string data;
+    put16b(data, 0x4500);  // IPv4, 20-octet header
+    put16b(data, std::uint16_t(20 + udpLength));
+    data.append(4, '\0');  // id, fragment
+    put16b(data, 64 << 8 | 17);  // time to live, UDP
+    put16b(data, 0);  // checksum: the dissectors do not check it unless asked to
+    for (int i = 0; i < 2; ++i)
+        data += std::string("\x7f\x00\x00\x01", 4);
+    put16b(data, srcPort);
+    put16b(data, dstPort);
+    put16b(data, udpLength);
+    put16b(data, 0);  // no checksum
+    record(data + payload);
+}
+
 void PcapWriter::add(std::vector<std::uint8_t> const& frame) { record(std::string(frame.begin(), frame.end())); }
 
 void PcapWriter::record(std::string const& data)

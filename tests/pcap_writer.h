@@ -13,6 +13,7 @@ public:
     enum LinkType : std::uint32_t {
         kMtp2 = 140,       // MTP level 2 frames as they are
         kLinuxLapd = 177,  // LAPD frames after a 16-octet pseudo-header
+        kRawIp = 101,      // IPv4 packets
     };
 
     explicit PcapWriter(LinkType type);
@@ -20,6 +21,8 @@ public:
     // One LAPD frame (kLinuxLapd): outgoing when this side sent it, networkSide when this
     // side is the network side of the link; the pseudo-header says both.
     void addLapd(std::vector<std::uint8_t> const& frame, bool outgoing, bool networkSide);
+    // One UDP datagram from 127.0.0.1:srcPort to 127.0.0.1:dstPort (kRawIp).
+    void addUdp(std::uint16_t srcPort, std::uint16_t dstPort, std::string const& payload);
     // One frame as it is (kMtp2).
     void add(std::vector<std::uint8_t> const& frame);
 

@@ -65,6 +65,42 @@ inline ZGCP::CreateParams echoParams(int bus, int channel)
     return ZGCP::CreateParams(ZGCP::CreateParams::echo::id, p);
 }
 
+// Channels of a mixer unit.
+inline ZGCP::MixerChannel tdmChannel(int number) { return ZGCP::MixerChannel(ZGCP::MixerChannel::tdm::id, number); }
+inline ZGCP::MixerChannel rtpChannel(int number) { return ZGCP::MixerChannel(ZGCP::MixerChannel::rtp::id, number); }
+
+// An input of a mixer output: a channel and its gain.
+struct MixerSource {
+    ZGCP::MixerChannel channel;
+    int gain;
+};
+
+inline ZGCP::CreateParams mixerOutParams(int unit, ZGCP::MixerChannel const& channel,
+                                         std::vector<MixerSource> const& inputs)
+{
+    ZGCP::MixerOutParams p;
+    p.set_unit(unit);
+    p.set_channel(channel);
+    for (MixerSource const& source : inputs) {
+        ZGCP::MixerInput input;
+        input.set_channel(source.channel);
+        input.set_gain(source.gain);
+        p.set_inputs().push_back(input);
+    }
+    return ZGCP::CreateParams(ZGCP::CreateParams::mixerOut::id, p);
+}
+
+inline ZGCP::CreateParams mixerInParams(int unit, ZGCP::MixerChannel const& channel,
+                                        std::optional<ZGCP::MixerChannel> summator = std::nullopt)
+{
+    ZGCP::MixerInParams p;
+    p.set_unit(unit);
+    p.set_channel(channel);
+    if (summator)
+        p.set_summator(*summator);
+    return ZGCP::CreateParams(ZGCP::CreateParams::mixerIn::id, p);
+}
+
 inline ZGCP::CreateParams mccParams(ZGCP::MccType::NamedNumber type, ZGCP::MccMode::NamedNumber mode)
 {
     ZGCP::MccParams p;
@@ -129,6 +165,28 @@ inline ZGCP::CreateParams t38Params(std::string const& dhost, int dport, int spo
 inline ZGCP::Command userDataCommand(std::vector<char> const& bytes)
 {
     return ZGCP::Command(ZGCP::Command::userData::id, bytes);
+}
+
+// An RTP channel: the payload in both directions, to the remote host at its RTP port.
+inline ZGCP::CreateRtpParams rtpCreate(TERM::Payload::NamedNumber payload, std::string const& address, int port)
+{
+    ZGCP::CreateRtpParams p;
+    TERM::RtpParams& rtp = p.set_codecRTP();
+    rtp.set_payload(payload);
+    rtp.set_dhost(hostAddress(address, port));
+    p.set_txPayload(payload);
+    p.set_rxPayload(payload);
+    return p;
+}
+
+inline ZGCP::CreateParams rtpParams(ZGCP::CreateRtpParams const& params)
+{
+    return ZGCP::CreateParams(ZGCP::CreateParams::rtp::id, params);
+}
+
+inline ZGCP::Command ioctlCommand(ZGCP::IoctlParams const& params)
+{
+    return ZGCP::Command(ZGCP::Command::ioctl::id, params);
 }
 
 inline ZGCP::Command createCommand(ZGCP::CreateParams const& params)

@@ -5,8 +5,12 @@
 // controller's commands.
 
 #include "board/board.h"
+#include "board/sim/dsp_model.h"
+#include "board/sim/dtmf_model.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/mcc_model.h"
+#include "board/sim/rtp_model.h"
+#include "board/sim/voice_model.h"
 #include "board/sim/sim_board.h"
 #include "control/ctrl_server.h"
 #include "hardware/hw_mux.h"
@@ -29,12 +33,16 @@
 
 namespace slotstest {
 
-// The simulated board with "/dev/hal" and "/dev/mcc/ctl", installed before the switch
-// singleton opens it and kept for the process.
+// The simulated board with the devices of the slots, installed before the singletons open
+// them and kept for the process.
 struct SimEnv {
     board::sim::SimBoard sim;
     board::sim::HalModel& hal = sim.add<board::sim::HalModel>();
     board::sim::MccModel& mcc = sim.add<board::sim::MccModel>();
+    board::sim::DtmfModel& dtmf = sim.add<board::sim::DtmfModel>();
+    board::sim::DspModel& dsp = sim.add<board::sim::DspModel>();
+    board::sim::RtpModel& rtp = sim.add<board::sim::RtpModel>();
+    board::sim::VoiceModel& voice = sim.add<board::sim::VoiceModel>();
     board::ScopedBoard installed{sim};
 
     static SimEnv& get()
@@ -45,17 +53,17 @@ struct SimEnv {
 
     // The journal's next sequence number: requests from here on are the test's.
     std::uint64_t mark() { return sim.journal().next(); }
-    // Switch requests since the mark, as "write 37 213 -> 0" (the journal line without its
-    // number, device and kind).
-    std::vector<std::string> requests(std::uint64_t from)
+    // Requests on the device since the mark, as "write 37 213 -> 0" (the journal line from
+    // the request's name on).
+    std::vector<std::string> requests(std::uint64_t from, std::string const& path = "/dev/hal")
     {
+        std::string const at = " " + path + " ";
         std::vector<std::string> out;
         for (auto const& e : sim.journal().since(from)) {
-            if (e.kind != board::sim::JournalEntry::Kind::request)
-                continue;
             std::string text = e.text();
-            auto at = text.find(" /dev/hal ");
-            out.push_back(at == std::string::npos ? text : text.substr(at + 10));
+            auto pos = text.find(at);
+            if (e.kind == board::sim::JournalEntry::Kind::request && pos != std::string::npos)
+                out.push_back(text.substr(pos + at.size()));
         }
         return out;
     }

@@ -6,7 +6,10 @@
 #include "board/sim/hal_model.h"
 #include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
+#include "board/sim/mixer_model.h"
 #include "board/sim/rtp_ext_model.h"
+#include "board/sim/rtp_model.h"
+#include "board/sim/voice_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -71,8 +74,11 @@ void SimBoard::addStandardDevices()
     add<MccModel>();
     add<DtmfModel>();
     add<DspModel>();
+    add<RtpModel>();
+    add<VoiceModel>();
     add<MaintenanceModel>();
     add<E1CasModel>();
+    add<MixerModel>();
     add<RtpExtModel>();
 }
 

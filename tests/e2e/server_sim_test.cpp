@@ -22,7 +22,7 @@ TEST(ServerSim, StartUpSweepsTheSharedBusOutputsOfTheSwitch)
     BoardClient board(daemon.root());
     ASSERT_TRUE(board.connected());
     EXPECT_EQ(board.command("dump /dev/hal"), "ok 8192-10239:off");
-    std::string journal = board.command("journal 1 3");
+    std::string journal = board.command("journal 1 100");
     EXPECT_EQ(journal.rfind("ok ", 0), 0u) << journal;
     EXPECT_NE(journal.find("open /dev/hal"), std::string::npos) << journal;
 

@@ -124,7 +124,7 @@ TEST_F(SlotsE2E, SlotlessQueryIsAnsweredThenReportsTheResources)
     EXPECT_TRUE(r.get_mux());
     EXPECT_EQ(r.get_echoBus().size(), 0u);
     EXPECT_EQ(r.get_mixer().size(), 0u);
-    EXPECT_EQ(r.get_rtp_g711().getValue(), 0);
+    EXPECT_EQ(r.get_lin16().getValue(), 0);
     EXPECT_EQ(r.get_t38_instances().getValue(), 0);
     EXPECT_FALSE(r.drvVersion_isPresent());
 

@@ -1,0 +1,238 @@
+#include "slots/rtp_slot.h"
+
+#include "asn1/value_notation.h"
+#include "base/errno.h"
+#include "base/ext.h"
+#include "board/board.h"
+#include "hardware/board_devices.h"
+#include "hardware/driver_service.h"
+#include "hardware/hw_mux.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <iostream>
+
+char const* const RtpSlot::kCname = "media-gateway";
+char const* const RtpSlot::kEmail = "admin@media-gateway.invalid";
+char const* const RtpSlot::kPhone = "+0 000 000 0000";
+
+namespace {
+
+constexpr std::size_t kRtcpBuffer = 1024;
+constexpr std::int32_t kPdEventWord = rtp_event_pd;
+
+}  // namespace
+
+RtpSlot::RtpSlot(int channel, Fd rtp, rtp_connection_params const& params)
+    : channel_(channel), rtp_(std::move(rtp)), params_(params), defaultPayload_(params.rx_pt)
+{
+    watch();
+}
+
+RtpSlot::~RtpSlot()
+{
+    send(RTPC::BYE(params_.ssrc, "session end"));
+    rtcp_.close();
+    Hardware::TonecReceiver::CleanBeforeDestroy();
+    Hardware::DSProcReceiver::CleanBeforeDestroy();
+}
+
+void RtpSlot::PutHeader(std::ostream& os) const { os << "rtp[" << channel_ << "]: "; }
+
+void RtpSlot::watch()
+{
+    event_.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);
+    event_.Schedule(rtp_, POLLIN);
+}
+
+int RtpSlot::request(unsigned long number, void* arg) { return board::board().ioctl(rtp_.lowlevel_fd(), number, arg); }
+
+void RtpSlot::IAfterCreate()
+{
+    OnChangeOutputStream(true);
+    OnChangeInputStream(true);
+}
+
+bool RtpSlot::IBeforeDestroy()
+{
+    request(rtp::kStopFirst, nullptr);
+    request(rtp::kStop, nullptr);
+    request(rtp::kStopLast, nullptr);
+    std::int32_t pd = kPdEventWord;
+    request(rtp::kDisableEvent, &pd);
+    rtp_.close();
+    HwMux::instance().Disable(channel_);
+    return true;
+}
+
+bool RtpSlot::IOnInputStream()
+{
+    if (transmissionDependOnSQU_)
+        return true;
+    request(rtp::kStartReceive, nullptr);
+    receiveStarted_ = true;
+    return true;
+}
+
+void RtpSlot::IOnInputRelease()
+{
+    request(rtp::kStopReceive, nullptr);
+    receiveStarted_ = false;
+}
+
+bool RtpSlot::Ioctl(ZGCP::IoctlParams const& p)
+{
+    using P = ZGCP::IoctlParams;
+    switch (p.currentSelection()) {
+    case P::echoSuppressor::id: return Hardware::TonecReceiver::echoCancel(p.get_echoSuppressor());
+    case P::dtmf_enable::id: return enableDTMF(p.get_dtmf_enable());
+    case P::dtmf_reject_enable::id: return enableDTMFReject(p.get_dtmf_reject_enable());
+    case P::activateWaitTone::id: activateAudibleCall(); return true;
+    case P::deactivateWaitTone::id: cancelAudibleCall(); return true;
+    case P::translateDTMF::id: translateDTMF(p.get_translateDTMF()); return true;
+    case P::dtmf_params::id: return configureDTMF(p.get_dtmf_params());
+    case P::vad_enable::id: return Hardware::DSProcReceiver::enableVAD(p.get_vad_enable());
+    case P::vad_disable::id: return disableVAD();
+    case P::vad_params::id: return configureVAD(p.get_vad_params());
+    case P::sd_enable::id: return enableSD(p.get_sd_enable());
+    case P::sd_disable::id: return disableSD();
+    case P::sd_params::id: return configureSD();
+    case P::pd_enable::id: return enablePD(p.get_pd_enable());
+    case P::pd_disable::id: return disablePD();
+    case P::encoder_mode::id: return changePayload(p, p.get_encoder_mode(), params_.tx_pt);
+    case P::decoder_mode::id: return changePayload(p, p.get_decoder_mode(), params_.rx_pt);
+    case P::rx_gain::id: configureRxGain(char(p.get_rx_gain().get_gainDB().getValue() & 255)); return true;
+    case P::tone_filter::id: {
+        ZGCP::ToneFilter const& f = p.get_tone_filter();
+        configureToneFilter(unsigned(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
+                            f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
+        return true;
+    }
+    case P::selcal::id: Hardware::TonecReceiver::translateSelcal(p.get_selcal()); return true;
+    default: return false;
+    }
+}
+
+unsigned RtpSlot::translate_payload(ZGCP::CodecMode const& mode) const
+{
+    switch (ZGCP::CodecMode::NamedNumber(mode)) {
+    case ZGCP::CodecMode::alaw: return 8;
+    case ZGCP::CodecMode::ulaw: return 0;
+    default: return defaultPayload_;
+    }
+}
+
+bool RtpSlot::changePayload(ZGCP::IoctlParams const& params, ZGCP::CodecMode const& mode, std::uint16_t& field)
+{
+    std::clog << ext::header(this) << "do restart RTP session (change tx payload):" << params;
+    std::uint16_t const pt = std::uint16_t(translate_payload(mode));
+    if (field == pt) {
+        std::clog << " - Nothing to do" << std::endl;
+        return true;
+    }
+    field = pt;
+    if (!restart()) {
+        std::clog << std::endl;
+        std::cerr << ext::header(this) << "fail to restart RTP session!" << std::endl;
+        return false;
+    }
+    std::clog << " - OK" << std::endl;
+    return true;
+}
+
+bool RtpSlot::restart()
+{
+    // The old session ends before the new one takes its channel: its event registration
+    // holds an open of the device too.
+    event_.Release();
+    rtp_.close();
+    Fd device(board::board().open(GetRtpDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!device)
+        return false;
+    rtp_connection_params record = params_;
+    if (board::board().ioctl(device.lowlevel_fd(), rtp::kBeginSession, &record) < 0)
+        return false;
+    rtp_channel_info info{channel_, -1, -1, 0};
+    if (board::board().ioctl(device.lowlevel_fd(), rtp::kAddChannel, &info) < 0)
+        return false;
+    rtp_ = std::move(device);
+    watch();
+    return true;
+}
+
+bool RtpSlot::enablePD(ZGCP::PDParams const& params)
+{
+    int const timeout = params.get_timeout().getValue();
+    rtp_event_params record{};
+    record.type = rtp_event_pd;
+    record.timeout = timeout;
+    record.timeout2 = timeout;
+    if (request(rtp::kEnableEvent, &record) < 0) {
+        Hardware::ErrnoField const e{};
+        std::cerr << ext::header(this) << "RTP SET EVENT PD fail:" << e << std::endl;
+        return false;
+    }
+    std::clog << ext::header(this) << "RTP SET EVENT PD timeout=" << timeout << std::endl;
+    return true;
+}
+
+bool RtpSlot::disablePD()
+{
+    std::int32_t pd = kPdEventWord;
+    if (request(rtp::kDisableEvent, &pd) < 0) {
+        Hardware::ErrnoField const e{};
+        std::cerr << ext::header(this) << "RTP RESET EVENT PD fail:" << e << std::endl;
+        return false;
+    }
+    std::clog << ext::header(this) << "RTP RESET EVENT PD" << std::endl;
+    return true;
+}
+
+void RtpSlot::startRTPC(Fd& socket, sockaddr_in const& peer)
+{
+    peer_ = peer;
+    rtcp_ = socket;
+    RTPC::SDES sdes(params_.ssrc);
+    sdes.add(RTPC::SDES::Item::CNAME, kCname);
+    sdes.add(RTPC::SDES::Item::EMAIL, kEmail);
+    sdes.add(RTPC::SDES::Item::PHONE, kPhone);
+    send(sdes);
+}
+
+void RtpSlot::send(RTPC::Msg const& msg)
+{
+    std::uint8_t buffer[kRtcpBuffer];
+    std::size_t const length = msg.encode(buffer, sizeof buffer);
+    if (length != 0 && rtcp_)
+        ::sendto(rtcp_.lowlevel_fd(), buffer, length, MSG_DONTWAIT, reinterpret_cast<sockaddr const*>(&peer_),
+                 sizeof peer_);
+}
+
+void RtpSlot::OnRtpEvent(int, short revents)
+{
+    if (!(revents & (POLLIN | POLLHUP | POLLERR)))
+        return;
+    for (;;) {
+        rtp_event record{};
+        ssize_t const n = ::read(rtp_.lowlevel_fd(), &record, sizeof record);
+        if (n == ssize_t(sizeof record)) {
+            std::clog << ext::header(this) << "rtp event: " << " type=" << record.type << std::endl;
+            processRtpEvent(record);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            Errno e;
+            std::cerr << ext::header(this) << "fail to read from rtp: " << e << std::endl;
+        } else if (n == 0) {
+            // The device has gone: nothing more will come, and it would be reported ready on
+            // every turn of the loop.
+            std::cerr << ext::header(this) << "rtp device closed" << std::endl;
+            event_.Release();
+        } else if (n > 0) {
+            std::cerr << ext::header(this) << "short rtp event of " << n << " bytes, dropped" << std::endl;
+        }
+        return;
+    }
+}
