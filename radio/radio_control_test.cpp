@@ -2,11 +2,13 @@
 
 #include "base/clock.h"
 #include "board/sim/rtp_ext_model.h"
+#include "board/sim/rtp_model.h"
 #include "board/sim/sim_board.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 
 #include <gtest/gtest.h>
@@ -38,6 +40,7 @@ std::string const kTime = "9999-99-99 99:99:99.999999";
 
 rtp_ext_init_params const kInit{0x1337, 0, {1, 2, 3, 4}};
 rtp_ext_attach_session_params const kExtAttach{12, 4242};
+rtp_attach_session_params const kRtpAttach{17, 300};
 
 // A protocol class's stand-in: reads one payload per read event (or drains them all), and
 // records the status ticks, answering each with a chosen delay.
@@ -92,6 +95,7 @@ struct RadioControlTest : ::testing::Test {
     board::sim::SimBoard sim;
     board::ScopedBoard installed{sim};
     board::sim::RtpExtModel& ext = sim.add<board::sim::RtpExtModel>();
+    board::sim::RtpModel& rtp = sim.add<board::sim::RtpModel>();
     testsupport::CaptureStream errors{std::cerr};
     testsupport::CaptureStream log{std::clog};
     std::uint64_t mark = sim.journal().next();
@@ -111,6 +115,15 @@ struct RadioControlTest : ::testing::Test {
         mark = sim.journal().next();
         return out;
     }
+    // A begun session on a new open of the RTP device, out of the journal.
+    Fd rtpSession()
+    {
+        Fd fd(sim.open(rtp::kPath, O_RDONLY | O_CLOEXEC));
+        rtp_connection_params params{};
+        EXPECT_EQ(sim.ioctl(fd.lowlevel_fd(), rtp::kBeginSession, &params), 0);
+        done();
+        return fd;
+    }
     unsigned lastOpen() const { return ext.sessions().empty() ? 0 : ext.sessions().back()->open; }
     bool deliver(char const* addr, std::uint32_t ssrc, std::string const& payload)
     {
@@ -125,31 +138,36 @@ TEST_F(RadioControlTest, EachTypeStartsAndStopsItsDeviceSession)
     std::string const open = "open /dev/rtp_ext rdwr,nonblock,cloexec";
     std::string const init = "ioctl /dev/rtp_ext init 4919 1 2 3 4 -> 0";
     std::string const attach = "ioctl /dev/rtp_ext attach 12 4242 -> 0";
+    std::string const rtpAttach = "ioctl /dev/rtp attach 17 300 -> 0";
     struct {
-        char const* name;
+        char const* path;  // the device the control holds
         std::function<std::unique_ptr<TestControl>()> make;
+        char const* state;  // in the device's dump
         Lines started, stopped, restarted;
         bool open;
     } const cases[] = {
-        {"attached", [] { return std::make_unique<TestControl>(5, kExtAttach, kInit); },
-         {open, init, attach}, {"ioctl /dev/rtp_ext detach -> 0", "close /dev/rtp_ext"}, {open, init, attach}, true},
-        {"extension only", [] { return std::make_unique<TestControl>(kInit); }, {open, init}, {}, {}, true},
+        {rtp_ext::kPath, [] { return std::make_unique<TestControl>(5, kExtAttach, kInit); },
+         "etype=0x1337 params=1/2/3/4 attach=12/4242 filter=-", {open, init, attach},
+         {"ioctl /dev/rtp_ext detach -> 0", "close /dev/rtp_ext"}, {open, init, attach}, true},
+        {rtp_ext::kPath, [] { return std::make_unique<TestControl>(kInit); }, "etype=0x1337 params=1/2/3/4 attach=-",
+         {open, init}, {}, {}, true},
+        {rtp::kPath, [this] { return std::make_unique<TestControl>(5, rtpSession(), kRtpAttach); }, " ext=17/300",
+         {rtpAttach}, {}, {rtpAttach}, false},
     };
     for (auto const& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.state);
         auto control = c.make();
         EXPECT_EQ(done(), c.started);
         EXPECT_EQ(control->extensionOpen(), c.open);
-        auto const& session = *ext.sessions().back();
-        EXPECT_EQ(session.init->etype, 0x1337);
-        EXPECT_EQ(session.attach.has_value(), c.started.size() == 3);
+        board::sim::Device const& device = *sim.device(c.path);
+        EXPECT_NE(device.dump().find(c.state), std::string::npos) << device.dump();
         EXPECT_TRUE(control->RtpExtStop());
         EXPECT_EQ(done(), c.stopped);
         EXPECT_TRUE(control->RtpExtStart(false));
         EXPECT_EQ(done(), c.restarted);
         control.reset();
         sim.service();
-        EXPECT_TRUE(ext.sessions().empty());
+        EXPECT_TRUE(device.opens().empty());
         done();
     }
     EXPECT_EQ(errors.text(), "");
@@ -158,28 +176,36 @@ TEST_F(RadioControlTest, EachTypeStartsAndStopsItsDeviceSession)
 TEST_F(RadioControlTest, AFailedStartIsLoggedAndKeepsNoDescriptor)
 {
     struct {
+        char const* path;
         char const* fail;  // "open" or a request name
         char const* line;
         std::size_t requests;  // journal entries: the open, the requests, the close
     } const cases[] = {
-        {"open", "create rtp_ext session fail !!!", 1},
-        {"init", "init rtp_ext session fail !!!", 3},
-        {"attach", "attach rtp_ext session fail !!!", 4},
+        {rtp_ext::kPath, "open", "create rtp_ext session fail !!!", 1},
+        {rtp_ext::kPath, "init", "init rtp_ext session fail !!!", 3},
+        {rtp_ext::kPath, "attach", "attach rtp_ext session fail !!!", 4},
+        {rtp::kPath, "attach", "attach rtp session fail !!!", 1},
     };
     for (auto const& c : cases) {
-        SCOPED_TRACE(c.fail);
+        SCOPED_TRACE(c.line);
         if (std::string(c.fail) == "open")
-            sim.failOpen(rtp_ext::kPath, EIO);
+            sim.failOpen(c.path, EIO);
         else
-            sim.failRequest(rtp_ext::kPath, ext.find(c.fail)->number, EIO);
+            sim.failRequest(c.path, sim.device(c.path)->find(c.fail)->number, EIO);
         testsupport::CaptureStream failures{std::cerr};
-        TestControl control(5, kExtAttach, kInit);
+        std::unique_ptr<TestControl> control;
+        if (std::string(c.path) == rtp::kPath) {
+            Fd session = rtpSession();
+            control = std::make_unique<TestControl>(5, std::move(session), kRtpAttach);
+        } else {
+            control = std::make_unique<TestControl>(5, kExtAttach, kInit);
+        }
         sim.service();
-        EXPECT_FALSE(control.extensionOpen());
+        EXPECT_FALSE(control->extensionOpen());
         EXPECT_TRUE(ext.sessions().empty());
         EXPECT_EQ(done().size(), c.requests);
         EXPECT_EQ(shape(failures.text()), "rtp_ext[9] " + kTime + ": " + c.line + "\n");
-        EXPECT_EQ(control.write("x"), -1);
+        EXPECT_EQ(control->write("x"), -1);
     }
 }
 

@@ -45,6 +45,8 @@ void putSession(std::ostream& os, RtpModel::Session const& s)
         os << "off";
     if (s.stopped)
         os << " stopped";
+    if (s.extension)
+        os << " ext=" << s.extension->fd_rtp << '/' << s.extension->pid_rtp;
 }
 
 }  // namespace
@@ -56,6 +58,7 @@ RtpModel::RtpModel()
                              {rtp::kStop, "stop"},
                              {rtp::kStartReceive, "start-rx"},
                              {rtp::kStopReceive, "stop-rx"},
+                             {rtp::kAttachSession, "attach", sizeof(rtp_attach_session_params)},
                              {rtp::kStopFirst, "stop-first"},
                              {rtp::kStopLast, "stop-last"},
                              {rtp::kEnableEvent, "enable-event", sizeof(rtp_event_params)},
@@ -143,6 +146,7 @@ int RtpModel::request(OpenFile* file, RequestInfo const& info, void* arg)
         s.pdTimeout = r.timeout;
         break;
     }
+    case rtp::kAttachSession: s.extension = *static_cast<rtp_attach_session_params const*>(arg); break;
     case rtp::kDisableEvent:
         if (*static_cast<std::int32_t const*>(arg) != rtp_event_pd)
             return -EINVAL;

@@ -27,6 +27,9 @@ public:
         bool receiving = false;
         bool stopped = false;  // a stop request came after the begin
         std::optional<std::int32_t> pdTimeout;  // the PD event is on
+        // The RTP session (of this or another process) whose header extension this one
+        // carries, after an attach request.
+        std::optional<rtp_attach_session_params> extension;
     };
 
     RtpModel();
@@ -41,7 +44,7 @@ public:
     int opened(OpenFile& file) override;
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
     // "1024: open=3 dst=127.0.0.1:5000 src=0.0.0.0:5002 rx_pt=8 tx_pt=8 factor=0 vad=0
-    // crate=0 ssrc=7 ttl=0 tos=184 rx=on pd=off" for every session, "; " between; a session
+    // crate=0 ssrc=7 ttl=0 tos=184 rx=on pd=off ext=17/300" for every session, "; " between; a session
     // without a channel shows "-", one not begun "idle".
     std::string dump() const override;
     // "event CH TYPE VALUE TIMEOUT": an event to the session on CH; "session CH": its state.
