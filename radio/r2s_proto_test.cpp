@@ -1,5 +1,8 @@
 #include "radio/r2s_proto.h"
 
+#include "tests/pcap_writer.h"
+#include "tests/tshark.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -199,6 +202,75 @@ TEST(R2sProto, PackerErrorsAndSourceComparison)
     b.session_addr = 2;
     EXPECT_EQ(cmp_r2s_proto_source(&a, &b), 2);
     EXPECT_EQ(cmp_r2s_proto_source(nullptr, &b), -1);
+}
+
+// The payload as the extension driver frames it: an RTP packet with the extension bit, the
+// profile 0x0167 and the payload padded to 32-bit words, then a few voice octets.
+std::string rtpPacket(Bytes const& payload, std::uint16_t seq)
+{
+    Bytes ext = payload;
+    ext.resize((ext.size() + 3) / 4 * 4);
+    std::size_t const words = ext.size() / 4;
+    Bytes packet = {0x90, 8, std::uint8_t(seq >> 8), std::uint8_t(seq), 0, 0, 0, 160, 0, 0, 0x12, 0x34,
+                    0x01, 0x67, std::uint8_t(words >> 8), std::uint8_t(words)};
+    packet.insert(packet.end(), ext.begin(), ext.end());
+    packet.insert(packet.end(), 8, 0xD5);
+    return std::string(packet.begin(), packet.end());
+}
+
+TEST(R2sProtoWire, PayloadsDecodedByTshark)
+{
+    if (testsupport::findTool("tshark").empty())
+        GTEST_SKIP() << "tshark is not installed (scripts/setup installs it): no independent ED-137 dissector";
+    r2s_proto sqi = rxRecord(4, 1, 63);
+    sqi.header.rx.ptt_mute = 1;
+    sqi.header.rx.sct = 1;
+    r2s_proto_add_rx_sqi(&sqi, 20, 2);
+    r2s_proto_add_rx_sqi(&sqi, 31, 7);
+    r2s_proto plain = rxRecord(1, 0, 42);
+    r2s_proto features = rxRecord(2, 1, 5);
+    features.header.rx.ptt_summation = 1;
+    r2s_proto_add_rx_rrc(&features, &kRrcShort);
+    r2s_proto_add_rx_mam(&features, &kMam);
+    r2s_proto tx;
+    r2s_proto_init(&tx, 0);
+    r2s_proto_set_tx_header(&tx, 3, 21, 1, 1);
+    r2s_proto_add_tx_time_delay(&tx, &kDelay);
+    r2s_proto_add_tx_rrc(&tx, &kTxRrc);
+    r2s_proto_add_tx_rrm(&tx, &kRrm);
+
+    testsupport::PcapWriter capture(testsupport::PcapWriter::kRawIp);
+    std::uint16_t seq = 1;
+    for (r2s_proto* r : {&sqi, &plain, &features, &tx})
+        capture.addUdp(5004, 5004, rtpPacket(pack(*r), seq++));
+
+    std::string const a = "rtp.ext.ed137a.", b = "rtp.ext.ed137b.ft.";
+    std::vector<std::string> const fields = {
+        "rtp.ext.profile", a + "ptt_type", a + "squ", a + "ptt_id", a + "pm", a + "ptts", a + "sct", a + "x",
+        a + "ft.type", a + "ft.len",
+        // The signal quality: the 5-bit value is the quality index, the 3-bit one its method.
+        a + "ft.sqi.qidx", a + "ft.sqi.qidx-ml",
+        // The delay's octet read as a mode bit and a 7-bit value.
+        a + "ft.climax_delay.mode", a + "ft.climax_delay.absolute_value",
+        b + "rrc.mstxf1", b + "rrc.msrxf1", b + "rrc.murxf2",
+        b + "climax_ddc.mam_tqg", b + "climax_ddc.mam_t1", b + "climax_ddc.mam_nmr", b + "climax_ddc.mam_t2",
+        b + "climax_ddc.mam_tsd", b + "climax_ddc.mam_tj1", b + "climax_ddc.mam_tid",
+        b + "climax_ddc.rmm_tqv", b + "climax_ddc.rmm_t1"};
+    using Row = std::vector<std::string>;
+    std::vector<Row> const expected = {
+        {"0x0167", "4", "1", "63", "1", "0", "1", "1", "0x01,0x01", "1,1", "20,31", "2,7", "", "", "", "", "", "", "", "",
+         "", "", "", "", "", ""},
+        {"0x0167", "1", "0", "42", "0", "0", "0", "0", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+         ""},
+        {"0x0167", "2", "1", "5", "0", "1", "0", "1", "0x03,0x04", "1,12", "", "", "", "", "1", "0", "0", "1",
+         "8043742", "0", "74565", "48879", "258", "65535", "", ""},
+        {"0x0167", "3", "0", "21", "1", "1", "0", "1", "0x02,0x03,0x04", "1,1,3", "", "", "1", "28", "0", "0", "1", "",
+         "", "", "", "", "", "", "1", "344865"},
+    };
+    std::vector<Row> rows;
+    std::string error;
+    ASSERT_TRUE(testsupport::tsharkFields(capture.bytes(), fields, rows, error, {"-d", "udp.port==5004,rtp"})) << error;
+    EXPECT_EQ(rows, expected);
 }
 
 }  // namespace
