@@ -1,5 +1,7 @@
 #include "radio/r2s_proto.h"
 
+#include "radio/codec_sender.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -327,16 +329,7 @@ int r2s_proto_unpack_tx(r2s_proto* rec, std::uint8_t const* buf, std::size_t len
     return unpackPayload(rec, buf, len, false);
 }
 
-int cmp_r2s_proto_source(r2s_proto const* a, r2s_proto const* b)
-{
-    if (a == nullptr || b == nullptr)
-        return -1;
-    if (int d = int(b->type - a->type))
-        return d;
-    if (int d = int(b->session_ssrc - a->session_ssrc))
-        return d;
-    return int(b->session_addr - a->session_addr);
-}
+int cmp_r2s_proto_source(r2s_proto const* a, r2s_proto const* b) { return compareRecordSender(a, b); }
 
 int r2s_proto_set_type(r2s_proto* rec, std::uint32_t type)
 {

@@ -1,35 +1,21 @@
 #include "radio/r2s_proto.h"
 
+#include "radio/radio_test_support.h"
 #include "tests/pcap_writer.h"
 #include "tests/tshark.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using radiotest::Bytes;
+using radiotest::hex;
+using radiotest::pack;
 
-Bytes hex(std::string const& text)
-{
-    Bytes out;
-    std::istringstream in(text);
-    for (std::string octet; in >> octet;)
-        out.push_back(std::uint8_t(std::stoul(octet, nullptr, 16)));
-    return out;
-}
-
-Bytes pack(r2s_proto const& rec, std::size_t size = 1024)
-{
-    Bytes buf(size);
-    int n = r2s_proto_pack(&rec, buf.data(), buf.size());
-    buf.resize(n > 0 ? std::size_t(n) : 0);
-    return buf;
-}
 
 r2s_proto rxRecord(std::uint32_t ptt, std::uint32_t squ, std::uint32_t pttId)
 {

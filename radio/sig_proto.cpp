@@ -1,5 +1,7 @@
 #include "radio/sig_proto.h"
 
+#include "radio/codec_sender.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -45,15 +47,9 @@ constexpr std::size_t kHeader = 4;
 // Octets a type's packet needs before its variable part; 0 for a type that is not defined.
 std::size_t fixedLength(std::uint32_t type)
 {
+    if (sig_proto_is_header_only(type))
+        return kHeader;
     switch (type) {
-    case GW_FLAG:
-    case GW_FLAG_PTT:
-    case GW_FLAG_BSS:
-    case GW_FLAG_RV:
-    case GW_FLAG_SH:
-    case GW_FLAG_PW:
-    case GW_FLAG_RS:
-    case WM_FLAG: return 4;
     case GW_SEL_CALL: return 5;
     case GW_SELECT_RC_CHAN:
     case GW_ADJUST_SQUELSHE:
@@ -475,16 +471,7 @@ int sig_proto_unpack(sig_proto* rec, std::uint8_t const* buf, std::size_t len)
     return 0;
 }
 
-int cmp_sig_proto_header(sig_proto const* a, sig_proto const* b)
-{
-    if (a == nullptr || b == nullptr)
-        return -1;
-    if (int d = int(b->type - a->type))
-        return d;
-    if (int d = int(b->session_ssrc - a->session_ssrc))
-        return d;
-    return int(b->session_addr - a->session_addr);
-}
+int cmp_sig_proto_header(sig_proto const* a, sig_proto const* b) { return compareRecordSender(a, b); }
 
 int cmp_sig_proto(sig_proto const* a, sig_proto const* b) { return compareTexts(a, b, SIG_PROTO_PRINT_TYPE_HEX); }
 
@@ -527,6 +514,21 @@ std::int32_t sig_proto_find_id_by_name(sig_proto_packet_name const* table, char 
         if (table[i].name != nullptr && std::strcmp(table[i].name, name) == 0)
             return table[i].id;
     return -1;
+}
+
+int sig_proto_is_header_only(std::uint32_t type)
+{
+    switch (type) {
+    case GW_FLAG:
+    case GW_FLAG_PTT:
+    case GW_FLAG_BSS:
+    case GW_FLAG_RV:
+    case GW_FLAG_SH:
+    case GW_FLAG_PW:
+    case GW_FLAG_RS:
+    case WM_FLAG: return 1;
+    default: return 0;
+    }
 }
 
 int sig_proto_is_ptt_command(sig_proto const* rec)

@@ -188,6 +188,8 @@ int sprintf_sig_proto(char* buf, std::size_t size, sig_proto const* rec, int mod
 char const* sig_proto_find_name_by_id(sig_proto_packet_name const* table, std::int32_t id);
 std::int32_t sig_proto_find_id_by_name(sig_proto_packet_name const* table, char const* name);
 
+// 1 for the types whose packet is the header alone (1, 3-8 and 129), else 0.
+int sig_proto_is_header_only(std::uint32_t type);
 // 1 for the transmission types 1, 3, 9, 129, 130 and 133, else 0.
 int sig_proto_is_ptt_command(sig_proto const* rec);
 // Zeroes the queue and gives its first 17 records the start-up types; the rest -1.

@@ -1,5 +1,6 @@
 #include "radio/sig_proto.h"
 
+#include "radio/radio_test_support.h"
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -10,26 +11,12 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes hex(std::string const& text)
-{
-    Bytes out;
-    std::istringstream in(text);
-    for (std::string octet; in >> octet;)
-        out.push_back(std::uint8_t(std::stoul(octet, nullptr, 16)));
-    return out;
-}
+using radiotest::Bytes;
+using radiotest::hex;
+using radiotest::pack;
 
 std::uint32_t addr(char const* dotted) { return ::inet_addr(dotted); }
 
-Bytes pack(sig_proto const& rec, std::size_t size = 1024)
-{
-    Bytes buf(size);
-    int n = sig_proto_pack(&rec, buf.data(), buf.size());
-    buf.resize(n > 0 ? std::size_t(n) : 0);
-    return buf;
-}
 
 std::uint8_t const* id(char const* text) { return reinterpret_cast<std::uint8_t const*>(text); }
 

@@ -60,20 +60,7 @@ std::int32_t typeOf(int alternative)
 }
 
 // The types whose packet is the header alone.
-bool isFlagsOnly(std::int32_t type)
-{
-    switch (type) {
-    case GW_FLAG:
-    case GW_FLAG_PTT:
-    case GW_FLAG_BSS:
-    case GW_FLAG_RV:
-    case GW_FLAG_SH:
-    case GW_FLAG_PW:
-    case GW_FLAG_RS:
-    case WM_FLAG: return true;
-    default: return false;
-    }
-}
+bool isFlagsOnly(std::int32_t type) { return type > 0 && sig_proto_is_header_only(std::uint32_t(type)); }
 
 // A float as the controller's text ("%4.6f") and back.
 std::string floatText(float value)

@@ -12,8 +12,6 @@
 namespace board::sim {
 namespace {
 
-RtpExtModel::Session& of(OpenFile& file) { return static_cast<RtpExtModel::Session&>(*file.state); }
-
 std::string dotted(std::uint32_t addr)
 {
     char text[INET_ADDRSTRLEN] = "";
@@ -23,7 +21,21 @@ std::string dotted(std::uint32_t addr)
     return text;
 }
 
-void putSession(std::ostream& os, RtpExtModel::Session const& s)
+}  // namespace
+
+RtpExtModel::RtpExtModel()
+    : SessionDevice(rtp_ext::kPath, {
+                                        {rtp_ext::kInit, "init", sizeof(rtp_ext_init_params)},
+                                        {rtp_ext::kAttach, "attach", sizeof(rtp_ext_attach_session_params)},
+                                        {rtp_ext::kDetach, "detach"},
+                                        {rtp_ext::kSourceOfNext, "source", sizeof(rtp_ext_source)},
+                                        {rtp_ext::kSetFilter, "set-filter", sizeof(rtp_ext_filter)},
+                                        {rtp_ext::kResetFilter, "reset-filter"},
+                                    })
+{
+}
+
+void RtpExtModel::put(std::ostream& os, Session const& s) const
 {
     os << s.open << ':';
     if (!s.init) {
@@ -39,28 +51,6 @@ void putSession(std::ostream& os, RtpExtModel::Session const& s)
         os << '-';
     os << " filter=" << (s.filter ? dotted(*s.filter) : "-") << " queued=" << s.senders.size()
        << " written=" << s.written.size();
-}
-
-}  // namespace
-
-RtpExtModel::RtpExtModel()
-    : Device(rtp_ext::kPath, {
-                                 {rtp_ext::kInit, "init", sizeof(rtp_ext_init_params)},
-                                 {rtp_ext::kAttach, "attach", sizeof(rtp_ext_attach_session_params)},
-                                 {rtp_ext::kDetach, "detach"},
-                                 {rtp_ext::kSourceOfNext, "source", sizeof(rtp_ext_source)},
-                                 {rtp_ext::kSetFilter, "set-filter", sizeof(rtp_ext_filter)},
-                                 {rtp_ext::kResetFilter, "reset-filter"},
-                             })
-{
-}
-
-std::vector<RtpExtModel::Session const*> RtpExtModel::sessions() const
-{
-    std::vector<Session const*> out;
-    for (OpenFile* f : opens())
-        out.push_back(&of(*f));
-    return out;
 }
 
 OpenFile* RtpExtModel::holder(unsigned open) const
@@ -100,14 +90,6 @@ std::vector<RtpExtModel::Payload> RtpExtModel::takeWritten(unsigned open)
     return out;
 }
 
-int RtpExtModel::opened(OpenFile& file)
-{
-    auto session = std::make_unique<Session>();
-    session->open = file.id();
-    file.state = std::move(session);
-    return 0;
-}
-
 int RtpExtModel::request(OpenFile* file, RequestInfo const& info, void* arg)
 {
     Session& s = of(*file);
@@ -145,17 +127,6 @@ void RtpExtModel::received(OpenFile& file, void const* data, std::size_t length)
         s.written.pop_front();
 }
 
-std::string RtpExtModel::dump() const
-{
-    std::ostringstream os;
-    for (Session const* s : sessions()) {
-        if (os.tellp() > 0)
-            os << "; ";
-        putSession(os, *s);
-    }
-    return os.str();
-}
-
 std::string RtpExtModel::command(std::vector<std::string> const& w)
 {
     static char const usage[] = "error usage: send OPEN ADDR SSRC PAYLOAD | written OPEN | session OPEN";
@@ -167,7 +138,7 @@ std::string RtpExtModel::command(std::vector<std::string> const& w)
         return "error no open " + w[1];
     if (w[0] == "session" && w.size() == 2) {
         std::ostringstream os;
-        putSession(os << "ok ", of(*f));
+        put(os << "ok ", of(*f));
         return os.str();
     }
     if (w[0] == "written" && w.size() == 2) {
