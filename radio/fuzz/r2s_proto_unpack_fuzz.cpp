@@ -8,17 +8,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace {
 
 using Unpacker = int (*)(r2s_proto*, std::uint8_t const*, std::size_t);
 
-void check(std::vector<std::uint8_t> const& payload, Unpacker unpack)
+void check(std::uint8_t const* payload, std::size_t size, Unpacker unpack)
 {
     r2s_proto rec;
     r2s_proto_init(&rec, 0);
-    int r = unpack(&rec, payload.data(), payload.size());
+    int r = unpack(&rec, payload, size);
     if (rec.count > R2S_PROTO_MAX_ADDITIONALS || (r != 0 && r != R2S_PROTO_ERR_LENGTH))
         std::abort();
     if (r != 0)
@@ -37,9 +37,12 @@ void check(std::vector<std::uint8_t> const& payload, Unpacker unpack)
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    // An exact copy, so the address checker sees every read past the payload.
-    std::vector<std::uint8_t> payload(data, data + size);
-    check(payload, r2s_proto_unpack_rx);
-    check(payload, r2s_proto_unpack_tx);
+    // An exact copy, so the address checker sees every read past the payload (never a null
+    // pointer, even when empty).
+    std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[size]);
+    if (size > 0)
+        std::memcpy(copy.get(), data, size);
+    check(copy.get(), size, r2s_proto_unpack_rx);
+    check(copy.get(), size, r2s_proto_unpack_tx);
     return 0;
 }

@@ -8,16 +8,19 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    // An exact copy, so the address checker sees every read past the payload.
-    std::vector<std::uint8_t> payload(data, data + size);
+    // An exact copy, so the address checker sees every read past the payload (never a null
+    // pointer, even when empty).
+    std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[size]);
+    if (size > 0)
+        std::memcpy(copy.get(), data, size);
     sig_proto rec;
     std::memset(&rec, 0xA5, sizeof rec);
     sig_proto const before = rec;
-    int r = sig_proto_unpack(&rec, payload.data(), payload.size());
+    int r = sig_proto_unpack(&rec, copy.get(), size);
     if (r == SIG_PROTO_ERR_TYPE)
         rec.type = before.type;
     if (r != 0) {
