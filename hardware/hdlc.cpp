@@ -157,30 +157,21 @@ HDLC::ReadResult HDLC::readFrame()
         return ReadResult::nothing;
     }
     Packet packet;
-    if (!packet.try_reserve_head(0)) {
-        // No packet for the frame: it is read away and dropped.
-        unsigned char scratch[1];
-        ssize_t const n = ::read(event_.lowlevel_fd(), scratch, sizeof scratch);
-        std::cerr << ext::header(this) << "no packet for a received frame, dropped" << std::endl;
-        return n > 0 ? ReadResult::frame : n == 0 ? ReadResult::empty : ReadResult::nothing;
-    }
-    ssize_t n;
-    do
-        n = ::read(event_.lowlevel_fd(), packet.tail(), packet.tailroom());
-    while (n < 0 && errno == EINTR);
-    if (n > 0) {
-        packet.put(unsigned(n));
+    switch (FrameIo::read(event_.lowlevel_fd(), packet)) {
+    case FrameIo::Read::frame:
         if (traces.signalling.hdlc)
             std::clog << "HDLC[" << trunkNo_ << "]: rx " << packet << std::endl;
         ++stats_.rxSU;
         notify_->on_hdlc_receive(packet);
         return ReadResult::frame;
-    }
+    case FrameIo::Read::dropped:
+        std::cerr << ext::header(this) << "no packet for a received frame, dropped" << std::endl;
+        return ReadResult::frame;
     // A zero-length frame carries nothing; at the end of the line the hang-up follows.
-    if (n == 0)
-        return ReadResult::empty;
-    if (errno == EAGAIN || errno == EWOULDBLOCK)
-        return ReadResult::nothing;
+    case FrameIo::Read::empty: return ReadResult::empty;
+    case FrameIo::Read::nothing: return ReadResult::nothing;
+    case FrameIo::Read::failed: break;
+    }
     Errno e;
     std::cerr << ext::header(this) << "read error: " << e << std::endl;
     fail();
@@ -198,19 +189,52 @@ bool HDLC::hdlc_transmit(Packet& packet)
     }
     if (traces.signalling.hdlc)
         std::clog << "HDLC[" << trunkNo_ << "]: tx " << frame << std::endl;
+    switch (FrameIo::write(event_.lowlevel_fd(), frame)) {
+    case FrameIo::Write::written:
+        ++stats_.txSU;
+        return true;
+    case FrameIo::Write::full:
+        ready_ = false;
+        event_.SetEvents(POLLIN | POLLOUT);
+        return false;
+    case FrameIo::Write::failed: break;
+    }
+    ++stats_.txError;
+    return false;
+}
+
+namespace FrameIo {
+
+Read read(int fd, Packet& packet)
+{
+    packet = Packet();
+    ssize_t n;
+    if (!packet.try_reserve_head(0)) {
+        unsigned char scratch[1];
+        n = ::read(fd, scratch, sizeof scratch);
+        return n > 0 ? Read::dropped : n == 0 ? Read::empty : Read::nothing;
+    }
+    do
+        n = ::read(fd, packet.tail(), packet.tailroom());
+    while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        packet.put(unsigned(n));
+        return Read::frame;
+    }
+    if (n == 0)
+        return Read::empty;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? Read::nothing : Read::failed;
+}
+
+Write write(int fd, Packet const& frame)
+{
     ssize_t n;
     do
-        n = ::write(event_.lowlevel_fd(), frame.data(), frame.length());
+        n = ::write(fd, frame.data(), frame.length());
     while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            ready_ = false;
-            event_.SetEvents(POLLIN | POLLOUT);
-        } else {
-            ++stats_.txError;
-        }
-        return false;
-    }
-    ++stats_.txSU;
-    return true;
+    if (n >= 0)
+        return Write::written;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? Write::full : Write::failed;
 }
+
+}  // namespace FrameIo

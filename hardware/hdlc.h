@@ -17,6 +17,29 @@ public:
     virtual bool is_ready() const = 0;
 };
 
+// Whole frames on the non-blocking descriptor of a frame channel: one read or write is one
+// frame.
+namespace FrameIo {
+
+enum class Read {
+    frame,    // a frame in the packet
+    dropped,  // no packet was free: the frame was read away
+    empty,    // a frame of nothing, or the end of the line
+    nothing,  // nothing to read now
+    failed,   // a read error (errno set)
+};
+// One frame into a new packet without head room.
+Read read(int fd, Packet& packet);
+
+enum class Write {
+    written,
+    full,    // the channel takes nothing now; it polls writable when it does again
+    failed,  // errno set
+};
+Write write(int fd, Packet const& frame);
+
+}  // namespace FrameIo
+
 // One HDLC framing channel of the MCC controller ("/dev/mcc/ctl"), joined to a line through
 // the time-slot switch while active.
 //

@@ -12,6 +12,7 @@
 #include "hardware/hw_mux.h"
 #include "hardware/hw_tests.h"
 #include "hardware/spi_ctrl.h"
+#include "monitoring/monitoring_ctl.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
@@ -20,11 +21,14 @@
 #include "runtime/linux_run.h"
 #include "runtime/multiplexer.h"
 #include "runtime/signal_wake.h"
+#include "signalling/hdlc_slot.h"
+#include "signalling/isdn_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/mixer.h"
+#include "slots/modem_factory.h"
 #include "slots/rtp_factory.h"
 #include "slots/slots.h"
 #include "slots/t38_slot.h"
@@ -230,22 +234,23 @@ int serverMain(int argc, char** argv)
     MapFactory::instance();
     //   PstnFactory::instance();           signalling links
     RtpFactory::instance();
-    //   ModemFactory::instance();          slot framework
+    ModemFactory::instance();
     Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
     VoiceFactory::instance();
     T38SoftFactory::instance();
-    //   IsdnFactory::instance();           signalling links
+    IsdnFactory::instance();
     //   RtpZARNFactory::instance();        radio
     //   RtpED137Factory::instance();       radio
-    //   HdlcSlotFactory::instance();       signalling links
+    HdlcSlotFactory::instance();
 
     HwMux::instance();
 
     // The monitoring controller, from the file whether it opened or not (an unopened file
-    // has no "snmpagent" section): MonitoringCtl::instance().Configure(config);
+    // has no "snmpagent" section).
+    MonitoringCtl::instance().Configure(config);
 
     if (daemonRequest)
         RunDaemon();
@@ -262,7 +267,7 @@ int serverMain(int argc, char** argv)
     ctrlServer.Bind(&BusCtl::instance());
     ctrlServer.Bind(&E1Ctl::instance());
     ctrlServer.Bind(&spiCtrl::instance());
-    //   ctrlServer.Bind(&MonitoringCtl::instance());   monitoring
+    ctrlServer.Bind(&MonitoringCtl::instance());
 
     ChildWait::Activate();
 

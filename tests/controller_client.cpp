@@ -41,22 +41,22 @@ ZGCP::Command pingCommand() { return ZGCP::Command(ZGCP::Command::ping::id, ASN1
 
 ZGCP::Command destroyCommand() { return ZGCP::Command(ZGCP::Command::destroy::id, ASN1::Null()); }
 
-Bytes encodeZgcp(ZGCP::Message const& message)
+Bytes encodePer(ASN1::AbstractData const& value)
 {
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     std::vector<char> octets;
-    if (!ASN1::encode(message, &env, std::back_inserter(octets)))
+    if (!ASN1::encode(value, &env, std::back_inserter(octets)))
         return Bytes();
     return Bytes(octets.begin(), octets.end());
 }
 
-bool decodeZgcp(Bytes const& body, ZGCP::Message& message)
+bool decodePer(Bytes const& body, ASN1::AbstractData& value)
 {
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     char const* data = reinterpret_cast<char const*>(body.data());
-    return ASN1::decode(data, data + body.size(), &env, message, true);
+    return ASN1::decode(data, data + body.size(), &env, value, true);
 }
 
 std::string describeZgcp(ZGCP::Message const& message)

@@ -23,10 +23,13 @@ ZGCP::Message zgcpMessage(ZGCP::PDU const& pdu, std::optional<int> seq = std::nu
 ZGCP::Command pingCommand();
 ZGCP::Command destroyCommand();
 
-// The aligned PER octets of a message; empty when it cannot be encoded.
-Bytes encodeZgcp(ZGCP::Message const& message);
-// Decodes octets as the gateway does; false when they do not decode.
-bool decodeZgcp(Bytes const& body, ZGCP::Message& message);
+// The aligned PER octets of a value (a message of any module); empty when it cannot be
+// encoded.
+Bytes encodePer(ASN1::AbstractData const& value);
+// Decodes octets into the value as the gateway does; false when they do not decode.
+bool decodePer(Bytes const& body, ASN1::AbstractData& value);
+inline Bytes encodeZgcp(ZGCP::Message const& message) { return encodePer(message); }
+inline bool decodeZgcp(Bytes const& body, ZGCP::Message& message) { return decodePer(body, message); }
 // A message in short: "seq=7 slot=5 success", "seq=1 error=4", "slot=3 signal=7",
 // "command=12" (seq and slot when present, then the PDU with its alternative or cause).
 std::string describeZgcp(ZGCP::Message const& message);

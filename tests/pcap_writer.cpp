@@ -39,22 +39,55 @@ void PcapWriter::addLapd(std::vector<std::uint8_t> const& frame, bool outgoing, 
     record(data);
 }
 
+std::string PcapWriter::ipHeader(std::uint8_t protocol, std::size_t payloadLength)
+{
+    std::string ip;
+    put16b(ip, 0x4500);                                 // version 4, 20-octet header
+    put16b(ip, std::uint16_t(20 + payloadLength));
+    put16b(ip, 0);                                      // identification
+    put16b(ip, 0x4000);                                 // do not fragment
+    put16b(ip, std::uint16_t(64 << 8 | protocol));      // time to live, protocol
+    put16b(ip, 0);                                      // checksum, below
+    for (int i = 0; i < 2; ++i) {
+        put16b(ip, 0x7F00);                             // 127.0.0.1
+        put16b(ip, 0x0001);
+    }
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < ip.size(); i += 2)
+        sum += std::uint32_t(std::uint8_t(ip[i])) << 8 | std::uint8_t(ip[i + 1]);
+    sum = ~((sum & 0xFFFF) + (sum >> 16)) & 0xFFFF;
+    ip[10] = char(sum >> 8);
+    ip[11] = char(sum & 0xFF);
+    return ip;
+}
+
 void PcapWriter::addUdp(std::uint16_t srcPort, std::uint16_t dstPort, std::string const& payload)
 {
     std::uint16_t const udpLength = std::uint16_t(8 + payload.size());
-    std::string data;
-    put16b(data, 0x4500);  // IPv4, 20-octet header
-    put16b(data, std::uint16_t(20 + udpLength));
-    data.append(4, '\0');  // id, fragment
-    put16b(data, 64 << 8 | 17);  // time to live, UDP
-    put16b(data, 0);  // checksum: the dissectors do not check it unless asked to
-    for (int i = 0; i < 2; ++i)
-        data += std::string("\x7f\x00\x00\x01", 4);
+    std::string data = ipHeader(17, udpLength);
     put16b(data, srcPort);
     put16b(data, dstPort);
     put16b(data, udpLength);
     put16b(data, 0);  // no checksum
     record(data + payload);
+}
+
+void PcapWriter::addTcp(std::vector<std::uint8_t> const& payload, std::uint16_t from, std::uint16_t to)
+{
+    std::string ip = ipHeader(6, 20 + payload.size());
+    put16b(ip, from);
+    put16b(ip, to);
+    put16b(ip, std::uint16_t(tcpSeq_ >> 16));
+    put16b(ip, std::uint16_t(tcpSeq_ & 0xFFFF));
+    put16b(ip, 0);                                      // acknowledgement 1
+    put16b(ip, 1);
+    put16b(ip, 0x5018);                                 // 20-octet header, PSH and ACK
+    put16b(ip, 0xFFFF);                                 // window
+    put16b(ip, 0);                                      // checksum (not checked)
+    put16b(ip, 0);                                      // urgent pointer
+    ip.append(payload.begin(), payload.end());
+    tcpSeq_ += std::uint32_t(payload.size());
+    record(ip);
 }
 
 void PcapWriter::add(std::vector<std::uint8_t> const& frame) { record(std::string(frame.begin(), frame.end())); }

@@ -10,28 +10,48 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
-// A message in short: describeZgcp, with the stream state of receiver and transmitter
-// signals ("slot=7 transmitter active 37").
+// A message in short: describeZgcp, with the slot signals said in short: the stream state of
+// receiver and transmitter ("slot=7 transmitter active 37"), "slot=20 userData 0a0b",
+// "slot=30 abort 0", "slot=40 ioctl stopRecording : userRequest", "slot=20 activated",
+// "slot=20 deactivated", "slot=20 modemProceeding auth : {...}".
 inline std::string describe(ZGCP::Message const& m)
 {
     std::string text = describeZgcp(m);
     if (!m.get_pdu().signal_isSelected())
         return text;
     ZGCP::Signal const& s = m.get_pdu().get_signal();
+    std::string const slot = m.slot_isPresent() ? "slot=" + std::to_string(m.get_slot().getValue()) + " " : "";
     auto stream = [&](char const* side, ZGCP::Stream const& st) {
-        std::string out = (m.slot_isPresent() ? "slot=" + std::to_string(m.get_slot().getValue()) + " " : "") + side;
-        return out + (st.active_isSelected() ? " active " + std::to_string(st.get_active().getValue()) : " inactive");
+        return slot + side + (st.active_isSelected() ? " active " + std::to_string(st.get_active().getValue()) : " inactive");
     };
     if (s.receiver_isSelected())
         return stream("receiver", s.get_receiver());
     if (s.transmitter_isSelected())
         return stream("transmitter", s.get_transmitter());
+    if (s.abort_isSelected())
+        return slot + "abort " + std::to_string(s.get_abort().getValue());
+    if (s.ioctl_isSelected())
+        return slot + "ioctl " + s.get_ioctl().asValueNotation();
+    if (s.modemProceeding_isSelected())
+        return slot + "modemProceeding " + s.get_modemProceeding().asValueNotation();
+    if (s.activated_isSelected())
+        return slot + "activated";
+    if (s.deactivated_isSelected())
+        return slot + "deactivated";
+    if (s.userData_isSelected()) {
+        static char const digits[] = "0123456789abcdef";
+        std::string hex;
+        for (char c : s.get_userData())
+            hex += std::string{digits[std::uint8_t(c) >> 4], digits[c & 0xF]};
+        return slot + "userData " + hex;
+    }
     return text;
 }
 
@@ -55,6 +75,7 @@ protected:
     {
         client.emplace(testsupport::TcpClient::Waiting::Socket);
         client->skipSignal(ZGCP::Signal::trunkStatus::id);
+        client->skipSignal(ZGCP::Signal::power::id);
         if (!client->connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout))
             return false;
         // A ping round trip: the daemon has taken the connection.

@@ -162,6 +162,89 @@ inline ZGCP::CreateParams t38Params(std::string const& dhost, int dport, int spo
     return ZGCP::CreateParams(ZGCP::CreateParams::t38soft::id, p);
 }
 
+// A modem for the caller's number; the test sets the other fields.
+inline TERM::ModemParams modemParams(std::string const& cid)
+{
+    TERM::ModemParams p;
+    p.set_cid(cid);
+    return p;
+}
+
+inline ZGCP::CreateParams modemCreate(TERM::ModemParams const& params)
+{
+    return ZGCP::CreateParams(ZGCP::CreateParams::modem::id, params);
+}
+
+// The controller's answer to an authentication request.
+inline ZGCP::Command modemActivate(std::string const& remote, std::string const& netmask, std::string const& gateway,
+                                   std::string const& dns, int mtu)
+{
+    TERM::ModemUserParameters u;
+    u.set_remoteAddr(remote);
+    u.set_netmask(netmask);
+    u.set_gateway(gateway);
+    u.set_dns(dns);
+    u.set_mtu(mtu);
+    ZGCP::Command c;
+    c.select_activate().select_modem(u);
+    return c;
+}
+
+// An ISDN D channel on the trunk (counted from 1), on the user or the network side.
+inline ZGCP::CreateParams isdnParams(ZGCP::IsdnType::NamedNumber type, int trunk, bool network = false, int log = 0)
+{
+    ZGCP::IsdnParams p;
+    p.set_type(type);
+    p.set_trunk(trunk);
+    p.set_log(log);
+    if (network)
+        p.set_side().select_network();
+    else
+        p.set_side().select_user();
+    return ZGCP::CreateParams(ZGCP::CreateParams::isdn::id, p);
+}
+
+inline ZGCP::CreateParams qsigParams(bool network)
+{
+    ZGCP::AtsQsigParams p;
+    if (network)
+        p.set_side().select_network();
+    else
+        p.set_side().select_user();
+    return ZGCP::CreateParams(ZGCP::CreateParams::ats_qsig::id, p);
+}
+
+// B channel subslot (1..3) of the QSIG slot.
+inline ZGCP::CreateParams qsigBParams(unsigned slot, unsigned subslot)
+{
+    ZGCP::AtsQsigBParams p;
+    p.set_slot(slot);
+    p.set_subslot(subslot);
+    return ZGCP::CreateParams(ZGCP::CreateParams::ats_qsig_b::id, p);
+}
+
+// A raw HDLC link on the trunk (counted from 1) with its address.
+inline ZGCP::CreateParams hdlcParams(int trunk, int address)
+{
+    ZGCP::HdlcParams p;
+    p.set_trunk(trunk);
+    p.set_log(0);
+    p.set_address(address);
+    return ZGCP::CreateParams(ZGCP::CreateParams::hdlcParams::id, p);
+}
+
+// The ioctl that sends the bodies on a raw HDLC link.
+inline ZGCP::Command hdlcPackagesCommand(std::vector<std::vector<char>> const& bodies)
+{
+    ASN1::SEQUENCE_OF<ZGCP::HdlcPackage> list;
+    for (auto const& b : bodies) {
+        ZGCP::HdlcPackage p;
+        p.set_body(b);
+        list.push_back(p);
+    }
+    return ZGCP::Command(ZGCP::Command::ioctl::id, ZGCP::IoctlParams(ZGCP::IoctlParams::hdlcPackages::id, list));
+}
+
 inline ZGCP::Command userDataCommand(std::vector<char> const& bytes)
 {
     return ZGCP::Command(ZGCP::Command::userData::id, bytes);

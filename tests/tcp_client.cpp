@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 namespace testsupport {
 
@@ -65,6 +66,12 @@ bool TcpClient::connect(std::uint16_t port, int rcvbuf)
     int on = 1;
     ::setsockopt(fd_.lowlevel_fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return true;
+}
+
+void TcpClient::adopt(Fd fd)
+{
+    received_.clear();
+    fd_ = std::move(fd);
 }
 
 bool TcpClient::send(Bytes const& bytes)

@@ -36,6 +36,8 @@ public:
     }
 
     bool connect(std::uint16_t port, int rcvbuf = 0);
+    // Takes over a connected socket (one a test's listener accepted).
+    void adopt(Fd fd);
     bool connected() const { return fd_.is_valid(); }
     int fd() const { return fd_.lowlevel_fd(); }
 

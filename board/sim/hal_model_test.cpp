@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -82,7 +84,14 @@ TEST_F(HalModelTest, ChannelsAndBytesOutOfRangeAreInvalid)
     EXPECT_EQ(write(1, 256), -1);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(read(0x10000), -1);
+    // The model's own accessors answer for channels it does not know as for untouched ones.
+    for (int channel : {-1, 0x10000}) {
+        hal.setChannelByte(channel, 0x12);
+        EXPECT_EQ(hal.output(channel), HalModel::Output()) << channel;
+    }
     EXPECT_EQ(hal.dump(), "");
+    ASSERT_EQ(connect(0xFFFF, 0xFFFF), 0);  // the last channel of the table
+    EXPECT_EQ(hal.dump(), "65535<65535");
     errno = 0;
     EXPECT_EQ(sim.ioctl(fd, 0x1234, &errno), -1);
     EXPECT_EQ(errno, ENOTTY);
@@ -115,6 +124,34 @@ TEST_F(HalModelTest, ConsoleCommandsSetBytesAndShowOutputs)
     EXPECT_EQ(hal.command({"byte", "9", "256"}).substr(0, 6), "error ");
     EXPECT_EQ(hal.command({"output", "-1"}).substr(0, 6), "error ");
     EXPECT_EQ(hal.command({}).substr(0, 6), "error ");
+}
+
+TEST_F(HalModelTest, BoardBytesComeFromTheConsoleAndTheLedByteIsKept)
+{
+    auto byte = [&](unsigned long request, std::uint8_t given) {
+        hal::BoardByte b = given;
+        return sim.ioctl(fd, request, &b) == 0 ? int(b) : -1;
+    };
+    EXPECT_EQ(byte(hal::kDipSwitch, 0), 0);
+    EXPECT_EQ(byte(hal::kPowerStatus, 0), 2);
+    EXPECT_EQ(hal.command({"leds"}), "ok 0x0");
+
+    struct Case {
+        std::vector<std::string> words;
+        std::string reply;
+    } const cases[] = {
+        {{"dip", "0x5a"}, "ok"},
+        {{"power", "7"}, "ok"},
+        {{"dip", "256"}, "error"},
+        {{"power"}, "error"},
+    };
+    for (auto const& c : cases)
+        EXPECT_EQ(hal.command(c.words).substr(0, c.reply.size()), c.reply) << c.words[0];
+    EXPECT_EQ(byte(hal::kDipSwitch, 0), 0x5A);
+    EXPECT_EQ(byte(hal::kPowerStatus, 0), 7);
+    EXPECT_EQ(byte(hal::kFrontLeds, 0x30), 0x30);
+    EXPECT_EQ(hal.boardBytes().leds(), 0x30);
+    EXPECT_EQ(hal.command({"leds"}), "ok 0x30");
 }
 
 }  // namespace

@@ -1,9 +1,5 @@
 #include "board/sim/mcc_model.h"
 
-#include "board/sim/model_words.h"
-
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -37,7 +33,7 @@ bool parseType(std::string const& text, std::uint32_t& type)
 }  // namespace
 
 MccModel::MccModel()
-    : Device(mcc::kPath, {
+    : LineDevice(mcc::kPath, {
                              {mcc::kAllocate, "allocate", sizeof(mcc::Allocate)},
                              {mcc::kTimeslot, "timeslot"},
                              {mcc::kCounts, "counts", sizeof(mcc::Counts)},
@@ -54,24 +50,6 @@ unsigned MccModel::used(std::uint32_t type) const
         if (Channel* c = channelOf(*f); c && c->record.type == type)
             ++n;
     return n;
-}
-
-std::vector<int> MccModel::timeslots() const
-{
-    std::vector<int> out;
-    for (OpenFile* f : opens())
-        if (Channel* c = channelOf(*f))
-            out.push_back(c->timeslot);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-OpenFile* MccModel::find(int timeslot) const
-{
-    for (OpenFile* f : opens())
-        if (Channel* c = channelOf(*f); c && c->timeslot == timeslot)
-            return f;
-    return nullptr;
 }
 
 int MccModel::freeTimeslot() const
@@ -94,7 +72,7 @@ int MccModel::allocate(OpenFile& file, mcc::Allocate const& record)
         return -ENOSPC;
     auto channel = std::make_unique<Channel>();
     channel->record = record;
-    channel->timeslot = freeTimeslot();
+    channel->channel = freeTimeslot();
     file.state = std::move(channel);
     return 0;
 }
@@ -113,45 +91,29 @@ int MccModel::request(OpenFile* file, RequestInfo const& info, void* arg)
     case mcc::kAllocate: return allocate(*file, *static_cast<mcc::Allocate*>(arg));
     case mcc::kTimeslot: {
         Channel* c = channelOf(*file);
-        return c ? c->timeslot : -EINVAL;
+        return c ? c->channel : -EINVAL;
     }
     case mcc::kCounts: return counts(*static_cast<mcc::Counts*>(arg));
     }
     return -ENOTTY;
 }
 
-void MccModel::received(OpenFile& file, void const* data, std::size_t length)
-{
-    Channel* c = channelOf(file);
-    if (c == nullptr)
-        return;
-    auto const* bytes = static_cast<std::uint8_t const*>(data);
-    c->written.emplace_back(bytes, bytes + length);
-    if (c->written.size() > kKeptFrames)
-        c->written.pop_front();
-}
-
 bool MccModel::push(int timeslot, Frame const& frame)
 {
-    OpenFile* f = find(timeslot);
+    OpenFile* f = findLine(timeslot);
     return f && f->send(frame.data(), frame.size());
 }
 
 std::vector<MccModel::Frame> MccModel::takeWritten(int timeslot)
 {
-    std::vector<Frame> out;
-    if (OpenFile* f = find(timeslot)) {
-        Channel& c = *channelOf(*f);
-        out.assign(c.written.begin(), c.written.end());
-        c.written.clear();
-    }
-    return out;
+    FrameLine* l = line(timeslot);
+    return l ? l->take() : std::vector<Frame>();
 }
 
 bool MccModel::hangUp(int timeslot)
 {
-    OpenFile* f = find(timeslot);
-    return f && ::shutdown(f->modelFd(), SHUT_RDWR) == 0;
+    OpenFile* f = findLine(timeslot);
+    return f && board::sim::hangUp(*f);
 }
 
 std::string MccModel::dump() const
@@ -164,18 +126,18 @@ std::string MccModel::dump() const
         if (channelOf(*f))
             channels.push_back(f);
     std::sort(channels.begin(), channels.end(),
-              [](OpenFile* a, OpenFile* b) { return channelOf(*a)->timeslot < channelOf(*b)->timeslot; });
+              [](OpenFile* a, OpenFile* b) { return channelOf(*a)->channel < channelOf(*b)->channel; });
     for (OpenFile* f : channels) {
         Channel const& c = *channelOf(*f);
-        os << ' ' << c.timeslot << ':' << kTypeNames[c.record.type] << ":ino=" << f->inode();
+        os << ' ' << c.channel << ':' << kTypeNames[c.record.type] << ":ino=" << f->inode();
     }
     return os.str();
 }
 
 std::string MccModel::command(std::vector<std::string> const& words)
 {
-    static char const usage[] = "error usage: capacity TYPE N | push TS FRAME... | written TS | hangup TS";
-    long ts = 0;
+    static char const usage[] =
+        "error usage: capacity TYPE N | push TS FRAME... | written TS | hangup TS | peer TS on|off | peer TS send FRAME";
     if (words.size() == 3 && words[0] == "capacity") {
         std::uint32_t type = 0;
         long n = 0;
@@ -184,32 +146,7 @@ std::string MccModel::command(std::vector<std::string> const& words)
         setCapacity(type, unsigned(n));
         return "ok";
     }
-    if (words.size() < 2 || !parseNumber(words[1], ts))
-        return usage;
-    if (find(int(ts)) == nullptr)
-        return "error no channel " + words[1];
-    if (words[0] == "push" && words.size() >= 3) {
-        std::vector<Frame> frames(words.size() - 2);
-        for (std::size_t i = 2; i < words.size(); ++i)
-            if (!words::bytes(words[i], frames[i - 2]))
-                return "error bad frame " + words[i];
-        int sent = 0;
-        for (Frame const& f : frames) {
-            if (!push(int(ts), f))
-                break;
-            ++sent;
-        }
-        return "ok " + std::to_string(sent);
-    }
-    if (words[0] == "written" && words.size() == 2) {
-        std::string reply = "ok";
-        for (Frame const& f : takeWritten(int(ts)))
-            reply += ' ' + words::hex(f);
-        return reply;
-    }
-    if (words[0] == "hangup" && words.size() == 2)
-        return hangUp(int(ts)) ? "ok" : "error hangup failed";
-    return usage;
+    return lineCommand(words).value_or(usage);
 }
 
 }  // namespace board::sim

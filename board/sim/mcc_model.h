@@ -2,10 +2,10 @@
 
 #include "board/mcc.h"
 #include "board/sim/device.h"
+#include "board/sim/frame_line.h"
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -14,17 +14,16 @@ namespace board::sim {
 // "/dev/mcc/ctl", the MCC HDLC controller: each open is one controller channel. An open
 // allocates a channel of a type while the type's capacity lasts, then gets a switch channel
 // of its own from a pool outside the trunk channels (0..127) and the shared bus
-// (8192..10239). One frame is one record on the socket pair, both ways: the frames the
-// daemon writes are kept per channel until taken; frames are pushed to the daemon; a channel
-// is freed with the daemon's last close, or when its line is hung up.
-class MccModel : public Device {
+// (8192..10239). One frame is one record on the socket pair, both ways: each channel's far
+// end is a FrameLine, which keeps what the daemon writes and may answer as a Q.921 peer;
+// frames are pushed to the daemon; a channel is freed with the daemon's last close, or when
+// its line is hung up.
+class MccModel : public LineDevice {
 public:
-    using Frame = std::vector<std::uint8_t>;
+    using Frame = FrameLine::Frame;
 
     // The first switch channel of the pool; channels are handed out lowest free first.
     static constexpr int kFirstTimeslot = 512;
-    // Frames kept per channel of what the daemon wrote; older ones are dropped.
-    static constexpr std::size_t kKeptFrames = 256;
     // Capacities until set: data, BRI, transparent, SS7.
     static constexpr std::array<unsigned, mcc::kChannelTypes> kDefaultCapacity{16, 8, 32, 8};
 
@@ -35,7 +34,7 @@ public:
     // Channels of the type allocated now.
     unsigned used(std::uint32_t type) const;
     // The switch channels allocated now, ascending.
-    std::vector<int> timeslots() const;
+    std::vector<int> timeslots() const { return lineChannels(); }
 
     // Queues one frame for the daemon on the channel at the switch channel; false when there
     // is no such channel or its queue is full.
@@ -47,22 +46,19 @@ public:
     bool hangUp(int timeslot);
 
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
-    void received(OpenFile& file, void const* data, std::size_t length) override;
     // "data=1/16 bri=0/8 transparent=0/32 ss7=0/8" and the channels, ascending, as
     // "512:data:ino=N" (N: the inode of the daemon's descriptor).
     std::string dump() const override;
-    // "capacity TYPE N", "push TS FRAME...", "written TS", "hangup TS"; see board/README.md.
+    // "capacity TYPE N", and the frame line commands (lineCommand); see board/README.md.
     std::string command(std::vector<std::string> const& words) override;
 
 private:
-    struct Channel : OpenState {
+    // The line's channel is the switch channel.
+    struct Channel : LineState {
         mcc::Allocate record{};
-        int timeslot = -1;
-        std::deque<Frame> written;
     };
 
     static Channel* channelOf(OpenFile const& file);
-    OpenFile* find(int timeslot) const;
     int allocate(OpenFile& file, mcc::Allocate const& record);
     int counts(mcc::Counts& record) const;
     int freeTimeslot() const;

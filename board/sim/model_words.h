@@ -40,45 +40,4 @@ inline bool optionalId(std::vector<std::string> const& w, std::size_t i, std::op
     return id.has_value() && w.size() == i + 1;
 }
 
-// "0102ff" as bytes, "-" as none; false for anything else.
-inline bool bytes(std::string const& text, std::vector<std::uint8_t>& out)
-{
-    out.clear();
-    if (text == "-")
-        return true;
-    if (text.empty() || text.size() % 2 != 0)
-        return false;
-    auto digit = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        int hi = digit(text[i]);
-        int lo = digit(text[i + 1]);
-        if (hi < 0 || lo < 0)
-            return false;
-        out.push_back(std::uint8_t(hi << 4 | lo));
-    }
-    return true;
-}
-
-// Bytes as "0102ff", none as "-".
-inline std::string hex(std::vector<std::uint8_t> const& data)
-{
-    if (data.empty())
-        return "-";
-    static char const digits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t b : data) {
-        text += digits[b >> 4];
-        text += digits[b & 0xF];
-    }
-    return text;
-}
-
 }  // namespace board::sim::words

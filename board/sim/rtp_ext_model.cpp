@@ -1,5 +1,6 @@
 #include "board/sim/rtp_ext_model.h"
 
+#include "board/sim/frame_line.h"
 #include "board/sim/model_words.h"
 
 #include <arpa/inet.h>
@@ -144,14 +145,14 @@ std::string RtpExtModel::command(std::vector<std::string> const& w)
     if (w[0] == "written" && w.size() == 2) {
         std::string reply = "ok";
         for (Payload const& p : takeWritten(unsigned(*open)))
-            reply += ' ' + words::hex(p);
+            reply += ' ' + frameText(p);
         return reply;
     }
     if (w[0] == "send" && w.size() == 5) {
         in_addr addr{};
         auto ssrc = words::word32(w[3]);
         Payload payload;
-        if (::inet_pton(AF_INET, w[2].c_str(), &addr) != 1 || !ssrc || !words::bytes(w[4], payload))
+        if (::inet_pton(AF_INET, w[2].c_str(), &addr) != 1 || !ssrc || !parseFrame(w[4], payload))
             return usage;
         rtp_ext_source sender{*ssrc, addr.s_addr, 0};
         return deliver(unsigned(*open), sender, payload) ? "ok sent=1" : "ok sent=0";

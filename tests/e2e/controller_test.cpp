@@ -21,6 +21,7 @@ protected:
     Controller() : daemon(GW_SERVER_SIM_BINARY), client(testsupport::TcpClient::Waiting::Socket)
     {
         client.skipSignal(ZGCP::Signal::trunkStatus::id);
+        client.skipSignal(ZGCP::Signal::power::id);
     }
 
     void SetUp() override

@@ -42,6 +42,7 @@ protected:
     void attach(bool lineReports)
     {
         client.emplace(testsupport::TcpClient::Waiting::Socket);
+        client->skipSignal(ZGCP::Signal::power::id);
         if (!lineReports)
             client->skipSignal(kTrunkStatus);
         ASSERT_TRUE(client->connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout));

@@ -35,31 +35,6 @@ protected:
         next(2);
     }
 
-    // The next message: signals of the MCC slots in short ("slot=20 userData 0a0b", "slot=30
-    // abort 0", "slot=40 ioctl stopRecording : userRequest"), the rest as describe() has it.
-    using SimDaemonTest::next;
-    std::string next() override
-    {
-        ZGCP::Message m;
-        if (!client->receive(m, testsupport::ControllerClient::kTimeout))
-            return "no message";
-        if (!m.get_pdu().signal_isSelected() || !m.slot_isPresent())
-            return testsupport::describe(m);
-        ZGCP::Signal const& s = m.get_pdu().get_signal();
-        std::string const slot = "slot=" + std::to_string(m.get_slot().getValue()) + " ";
-        if (s.abort_isSelected())
-            return slot + "abort " + std::to_string(s.get_abort().getValue());
-        if (s.ioctl_isSelected())
-            return slot + "ioctl " + s.get_ioctl().asValueNotation();
-        if (s.userData_isSelected()) {
-            std::ostringstream hex;
-            hex << std::hex;
-            for (char c : s.get_userData())
-                hex << (unsigned(std::uint8_t(c)) < 16 ? "0" : "") << unsigned(std::uint8_t(c));
-            return slot + "userData " + hex.str();
-        }
-        return testsupport::describe(m);
-    }
     // The only channel of the controller in use: its switch channel and inode ("512",
     // "4711"), from the board's dump.
     std::pair<std::string, std::string> channel()

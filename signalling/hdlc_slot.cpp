@@ -1,0 +1,235 @@
+#include "signalling/hdlc_slot.h"
+
+#include "base/ext.h"
+#include "base/trace_ctl.h"
+
+#include <cstring>
+#include <iostream>
+
+TimerSpec<HdlcSlot> const HdlcSlot::TUpdatespec{&HdlcSlot::OnUpdateTimer, 3000};
+
+HdlcSlot::HdlcSlot(int trunk, int log, std::uint16_t address)
+    : trunkNo_(std::uint32_t(trunk) - 1u), address_(address)
+{
+    channel_.bind(this);
+    channel_.trunk(unsigned(trunk));
+    channel_.logLevel(unsigned(log));
+    if (tracing())
+        trace() << "trunk=" << trunkNo_ << ", address=" << address_ << std::endl;
+    updateTimer_.set(this);
+    pending_.select_hdlcPackages();
+}
+
+void HdlcSlot::PutHeader(std::ostream& os) const { os << "HdlcSlot[" << trunkNo_ << "/*]: "; }
+
+bool HdlcSlot::tracing() const { return traces.signalling.hdlc; }
+
+std::ostream& HdlcSlot::trace() const { return std::clog << ext::header(this); }
+
+// Connections
+
+bool HdlcSlot::IHwConnectReceiver(Slot& source)
+{
+    if (tracing())
+        trace() << "IHwConnectReceiver" << std::endl;
+    return connectChannel(source.GetTransmitChannel());
+}
+
+bool HdlcSlot::IHwConnectTransmitter(Slot& destination)
+{
+    if (tracing())
+        trace() << "IHwConnectTransmitter" << std::endl;
+    return connectChannel(destination.GetReceiveChannel());
+}
+
+bool HdlcSlot::connectChannel(int tdm)
+{
+    HDLC::Params p = channel_.params();
+    p.tdm = tdm;
+    p.type = 1;
+    channel_.params(p);
+    if (tdm != -1)
+        iactivate();
+    return true;
+}
+
+bool HdlcSlot::IHwDisconnectTransmitter(Slot& destination)
+{
+    if (tracing())
+        trace() << "IHwDisconnectTransmitter" << std::endl;
+    Slot::IHwDisconnectTransmitter(destination);
+    channel_.deactivate();
+    return true;
+}
+
+bool HdlcSlot::IHwDisconnectReceiver(Slot& source)
+{
+    if (tracing())
+        trace() << "IHwDisconnectReceiver" << std::endl;
+    Slot::IHwDisconnectReceiver(source);
+    channel_.deactivate();
+    return true;
+}
+
+void HdlcSlot::iactivate()
+{
+    if (tracing())
+        trace() << "Try to activate HDCL, params.tdm = " << channel_.params().tdm << std::endl;
+    if (!channel_.activate()) {
+        OnDeactivated();
+        return;
+    }
+    if (tracing())
+        trace() << "HDLC activated successfully" << std::endl;
+}
+
+bool HdlcSlot::IActivate(TERM::TermActivateParams const&)
+{
+    if (tracing())
+        trace() << "IActivate" << std::endl;
+    iactivate();
+    return true;
+}
+
+bool HdlcSlot::IDeactivate()
+{
+    OnUpdateTimer();
+    return true;
+}
+
+// Sending
+
+bool HdlcSlot::Ioctl(ZGCP::IoctlParams const& params)
+{
+    if (!params.hdlcPackages_isSelected())
+        return false;
+    for (ZGCP::HdlcPackage const& package : params.get_hdlcPackages()) {
+        std::vector<char> const& body = package.get_body();
+        Packet packet;
+        if (!packet.try_reserve_head(0) || body.size() > packet.tailroom() - kHeaderSize) {
+            std::cerr << ext::header(this) << "package of " << body.size() << " octets dropped" << std::endl;
+            continue;
+        }
+        packet.put16_b(address_);
+        packet.put8(std::uint8_t(txSeq_ << 5 | peerSeq_));
+        ++txSeq_;
+        if (!body.empty())
+            std::memcpy(packet.put(unsigned(body.size())), body.data(), body.size());
+        if (tracing())
+            trace() << "enqueue package: " << packet << std::endl;
+        transmitPacket(packet);
+    }
+    return true;
+}
+
+void HdlcSlot::transmitPacket(Packet& packet)
+{
+    if (!queue_.put(packet)) {
+        ++overflows_;
+        std::clog << ext::header(this) << "transmit queue full, package dropped" << std::endl;
+    }
+    if (channel_.is_ready())
+        on_hdlc_ready();
+}
+
+void HdlcSlot::on_hdlc_ready()
+{
+    Packet head;
+    while (queue_.preview(&head)) {
+        if (!channel_.hdlc_transmit(head))
+            return;
+        queue_.get(head);
+        if (tracing())
+            trace() << "on_hdlc_ready " << head << std::endl;
+    }
+}
+
+// Receiving
+
+void HdlcSlot::on_hdlc_receive(Packet& packet)
+{
+    if (tracing())
+        trace() << "on_hdlc_receive " << packet << std::endl;
+    if (packet.length() < kHeaderSize) {
+        std::clog << ext::header(this) << "frame of " << packet.length() << " octets dropped" << std::endl;
+        return;
+    }
+    std::uint16_t const address = packet.pull16_b();
+    std::uint8_t const control = packet.pull8();
+    Packet const& body = packet;
+    if (address == address_) {
+        peerSeq_ = control >> 5;
+        ZGCP::HdlcPackage package;
+        auto const* octets = reinterpret_cast<char const*>(body.data());
+        package.set_body(std::vector<char>(octets, octets + body.length()));
+        pending_.ref_hdlcPackages().push_back(package);
+    }
+    // Bit 7 of the body's second octet holds the bodies back; a body without one flushes.
+    bool const more = body.length() >= 2 && (body[1] & 0x80);
+    if (!more) {
+        flushTimer_.reset();
+        flushResponce();
+    } else if (!flushTimer_.is_running()) {
+        flushTimer_.set(kGatherMs, &HdlcSlot::flushResponce, this);
+    }
+}
+
+void HdlcSlot::flushResponce()
+{
+    std::size_t const n = pending_.get_hdlcPackages().size();
+    if (tracing())
+        trace() << "flushResponce: " << n << std::endl;
+    if (n > 0)
+        OnIoctlResponse(pending_);
+    pending_.select_hdlcPackages();
+}
+
+void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type)
+{
+    std::clog << ext::header(this) << "on_hdlc_error" << std::endl;
+}
+
+void HdlcSlot::OnUpdateTimer()
+{
+    updateTimer_.set(this);
+    HDLC::Statistics const& s = channel_.statistics();
+    ZGCP::HdlcLinkInfo info;
+    info.set_txSU(int(s.txSU));
+    info.set_txDiscard(int(s.txDiscard));
+    info.set_txError(int(s.txError));
+    info.set_txOverflow(int(s.txOverflow + overflows_));
+    info.set_rxSU(int(s.rxSU));
+    OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::hdlcLinkInfo::id, info));
+}
+
+// The factory
+
+HdlcSlotFactory& HdlcSlotFactory::instance()
+{
+    static HdlcSlotFactory factory;
+    return factory;
+}
+
+Slot* HdlcSlotFactory::INewSlot(ZGCP::CreateParams const& params)
+{
+    if (traces.signalling.hdlc)
+        std::clog << "\nHdlcSlotFactory.INewSlot\n" << std::endl;
+    if (params.currentSelection() != ZGCP::CreateParams::hdlcParams::id)
+        return nullptr;
+    ZGCP::HdlcParams const& p = params.get_hdlcParams();
+    int const address = p.get_address().getValue();
+    if (address < 0 || address > 0xFFFF) {
+        std::cerr << ext::header(this) << "address out of range: " << address << std::endl;
+        return nullptr;
+    }
+    return new HdlcSlot(p.get_trunk().getValue(), p.get_log().getValue(), std::uint16_t(address));
+}
+
+void HdlcSlotFactory::SelfSignal(ZGCP::Signal const& signal)
+{
+    if (!signal.trunkStatus_isSelected())
+        return;
+    ACP::TrunkStatus const& status = signal.get_trunkStatus();
+    for (Slot* s : slots())
+        s->OnTrunkStatus(unsigned(status.get_trunk().getValue()), status.get_state());
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "base/clean_queue.h"
+#include "base/packet.h"
+#include "hardware/hdlc.h"
+#include "messages/zgcp.h"
+#include "runtime/timer.h"
+#include "runtime/timer_spec.h"
+#include "slots/slot.h"
+#include "slots/slot_factory.h"
+
+#include <cstdint>
+#include <iosfwd>
+
+// A raw HDLC link on one channel of the MCC controller, joined to a trunk time slot: no
+// data-link protocol runs here. Each body the controller sends (ioctl hdlcPackages) goes out
+// as one frame behind a 3-octet header: the link's 16-bit address (big-endian) and a control
+// octet with the transmit sequence in bits 7-5 and the last peer sequence in bits 2-0. Frames
+// received with the link's address go back as hdlcPackages ioctl signals: at once, or
+// gathered for up to 100 ms while the second octet of the bodies has bit 7 set. The channel's
+// counters go up as hdlcLinkInfo every 3000 ms.
+//
+// The channel opens on a connect (or activate) and closes on a disconnect of either
+// direction. Frames shorter than the header are dropped; a body without a second octet
+// flushes at once; a body that finds the transmit queue full is dropped, counted (as
+// txOverflow) and logged.
+class HdlcSlot : public Slot, public HDLC::Notify {
+public:
+    static constexpr unsigned kHeaderSize = 3;
+    static constexpr unsigned kQueueSize = 120;
+    static constexpr unsigned kGatherMs = 100;
+    static TimerSpec<HdlcSlot> const TUpdatespec;
+
+    // Trunks count from 1 here; the slot shows trunk - 1.
+    HdlcSlot(int trunk, int log, std::uint16_t address);
+
+    bool IActivate(TERM::TermActivateParams const& params) override;
+    // Reports the counters; the channel keeps running.
+    bool IDeactivate() override;
+    bool Ioctl(ZGCP::IoctlParams const& params) override;
+    int GetConnectionPriority() override { return 1; }
+    bool IHwConnectTransmitter(Slot& destination) override;
+    bool IHwConnectReceiver(Slot& source) override;
+    bool IHwDisconnectTransmitter(Slot& destination) override;
+    bool IHwDisconnectReceiver(Slot& source) override;
+    bool IOnOutputStream() override { return true; }
+    bool IOnInputStream() override { return true; }
+    char const* GetName() const override { return "hdlc-slot"; }
+
+    void on_hdlc_receive(Packet& packet) override;
+    void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
+    // Hands the queued frames to the channel until it refuses one.
+    void on_hdlc_ready() override;
+
+    void PutHeader(std::ostream& os) const;
+    HDLC const& channel() const { return channel_; }
+
+private:
+    void OnUpdateTimer();
+    // The channel towards the tdm channel, activated unless there is none.
+    bool connectChannel(int tdm);
+    void iactivate();
+    void transmitPacket(Packet& packet);
+    void flushResponce();
+    // The log stream after the header, while the "signalling.hdlc" switch is on.
+    bool tracing() const;
+    std::ostream& trace() const;
+
+    ZGCP::IoctlResponse pending_;
+    std::uint32_t trunkNo_;
+    TimerSpec<HdlcSlot>::SpecTimer<TUpdatespec> updateTimer_;
+    Timer flushTimer_;
+    CleanQueue<Packet, kQueueSize> queue_;
+    std::uint16_t address_;
+    std::uint8_t txSeq_ = 0;
+    std::uint8_t peerSeq_ = 0;
+    // Bodies dropped on a full queue.
+    std::uint32_t overflows_ = 0;
+    // Last: destroyed first, so the descriptor goes before the queue and the timers.
+    HDLC channel_;
+};
+
+// Makes the raw HDLC link slots (hdlcParams).
+class HdlcSlotFactory : public SlotFactory {
+public:
+    static HdlcSlotFactory& instance();
+
+    HdlcSlotFactory() = default;
+
+    char const* GetName() const override { return "HdlcSlotFactory"; }
+    // No slot for an address outside 0..65535.
+    Slot* INewSlot(ZGCP::CreateParams const& params) override;
+    void Query(ZGCP::Resources&) override {}
+    // trunkStatus goes to every slot.
+    void SelfSignal(ZGCP::Signal const& signal) override;
+
+    void PutHeader(std::ostream& os) const { os << "HdlcSlotFactory: "; }
+};

@@ -1,0 +1,252 @@
+#include "signalling/isdn_slot.h"
+
+#include "base/errno.h"
+#include "base/ext.h"
+#include "board/board.h"
+#include "board/dsp_data.h"
+#include "hardware/mcc_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+
+#include <iostream>
+#include <sstream>
+
+IsdnSlot::IsdnSlot(Fd device, int channel, std::unique_ptr<ISDN::LAPD> link, char const* eventName)
+    : channel_(channel), link_(link.get())
+{
+    link_->BindNotify(this);
+    link_->hdlc(this);
+    event_.Bind(eventName, &IsdnSlot::OnEvent, this);
+    event_.Schedule(device, POLLIN | POLLOUT);
+    add_protocol_tail(link.release());
+}
+
+void IsdnSlot::PutHeader(std::ostream& os) const
+{
+    Put(os);
+    os << ": ";
+}
+
+bool IsdnSlot::IActivate(TERM::TermActivateParams const& params)
+{
+    // A lost channel brings no link up: said at once.
+    if (!is_open()) {
+        OnDeactivated();
+        return true;
+    }
+    return StackSlot::IActivate(params);
+}
+
+void IsdnSlot::ReportLinkInfo()
+{
+    ACP::IsdnLinkInfo info;
+    if (link_->GetInfo(info))
+        OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::isdnLinkInfo::id, info));
+}
+
+void IsdnSlot::OnEvent(int, short revents)
+{
+    FrameIo::Read read = FrameIo::Read::nothing;
+    if (revents & POLLIN) {
+        Packet frame;
+        read = FrameIo::read(event_.lowlevel_fd(), frame);
+        if (read == FrameIo::Read::frame)
+            receive(frame);
+        else if (read == FrameIo::Read::dropped)
+            std::cerr << ext::header(this) << "no packet for a received frame, dropped" << std::endl;
+        else if (read == FrameIo::Read::failed) {
+            Errno e;
+            std::ostringstream why;
+            why << e;
+            lost(why.str());
+            return;
+        }
+    }
+    // A line that has gone away reads as the end of file, or gives nothing to read.
+    bool const got = read == FrameIo::Read::frame || read == FrameIo::Read::dropped;
+    if ((revents & (POLLHUP | POLLERR)) && !got) {
+        lost("line closed");
+        return;
+    }
+    if ((revents & POLLOUT) && !ready_ && is_open()) {
+        ready_ = true;
+        event_.SetEvents(POLLIN);
+        link_->on_hdlc_ready();
+    }
+}
+
+void IsdnSlot::lost(std::string const& why)
+{
+    std::cerr << ext::header(this) << "read error: " << why << std::endl;
+    event_.Release();
+    ready_ = false;
+    // The link drops its frames and state and reports itself down.
+    link_->mdl_remove();
+}
+
+bool IsdnSlot::hdlc_transmit(Packet& packet)
+{
+    Packet const& frame = packet;
+    if (frame.null() || frame.empty())
+        return true;
+    if (!is_open())
+        return false;
+    switch (FrameIo::write(event_.lowlevel_fd(), frame)) {
+    case FrameIo::Write::written: return true;
+    case FrameIo::Write::full:
+        ready_ = false;
+        event_.SetEvents(POLLIN | POLLOUT);
+        return false;
+    case FrameIo::Write::failed: break;
+    }
+    return false;
+}
+
+AtsQsigSlot::AtsQsigSlot(Fd device, int channel, std::unique_ptr<ISDN::LAPD> link)
+    : IsdnSlot(std::move(device), channel, std::move(link), "AtsQsigSlot::OnEvent")
+{
+}
+
+bool AtsQsigSlot::NewBChannel(std::uint32_t index, int& channel)
+{
+    dspdata::BChannel record{index, -1};
+    if (board::board().ioctl(event_.lowlevel_fd(), dspdata::kAddBChannel, &record) < 0 || record.channel < 0) {
+        std::cerr << ext::header(this) << "add B channel fail !!!" << std::endl;
+        return false;
+    }
+    channel = record.channel;
+    return true;
+}
+
+void AtsQsigSlot::DestroyBChannel(std::uint32_t index)
+{
+    if (board::board().ioctl(event_.lowlevel_fd(), dspdata::kDeleteBChannel, &index) < 0) {
+        Errno e;
+        std::cerr << ext::header(this) << "delete B channel " << index << " fail: " << e << std::endl;
+    }
+}
+
+bool AtsQsigSlot::IBeforeDestroy()
+{
+    // The B channels go back while the device is still open.
+    if (SlotFactory* factory = GetSlotFactory())
+        for (Slot* s : factory->slots())
+            if (auto* b = dynamic_cast<AtsQsigBSlot*>(s); b && b->holds() && b->signallingSlot() == GetId()) {
+                DestroyBChannel(b->index());
+                b->givenBack();
+            }
+    event_.Release();
+    return true;
+}
+
+bool AtsQsigBSlot::IBeforeDestroy()
+{
+    auto* qsig = holds_ ? dynamic_cast<AtsQsigSlot*>(IsdnFactory::instance().FindSlot(signallingSlot_)) : nullptr;
+    if (qsig == nullptr)
+        std::clog << ext::header(this) << "Can't find signalling slot" << std::endl;
+    else
+        qsig->DestroyBChannel(index_);
+    return true;
+}
+
+IsdnFactory& IsdnFactory::instance()
+{
+    static IsdnFactory factory;
+    return factory;
+}
+
+Slot* IsdnFactory::FindSlot(unsigned number) const
+{
+    for (Slot* s : slots())
+        if (s->GetId() == number)
+            return s;
+    return nullptr;
+}
+
+Slot* IsdnFactory::INewSlot(ZGCP::CreateParams const& params)
+{
+    switch (params.currentSelection()) {
+    case ZGCP::CreateParams::isdn::id: return NewIsdnSlot(params.get_isdn());
+    case ZGCP::CreateParams::ats_qsig::id: return NewAtsQsigSlot(params.get_ats_qsig());
+    case ZGCP::CreateParams::ats_qsig_b::id: return NewAtsQsigBSlot(params.get_ats_qsig_b());
+    }
+    return nullptr;
+}
+
+namespace {
+
+ISDN::Side::type sideOf(ZGCP::IsdnSide const& side)
+{
+    return side.network_isSelected() ? ISDN::Side::network : ISDN::Side::user;
+}
+
+}  // namespace
+
+Slot* IsdnFactory::NewIsdnSlot(ZGCP::IsdnParams const& p)
+{
+    Fd device = Mcc::open(O_RDWR | O_NONBLOCK);
+    if (!device) {
+        Errno e;
+        std::cerr << ext::header(this) << "fail to open MCC device: " << e << std::endl;
+        return nullptr;
+    }
+    bool const bri = p.get_type().asInt() == ZGCP::IsdnType::bri;
+    auto link = std::make_unique<ISDN::LAPD>(ISDN::Side::user, 0);
+    if (bri)
+        link->change_to_bri();
+    link->set_linkno(unsigned(p.get_trunk().getValue()));
+    link->set_log(unsigned(p.get_log().getValue()));
+    link->set_side(sideOf(p.get_side()));
+    if (!Mcc::allocate(device, mcc::Allocate{bri ? mcc::kBri : mcc::kData, 512, 0, 1, 1})) {
+        Errno e;
+        std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << e << std::endl;
+        return nullptr;
+    }
+    // No slot on an unknown switch channel.
+    int const channel = Mcc::timeslot(device);
+    if (channel < 0) {
+        Errno e;
+        std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << e << std::endl;
+        return nullptr;
+    }
+    return new IsdnSlot(std::move(device), channel, std::move(link));
+}
+
+Slot* IsdnFactory::NewAtsQsigSlot(ZGCP::AtsQsigParams const& p)
+{
+    Fd device(board::board().open(dspdata::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!device) {
+        Errno e;
+        std::cerr << ext::header(this) << "fail to open dsp-data device: " << e << std::endl;
+        return nullptr;
+    }
+    // The QSIG link runs without TEI assignment.
+    auto link = std::make_unique<ISDN::LAPD>(ISDN::Side::user, 0);
+    link->set_log(0);
+    link->set_side(sideOf(p.get_side()));
+    std::uint32_t word = 0;
+    int const channel = board::board().ioctl(device.lowlevel_fd(), dspdata::kSignallingChannel, &word);
+    if (channel < 0) {
+        Errno e;
+        std::cerr << ext::header(this) << "signalling channel fail: " << e << std::endl;
+        return nullptr;
+    }
+    link->set_linkno(unsigned(channel));
+    return new AtsQsigSlot(std::move(device), channel, std::move(link));
+}
+
+Slot* IsdnFactory::NewAtsQsigBSlot(ZGCP::AtsQsigBParams const& p)
+{
+    unsigned const number = p.get_slot().getValue();
+    auto* qsig = dynamic_cast<AtsQsigSlot*>(FindSlot(number));
+    unsigned const subslot = p.get_subslot().getValue();
+    if (qsig == nullptr || subslot < 1 || subslot > dspdata::kBChannels) {
+        std::cerr << ext::header(this) << "no B channel " << subslot << " of a QSIG slot " << number << std::endl;
+        return nullptr;
+    }
+    int channel = -1;
+    if (!qsig->NewBChannel(subslot - 1, channel))
+        return nullptr;
+    return new AtsQsigBSlot(qsig->GetId(), subslot - 1, channel);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+// Shared by the in-process tests of the signalling slots: the slot table over the simulated
+// board, with the DSP data device added, a trunk time slot to join (slot 7, switch channel
+// 37), and the frames on the far ends of the channels.
+
+#include "board/sim/dsp_data_model.h"
+#include "board/sim/frame_line.h"
+#include "slots/trunk_slot.h"
+#include "tests/loop_pump.h"
+#include "tests/mcc_test_support.h"
+#include "tests/slots_test_support.h"
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+namespace signallingtest {
+
+using namespace slotstest;
+
+// The DSP data device, added once to the process's simulated board.
+inline board::sim::DspDataModel& dspData()
+{
+    static board::sim::DspDataModel& model = SimEnv::get().sim.add<board::sim::DspDataModel>();
+    return model;
+}
+
+struct SignallingSlotsTest : SlotsTest {
+    board::sim::DspDataModel& dsp = dspData();
+
+    SignallingSlotsTest()
+    {
+        // A write to a line the model hung up must not end the test process.
+        std::signal(SIGPIPE, SIG_IGN);
+        TrunkFactory::e1(1);
+        EXPECT_EQ(create(7, trunk(1, 5)), ok());
+        signals.take();
+    }
+    ~SignallingSlotsTest() override { env.sim.clearFailures(); }
+
+    void settle() { testsupport::settle(); }
+    // The frames written on the line since it was last asked, as hexadecimal text.
+    static std::vector<std::string> written(board::sim::FrameLine* line)
+    {
+        SimEnv::get().sim.service();
+        std::vector<std::string> out;
+        if (line)
+            for (auto const& f : line->take())
+                out.push_back(board::sim::frameText(f));
+        return out;
+    }
+    // The only channel of the MCC controller in use; -1 when there is not exactly one.
+    int mccChannel()
+    {
+        env.sim.service();
+        auto ts = env.mcc.timeslots();
+        return ts.size() == 1 ? ts[0] : -1;
+    }
+    // The journal lines from the mark on that name the path, without their numbers.
+    std::vector<std::string> journal(std::uint64_t mark, std::string const& path)
+    {
+        std::vector<std::string> out;
+        for (auto const& e : env.sim.journal().since(mark))
+            if (e.path == path) {
+                std::string const text = e.text();
+                out.push_back(text.substr(text.find(' ') + 1));
+            }
+        return out;
+    }
+};
+
+}  // namespace signallingtest

@@ -1,0 +1,59 @@
+#include "signalling/stack_slot.h"
+
+#include "base/packet.h"
+
+#include <cstring>
+#include <iostream>
+
+bool StackSlot::IActivate(TERM::TermActivateParams const&)
+{
+    activate();
+    return true;
+}
+
+bool StackSlot::IDeactivate()
+{
+    deactivate();
+    return true;
+}
+
+bool StackSlot::IUserData(std::vector<char> const& data)
+{
+    // A packet is taken without ending the process when the pool is empty, and a message
+    // that does not fit in one is refused.
+    Packet packet;
+    if (!packet.try_reserve_head(0)) {
+        std::cerr << static_cast<Slot const&>(*this) << ": no packet for user data, dropped" << std::endl;
+        return false;
+    }
+    prepare_head(packet);
+    if (data.size() > packet.tailroom()) {
+        std::cerr << static_cast<Slot const&>(*this) << ": user data of " << data.size() << " octets refused" << std::endl;
+        return false;
+    }
+    if (!data.empty())
+        std::memcpy(packet.put(unsigned(data.size())), data.data(), data.size());
+    message(packet);
+    return true;
+}
+
+void StackSlot::on_message(Packet& packet)
+{
+    Packet const& p = packet;
+    std::vector<char> data;
+    if (!p.null())
+        data.assign(reinterpret_cast<char const*>(p.data()), reinterpret_cast<char const*>(p.data()) + p.length());
+    OnUserData(data);
+}
+
+void StackSlot::on_activated(Protocol*)
+{
+    ReportLinkInfo();
+    OnActivated();
+}
+
+void StackSlot::on_deactivated(Protocol*, Protocol_status)
+{
+    ReportLinkInfo();
+    OnDeactivated();
+}

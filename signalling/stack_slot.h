@@ -1,0 +1,27 @@
+#pragma once
+
+#include "control/protocol.h"
+#include "slots/slot.h"
+
+#include <vector>
+
+// A slot that hosts a protocol stack of signalling layers: the controller's user data goes
+// down the stack as one message, each message the top layer delivers goes to the controller
+// as userData; activate and deactivate run the stack, and the stack's activation and
+// deactivation reach the controller as activated and deactivated, each after the link
+// figures a kind reports (ReportLinkInfo).
+class StackSlot : public Slot, public ProtocolsFamily {
+public:
+    // Both answered true whatever the stack does.
+    bool IActivate(TERM::TermActivateParams const& params) override;
+    bool IDeactivate() override;
+    bool IUserData(std::vector<char> const& data) override;
+
+    void on_message(Packet& packet) override;
+    void on_activated(Protocol* layer) override;
+    void on_deactivated(Protocol* layer, Protocol_status status) override;
+
+protected:
+    // Sends the kind's link figures (as ioctl signals) before a change of the stack's state.
+    virtual void ReportLinkInfo() {}
+};
