@@ -34,6 +34,12 @@ bool CoderEnv::encodeInto(AbstractData const& value, EncodingRules rule, std::ve
     }
 }
 
+bool CoderEnv::encode(AbstractData const& value, std::vector<char>& octets) const {
+    if (encodeInto(value, rule_, octets)) return true;
+    octets.clear();
+    return false;
+}
+
 bool CoderEnv::decode(char const* begin, char const* end, AbstractData& value, bool noEnvironment) {
     switch (rule_) {
     case per_Aligned: {

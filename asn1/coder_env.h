@@ -53,6 +53,9 @@ public:
     // nothing at all is written.
     template <class OutputIterator>
     bool encode(AbstractData const& value, OutputIterator out) const;
+    // Encodes the value by the rule into the octets (what they held goes; their room is
+    // kept, so a buffer used again allocates nothing); on failure they are left empty.
+    bool encode(AbstractData const& value, std::vector<char>& octets) const;
     template <class OutputIterator>
     bool encodePER(AbstractData const& value, OutputIterator out) const;
     template <class OutputIterator>

@@ -47,6 +47,19 @@ TEST(CoderEnv, AFailedEncodingAppendsNothing) {
     EXPECT_FALSE(ASN1::encode(ping(1), nullptr, std::back_inserter(frame)));
 }
 
+TEST(CoderEnv, EncodingIntoAKeptBufferReplacesWhatItHeld) {
+    ASN1::CoderEnv env;
+    ZGCP::Message bad;
+    bad.set_pdu().select_command().select_testBpc();
+    std::vector<char> buffer = per_test::octets("01 02 03 04 05 06 07 08");
+    ASSERT_TRUE(env.encode(ping(2), buffer));
+    EXPECT_EQ("80 01 02 18", hex(buffer));
+    ASSERT_TRUE(env.encode(ping(3), buffer));
+    EXPECT_EQ("80 01 03 18", hex(buffer));
+    EXPECT_FALSE(env.encode(bad, buffer));
+    EXPECT_TRUE(buffer.empty());
+}
+
 TEST(CoderEnv, OctetsAfterTheValueAreIgnored) {
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);

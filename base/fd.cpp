@@ -1,5 +1,7 @@
 #include "base/fd.h"
 
+#include "board/board.h"
+
 #include <fcntl.h>
 
 #include <cerrno>
@@ -55,6 +57,7 @@ int Fd::close()
         errno = EBADF;
         return -1;
     }
+    board::board().closing(fd_);
     int r = ::close(fd_);
     fd_ = -1;
     return r;

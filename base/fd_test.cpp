@@ -1,5 +1,6 @@
 #include "base/errno.h"
 #include "base/fd.h"
+#include "board/board.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -34,6 +36,51 @@ TEST(Fd, AdoptingAndCopyingSetCloseOnExecAndOwnSeparately)
     EXPECT_TRUE(isOpen(raw));
     a = a;  // self-assignment keeps the descriptor
     EXPECT_EQ(a.lowlevel_fd(), raw);
+}
+
+// Notes the descriptors the board is told are closing, while installed.
+struct ClosingBoard : board::Board {
+    int open(char const*, int) override { return -1; }
+    int ioctl(int, unsigned long, void*) override { return -1; }
+    int ifaceIoctl(unsigned long, ifreq*) override { return -1; }
+    void pause(unsigned int) override {}
+    void closing(int fd) override
+    {
+        // Still open when the board hears of it.
+        EXPECT_TRUE(::fcntl(fd, F_GETFD) >= 0);
+        closed.push_back(fd);
+    }
+    std::vector<int> closed;
+};
+
+TEST(Fd, EveryCloseOfAnOwnedDescriptorIsToldToTheBoardOnce)
+{
+    struct {
+        char const* how;
+        void (*end)(Fd& fd);
+    } const cases[] = {
+        {"close", [](Fd& fd) { fd.close(); }},
+        {"assigning another over it", [](Fd& fd) { fd = Fd(); }},
+    };
+    for (auto const& c : cases) {
+        ClosingBoard b;
+        board::ScopedBoard installed(b);
+        int p[2];
+        ASSERT_EQ(::pipe(p), 0);
+        ::close(p[1]);
+        Fd fd(p[0]);
+        c.end(fd);
+        fd.close();  // already closed: nothing more to tell
+        EXPECT_EQ(b.closed, std::vector<int>{p[0]}) << c.how;
+    }
+    ClosingBoard b;
+    board::ScopedBoard installed(b);
+    int number;
+    {
+        Fd scoped(::open("/dev/null", O_RDONLY));
+        number = scoped.lowlevel_fd();
+    }
+    EXPECT_EQ(b.closed, std::vector<int>{number}) << "destruction";
 }
 
 TEST(Fd, SecondCloseReportsBadDescriptor)

@@ -46,9 +46,11 @@ void RealBoard::pause(unsigned int us)
 
 Board& board()
 {
-    static RealBoard real;
-    Board* b = installed();
-    return b ? *b : real;
+    if (Board* b = installed())
+        return *b;
+    // Never destroyed: descriptors closed while the process exits still ask for it.
+    static RealBoard& real = *new RealBoard;
+    return real;
 }
 
 Board* install(Board* b)

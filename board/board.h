@@ -28,6 +28,10 @@ public:
 
     // One of the short blocking waits the hardware needs, in microseconds.
     virtual void pause(unsigned int us) = 0;
+
+    // A descriptor is about to be closed (Fd tells the installed board of each close), so
+    // that a board keeping descriptor numbers forgets this one. Nothing for the real board.
+    virtual void closing(int fd) { static_cast<void>(fd); }
 };
 
 // The system's own devices; paths go through board::path.

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <iterator>
 
 CtrlSrv::Server ctrlServer;
 
@@ -230,7 +229,10 @@ void Server::Success()
     if (!MayAnswer("success"))
         return;
     reply_ = Reply::Success;
-    SendResponse(ZGCP::Response(ZGCP::Response::success::id, ASN1::Null()));
+    ZGCP::Response& r = Answer();
+    if (!r.success_isSelected())
+        r.select_success();
+    SendMsg(*answer_);
 }
 
 void Server::Error(ZGCP::ErrorCause::NamedNumber cause)
@@ -238,7 +240,12 @@ void Server::Error(ZGCP::ErrorCause::NamedNumber cause)
     if (!MayAnswer("error"))
         return;
     reply_ = Reply::Error;
-    SendResponse(ZGCP::Response(ZGCP::Response::error::id, cause));
+    ZGCP::Response& r = Answer();
+    if (r.error_isSelected())
+        r.ref_error() = cause;
+    else
+        r.select_error(cause);
+    SendMsg(*answer_);
 }
 
 int Server::delayResponse()
@@ -279,20 +286,31 @@ void Server::SendSignalMsg(std::int32_t slot, ZGCP::Signal const& signal)
     SendMsg(message);
 }
 
-void Server::SendResponse(ZGCP::Response const& response)
+ZGCP::Response& Server::Answer()
 {
-    ZGCP::Message message = MessageWith(seqPresent_, seq_, slot_);
-    message.set_pdu().select_response(response);
-    SendMsg(message);
+    if (!answer_)
+        answer_.emplace();
+    ZGCP::Message& m = *answer_;
+    if (seqPresent_)
+        m.set_seq(seq_);
+    else
+        m.omit_seq();
+    if (slot_ != -1)
+        m.set_slot(unsigned(slot_));
+    else
+        m.omit_slot();
+    ZGCP::PDU& pdu = m.set_pdu();
+    // Selecting makes a fresh alternative: the one kept is reused.
+    return pdu.response_isSelected() ? pdu.ref_response() : pdu.select_response();
 }
 
 void Server::SendMsg(ZGCP::Message const& message)
 {
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    std::vector<char> octets;
-    octets.reserve(200);
-    if (!ASN1::encode(message, &env, std::back_inserter(octets))) {
+    // Send copies the octets before it writes: a message sent meanwhile (a signal of a
+    // teardown) may reuse the buffer.
+    if (!env.encode(message, octets_)) {
         std::cerr << ext::header(this) << "send fail: encode error! " << message << std::endl;
         return;
     }
@@ -300,7 +318,7 @@ void Server::SendMsg(ZGCP::Message const& message)
         std::cerr << ext::header(this) << "send fail: Service not attached!" << std::endl;
         return;
     }
-    link_->Send(octets.data(), int(octets.size()));
+    link_->Send(octets_.data(), int(octets_.size()));
 }
 
 void Server::ShowSignal(Service const* sender, ZGCP::Signal const& signal)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The controller server: the one place where controller traffic turns into work. It holds
@@ -129,7 +130,9 @@ private:
     void Dispatch(ZGCP::Message const& message);
     // Whether an answer may go out now; logs why not.
     bool MayAnswer(char const* what);
-    void SendResponse(ZGCP::Response const& response);
+    // The answer of the command being handled, in the message kept for answers (its
+    // sequence and slot numbers set as the command carried them): filled in, then sent.
+    ZGCP::Response& Answer();
     void SendSignalMsg(std::int32_t slot, ZGCP::Signal const& signal);
     void SendMsg(ZGCP::Message const& message);
     // OnSignal of every bound handler but the sender, in bind order.
@@ -146,6 +149,10 @@ private:
     // Whether a command is being handled (answers outside one go nowhere).
     bool handling_ = false;
     std::vector<Delayed> delayed_;
+    // Kept from message to message, so that an answer or an encoding allocates nothing
+    // once they have been used.
+    std::optional<ZGCP::Message> answer_;
+    std::vector<char> octets_;
 };
 
 }  // namespace CtrlSrv

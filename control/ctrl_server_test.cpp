@@ -11,6 +11,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -108,16 +109,30 @@ protected:
 
 TEST_F(CtrlServer, ResponseRepeatsTheCommandsSequenceAndSlotNumbers)
 {
-    a.onCommand = [&](ZGCP::Command const&) {
-        a.Success();
-        return true;
+    // Each answer carries only what its own command carried, whatever the one before held.
+    struct {
+        std::optional<int> seq;
+        std::optional<unsigned> slot;
+        std::optional<ZGCP::ErrorCause::NamedNumber> error;
+        char const* answer;
+    } const cases[] = {
+        {7, 5, std::nullopt, "seq=7 slot=5 success"},
+        {std::nullopt, std::nullopt, std::nullopt, "success"},
+        {-3, std::nullopt, ZGCP::ErrorCause::busError, "seq=-3 error=10"},
+        {std::nullopt, 1023, ZGCP::ErrorCause::slotIdBusy, "slot=1023 error=11"},
+        {std::nullopt, 0, std::nullopt, "slot=0 success"},
+        {4, std::nullopt, ZGCP::ErrorCause::invalidParams, "seq=4 error=0"},
     };
-    EXPECT_EQ("seq=7 slot=5 success", send(zgcpCommand(pingCommand(), 7, 5)));
-    EXPECT_EQ("success", send(zgcpCommand(pingCommand())));
-    EXPECT_EQ("seq=-3 success", send(zgcpCommand(pingCommand(), -3)));
-    EXPECT_EQ("slot=1023 success", send(zgcpCommand(pingCommand(), std::nullopt, 1023)));
-    // A command without seq after one with it: the answer carries none.
-    EXPECT_EQ("slot=0 success", send(zgcpCommand(pingCommand(), std::nullopt, 0)));
+    for (auto const& c : cases) {
+        a.onCommand = [&](ZGCP::Command const&) {
+            if (c.error)
+                a.Error(*c.error);
+            else
+                a.Success();
+            return true;
+        };
+        EXPECT_EQ(c.answer, send(zgcpCommand(pingCommand(), c.seq, c.slot)));
+    }
 }
 
 TEST_F(CtrlServer, CommandGoesToTheHandlersInBindOrderUntilOneTakesIt)

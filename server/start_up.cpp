@@ -29,6 +29,7 @@
 #include "slots/map_slot.h"
 #include "slots/mcc_slot.h"
 #include "slots/mixer.h"
+#include "slots/modem_factory.h"
 #include "slots/rtp_factory.h"
 #include "slots/slots.h"
 #include "slots/t38_slot.h"
@@ -234,7 +235,7 @@ int serverMain(int argc, char** argv)
     MapFactory::instance();
     PstnFactory::instance();
     RtpFactory::instance();
-    //   ModemFactory::instance();          slot framework
+    ModemFactory::instance();
     Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();

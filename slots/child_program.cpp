@@ -1,31 +1,90 @@
 #include "slots/child_program.h"
 
-#include "base/fd.h"
 #include "board/path.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
-int StartChildProgram(char const* program, std::vector<std::string> const& args, int input, int failCode)
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// Writes a line on the standard output from the child (no stream buffers there).
+void say(char const* text)
 {
-    std::string const path = board::path(program);
+    if (text == nullptr)
+        return;
+    ssize_t ignored = ::write(1, text, std::strlen(text));
+    ignored = ::write(1, "\n", 1);
+    (void)ignored;
+}
+
+}  // namespace
+
+int StartChildProgram(ChildProgram const& child, Fd* execReport)
+{
+    std::string const path = board::path(child.program);
     std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (std::string const& a : args)
+    argv.reserve(child.args.size() + 1);
+    for (std::string const& a : child.args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    // A close-on-exec pipe: the exec closes its write end, a failed exec writes into it.
+    int report[2] = {-1, -1};
+    if (execReport != nullptr && ::pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0)
+        return -1;
+
     pid_t const pid = ::fork();
-    if (pid != 0)
+    if (pid != 0) {
+        int const saved = errno;
+        if (report[1] >= 0)
+            ::close(report[1]);
+        if (execReport != nullptr && pid < 0)
+            ::close(report[0]);
+        else if (execReport != nullptr)
+            *execReport = Fd(report[0]);
+        errno = saved;
         return pid;
+    }
     // The child: only calls that are safe after a fork.
-    if (input == 0)
+    if (child.input == 0)
         SetCloexec(0, false);
-    else if (input > 0)
-        ::dup2(input, 0);
+    else if (child.input > 0)
+        ::dup2(child.input, 0);
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    timespec wait{time_t(child.delay), 0};
+    ::nanosleep(&wait, nullptr);
+    say(child.banner);
     ::execv(path.c_str(), argv.data());
-    ::_exit(failCode);
+    int const error = errno;
+    say(child.failText);
+    if (report[1] >= 0) {
+        ssize_t ignored = ::write(report[1], &error, sizeof error);
+        (void)ignored;
+    }
+    ::_exit(child.failCode);
+}
+
+int StartChildProgram(char const* program, std::vector<std::string> const& args, int input, int failCode)
+{
+    ChildProgram child;
+    child.program = program;
+    child.args = args;
+    child.input = input;
+    child.failCode = failCode;
+    return StartChildProgram(child);
+}
+
+bool ExecFailed(Fd& execReport)
+{
+    int error = 0;
+    bool const failed = execReport && ::read(execReport.lowlevel_fd(), &error, sizeof error) > 0;
+    execReport.close();
+    return failed;
 }

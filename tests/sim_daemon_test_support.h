@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ namespace testsupport {
 // A message in short: describeZgcp, with the slot signals said in short: the stream state of
 // receiver and transmitter ("slot=7 transmitter active 37"), "slot=20 userData 0a0b",
 // "slot=30 abort 0", "slot=40 ioctl stopRecording : userRequest", "slot=20 activated",
-// "slot=20 deactivated".
+// "slot=20 deactivated", "slot=20 modemProceeding auth : {...}".
 inline std::string describe(ZGCP::Message const& m)
 {
     std::string text = describeZgcp(m);
@@ -38,6 +39,8 @@ inline std::string describe(ZGCP::Message const& m)
         return slot + "abort " + std::to_string(s.get_abort().getValue());
     if (s.ioctl_isSelected())
         return slot + "ioctl " + s.get_ioctl().asValueNotation();
+    if (s.modemProceeding_isSelected())
+        return slot + "modemProceeding " + s.get_modemProceeding().asValueNotation();
     if (s.activated_isSelected())
         return slot + "activated";
     if (s.deactivated_isSelected())

@@ -162,6 +162,34 @@ inline ZGCP::CreateParams t38Params(std::string const& dhost, int dport, int spo
     return ZGCP::CreateParams(ZGCP::CreateParams::t38soft::id, p);
 }
 
+// A modem for the caller's number; the test sets the other fields.
+inline TERM::ModemParams modemParams(std::string const& cid)
+{
+    TERM::ModemParams p;
+    p.set_cid(cid);
+    return p;
+}
+
+inline ZGCP::CreateParams modemCreate(TERM::ModemParams const& params)
+{
+    return ZGCP::CreateParams(ZGCP::CreateParams::modem::id, params);
+}
+
+// The controller's answer to an authentication request.
+inline ZGCP::Command modemActivate(std::string const& remote, std::string const& netmask, std::string const& gateway,
+                                   std::string const& dns, int mtu)
+{
+    TERM::ModemUserParameters u;
+    u.set_remoteAddr(remote);
+    u.set_netmask(netmask);
+    u.set_gateway(gateway);
+    u.set_dns(dns);
+    u.set_mtu(mtu);
+    ZGCP::Command c;
+    c.select_activate().select_modem(u);
+    return c;
+}
+
 // The link of an ISDN D channel on the trunk (counted from 1), on the user or the network side.
 inline ZGCP::IsdnParams isdnLink(ZGCP::IsdnType::NamedNumber type, int trunk, bool network, int log)
 {

@@ -21,14 +21,6 @@ Device::Device(std::string path, std::vector<RequestInfo> requests)
 
 Device::~Device() = default;
 
-RequestInfo const* Device::find(unsigned long request) const
-{
-    for (RequestInfo const& r : requests_)
-        if (r.number == request)
-            return &r;
-    return nullptr;
-}
-
 RequestInfo const* Device::find(std::string const& name) const
 {
     for (RequestInfo const& r : requests_)

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,7 +71,13 @@ public:
 
     // The board path ("/dev/hal") or the interface name ("hdlc0").
     std::string const& path() const { return path_; }
-    RequestInfo const* find(unsigned long request) const;
+    RequestInfo const* find(unsigned long request) const
+    {
+        for (RequestInfo const& r : requests_)
+            if (r.number == request)
+                return &r;
+        return nullptr;
+    }
     RequestInfo const* find(std::string const& name) const;
     std::vector<RequestInfo> const& requests() const { return requests_; }
 
@@ -101,6 +108,9 @@ private:
     std::string path_;
     std::vector<RequestInfo> requests_;
     std::vector<OpenFile*> opens_;
+    // Where the board's journal keeps the device's path and its requests (in table order).
+    std::uint32_t journalSite_ = 0;
+    std::vector<std::uint32_t> journalSites_;
 };
 
 }  // namespace board::sim

@@ -48,12 +48,29 @@ std::vector<RequestInfo> halRequests()
 
 }  // namespace
 
-HalModel::HalModel() : Device(hal::kPath, halRequests()) {}
+HalModel::HalModel()
+    : Device(hal::kPath, halRequests()),
+      outputs_(kMaxChannel + 1),
+      touched_(kMaxChannel + 1),
+      bytes_(kMaxChannel + 1, kDefaultByte)
+{
+}
 
 HalModel::Output HalModel::output(int channel) const
 {
-    auto it = outputs_.find(channel);
-    return it == outputs_.end() ? Output() : it->second;
+    return channel >= 0 && known(std::uint32_t(channel)) ? outputs_[std::size_t(channel)] : Output();
+}
+
+void HalModel::setChannelByte(int channel, std::uint8_t byte)
+{
+    if (channel >= 0 && known(std::uint32_t(channel)))
+        bytes_[std::size_t(channel)] = byte;
+}
+
+HalModel::Output& HalModel::touch(std::uint32_t channel)
+{
+    touched_[channel] = true;
+    return outputs_[channel];
 }
 
 int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
@@ -61,9 +78,9 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
     switch (info.number) {
     case hal::kSwitchConnect: {
         auto& r = *static_cast<hal::SwitchConnect*>(arg);
-        if (r.output > kMaxChannel || r.input > kMaxChannel)
+        if (!known(r.output) || !known(r.input))
             return -EINVAL;
-        Output& o = outputs_[int(r.output)];
+        Output& o = touch(r.output);
         o.state = Output::State::connected;
         o.input = int(r.input);
         o.byte = 0;
@@ -71,9 +88,9 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
     }
     case hal::kSwitchDisable: {
         auto& r = *static_cast<hal::SwitchDisable*>(arg);
-        if (r.output > kMaxChannel)
+        if (!known(r.output))
             return -EINVAL;
-        Output& o = outputs_[int(r.output)];
+        Output& o = touch(r.output);
         o.state = Output::State::disabled;
         o.input = -1;
         o.byte = 0;
@@ -82,9 +99,9 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
     }
     case hal::kSwitchWrite: {
         auto& r = *static_cast<hal::SwitchByte*>(arg);
-        if (r.channel > kMaxChannel || r.value > 0xFF)
+        if (!known(r.channel) || r.value > 0xFF)
             return -EINVAL;
-        Output& o = outputs_[int(r.channel)];
+        Output& o = touch(r.channel);
         o.state = Output::State::written;
         o.input = -1;
         o.byte = std::uint8_t(r.value);
@@ -92,14 +109,10 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
     }
     case hal::kSwitchRead: {
         auto& r = *static_cast<hal::SwitchByte*>(arg);
-        if (r.channel > kMaxChannel)
+        if (!known(r.channel))
             return -EINVAL;
-        auto out = outputs_.find(int(r.channel));
-        auto set = bytes_.find(int(r.channel));
-        if (out != outputs_.end() && out->second.state == Output::State::written)
-            r.value = out->second.byte;
-        else
-            r.value = set != bytes_.end() ? set->second : kDefaultByte;
+        Output const& o = outputs_[r.channel];
+        r.value = o.state == Output::State::written ? o.byte : bytes_[r.channel];
         return 0;
     }
     }
@@ -110,19 +123,23 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
 std::string HalModel::dump() const
 {
     std::ostringstream os;
-    auto it = outputs_.begin();
-    while (it != outputs_.end()) {
-        auto last = it;
-        auto next = std::next(it);
-        while (next != outputs_.end() && next->first == last->first + 1 && next->second == it->second)
-            last = next++;
-        if (it != outputs_.begin())
-            os << ' ';
-        os << it->first;
-        if (last != it)
-            os << '-' << last->first;
-        putState(os, it->second);
-        it = next;
+    std::size_t const n = outputs_.size();
+    std::size_t ch = 0;
+    bool first = true;
+    while (ch < n) {
+        if (!touched_[ch]) {
+            ++ch;
+            continue;
+        }
+        std::size_t last = ch;
+        while (last + 1 < n && touched_[last + 1] && outputs_[last + 1] == outputs_[ch])
+            ++last;
+        os << (first ? "" : " ") << ch;
+        if (last != ch)
+            os << '-' << last;
+        putState(os, outputs_[ch]);
+        first = false;
+        ch = last + 1;
     }
     return os.str();
 }

@@ -5,15 +5,15 @@
 #include "board/sim/hal_spi_model.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace board::sim {
 
 // "/dev/hal" as the time-slot switch uses it: the output table and the bytes on the
-// channels. An output never touched counts as disabled. The clock source and the SPI line
-// chips are its part spi(); the dip switch, power status and front LEDs its part
+// channels. An output never touched counts as disabled. Every channel has its place in
+// flat tables, so each switch request takes the same few steps. The clock source and the SPI
+// line chips are its part spi(); the dip switch, power status and front LEDs its part
 // boardBytes().
 class HalModel : public Device {
 public:
@@ -39,8 +39,9 @@ public:
 
     Output output(int channel) const;
     unsigned disableCount(int channel) const { return output(channel).disables; }
-    // The byte a read of the channel returns unless it is a written output.
-    void setChannelByte(int channel, std::uint8_t byte) { bytes_[channel] = byte; }
+    // The byte a read of the channel returns unless it is a written output (channels the
+    // switch does not know are ignored).
+    void setChannelByte(int channel, std::uint8_t byte);
 
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
     // The touched outputs in increasing order, runs of equal state merged:
@@ -55,8 +56,13 @@ public:
     HalBoardModel& boardBytes() { return boardBytes_; }
 
 private:
-    std::map<int, Output> outputs_;
-    std::map<int, std::uint8_t> bytes_;
+    static bool known(std::uint32_t channel) { return channel <= kMaxChannel; }
+    // The output, marked as touched.
+    Output& touch(std::uint32_t channel);
+
+    std::vector<Output> outputs_;
+    std::vector<std::uint8_t> touched_;
+    std::vector<std::uint8_t> bytes_;
     HalSpiModel spi_;
     HalBoardModel boardBytes_;
 };

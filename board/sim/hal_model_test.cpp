@@ -84,7 +84,14 @@ TEST_F(HalModelTest, ChannelsAndBytesOutOfRangeAreInvalid)
     EXPECT_EQ(write(1, 256), -1);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(read(0x10000), -1);
+    // The model's own accessors answer for channels it does not know as for untouched ones.
+    for (int channel : {-1, 0x10000}) {
+        hal.setChannelByte(channel, 0x12);
+        EXPECT_EQ(hal.output(channel), HalModel::Output()) << channel;
+    }
     EXPECT_EQ(hal.dump(), "");
+    ASSERT_EQ(connect(0xFFFF, 0xFFFF), 0);  // the last channel of the table
+    EXPECT_EQ(hal.dump(), "65535<65535");
     errno = 0;
     EXPECT_EQ(sim.ioctl(fd, 0x1234, &errno), -1);
     EXPECT_EQ(errno, ENOTTY);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -81,25 +82,96 @@ std::string JournalEntry::text() const
     return os.str();
 }
 
-void Journal::add(JournalEntry entry)
+namespace {
+
+std::size_t powerOfTwoFrom(std::size_t n)
 {
-    entry.seq = next_++;
-    if (capacity_ == 0)
+    std::size_t p = 1;
+    while (p < n)
+        p <<= 1;
+    return p;
+}
+
+}  // namespace
+
+Journal::Journal(std::size_t capacity)
+    : capacity_(capacity), mask_(powerOfTwoFrom(capacity) - 1), slots_((mask_ + 1) * slotWords_)
+{
+    site("");
+}
+
+Journal::Site Journal::site(std::string const& path, std::string const& name, unsigned long request)
+{
+    auto [it, added] = siteNumbers_.try_emplace({path, name, request}, Site(sites_.size()));
+    if (added)
+        sites_.push_back({path, name, request});
+    return it->second;
+}
+
+void Journal::reserveRecord(std::size_t size)
+{
+    if (size <= stride_)
         return;
-    if (entries_.size() == capacity_)
-        entries_.pop_front();
-    entries_.push_back(std::move(entry));
+    // Rounded up to whole words; the entries kept move to the wider slots.
+    std::size_t const stride = (size + 7) / 8 * 8;
+    std::size_t const words = kHeaderWords + stride / 8;
+    std::vector<std::uint64_t> slots((mask_ + 1) * words);
+    for (std::uint64_t seq = first(); seq < next_; ++seq)
+        std::copy_n(slotOf(seq), slotWords_, slots.begin() + std::ptrdiff_t((std::size_t(seq) & mask_) * words));
+    slots_.swap(slots);
+    slotWords_ = words;
+    stride_ = stride;
+}
+
+void Journal::add(JournalEntry const& entry)
+{
+    reserveRecord(entry.record.size());
+    add(entry.kind, site(entry.path, entry.name, entry.request), entry.record.data(), entry.record.size(), entry.value,
+        entry.result, entry.error);
+}
+
+void Journal::clear()
+{
+    count_ = 0;
+    view_.clear();
+    viewNext_ = next_;
+}
+
+JournalEntry Journal::entry(std::uint64_t seq) const
+{
+    std::uint64_t const* slot = slotOf(seq);
+    Header const& h = *reinterpret_cast<Header const*>(slot);
+    SiteInfo const& site = sites_[h.site];
+    JournalEntry e;
+    e.seq = seq;
+    e.kind = h.kind;
+    e.path = site.path;
+    e.request = site.request;
+    e.name = site.name;
+    auto const bytes = reinterpret_cast<std::uint8_t const*>(slot + kHeaderWords);
+    e.record.assign(bytes, bytes + h.size);
+    e.value = h.value;
+    e.result = h.result;
+    e.error = h.error;
+    return e;
+}
+
+std::deque<JournalEntry> const& Journal::entries() const
+{
+    // Only what was added since the last call is made; what the ring dropped goes.
+    while (!view_.empty() && view_.front().seq < first())
+        view_.pop_front();
+    for (std::uint64_t seq = std::max(viewNext_, first()); seq < next_; ++seq)
+        view_.push_back(entry(seq));
+    viewNext_ = next_;
+    return view_;
 }
 
 std::vector<JournalEntry> Journal::since(std::uint64_t seq, std::size_t max) const
 {
     std::vector<JournalEntry> out;
-    if (entries_.empty())
-        return out;
-    // Entries are numbered without gaps, so the first wanted one is found by subtraction.
-    std::size_t first = seq > entries_.front().seq ? std::size_t(seq - entries_.front().seq) : 0;
-    for (std::size_t i = first; i < entries_.size() && out.size() < max; ++i)
-        out.push_back(entries_[i]);
+    for (std::uint64_t s = std::max(seq, first()); s < next_ && out.size() < max; ++s)
+        out.push_back(entry(s));
     return out;
 }
 

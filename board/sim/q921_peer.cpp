@@ -21,8 +21,11 @@ std::optional<Q921Peer::Frame> Q921Peer::answer(Frame const& f)
     if (f.size() < 3 || (f[0] & 0x01) || !(f[1] & 0x01))
         return std::nullopt;
     auto reply = [&f](std::initializer_list<std::uint8_t> rest) {
-        Frame r{f[0], f[1]};
-        r.insert(r.end(), rest);
+        Frame r;
+        r.reserve(2 + rest.size());
+        r.push_back(f[0]);
+        r.push_back(f[1]);
+        r.insert(r.end(), rest.begin(), rest.end());
         return r;
     };
     std::uint8_t const control = f[2];

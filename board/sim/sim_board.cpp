@@ -5,9 +5,12 @@
 #include "board/sim/dtmf_model.h"
 #include "board/sim/e1_cas_model.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/hdlc_iface_model.h"
 #include "board/sim/maintenance_model.h"
 #include "board/sim/mcc_model.h"
+#include "board/sim/mctl_model.h"
 #include "board/sim/mixer_model.h"
+#include "board/sim/rtp_ext_model.h"
 #include "board/sim/rtp_model.h"
 #include "board/sim/voice_model.h"
 #include "runtime/event.h"
@@ -64,6 +67,7 @@ SimBoard::SimBoard() : buffer_(kMaxRecord) {}
 SimBoard::~SimBoard()
 {
     // The models go after the opens that refer to them.
+    byFd_.clear();
     watches_.clear();
     opens_.clear();
 }
@@ -78,8 +82,12 @@ void SimBoard::addStandardDevices()
     add<VoiceModel>();
     add<MaintenanceModel>();
     add<E1CasModel>();
+    add<MctlModel>();
+    for (int n = 0; n < HdlcIfaceModel::kStandardCount; ++n)
+        addInterface(std::make_unique<HdlcIfaceModel>(n));
     add<MixerModel>();
     add<DspDataModel>();
+    add<RtpExtModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
@@ -95,6 +103,8 @@ Device& SimBoard::add(std::unique_ptr<Device> device)
             closeOpen(inode, false);
     }
     Device& ref = *device;
+    enter(ref);
+    found_ = {};
     nodes_[path] = std::move(device);
     return ref;
 }
@@ -102,8 +112,21 @@ Device& SimBoard::add(std::unique_ptr<Device> device)
 Device& SimBoard::addInterface(std::unique_ptr<Device> iface)
 {
     Device& ref = *iface;
+    enter(ref);
+    found_ = {};
     interfaces_[iface->path()] = std::move(iface);
     return ref;
+}
+
+void SimBoard::enter(Device& device)
+{
+    device.journalSite_ = journal_.site(device.path());
+    device.journalSites_.clear();
+    for (RequestInfo const& r : device.requests_) {
+        device.journalSites_.push_back(journal_.site(device.path(), r.name ? r.name : "", r.number));
+        if (!r.byValue)
+            journal_.reserveRecord(r.size);
+    }
 }
 
 Device* SimBoard::device(std::string const& path) const
@@ -156,13 +179,17 @@ void SimBoard::failRequest(std::string const& path, unsigned long request, int e
 
 void SimBoard::clearFailures() { failures_.clear(); }
 
-int SimBoard::takeFailure(std::string const& path, bool open, unsigned long request, JournalEntry const& entry)
+int SimBoard::takeFailure(std::string const& path, bool open, unsigned long request, void const* record,
+                          std::size_t size)
 {
     for (auto it = failures_.begin(); it != failures_.end(); ++it) {
         Failure& f = *it;
         if (f.path != path || f.open != open || (!open && f.request != request))
             continue;
-        if (f.word0 && (entry.record.size() < sizeof(std::uint32_t) || entry.word(0) != *f.word0))
+        std::uint32_t word0 = 0;
+        if (size >= sizeof word0)
+            std::memcpy(&word0, record, sizeof word0);
+        if (f.word0 && (size < sizeof word0 || word0 != *f.word0))
             continue;
         int error = f.error;
         if (f.times > 0 && --f.times == 0)
@@ -187,17 +214,13 @@ std::size_t SimBoard::openCount()
 int SimBoard::open(char const* path, int flags)
 {
     service();
-    JournalEntry entry;
-    entry.kind = JournalEntry::Kind::open;
-    entry.path = path ? path : "";
-    entry.value = static_cast<unsigned long>(flags);
-
+    std::string const name = path ? path : "";
     int error = 0;
     int daemonEnd = -1;
-    auto node = nodes_.find(entry.path);
-    if (node == nodes_.end() || removed_.count(entry.path)) {
+    auto node = nodes_.find(name);
+    if (node == nodes_.end() || removed_.count(name)) {
         error = ENOENT;
-    } else if (int injected = takeFailure(entry.path, true, 0, entry)) {
+    } else if (int injected = failures_.empty() ? 0 : takeFailure(name, true, 0, nullptr, 0)) {
         error = injected;
     } else {
         int sv[2];
@@ -224,30 +247,54 @@ int SimBoard::open(char const* path, int flags)
             } else {
                 daemonEnd = sv[0];
                 device.opens_.push_back(file.get());
+                remember(daemonEnd, file.get());
                 watches_[st.st_ino] = std::make_unique<Watch>(*this, *file);
                 opens_[st.st_ino] = std::move(file);
             }
         }
     }
-    entry.result = error ? -1 : daemonEnd;
-    entry.error = error;
-    journal_.add(std::move(entry));
+    Journal::Site const site = node != nodes_.end() ? node->second->journalSite_ : journal_.site(name);
+    journal_.add(JournalEntry::Kind::open, site, nullptr, 0, static_cast<unsigned long>(flags), error ? -1 : daemonEnd,
+                 error);
     errno = error;
     return error ? -1 : daemonEnd;
 }
 
-int SimBoard::ioctl(int fd, unsigned long request, void* arg)
+OpenFile* SimBoard::lookUp(int fd)
 {
+    // A dup, or a descriptor of no device: looked up by its socket's inode once.
     struct stat st;
     if (::fstat(fd, &st) != 0)
-        return -1;
+        return nullptr;
     auto it = opens_.find(st.st_ino);
     if (!S_ISSOCK(st.st_mode) || it == opens_.end()) {
         errno = ENOTTY;
-        return -1;
+        return nullptr;
     }
-    OpenFile& file = *it->second;
-    return perform(&file, file.device(), JournalEntry::Kind::request, request, arg);
+    remember(fd, it->second.get());
+    return it->second.get();
+}
+
+void SimBoard::remember(int fd, OpenFile* file)
+{
+    if (std::size_t(fd) >= byFd_.size())
+        byFd_.resize(std::size_t(fd) + 1);
+    byFd_[std::size_t(fd)] = file;
+}
+
+void SimBoard::closing(int fd)
+{
+    if (fd >= 0 && std::size_t(fd) < byFd_.size())
+        byFd_[std::size_t(fd)] = nullptr;
+}
+
+int SimBoard::ioctl(int fd, unsigned long request, void* arg)
+{
+    // A negative number is out of the table too.
+    OpenFile* file = std::size_t(fd) < byFd_.size() ? byFd_[std::size_t(fd)] : nullptr;
+    if (file == nullptr && (file = lookUp(fd)) == nullptr)
+        return -1;
+    return perform(file, file->device(), JournalEntry::Kind::request, request, arg);
 }
 
 int SimBoard::ifaceIoctl(unsigned long request, ifreq* ifr)
@@ -255,62 +302,54 @@ int SimBoard::ifaceIoctl(unsigned long request, ifreq* ifr)
     std::string name = interfaceName(ifr);
     auto it = interfaces_.find(name);
     if (it == interfaces_.end() || removed_.count(name)) {
-        JournalEntry entry;
-        entry.kind = JournalEntry::Kind::iface;
-        entry.path = name;
-        entry.request = request;
-        entry.result = -1;
-        entry.error = ENODEV;
-        journal_.add(std::move(entry));
+        journal_.add(JournalEntry::Kind::iface, journal_.site(name, {}, request), nullptr, 0, 0, -1, ENODEV);
         errno = ENODEV;
         return -1;
     }
     return perform(nullptr, *it->second, JournalEntry::Kind::iface, request, ifr);
 }
 
-void SimBoard::pause(unsigned int us)
-{
-    JournalEntry entry;
-    entry.kind = JournalEntry::Kind::pause;
-    entry.value = us;
-    journal_.add(std::move(entry));
-}
+void SimBoard::pause(unsigned int us) { journal_.add(JournalEntry::Kind::pause, Journal::kNoSite, nullptr, 0, us); }
 
 int SimBoard::perform(OpenFile* file, Device& device, JournalEntry::Kind kind, unsigned long request, void* arg)
 {
-    JournalEntry entry;
-    entry.kind = kind;
-    entry.path = device.path();
-    entry.request = request;
-    int r = 0;
-    RequestInfo const* info = device.find(request);
-    if (info == nullptr) {
-        r = -ENOTTY;
-    } else {
-        entry.name = info->name;
-        if (info->byValue) {
-            entry.value = reinterpret_cast<unsigned long>(arg);
-        } else if (info->size > 0) {
-            if (arg == nullptr)
-                r = -EFAULT;
-            else
-                entry.record.assign(static_cast<std::uint8_t const*>(arg),
-                                    static_cast<std::uint8_t const*>(arg) + info->size);
-        }
-        if (r == 0) {
-            if (int injected = takeFailure(device.path(), false, request, entry))
-                r = -injected;
-            else
-                r = device.request(file, *info, arg);
-        }
+    // A run of the same request (the switch's re-disable pass) skips the search.
+    if (found_.device != &device || found_.request != request) {
+        RequestInfo const* info = device.find(request);
+        found_ = {&device, request, info,
+                  info ? device.journalSites_[std::size_t(info - device.requests_.data())] : Journal::kNoSite};
     }
-    entry.result = r < 0 ? -1 : r;
-    entry.error = r < 0 ? -r : 0;
-    journal_.add(std::move(entry));
+    RequestInfo const* info = found_.info;
+    if (info == nullptr) {
+        journal_.add(kind, journal_.site(device.path(), {}, request), nullptr, 0, 0, -1, ENOTTY);
+        errno = ENOTTY;
+        return -1;
+    }
+    void const* record = nullptr;
+    std::size_t size = 0;
+    unsigned long value = 0;
+    int r = 0;
+    if (info->byValue) {
+        value = reinterpret_cast<unsigned long>(arg);
+    } else if (info->size > 0) {
+        record = arg;
+        size = arg ? info->size : 0;
+        r = arg ? 0 : -EFAULT;
+    }
+    // The record is journaled as the daemon gave it, before the model answers into it.
+    std::uint64_t const seq = journal_.add(kind, found_.site, record, size, value);
+    if (r == 0) {
+        if (int injected = failures_.empty() ? 0 : takeFailure(device.path(), false, request, record, size))
+            r = -injected;
+        else
+            r = device.request(file, *info, arg);
+    }
     if (r < 0) {
+        journal_.setResult(seq, -1, -r);
         errno = -r;
         return -1;
     }
+    journal_.setResult(seq, r, 0);
     return r;
 }
 
@@ -377,11 +416,9 @@ void SimBoard::closeOpen(ino_t inode, bool tellModel)
     Device& device = file->device();
     auto& list = device.opens_;
     list.erase(std::remove(list.begin(), list.end(), file.get()), list.end());
+    std::replace(byFd_.begin(), byFd_.end(), file.get(), static_cast<OpenFile*>(nullptr));
 
-    JournalEntry entry;
-    entry.kind = JournalEntry::Kind::close;
-    entry.path = device.path();
-    journal_.add(std::move(entry));
+    journal_.add(JournalEntry::Kind::close, device.journalSite_, nullptr, 0, 0);
     if (tellModel)
         device.closed(*file);
 }

@@ -25,6 +25,11 @@ namespace board::sim {
 // does not know with ENOTTY, descriptors of no device with ENOTTY. Every open, request, close
 // and pause goes into a bounded journal; opens and requests can be made to fail.
 //
+// A request costs a function call: the board keeps which open each descriptor number leads
+// to, from the open (or the first request through a dup) until the number is closed (Fd
+// tells the installed board) or the open ends, so a number reused after a close never
+// reaches the old open.
+//
 // What the daemon wrote and its closes are handed to the models whenever the board is
 // used or asked anything, and from the event loop while it runs.
 class SimBoard : public Board {
@@ -81,6 +86,7 @@ public:
     int ifaceIoctl(unsigned long request, ifreq* ifr) override;
     // Records the wait and returns at once.
     void pause(unsigned int us) override;
+    void closing(int fd) override;
 
 private:
     struct Failure {
@@ -94,11 +100,19 @@ private:
     class Watch;
 
     int perform(OpenFile* file, Device& device, JournalEntry::Kind kind, unsigned long request, void* arg);
-    int takeFailure(std::string const& path, bool open, unsigned long request, JournalEntry const& entry);
+    int takeFailure(std::string const& path, bool open, unsigned long request, void const* record, std::size_t size);
+    // The open a descriptor the board has not seen yet leads to; null with errno set when
+    // none.
+    OpenFile* lookUp(int fd);
+    void remember(int fd, OpenFile* file);
+    // Interns the device's path and request names and makes room for its records.
+    void enter(Device& device);
     void serviceOpen(OpenFile& file, short revents);
     void serviceInode(ino_t inode, short revents);
     void closeOpen(ino_t inode, bool tellModel);
 
+    // The open each descriptor number leads to (null: none known).
+    std::vector<OpenFile*> byFd_;
     std::map<std::string, std::unique_ptr<Device>> nodes_;
     std::map<std::string, std::unique_ptr<Device>> interfaces_;
     std::set<std::string> removed_;
@@ -106,6 +120,13 @@ private:
     std::map<ino_t, std::unique_ptr<Watch>> watches_;
     std::vector<Failure> failures_;
     Journal journal_;
+    // The request looked up last (null info: not in the device's table), and its site.
+    struct Found {
+        Device const* device = nullptr;
+        unsigned long request = 0;
+        RequestInfo const* info = nullptr;
+        Journal::Site site = Journal::kNoSite;
+    } found_;
     unsigned nextOpenId_ = 1;
     std::vector<char> buffer_;
 };

@@ -1,5 +1,6 @@
 #include "board/sim/sim_board.h"
 
+#include "base/fd.h"
 #include "board/ioc.h"
 #include "tests/loop_pump.h"
 
@@ -12,9 +13,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer's allocator tells every allocation to a hook (its header is not installed).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(void const volatile*, std::size_t),
+                                                         void (*)(void const volatile*));
+#endif
 
 namespace {
 
@@ -155,6 +163,81 @@ TEST_F(SimBoardTest, RequestsOutsideTheTableOrTheBoardFailAsADriverWould)
     ::close(fd);
 }
 
+TEST_F(SimBoardTest, AReusedDescriptorNumberNeverReachesTheOldOpen)
+{
+    board::ScopedBoard installed(sim);
+    // How the number is given up: closed through Fd while a dup keeps the open, closed
+    // through Fd as its only descriptor, or closed behind the board's back and its hang-up
+    // seen.
+    struct {
+        char const* how;
+        bool keepDup;
+        bool throughFd;
+    } const cases[] = {{"Fd, dup kept", true, true}, {"Fd", false, true}, {"raw close", false, false}};
+    for (auto const& c : cases) {
+        Fd fd(sim.open("/dev/probe", O_RDWR));
+        ASSERT_TRUE(fd.is_valid());
+        int const number = fd.lowlevel_fd();
+        std::uint32_t w = 1;
+        ASSERT_EQ(sim.ioctl(number, kDouble, &w), 0);
+        Fd dup;
+        if (c.keepDup) {
+            dup = fd;
+            ASSERT_EQ(sim.ioctl(dup.lowlevel_fd(), kDouble, &w), 0);  // found through the dup too
+        }
+        if (c.throughFd) {
+            fd.close();
+        } else {
+            ::close(fd.lowlevel_fd());
+            sim.service();
+            fd = Fd();  // forget the number without closing it again
+        }
+        int p[2];
+        ASSERT_EQ(::pipe(p), 0);
+        ASSERT_EQ(p[0], number) << c.how;  // the lowest free number is taken again
+        errno = 0;
+        EXPECT_EQ(sim.ioctl(number, kDouble, &w), -1) << c.how;
+        EXPECT_EQ(errno, ENOTTY) << c.how;
+        if (c.keepDup) {
+            EXPECT_EQ(sim.ioctl(dup.lowlevel_fd(), kPoke, nullptr), 5) << c.how;
+        }
+        ::close(p[0]);
+        ::close(p[1]);
+    }
+}
+
+// Allocations counted while a test asks for it.
+long allocations = -1;  // -1: not counting
+
+TEST_F(SimBoardTest, RequestsAllocateNothing)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    static bool const hooked = __sanitizer_install_malloc_and_free_hooks(
+        [](void const volatile*, std::size_t) { allocations += allocations >= 0 ? 1 : 0; },
+        [](void const volatile*) {});
+    ASSERT_TRUE(hooked);
+#else
+    GTEST_SKIP() << "allocations are counted by the address sanitizer's allocator";
+#endif
+    int fd = sim.open("/dev/probe", O_RDWR);
+    unsigned long const unknown = ioc::make(ioc::write, 'T', 9, 4);
+    std::uint32_t w = 1;
+    sim.ioctl(fd, unknown, &w);  // its site is kept from here on
+    allocations = 0;
+    for (int i = 0; i < 10000; ++i) {
+        w = 1;
+        sim.ioctl(fd, kDouble, &w);
+        sim.ioctl(fd, kValue, board::byValue(unsigned(i)));
+        sim.ioctl(fd, kDouble, nullptr);
+        sim.pause(10);
+    }
+    long const made = allocations;
+    allocations = -1;
+    EXPECT_EQ(made, 0);
+    EXPECT_EQ(sim.journal().since(0).size(), 8192u);  // the ring, full
+    ::close(fd);
+}
+
 TEST_F(SimBoardTest, JournalKeepsRecordsValuesAndResults)
 {
     int fd = sim.open("/dev/probe", O_RDWR);
@@ -273,6 +356,7 @@ TEST_F(SimBoardTest, RemovedDeviceCannotBeOpenedButHeldOpensWork)
 TEST_F(SimBoardTest, ReplacingAModelHangsUpTheOpensOfTheOldOne)
 {
     int fd = sim.open("/dev/probe", O_RDWR);
+    EXPECT_EQ(sim.ioctl(fd, kPoke, nullptr), 5);
     Probe& fresh = sim.add<Probe>();
     EXPECT_EQ(sim.device("/dev/probe"), &fresh);
     char c;
@@ -281,6 +365,11 @@ TEST_F(SimBoardTest, ReplacingAModelHangsUpTheOpensOfTheOldOne)
     EXPECT_EQ(sim.ioctl(fd, kPoke, nullptr), -1);
     EXPECT_EQ(errno, ENOTTY);
     ::close(fd);
+    // The same request on the fresh model reaches the fresh model.
+    int again = sim.open("/dev/probe", O_RDWR);
+    EXPECT_EQ(sim.ioctl(again, kPoke, nullptr), 5);
+    EXPECT_EQ(fresh.lastOpen, 2);
+    ::close(again);
 }
 
 TEST_F(SimBoardTest, InterfaceRequestsGoToTheInterfaceModel)

@@ -1,0 +1,92 @@
+#include "slots/auth_client.h"
+
+#include "slots/modem_factory.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+AuthClient::AuthClient(Fd socket, INet4::Addr const& peer, ModemFactory& owner)
+    : socket_(std::move(socket)), peer_(peer), owner_(owner)
+{
+    event_.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
+}
+
+void AuthClient::Activate() { event_.Schedule(socket_, POLLIN); }
+
+void AuthClient::OnDisconnect()
+{
+    socket_.close();
+    event_.Release();
+}
+
+void AuthClient::CheckDisconnect()
+{
+    if (!socket_)
+        owner_.OnAuthSocketDisconnect(this);
+}
+
+void AuthClient::OnSocketEvent(int, short revents)
+{
+    Guard const guard(*this);
+    if (revents & (POLLERR | POLLHUP)) {
+        OnDisconnect();
+        return;
+    }
+    if (revents & POLLIN)
+        receive();
+}
+
+void AuthClient::receive()
+{
+    while (socket_) {
+        ssize_t const n = ::recv(socket_.lowlevel_fd(), buffer_ + position_, end_ - position_, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (n <= 0)
+            break;
+        position_ += std::size_t(n);
+        if (position_ < end_)
+            continue;
+        std::uint32_t size = 0;
+        std::memcpy(&size, buffer_, sizeof size);
+        // A record too short to hold its type and session is as bad as one too long.
+        if (size < auth::kMinSize || size > auth::kMaxSize)
+            break;
+        if (position_ < size) {
+            end_ = size;
+            continue;
+        }
+        attr header;
+        std::memcpy(&header, buffer_, sizeof header);
+        session_ = header.session;
+        position_ = 0;
+        end_ = sizeof(std::uint32_t);
+        owner_.OnAuth(reinterpret_cast<attr const*>(buffer_));
+    }
+    OnDisconnect();
+}
+
+bool AuthClient::Send(attr const* record)
+{
+    Guard const guard(*this);
+    if (!socket_)
+        return false;
+    auto const* bytes = reinterpret_cast<char const*>(record);
+    std::size_t const size = record->size;
+    for (std::size_t done = 0; done < size;) {
+        ssize_t const n = ::send(socket_.lowlevel_fd(), bytes + done, size - done, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            OnDisconnect();
+            return false;
+        }
+        done += std::size_t(n);
+    }
+    return true;
+}

@@ -1,0 +1,81 @@
+#include "slots/auth_client.h"
+
+#include "tests/modem_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace modemtest;
+using testsupport::Bytes;
+
+struct AuthClientTest : ModemTest {
+    // The sessions of the records handed on so far, in order, as the factory logs them.
+    std::string handed() { return slotstest::linesOf(err.text(), "modem[4,0]: receive auth request"); }
+    static std::string line(int session)
+    {
+        return "modem[4,0]: receive auth request for unknown session " + std::to_string(session) + "\n";
+    }
+};
+
+TEST_F(AuthClientTest, SizeWordsFrom12To512AreTakenOthersEndTheConnection)
+{
+    struct Case {
+        std::uint32_t size;
+        bool taken;
+    } const cases[] = {{3, false}, {4, false}, {11, false}, {12, true}, {512, true}, {513, false}};
+    int session = 0;
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.size);
+        auto client = authClient();
+        std::string const before = handed();
+        ASSERT_TRUE(client->send(testsupport::record(c.size, 9, ++session)));
+        if (c.taken) {
+            ASSERT_TRUE(waitFor([&] { return handed() == before + line(session); }));
+            EXPECT_EQ(factory->connections(), 1u);
+        } else {
+            EXPECT_TRUE(client->waitClosed());
+            EXPECT_TRUE(waitFor([&] { return factory->connections() == 0; }));
+            EXPECT_EQ(handed(), before);
+        }
+        client.reset();
+        waitFor([&] { return factory->connections() == 0; });
+    }
+    EXPECT_NE(log.text().find("modem[4,0]: auth client 127.0.0.1:"), std::string::npos);
+}
+
+TEST_F(AuthClientTest, RecordsAreAssembledAcrossReadsAndHandedOnInOrder)
+{
+    auto client = authClient();
+    Bytes const first = testsupport::authRequest(7, "u", "p");
+    for (std::size_t i = 0; i + 1 < first.size(); ++i) {
+        ASSERT_TRUE(client->send({first[i]}));
+        testsupport::settle();
+    }
+    EXPECT_EQ(handed(), "");
+    ASSERT_TRUE(client->send({first.back()}));
+    ASSERT_TRUE(waitFor([&] { return handed() == line(7); }));
+
+    // Two records in one write, then half of a third before the peer goes.
+    Bytes const third = testsupport::record(40, 1, 10);
+    ASSERT_TRUE(client->send(testsupport::record(16, 2, 8) + testsupport::record(20, 3, 9)
+                             + Bytes(third.begin(), third.begin() + 20)));
+    ASSERT_TRUE(waitFor([&] { return handed() == line(7) + line(8) + line(9); }));
+    client->close();
+    ASSERT_TRUE(waitFor([&] { return factory->connections() == 0; }));
+    EXPECT_EQ(handed(), line(7) + line(8) + line(9));
+}
+
+TEST_F(AuthClientTest, ARestartedListenerTakesItsPortWhileClosedConnectionsLinger)
+{
+    std::uint16_t const port = factory->authPort();
+    auto client = authClient();
+    // The daemon closes first, so its side of the connection lingers.
+    ASSERT_TRUE(client->send(testsupport::record(3, 0, 0)));
+    ASSERT_TRUE(client->waitClosed());
+    factory.reset();
+    factory = std::make_unique<ModemFactory>(port);
+    EXPECT_EQ(factory->authPort(), port);
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "slots/modem_slot.h"
+
+#include <cstdint>
+#include <string>
+
+// A digital modem on a point-to-point generic-HDLC network interface: the first stream
+// open switches the interface to PPP and runs pppd on it; the interface's switch channel is
+// the slot's channel both ways. When the slot goes, the interface is taken down, put back
+// to raw HDLC and handed back to the factory.
+class HdlcModemSlot : public ModemSlot {
+public:
+    static constexpr char const* kOptions = "/usr/local/etc/ppp/ioptions";
+
+    HdlcModemSlot(ModemFactory& factory, TERM::ModemParams const& params, std::string interfaceName);
+    ~HdlcModemSlot() override;
+
+    char const* GetName() const override { return "digital-modem"; }
+    int modem_id() const override { return -1; }
+    void unbind() override;
+
+    // Prepares the interface and starts pppd unless it runs.
+    void initModem();
+    std::string const& deviceName() const { return name_; }
+
+private:
+    void openLine() override { initModem(); }
+    // SIOCWANDEV on the interface with the settings type and buffer: the result.
+    int wanDev(std::uint32_t type, std::uint32_t size, void* buffer);
+    void resetInterface();
+
+    std::string name_;
+};

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "base/fd.h"
+#include "runtime/event.h"
+#include "slots/auth_client.h"
+#include "slots/slot_factory.h"
+
+#include <cstdint>
+#include <deque>
+#include <iosfwd>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+class DspModemSlot;
+class HdlcModemSlot;
+class ModemSlot;
+
+// Makes the modem slots of the `modem` create: a digital modem on a free point-to-point
+// generic-HDLC interface when the create lists digital data modes, an analogue modem or fax
+// on a DSP modem of "/dev/mctl" otherwise. It counts both for the resources answer, and
+// runs the local authentication listener (TCP, 127.0.0.1) for the PPP authentication
+// client, routing its records between the connections and the live modem slots by session
+// number.
+class ModemFactory : public SlotFactory {
+public:
+    static constexpr std::uint16_t kAuthPort = 52000;
+    static constexpr int kAuthBacklog = 64;
+
+    static ModemFactory& instance();
+
+    // Counts the modems and interfaces, then listens on 127.0.0.1 at the port (0: a port
+    // the system chooses; the daemon's factory listens on kAuthPort).
+    explicit ModemFactory(std::uint16_t authPort = kAuthPort);
+    ~ModemFactory() override;
+
+    char const* GetName() const override { return "Modem"; }
+    Slot* INewSlot(ZGCP::CreateParams const& params) override;
+    // Counts again: `modem` the modems, `digital-modems` the free interfaces.
+    void Query(ZGCP::Resources& resources) override;
+    void IQuery();
+    // Sets up the authentication listener; false (logged) when it cannot.
+    bool Init();
+
+    // A slot going away leaves the lists; an interface slot's interface is free again.
+    // Releasing a slot twice changes nothing.
+    void ReleaseModemSlot(DspModemSlot* slot);
+    void ReleaseModemSlot(HdlcModemSlot* slot);
+
+    // A record for the connection of its session (dropped, logged, when there is none).
+    void SendAuth(attr const* record);
+    // A complete record from a connection, for the slot of its session.
+    void OnAuth(attr const* record);
+    // The connection is closed and no call of it runs: it goes.
+    void OnAuthSocketDisconnect(AuthClient* client);
+
+    unsigned int modemCount() const { return modemCount_; }
+    std::deque<std::string> const& freeInterfaces() const { return freeInterfaces_; }
+    std::vector<DspModemSlot*> const& dspSlots() const { return dsp_; }
+    std::size_t connections() const { return clients_.size(); }
+    // The port the listener is bound to; 0 without a listener.
+    std::uint16_t authPort() const;
+
+    // "modem[<modems>,<live modem slots>]: ".
+    void PutHeader(std::ostream& os) const;
+
+private:
+    void update_modemDevices();
+    void update_hdlcDevices();
+    bool held(std::string const& interfaceName) const;
+    void OnSocketEvent(int fd, short revents);
+
+    std::uint16_t port_;
+    std::vector<DspModemSlot*> dsp_;
+    std::vector<HdlcModemSlot*> hdlc_;
+    // Every live modem slot in creation order: records go to the first of a session.
+    std::vector<ModemSlot*> all_;
+    unsigned int modemCount_ = 0;
+    Fd listener_;
+    Event listenEvent_;
+    // In accept order.
+    std::list<std::unique_ptr<AuthClient>> clients_;
+    std::deque<std::string> freeInterfaces_;
+};

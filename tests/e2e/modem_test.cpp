@@ -1,0 +1,196 @@
+// Modems and fax on the daemon running on the simulated board: the test is the controller
+// and the PPP authentication client (on the fixed local port), and the stub child stands in
+// for pppd and the fax programs.
+
+#include "tests/auth_records.h"
+#include "tests/sim_daemon_test_support.h"
+#include "tests/stub_child.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::Bytes;
+using testsupport::DaemonLauncher;
+using testsupport::modemCreate;
+using testsupport::modemParams;
+using testsupport::plainCommand;
+using testsupport::operator+;
+
+constexpr std::uint16_t kAuthPort = 52000;
+
+ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
+ZGCP::Command connect(unsigned target) { return testsupport::connectCommand(target); }
+
+class Modems : public testsupport::SimDaemonTest {
+protected:
+    void SetUp() override
+    {
+        SimDaemonTest::SetUp();
+        // The port is fixed, and a daemon of another test may hold it for a while.
+        ASSERT_TRUE(DaemonLauncher::waitFor(
+            [&] {
+                if (daemon.err().find("fail to bind auth socket: ") == std::string::npos)
+                    return true;
+                restart();
+                return false;
+            },
+            120000));
+        ASSERT_EQ(on(7, create(testsupport::trunkParams(1, 5))), "success");
+        next(2);
+    }
+
+    void restart()
+    {
+        board.reset();
+        client.reset();
+        EXPECT_EQ(daemon.stop(), 0);
+        ASSERT_TRUE(daemon.start({daemon.portOption()}));
+        ASSERT_TRUE(attach());
+        board.emplace(daemon.root());
+    }
+
+    // The modem counts of the resources: "modem=2 digital-modems=0".
+    std::string resources()
+    {
+        std::string const answer = call(plainCommand(ZGCP::Command::query::id));
+        EXPECT_EQ(answer, "seq=" + std::to_string(seq) + " success");
+        ZGCP::Message m;
+        if (!client->receive(m, testsupport::ControllerClient::kTimeout) || !m.get_pdu().signal_isSelected()
+            || !m.get_pdu().get_signal().query_isSelected())
+            return "no resources";
+        ZGCP::Resources const& r = m.get_pdu().get_signal().get_query();
+        return "modem=" + std::to_string(r.get_modem().getValue())
+             + " digital-modems=" + std::to_string(r.get_digital_modems().getValue());
+    }
+
+    // The number the board's journal gives its next entry.
+    unsigned long journalEnd() { return std::stoul(board->command("journal 999999999 1").substr(3)); }
+    // The board's journal from the entry numbered from up to what it holds now (the switch
+    // adds entries on every loop pass), page by page.
+    std::string journal(unsigned long from)
+    {
+        std::string all;
+        for (unsigned long const end = journalEnd(); from < end;) {
+            std::string const page = board->command("journal " + std::to_string(from) + " 1000");
+            std::size_t const entries = page.find(' ', 3);
+            if (page.compare(0, 3, "ok ") != 0 || entries == std::string::npos)
+                break;
+            from = std::stoul(page.substr(3, entries - 3));
+            all += page.substr(entries) + ";";
+        }
+        return all;
+    }
+
+    // The first run of the stub once it has recorded its start.
+    int started(testsupport::StubChild const& stub)
+    {
+        int pid = 0;
+        DaemonLauncher::waitFor([&] {
+            pid = stub.pids().empty() ? 0 : stub.pids().front();
+            return pid && stub.lines(pid).size() >= 2;
+        });
+        return pid;
+    }
+};
+
+TEST_F(Modems, ADataCallIsAnsweredAuthenticatedAccountedAndHungUp)
+{
+    testsupport::StubChild pppd(daemon.root(), "/usr/local/sbin/pppd");
+    EXPECT_EQ(board->command("device /dev/mctl modems 2"), "ok");
+    EXPECT_EQ(resources(), "modem=2 digital-modems=0");
+    EXPECT_EQ(on(20, create(modemCreate(modemParams("123")))), "success");
+    EXPECT_EQ(on(20, connect(7)), "slot=20 transmitter active 1536");
+    EXPECT_EQ(next(2), (std::vector<std::string>{"slot=20 receiver active 1536",
+                                                 "seq=" + std::to_string(seq) + " slot=20 success"}));
+    EXPECT_EQ(board->command("dump /dev/mctl"), "ok modems=2 0:ts=1536,modes=0x0,params=,call=answer 1:free");
+    int const pid = started(pppd);
+    EXPECT_EQ(pppd.args(pid), "file " + daemon.root() + "/usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 123");
+
+    testsupport::TcpClient auth(testsupport::TcpClient::Waiting::Socket);
+    ASSERT_TRUE(auth.connect(kAuthPort));
+    ASSERT_TRUE(auth.send(testsupport::authRequest(0, "alice", "secret")));
+    EXPECT_EQ(next(), "slot=20 modemProceeding auth : {\n  username \"alice\",\n  password \"secret\"\n}");
+    EXPECT_EQ(on(20, testsupport::modemActivate("10.1.2.3", "255.255.255.0", "10.1.2.1", "no address", 1500)),
+              "success");
+    ASSERT_TRUE(auth.receive(16 + 36));
+    Bytes const addresses{10, 1, 2, 3, 255, 255, 255, 0, 10, 1, 2, 1, 255, 255, 255, 255};
+    EXPECT_EQ(auth.take(52), testsupport::words({16, 2, 0, 1, 36, 3, 0, 0}) + addresses + testsupport::words({1500}));
+    ASSERT_TRUE(auth.send(testsupport::accounting(0, {1, 2, 3, 4, 0, 5, 0, 6, 70})));
+    EXPECT_EQ(next(), "slot=20 modemProceeding acct : {\n  octetsOut {\n    low 2,\n    high 1\n  },\n"
+                      "  octetsIn {\n    low 4,\n    high 3\n  },\n  packetsOut {\n    low 5,\n    high 0\n  },\n"
+                      "  packetsIn {\n    low 6,\n    high 0\n  },\n  time {\n    low 70,\n    high 0\n  }\n}");
+
+    // pppd hangs up and goes: the destroy gets one answer, and nothing else comes.
+    EXPECT_EQ(on(20, plainCommand(ZGCP::Command::destroy::id)), "success");
+    EXPECT_TRUE(pppd.recorded(pid, "signal HUP"));
+    EXPECT_TRUE(pinged());
+    EXPECT_TRUE(logged("20:dsp-modem: pppd terminated with code 1\n"));
+}
+
+TEST_F(Modems, AReceivedFaxReportsItsPagesThenItsEnd)
+{
+    testsupport::StubChild fax(daemon.root(), "/usr/local/bin/fax");
+    fax.configure("RUN=0; EXIT=3");
+    TERM::ModemParams params = modemParams("");
+    params.set_fax();
+    EXPECT_EQ(on(21, create(modemCreate(params))), "success");
+    EXPECT_EQ(on(21, connect(7)), "slot=21 transmitter active 1536");
+    EXPECT_EQ(next(2), (std::vector<std::string>{"slot=21 receiver active 1536",
+                                                 "seq=" + std::to_string(seq) + " slot=21 success"}));
+    EXPECT_EQ(next(2), (std::vector<std::string>{
+                           "slot=21 modemProceeding acct : {\n  octetsOut {\n    low 0,\n    high 0\n  },\n"
+                           "  octetsIn {\n    low 3,\n    high 0\n  },\n  packetsOut {\n    low 0,\n    high 0\n  },\n"
+                           "  packetsIn {\n    low 0,\n    high 0\n  },\n  time {\n    low 0,\n    high 0\n  }\n}",
+                           "slot=21 abort 768"}));
+    // "/var/fax-%H-%M-%S.g3" under the root.
+    std::string const args = fax.args(started(fax));
+    std::string const file = "-m 0 receive " + daemon.root() + "/var/fax-";
+    ASSERT_EQ(args.size(), file.size() + 11) << args;
+    EXPECT_EQ(args.substr(0, file.size()), file);
+    std::string time = args.substr(file.size());
+    for (std::size_t i : {0, 1, 3, 4, 6, 7})
+        time[i] = std::isdigit(static_cast<unsigned char>(time[i])) ? 'N' : time[i];
+    EXPECT_EQ(time, "NN-NN-NN.g3");
+    EXPECT_TRUE(logged("21:dsp-modem: pages received: 3\n"));
+}
+
+TEST_F(Modems, ADigitalModemRunsPppOnAPointToPointInterface)
+{
+    testsupport::StubChild pppd(daemon.root(), "/usr/local/sbin/pppd");
+    EXPECT_EQ(board->command("device hdlc0 p2p on"), "ok");
+    EXPECT_EQ(board->command("device hdlc0 channel 7200"), "ok");
+    EXPECT_EQ(resources(), "modem=4 digital-modems=1");
+    TERM::ModemParams params = modemParams("");
+    params.set_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::ddmV110));
+    EXPECT_EQ(on(22, create(modemCreate(params))), "success");
+
+    unsigned long const mark = journalEnd();
+    EXPECT_EQ(on(22, connect(7)), "slot=22 transmitter active 7200");
+    EXPECT_EQ(answer(next(), 22), "success");
+    // The settings type of each SIOCWANDEV: the fifth word of the request record.
+    std::vector<std::string> types;
+    std::istringstream entries(journal(mark));
+    for (std::string word; entries >> word;) {
+        if (word != "wandev")
+            continue;
+        for (int i = 0; i < 5; ++i)
+            entries >> word;
+        types.push_back(word);
+    }
+    EXPECT_EQ(types, (std::vector<std::string>{"1", "8193"}));
+    int const pid = started(pppd);
+    EXPECT_EQ(pppd.args(pid), "file " + daemon.root() + "/usr/local/etc/ppp/ioptions hdlc0");
+    EXPECT_EQ(board->command("dump hdlc0"), "ok p2p=on channel=7200 proto=ppp up=off");
+
+    EXPECT_EQ(on(22, plainCommand(ZGCP::Command::destroy::id)), "success");
+    EXPECT_EQ(board->command("dump hdlc0"), "ok p2p=on channel=7200 proto=hdlc up=off");
+    EXPECT_EQ(resources(), "modem=4 digital-modems=1");
+}
+
+}  // namespace
