@@ -192,14 +192,7 @@ void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type)
 void HdlcSlot::OnUpdateTimer()
 {
     updateTimer_.set(this);
-    HDLC::Statistics const& s = channel_.statistics();
-    ZGCP::HdlcLinkInfo info;
-    info.set_txSU(int(s.txSU));
-    info.set_txDiscard(int(s.txDiscard));
-    info.set_txError(int(s.txError));
-    info.set_txOverflow(int(s.txOverflow + overflows_));
-    info.set_rxSU(int(s.rxSU));
-    OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::hdlcLinkInfo::id, info));
+    OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::hdlcLinkInfo::id, channel_.linkInfo(overflows_)));
 }
 
 // The factory

@@ -34,6 +34,17 @@ constexpr unsigned kGroupTei = 127;
 constexpr unsigned char kUiControl = 0x03;
 constexpr unsigned char kManagementEntity = 0x0F;
 
+// TEI management message types.
+enum Identity : unsigned char {
+    identityRequest = 1,
+    identityAssigned = 2,
+    identityDenied = 3,
+    identityCheckRequest = 4,
+    identityCheckResponse = 5,
+    identityRemove = 6,
+    identityVerifyRequest = 7,
+};
+
 // The two address octets.
 void putAddress(Packet& frame, unsigned sapi, bool cr, unsigned tei);
 // The control field of a frame without information: RR, RNR or REJ (codes 0, 1, 2) with

@@ -461,8 +461,8 @@ void LAPD_NT::tx_identity(unsigned short ri, unsigned ai, unsigned char type)
 
 void LAPD_NT::remove(unsigned ai)
 {
-    tx_identity(0, ai, identityRemove);
-    tx_identity(0, ai, identityRemove);
+    tx_identity(0, ai, frame::identityRemove);
+    tx_identity(0, ai, frame::identityRemove);
 }
 
 void LAPD_NT::check_all_Tei()
@@ -472,7 +472,7 @@ void LAPD_NT::check_all_Tei()
     cycle_.reset();
     for (LAPD_NT_user& u : users_)
         u.checking();
-    tx_identity(0, frame::kGroupTei, identityCheckRequest);
+    tx_identity(0, frame::kGroupTei, frame::identityCheckRequest);
     cycle_.set(kCheckCycle, &LAPD_NT::check_all_Tei, this);
 }
 
@@ -484,29 +484,29 @@ void LAPD_NT::on_tei_procedure(Packet const& m)
     unsigned char const type = m[3];
     unsigned const ai = m[4] >> 1;
     switch (type) {
-    case identityRequest:
+    case frame::identityRequest:
         if (ai < kFirstAutomaticTei) {
             if (logs())
                 log() << "recieved identity request with wrong Ai=" << ai << ",ignored" << std::endl;
         } else if (ai != frame::kGroupTei) {
             if (logs())
                 log() << "recieved identity request with wrong Ai=" << ai << ",denied" << std::endl;
-            tx_identity(ri, ai, identityDenied);
+            tx_identity(ri, ai, frame::identityDenied);
         } else if (LAPD_NT_user* u = find_free_Tei(frame::kGroupTei)) {
             if (logs())
                 log() << "recieved identity request,TEI assigned:" << unsigned(u->get_Tei()) << std::endl;
-            tx_identity(ri, u->get_Tei(), identityAssigned);
+            tx_identity(ri, u->get_Tei(), frame::identityAssigned);
             u->assign();
         } else {
             if (logs())
                 log() << "recieved identity request, but all TEI values is ussigned" << std::endl;
-            tx_identity(ri, frame::kGroupTei, identityDenied);
+            tx_identity(ri, frame::kGroupTei, frame::identityDenied);
         }
         break;
-    case identityCheckResponse:
+    case frame::identityCheckResponse:
         on_check_response(ri, ai);
         break;
-    case identityVerifyRequest:
+    case frame::identityVerifyRequest:
         if (logs())
             log() << "recieved verify request" << std::endl;
         check_all_Tei();

@@ -118,16 +118,6 @@ public:
     static constexpr unsigned kUsers = 8;
     static constexpr unsigned kCheckCycle = 60000;
 
-    enum Identity : unsigned char {
-        identityRequest = 1,
-        identityAssigned = 2,
-        identityDenied = 3,
-        identityCheckRequest = 4,
-        identityCheckResponse = 5,
-        identityRemove = 6,
-        identityVerifyRequest = 7,
-    };
-
     LAPD_NT();
 
     Protocol_name const& name() const override { return name_; }

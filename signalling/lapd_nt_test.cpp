@@ -27,6 +27,15 @@ Packet packetOf(Bytes const& b)
         p.put8(x);
     return p;
 }
+// A layer-3 message handed down a stack.
+void sendDown(ProtocolsFamily& stack, Bytes const& message)
+{
+    Packet p;
+    stack.prepare_head(p);
+    for (std::uint8_t x : message)
+        p.put8(x);
+    stack.message(p);
+}
 
 // The network side alone in a stack: what it transmits is kept, what it delivers journaled.
 class Network : public ProtocolsFamily {
@@ -43,15 +52,7 @@ public:
         Packet p = packetOf(frame);
         receive(p);
     }
-    // A layer-3 message from above.
-    void down(Bytes const& message)
-    {
-        Packet p;
-        prepare_head(p);
-        for (std::uint8_t x : message)
-            p.put8(x);
-        this->message(p);
-    }
+    void down(Bytes const& message) { sendDown(*this, message); }
     template <class T>
     std::vector<T> take(std::vector<T>& from)
     {
@@ -76,14 +77,7 @@ public:
         link->change_to_bri();
         channel.bind(link);
     }
-    void down(Bytes const& message)
-    {
-        Packet p;
-        prepare_head(p);
-        for (std::uint8_t x : message)
-            p.put8(x);
-        this->message(p);
-    }
+    void down(Bytes const& message) { sendDown(*this, message); }
     void on_message(Packet& p) override { events.push_back("up: " + p.text()); }
     void on_activated(Protocol*) override { events.push_back("activated"); }
     void on_deactivated(Protocol*, Protocol_status) override { events.push_back("deactivated"); }

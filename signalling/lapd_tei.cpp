@@ -9,16 +9,6 @@ namespace ISDN {
 
 namespace {
 
-// TEI management message types.
-enum TeiMessage : unsigned char {
-    identityRequest = 1,
-    identityAssigned = 2,
-    identityDenied = 3,
-    identityCheckRequest = 4,
-    identityCheckResponse = 5,
-    identityRemove = 6,
-};
-
 constexpr int kGroupTei = 127;
 // Identity requests are repeated while RC is this or less.
 constexpr int kN202 = 3;
@@ -38,7 +28,7 @@ void LAPD::BeginTeiAssignProcedure()
     change_state(assignAwaitingTei);
     on_mdl_assign();
     Ri_ = newRi();
-    tx_identity(Ri_, kGroupTei, identityRequest);
+    tx_identity(Ri_, kGroupTei, frame::identityRequest);
     RC = 0;
     stop_timer(T200);
     stop_timer(T203);
@@ -65,7 +55,7 @@ void LAPD::on_T202A()
         return;
     }
     Ri_ = newRi();
-    tx_identity(Ri_, kGroupTei, identityRequest);
+    tx_identity(Ri_, kGroupTei, frame::identityRequest);
     start_timer(T202);
     ++RC;
 }
@@ -129,14 +119,14 @@ void LAPD::on_tei_management(Packet const& info)
     if (logs(4))
         log() << "on_UI() type=" << unsigned(type) << " Ai=" << Ai << std::endl;
     switch (type) {
-    case identityAssigned:
+    case frame::identityAssigned:
         if ((state == assignAwaitingTei || state == establishAwaitingTei) && Ri == Ri_) {
             mdl_assign(static_cast<unsigned char>(Ai));
             stop_timer(T202);
             start_timer(T200);
         }
         break;
-    case identityDenied:
+    case frame::identityDenied:
         if (state == assignAwaitingTei && Ri == Ri_) {
             if (Ai == kGroupTei)
                 log() << "ASP returned: All TEI's used" << std::endl;
@@ -145,11 +135,11 @@ void LAPD::on_tei_management(Packet const& info)
             on_error(32768u);
         }
         break;
-    case identityCheckRequest:
+    case frame::identityCheckRequest:
         if (state >= teiAssigned && state <= timerRecovery && (Ai == kGroupTei || Ai == selfTEI))
-            tx_identity(Ri_, selfTEI, identityCheckResponse);
+            tx_identity(Ri_, selfTEI, frame::identityCheckResponse);
         break;
-    case identityRemove:
+    case frame::identityRemove:
         if (Ai == kGroupTei || Ai == selfTEI) {
             mdl_remove();
             BeginTeiAssignProcedure();

@@ -191,14 +191,7 @@ void PstnSlot::transmit(Packet& packet) { channel_.hdlc_transmit(packet); }
 void PstnSlot::OnUpdateTimer()
 {
     updateTimer_.set(this);
-    HDLC::Statistics const& s = channel_.statistics();
-    ZGCP::HdlcLinkInfo info;
-    info.set_txSU(int(s.txSU));
-    info.set_txDiscard(int(s.txDiscard));
-    info.set_txError(int(s.txError));
-    info.set_txOverflow(int(s.txOverflow));
-    info.set_rxSU(int(s.rxSU));
-    OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::hdlcLinkInfo::id, info));
+    OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::hdlcLinkInfo::id, channel_.linkInfo()));
     ReportLinkInfo();
 }
 
