@@ -52,7 +52,8 @@ struct PstnSlotTest : SignallingSlotsTest {
 char const kSio[] = "ffff0100", kSios[] = "ffff0103", kCheckRequest[] = "feff030f000004ff";
 
 // Each kind of link on a controller channel of its type: a primary-rate or SS7 link starts
-// on the connect from the trunk, a basic-rate one once both directions are connected; the
+// on the connect from the trunk, a basic-rate one once both directions are connected, in
+// either order; a basic-rate link alone stops when the direction towards the trunk goes; the
 // channel goes with the slot.
 TEST_F(PstnSlotTest, EachKindRunsItsLinkOnAChannelOfItsType)
 {
@@ -61,17 +62,20 @@ TEST_F(PstnSlotTest, EachKindRunsItsLinkOnAChannelOfItsType)
         ZGCP::CreateParams params;
         PstnSlot::Mode mode;
         std::uint32_t type;
+        bool slotFirst;  // the direction from the slot to the trunk is connected first
         bool bothWays;
         std::vector<std::string> first;    // written by the link as it starts
         std::vector<std::string> reports;  // signals other than the streams
+        std::vector<std::string> stopped;  // when the direction towards the trunk goes
     } const cases[] = {
-        {"SS7", ss7Params(2, 1, 2, 3, false), PstnSlot::ss7, mcc::kSs7, false, {kSio}, {}},
-        {"primary rate, network side", pstnIsdnParams(Type::pri, 2, true), PstnSlot::isdnPri, mcc::kData, false,
-         {"02017f"}, {}},
-        {"basic rate, user side", pstnIsdnParams(Type::bri, 2, false), PstnSlot::isdnBri, mcc::kBri, true, {"00017f"}, {}},
-        {"basic rate, network side", pstnIsdnParams(Type::bri, 2, true), PstnSlot::isdnBriNetwork, mcc::kBri, true,
-         {kCheckRequest}, {"activated"}},
-        {"cas: no link", pstnCasParams(2), PstnSlot::ss7, mcc::kSs7, false, {}, {}},
+        {"SS7", ss7Params(2, 1, 2, 3, false), PstnSlot::ss7, mcc::kSs7, false, false, {kSio}, {}, {}},
+        {"primary rate, network side", pstnIsdnParams(Type::pri, 2, true), PstnSlot::isdnPri, mcc::kData, false, false,
+         {"02017f"}, {}, {}},
+        {"basic rate, user side", pstnIsdnParams(Type::bri, 2, false), PstnSlot::isdnBri, mcc::kBri, false, true,
+         {"00017f"}, {}, {"isdnLinkInfo", "hdlcLinkInfo", "deactivated"}},
+        {"basic rate, network side", pstnIsdnParams(Type::bri, 2, true), PstnSlot::isdnBriNetwork, mcc::kBri, true, true,
+         {kCheckRequest}, {"activated"}, {}},
+        {"cas: no link", pstnCasParams(2), PstnSlot::ss7, mcc::kSs7, false, false, {}, {}, {}},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.what);
@@ -79,16 +83,19 @@ TEST_F(PstnSlotTest, EachKindRunsItsLinkOnAChannelOfItsType)
         ASSERT_EQ(create(20, c.params), ok());
         EXPECT_EQ(pstn(20).mode(), c.mode);
         EXPECT_EQ(std::string(pstn(20).GetName()), "pstn");
-        ASSERT_EQ(connect(7, 20), ok());
+        ASSERT_EQ(c.slotFirst ? connect(20, 7) : connect(7, 20), ok());
         settle();
         EXPECT_EQ(testsupport::mccAllocations(env.sim, mark).size(), c.bothWays ? 0u : 1u);
-        ASSERT_EQ(connect(20, 7), ok());
+        ASSERT_EQ(c.slotFirst ? connect(7, 20) : connect(20, 7), ok());
         settle();
         auto const allocations = testsupport::mccAllocations(env.sim, mark);
         ASSERT_EQ(allocations.size(), 1u);
         EXPECT_EQ(allocations[0], (std::vector<std::uint32_t>{c.type, 512, 0, 1, 4}));
         EXPECT_EQ(written(line()), c.first);
         EXPECT_EQ(kinds(false), c.reports);
+        ASSERT_EQ(disconnect(7), ok());
+        settle();
+        EXPECT_EQ(kinds(false), c.stopped);
         ASSERT_EQ(destroy(20), ok());
         EXPECT_EQ(mccChannel(), -1);
         kinds();

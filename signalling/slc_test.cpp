@@ -238,8 +238,9 @@ std::vector<Step> serviceScenario()
         {"a bad FIB without a nack is noted once", peer(su(4, true, 2, true)), {}, S::in_service, {}},
         {"a second fails the link", peer(su(4, true, 2, true)), {kSios}, S::idle, {kDown}},
         {"aligned again", [](Bench& b) { b.inService(); }, {}, S::in_service, {}},
-        {"a bad BSN is noted once", peer(su(50, true, 127, true)), {}, S::in_service, {}},
-        {"a second fails the link", peer(su(50, true, 127, true)), {kSios}, S::idle, {kDown}},
+        {"a bad BSN is noted once", peer(su(50, true, 0, true, c)), {su(0, true, 127, true)}, S::in_service,
+         {"up: C0 C1 C2"}},
+        {"a second fails the link; its MSU is not taken", peer(su(50, true, 1, true, c)), {kSios}, S::idle, {kDown}},
     };
 }
 
