@@ -12,8 +12,6 @@
 namespace board::sim {
 namespace {
 
-RtpModel::Session& of(OpenFile& file) { return static_cast<RtpModel::Session&>(*file.state); }
-
 std::string address(std::uint32_t addr, std::uint16_t port)
 {
     char text[INET_ADDRSTRLEN] = "";
@@ -23,7 +21,25 @@ std::string address(std::uint32_t addr, std::uint16_t port)
     return std::string(text) + ':' + std::to_string(port);
 }
 
-void putSession(std::ostream& os, RtpModel::Session const& s)
+}  // namespace
+
+RtpModel::RtpModel()
+    : SessionDevice(rtp::kPath, {
+                                    {rtp::kBeginSession, "begin", sizeof(rtp_connection_params)},
+                                    {rtp::kAddChannel, "add-channel", sizeof(rtp_channel_info)},
+                                    {rtp::kStop, "stop"},
+                                    {rtp::kStartReceive, "start-rx"},
+                                    {rtp::kStopReceive, "stop-rx"},
+                                    {rtp::kAttachSession, "attach", sizeof(rtp_attach_session_params)},
+                                    {rtp::kStopFirst, "stop-first"},
+                                    {rtp::kStopLast, "stop-last"},
+                                    {rtp::kEnableEvent, "enable-event", sizeof(rtp_event_params)},
+                                    {rtp::kDisableEvent, "disable-event", sizeof(std::int32_t)},
+                                })
+{
+}
+
+void RtpModel::put(std::ostream& os, Session const& s) const
 {
     if (s.channel >= 0)
         os << s.channel;
@@ -45,31 +61,8 @@ void putSession(std::ostream& os, RtpModel::Session const& s)
         os << "off";
     if (s.stopped)
         os << " stopped";
-}
-
-}  // namespace
-
-RtpModel::RtpModel()
-    : Device(rtp::kPath, {
-                             {rtp::kBeginSession, "begin", sizeof(rtp_connection_params)},
-                             {rtp::kAddChannel, "add-channel", sizeof(rtp_channel_info)},
-                             {rtp::kStop, "stop"},
-                             {rtp::kStartReceive, "start-rx"},
-                             {rtp::kStopReceive, "stop-rx"},
-                             {rtp::kStopFirst, "stop-first"},
-                             {rtp::kStopLast, "stop-last"},
-                             {rtp::kEnableEvent, "enable-event", sizeof(rtp_event_params)},
-                             {rtp::kDisableEvent, "disable-event", sizeof(std::int32_t)},
-                         })
-{
-}
-
-std::vector<RtpModel::Session const*> RtpModel::sessions() const
-{
-    std::vector<Session const*> out;
-    for (OpenFile* f : opens())
-        out.push_back(&of(*f));
-    return out;
+    if (s.extension)
+        os << " ext=" << s.extension->fd_rtp << '/' << s.extension->pid_rtp;
 }
 
 OpenFile* RtpModel::holder(int channel) const
@@ -90,14 +83,6 @@ bool RtpModel::inject(int channel, rtp_event const& event)
 {
     OpenFile* f = channel >= 0 ? holder(channel) : nullptr;
     return f != nullptr && f->send(&event, sizeof event);
-}
-
-int RtpModel::opened(OpenFile& file)
-{
-    auto session = std::make_unique<Session>();
-    session->open = file.id();
-    file.state = std::move(session);
-    return 0;
 }
 
 int RtpModel::addChannel(Session& s, rtp_channel_info& info)
@@ -143,6 +128,7 @@ int RtpModel::request(OpenFile* file, RequestInfo const& info, void* arg)
         s.pdTimeout = r.timeout;
         break;
     }
+    case rtp::kAttachSession: s.extension = *static_cast<rtp_attach_session_params const*>(arg); break;
     case rtp::kDisableEvent:
         if (*static_cast<std::int32_t const*>(arg) != rtp_event_pd)
             return -EINVAL;
@@ -156,17 +142,6 @@ int RtpModel::request(OpenFile* file, RequestInfo const& info, void* arg)
     return 0;
 }
 
-std::string RtpModel::dump() const
-{
-    std::ostringstream os;
-    for (Session const* s : sessions()) {
-        if (os.tellp() > 0)
-            os << "; ";
-        putSession(os, *s);
-    }
-    return os.str();
-}
-
 std::string RtpModel::command(std::vector<std::string> const& w)
 {
     auto channel = w.size() >= 2 ? words::number(w[1], 0, INT_MAX) : std::nullopt;
@@ -175,7 +150,7 @@ std::string RtpModel::command(std::vector<std::string> const& w)
         if (s == nullptr)
             return "error no session on channel " + w[1];
         std::ostringstream os;
-        putSession(os << "ok ", *s);
+        put(os << "ok ", *s);
         return os.str();
     }
     if (channel && w.size() == 5 && w[0] == "event") {

@@ -10,6 +10,7 @@
 #include "board/sim/mcc_model.h"
 #include "board/sim/mctl_model.h"
 #include "board/sim/mixer_model.h"
+#include "board/sim/rtp_ext_model.h"
 #include "board/sim/rtp_model.h"
 #include "board/sim/voice_model.h"
 #include "runtime/event.h"
@@ -86,6 +87,7 @@ void SimBoard::addStandardDevices()
         addInterface(std::make_unique<HdlcIfaceModel>(n));
     add<MixerModel>();
     add<DspDataModel>();
+    add<RtpExtModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "board/rtp.h"
+#include "board/sim/session_device.h"
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace board::sim {
+
+// One session of the RTP header-extension device.
+struct RtpExtSession : OpenState {
+    unsigned open = 0;  // the open's id
+    std::optional<rtp_ext_init_params> init;
+    std::optional<rtp_ext_attach_session_params> attach;
+    std::optional<std::uint32_t> filter;  // the address accepted, network order
+    std::deque<rtp_ext_source> senders;   // of the payloads queued and not asked about
+    std::deque<std::vector<std::uint8_t>> written;
+};
+
+// "/dev/rtp_ext", the RTP header-extension driver: every open is one extension session with
+// the init record it was given, the RTP session it is attached to and its source filter.
+// One payload is one record on the socket pair, both ways. A payload delivered to an open
+// carries its sender: the source request takes the sender of the oldest payload not yet
+// asked about, which is the one the next read returns as long as the daemon asks before
+// each read. A payload from a sender the filter does not accept is dropped, as the driver
+// would.
+class RtpExtModel : public SessionDevice<RtpExtSession> {
+public:
+    using Payload = std::vector<std::uint8_t>;
+
+    // Payloads kept per open of what the daemon wrote; older ones are dropped.
+    static constexpr std::size_t kKeptPayloads = 256;
+
+    RtpExtModel();
+
+    // The session of an open (by its id); null when it is not held.
+    Session const* session(unsigned open) const;
+
+    // Queues a payload from the sender for the daemon on the open. False when the open is
+    // not held, was never initialised, the filter drops the sender or the queue is full.
+    bool deliver(unsigned open, rtp_ext_source const& sender, Payload const& payload);
+    // What the daemon wrote on the open since the last take, oldest first.
+    std::vector<Payload> takeWritten(unsigned open);
+
+    int request(OpenFile* file, RequestInfo const& info, void* arg) override;
+    void received(OpenFile& file, void const* data, std::size_t length) override;
+    // "send OPEN ADDR SSRC PAYLOAD", "written OPEN", "session OPEN"; see board/README.md.
+    std::string command(std::vector<std::string> const& words) override;
+
+private:
+    // "7: etype=0x1337 params=0/0/0/0 attach=12/4242 filter=10.0.0.1 queued=0 written=2" (the
+    // dump gives every session, "; " between); "attach=-", "filter=-" when none, "idle"
+    // before the init.
+    void put(std::ostream& os, Session const& session) const override;
+    OpenFile* holder(unsigned open) const;
+};
+
+}  // namespace board::sim

@@ -1,0 +1,324 @@
+#include "radio/radio_control.h"
+
+#include "base/clock.h"
+#include "board/sim/rtp_ext_model.h"
+#include "board/sim/rtp_model.h"
+#include "board/sim/sim_board.h"
+#include "tests/capture.h"
+#include "tests/loop_pump.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace RTPSignalling {
+namespace {
+
+using Payload = board::sim::RtpExtModel::Payload;
+
+// The text with every digit written as 9.
+std::string shape(std::string text)
+{
+    for (char& c : text)
+        if (c >= '0' && c <= '9')
+            c = '9';
+    return text;
+}
+
+std::string const kTime = "9999-99-99 99:99:99.999999";
+
+rtp_ext_init_params const kInit{0x1337, 0, {1, 2, 3, 4}};
+rtp_ext_attach_session_params const kExtAttach{12, 4242};
+rtp_attach_session_params const kRtpAttach{17, 300};
+
+// A protocol class's stand-in: reads one payload per read event (or drains them all), and
+// records the status ticks, answering each with a chosen delay.
+class TestControl : public RadioControl {
+public:
+    using RadioControl::RadioControl;
+
+    struct Read {
+        std::string payload;
+        std::string sender;
+    };
+    std::vector<Read> reads;
+    int events = 0;
+    bool drain = false;
+    int endErrno = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ticks;  // now, interval
+    std::optional<std::uint32_t> delay;
+
+    void OnRtpExtEvent(int fd, short revents) override
+    {
+        RadioControl::OnRtpExtEvent(fd, revents);
+        if (!(revents & POLLIN))
+            return;
+        ++events;
+        do {
+            std::uint8_t buf[kMaxPayload];
+            ssize_t n = ReadPayload(buf, sizeof buf);
+            if (n <= 0) {
+                endErrno = errno;
+                return;
+            }
+            in_addr a{};
+            a.s_addr = Source().addr;
+            reads.push_back({std::string(reinterpret_cast<char*>(buf), std::size_t(n)),
+                             std::string(::inet_ntoa(a)) + "/" + std::to_string(Source().ssrc)});
+        } while (drain);
+    }
+
+    std::uint32_t ProcessRadioStatus(std::uint32_t now, std::uint32_t interval) override
+    {
+        ticks.emplace_back(now, interval);
+        return delay ? *delay : RadioControl::ProcessRadioStatus(now, interval);
+    }
+
+    ssize_t write(std::string const& payload)
+    {
+        return WritePayload(reinterpret_cast<std::uint8_t const*>(payload.data()), payload.size());
+    }
+};
+
+struct RadioControlTest : ::testing::Test {
+    board::sim::SimBoard sim;
+    board::ScopedBoard installed{sim};
+    board::sim::RtpExtModel& ext = sim.add<board::sim::RtpExtModel>();
+    board::sim::RtpModel& rtp = sim.add<board::sim::RtpModel>();
+    testsupport::CaptureStream errors{std::cerr};
+    testsupport::CaptureStream log{std::clog};
+    std::uint64_t mark = sim.journal().next();
+
+    // What the control did to the board since the last call, without sequence numbers and
+    // descriptor numbers.
+    std::vector<std::string> done()
+    {
+        std::vector<std::string> out;
+        for (auto const& e : sim.journal().since(mark)) {
+            std::string t = e.text();
+            t = t.substr(t.find(' ') + 1);
+            if (e.kind == board::sim::JournalEntry::Kind::open && !e.failed())
+                t = t.substr(0, t.find(" -> "));
+            out.push_back(t);
+        }
+        mark = sim.journal().next();
+        return out;
+    }
+    // A begun session on a new open of the RTP device, out of the journal.
+    Fd rtpSession()
+    {
+        Fd fd(sim.open(rtp::kPath, O_RDONLY | O_CLOEXEC));
+        rtp_connection_params params{};
+        EXPECT_EQ(sim.ioctl(fd.lowlevel_fd(), rtp::kBeginSession, &params), 0);
+        done();
+        return fd;
+    }
+    unsigned lastOpen() const { return ext.sessions().empty() ? 0 : ext.sessions().back()->open; }
+    bool deliver(char const* addr, std::uint32_t ssrc, std::string const& payload)
+    {
+        return ext.deliver(lastOpen(), rtp_ext_source{ssrc, ::inet_addr(addr), 0}, Payload(payload.begin(), payload.end()));
+    }
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(RadioControlTest, EachTypeStartsAndStopsItsDeviceSession)
+{
+    std::string const open = "open /dev/rtp_ext rdwr,nonblock,cloexec";
+    std::string const init = "ioctl /dev/rtp_ext init 4919 1 2 3 4 -> 0";
+    std::string const attach = "ioctl /dev/rtp_ext attach 12 4242 -> 0";
+    std::string const rtpAttach = "ioctl /dev/rtp attach 17 300 -> 0";
+    struct {
+        char const* path;  // the device the control holds
+        std::function<std::unique_ptr<TestControl>()> make;
+        char const* state;  // in the device's dump
+        Lines started, stopped, restarted;
+        bool open;
+    } const cases[] = {
+        {rtp_ext::kPath, [] { return std::make_unique<TestControl>(5, kExtAttach, kInit); },
+         "etype=0x1337 params=1/2/3/4 attach=12/4242 filter=-", {open, init, attach},
+         {"ioctl /dev/rtp_ext detach -> 0", "close /dev/rtp_ext"}, {open, init, attach}, true},
+        {rtp_ext::kPath, [] { return std::make_unique<TestControl>(kInit); }, "etype=0x1337 params=1/2/3/4 attach=-",
+         {open, init}, {}, {}, true},
+        {rtp::kPath, [this] { return std::make_unique<TestControl>(5, rtpSession(), kRtpAttach); }, " ext=17/300",
+         {rtpAttach}, {}, {rtpAttach}, false},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.state);
+        auto control = c.make();
+        EXPECT_EQ(done(), c.started);
+        EXPECT_EQ(control->extensionOpen(), c.open);
+        board::sim::Device const& device = *sim.device(c.path);
+        EXPECT_NE(device.dump().find(c.state), std::string::npos) << device.dump();
+        EXPECT_TRUE(control->RtpExtStop());
+        EXPECT_EQ(done(), c.stopped);
+        EXPECT_TRUE(control->RtpExtStart(false));
+        EXPECT_EQ(done(), c.restarted);
+        control.reset();
+        sim.service();
+        EXPECT_TRUE(device.opens().empty());
+        done();
+    }
+    EXPECT_EQ(errors.text(), "");
+}
+
+TEST_F(RadioControlTest, AFailedStartIsLoggedAndKeepsNoDescriptor)
+{
+    struct {
+        char const* path;
+        char const* fail;  // "open" or a request name
+        char const* line;
+        std::size_t requests;  // journal entries: the open, the requests, the close
+    } const cases[] = {
+        {rtp_ext::kPath, "open", "create rtp_ext session fail !!!", 1},
+        {rtp_ext::kPath, "init", "init rtp_ext session fail !!!", 3},
+        {rtp_ext::kPath, "attach", "attach rtp_ext session fail !!!", 4},
+        {rtp::kPath, "attach", "attach rtp session fail !!!", 1},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.line);
+        if (std::string(c.fail) == "open")
+            sim.failOpen(c.path, EIO);
+        else
+            sim.failRequest(c.path, sim.device(c.path)->find(c.fail)->number, EIO);
+        testsupport::CaptureStream failures{std::cerr};
+        std::unique_ptr<TestControl> control;
+        if (std::string(c.path) == rtp::kPath) {
+            Fd session = rtpSession();
+            control = std::make_unique<TestControl>(5, std::move(session), kRtpAttach);
+        } else {
+            control = std::make_unique<TestControl>(5, kExtAttach, kInit);
+        }
+        sim.service();
+        EXPECT_FALSE(control->extensionOpen());
+        EXPECT_TRUE(ext.sessions().empty());
+        EXPECT_EQ(done().size(), c.requests);
+        EXPECT_EQ(shape(failures.text()), "rtp_ext[9] " + kTime + ": " + c.line + "\n");
+        EXPECT_EQ(control->write("x"), -1);
+    }
+}
+
+TEST_F(RadioControlTest, OneReadEventPerPayloadAndADrainEndsWhenNothingIsLeft)
+{
+    TestControl control(5, kExtAttach, kInit);
+    ASSERT_TRUE(deliver("10.0.0.1", 7, "first"));
+    ASSERT_TRUE(deliver("10.0.0.2", 8, "second"));
+    ASSERT_TRUE(deliver("10.0.0.1", 7, "third"));
+    ASSERT_TRUE(testsupport::runUntil([&] { return control.reads.size() == 3; }, 5000));
+    testsupport::settle();
+    EXPECT_EQ(control.events, 3);
+    std::vector<std::string> seen;
+    for (auto const& r : control.reads)
+        seen.push_back(r.payload + "@" + r.sender);
+    EXPECT_EQ(seen, Lines({"first@10.0.0.1/7", "second@10.0.0.2/8", "third@10.0.0.1/7"}));
+
+    control.drain = true;
+    control.SetDebug(true);
+    ASSERT_TRUE(deliver("10.0.0.3", 9, "fourth"));
+    ASSERT_TRUE(deliver("10.0.0.3", 9, "fifth"));
+    ASSERT_TRUE(testsupport::runUntil([&] { return control.reads.size() == 5; }, 5000));
+    testsupport::settle();
+    EXPECT_EQ(control.events, 4);
+    EXPECT_EQ(control.endErrno, EAGAIN);
+    EXPECT_NE(log.text().find("] "), std::string::npos);
+    EXPECT_EQ(log.text().substr(log.text().find(": ") + 2), "receive extension packet(s)!\n");
+
+    EXPECT_EQ(control.write("answer"), 6);
+    sim.service();
+    EXPECT_EQ(ext.takeWritten(lastOpen()), std::vector<Payload>({Payload{'a', 'n', 's', 'w', 'e', 'r'}}));
+}
+
+TEST_F(RadioControlTest, TheSourceFilterChangesOnlyWhenItMust)
+{
+    TestControl control(5, kExtAttach, kInit);
+    done();
+    in_addr const a{::inet_addr("10.0.0.1")}, b{::inet_addr("10.0.0.2")};
+    std::string const setA = "ioctl /dev/rtp_ext set-filter " + std::to_string(a.s_addr) + " 0 -> 0";
+    std::string const setB = "ioctl /dev/rtp_ext set-filter " + std::to_string(b.s_addr) + " 0 -> 0";
+    std::string const reset = "ioctl /dev/rtp_ext reset-filter -> 0";
+    struct {
+        bool enable;
+        in_addr addr;
+        Lines requests;
+        bool filter;
+    } const steps[] = {
+        {true, a, {setA}, true}, {true, a, {}, true},     {true, b, {setB}, true},
+        {false, a, {reset}, false}, {false, b, {}, false}, {true, b, {setB}, true},
+    };
+    for (auto const& s : steps) {
+        EXPECT_EQ(control.UpdateAccess(s.enable, s.addr), 0);
+        EXPECT_EQ(done(), s.requests);
+        EXPECT_EQ(ext.sessions().back()->filter.has_value(), s.filter);
+    }
+    sim.failRequest(rtp_ext::kPath, rtp_ext::kResetFilter, EIO);
+    control.UpdateAccess(false, a);
+    EXPECT_FALSE(control.filterSet());
+    EXPECT_NE(errors.text().find(": reset filer rtp_ext session fail !!!\n"), std::string::npos);
+}
+
+TEST_F(RadioControlTest, TheStatusTimerTicksAtTheDelayEachTickReturns)
+{
+    Mux::TestClock clock;
+    TestControl control(kInit);
+    control.SetTimerEnable(true);
+    std::uint32_t const start = Mux::milliseconds();
+    struct {
+        std::function<void()> before;
+        std::uint32_t advance;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> ticks;  // at (since start), interval
+    } const steps[] = {
+        {[] {}, 999, {}},
+        {[&] { control.delay = 10; }, 1, {{1000, 1000}}},
+        {[&] { control.delay.reset(); }, 10, {{1010, 1000}}},
+        // A new interval reaches the tick already armed only as its argument.
+        {[&] { control.SetTimerInterval(500); }, 999, {}},
+        {[] {}, 1, {{2010, 500}}},
+        {[] {}, 500, {{2510, 500}}},
+        {[&] { control.SetTimerEnable(false); }, 5000, {}},
+        // An interval of 0, and a tick that asks for no delay, are raised to the minimum.
+        {[&] { control.SetTimerInterval(0); control.SetTimerEnable(true); }, 10, {{7520, 10}}},
+        {[&] { control.delay = 0; }, 10, {{7530, 10}}},
+        {[] {}, 9, {}},
+    };
+    for (auto const& s : steps) {
+        s.before();
+        control.ticks.clear();
+        testsupport::advance(clock, s.advance);
+        for (auto& t : control.ticks)
+            t.first -= start;
+        EXPECT_EQ(control.ticks, s.ticks) << s.advance;
+    }
+    EXPECT_EQ(control.timerInterval(), RadioControl::kMinInterval);
+    EXPECT_NE(errors.text().find(": status interval 0 ms raised to 10 ms\n"), std::string::npos);
+    control.SetTimerEnable(false);
+}
+
+TEST_F(RadioControlTest, PrefixAndPlainReadEvent)
+{
+    TestControl attached(7, kExtAttach, kInit);
+    RadioControl only(kInit);
+    EXPECT_EQ(shape(attached.GetPrefix()), "rtp_ext[9] " + kTime + ":");
+    EXPECT_EQ(attached.GetPrefix().substr(0, 11), "rtp_ext[7] ");
+    EXPECT_EQ(shape(only.GetPrefix()), "rtp_ext " + kTime + ":");
+    EXPECT_STREQ(GetRtpExtDevName(), "/dev/rtp_ext");
+
+    // The base's own read event logs nothing with debug off, and reads nothing.
+    ASSERT_TRUE(deliver("10.0.0.1", 1, "x"));
+    testsupport::settle(3);
+    EXPECT_EQ(log.text(), "");
+    EXPECT_EQ(ext.sessions().back()->senders.size(), 1u);
+}
+
+}  // namespace
+}  // namespace RTPSignalling
