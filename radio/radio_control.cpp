@@ -101,6 +101,14 @@ bool RadioControl::RtpExtStop()
     return true;
 }
 
+void RadioControl::RtpSessionMoved(Fd const& rtp)
+{
+    if (type_ == kRtpExtAttached)
+        extAttach_.fd_rtp = rtp.lowlevel_fd();
+    else if (type_ == kRtpAttached)
+        rtp_ = rtp;
+}
+
 void RadioControl::SetTimerEnable(bool enable)
 {
     timerEnabled_ = enable;

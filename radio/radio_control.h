@@ -99,6 +99,10 @@ public:
     bool RtpExtStart(bool open_extension);
     // Detaches and closes the extension descriptor (kRtpExtAttached only); true.
     bool RtpExtStop();
+    // The slot's RTP session now lives on another open of the RTP device (after a codec
+    // change): the next start attaches to it. kRtpExtAttached names the descriptor in its
+    // attach record; kRtpAttached issues its attach on a duplicate of it.
+    void RtpSessionMoved(Fd const& rtp);
 
     // true arms the timer with the current interval, false cancels it.
     void SetTimerEnable(bool enable);
