@@ -69,8 +69,10 @@ inline std::string text(Bytes const& octets)
 // "abort 151".
 struct Reports : RTPSignalling::IRadioControlNotify {
     std::vector<std::string> seen;
+    std::vector<TERM::RtpRadioRequest> requests;  // every report, kept
     void RadioControlNotify(TERM::RtpRadioRequest const& r) override
     {
+        requests.push_back(r);
         std::string const params = r.get_request().zarn_isSelected()
                                        ? r.get_request().get_zarn().get_params().asValueNotation()
                                        : r.get_request().get_ed_137().get_params().asValueNotation();
