@@ -148,6 +148,17 @@ void HDLC::on_event(int, short revents)
 
 void HDLC::do_read() { readFrame(); }
 
+ZGCP::HdlcLinkInfo HDLC::linkInfo(std::uint32_t overflows) const
+{
+    ZGCP::HdlcLinkInfo info;
+    info.set_txSU(int(stats_.txSU));
+    info.set_txDiscard(int(stats_.txDiscard));
+    info.set_txError(int(stats_.txError));
+    info.set_txOverflow(int(stats_.txOverflow + overflows));
+    info.set_rxSU(int(stats_.rxSU));
+    return info;
+}
+
 HDLC::ReadResult HDLC::readFrame()
 {
     if (traces.signalling.hdlc)

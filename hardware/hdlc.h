@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/packet.h"
+#include "messages/zgcp.h"
 #include "runtime/event.h"
 
 #include <cstdint>
@@ -113,6 +114,8 @@ public:
     bool is_open() const override { return event_.IsActive(); }
     bool is_ready() const override { return ready_; }
     Statistics const& statistics() const { return stats_; }
+    // The counters as the controller receives them, with the owner's overflows added.
+    ZGCP::HdlcLinkInfo linkInfo(std::uint32_t overflows = 0) const;
 
     // "hdlc [trunk/timeslot]: ".
     void PutHeader(std::ostream& os) const;

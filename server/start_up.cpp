@@ -24,6 +24,7 @@
 #include "runtime/signal_wake.h"
 #include "signalling/hdlc_slot.h"
 #include "signalling/isdn_slot.h"
+#include "signalling/pstn_slot.h"
 #include "slots/echo_slot.h"
 #include "slots/ext_slot.h"
 #include "slots/map_slot.h"
@@ -233,7 +234,7 @@ int serverMain(int argc, char** argv)
     // each new factory goes to the head of the factory list, in front of the static trunk
     // factories (built before main, E1 trunks 0..3 then BRI lines 0..7):
     MapFactory::instance();
-    //   PstnFactory::instance();           signalling links
+    PstnFactory::instance();
     RtpFactory::instance();
     ModemFactory::instance();
     Mixer::MixerFactory::instance();

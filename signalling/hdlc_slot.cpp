@@ -192,14 +192,7 @@ void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type)
 void HdlcSlot::OnUpdateTimer()
 {
     updateTimer_.set(this);
-    HDLC::Statistics const& s = channel_.statistics();
-    ZGCP::HdlcLinkInfo info;
-    info.set_txSU(int(s.txSU));
-    info.set_txDiscard(int(s.txDiscard));
-    info.set_txError(int(s.txError));
-    info.set_txOverflow(int(s.txOverflow + overflows_));
-    info.set_rxSU(int(s.rxSU));
-    OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::hdlcLinkInfo::id, info));
+    OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::hdlcLinkInfo::id, channel_.linkInfo(overflows_)));
 }
 
 // The factory
@@ -225,11 +218,4 @@ Slot* HdlcSlotFactory::INewSlot(ZGCP::CreateParams const& params)
     return new HdlcSlot(p.get_trunk().getValue(), p.get_log().getValue(), std::uint16_t(address));
 }
 
-void HdlcSlotFactory::SelfSignal(ZGCP::Signal const& signal)
-{
-    if (!signal.trunkStatus_isSelected())
-        return;
-    ACP::TrunkStatus const& status = signal.get_trunkStatus();
-    for (Slot* s : slots())
-        s->OnTrunkStatus(unsigned(status.get_trunk().getValue()), status.get_state());
-}
+void HdlcSlotFactory::SelfSignal(ZGCP::Signal const& signal) { RelayTrunkStatus(signal); }

@@ -38,12 +38,7 @@ bool IsdnSlot::IActivate(TERM::TermActivateParams const& params)
     return StackSlot::IActivate(params);
 }
 
-void IsdnSlot::ReportLinkInfo()
-{
-    ACP::IsdnLinkInfo info;
-    if (link_->GetInfo(info))
-        OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::isdnLinkInfo::id, info));
-}
+void IsdnSlot::ReportLinkInfo() { ReportIsdnLinkInfo(*link_); }
 
 void IsdnSlot::OnEvent(int, short revents)
 {

@@ -29,19 +29,6 @@ struct IsdnSlotTest : SignallingSlotsTest {
         link.PutHeader(os);
         return os.str();
     }
-    // The signals since the last take, each as its alternative's name ("isdnLinkInfo" for
-    // the ioctl signal carrying it).
-    std::vector<std::string> kinds()
-    {
-        std::vector<std::string> out;
-        for (ZGCP::Signal const& s : signals.signals) {
-            std::string const text = s.asValueNotation();
-            std::string const name = text.substr(0, text.find(' '));
-            out.push_back(name == "ioctl" ? text.substr(8, text.find(' ', 8) - 8) : name);
-        }
-        signals.take();
-        return out;
-    }
     // Slot 20 on an established link with the peer of its channel.
     board::sim::FrameLine& established()
     {

@@ -44,46 +44,85 @@ void LAPD::local_prepare_tail(Packet& p) { p.reserve_tail(0); }
 
 // Sending
 
+namespace frame {
+
+void putAddress(Packet& frame, unsigned sapi, bool cr, unsigned tei)
+{
+    frame.put8(static_cast<unsigned char>(sapi << 2 | (cr ? 2 : 0)));
+    frame.put8(static_cast<unsigned char>(tei << 1 | 1));
+}
+
+void putControl(Packet& frame, unsigned char type, bool pf, unsigned nr)
+{
+    switch (type) {
+    case LAPD::RR:
+    case LAPD::RNR:
+    case LAPD::REJ:
+        frame.put8(static_cast<unsigned char>(type * 4 + 1));
+        frame.put8(static_cast<unsigned char>(nr << 1 | (pf ? 1 : 0)));
+        break;
+    case LAPD::UI:
+    case LAPD::DM:
+    case LAPD::DISC:
+    case LAPD::UA:
+    case LAPD::SABME:
+    case LAPD::FRMR:
+    case LAPD::XID:
+        frame.put8(static_cast<unsigned char>(type | (pf ? 0x10 : 0)));
+        break;
+    default:
+        break;
+    }
+}
+
+void putIControl(Packet& frame, unsigned ns, unsigned nr, bool p)
+{
+    frame.put8(static_cast<unsigned char>(ns << 1));
+    frame.put8(static_cast<unsigned char>(nr << 1 | (p ? 1 : 0)));
+}
+
+void putIdentity(Packet& frame, bool network, unsigned short ri, unsigned ai, unsigned char type)
+{
+    putAddress(frame, kManagementSapi, network, kGroupTei);
+    frame.put8(kUiControl);
+    frame.put8(kManagementEntity);
+    frame.put16(ri);
+    frame.put8(type);
+    frame.put8(static_cast<unsigned char>(ai << 1 | 1));
+}
+
+bool readAddress(Packet const& frame, Address& address)
+{
+    if (frame.null() || frame.length() < 2 || (frame[0] & 0x01) || !(frame[1] & 0x01))
+        return false;
+    address.sapi = frame[0] >> 2;
+    address.cr = frame[0] & 0x02;
+    address.tei = frame[1] >> 1;
+    return true;
+}
+
+}  // namespace frame
+
 Packet LAPD::new_frame(bool command)
 {
     Packet frame;
     prepare_head(frame);
     bool const cr = command ? side_ == Side::network : side_ == Side::user;
-    frame.put8(static_cast<unsigned char>(selfSAPI << 2 | (cr ? 2 : 0)));
-    frame.put8(static_cast<unsigned char>(selfTEI << 1 | 1));
+    frame::putAddress(frame, unsigned(selfSAPI), cr, unsigned(selfTEI));
     return frame;
 }
 
 bool LAPD::tx_cmd_resp(unsigned char type, bool pf, bool command)
 {
     Packet frame = new_frame(command);
-    switch (type) {
-    case RR:
-    case RNR:
-    case REJ:
-        frame.put8(static_cast<unsigned char>(type * 4 + 1));
-        frame.put8(static_cast<unsigned char>(unsigned(VR) << 1 | (pf ? 1 : 0)));
-        break;
-    case UI:
-    case DM:
-    case DISC:
-    case UA:
-    case SABME:
-    case FRMR:
-    case XID:
-        frame.put8(static_cast<unsigned char>(type | (pf ? 0x10 : 0)));
-        break;
-    default:
-        break;
-    }
+    frame::putControl(frame, type, pf, unsigned(VR));
     return xmit(frame);
 }
 
 bool LAPD::tx_iframe(Packet const& data, bool p)
 {
     Packet frame = new_frame(true);
-    frame.put8(static_cast<unsigned char>(unsigned(VS) << 1));
-    frame.put8(static_cast<unsigned char>(unsigned(VR) << 1 | (p ? 1 : 0)));
+    frame::putIControl(frame, unsigned(VS), unsigned(VR), p);
     frame.put(data);
     return xmit(frame);
 }
@@ -876,7 +915,7 @@ void LAPD::on_UI(Packet& info)
     if (logs(4))
         log() << "on_UI()" << std::endl;
     Packet const& field = info;
-    if (field[0] == 0x0F) {
+    if (field[0] == frame::kManagementEntity) {
         on_tei_management(field);
         return;
     }

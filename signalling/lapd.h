@@ -25,6 +25,48 @@ std::ostream& operator<<(std::ostream& os, Side::type side);
 // The text of a link state 0..7; "(unknown)" for any other value.
 char const* statetext(unsigned char state);
 
+// The octets of Q.921 frames, as both sides of a link write and read them.
+namespace frame {
+
+// SAPI and TEI of TEI management messages.
+constexpr unsigned kManagementSapi = 63;
+constexpr unsigned kGroupTei = 127;
+constexpr unsigned char kUiControl = 0x03;
+constexpr unsigned char kManagementEntity = 0x0F;
+
+// TEI management message types.
+enum Identity : unsigned char {
+    identityRequest = 1,
+    identityAssigned = 2,
+    identityDenied = 3,
+    identityCheckRequest = 4,
+    identityCheckResponse = 5,
+    identityRemove = 6,
+    identityVerifyRequest = 7,
+};
+
+// The two address octets.
+void putAddress(Packet& frame, unsigned sapi, bool cr, unsigned tei);
+// The control field of a frame without information: RR, RNR or REJ (codes 0, 1, 2) with
+// N(R) and P/F; any other code as an unnumbered control with P/F. Codes are those of
+// LAPD::FrameType.
+void putControl(Packet& frame, unsigned char type, bool pf, unsigned nr);
+// The control field of an I-frame.
+void putIControl(Packet& frame, unsigned ns, unsigned nr, bool p);
+// A TEI management frame to the group TEI from the side (network: C/R 1): the UI control,
+// the management entity, Ri (low octet first), the message type and Ai.
+void putIdentity(Packet& frame, bool network, unsigned short ri, unsigned ai, unsigned char type);
+
+struct Address {
+    unsigned sapi = 0;
+    bool cr = false;
+    unsigned tei = 0;
+};
+// The address of a frame; false when it has fewer than two octets or wrong EA bits.
+bool readAddress(Packet const& frame, Address& address);
+
+}  // namespace frame
+
 // The protocol state variables of a LAPD link.
 struct LAPDFullState {
     enum State {

@@ -9,17 +9,6 @@ namespace ISDN {
 
 namespace {
 
-// TEI management message types.
-enum TeiMessage : unsigned char {
-    identityRequest = 1,
-    identityAssigned = 2,
-    identityDenied = 3,
-    identityCheckRequest = 4,
-    identityCheckResponse = 5,
-    identityRemove = 6,
-};
-
-constexpr unsigned char kManagementEntity = 0x0F;
 constexpr int kGroupTei = 127;
 // Identity requests are repeated while RC is this or less.
 constexpr int kN202 = 3;
@@ -39,7 +28,7 @@ void LAPD::BeginTeiAssignProcedure()
     change_state(assignAwaitingTei);
     on_mdl_assign();
     Ri_ = newRi();
-    tx_identity(Ri_, kGroupTei, identityRequest);
+    tx_identity(Ri_, kGroupTei, frame::identityRequest);
     RC = 0;
     stop_timer(T200);
     stop_timer(T203);
@@ -52,13 +41,7 @@ bool LAPD::tx_identity(unsigned short Ri, int Ai, unsigned char type)
         return false;
     Packet frame;
     prepare_head(frame);
-    frame.put8(side_ == Side::user ? 0xFC : 0xFE);
-    frame.put8(0xFF);
-    frame.put8(UI);
-    frame.put8(kManagementEntity);
-    frame.put16(Ri);
-    frame.put8(type);
-    frame.put8(static_cast<unsigned char>(Ai << 1 | 1));
+    frame::putIdentity(frame, side_ == Side::network, Ri, unsigned(Ai), type);
     return xmit(frame);
 }
 
@@ -72,7 +55,7 @@ void LAPD::on_T202A()
         return;
     }
     Ri_ = newRi();
-    tx_identity(Ri_, kGroupTei, identityRequest);
+    tx_identity(Ri_, kGroupTei, frame::identityRequest);
     start_timer(T202);
     ++RC;
 }
@@ -136,14 +119,14 @@ void LAPD::on_tei_management(Packet const& info)
     if (logs(4))
         log() << "on_UI() type=" << unsigned(type) << " Ai=" << Ai << std::endl;
     switch (type) {
-    case identityAssigned:
+    case frame::identityAssigned:
         if ((state == assignAwaitingTei || state == establishAwaitingTei) && Ri == Ri_) {
             mdl_assign(static_cast<unsigned char>(Ai));
             stop_timer(T202);
             start_timer(T200);
         }
         break;
-    case identityDenied:
+    case frame::identityDenied:
         if (state == assignAwaitingTei && Ri == Ri_) {
             if (Ai == kGroupTei)
                 log() << "ASP returned: All TEI's used" << std::endl;
@@ -152,11 +135,11 @@ void LAPD::on_tei_management(Packet const& info)
             on_error(32768u);
         }
         break;
-    case identityCheckRequest:
+    case frame::identityCheckRequest:
         if (state >= teiAssigned && state <= timerRecovery && (Ai == kGroupTei || Ai == selfTEI))
-            tx_identity(Ri_, selfTEI, identityCheckResponse);
+            tx_identity(Ri_, selfTEI, frame::identityCheckResponse);
         break;
-    case identityRemove:
+    case frame::identityRemove:
         if (Ai == kGroupTei || Ai == selfTEI) {
             mdl_remove();
             BeginTeiAssignProcedure();

@@ -57,6 +57,20 @@ struct SignallingSlotsTest : SlotsTest {
         auto ts = env.mcc.timeslots();
         return ts.size() == 1 ? ts[0] : -1;
     }
+    // The signals since the last take, each as its alternative's name ("isdnLinkInfo" for
+    // the ioctl signal carrying it); stream signals only when asked for.
+    std::vector<std::string> kinds(bool streams = true)
+    {
+        std::vector<std::string> out;
+        for (ZGCP::Signal const& s : signals.signals) {
+            std::string const text = s.asValueNotation();
+            std::string const name = text.substr(0, text.find(' '));
+            if (streams || (name != "receiver" && name != "transmitter"))
+                out.push_back(name == "ioctl" ? text.substr(8, text.find(' ', 8) - 8) : name);
+        }
+        signals.take();
+        return out;
+    }
     // The journal lines from the mark on that name the path, without their numbers.
     std::vector<std::string> journal(std::uint64_t mark, std::string const& path)
     {

@@ -57,3 +57,10 @@ void StackSlot::on_deactivated(Protocol*, Protocol_status)
     ReportLinkInfo();
     OnDeactivated();
 }
+
+void StackSlot::ReportIsdnLinkInfo(ISDN::LAPD const& link)
+{
+    ACP::IsdnLinkInfo info;
+    if (link.GetInfo(info))
+        OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::isdnLinkInfo::id, info));
+}

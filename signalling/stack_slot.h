@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/protocol.h"
+#include "signalling/lapd.h"
 #include "slots/slot.h"
 
 #include <vector>
@@ -24,4 +25,6 @@ public:
 protected:
     // Sends the kind's link figures (as ioctl signals) before a change of the stack's state.
     virtual void ReportLinkInfo() {}
+    // isdnLinkInfo with the LAPD link's figures, when they changed since it was last asked.
+    void ReportIsdnLinkInfo(ISDN::LAPD const& link);
 };

@@ -28,6 +28,15 @@ SlotFactory::~SlotFactory()
 
 void SlotFactory::SelfSignal(ZGCP::Signal const&) {}
 
+void SlotFactory::RelayTrunkStatus(ZGCP::Signal const& signal)
+{
+    if (!signal.trunkStatus_isSelected())
+        return;
+    ACP::TrunkStatus const& status = signal.get_trunkStatus();
+    for (Slot* s : slots_)
+        s->OnTrunkStatus(unsigned(status.get_trunk().getValue()), status.get_state());
+}
+
 Slot* SlotFactory::NewSlot(ZGCP::CreateParams const& params)
 {
     refusal_.reset();

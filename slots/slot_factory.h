@@ -47,6 +47,9 @@ public:
     std::optional<ZGCP::ErrorCause::NamedNumber> refusal() const { return refusal_; }
 
 protected:
+    // Passes a trunkStatus signal to every slot of this factory (OnTrunkStatus); other
+    // signals are ignored.
+    void RelayTrunkStatus(ZGCP::Signal const& signal);
     // Called by INewSlot, which then returns null.
     void Refuse(ZGCP::ErrorCause::NamedNumber cause) { refusal_ = cause; }
 

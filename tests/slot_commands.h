@@ -190,8 +190,8 @@ inline ZGCP::Command modemActivate(std::string const& remote, std::string const&
     return c;
 }
 
-// An ISDN D channel on the trunk (counted from 1), on the user or the network side.
-inline ZGCP::CreateParams isdnParams(ZGCP::IsdnType::NamedNumber type, int trunk, bool network = false, int log = 0)
+// The link of an ISDN D channel on the trunk (counted from 1), on the user or the network side.
+inline ZGCP::IsdnParams isdnLink(ZGCP::IsdnType::NamedNumber type, int trunk, bool network, int log)
 {
     ZGCP::IsdnParams p;
     p.set_type(type);
@@ -201,7 +201,57 @@ inline ZGCP::CreateParams isdnParams(ZGCP::IsdnType::NamedNumber type, int trunk
         p.set_side().select_network();
     else
         p.set_side().select_user();
-    return ZGCP::CreateParams(ZGCP::CreateParams::isdn::id, p);
+    return p;
+}
+
+inline ZGCP::CreateParams isdnParams(ZGCP::IsdnType::NamedNumber type, int trunk, bool network = false, int log = 0)
+{
+    return ZGCP::CreateParams(ZGCP::CreateParams::isdn::id, isdnLink(type, trunk, network, log));
+}
+
+// PSTN signalling links on the trunk (counted from 1): MTP level 2, LAPD, or none (cas).
+inline ZGCP::CreateParams ss7Params(int trunk, int slc, int dpc, int opc, bool emergency)
+{
+    ZGCP::SS7Params p;
+    p.set_trunk(trunk);
+    p.set_slc(slc);
+    p.set_dpc(dpc);
+    p.set_opc(opc);
+    p.set_emergency(emergency);
+    return ZGCP::CreateParams(ZGCP::CreateParams::pstn::id, ZGCP::PstnParams(ZGCP::PstnParams::ss7::id, p));
+}
+inline ZGCP::CreateParams pstnIsdnParams(ZGCP::IsdnType::NamedNumber type, int trunk, bool network, int log = 0)
+{
+    return ZGCP::CreateParams(ZGCP::CreateParams::pstn::id,
+                              ZGCP::PstnParams(ZGCP::PstnParams::isdn::id, isdnLink(type, trunk, network, log)));
+}
+inline ZGCP::CreateParams pstnCasParams(int trunk)
+{
+    ZGCP::CasParams p;
+    p.set_trunk(trunk);
+    return ZGCP::CreateParams(ZGCP::CreateParams::pstn::id, ZGCP::PstnParams(ZGCP::PstnParams::cas::id, p));
+}
+
+// The ioctls of an SS7 link: its backward sequence number, and its trace switches (state,
+// raw receive, raw transmit, mtp transmit, mtp receive, mtp activate, timers, msu processing).
+inline ZGCP::Command ss7BsnCommand()
+{
+    ZGCP::IoctlParams p;
+    p.select_ss7RqBSN();
+    return ZGCP::Command(ZGCP::Command::ioctl::id, p);
+}
+inline ZGCP::Command ss7LogCommand(std::vector<bool> const& on)
+{
+    ZGCP::SS7L2Log l;
+    l.set_state(on.at(0));
+    l.set_raw_receive(on.at(1));
+    l.set_raw_transmit(on.at(2));
+    l.set_mtp_transmit(on.at(3));
+    l.set_mtp_receive(on.at(4));
+    l.set_mtp_activate(on.at(5));
+    l.set_timers(on.at(6));
+    l.set_msu_processing(on.at(7));
+    return ZGCP::Command(ZGCP::Command::ioctl::id, ZGCP::IoctlParams(ZGCP::IoctlParams::ss7Log::id, l));
 }
 
 inline ZGCP::CreateParams qsigParams(bool network)

@@ -9,9 +9,6 @@
 namespace board::sim {
 namespace {
 
-constexpr std::uint8_t kSabme = 0x6F, kDisc = 0x43, kUa = 0x63, kDm = 0x0F, kRr = 0x01, kPf = 0x10;
-constexpr std::uint8_t kCommandBit = 0x02;
-
 int hexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -31,8 +28,16 @@ void FrameLine::received(OpenFile& file, void const* data, std::size_t length)
     written_.emplace_back(bytes, bytes + length);
     if (written_.size() > kKeptFrames)
         written_.pop_front();
-    if (std::optional<Frame> reply = answer(written_.back()))
-        file.send(reply->data(), reply->size());
+    for (Frame const& reply : answers(written_.back()))
+        file.send(reply.data(), reply.size());
+}
+
+std::vector<FrameLine::Frame> FrameLine::answers(Frame const& frame)
+{
+    if (terminals_)
+        return terminals_->answer(frame);
+    std::optional<Frame> reply = peering_ ? peer_.answer(frame) : std::nullopt;
+    return reply ? std::vector<Frame>{*reply} : std::vector<Frame>{};
 }
 
 std::vector<FrameLine::Frame> FrameLine::take()
@@ -45,63 +50,34 @@ std::vector<FrameLine::Frame> FrameLine::take()
 void FrameLine::peer(bool on)
 {
     peering_ = on;
-    established_ = false;
-    vs_ = vr_ = 0;
-}
-
-// A response to a command carries the command's address octets as they are: the C/R bit of
-// a response from one side equals that of a command from the other.
-std::optional<FrameLine::Frame> FrameLine::answer(Frame const& f)
-{
-    if (!peering_ || f.size() < 3 || (f[0] & 0x01) || !(f[1] & 0x01))
-        return std::nullopt;
-    auto reply = [&f](std::initializer_list<std::uint8_t> rest) {
-        Frame r;
-        r.reserve(2 + rest.size());
-        r.push_back(f[0]);
-        r.push_back(f[1]);
-        r.insert(r.end(), rest.begin(), rest.end());
-        return r;
-    };
-    std::uint8_t const control = f[2];
-    if (!(control & 0x01)) {
-        if (!established_ || f.size() < 4)
-            return std::nullopt;
-        if (unsigned(control >> 1) == vr_)
-            vr_ = (vr_ + 1) % 128;
-        return reply({kRr, std::uint8_t(vr_ << 1 | (f[3] & 0x01))});
-    }
-    if ((control & 0x03) == 0x01) {
-        bool const command = (f[0] & kCommandBit) == (address_[0] & kCommandBit);
-        if (!established_ || f.size() < 4 || !command || !(f[3] & 0x01))
-            return std::nullopt;
-        return reply({kRr, std::uint8_t(vr_ << 1 | 0x01)});
-    }
-    std::uint8_t const pf = control & kPf;
-    switch (control & ~kPf) {
-    case kSabme:
-        established_ = true;
-        vs_ = vr_ = 0;
-        address_ = {f[0], f[1]};
-        return reply({std::uint8_t(kUa | pf)});
-    case kDisc: {
-        bool const was = established_;
-        established_ = false;
-        return reply({std::uint8_t((was ? kUa : kDm) | pf)});
-    }
-    }
-    return std::nullopt;
+    peer_.reset();
 }
 
 bool FrameLine::send(OpenFile& file, Frame const& info)
 {
-    if (!established_)
+    std::optional<Frame> f = peer_.iframe(info);
+    if (!f || !file.send(f->data(), f->size()))
         return false;
-    Frame f{std::uint8_t(address_[0] ^ kCommandBit), address_[1], std::uint8_t(vs_ << 1), std::uint8_t(vr_ << 1)};
-    f.insert(f.end(), info.begin(), info.end());
-    if (!file.send(f.data(), f.size()))
+    peer_.sent();
+    return true;
+}
+
+void FrameLine::terminals(OpenFile& file, unsigned n)
+{
+    terminals_.reset();
+    if (n == 0)
+        return;
+    terminals_.emplace();
+    for (Frame const& request : terminals_->join(n))
+        file.send(request.data(), request.size());
+}
+
+bool FrameLine::terminalSend(OpenFile& file, unsigned k, Frame const& info)
+{
+    std::optional<Frame> f = terminals_ ? terminals_->iframe(k, info) : std::nullopt;
+    if (!f || !file.send(f->data(), f->size()))
         return false;
-    vs_ = (vs_ + 1) % 128;
+    terminals_->sent(k);
     return true;
 }
 
@@ -171,7 +147,8 @@ void LineDevice::received(OpenFile& file, void const* data, std::size_t length)
 
 std::optional<std::string> LineDevice::lineCommand(std::vector<std::string> const& w)
 {
-    bool const known = w.size() >= 2 && (w[0] == "push" || w[0] == "written" || w[0] == "hangup" || w[0] == "peer");
+    bool const known = w.size() >= 2 && (w[0] == "push" || w[0] == "written" || w[0] == "hangup" || w[0] == "peer" ||
+                                          w[0] == "terminals" || w[0] == "terminal");
     if (!known)
         return std::nullopt;
     std::optional<long long> channel = words::number(w[1], 0, 0x7FFFFFFF);
@@ -211,6 +188,20 @@ std::optional<std::string> LineDevice::lineCommand(std::vector<std::string> cons
         if (!parseFrame(w[3], info))
             return "error bad frame " + w[3];
         return line.send(*file, info) ? "ok" : "error link not established";
+    }
+    if (w[0] == "terminals" && w.size() == 3) {
+        std::optional<long long> n = words::number(w[2], 0, BriTerminals::kMaxTerminals);
+        if (!n)
+            return "error bad count " + w[2];
+        line.terminals(*file, unsigned(*n));
+        return "ok";
+    }
+    if (w[0] == "terminal" && w.size() == 5 && w[3] == "send") {
+        std::optional<long long> k = words::number(w[2], 1, BriTerminals::kMaxTerminals);
+        FrameLine::Frame info;
+        if (!k || !parseFrame(w[4], info))
+            return "error bad terminal or frame";
+        return line.terminalSend(*file, unsigned(*k), info) ? "ok" : "error no link";
     }
     return std::nullopt;
 }

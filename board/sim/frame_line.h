@@ -1,8 +1,9 @@
 #pragma once
 
+#include "board/sim/bri_terminals.h"
 #include "board/sim/device.h"
+#include "board/sim/q921_peer.h"
 
-#include <array>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -14,9 +15,9 @@ namespace board::sim {
 // The far end of one frame channel of a simulated device (a channel of the MCC controller,
 // the signalling channel of the DSP data device): the frames the daemon writes are kept until
 // taken, and while the scripted peer is on, it answers them as the far side of a Q.921 data
-// link would: SABME with UA, DISC with UA (DM when not established), an I-frame with RR
-// acknowledging it when in sequence, a supervisory command with P set with RR F=1. The peer
-// sends I-frames of its own on request. It neither retransmits nor checks N(R).
+// link would (Q921Peer), sending I-frames of its own on request. In place of the peer, the
+// line may carry the terminals of a basic-rate bus (BriTerminals) facing the daemon's
+// network side.
 class FrameLine {
 public:
     using Frame = std::vector<std::uint8_t>;
@@ -32,21 +33,24 @@ public:
     // Switches the peer on or off; either way its link starts released.
     void peer(bool on);
     bool peering() const { return peering_; }
-    bool established() const { return established_; }
+    bool established() const { return peer_.established(); }
     // The peer sends an I-frame carrying the octets on its established link; false when the
     // link is not established or the frame cannot be queued.
     bool send(OpenFile& file, Frame const& info);
 
+    // n terminals (1..8) join the bus and ask for their TEIs; 0: no terminals any more.
+    void terminals(OpenFile& file, unsigned n);
+    // Terminal k (from 1) sends an I-frame carrying the octets; false when it has no link or
+    // the frame cannot be queued.
+    bool terminalSend(OpenFile& file, unsigned k, Frame const& info);
+
 private:
-    std::optional<Frame> answer(Frame const& frame);
+    std::vector<Frame> answers(Frame const& frame);
 
     std::deque<Frame> written_;
     bool peering_ = false;
-    bool established_ = false;
-    // The address octets of the daemon's commands, from its SABME.
-    std::array<std::uint8_t, 2> address_{};
-    unsigned vs_ = 0;
-    unsigned vr_ = 0;
+    Q921Peer peer_;
+    std::optional<BriTerminals> terminals_;
 };
 
 // A frame as hexadecimal bytes ("0a0b"), "-" for an empty one, and back.
@@ -83,7 +87,8 @@ protected:
     // The open whose line is at the switch channel; null when none.
     OpenFile* findLine(int channel) const;
     // The console commands on the lines: "push TS FRAME...", "written TS", "hangup TS",
-    // "peer TS on|off", "peer TS send FRAME". Nullopt when the words are none of these.
+    // "peer TS on|off", "peer TS send FRAME", "terminals TS N", "terminal TS K send FRAME".
+    // Nullopt when the words are none of these.
     std::optional<std::string> lineCommand(std::vector<std::string> const& words);
 };
 

@@ -89,4 +89,44 @@ TEST_F(LapdPeerTest, AnswersAsTheFarSideOfTheLinkWouldAndSendsOnRequest)
     EXPECT_EQ(answer({0x00, 0x01, 0x7F}), "");
 }
 
+// Two terminals of a basic-rate bus facing the daemon's network side.
+TEST_F(LapdPeerTest, TerminalsTakeTheirTeisAnswerChecksAndRunTheirLinks)
+{
+    auto replies = [this] {
+        std::string out;
+        for (std::string r = reply(); !r.empty(); r = reply())
+            out += (out.empty() ? "" : " ") + r;
+        return out;
+    };
+    struct Step {
+        char const* what;
+        FrameLine::Frame frame;  // the daemon's, or none
+        char const* command;     // a console command, or null
+        std::string answer;      // what the terminals send, or the command's reply when not "ok"
+    } const steps[] = {
+        {"two join: identity requests with Ri 1 and 2", {}, "terminals 512 2", "fcff030f010001ff fcff030f020001ff"},
+        {"no link yet", {}, "terminal 512 2 send 08", "error no link"},
+        {"TEI 65 for Ri 2", {0xFE, 0xFF, 0x03, 0x0F, 0x02, 0x00, 0x02, 0x83}, nullptr, ""},
+        {"SABME to 65: UA", {0x02, 0x83, 0x7F}, nullptr, "028373"},
+        {"SABME to 66, which no terminal has", {0x02, 0x85, 0x7F}, nullptr, ""},
+        {"an I-frame polling 65: RR F=1", {0x02, 0x83, 0x00, 0x01, 0x08}, nullptr, "02830103"},
+        {"65 sends an I-frame, a user-side command", {}, "terminal 512 2 send 0801", "008300020801"},
+        {"a check for all: 65 answers", {0xFE, 0xFF, 0x03, 0x0F, 0x00, 0x00, 0x04, 0xFF}, nullptr, "fcff030f02000583"},
+        {"65 removed", {0xFE, 0xFF, 0x03, 0x0F, 0x00, 0x00, 0x06, 0x83}, nullptr, ""},
+        {"and no longer answers a check", {0xFE, 0xFF, 0x03, 0x0F, 0x00, 0x00, 0x04, 0xFF}, nullptr, ""},
+        {"a bad count", {}, "terminals 512 9", "error bad count 9"},
+    };
+    for (Step const& s : steps) {
+        SCOPED_TRACE(s.what);
+        if (s.command) {
+            std::string const r = console.execute(std::string("device /dev/mcc/ctl ") + s.command);
+            EXPECT_EQ(r == "ok" ? replies() : r, s.answer);
+        } else {
+            EXPECT_EQ(::write(fd, s.frame.data(), s.frame.size()), ssize_t(s.frame.size()));
+            sim.service();
+            EXPECT_EQ(replies(), s.answer);
+        }
+    }
+}
+
 }  // namespace

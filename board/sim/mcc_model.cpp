@@ -137,7 +137,8 @@ std::string MccModel::dump() const
 std::string MccModel::command(std::vector<std::string> const& words)
 {
     static char const usage[] =
-        "error usage: capacity TYPE N | push TS FRAME... | written TS | hangup TS | peer TS on|off | peer TS send FRAME";
+        "error usage: capacity TYPE N | push TS FRAME... | written TS | hangup TS | peer TS on|off | peer TS send FRAME"
+        " | terminals TS N | terminal TS K send FRAME";
     if (words.size() == 3 && words[0] == "capacity") {
         std::uint32_t type = 0;
         long n = 0;

@@ -2,94 +2,19 @@
 // QSIG channel whose far end is the board's scripted Q.921 peer, and a raw HDLC link, each
 // joined to a time slot of an E1 trunk.
 
-#include "tests/sim_daemon_test_support.h"
+#include "tests/e2e/signalling_e2e.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using testsupport::DaemonLauncher;
-using testsupport::plainCommand;
+using namespace signallinge2e;
 
-ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
-ZGCP::Command connect(unsigned target) { return testsupport::connectCommand(target); }
-ZGCP::Command activate() { return plainCommand(ZGCP::Command::activate::id); }
-ZGCP::Command deactivate() { return plainCommand(ZGCP::Command::deactivate::id); }
-ZGCP::Command destroy() { return plainCommand(ZGCP::Command::destroy::id); }
-
-std::vector<std::string> words(std::string const& text)
-{
-    std::istringstream in(text);
-    std::vector<std::string> out;
-    for (std::string w; in >> w;)
-        out.push_back(w);
-    return out;
-}
-
-char const kMcc[] = "/dev/mcc/ctl";
-char const kDspData[] = "/dev/dsp-data";
-
-class SignallingSlots : public testsupport::SimDaemonTest {
+class SignallingSlots : public SignallingE2E {
 protected:
-    void SetUp() override
-    {
-        SimDaemonTest::SetUp();
-        ASSERT_EQ(on(7, create(testsupport::trunkParams(1, 5))), "success");
-        next(2);
-    }
-
-    // The next message on one line; the periodic counters of an HDLC link only while they
-    // are awaited.
-    using SimDaemonTest::next;
-    std::string next() override
-    {
-        for (;;) {
-            std::string const text = SimDaemonTest::next();
-            if (awaitLinkInfo || text.find(" ioctl hdlcLinkInfo") == std::string::npos)
-                return oneLine(text);
-        }
-    }
-    static std::string oneLine(std::string const& text)
-    {
-        std::string out;
-        for (std::string const& w : words(text))
-            out += (out.empty() ? "" : " ") + w;
-        return out;
-    }
-
-    // The switch channels of the device's channels in use, as its dump lists them.
-    std::vector<std::string> channels(std::string const& path)
-    {
-        std::vector<std::string> out;
-        for (std::string const& w : words(board->command("dump " + path)))
-            if (w[0] >= '0' && w[0] <= '9' && w.find(":ino=") != std::string::npos)
-                out.push_back(w.substr(0, w.find(':')));
-        return out;
-    }
-    // The frames the daemon wrote on the channel since last asked, once there are n.
-    std::vector<std::string> written(std::string const& path, std::string const& ch, std::size_t n)
-    {
-        std::vector<std::string> all;
-        DaemonLauncher::waitFor([&] {
-            std::vector<std::string> w = words(board->command("device " + path + " written " + ch));
-            all.insert(all.end(), w.begin() + 1, w.end());
-            return all.size() >= n;
-        });
-        return all;
-    }
-    // Connects the slot with the trunk slot both ways (its streams open on the way).
-    void joinTrunk(unsigned number, std::string const& receive, std::string const& transmit)
-    {
-        std::string const slot = "slot=" + std::to_string(number);
-        EXPECT_EQ(on(7, connect(number)), slot + " receiver active " + receive);
-        EXPECT_EQ(answer(next(), 7), "success");
-        EXPECT_EQ(on(number, connect(7)), slot + " transmitter active " + transmit);
-        EXPECT_EQ(answer(next(), number), "success");
-    }
     // The link state in the link figures of an isdnLinkInfo signal.
     static std::string linkState(std::string const& text)
     {
@@ -98,8 +23,6 @@ protected:
                    ? text
                    : text.substr(at + 10, text.find_first_of(",} ", at + 10) - at - 10);
     }
-
-    bool awaitLinkInfo = false;
 };
 
 TEST_F(SignallingSlots, IsdnSlotRunsTheLinkWithThePeerAndCarriesLayerThreeBothWays)
