@@ -210,34 +210,25 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
     return true;
 }
 
-void ED137RadioControl::OnRtpExtEvent(int, short revents)
+void ED137RadioControl::OnRtpExtEvent(int fd, short revents)
 {
+    RadioControl::OnRtpExtEvent(fd, revents);
     if (!(revents & POLLIN))
         return;
-    if (Debug())
-        std::clog << GetPrefix() << " receive extension packet(s)!" << std::endl;
     SetTickTime(Mux::milliseconds());
     r2s_proto_init(&previous_, R2S_PROTO_NONE);
-    int decoded = 0;
-    std::uint8_t buf[kMaxPayload];
-    for (;;) {
-        ssize_t const n = ReadPayload(buf, sizeof buf);
-        if (n <= 0)
-            break;
-        r2s_proto_init(&record_, R2S_PROTO_NONE);
-        if (r2s_proto_unpack_tx(&record_, buf, std::size_t(n)) != 0)
-            continue;
-        lastReceived_ = TickTime();
-        record_.session_addr = Source().addr;
-        record_.session_ssrc = Source().ssrc;
+    DrainPayloads(
+        record_, previous_,
+        [this](r2s_proto& rec, std::uint8_t const* buf, std::size_t n) {
+            r2s_proto_init(&rec, R2S_PROTO_NONE);
+            if (r2s_proto_unpack_tx(&rec, buf, n) != 0)
+                return false;
+            lastReceived_ = TickTime();
+            return true;
+        },
         // A run of payloads from one sender is reported once, by its last payload.
-        if (decoded > 0 && cmp_r2s_proto_source(&record_, &previous_) != 0)
-            OnRtpProtoRXEvent(previous_);
-        previous_ = record_;
-        ++decoded;
-    }
-    if (decoded > 0)
-        OnRtpProtoRXEvent(previous_);
+        [](r2s_proto const& a, r2s_proto const& b) { return cmp_r2s_proto_source(&a, &b) == 0; },
+        [this](r2s_proto const& rec) { OnRtpProtoRXEvent(rec); });
 }
 
 void ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& rec)

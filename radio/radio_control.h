@@ -141,6 +141,28 @@ protected:
     // then reads the payload. The octets read; 0 or -1 (errno EAGAIN: nothing more) ends
     // the drain.
     ssize_t ReadPayload(std::uint8_t* buf, std::size_t size);
+    // Drains the extension descriptor: decode(record, octets, length) clears the record and
+    // decodes a payload into it (false drops the payload); a decoded record takes its sender
+    // into its first two words, and of each run of records that same(record, previous) puts
+    // together only the last reaches process(record), through previous.
+    template <class Record, class Decode, class Same, class Process>
+    void DrainPayloads(Record& record, Record& previous, Decode decode, Same same, Process process)
+    {
+        std::uint8_t buf[kMaxPayload];
+        bool any = false;
+        for (ssize_t n; (n = ReadPayload(buf, sizeof buf)) > 0;) {
+            if (!decode(record, buf, std::size_t(n)))
+                continue;
+            record.session_addr = source_.addr;
+            record.session_ssrc = source_.ssrc;
+            if (any && !same(record, previous))
+                process(previous);
+            previous = record;
+            any = true;
+        }
+        if (any)
+            process(previous);
+    }
     // Sends one payload; write's result (-1 without an extension descriptor).
     ssize_t WritePayload(std::uint8_t const* data, std::size_t length);
 

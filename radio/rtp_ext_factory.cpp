@@ -26,11 +26,7 @@ unsigned delay(TERM::RtpRadioRequest const& radio, bool rx)
 
 RtpExtFactory::RtpExtFactory(char const* name) : name_(name) {}
 
-void RtpExtFactory::PutHeader(std::ostream& os) const
-{
-    os << name_ << '[' << unsigned(counts_.g723) << ',' << unsigned(counts_.g729) << ',' << unsigned(counts_.g711)
-       << ',' << unsigned(counts_.universal) << "]: ";
-}
+void RtpExtFactory::PutHeader(std::ostream& os) const { counts_.PutHeader(os, name_); }
 
 std::string RtpExtFactory::header() const
 {

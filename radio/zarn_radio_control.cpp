@@ -170,32 +170,21 @@ bool ZarnRadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
     return true;
 }
 
-void ZarnRadioControl::OnRtpExtEvent(int, short revents)
+void ZarnRadioControl::OnRtpExtEvent(int fd, short revents)
 {
+    RadioControl::OnRtpExtEvent(fd, revents);
     if (!(revents & POLLIN))
         return;
-    if (Debug())
-        std::clog << GetPrefix() << " receive extension packet(s)!" << std::endl;
     sig_proto_init(&previous_);
-    int decoded = 0;
-    std::uint8_t buf[kMaxPayload];
-    for (;;) {
-        ssize_t const n = ReadPayload(buf, sizeof buf);
-        if (n <= 0)
-            break;
-        sig_proto_init(&record_);
-        if (sig_proto_unpack(&record_, buf, std::size_t(n)) != 0)
-            continue;
-        record_.session_addr = Source().addr;
-        record_.session_ssrc = Source().ssrc;
+    DrainPayloads(
+        record_, previous_,
+        [](sig_proto& rec, std::uint8_t const* buf, std::size_t n) {
+            sig_proto_init(&rec);
+            return sig_proto_unpack(&rec, buf, n) == 0;
+        },
         // A run of one type from one sender is reported once, by its last packet.
-        if (decoded > 0 && cmp_sig_proto_header(&record_, &previous_) != 0)
-            OnRtpProtoRXEvent(previous_);
-        previous_ = record_;
-        ++decoded;
-    }
-    if (decoded > 0)
-        OnRtpProtoRXEvent(previous_);
+        [](sig_proto const& a, sig_proto const& b) { return cmp_sig_proto_header(&a, &b) == 0; },
+        [this](sig_proto const& rec) { OnRtpProtoRXEvent(rec); });
 }
 
 int ZarnRadioControl::OnRtpProtoRXEvent(sig_proto const& rec)

@@ -45,15 +45,6 @@ std::string h32(std::uint32_t v) { return hex(&v, sizeof v); }
 
 class RadioE2E : public testsupport::SimDaemonTest {
 protected:
-    // The next message, which must be a signal: its value notation.
-    std::string signal()
-    {
-        ZGCP::Message m;
-        if (!client->receive(m, ControllerClient::kTimeout) || !m.get_pdu().signal_isSelected())
-            return "no signal";
-        return m.get_pdu().get_signal().asValueNotation();
-    }
-
     // The sender and the command of the next rtpExt signal: "10.0.0.1 gw-set-ptt".
     std::string report()
     {
@@ -100,27 +91,6 @@ protected:
         return out;
     }
 
-    // The journal entries from the sequence number to now that begin with the prefix,
-    // without their numbers.
-    Lines journal(unsigned long long from, std::string const& prefix = "")
-    {
-        Lines out;
-        for (unsigned long long const end = journalNext(); from < end;) {
-            std::string const reply = board->command("journal " + std::to_string(from) + " 1000");
-            std::size_t at = std::min(reply.find(' ', 3), reply.size());
-            from = std::stoull(reply.substr(3, at - 3));
-            for (++at; at < reply.size();) {
-                std::size_t const end = std::min(reply.find("; ", at), reply.size());
-                std::string const entry = reply.substr(at, end - at);
-                std::string const text = entry.substr(entry.find(' ') + 1);
-                if (text.rfind(prefix, 0) == 0)
-                    out.push_back(text);
-                at = end + 2;
-            }
-        }
-        return out;
-    }
-    unsigned long long journalNext() { return std::stoull(board->command("journal 999999999999").substr(3)); }
     // The record of a journaled request ("ioctl /dev/rtp begin 1 2 -> 0") as octets.
     static std::string record(std::string const& entry, std::string const& request)
     {
