@@ -147,6 +147,15 @@ void RadioControl::OnRtpExtEvent(int, short revents)
         std::clog << GetPrefix() << " receive extension packet(s)!" << std::endl;
 }
 
+void RadioControl::DeviceEnded(ssize_t lastRead)
+{
+    if (lastRead > 0 || (lastRead < 0 && (errno == EAGAIN || errno == EINTR)))
+        return;
+    // A device that ended stays readable for ever: stop watching it instead of spinning.
+    std::cerr << GetPrefix() << " rtp_ext device hung up" << std::endl;
+    event_.Release();
+}
+
 ssize_t RadioControl::ReadPayload(std::uint8_t* buf, std::size_t size)
 {
     // A failed query must not leave the previous payload's sender in place.

@@ -150,7 +150,8 @@ protected:
     {
         std::uint8_t buf[kMaxPayload];
         bool any = false;
-        for (ssize_t n; (n = ReadPayload(buf, sizeof buf)) > 0;) {
+        ssize_t n;
+        while ((n = ReadPayload(buf, sizeof buf)) > 0) {
             if (!decode(record, buf, std::size_t(n)))
                 continue;
             record.session_addr = source_.addr;
@@ -162,7 +163,11 @@ protected:
         }
         if (any)
             process(previous);
+        DeviceEnded(n);
     }
+    // After a drain: a read of 0 or a read error other than EAGAIN means the device ended,
+    // and it is no longer watched.
+    void DeviceEnded(ssize_t lastRead);
     // Sends one payload; write's result (-1 without an extension descriptor).
     ssize_t WritePayload(std::uint8_t const* data, std::size_t length);
 
