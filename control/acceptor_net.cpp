@@ -4,134 +4,35 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstring>
 #include <iostream>
 
 namespace Control {
 
 // AcceptorNet
 
+int ListenFamily<ServiceNet>::Bind(int fd, Address port)
+{
+    INet4::Addr any;
+    any.port(port);
+    return ::bind(fd, any, any.size());
+}
+
+int ListenFamily<ServiceNet>::Accept(int fd, Peer& peer)
+{
+    socklen_t length = peer.size();
+    return ::accept4(fd, peer, &length, SOCK_CLOEXEC);
+}
+
 AcceptorNet::AcceptorNet() : AcceptorNet(0) {}
 
 AcceptorNet::AcceptorNet(int port) : AcceptorNet(port, true) {}
 
-AcceptorNet::AcceptorNet(int port, bool verbose) : ServiceNet(verbose), port_(std::uint16_t(port))
+AcceptorNet::AcceptorNet(int port, bool verbose)
+    : Acceptor("AcceptorNet::OnSocketEvent", std::uint16_t(port), verbose)
 {
-    listenEvent_.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
-}
-
-AcceptorNet::~AcceptorNet()
-{
-    bindTimer_.reset();
-    listenEvent_.Release();
-}
-
-bool AcceptorNet::OpenSocket()
-{
-    int const s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    Errno const error;
-    listenFd_ = Fd(s);
-    if (s < 0) {
-        if (verbose())
-            std::cerr << "can't create socket:" << error << std::endl;
-        return false;
-    }
-    int on = 1;
-    ::setsockopt(listenFd_.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    return true;
-}
-
-bool AcceptorNet::ImplActivate()
-{
-    if (!OpenSocket())
-        return false;
-    BindSocket();
-    return true;
-}
-
-void AcceptorNet::ImplDeactivate()
-{
-    bindTimer_.reset();
-    acceptPause_.Cancel();
-    listenEvent_.Release();
-    listenFd_.close();
-}
-
-void AcceptorNet::RetryLater() { bindTimer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, this); }
-
-void AcceptorNet::SetUpFailed(char const* what)
-{
-    Errno const error;
-    if (verbose())
-        std::cerr << what << error << std::endl;
-    listenFd_.close();
-    RetryLater();
-}
-
-void AcceptorNet::BindSocket()
-{
-    // A socket that failed to listen was closed: a retry starts with a fresh one.
-    if (!listenFd_.is_valid() && !OpenSocket()) {
-        RetryLater();
-        return;
-    }
-    INet4::Addr any;
-    any.port(port_);
-    if (::bind(listenFd_.lowlevel_fd(), any, any.size()) != 0) {
-        Errno const error;
-        if (verbose())
-            std::cerr << "can't bind to socket: \"" << error << "\"  waiting..." << std::endl;
-        RetryLater();
-        return;
-    }
-    if (::listen(listenFd_.lowlevel_fd(), 1) != 0) {
-        SetUpFailed("can't listen socket: ");
-        return;
-    }
-    if (!listenFd_.NonBlock()) {
-        SetUpFailed("can't set socket to non block mode: ");
-        return;
-    }
-    listenEvent_.Schedule(listenFd_, POLLIN);
-}
-
-void AcceptorNet::OnSocketEvent(int, short revents)
-{
-    if (!(revents & POLLIN))
-        return;
-    for (;;) {
-        INet4::Addr peer;
-        socklen_t length = peer.size();
-        int const s = ::accept4(listenFd_.lowlevel_fd(), peer, &length, SOCK_CLOEXEC);
-        int const error = errno;
-        // Each accepted socket is closed at the end of its turn unless the stack holds a copy.
-        Fd fd(s);
-        if (!fd.is_valid()) {
-            acceptPause_.Failed(error);
-            return;
-        }
-        acceptPause_.Accepted();
-        if (GetState() == State::Connected) {
-            if (verbose())
-                std::cerr << "refuse connection from " << peer << std::endl;
-            ImplRefuseConnection();
-            continue;
-        }
-        if (!fd.NonBlock()) {
-            Errno const error;
-            if (verbose())
-                std::cerr << "can't set socket to non block mode: " << error << std::endl;
-            continue;
-        }
-        if (verbose())
-            std::cout << "new connection from " << peer << std::endl;
-        Connected(fd, peer);
-        ImplConnected(fd);
-    }
 }
 
 // AcceptorNetCheckConnection

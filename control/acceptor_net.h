@@ -1,11 +1,12 @@
 #pragma once
 
-#include "control/service.h"
-#include "runtime/accept_pause.h"
-#include "runtime/event.h"
 #include "base/fd.h"
+#include "control/acceptor.h"
+#include "control/service.h"
+#include "runtime/inet4_addr.h"
 #include "runtime/timer.h"
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cstdint>
@@ -13,49 +14,28 @@
 
 namespace Control {
 
-// The listening side of a framed message connection over TCP: listens on 0.0.0.0 and the
-// port (SO_REUSEADDR, backlog 1) and takes one peer at a time; a peer that connects while
-// one is connected is accepted and closed at once. A bind that fails is retried every
-// 5000 ms, and so is a listen that fails. Out of descriptors, it pauses (AcceptPause).
-class AcceptorNet : public ServiceNet {
-public:
-    static constexpr unsigned int bind_retry_ms = 5000;
+// TCP: listens on 0.0.0.0 at the port (SO_REUSEADDR); a peer is its IPv4 address.
+template <>
+struct ListenFamily<ServiceNet> {
+    typedef std::uint16_t Address;
+    typedef INet4::Addr Peer;
+    static constexpr int domain = AF_INET;
+    static constexpr int protocol = IPPROTO_TCP;
+    static constexpr bool reuse_address = true;
+    static bool Usable(Address) { return true; }
+    static int Bind(int fd, Address port);
+    static int Accept(int fd, Peer& peer);
+};
 
+// The listening side of a framed message connection over TCP: listens on 0.0.0.0 and the
+// port (SO_REUSEADDR, backlog 1) and takes one peer at a time (see Acceptor).
+class AcceptorNet : public Acceptor<ServiceNet> {
+public:
     AcceptorNet();
     explicit AcceptorNet(int port);
     AcceptorNet(int port, bool verbose);
-    ~AcceptorNet() override;
 
-    // Binds and listens; on failure arms the retry.
-    void BindSocket();
-    void OnTimeout(Timer*) { BindSocket(); }
-    void OnSocketEvent(int fd, short revents);
-
-    unsigned short port() const { return port_; }
-    // Whether the listening socket is bound, listening and watched.
-    bool listening() const { return listenEvent_.IsActive(); }
-
-protected:
-    bool ImplActivate() override;
-    void ImplDeactivate() override;
-    void ImplOnDisconnect() override {}
-    // A peer was refused while one is connected.
-    virtual void ImplRefuseConnection() {}
-    // A peer was taken (fd is the connected socket).
-    virtual void ImplConnected(Fd const&) {}
-
-private:
-    // A new listening socket with SO_REUSEADDR; false (logged) when it cannot be made.
-    bool OpenSocket();
-    void RetryLater();
-    // Logs what failed with the error text, closes the socket and retries with a new one.
-    void SetUpFailed(char const* what);
-
-    std::uint16_t port_;
-    Fd listenFd_;
-    Timer bindTimer_;
-    Event listenEvent_;
-    AcceptPause acceptPause_{listenEvent_};
+    unsigned short port() const { return address(); }
 };
 
 // The controller's listener: an acceptor that probes the connected peer every 1000 ms and

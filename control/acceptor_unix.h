@@ -1,58 +1,38 @@
 #pragma once
 
-#include "base/fd.h"
+#include "control/acceptor.h"
 #include "control/service_unix.h"
-#include "runtime/accept_pause.h"
-#include "runtime/event.h"
-#include "runtime/timer.h"
+
+#include <sys/socket.h>
 
 #include <string>
 
 namespace Control {
 
-// The listening side of a framed message connection over a unix-domain stream socket at
-// a path: a socket left there by an earlier run is removed first; one peer at a time, a
-// further one is accepted and closed at once. A bind or listen that fails is retried
-// every 5000 ms. A path that does not fit a socket address makes Activate() fail. Out of
-// descriptors, it pauses (AcceptPause).
-class AcceptorUnix : public ServiceUnix {
-public:
-    static constexpr unsigned int bind_retry_ms = 5000;
+// Unix-domain stream sockets: listens at a path, removing a socket left there by an
+// earlier run first; a peer is the path of its socket (empty for one without a name).
+template <>
+struct ListenFamily<ServiceUnix> {
+    typedef std::string Address;
+    typedef std::string Peer;
+    static constexpr int domain = AF_UNIX;
+    static constexpr int protocol = 0;
+    static constexpr bool reuse_address = false;
+    // Whether the path fits a socket address.
+    static bool Usable(Address const& path);
+    static int Bind(int fd, Address const& path);
+    static int Accept(int fd, Peer& peer);
+};
 
+// The listening side of a framed message connection over a unix-domain stream socket at
+// a path: a socket left there by an earlier run is removed first; one peer at a time (see
+// Acceptor). A path that does not fit a socket address makes Activate() fail.
+class AcceptorUnix : public Acceptor<ServiceUnix> {
+public:
     AcceptorUnix();
     explicit AcceptorUnix(std::string const& path);
-    ~AcceptorUnix() override;
 
-    // Binds and listens; on failure arms the retry.
-    void BindSocket();
-    void OnTimeout(Timer*) { BindSocket(); }
-    void OnSocketEvent(int fd, short revents);
-
-    std::string const& path() const { return path_; }
-    // Whether the listening socket is bound, listening and watched.
-    bool listening() const { return listenEvent_.IsActive(); }
-
-protected:
-    bool ImplActivate() override;
-    void ImplDeactivate() override;
-    void ImplOnDisconnect() override {}
-    // A peer was refused while one is connected.
-    virtual void ImplRefuseConnection() {}
-    // A peer was taken (fd is the connected socket).
-    virtual void ImplConnected(Fd const&) {}
-
-private:
-    // A new listening socket; false (logged) when it cannot be made.
-    bool OpenSocket();
-    void RetryLater();
-    // Logs what failed with the error text, closes the socket and retries with a new one.
-    void SetUpFailed(char const* what);
-
-    std::string path_;
-    Fd listenFd_;
-    Timer bindTimer_;
-    Event listenEvent_;
-    AcceptPause acceptPause_{listenEvent_};
+    std::string const& path() const { return address(); }
 };
 
 }  // namespace Control
