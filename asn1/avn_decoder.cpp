@@ -49,6 +49,40 @@ bool readInteger(std::istream& in, INTEGER& value) {
     return true;
 }
 
+// The next non-blank character is c (and is taken).
+bool take(std::istream& in, char c) {
+    in >> std::ws;
+    return in.good() && in.get() == c;
+}
+
+// One character as "{ 0, 0, row, cell}", the opening brace taken already.
+bool readQuadruple(std::istream& in, wchar_t& c) {
+    long long part[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        if (!readNumber(in, part[i]) || part[i] < 0 || part[i] > 255 || !take(in, i < 3 ? ',' : '}')) return false;
+    }
+    if (part[0] != 0 || part[1] != 0) return false;
+    c = static_cast<wchar_t>(part[2] * 256 + part[3]);
+    return true;
+}
+
+// The form the printer gives a BMPString the locale cannot write one byte a character:
+// "{", the characters' quadruples separated by ",", "}".
+bool readQuadruples(std::istream& in, std::wstring& text) {
+    if (!take(in, '{')) return false;
+    std::wstring read;
+    for (char separator = ','; separator == ',';) {
+        wchar_t c = 0;
+        if (!take(in, '{') || !readQuadruple(in, c)) return false;
+        read.push_back(c);
+        in >> std::ws;
+        separator = in.good() ? static_cast<char>(in.get()) : '\0';
+        if (separator != ',' && separator != '}') return false;
+    }
+    text = std::move(read);
+    return true;
+}
+
 }  // namespace
 
 std::string AVNDecoder::letters() {
@@ -162,6 +196,8 @@ bool AVNDecoder::do_visit(AbstractString& value) {
 }
 
 bool AVNDecoder::do_visit(BMPString& value) {
+    in_ >> std::ws;
+    if (in_.good() && in_.peek() == '{') return readQuadruples(in_, value);
     std::string text;
     if (!get_string(in_, text)) return false;
     std::wstring wide;
@@ -288,7 +324,13 @@ bool get_string(std::istream& in, std::string& text) {
     in >> std::ws;
     if (!in.good() || in.get() != '"') return false;
     std::string read;
-    if (!std::getline(in, read, '"') || in.eof()) return false;
+    for (std::string part;;) {
+        if (!std::getline(in, part, '"') || in.eof()) return false;
+        read += part;
+        // Two double quotes in a row stand for one in the text.
+        if (in.peek() != '"') break;
+        read.push_back(static_cast<char>(in.get()));
+    }
     text = std::move(read);
     return true;
 }

@@ -56,7 +56,8 @@ private:
 
 // Neither failbit nor badbit is set.
 bool input_success(std::istream& in);
-// White space, a double quote, then the text up to the next double quote.
+// White space, a double quote, then the text up to the next double quote that is not
+// doubled; two double quotes in a row stand for one in the text.
 bool get_string(std::istream& in, std::string& text);
 // A quoted digit string with its base letter: 'digits'B or 'digits'H. Spaces and line
 // feeds inside are dropped; the digits fill whole octets (padded with 0 at the end);

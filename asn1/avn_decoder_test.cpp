@@ -3,6 +3,7 @@
 
 #include "asn1/avn_decoder.h"
 
+#include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -78,6 +79,34 @@ TEST(AvnDecoder, EveryKindReadsBackWhatWasPrinted) {
     ASSERT_TRUE(parsed.setFromValueNotation(text)) << text;
     EXPECT_TRUE(parsed == value) << text << "\n" << parsed.asValueNotation();
     EXPECT_EQ(text, parsed.asValueNotation());
+}
+
+TEST(AvnDecoder, StringsOfEveryKindReadBackWhatWasPrinted) {
+    std::unique_ptr<ASN1::AbstractData> const values[] = {
+        std::make_unique<ASN1::IA5String>("a \"b\" \"\"\"\""),
+        std::make_unique<ASN1::IA5String>(""),
+        std::make_unique<ASN1::AbstractString>(&ASN1::VisibleString::theInfo, "\"quoted\""),
+        std::make_unique<ASN1::AbstractString>(&ASN1::GeneralString::theInfo, std::string("\0\"\n\xff\"", 5)),
+        std::make_unique<ASN1::AbstractString>(&ASN1::PrintableString::theInfo, "it's"),
+        std::make_unique<ASN1::AbstractString>(&ASN1::NumericString::theInfo, "12 3"),
+        std::make_unique<ASN1::BMPString>(L"\"ok\""),
+        std::make_unique<ASN1::BMPString>(L"A\x263A\"", &ASN1::BMPString::theInfo),
+        std::make_unique<ASN1::GeneralizedTime>(2006, 12, 6, 13, 5, 9, 20, 0, true),
+    };
+    for (auto const& value : values) {
+        std::string const text = value->asValueNotation();
+        std::unique_ptr<ASN1::AbstractData> parsed(ASN1::AbstractData::create(value->info()));
+        ASSERT_TRUE(parsed->setFromValueNotation(text)) << text;
+        EXPECT_TRUE(*parsed == *value) << text << " read back as " << parsed->asValueNotation();
+    }
+    ASN1::IA5String text;
+    EXPECT_TRUE(text.setFromValueNotation("\"\"\"\""));
+    EXPECT_EQ("\"", static_cast<std::string const&>(text));
+    EXPECT_FALSE(text.setFromValueNotation("\"\"\"")) << "a doubled quote does not close the text";
+    ASN1::BMPString wide;
+    EXPECT_FALSE(wide.setFromValueNotation("{{ 0, 1, 0, 65}}")) << "beyond the basic plane";
+    EXPECT_FALSE(wide.setFromValueNotation("{{ 0, 0, 256, 0}}"));
+    EXPECT_FALSE(wide.setFromValueNotation("{{ 0, 0, 0, 65}"));
 }
 
 TEST(AvnDecoder, DigitStrings) {

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cwchar>
 #include <string>
+#include <string_view>
 
 #include "asn1/asn1.h"
 
@@ -77,12 +78,18 @@ bool AVNEncoder::printOctets(std::vector<char> const& octets) {
 
 bool AVNEncoder::do_visit(OCTET_STRING const& value) { return printOctets(value); }
 
-bool AVNEncoder::do_visit(AbstractString const& value) {
+bool AVNEncoder::printQuoted(std::string_view text) {
+    // A double quote inside the text is written twice, so that the text reads back whole.
     out_.put('"');
-    out_.write(value.data(), static_cast<std::streamsize>(value.size()));
+    for (char const c : text) {
+        if (c == '"') out_.put('"');
+        out_.put(c);
+    }
     out_.put('"');
     return out_.good();
 }
+
+bool AVNEncoder::do_visit(AbstractString const& value) { return printQuoted(value); }
 
 bool AVNEncoder::do_visit(BMPString const& value) {
     // The text in the C locale's multibyte form when every character is one byte there;
@@ -98,10 +105,7 @@ bool AVNEncoder::do_visit(BMPString const& value) {
         }
         text.push_back(buffer[0]);
     }
-    if (oneByteEach) {
-        out_ << '"' << text << '"';
-        return out_.good();
-    }
+    if (oneByteEach) return printQuoted(text);
     out_ << '{';
     for (std::size_t i = 0; i < value.size(); ++i) {
         unsigned const c = static_cast<unsigned>(value[i]);
@@ -112,10 +116,7 @@ bool AVNEncoder::do_visit(BMPString const& value) {
     return out_.good();
 }
 
-bool AVNEncoder::do_visit(GeneralizedTime const& value) {
-    out_ << '"' << value.get() << '"';
-    return out_.good();
-}
+bool AVNEncoder::do_visit(GeneralizedTime const& value) { return printQuoted(value.get()); }
 
 bool AVNEncoder::do_visit(CHOICE const& value) {
     char const* const name = value.getSelectionName();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ostream>
+#include <string_view>
 #include <vector>
 
 #include "asn1/visitor.h"
@@ -17,7 +18,7 @@ namespace ASN1 {
 //
 // A SEQUENCE puts each field on its own line, indented two spaces deeper than the line
 // that opened it; a CHOICE is "name : value"; a single INTEGER, ENUMERATED or string is
-// just its number, name or quoted text. Every hook answers whether the stream is still
+// just its number, name or quoted text (a double quote in the text written twice). Every hook answers whether the stream is still
 // good; a CHOICE without a selection and an open type with neither value nor octets fail.
 class AVNEncoder : public ConstVisitor {
 public:
@@ -47,6 +48,8 @@ protected:
 private:
     void indent(int count);
     bool printOctets(std::vector<char> const& octets);
+    // The text in double quotes, each double quote in it doubled.
+    bool printQuoted(std::string_view text);
     // One field line of a SEQUENCE: separator, indentation, name, value.
     bool printField(SEQUENCE const& value, int index);
 

@@ -133,13 +133,13 @@ TEST(AvnEncoder, OctetStringLeavesTheNumberBaseAlone) {
 
 TEST(AvnEncoder, StringsQuotedOrRaw) {
     ASN1::IA5String text("a \"b\"");
-    EXPECT_EQ("\"a \"b\"\"", ASN1::IA5String("a \"b\"").asValueNotation()) << "nothing escaped";
+    EXPECT_EQ("\"a \"\"b\"\"\"", ASN1::IA5String("a \"b\"").asValueNotation()) << "a double quote is doubled";
     std::ostringstream raw;
     raw << text;  // a character string on its own writes its characters
     EXPECT_EQ("a \"b\"", raw.str());
 
-    ASN1::BMPString plain(L"ok");
-    EXPECT_EQ("\"ok\"", printed(plain));
+    ASN1::BMPString plain(L"\"ok");
+    EXPECT_EQ("\"\"\"ok\"", printed(plain));
     ASN1::BMPString wide(L"A\x263A");
     EXPECT_EQ("{{ 0, 0, 0, 65}, { 0, 0, 38, 58}}", printed(wide));
 }

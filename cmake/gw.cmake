@@ -35,3 +35,11 @@ function(gw_benchmark name)
   add_executable(${name} ${GW_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${GW_LINKS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
+
+# gw_fuzz_target(<name> <sources>... LINKS <libs>...): a libFuzzer program (GW_FUZZ builds).
+function(gw_fuzz_target name)
+  cmake_parse_arguments(GW "" "" "LINKS" ${ARGN})
+  add_executable(${name} ${GW_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${GW_LINKS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+endfunction()

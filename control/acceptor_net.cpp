@@ -56,6 +56,7 @@ bool AcceptorNet::ImplActivate()
 void AcceptorNet::ImplDeactivate()
 {
     bindTimer_.reset();
+    acceptPause_.Cancel();
     listenEvent_.Release();
     listenFd_.close();
 }
@@ -105,10 +106,15 @@ void AcceptorNet::OnSocketEvent(int, short revents)
     for (;;) {
         INet4::Addr peer;
         socklen_t length = peer.size();
+        int const s = ::accept4(listenFd_.lowlevel_fd(), peer, &length, SOCK_CLOEXEC);
+        int const error = errno;
         // Each accepted socket is closed at the end of its turn unless the stack holds a copy.
-        Fd fd(::accept4(listenFd_.lowlevel_fd(), peer, &length, SOCK_CLOEXEC));
-        if (!fd.is_valid())
+        Fd fd(s);
+        if (!fd.is_valid()) {
+            acceptPause_.Failed(error);
             return;
+        }
+        acceptPause_.Accepted();
         if (GetState() == State::Connected) {
             if (verbose())
                 std::cerr << "refuse connection from " << peer << std::endl;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/service.h"
+#include "runtime/accept_pause.h"
 #include "runtime/event.h"
 #include "base/fd.h"
 #include "runtime/timer.h"
@@ -15,7 +16,7 @@ namespace Control {
 // The listening side of a framed message connection over TCP: listens on 0.0.0.0 and the
 // port (SO_REUSEADDR, backlog 1) and takes one peer at a time; a peer that connects while
 // one is connected is accepted and closed at once. A bind that fails is retried every
-// 5000 ms, and so is a listen that fails.
+// 5000 ms, and so is a listen that fails. Out of descriptors, it pauses (AcceptPause).
 class AcceptorNet : public ServiceNet {
 public:
     static constexpr unsigned int bind_retry_ms = 5000;
@@ -54,6 +55,7 @@ private:
     Fd listenFd_;
     Timer bindTimer_;
     Event listenEvent_;
+    AcceptPause acceptPause_{listenEvent_};
 };
 
 // The controller's listener: an acceptor that probes the connected peer every 1000 ms and

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <iostream>
@@ -61,6 +62,7 @@ bool AcceptorUnix::ImplActivate()
 void AcceptorUnix::ImplDeactivate()
 {
     bindTimer_.reset();
+    acceptPause_.Cancel();
     listenEvent_.Release();
     listenFd_.close();
 }
@@ -113,8 +115,11 @@ void AcceptorUnix::OnSocketEvent(int, short revents)
         socklen_t length = sizeof peer;
         // Each accepted socket is closed at the end of its turn unless the stack holds a copy.
         Fd fd(::accept4(listenFd_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
-        if (!fd.is_valid())
+        if (!fd.is_valid()) {
+            acceptPause_.Failed(errno);
             return;
+        }
+        acceptPause_.Accepted();
         std::string const from = peerPath(peer, length);
         if (GetState() == State::Connected) {
             if (verbose())

@@ -2,6 +2,7 @@
 
 #include "base/fd.h"
 #include "control/service_unix.h"
+#include "runtime/accept_pause.h"
 #include "runtime/event.h"
 #include "runtime/timer.h"
 
@@ -12,7 +13,8 @@ namespace Control {
 // The listening side of a framed message connection over a unix-domain stream socket at
 // a path: a socket left there by an earlier run is removed first; one peer at a time, a
 // further one is accepted and closed at once. A bind or listen that fails is retried
-// every 5000 ms. A path that does not fit a socket address makes Activate() fail.
+// every 5000 ms. A path that does not fit a socket address makes Activate() fail. Out of
+// descriptors, it pauses (AcceptPause).
 class AcceptorUnix : public ServiceUnix {
 public:
     static constexpr unsigned int bind_retry_ms = 5000;
@@ -50,6 +52,7 @@ private:
     Fd listenFd_;
     Timer bindTimer_;
     Event listenEvent_;
+    AcceptPause acceptPause_{listenEvent_};
 };
 
 }  // namespace Control

@@ -77,7 +77,14 @@ bool StrmProtocol::local_activate()
         on_deactivate(new Protocol_status_error(this, "fd not attached"));
         return false;
     }
-    event_.Schedule(fd_, POLLIN);
+    // The loop polls a duplicate: without a descriptor to spare, the stream could not be
+    // read, so it ends at once instead of being held unwatched.
+    Fd watched(fd_);
+    if (!watched.is_valid()) {
+        on_error(errorText("cannot watch descriptor: ", errno));
+        return false;
+    }
+    event_.Schedule(std::move(watched), POLLIN);
     return on_activate();
 }
 

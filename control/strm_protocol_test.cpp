@@ -5,9 +5,11 @@
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -66,6 +68,15 @@ struct Pair {
     Fd ours;
     Fd peer;
 };
+
+// The lowest descriptor number this process has free: with the limit there, every new
+// descriptor fails.
+int lowestFreeDescriptor()
+{
+    int const probe = ::fcntl(0, F_DUPFD_CLOEXEC, 0);
+    ::close(probe);
+    return probe;
+}
 
 bool startsWith(std::string const& s, std::string const& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
@@ -144,6 +155,22 @@ TEST(StrmProtocol, ActivationNeedsADescriptorAndDeactivationReleasesIt)
     pair.ours.close();
     char c;
     EXPECT_EQ(0, ::read(pair.peer.lowlevel_fd(), &c, 1));
+
+    // Without a descriptor to spare for the loop's copy, the stream ends at once.
+    Pair full;
+    Stack unwatched(full.ours);
+    full.ours.close();
+    rlimit saved{};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &saved));
+    rlimit exhausted = saved;
+    exhausted.rlim_cur = rlim_t(lowestFreeDescriptor());
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &exhausted));
+    bool const activated = unwatched.activate();
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &saved));
+    ASSERT_FALSE(activated);
+    EXPECT_EQ("cannot watch descriptor: Too many open files", unwatched.lastStatus());
+    EXPECT_FALSE(unwatched.strm->opened());
+    EXPECT_EQ(0, ::read(full.peer.lowlevel_fd(), &c, 1));
 }
 
 void onAlarm(int) {}

@@ -43,8 +43,11 @@ void TPKTTracer::OnEvent(int fd, short revents)
         INet4::Addr peer;
         socklen_t length = peer.size();
         Fd accepted(::accept4(fd, peer, &length, SOCK_CLOEXEC));
-        if (!accepted.is_valid())
+        if (!accepted.is_valid()) {
+            acceptPause_.Failed(errno);
             return;
+        }
+        acceptPause_.Accepted();
         std::clog << "ACP connection open from " << peer << std::endl;
         if (!accepted.NonBlock())
             continue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runtime/accept_pause.h"
 #include "runtime/event.h"
 
 #include <cstdint>
@@ -72,6 +73,7 @@ private:
 
     Sink* sink_ = nullptr;
     Event listener_;
+    AcceptPause acceptPause_{listener_};
     Connections connections_;
     Position current_;
 };

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 
@@ -155,11 +156,19 @@ bool E1Ctl::CheckOpenCas()
 
 void E1Ctl::OnUpdateCas(int, short revents)
 {
-    if (!(revents & POLLIN))
+    if (!(revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
         return;
     // One byte more than a record, so that a longer one is not taken for a record.
     unsigned char buffer[sizeof(cas_channel) + 1];
-    if (::read(cas_.lowlevel_fd(), buffer, sizeof buffer) != ssize_t(sizeof(cas_channel)))
+    ssize_t const n = ::read(cas_.lowlevel_fd(), buffer, sizeof buffer);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        // A device that ended stays readable for ever: close it; the next use opens it again.
+        std::cerr << ext::header(this) << "cas interface hung up" << std::endl;
+        casEvent_.Release();
+        cas_ = Fd();
+        return;
+    }
+    if (n != ssize_t(sizeof(cas_channel)))
         return;
     cas_channel event;
     std::memcpy(&event, buffer, sizeof event);

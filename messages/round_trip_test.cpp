@@ -25,7 +25,7 @@ using ASN1::AbstractData;
 
 // Fills a value away from its defaults: the first alternative of every CHOICE that has
 // none, the largest value of every enumeration and range, text and octets in every
-// string; when `everything`, also every optional field and known extension addition, and
+// string (with double quotes in the text); when `everything`, also every optional field and known extension addition, and
 // two elements in every list (otherwise optional parts stay absent and lists empty).
 void fill(AbstractData& value, bool everything) {
     if (auto* sequence = dynamic_cast<ASN1::SEQUENCE*>(&value)) {
@@ -60,7 +60,7 @@ void fill(AbstractData& value, bool everything) {
     } else if (auto* octets = dynamic_cast<ASN1::OCTET_STRING*>(&value)) {
         *octets = std::vector<char>{'\0', '\x7f', '\xff'};
     } else if (auto* text = dynamic_cast<ASN1::AbstractString*>(&value)) {
-        text->assign(std::string("a b"));
+        text->assign(std::string("a \"b\""));
     }
 }
 
@@ -220,6 +220,18 @@ TEST(RoundTrip, EveryAlternativeOfTheDispatchedChoices) {
             }
         }
     }
+}
+
+TEST(RoundTrip, AControllerStringOfDoubleQuotesReadsBack) {
+    // A signal whose number is 45 double quotes, as a controller may send it.
+    std::string hex = "20 AC";
+    for (int i = 0; i < 45; ++i) hex += " 22";
+    ZGCP::Message message;
+    ASSERT_TRUE(MessagesTest::decodeHex(hex, message));
+    std::string const text = message.asValueNotation();
+    ZGCP::Message parsed;
+    ASSERT_TRUE(parsed.setFromValueNotation(text)) << text;
+    EXPECT_TRUE(parsed == message) << text << "\nparsed as\n" << parsed.asValueNotation();
 }
 
 }  // namespace

@@ -101,6 +101,14 @@ bool RadioControl::RtpExtStop()
     return true;
 }
 
+void RadioControl::RtpSessionMoved(Fd const& rtp)
+{
+    if (type_ == kRtpExtAttached)
+        extAttach_.fd_rtp = rtp.lowlevel_fd();
+    else if (type_ == kRtpAttached)
+        rtp_ = rtp;
+}
+
 void RadioControl::SetTimerEnable(bool enable)
 {
     timerEnabled_ = enable;
@@ -137,6 +145,15 @@ void RadioControl::OnRtpExtEvent(int, short revents)
 {
     if ((revents & POLLIN) && debug_)
         std::clog << GetPrefix() << " receive extension packet(s)!" << std::endl;
+}
+
+void RadioControl::DeviceEnded(ssize_t lastRead)
+{
+    if (lastRead > 0 || (lastRead < 0 && (errno == EAGAIN || errno == EINTR)))
+        return;
+    // A device that ended stays readable for ever: stop watching it instead of spinning.
+    std::cerr << GetPrefix() << " rtp_ext device hung up" << std::endl;
+    event_.Release();
 }
 
 ssize_t RadioControl::ReadPayload(std::uint8_t* buf, std::size_t size)

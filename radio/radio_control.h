@@ -99,6 +99,10 @@ public:
     bool RtpExtStart(bool open_extension);
     // Detaches and closes the extension descriptor (kRtpExtAttached only); true.
     bool RtpExtStop();
+    // The slot's RTP session now lives on another open of the RTP device (after a codec
+    // change): the next start attaches to it. kRtpExtAttached names the descriptor in its
+    // attach record; kRtpAttached issues its attach on a duplicate of it.
+    void RtpSessionMoved(Fd const& rtp);
 
     // true arms the timer with the current interval, false cancels it.
     void SetTimerEnable(bool enable);
@@ -137,6 +141,33 @@ protected:
     // then reads the payload. The octets read; 0 or -1 (errno EAGAIN: nothing more) ends
     // the drain.
     ssize_t ReadPayload(std::uint8_t* buf, std::size_t size);
+    // Drains the extension descriptor: decode(record, octets, length) clears the record and
+    // decodes a payload into it (false drops the payload); a decoded record takes its sender
+    // into its first two words, and of each run of records that same(record, previous) puts
+    // together only the last reaches process(record), through previous.
+    template <class Record, class Decode, class Same, class Process>
+    void DrainPayloads(Record& record, Record& previous, Decode decode, Same same, Process process)
+    {
+        std::uint8_t buf[kMaxPayload];
+        bool any = false;
+        ssize_t n;
+        while ((n = ReadPayload(buf, sizeof buf)) > 0) {
+            if (!decode(record, buf, std::size_t(n)))
+                continue;
+            record.session_addr = source_.addr;
+            record.session_ssrc = source_.ssrc;
+            if (any && !same(record, previous))
+                process(previous);
+            previous = record;
+            any = true;
+        }
+        if (any)
+            process(previous);
+        DeviceEnded(n);
+    }
+    // After a drain: a read of 0 or a read error other than EAGAIN means the device ended,
+    // and it is no longer watched.
+    void DeviceEnded(ssize_t lastRead);
     // Sends one payload; write's result (-1 without an extension descriptor).
     ssize_t WritePayload(std::uint8_t const* data, std::size_t length);
 

@@ -396,16 +396,20 @@ void Multiplexer::dump(std::ostream& os) const
     os << table << ext::beginrow << "name" << ext::nextrow << "events" << ext::nextrow << "count"
        << ext::nextrow << "handler" << ext::nextrow << "fd" << ext::nextrow << "measure"
        << ext::nextrow << ext::delimeter;
-    for (EventHandler const* h = pollSet().head(); h; h = h->get_next()) {
-        if (!h->is_named())
-            continue;
-        Event const* e = dynamic_cast<Event const*>(h);
-        if (!e)
-            continue;
-        os << table << ext::beginrow << e->event_name() << ext::nextrow
-           << PollEventAsText(e->events()) << ext::nextrow << e->count() << ext::nextrow
-           << (e->bound() ? "attached" : "unattached") << ext::nextrow << e->lowlevel_fd()
-           << ext::nextrow << e->measure() << ext::nextrow;
+    // Every attached handler, whenever the dump is asked for: those serviced so far in this
+    // turn, those still to be serviced, then those attached since the poll set was built.
+    for (int list : {serviced_, polled_, int(Pending)}) {
+        for (EventHandler const* h = handlers_[list].head(); h; h = h->get_next()) {
+            if (!h->is_named())
+                continue;
+            Event const* e = dynamic_cast<Event const*>(h);
+            if (!e)
+                continue;
+            os << table << ext::beginrow << e->event_name() << ext::nextrow
+               << PollEventAsText(e->events()) << ext::nextrow << e->count() << ext::nextrow
+               << (e->bound() ? "attached" : "unattached") << ext::nextrow << e->lowlevel_fd()
+               << ext::nextrow << e->measure() << ext::nextrow;
+        }
     }
     os << table << ext::delimeter;
     os << std::endl;

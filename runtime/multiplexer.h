@@ -101,7 +101,6 @@ public:
 private:
     enum { Pending = 0, ListCount = 3 };
     F_dual_list<EventHandler>& list(int i) { return handlers_[i]; }
-    F_dual_list<EventHandler> const& pollSet() const { return handlers_[polled_]; }
     void moveTo(EventHandler* h, int to);
     void fireDueTimers();
     void timeWarp(std::uint32_t now, std::uint32_t first);

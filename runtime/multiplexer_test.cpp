@@ -129,17 +129,15 @@ TEST(Multiplexer, AHandlerAttachedDuringServiceIsPolledFromTheNextTurn)
     t.pc.fill();
     multiplexer.runOnce(1000);
     EXPECT_EQ(t.rec.calls, (Calls{{"a", POLLIN}}));
+    // Not polled yet, but listed by the status dump as soon as it is attached.
     std::ostringstream before;
     multiplexer.dump(before);
     std::string const row = "|" + std::string(19, ' ') + "c" + std::string(20, ' ') + "|";
-    EXPECT_EQ(before.str().find(row), std::string::npos);
+    EXPECT_NE(before.str().find(row), std::string::npos);
 
     t.rec.calls.clear();
     multiplexer.runOnce(1000);
     EXPECT_EQ(t.rec.calls, (Calls{{"a", POLLIN}, {"c", POLLIN}}));
-    std::ostringstream after;
-    multiplexer.dump(after);
-    EXPECT_NE(after.str().find(row), std::string::npos);
 }
 
 TEST(Multiplexer, AnEventMayReleaseOrDestroyItselfInItsCallback)

@@ -13,6 +13,7 @@
 #include "hardware/hw_tests.h"
 #include "hardware/spi_ctrl.h"
 #include "monitoring/monitoring_ctl.h"
+#include "radio/rtp_ext_factory.h"
 #include "runtime/child_wait.h"
 #include "runtime/daemon.h"
 #include "runtime/dpc.h"
@@ -243,8 +244,8 @@ int serverMain(int argc, char** argv)
     VoiceFactory::instance();
     T38SoftFactory::instance();
     IsdnFactory::instance();
-    //   RtpZARNFactory::instance();        radio
-    //   RtpED137Factory::instance();       radio
+    RtpZARNFactory::instance();
+    RtpED137Factory::instance();
     HdlcSlotFactory::instance();
 
     HwMux::instance();

@@ -175,6 +175,7 @@ void ModemFactory::OnSocketEvent(int, short revents)
     if (revents & (POLLERR | POLLHUP)) {
         std::cerr << ext::header(this) << "auth server socket error." << std::endl;
         listener_.close();
+        acceptPause_.Cancel();
         listenEvent_.Release();
         return;
     }
@@ -183,8 +184,11 @@ void ModemFactory::OnSocketEvent(int, short revents)
     INet4::Addr peer;
     socklen_t length = peer.size();
     Fd connection(::accept4(listener_.lowlevel_fd(), peer, &length, SOCK_CLOEXEC));
-    if (!connection)
+    if (!connection) {
+        acceptPause_.Failed(errno);
         return;
+    }
+    acceptPause_.Accepted();
     if (!connection.NonBlock()) {
         std::cerr << ext::header(this) << "fail to set nonblock mode." << std::endl;
         return;

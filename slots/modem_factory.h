@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/fd.h"
+#include "runtime/accept_pause.h"
 #include "runtime/event.h"
 #include "slots/auth_client.h"
 #include "slots/slot_factory.h"
@@ -79,6 +80,7 @@ private:
     unsigned int modemCount_ = 0;
     Fd listener_;
     Event listenEvent_;
+    AcceptPause acceptPause_{listenEvent_};
     // In accept order.
     std::list<std::unique_ptr<AuthClient>> clients_;
     std::deque<std::string> freeInterfaces_;

@@ -192,11 +192,13 @@ unsigned RtpFactory::translateCodec(TERM::Payload::NamedNumber payload, TERM::Pa
     return translateCodec(direction != payload && plainG711 ? direction : payload);
 }
 
-void RtpFactory::PutHeader(std::ostream& os) const
+void CodecCounts::PutHeader(std::ostream& os, char const* name) const
 {
-    os << "rtp[" << unsigned(counts_.g723) << ',' << unsigned(counts_.g729) << ',' << unsigned(counts_.g711) << ','
-       << unsigned(counts_.universal) << "]: ";
+    os << name << '[' << unsigned(g723) << ',' << unsigned(g729) << ',' << unsigned(g711) << ',' << unsigned(universal)
+       << "]: ";
 }
+
+void RtpFactory::PutHeader(std::ostream& os) const { counts_.PutHeader(os, "rtp"); }
 
 std::string RtpFactory::header() const
 {

@@ -25,6 +25,8 @@ struct CodecCounts {
     bool read(std::string const& header);
     // Sets the five counts of the resources.
     void report(ZGCP::Resources& resources) const;
+    // A factory's log header: "<name>[<g723>,<g729>,<g711>,<universal>]: ".
+    void PutHeader(std::ostream& os, char const* name) const;
 };
 
 // What the create of an RTP slot opens before the slot is built, for the factories of every

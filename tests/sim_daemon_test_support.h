@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -125,6 +126,40 @@ protected:
     {
         std::string const prefix = "seq=" + std::to_string(seq) + " slot=" + std::to_string(number) + " ";
         return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+    }
+
+    // The next message, which must be a signal: its value notation ("no signal" otherwise).
+    std::string signal()
+    {
+        ZGCP::Message m;
+        if (!client->receive(m, ControllerClient::kTimeout) || !m.get_pdu().signal_isSelected())
+            return "no signal";
+        return m.get_pdu().get_signal().asValueNotation();
+    }
+
+    // The number the board's journal gives its next entry.
+    unsigned long long journalNext() { return std::stoull(board->command("journal 999999999999 1").substr(3)); }
+    // The journal's entries from the one numbered from up to what it holds now (the switch adds
+    // entries on every loop pass), page by page, that begin with the prefix, without numbers:
+    // "ioctl /dev/rtp stop -> 0".
+    std::vector<std::string> journal(unsigned long long from, std::string const& prefix = "")
+    {
+        std::vector<std::string> out;
+        for (unsigned long long const end = journalNext(); from < end;) {
+            std::string const page = board->command("journal " + std::to_string(from) + " 1000");
+            std::size_t at = page.find(' ', 3);
+            if (page.compare(0, 3, "ok ") != 0 || at == std::string::npos)
+                break;
+            from = std::stoull(page.substr(3, at - 3));
+            while (at++ < page.size()) {
+                std::size_t const end = std::min(page.find("; ", at), page.size());
+                std::string const text = page.substr(at, end - at).substr(page.find(' ', at) + 1 - at);
+                if (text.rfind(prefix, 0) == 0)
+                    out.push_back(text);
+                at = end + 1;
+            }
+        }
+        return out;
     }
 
     // The state of a switch output as the board socket reports it ("ok =0xd5 disables=2").

@@ -20,15 +20,6 @@ EXIT=0
 
 say() { echo "$$ $*" >>"$log"; }
 
-say args "$@"
-say stdin "$(readlink /proc/$$/fd/0)"
-
-if [ "$1" = "--num-of-instances" ]; then
-    [ -n "$INSTANCES" ] && echo "$INSTANCES"
-    say exit 0
-    exit 0
-fi
-
 sleeper=
 
 # Waits S seconds in a child, so that signals are handled at once.
@@ -49,9 +40,20 @@ on_signal() {
     kill -"$1" $$
 }
 
+# Set before anything is written, so that a signal sent as soon as the start is seen is
+# handled as configured.
 for s in TERM HUP INT USR1 USR2; do
     trap "on_signal $s" "$s"
 done
+
+say args "$@"
+say stdin "$(readlink /proc/$$/fd/0)"
+
+if [ "$1" = "--num-of-instances" ]; then
+    [ -n "$INSTANCES" ] && echo "$INSTANCES"
+    say exit 0
+    exit 0
+fi
 
 if [ -n "$RUN" ]; then
     pause "$RUN"

@@ -6,11 +6,17 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <random>
+#include <string>
 #include <utility>
 
 namespace testsupport {
@@ -26,17 +32,39 @@ sockaddr_in loopback(std::uint16_t port)
     return a;
 }
 
+// Claims the port among the test processes of the machine: a lock on a file named after it,
+// held until this process ends (its descriptor stays open), which no other test process
+// gets meanwhile.
+bool claim(std::uint16_t port)
+{
+    ::mkdir("/tmp/gw-test-ports", 0777);
+    std::string const file = "/tmp/gw-test-ports/" + std::to_string(port);
+    int const fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    ::close(fd);
+    return false;
+}
+
 }  // namespace
 
 std::uint16_t freePort(int type)
 {
-    Fd s(::socket(AF_INET, type, 0));
-    sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return 0;
-    return ntohs(a.sin_port);
+    // Below the kernel's range of ephemeral ports (32768 and up), so that no outgoing
+    // connection takes the port as its own before the server binds it.
+    static std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<int> pick(21000, 32000);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::uint16_t const port = std::uint16_t(pick(random));
+        Fd s(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+        sockaddr_in a = loopback(port);
+        a.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && claim(port))
+            return port;
+    }
+    return 0;
 }
 
 Bytes tpktFrame(Bytes const& body)

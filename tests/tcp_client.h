@@ -16,7 +16,8 @@ namespace testsupport {
 
 typedef std::vector<std::uint8_t> Bytes;
 
-// A TCP (SOCK_STREAM) or UDP (SOCK_DGRAM) port on 127.0.0.1 that was free a moment ago.
+// A TCP (SOCK_STREAM) or UDP (SOCK_DGRAM) port that was free a moment ago, outside the
+// range of ephemeral ports, and that no other test process running meanwhile is given.
 std::uint16_t freePort(int type = SOCK_STREAM);
 
 // The TPKT frame (03 00 and the 16-bit big-endian length counting the header) of a body.

@@ -14,7 +14,10 @@
 
 namespace board::sim {
 
-// One connected client: its unfinished command line and its unsent replies.
+// One connected client: what it sent and is not handled yet, its unfinished command line
+// and its unsent replies. It is read only while nothing it sent waits and its unsent
+// replies are under kOutputLimit, so a client that sends faster than it reads costs
+// bounded memory; one turn handles at most one read and kBatchLines lines.
 class BoardSocket::Client {
 public:
     Client(BoardSocket& owner, Fd fd) : owner_(owner)
@@ -23,55 +26,72 @@ public:
         event_.Schedule(std::move(fd), POLLIN);
     }
 
+    std::size_t pendingOutput() const { return out_.size(); }
+
 private:
     void onReady(int fd, short revents)
     {
         if (revents == 0)
             return;
-        bool ended = false;
-        if (revents & (POLLIN | POLLHUP | POLLERR))
-            ended = readLines(fd);
-        if (!flush(fd) || out_.size() > kMaxPending || (ended && out_.empty())) {
+        std::size_t lines = 0;
+        bool alive = flush(fd);
+        runLines(lines);
+        if (alive && wantsInput() && (revents & (POLLIN | POLLHUP | POLLERR))) {
+            receive(fd);
+            runLines(lines);
+        }
+        alive = alive && flush(fd);
+        if (!alive || (ended_ && unhandled() == 0 && out_.empty())) {
             owner_.drop(this);  // destroys this client: nothing of it is touched afterwards
             return;
         }
-        if (ended)
-            reading_ = false;
-        event_.SetEvents((reading_ ? POLLIN : 0) | (out_.empty() ? 0 : POLLOUT));
+        // Lines left for the next turn ask for it through POLLOUT, which an idle socket
+        // reports at once.
+        bool const more = unhandled() > 0 && out_.size() < kOutputLimit;
+        event_.SetEvents((wantsInput() ? POLLIN : 0) | (!out_.empty() || more ? POLLOUT : 0));
     }
 
-    // Runs every complete line read; true when the client has stopped sending.
-    bool readLines(int fd)
+    std::size_t unhandled() const { return received_.size() - next_; }
+    bool wantsInput() const { return !ended_ && unhandled() == 0 && out_.size() < kOutputLimit; }
+
+    // One read; marks the end when the client has stopped sending.
+    void receive(int fd)
     {
-        if (!reading_)
-            return false;
-        char buf[4096];
-        for (;;) {
-            ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (n == 0)
-                return true;
-            if (n < 0)
-                return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
-            for (ssize_t i = 0; i < n; ++i)
-                take(buf[i]);
+        received_.resize(kReadSize);
+        ssize_t const n = ::recv(fd, &received_[0], received_.size(), MSG_DONTWAIT);
+        int const error = errno;
+        received_.resize(n > 0 ? std::size_t(n) : 0);
+        next_ = 0;
+        if (n == 0 || (n < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR))
+            ended_ = true;
+    }
+
+    // Runs the lines received, while the batch and the unsent replies are under their limits.
+    void runLines(std::size_t& lines)
+    {
+        while (next_ < received_.size() && lines < kBatchLines && out_.size() < kOutputLimit) {
+            if (take(received_[next_++]))
+                ++lines;
         }
     }
 
-    void take(char c)
+    // True when c ended a line (which was run).
+    bool take(char c)
     {
         if (c != '\n') {
-            if (in_.size() < kMaxLine)
-                in_ += c;
+            if (line_.size() < kMaxLine)
+                line_ += c;
             else
                 tooLong_ = true;
-            return;
+            return false;
         }
-        if (!in_.empty() && in_.back() == '\r')
-            in_.pop_back();
-        out_ += tooLong_ ? std::string("error line too long") : owner_.console_.execute(in_);
+        if (!line_.empty() && line_.back() == '\r')
+            line_.pop_back();
+        out_ += tooLong_ ? std::string("error line too long") : owner_.console_.execute(line_);
         out_ += '\n';
-        in_.clear();
+        line_.clear();
         tooLong_ = false;
+        return true;
     }
 
     // Sends what it can; false when the client is gone.
@@ -88,10 +108,12 @@ private:
 
     BoardSocket& owner_;
     Event event_;
-    std::string in_;
+    std::string received_;
+    std::size_t next_ = 0;
+    std::string line_;
     std::string out_;
     bool tooLong_ = false;
-    bool reading_ = true;
+    bool ended_ = false;
 };
 
 BoardSocket::BoardSocket(SimBoard& board) : console_(board) {}
@@ -130,6 +152,7 @@ bool BoardSocket::listen(std::string const& path)
 void BoardSocket::close()
 {
     clients_.clear();
+    acceptPause_.Cancel();
     listener_.Release();
     // Another server may have taken the path over since: its file stays.
     struct stat st;
@@ -144,10 +167,21 @@ void BoardSocket::onAccept(int fd, short revents)
         return;
     for (;;) {
         int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (c < 0)
+        if (c < 0) {
+            acceptPause_.Failed(errno);
             return;
+        }
+        acceptPause_.Accepted();
         clients_.push_back(std::make_unique<Client>(*this, Fd(c)));
     }
+}
+
+std::size_t BoardSocket::pendingOutput() const
+{
+    std::size_t total = 0;
+    for (auto const& c : clients_)
+        total += c->pendingOutput();
+    return total;
 }
 
 void BoardSocket::drop(Client* client)

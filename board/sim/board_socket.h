@@ -1,6 +1,7 @@
 #pragma once
 
 #include "board/sim/console.h"
+#include "runtime/accept_pause.h"
 #include "runtime/event.h"
 
 #include <sys/types.h>
@@ -22,8 +23,12 @@ public:
     static constexpr char const* kPath = "/var/run/board.sock";
     // A longer command line is refused (and its rest skipped).
     static constexpr std::size_t kMaxLine = 4096;
-    // A client that lets more replies pile up unread is dropped.
-    static constexpr std::size_t kMaxPending = 4 << 20;
+    // A client is not read while more of its replies than this wait unsent, and resumes
+    // when it reads them; one turn reads at most kReadSize bytes of a client and runs at
+    // most kBatchLines of its lines.
+    static constexpr std::size_t kOutputLimit = 64 << 10;
+    static constexpr std::size_t kReadSize = 4096;
+    static constexpr std::size_t kBatchLines = 16;
 
     explicit BoardSocket(SimBoard& board);
     ~BoardSocket();
@@ -40,6 +45,8 @@ public:
 
     std::string const& path() const { return path_; }
     std::size_t clientCount() const { return clients_.size(); }
+    // The replies of every client still waiting to be sent, in bytes.
+    std::size_t pendingOutput() const;
 
 private:
     class Client;
@@ -49,6 +56,7 @@ private:
 
     Console console_;
     Event listener_;
+    AcceptPause acceptPause_{listener_};
     std::string path_;
     ino_t inode_ = 0;  // of the socket file it made
     std::list<std::unique_ptr<Client>> clients_;

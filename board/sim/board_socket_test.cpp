@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -44,6 +45,19 @@ public:
     bool connected() const { return connected_; }
     void send(std::string const& text) { ASSERT_EQ(::send(fd_, text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size())); }
     void shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
+
+    // Sends what the socket takes at once; the bytes sent.
+    std::size_t sendSome(std::string const& text)
+    {
+        ssize_t n = ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        return n < 0 ? 0 : std::size_t(n);
+    }
+    // The reply lines that have arrived so far, without running the loop.
+    std::size_t linesArrived()
+    {
+        pull();
+        return std::size_t(std::count(in_.begin(), in_.end(), '\n'));
+    }
 
     // The next reply line, running the loop while it comes; "" when none came in time.
     std::string reply()
@@ -141,6 +155,30 @@ TEST_F(BoardSocketTest, OverlongLinesAreRefusedAndTheRestServed)
     c.send(std::string(BoardSocket::kMaxLine + 100, 'x') + "\nrestore /dev/hal\n");
     EXPECT_EQ(c.reply(), "error line too long");
     EXPECT_EQ(c.reply(), "ok");
+}
+
+// A client that sends faster than it reads: one batch of lines a turn, and no more read
+// while its replies wait unsent; everything is answered, in order, as it reads.
+TEST_F(BoardSocketTest, AClientIsReadOnlyAsFastAsItReads)
+{
+    ASSERT_TRUE(server.listen());
+    LineClient c(server.path());
+    ASSERT_TRUE(testsupport::runUntil([&] { return server.clientCount() == 1; }, 5000));
+    std::size_t const lines = 5000;
+    std::string flood;
+    for (std::size_t i = 0; i < lines; ++i)
+        flood += "help\n";
+    ASSERT_EQ(c.sendSome(flood), flood.size());
+
+    ASSERT_TRUE(testsupport::runUntil([&] { return c.linesArrived() > 0; }, 5000));
+    EXPECT_EQ(c.linesArrived(), BoardSocket::kBatchLines);
+    testsupport::settle(10000);
+    std::size_t const reply = board::sim::Console(sim).execute("help").size() + 1;
+    EXPECT_LE(server.pendingOutput(), BoardSocket::kOutputLimit + reply);
+    EXPECT_LT(c.linesArrived() + server.pendingOutput() / reply, lines) << "read while its replies waited";
+
+    EXPECT_TRUE(testsupport::runUntil([&] { return c.linesArrived() == lines; }, 20000));
+    EXPECT_EQ(server.pendingOutput(), 0u);
 }
 
 TEST_F(BoardSocketTest, TakesOverAStaleSocketFileAndRemovesOnlyItsOwn)

@@ -5,6 +5,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -24,7 +26,7 @@ std::string dotted(std::uint32_t addr)
 
 }  // namespace
 
-RtpExtModel::RtpExtModel()
+RtpExtModel::RtpExtModel(RtpModel const* rtp)
     : SessionDevice(rtp_ext::kPath, {
                                         {rtp_ext::kInit, "init", sizeof(rtp_ext_init_params)},
                                         {rtp_ext::kAttach, "attach", sizeof(rtp_ext_attach_session_params)},
@@ -32,7 +34,8 @@ RtpExtModel::RtpExtModel()
                                         {rtp_ext::kSourceOfNext, "source", sizeof(rtp_ext_source)},
                                         {rtp_ext::kSetFilter, "set-filter", sizeof(rtp_ext_filter)},
                                         {rtp_ext::kResetFilter, "reset-filter"},
-                                    })
+                                    }),
+      rtp_(rtp)
 {
 }
 
@@ -46,9 +49,11 @@ void RtpExtModel::put(std::ostream& os, Session const& s) const
     rtp_ext_init_params const& i = *s.init;
     os << " etype=0x" << std::hex << i.etype << std::dec << " params=" << i.param[0] << '/' << i.param[1] << '/'
        << i.param[2] << '/' << i.param[3] << " attach=";
-    if (s.attach)
+    if (s.attach) {
         os << s.attach->fd_rtp << '/' << s.attach->pid_rtp;
-    else
+        if (s.attachedChannel)
+            os << '@' << *s.attachedChannel;
+    } else
         os << '-';
     os << " filter=" << (s.filter ? dotted(*s.filter) : "-") << " queued=" << s.senders.size()
        << " written=" << s.written.size();
@@ -60,6 +65,19 @@ OpenFile* RtpExtModel::holder(unsigned open) const
         if (f->id() == open)
             return f;
     return nullptr;
+}
+
+std::optional<int> RtpExtModel::channelOf(rtp_ext_attach_session_params const& attach) const
+{
+    struct stat st{};
+    if (rtp_ == nullptr || (attach.pid_rtp != -1 && attach.pid_rtp != ::getpid()) || ::fstat(attach.fd_rtp, &st) != 0)
+        return std::nullopt;
+    for (OpenFile* f : rtp_->opens()) {
+        auto const& session = static_cast<RtpSession const&>(*f->state);
+        if (f->inode() == st.st_ino && session.channel >= 0)
+            return session.channel;
+    }
+    return std::nullopt;
 }
 
 RtpExtModel::Session const* RtpExtModel::session(unsigned open) const
@@ -101,11 +119,15 @@ int RtpExtModel::request(OpenFile* file, RequestInfo const& info, void* arg)
     if (!s.init)
         return -EINVAL;
     switch (info.number) {
-    case rtp_ext::kAttach: s.attach = *static_cast<rtp_ext_attach_session_params const*>(arg); break;
+    case rtp_ext::kAttach:
+        s.attach = *static_cast<rtp_ext_attach_session_params const*>(arg);
+        s.attachedChannel = channelOf(*s.attach);
+        break;
     case rtp_ext::kDetach:
         if (!s.attach)
             return -EINVAL;
         s.attach.reset();
+        s.attachedChannel.reset();
         break;
     case rtp_ext::kSourceOfNext:
         if (s.senders.empty())

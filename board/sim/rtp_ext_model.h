@@ -1,6 +1,7 @@
 #pragma once
 
 #include "board/rtp.h"
+#include "board/sim/rtp_model.h"
 #include "board/sim/session_device.h"
 
 #include <cstdint>
@@ -16,6 +17,9 @@ struct RtpExtSession : OpenState {
     unsigned open = 0;  // the open's id
     std::optional<rtp_ext_init_params> init;
     std::optional<rtp_ext_attach_session_params> attach;
+    // The channel of the RTP session the attach record named when it came, when it named an
+    // open of the RTP device held by this process.
+    std::optional<int> attachedChannel;
     std::optional<std::uint32_t> filter;  // the address accepted, network order
     std::deque<rtp_ext_source> senders;   // of the payloads queued and not asked about
     std::deque<std::vector<std::uint8_t>> written;
@@ -27,7 +31,8 @@ struct RtpExtSession : OpenState {
 // carries its sender: the source request takes the sender of the oldest payload not yet
 // asked about, which is the one the next read returns as long as the daemon asks before
 // each read. A payload from a sender the filter does not accept is dropped, as the driver
-// would.
+// would. An attach record naming a descriptor of this process (pid -1 or its own) is resolved
+// to the RTP session of that open, when it is one of the RTP model's.
 class RtpExtModel : public SessionDevice<RtpExtSession> {
 public:
     using Payload = std::vector<std::uint8_t>;
@@ -35,7 +40,7 @@ public:
     // Payloads kept per open of what the daemon wrote; older ones are dropped.
     static constexpr std::size_t kKeptPayloads = 256;
 
-    RtpExtModel();
+    explicit RtpExtModel(RtpModel const* rtp = nullptr);
 
     // The session of an open (by its id); null when it is not held.
     Session const* session(unsigned open) const;
@@ -52,11 +57,14 @@ public:
     std::string command(std::vector<std::string> const& words) override;
 
 private:
-    // "7: etype=0x1337 params=0/0/0/0 attach=12/4242 filter=10.0.0.1 queued=0 written=2" (the
-    // dump gives every session, "; " between); "attach=-", "filter=-" when none, "idle"
-    // before the init.
+    // "7: etype=0x1337 params=0/0/0/0 attach=12/4242@1024 filter=10.0.0.1 queued=0 written=2"
+    // (the dump gives every session, "; " between); "@CH" only when the attach named the RTP
+    // session on channel CH; "attach=-", "filter=-" when none, "idle" before the init.
     void put(std::ostream& os, Session const& session) const override;
     OpenFile* holder(unsigned open) const;
+    std::optional<int> channelOf(rtp_ext_attach_session_params const& attach) const;
+
+    RtpModel const* rtp_;
 };
 
 }  // namespace board::sim

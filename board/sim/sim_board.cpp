@@ -78,7 +78,7 @@ void SimBoard::addStandardDevices()
     add<MccModel>();
     add<DtmfModel>();
     add<DspModel>();
-    add<RtpModel>();
+    RtpModel const& rtp = add<RtpModel>();
     add<VoiceModel>();
     add<MaintenanceModel>();
     add<E1CasModel>();
@@ -87,7 +87,7 @@ void SimBoard::addStandardDevices()
         addInterface(std::make_unique<HdlcIfaceModel>(n));
     add<MixerModel>();
     add<DspDataModel>();
-    add<RtpExtModel>();
+    add<RtpExtModel>(&rtp);
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)

@@ -27,15 +27,6 @@ constexpr int kChannel = 1024;
 
 class RtpE2E : public testsupport::SimDaemonTest {
 protected:
-    // The next message, which must be a signal: its value notation.
-    std::string signal()
-    {
-        ZGCP::Message m;
-        if (!client->receive(m, ControllerClient::kTimeout) || !m.get_pdu().signal_isSelected())
-            return "no signal";
-        return m.get_pdu().get_signal().asValueNotation();
-    }
-
     // The resources of a slot-less query.
     ZGCP::Resources query()
     {
@@ -55,21 +46,6 @@ protected:
         return on(20, testsupport::ioctlCommand(p));
     }
 
-    // The journal entries from the sequence number on, without their numbers.
-    std::vector<std::string> journal(unsigned long long from)
-    {
-        std::string reply = board->command("journal " + std::to_string(from) + " 1000");
-        std::vector<std::string> out;
-        reply = reply.substr(reply.find(' ', 3) == std::string::npos ? reply.size() : reply.find(' ', 3) + 1);
-        for (std::size_t at = 0; at < reply.size();) {
-            std::size_t end = reply.find("; ", at);
-            std::string entry = reply.substr(at, end == std::string::npos ? std::string::npos : end - at);
-            out.push_back(entry.substr(entry.find(' ') + 1));
-            at = end == std::string::npos ? reply.size() : end + 2;
-        }
-        return out;
-    }
-    unsigned long long journalNext() { return std::stoull(board->command("journal 999999999999").substr(3)); }
 };
 
 TEST_F(RtpE2E, ChannelLivesFromSdesToBye)

@@ -1,0 +1,208 @@
+// Hostile peers on the daemon's listeners, on the simulated board: a process out of
+// descriptors, and a console client that floods without reading. Every wait is for a
+// condition; the only bounds are the CPU share, the memory and the ping time they are about.
+
+#include "tests/sim_daemon_test_support.h"
+
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using testsupport::DaemonLauncher;
+
+std::string proc(pid_t pid, char const* file) { return "/proc/" + std::to_string(pid) + "/" + file; }
+
+// User and system time of the process, in seconds.
+double cpuSeconds(pid_t pid)
+{
+    std::ifstream in(proc(pid, "stat"));
+    std::string text;
+    std::getline(in, text);
+    // The fields after the command name: state is field 3, utime 14, stime 15.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string skip;
+    for (int field = 3; field < 14; ++field)
+        fields >> skip;
+    unsigned long long user = 0, system = 0;
+    fields >> user >> system;
+    return double(user + system) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// A figure of /proc/<pid>/status in kB ("VmRSS": the resident memory, "VmHWM": its peak).
+long statusKb(pid_t pid, std::string const& key)
+{
+    std::ifstream in(proc(pid, "status"));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(key + ":", 0) == 0)
+            return std::stol(line.substr(key.size() + 1));
+    }
+    return -1;
+}
+
+long openDescriptors(pid_t pid)
+{
+    long n = 0;
+    for (auto const& entry : std::filesystem::directory_iterator(proc(pid, "fd"))) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
+
+// A connection to the board console, opened without waiting for the daemon to accept it;
+// invalid when the listening queue was full.
+struct ConsoleSocket {
+    explicit ConsoleSocket(std::string const& path)
+    {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~ConsoleSocket()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ConsoleSocket(ConsoleSocket const&) = delete;
+    ConsoleSocket& operator=(ConsoleSocket const&) = delete;
+
+    // Bytes sent and not yet read by the daemon.
+    int unread() const
+    {
+        int n = -1;
+        ::ioctl(fd, TIOCOUTQ, &n);
+        return n;
+    }
+
+    // Bytes the daemon sent that were not read here.
+    int arrived() const
+    {
+        int n = -1;
+        ::ioctl(fd, FIONREAD, &n);
+        return n;
+    }
+
+    int fd = -1;
+};
+
+// The daemon with a controller and a board console client connected (SimDaemonTest).
+class HostilePeers : public testsupport::SimDaemonTest {
+protected:
+    // The round trip of a ping of the connected controller in milliseconds; -1 when it was
+    // not answered.
+    double ping()
+    {
+        auto const start = std::chrono::steady_clock::now();
+        if (!pinged())
+            return -1;
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    }
+
+    std::string console() const { return daemon.path("/var/run/board.sock"); }
+};
+
+// Out of descriptors, both listeners pause instead of spinning; the connected controller is
+// served throughout, and a new one is served once descriptors are free again.
+TEST_F(HostilePeers, OutOfDescriptorsListenersPauseAndNoControllerIsLost)
+{
+    // The console client has been served before the limit: the sanitizer's first look at the
+    // types of a client needs descriptors (see runtime/CMakeLists.txt).
+    ASSERT_EQ(board->command("clear-failures"), "ok");
+    rlimit limit{};
+    ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_NOFILE, nullptr, &limit));
+    limit.rlim_cur = rlim_t(openDescriptors(daemon.pid()) + 3);
+    ASSERT_EQ(0, ::prlimit(daemon.pid(), RLIMIT_NOFILE, &limit, nullptr));
+
+    std::vector<std::unique_ptr<ConsoleSocket>> consoles;
+    for (int i = 0; i < 8; ++i)
+        consoles.push_back(std::make_unique<ConsoleSocket>(console()));
+    std::string const consolePaused = "BoardSocket::onAccept: cannot accept: Too many open files";
+    ASSERT_TRUE(daemon.waitForErr(consolePaused)) << daemon.err();
+    // A second controller knocks: the controller listener cannot even refuse it.
+    testsupport::TcpClient knocker(testsupport::TcpClient::Waiting::Socket);
+    ASSERT_TRUE(knocker.connect(std::uint16_t(daemon.port())));
+    std::string const controllerPaused = "AcceptorNet::OnSocketEvent: cannot accept: Too many open files";
+    ASSERT_TRUE(daemon.waitForErr(controllerPaused)) << daemon.err();
+
+    EXPECT_GE(ping(), 0);
+    auto const start = std::chrono::steady_clock::now();
+    double const before = cpuSeconds(daemon.pid());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    double const used = cpuSeconds(daemon.pid()) - before;
+    double const wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(used, 0.25 * wall) << "CPU seconds over " << wall << " s";
+    EXPECT_GE(ping(), 0);
+
+    // Descriptors free again: the knocker is refused, as any second controller is, and the
+    // next controller is served once the first has gone.
+    consoles.clear();
+    EXPECT_TRUE(knocker.waitClosed(DaemonLauncher::kTimeout));
+    EXPECT_GE(ping(), 0);
+    client.reset();
+    ASSERT_TRUE(daemon.waitForErr("control connection 127.0.0.1:"));
+    EXPECT_TRUE(attach());
+}
+
+// A console client writes 10,000 commands with long replies and never reads: the daemon
+// stops reading it, its memory grows by less than 64 MiB, and the controller is answered
+// at once.
+TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController)
+{
+    long const resident = statusKb(daemon.pid(), "VmRSS");
+    ConsoleSocket flood(console());
+    ASSERT_GE(flood.fd, 0);
+    std::string lines;
+    for (int i = 0; i < 10000; ++i)
+        lines += "journal\n";
+    std::size_t sent = 0;
+    ASSERT_TRUE(DaemonLauncher::waitFor([&] {
+        ssize_t const n = ::send(flood.fd, lines.data() + sent, lines.size() - sent, MSG_NOSIGNAL);
+        sent += n > 0 ? std::size_t(n) : 0;
+        return sent == lines.size();
+    }));
+
+    // Until the daemon has stopped reading the console client (for 300 ms neither what it
+    // left unread nor what it sent changes), the controller's pings are answered within
+    // 100 ms.
+    std::vector<std::pair<int, int>> samples;
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        double const ms = ping();
+        EXPECT_GE(ms, 0);
+        EXPECT_LT(ms, 100.0);
+        samples.push_back({flood.unread(), flood.arrived()});
+        std::size_t const n = samples.size();
+        if (n >= 4 && samples[n - 1].first > 0 && samples[n - 1] == samples[n - 2] && samples[n - 2] == samples[n - 3] &&
+            samples[n - 3] == samples[n - 4])
+            break;
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the daemon went on reading the console client";
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    // The peak resident memory since the flood began, over what was resident before it.
+    EXPECT_LT(statusKb(daemon.pid(), "VmHWM") - resident, 64 * 1024L);
+    EXPECT_LT(ping(), 100.0);
+}
+
+}  // namespace
