@@ -37,7 +37,7 @@ struct DsprocTest : ::testing::Test {
     std::vector<std::string> requests(std::uint64_t from, std::uint32_t base)
     {
         std::vector<std::string> out;
-        for (std::string text : env.requests(kDsp, from)) {
+        for (std::string text : env.requests(from, kDsp)) {
             // "enable TS ID MASK -> RESULT"
             if (text.rfind("enable ", 0) == 0) {
                 std::size_t const at = text.find(' ', 7) + 1;

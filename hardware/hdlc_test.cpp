@@ -1,14 +1,13 @@
 #include "hardware/hdlc.h"
 
-#include "board/board.h"
 #include "board/hal.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/mcc_model.h"
-#include "board/sim/sim_board.h"
 #include "hardware/hw_mux.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
 #include "tests/mcc_test_support.h"
+#include "tests/sim_env.h"
 
 #include <gtest/gtest.h>
 
@@ -22,21 +21,6 @@ namespace {
 using board::sim::HalModel;
 using board::sim::MccModel;
 using State = HalModel::Output::State;
-
-// The switch and the controller, installed for the process before the switch singleton
-// opens "/dev/hal".
-struct Board {
-    board::sim::SimBoard sim;
-    HalModel& hal = sim.add<HalModel>();
-    MccModel& mcc = sim.add<MccModel>();
-    board::ScopedBoard installed{sim};
-
-    static Board& get()
-    {
-        static Board b;
-        return b;
-    }
-};
 
 // Records what the channel reports, in order.
 struct Recorder : HDLC::Notify {
@@ -62,7 +46,7 @@ Packet frame(std::vector<unsigned char> const& bytes)
 }
 
 struct HdlcTest : ::testing::Test {
-    Board& b = Board::get();
+    testsupport::SimEnv& b = testsupport::SimEnv::get();
     testsupport::CaptureStream err{std::cerr};
     testsupport::CaptureStream log{std::clog};
     Recorder notify;

@@ -1,17 +1,13 @@
 #pragma once
 
-// Shared by the tests of the tone and voice-processing services: the simulated board with
-// both devices, installed for the whole test process before the services open them, and a
-// channel that inherits both receivers as the media slots do.
+// Shared by the tests of the tone and voice-processing services: the process's simulated
+// board, and a channel that inherits both receivers as the media slots do.
 
-#include "board/board.h"
-#include "board/sim/dsp_model.h"
-#include "board/sim/dtmf_model.h"
-#include "board/sim/sim_board.h"
 #include "hardware/dsproc_receiver.h"
 #include "hardware/tonec_receiver.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
+#include "tests/sim_env.h"
 
 #include <gtest/gtest.h>
 
@@ -23,34 +19,7 @@
 
 namespace receivertest {
 
-struct SimEnv {
-    board::sim::SimBoard sim;
-    board::sim::DtmfModel& dtmf = sim.add<board::sim::DtmfModel>();
-    board::sim::DspModel& dsp = sim.add<board::sim::DspModel>();
-    board::ScopedBoard installed{sim};
-
-    static SimEnv& get()
-    {
-        static SimEnv env;
-        return env;
-    }
-
-    std::uint64_t mark() { return sim.journal().next(); }
-    // The requests on the device since the mark, as "enable 5 1 -> 0" (the journal line
-    // from the request's name on).
-    std::vector<std::string> requests(char const* path, std::uint64_t from)
-    {
-        std::string const at = std::string(" ") + path + " ";
-        std::vector<std::string> out;
-        for (auto const& e : sim.journal().since(from)) {
-            std::string text = e.text();
-            auto pos = text.find(at);
-            if (e.kind == board::sim::JournalEntry::Kind::request && pos != std::string::npos)
-                out.push_back(text.substr(pos + at.size()));
-        }
-        return out;
-    }
-};
+using testsupport::SimEnv;
 
 // A media channel on one timeslot: what reaches its receivers, one text an event. Its
 // destructor cleans up as a slot's does.

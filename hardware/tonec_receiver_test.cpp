@@ -26,7 +26,7 @@ struct TonecTest : ::testing::Test {
 
     ~TonecTest() override { env.sim.clearFailures(); }
 
-    std::vector<std::string> requests(std::uint64_t from) { return env.requests(kDtmf, from); }
+    std::vector<std::string> requests(std::uint64_t from) { return env.requests(from, kDtmf); }
     // The injected records are read by the loop.
     void inject(std::uint32_t ts, std::uint32_t code, std::optional<std::uint32_t> id = {})
     {

@@ -26,8 +26,6 @@ using namespace testsupport;
 struct RadioSlotTest : slotstest::SlotsTest {
     RadioSlotTest()
     {
-        static board::sim::RtpExtModel& model = env.sim.add<board::sim::RtpExtModel>(&env.rtp);
-        ext = &model;
         RtpFactory::instance();
         RtpZARNFactory::instance();
         RtpED137Factory::instance();
@@ -53,7 +51,7 @@ struct RadioSlotTest : slotstest::SlotsTest {
         return entry.substr(entry.find(": ") + 2);
     }
 
-    board::sim::RtpExtModel* ext = nullptr;
+    board::sim::RtpExtModel* ext = &env.rtpExt;
     LoopbackUdp far;
 };
 

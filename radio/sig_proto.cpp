@@ -683,8 +683,15 @@ int sig_proto_set_wm_selcall_transmite(sig_proto* rec, std::uint32_t addr, unsig
 
 int sig_proto_set_wm_chan(sig_proto* rec, unsigned id, float freq, unsigned char squelsh, unsigned char rte)
 {
-    if (rec != nullptr)
-        rec->body.wm_chan = {id, freq, squelsh, rte};
+    if (rec != nullptr) {
+        // Field by field: the padding after rte keeps what the record held (zeros after
+        // sig_proto_init), so a record stays comparable as bytes.
+        auto& b = rec->body.wm_chan;
+        b.id = id;
+        b.freq = freq;
+        b.squelsh = squelsh;
+        b.rte = rte;
+    }
     return 0;
 }
 

@@ -300,6 +300,7 @@ void plainCallback() { ++plainCalls; }
 
 TEST_F(TimerTest, PlainFunctionTimers)
 {
+    plainCalls = 0;
     Timer t;
     t.set(7, &plainCallback);
     advance(clock, 7);

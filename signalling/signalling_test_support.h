@@ -1,10 +1,9 @@
 #pragma once
 
 // Shared by the in-process tests of the signalling slots: the slot table over the simulated
-// board, with the DSP data device added, a trunk time slot to join (slot 7, switch channel
-// 37), and the frames on the far ends of the channels.
+// board, a trunk time slot to join (slot 7, switch channel 37), and the frames on the far
+// ends of the channels.
 
-#include "board/sim/dsp_data_model.h"
 #include "board/sim/frame_line.h"
 #include "slots/trunk_slot.h"
 #include "tests/loop_pump.h"
@@ -19,15 +18,8 @@ namespace signallingtest {
 
 using namespace slotstest;
 
-// The DSP data device, added once to the process's simulated board.
-inline board::sim::DspDataModel& dspData()
-{
-    static board::sim::DspDataModel& model = SimEnv::get().sim.add<board::sim::DspDataModel>();
-    return model;
-}
-
 struct SignallingSlotsTest : SlotsTest {
-    board::sim::DspDataModel& dsp = dspData();
+    board::sim::DspDataModel& dsp = env.dspData;
 
     SignallingSlotsTest()
     {

@@ -1,9 +1,5 @@
 #include "slots/mixer.h"
 
-#include "board/sim/dsp_model.h"
-#include "board/sim/dtmf_model.h"
-#include "board/sim/mixer_model.h"
-#include "board/sim/voice_model.h"
 #include "hardware/board_devices.h"
 #include "slots/mixer_slot.h"
 #include "tests/loop_pump.h"
@@ -24,30 +20,13 @@ using testsupport::mixerOutParams;
 using testsupport::rtpChannel;
 using testsupport::tdmChannel;
 
-// The devices of the mixer ports, joined to the slot tests' board before the tone and
-// voice-processing services open theirs.
-struct MixerDevices {
-    board::sim::SimBoard& sim = SimEnv::get().sim;
-    MixerModel& mixer = sim.add<MixerModel>();
-    board::sim::DtmfModel& dtmf = sim.add<board::sim::DtmfModel>();
-    board::sim::DspModel& dsp = sim.add<board::sim::DspModel>();
-    board::sim::VoiceModel& voice = sim.add<board::sim::VoiceModel>();
-
-    static MixerDevices& get()
-    {
-        static MixerDevices devices;
-        return devices;
-    }
-};
-
 // Unit 3 (32 channels) known to the factory; every unit goes when the test ends.
 struct MixerTest : SlotsTest {
-    MixerDevices& dev = MixerDevices::get();
     Mixer::MixerFactory& factory = Mixer::MixerFactory::instance();
 
     MixerTest()
     {
-        dev.mixer.addUnit(3, 32, 16);
+        env.mixer.addUnit(3, 32, 16);
         factory.RefreshResources();
     }
     ~MixerTest() override
@@ -55,7 +34,7 @@ struct MixerTest : SlotsTest {
         table.OnDisconnect();
         env.sim.clearFailures();
         for (int id = 0; id <= MixerModel::kMaxUnit; ++id)
-            dev.mixer.removeUnit(id);
+            env.mixer.removeUnit(id);
         factory.RefreshResources();
     }
 
@@ -63,7 +42,7 @@ struct MixerTest : SlotsTest {
     std::string routes(int unit)
     {
         std::string text;
-        for (MixerModel::Route const& r : dev.mixer.routes(unit))
+        for (MixerModel::Route const& r : env.mixer.routes(unit))
             text += (text.empty() ? "" : " ") + std::to_string(r.rx) + "<" + std::to_string(r.tx) + ":" + std::to_string(r.gain);
         return text;
     }
@@ -88,7 +67,7 @@ struct MixerTest : SlotsTest {
 TEST_F(MixerTest, DeclinedOutputChangesNoRoute)
 {
     // Unit 4 brings the channels that ports may use down to 16.
-    dev.mixer.addUnit(4, 16, 16);
+    env.mixer.addUnit(4, 16, 16);
     factory.RefreshResources();
     struct Case {
         char const* name;
@@ -157,7 +136,7 @@ TEST_F(MixerTest, InputSummatorIsRoutedOnlyWhenItIsATdmChannel)
         EXPECT_EQ(edits, c.addRefused ? 2u : 0u) << c.name;
     }
     // The echo canceller was switched on for the channel.
-    auto const* channel = dev.dtmf.channel(std::uint32_t(timeslot(3, 1)));
+    auto const* channel = env.dtmf.channel(std::uint32_t(timeslot(3, 1)));
     ASSERT_NE(channel, nullptr);
     EXPECT_TRUE(channel->lms);
 }
@@ -165,7 +144,7 @@ TEST_F(MixerTest, InputSummatorIsRoutedOnlyWhenItIsATdmChannel)
 TEST_F(MixerTest, EnumerationTakesAHundredUnitsAndKeepsThemFromQueryToQuery)
 {
     for (int id = 0; id <= 100; ++id)
-        dev.mixer.addUnit(id, 1, 1);
+        env.mixer.addUnit(id, 1, 1);
     factory.RefreshResources();
     ASSERT_EQ(factory.units().size(), Mixer::MixerFactory::kMaxUnits);
     EXPECT_EQ(factory.units().back()->id(), 99);
@@ -181,16 +160,16 @@ TEST_F(MixerTest, EnumerationTakesAHundredUnitsAndKeepsThemFromQueryToQuery)
 
 TEST_F(MixerTest, VanishedUnitGoesWithItsLastPort)
 {
-    dev.mixer.addUnit(7, 16, 16);
-    dev.mixer.addUnit(8, 16, 16);
+    env.mixer.addUnit(7, 16, 16);
+    env.mixer.addUnit(8, 16, 16);
     factory.RefreshResources();
     std::weak_ptr<Mixer::Mixer> const unit7 = factory.findMixer(7);
     std::weak_ptr<Mixer::Mixer> const unit8 = factory.findMixer(8);
     ASSERT_EQ(create(20, mixerInParams(7, tdmChannel(0))), ok());
     ASSERT_EQ(create(21, mixerOutParams(7, tdmChannel(1), {})), ok());
 
-    dev.mixer.removeUnit(7);
-    dev.mixer.removeUnit(8);
+    env.mixer.removeUnit(7);
+    env.mixer.removeUnit(8);
     factory.RefreshResources();
     EXPECT_TRUE(unit8.expired());
     ASSERT_FALSE(unit7.expired());
@@ -206,7 +185,7 @@ TEST_F(MixerTest, ResetAndVersionFailuresAreWritten)
 {
     env.sim.failRequest(mixer::kPath, mixer::kRxClear, EIO, 3);
     env.sim.failOpen(GetVoiceDevName(), ENOENT);
-    dev.mixer.addUnit(9, 32, 16);
+    env.mixer.addUnit(9, 32, 16);
     std::size_t const logged = err.text().size();
     factory.RefreshResources();
     EXPECT_EQ(mixerLines(logged), "mixer [9]: reset fail: 3 errors.\n"
@@ -264,7 +243,7 @@ TEST_F(MixerTest, EachPortServesItsOwnRequestsAndEvents)
     };
     for (Event const& e : events) {
         signals.take();
-        auto& model = e.inject[0] == "dtmf" ? static_cast<board::sim::Device&>(dev.dtmf) : dev.dsp;
+        auto& model = e.inject[0] == "dtmf" ? static_cast<board::sim::Device&>(env.dtmf) : env.dsp;
         ASSERT_EQ(model.command(e.inject), "ok sent=1") << e.inject[0];
         testsupport::settle();
         ASSERT_EQ(signals.signals.size(), e.signal < 0 ? 0u : 1u) << e.inject[0] << " " << e.port;

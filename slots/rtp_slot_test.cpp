@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,14 @@ std::string withChannel(std::string text, int channel)
 
 struct RtpTest : slotstest::SlotsTest {
     RtpTest() { RtpFactory::instance(); }
-    ~RtpTest() override { env.sim.clearFailures(); }
+    ~RtpTest() override
+    {
+        env.sim.clearFailures();
+        // The echo canceller outlives the slot on its timeslot: off again on the channels of
+        // the test, so that a later slot on one of them starts as a first one does.
+        for (int ch : channels)
+            Hardware::TonecReceiverService::instance().echoCancel(unsigned(ch), false);
+    }
 
     // An RTP channel to 127.0.0.1 at the port whose next one the far end listens on, from a
     // local port whose next one is free.
@@ -48,10 +56,18 @@ struct RtpTest : slotstest::SlotsTest {
         p.set_codecRTP().set_shost().set_port(testsupport::freePort(SOCK_DGRAM) - 1u);
         return p;
     }
-    Answer create(ZGCP::CreateRtpParams const& p) { return SlotsTest::create(20, testsupport::rtpParams(p)); }
+    Answer create(ZGCP::CreateRtpParams const& p)
+    {
+        Answer const answer = SlotsTest::create(20, testsupport::rtpParams(p));
+        if (slot())
+            channels.insert(channel());
+        return answer;
+    }
     Answer ioctl(ZGCP::IoctlParams const& p) { return run(20, testsupport::ioctlCommand(p)); }
     RtpSlot* slot() { return dynamic_cast<RtpSlot*>(at(20)); }
     int channel() { return slot()->GetTransmitChannel(); }
+    // The channels the test's slots had.
+    std::set<int> channels;
     // The model's session on the channel from its payload types on ("rx_pt=8 tx_pt=8 ...").
     std::string session(int ch)
     {

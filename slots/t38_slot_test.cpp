@@ -30,8 +30,14 @@ struct T38SlotTest : SlotsTest {
     {
         env.sim.clearFailures();
         table.OnDisconnect();
-        // The relays told to end are seen off before reaping stops.
-        testsupport::runUntil([&] { return factory.retiring() == 0; }, kTimeout);
+        // The relays told to end are seen off before reaping stops, and their channels
+        // closed (a relay's own child may hold one a moment longer than the relay).
+        testsupport::runUntil(
+            [&] {
+                env.sim.service();
+                return factory.retiring() == 0 && env.mcc.timeslots().empty();
+            },
+            kTimeout);
         ChildWaitService::childWaitService->Deactivate();
     }
 

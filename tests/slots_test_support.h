@@ -1,17 +1,8 @@
 #pragma once
 
-// Shared by the slot framework's in-process tests: the simulated board installed for the
-// whole test process, a recorder of the signals the slot table sends, and builders of the
-// controller's commands.
+// Shared by the slot framework's in-process tests: the process's simulated board, a
+// recorder of the signals the slot table sends, and builders of the controller's commands.
 
-#include "board/board.h"
-#include "board/sim/dsp_model.h"
-#include "board/sim/dtmf_model.h"
-#include "board/sim/hal_model.h"
-#include "board/sim/mcc_model.h"
-#include "board/sim/rtp_model.h"
-#include "board/sim/voice_model.h"
-#include "board/sim/sim_board.h"
 #include "control/ctrl_server.h"
 #include "hardware/hw_mux.h"
 #include "messages/zgcp.h"
@@ -21,6 +12,7 @@
 #include "slots/slot.h"
 #include "slots/slots.h"
 #include "tests/capture.h"
+#include "tests/sim_env.h"
 #include "tests/slot_commands.h"
 
 #include <gtest/gtest.h>
@@ -33,41 +25,7 @@
 
 namespace slotstest {
 
-// The simulated board with the devices of the slots, installed before the singletons open
-// them and kept for the process.
-struct SimEnv {
-    board::sim::SimBoard sim;
-    board::sim::HalModel& hal = sim.add<board::sim::HalModel>();
-    board::sim::MccModel& mcc = sim.add<board::sim::MccModel>();
-    board::sim::DtmfModel& dtmf = sim.add<board::sim::DtmfModel>();
-    board::sim::DspModel& dsp = sim.add<board::sim::DspModel>();
-    board::sim::RtpModel& rtp = sim.add<board::sim::RtpModel>();
-    board::sim::VoiceModel& voice = sim.add<board::sim::VoiceModel>();
-    board::ScopedBoard installed{sim};
-
-    static SimEnv& get()
-    {
-        static SimEnv env;
-        return env;
-    }
-
-    // The journal's next sequence number: requests from here on are the test's.
-    std::uint64_t mark() { return sim.journal().next(); }
-    // Requests on the device since the mark, as "write 37 213 -> 0" (the journal line from
-    // the request's name on).
-    std::vector<std::string> requests(std::uint64_t from, std::string const& path = "/dev/hal")
-    {
-        std::string const at = " " + path + " ";
-        std::vector<std::string> out;
-        for (auto const& e : sim.journal().since(from)) {
-            std::string text = e.text();
-            auto pos = text.find(at);
-            if (e.kind == board::sim::JournalEntry::Kind::request && pos != std::string::npos)
-                out.push_back(text.substr(pos + at.size()));
-        }
-        return out;
-    }
-};
+using testsupport::SimEnv;
 
 // The lines of a captured text that begin with the prefix, each with its line end.
 inline std::string linesOf(std::string const& text, std::string const& prefix)
