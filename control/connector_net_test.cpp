@@ -7,9 +7,6 @@
 #include "tests/loopback.h"
 #include "tests/tcp_client.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -36,32 +33,9 @@ struct Observer : Control::Notify {
     std::vector<Bytes> messages;
 };
 
-// Reads n bytes from a blocking socket within 5 s; fewer on time-out or end of file.
-Bytes readBytes(Fd& fd, std::size_t n)
-{
-    Bytes got;
-    pollfd entry{fd.lowlevel_fd(), POLLIN, 0};
-    while (got.size() < n && ::poll(&entry, 1, 5000) > 0) {
-        std::uint8_t b[64];
-        ssize_t const r = ::recv(fd.lowlevel_fd(), b, std::min(sizeof b, n - got.size()), 0);
-        if (r <= 0)
-            break;
-        got.insert(got.end(), b, b + r);
-    }
-    return got;
-}
-
-std::size_t count(std::string const& text, std::string const& part)
-{
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 // The MON ping, framed.
-Bytes const ping{0x18};
-Bytes const pingFrame{0x03, 0x00, 0x00, 0x05, 0x18};
+char const ping[] = "\x18";
+std::string const pingFrame("\x03\x00\x00\x05\x18", 5);
 
 TEST(ConnectorNet, ExchangesFramesAndReconnectsTenSecondsAfterALoss)
 {
@@ -75,14 +49,14 @@ TEST(ConnectorNet, ExchangesFramesAndReconnectsTenSecondsAfterALoss)
     ASSERT_TRUE(testsupport::runUntil([&] { return o.connects == 1; }, 5000));
     // Connected at once or after the socket became writable.
     std::string const peer = listener.address();
-    EXPECT_EQ(1u, count(out.text(), "connected to " + peer + ".\n") + count(log.text(), "already connected to " + peer));
+    EXPECT_EQ(1u, out.count("connected to " + peer + ".\n") + log.count("already connected to " + peer));
 
     Fd server = listener.accept();
     ASSERT_TRUE(writeAll(server.lowlevel_fd(), pingFrame.data(), pingFrame.size()));
     ASSERT_TRUE(testsupport::runUntil([&] { return o.messages.size() == 1; }, 5000));
-    EXPECT_EQ(ping, o.messages[0]);
-    connector.Send(reinterpret_cast<char const*>(ping.data()), int(ping.size()));
-    EXPECT_EQ(pingFrame, readBytes(server, pingFrame.size()));
+    EXPECT_EQ(Bytes{0x18}, o.messages[0]);
+    connector.Send(ping, 1);
+    EXPECT_EQ(pingFrame, testsupport::readFor(server, pingFrame.size(), 5000));
 
     // The listener drops the link: the connector tries again 10 s later.
     testsupport::CaptureStream err(std::cerr);
@@ -95,8 +69,8 @@ TEST(ConnectorNet, ExchangesFramesAndReconnectsTenSecondsAfterALoss)
     testsupport::advance(clock, 1);
     ASSERT_TRUE(testsupport::runUntil([&] { return o.connects == 2; }, 5000));
     server = listener.accept();
-    connector.Send(reinterpret_cast<char const*>(ping.data()), int(ping.size()));
-    EXPECT_EQ(pingFrame, readBytes(server, pingFrame.size()));
+    connector.Send(ping, 1);
+    EXPECT_EQ(pingFrame, testsupport::readFor(server, pingFrame.size(), 5000));
 }
 
 TEST(ConnectorNet, RetriesAClosedPortSevenTimesASecondApartThenAtTheLongWait)
@@ -108,7 +82,7 @@ TEST(ConnectorNet, RetriesAClosedPortSevenTimesASecondApartThenAtTheLongWait)
     testsupport::CaptureStream err(std::cerr);
     // Refused at once or reported on the socket: either way one line an attempt.
     std::string const peer = "connect to 127.0.0.1:" + std::to_string(port);
-    auto attempts = [&] { return count(err.text(), peer); };
+    auto attempts = [&] { return err.count(peer); };
 
     ASSERT_TRUE(connector.Activate());
     ASSERT_TRUE(testsupport::runUntil([&] { return attempts() == 1; }, 5000));

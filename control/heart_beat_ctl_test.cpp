@@ -62,14 +62,6 @@ protected:
 
     bool connected() { return server.link()->IsConnected() && !client.waitClosed(1); }
 
-    static std::size_t countOf(std::string const& text, std::string const& line)
-    {
-        std::size_t n = 0;
-        for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-            ++n;
-        return n;
-    }
-
     Mux::TestClock clock;
     Slots slots;
     CtrlSrv::Server server;
@@ -114,10 +106,7 @@ TEST_F(HeartBeat, EveryCommandRestartsTheTimerAndSilenceEndsTheConnection)
 // went quiet, whether it sends nothing or garbage; the next controller is served.
 TEST_F(HeartBeat, APeerThatSendsNoValidCommandIsDropped)
 {
-    struct Case {
-        char const* name;
-        testsupport::Bytes everySecond;
-    } const cases[] = {
+    struct Case { char const* name; testsupport::Bytes everySecond; } const cases[] = {
         {"silent", {}},
         {"one zero byte a second", {0x00}},
         {"one undecodable frame a second", testsupport::tpktFrame({0xFF})},
@@ -142,7 +131,7 @@ TEST_F(HeartBeat, APeerThatSendsNoValidCommandIsDropped)
         EXPECT_TRUE(client.waitClosed());
         ASSERT_TRUE(testsupport::runUntil([&] { return slots.disconnects == drops + 1; }, 5000));
         ++drops;
-        EXPECT_EQ(std::size_t(drops), countOf(log.text(), "heartbeat timeout!!!\n"));
+        EXPECT_EQ(std::size_t(drops), log.count("heartbeat timeout!!!\n"));
         client.close();
         connect();
         EXPECT_EQ("seq=5 success", send(zgcpCommand(pingCommand(), 5)));

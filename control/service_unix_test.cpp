@@ -4,15 +4,14 @@
 #include "base/clock.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
+#include "tests/temp_root.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -45,18 +44,9 @@ struct Observer : Control::Notify {
     std::vector<Bytes> messages;
 };
 
-bool contains(std::string const& text, std::string const& part) { return text.find(part) != std::string::npos; }
-
-// A temporary directory, removed with its contents.
-struct TempDir {
-    TempDir()
-    {
-        char tmpl[] = "/tmp/gw-unix-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    std::string file(char const* name) const { return path + "/" + name; }
-    std::string path;
+// A file in a temporary directory (a fresh board root, removed with its contents).
+struct TempDir : testsupport::TempRoot {
+    std::string file(char const* name) const { return dir() + "/" + name; }
 };
 
 // Leaves a socket file at path, as a process that ended without removing it would.
@@ -111,7 +101,7 @@ TEST(ServiceUnix, FramesThroughASocketFileOneClientAtATime)
         Observer o(second, false);
         EXPECT_TRUE(second.Activate());
         ASSERT_TRUE(testsupport::runUntil([&] { return o.disconnects == 1; }, 5000));
-        EXPECT_TRUE(contains(err.text(), "refuse connection from " + dir.file("second.sock") + "\n")) << err.text();
+        EXPECT_EQ(1u, err.count("refuse connection from " + dir.file("second.sock") + "\n")) << err.text();
     }
     client.Send("\x19", 1);
     ASSERT_TRUE(testsupport::runUntil([&] { return c.messages.size() == 2; }, 5000));
@@ -122,7 +112,7 @@ TEST(ServiceUnix, FramesThroughASocketFileOneClientAtATime)
 TEST(ServiceUnix, PathsThatCannotServeAreRefusedAndOtherFilesKept)
 {
     TempDir dir;
-    std::string const tooLong = dir.path + "/" + std::string(Control::max_socket_path - dir.path.size(), 'x');
+    std::string const tooLong = dir.dir() + "/" + std::string(Control::max_socket_path - dir.dir().size(), 'x');
     ASSERT_EQ(Control::max_socket_path + 1, tooLong.size());
     struct Case {
         std::function<bool()> activate;

@@ -17,11 +17,8 @@ std::string fields(FramerDataHolder const& f)
 
 TEST(FramerDataHolder, StatusTextsChangeTheFieldsTheyName)
 {
-    struct Case {
-        std::string text;
-        bool changed;
-        std::string fields;  // state|connected, signal loss, alignment loss|negative|positive
-    } const cases[] = {
+    // fields: state|connected, signal loss, alignment loss|negative|positive slips.
+    struct Case { std::string text; bool changed; std::string fields; } const cases[] = {
         // Fresh: absent, both losses set.
         {"Loss of Signal          : yes", false, "absent|-sa|0|0"},
         {"Current state           : No Carrier", true, "No Carrier|-sa|0|0"},

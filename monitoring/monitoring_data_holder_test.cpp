@@ -11,11 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -30,20 +28,7 @@ class MonitoringData : public ::testing::Test {
 protected:
     std::string real(std::string const& boardPath) const { return board::path(boardPath); }
     bool exists(std::string const& boardPath) const { return fs::exists(fs::symlink_status(real(boardPath))); }
-    std::optional<std::string> read(std::string const& boardPath) const
-    {
-        std::ifstream in(real(boardPath), std::ios::binary);
-        if (!in)
-            return std::nullopt;
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    void write(std::string const& boardPath, std::string const& text) const
-    {
-        fs::create_directories(fs::path(real(boardPath)).parent_path());
-        std::ofstream(real(boardPath)) << text;
-    }
+    std::optional<std::string> read(std::string const& boardPath) const { return root.readFile(boardPath); }
 
     testsupport::TempRoot root{"/var"};
 };
@@ -95,11 +80,7 @@ TEST_F(MonitoringData, ControllerReportsWriteBoardPhoneAndCounterFiles)
 
     data.setDisplayStatus(testsupport::phoneDisplay(1));
 
-    struct Count {
-        ZGCP::DisplayParams counter;
-        char const* path;
-        std::optional<std::string> content;
-    } const counts[] = {
+    struct Count { ZGCP::DisplayParams counter; char const* path; std::optional<std::string> content; } const counts[] = {
         {counterDisplay(ZGCP::TermCounterOwner::router, std::nullopt, 5), "router", "5"},
         {counterDisplay(ZGCP::TermCounterOwner::controller, std::nullopt, 6), "controller", "6"},
         {counterDisplay(ZGCP::TermCounterOwner::server, std::nullopt, 7), "server", "7"},
@@ -127,12 +108,7 @@ TEST_F(MonitoringData, TheOwnControllerGetsItsDirectoryAndTheSelfLinkOnce)
     MonitoringDataHolder data;
     std::string const self = data.getSelfHostAddress().GetStrAddr();
     std::string const other = self == "10.9.9.9" ? "10.9.9.8" : "10.9.9.9";
-    struct Report {
-        ZGCP::DisplayParams info;
-        bool selfChanged;
-        std::string path;
-        std::string content;
-    } const reports[] = {
+    struct Report { ZGCP::DisplayParams info; bool selfChanged; std::string path, content; } const reports[] = {
         {testsupport::controllerDisplay(self, 20001, HSP::ControllerStatus::active), true, self, "2"},
         {testsupport::controllerDisplay(self, 20001, HSP::ControllerStatus::active), false, self, "2"},
         {testsupport::controllerDisplay(other, 20001, HSP::ControllerStatus::standby), false, other, "3"},
@@ -157,10 +133,7 @@ TEST_F(MonitoringData, SnmpSetItemsBecomeFilesWhenTheirNamesAreFileNames)
     ASSERT_EQ(data.GetSnmpCommands().get_commands().size(), 1u);
     EXPECT_EQ(std::string(data.GetSnmpCommands().get_commands()[0].get_value()), "10.0.0.2");
 
-    struct Bad {
-        std::string section;
-        std::string name;
-    } const bad[] = {
+    struct Bad { std::string section, name; } const bad[] = {
         {"", "gw"}, {".", "gw"}, {"..", "gw"}, {"net", ".."}, {"a/b", "gw"}, {"net", "../../x"},
         {std::string("n\0t", 3), "gw"}, {"net", ""},
     };
@@ -210,10 +183,10 @@ TEST_F(MonitoringData, FilesAreReplacedWholeInDirectoriesOpenToReaders)
 
 TEST_F(MonitoringData, BuildingClearsTheTopLevelAndFindsTheFramers)
 {
-    write("/var/monitoring/stale", "x");
-    write("/var/monitoring/term_cnts/router", "5");
-    write("/proc/driver/hdlc/peb22554/0", "");
-    write("/proc/driver/hdlc/peb22554/2", "");
+    root.writeFile("/var/monitoring/stale", "x");
+    root.writeFile("/var/monitoring/term_cnts/router", "5");
+    root.writeFile("/proc/driver/hdlc/peb22554/0", "");
+    root.writeFile("/proc/driver/hdlc/peb22554/2", "");
     {
         MonitoringDataHolder data;
         EXPECT_FALSE(exists("/var/monitoring/stale"));

@@ -13,12 +13,7 @@ namespace {
 
 TEST(NetIfDataHolder, TwoOfTheLastThreeSamplesDecide)
 {
-    struct Step {
-        int running;
-        bool changed;
-        int status;
-        int oper;
-    } const steps[] = {
+    struct Step { int running; bool changed; int status, oper; } const steps[] = {
         {1, true, 0, 2}, {1, true, 1, 1}, {1, false, 1, 1}, {0, false, 1, 1}, {0, true, 0, 2}, {1, false, 0, 2},
     };
     NetIfDataHolder netIf(3, "eth1");

@@ -15,6 +15,15 @@ public:
     CaptureStream& operator=(CaptureStream const&) = delete;
 
     std::string text() const { return text_.str(); }
+    // How many times the part occurs in the text.
+    std::size_t count(std::string const& part) const
+    {
+        std::string const text = text_.str();
+        std::size_t n = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    }
 
 private:
     std::ostream& stream_;

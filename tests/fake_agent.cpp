@@ -2,12 +2,6 @@
 
 #include "tests/loop_pump.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
-
 namespace testsupport {
 
 namespace {
@@ -32,7 +26,7 @@ bool setCommands(MON::Message const& message, MON::SnmpSetCommands const*& comma
 
 }  // namespace
 
-std::string describeMon(MON::Message const& message)
+std::string describeMon(MON::Message const& message, bool withUniq)
 {
     MON::PDU const& pdu = message.get_pdu();
     if (pdu.response_isSelected())
@@ -52,8 +46,8 @@ std::string describeMon(MON::Message const& message)
     } else if (command.snmp_set_isSelected()) {
         text = "set";
         for (MON::SnmpSetCommand const& c : command.get_snmp_set().get_commands())
-            text += " " + std::to_string(c.get_uniq().getValue()) + ":" + itemKey(c.get_id()) + "=" +
-                    std::string(c.get_value());
+            text += " " + (withUniq ? std::to_string(c.get_uniq().getValue()) + ":" : "") + itemKey(c.get_id()) +
+                    "=" + std::string(c.get_value());
     } else {
         text = "other";
     }
@@ -69,40 +63,22 @@ void collectItems(MON::Message const& message, std::map<std::string, std::string
         items[itemKey(c.get_id())] = c.get_value();
 }
 
-FakeAgent::FakeAgent(TcpClient::Waiting waiting, std::uint16_t port) : waiting_(waiting), link_(waiting)
+FakeAgent::FakeAgent(TcpClient::Waiting waiting, std::uint16_t port)
+    : waiting_(waiting), listener_(4, port), link_(waiting)
 {
-    Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    int on = 1;
-    ::setsockopt(s.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s.lowlevel_fd(), 4) != 0 ||
-        ::getsockname(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return;
-    port_ = ntohs(a.sin_port);
-    listener_ = std::move(s);
 }
 
 bool FakeAgent::accept(int timeoutMs)
 {
     Fd accepted;
-    auto take = [&] {
-        accepted = Fd(::accept4(listener_.lowlevel_fd(), nullptr, nullptr, SOCK_CLOEXEC));
-        return accepted.is_valid();
-    };
-    bool ok = false;
-    if (waiting_ == TcpClient::Waiting::Loop) {
-        ok = runUntil(take, timeoutMs);
-    } else {
-        pollfd p{listener_.lowlevel_fd(), POLLIN, 0};
-        ok = ::poll(&p, 1, timeoutMs) == 1 && take();
-    }
-    if (ok)
-        link_.tcp().adopt(std::move(accepted));
-    return ok;
+    if (waiting_ == TcpClient::Waiting::Loop)
+        runUntil([&] { return (accepted = listener_.accept(0)).is_valid(); }, timeoutMs);
+    else
+        accepted = listener_.accept(timeoutMs);
+    if (!accepted.is_valid())
+        return false;
+    link_.tcp().adopt(std::move(accepted));
+    return true;
 }
 
 bool FakeAgent::receive(MON::Message& message, int timeoutMs)

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "base/fd.h"
 #include "messages/mon.h"
 #include "tests/controller_client.h"
+#include "tests/loopback.h"
 #include "tests/tcp_client.h"
 
 #include <cstdint>
@@ -15,9 +15,9 @@
 namespace testsupport {
 
 // A message in short: "ping", "trapsinks 10.1.1.1 10.1.1.2", or "set" followed by each
-// command as " uniq:section/name/index=value" (" uniq:oid=value" for one named by OID);
-// "response", "signal", or "other" for the rest.
-std::string describeMon(MON::Message const& message);
+// command as " uniq:section/name/index=value" (" uniq:oid=value" for one named by OID; the
+// "uniq:" left out unless withUniq); "response", "signal", or "other" for the rest.
+std::string describeMon(MON::Message const& message, bool withUniq = true);
 // The set commands of a message by "section/name/index" (or OID), each with its value; a
 // later command of the same item replaces the earlier one.
 void collectItems(MON::Message const& message, std::map<std::string, std::string>& items);
@@ -29,8 +29,8 @@ public:
     // Listens on the port (0: one the system chooses); Waiting as for TcpClient.
     explicit FakeAgent(TcpClient::Waiting waiting, std::uint16_t port = 0);
 
-    bool listening() const { return listener_.is_valid(); }
-    std::uint16_t port() const { return port_; }
+    bool listening() const { return listener_.port() != 0; }
+    std::uint16_t port() const { return listener_.port(); }
 
     // Waits for the gateway's next connection, which replaces the current one.
     bool accept(int timeoutMs = kTimeout);
@@ -48,8 +48,7 @@ public:
 
 private:
     TcpClient::Waiting waiting_;
-    Fd listener_;
-    std::uint16_t port_ = 0;
+    LoopbackListener listener_;
     // The TPKT framing of the controller's test client serves the agent link as well.
     ControllerClient link_;
     std::vector<Bytes> frames_;

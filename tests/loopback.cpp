@@ -21,22 +21,24 @@ sockaddr_in loopback(unsigned short port)
     return sa;
 }
 
-// A socket bound to 127.0.0.1 at a free port; the port is stored.
+// A socket bound to 127.0.0.1 at the port, a free one when 0; the port is stored.
 Fd boundSocket(unsigned short& port)
 {
     Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in sa = loopback(0);
+    sockaddr_in sa = loopback(port);
     socklen_t size = sizeof sa;
     if (!fd.is_valid() || ::bind(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-        ::getsockname(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &size) != 0)
+        ::getsockname(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &size) != 0) {
+        port = 0;
         return Fd();
+    }
     port = ntohs(sa.sin_port);
     return fd;
 }
 
 }  // namespace
 
-LoopbackListener::LoopbackListener(int backlog) : fd_(boundSocket(port_))
+LoopbackListener::LoopbackListener(int backlog, unsigned short port) : port_(port), fd_(boundSocket(port_))
 {
     if (fd_.is_valid())
         ::listen(fd_.lowlevel_fd(), backlog);

@@ -8,11 +8,11 @@
 // Real TCP sockets on the loopback interface for tests and benchmarks.
 namespace testsupport {
 
-// A listening TCP socket on 127.0.0.1 at a port the system chose.
+// A listening TCP socket on 127.0.0.1 at the port given, or one the system chose.
 class LoopbackListener {
 public:
     // backlog 0 lets one connection wait unaccepted; the next one then never completes.
-    explicit LoopbackListener(int backlog = 8);
+    explicit LoopbackListener(int backlog = 8, unsigned short port = 0);
 
     unsigned short port() const { return port_; }
     // "127.0.0.1:<port>".

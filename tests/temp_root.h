@@ -7,7 +7,10 @@
 #include <time.h>
 
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -35,6 +38,23 @@ public:
     TempRoot& operator=(TempRoot const&) = delete;
 
     std::string const& dir() const { return dir_; }
+
+    // Writes the file at the board path, making the folders it needs.
+    void writeFile(std::string const& boardPath, std::string const& text) const
+    {
+        std::filesystem::create_directories(std::filesystem::path(dir_ + boardPath).parent_path());
+        std::ofstream(dir_ + boardPath) << text;
+    }
+    // The content of the file at the board path; none when it cannot be read.
+    std::optional<std::string> readFile(std::string const& boardPath) const
+    {
+        std::ifstream in(dir_ + boardPath, std::ios::binary);
+        if (!in)
+            return std::nullopt;
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
 
 private:
     std::string saved_ = board::root();
