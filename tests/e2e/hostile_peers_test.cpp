@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -58,12 +59,7 @@ long statusKb(pid_t pid, std::string const& key)
 
 long openDescriptors(pid_t pid)
 {
-    long n = 0;
-    for (auto const& entry : std::filesystem::directory_iterator(proc(pid, "fd"))) {
-        (void)entry;
-        ++n;
-    }
-    return n;
+    return long(std::distance(std::filesystem::directory_iterator(proc(pid, "fd")), {}));
 }
 
 // A connection to the board console, opened without waiting for the daemon to accept it;
