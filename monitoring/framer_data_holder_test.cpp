@@ -37,7 +37,6 @@ TEST(FramerDataHolder, StatusTextsChangeTheFieldsTheyName)
         {"", false, "In Service\r|c-a|0|2147483647"},
     };
     FramerDataHolder framer(2, "/proc/driver/hdlc/peb22554/1");
-    EXPECT_EQ(framer.e1, 2);
     for (Case const& c : cases) {
         EXPECT_EQ(framer.setFramerStatus(bytes(c.text)), c.changed) << c.text;
         EXPECT_EQ(fields(framer), c.fields) << c.text;
