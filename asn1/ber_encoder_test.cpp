@@ -52,7 +52,12 @@ TEST(BerEncoder, LengthFormsAgreeWithTheCountedLength) {
 TEST(BerEncoder, TagNumbersFrom31TakeMoreIdentifierOctets) {
     static unsigned const tags[] = {ASN1::ContextSpecificTagClass | 31, ASN1::ContextSpecificTagClass | 200};
     ber_test::TwoIntegers const type(tags);
-    EXPECT_EQ("30 09 9F 1F 01 05 9F 81 48 01 06", encode(type.make(5, 6)));
+    ASN1::SEQUENCE const value = type.make(5, 6);
+    std::string const written = encode(value);
+    EXPECT_EQ("30 09 9F 1F 01 05 9F 81 48 01 06", written);
+    ASN1::SEQUENCE read(&type.info);
+    ASSERT_TRUE(ber_test::decode(written, read));
+    EXPECT_TRUE(read == value);
 }
 
 TEST(BerEncoder, BitStringsStartWithTheUnusedBitCount) {

@@ -7,6 +7,7 @@
 #include "board/path.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/sim_board.h"
+#include "control/acceptor_net.h"
 #include "runtime/find_proc.h"
 #include "tests/capture.h"
 #include "tests/controller_client.h"
@@ -218,10 +219,26 @@ TEST_F(Monitoring, TemperatureAndDriverBuildAreCutFromTheirFirstLine)
     }
 }
 
-// (The power signal to the controller, on its connection and on a change, is checked end to end.)
-TEST_F(Monitoring, PowerCodesAndTheDipArePushedAndStored)
+TEST_F(Monitoring, PowerCodesAreSignalledToTheControllerAndPushed)
 {
     start();
+    CtrlSrv::Server server;
+    server.Bind(ctl.get());
+    std::uint16_t const port = testsupport::freePort();
+    ASSERT_TRUE(server.Activate(new Control::AcceptorNet(port, false)));
+    testsupport::ControllerClient controller;
+    // A connection always gets the power status, after the check that may change it: here
+    // the check's signal of the change, then the connection's own. (The signal of a later
+    // change is checked end to end.)
+    ASSERT_TRUE(controller.connect(port));
+    for (int signal = 0; signal < 2; ++signal) {
+        ZGCP::Message m;
+        ASSERT_TRUE(controller.receive(m, 2000));
+        ASSERT_TRUE(m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().power_isSelected());
+        EXPECT_EQ(m.get_pdu().get_signal().get_power().asInt(), ZGCP::POWERStatus::main);
+    }
+    EXPECT_EQ(pushed()["gatewayCommon/powerStatus/0"], "2");
+
     struct Code { int code; char const* status; } const codes[] = {{0, "3"}, {1, "1"}, {3, "3"},
                                                                    {2, "2"}, {7, "0"}, {255, nullptr}};
     for (Code const& c : codes) {

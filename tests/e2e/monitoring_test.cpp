@@ -198,10 +198,11 @@ TEST_F(MonitoringE2E, DisplayReportsBecomeStatusFilesAndAgentItems)
     // The framers' LEDs and the power supply on the simulated board.
     EXPECT_EQ(display(testsupport::framerDisplay(2, true, true)), "success");
     EXPECT_EQ(board.command("device /dev/hal leds"), "ok 0x30");
-    EXPECT_EQ(board.command("device /dev/hal power 1"), "ok");
-    EXPECT_EQ(power(), ZGCP::POWERStatus::standby);
-    EXPECT_TRUE(agentHas({{"gatewayCommon/powerStatus/0", "1"}}));
-    EXPECT_EQ(daemon.readFile("/var/monitoring/powerstatus"), "1");
+    // Code 0 is both supplies.
+    EXPECT_EQ(board.command("device /dev/hal power 0"), "ok");
+    EXPECT_EQ(power(), ZGCP::POWERStatus::both);
+    EXPECT_TRUE(agentHas({{"gatewayCommon/powerStatus/0", "3"}}));
+    EXPECT_EQ(daemon.readFile("/var/monitoring/powerstatus"), "3");
 }
 
 }  // namespace
