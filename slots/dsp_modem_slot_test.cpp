@@ -33,14 +33,6 @@ struct DspModemSlotTest : ModemTest {
         }
         return out;
     }
-    static TERM::ModemParams withModes(std::vector<TERM::DigitalDataModeEnum::NamedNumber> const& modes)
-    {
-        TERM::ModemParams p = modemParams("");
-        p.set_ddm();
-        for (auto m : modes)
-            p.set_ddm().push_back(TERM::DigitalDataModeEnum(m));
-        return p;
-    }
 };
 
 TEST_F(DspModemSlotTest, SetUpFailuresAbortAndAreTriedAgainFromTheStart)

@@ -57,8 +57,6 @@ TEST_F(T38SlotTest, TheRelayGetsAtMost27ExtraArguments)
     for (int i = 1; i <= 27; ++i)
         expected += " x" + std::to_string(i);
     EXPECT_EQ(relay.args(p), expected);
-    EXPECT_NE(log.text().find("t38soft: args for run t38 daemon:\nt38soft: arg[0]=/usr/local/sbin/t38\n"),
-              std::string::npos);
     EXPECT_NE(log.text().find("t38soft: arg[30]=x27\nt38soft: t38 daemon[" + std::to_string(p) + "] successfully started\n"),
               std::string::npos);
     EXPECT_EQ(signals.take(), (std::vector<std::string>{"transmitter active " + std::to_string(at(5)->GetTransmitChannel()),
