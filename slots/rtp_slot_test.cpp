@@ -242,35 +242,27 @@ TEST_F(RtpTest, CodecModesRestartTheSessionOnlyForANewPayloadType)
     EXPECT_EQ(rtcp(), 203);
 }
 
-// The requests the voice-processing receivers serve are theirs to test; one of each device
-// shows they reach the slot's channel.
-TEST_F(RtpTest, IoctlsReachTheirDevices)
+// The requests the voice-processing receivers serve are theirs to test, and the end-to-end test
+// shows one of them reaching the slot's channel.
+TEST_F(RtpTest, PdEventRequestsAreTheDriversOthersUnsupported)
 {
-    auto make = [](std::function<void(ZGCP::IoctlParams&)> select) {
-        ZGCP::IoctlParams p;
-        select(p);
-        return p;
-    };
-    ZGCP::PDParams pd;
-    pd.set_timeout(100);
+    ZGCP::IoctlParams enable, disable, other;
+    enable.select_pd_enable().set_timeout(100);
+    disable.select_pd_disable();
+    other.select_dtmf_disable();
     struct Case {
         ZGCP::IoctlParams request;
         bool fails;
-        char const* device;
-        char const* request0;  // the first request on it, from its name
+        char const* request0;  // the first request on the device, from its name
         Answer answer;
         char const* line;  // in the log or error stream
     };
     Case const cases[] = {
-        {make([&](auto& p) { p.select_pd_enable(pd); }), false, kRtp, "enable-event 1 0 100 0 0 100 0 0 0 -> 0", ok(),
-         "rtp[{ch}]: RTP SET EVENT PD timeout=100\n"},
-        {make([&](auto& p) { p.select_pd_enable(pd); }), true, kRtp, "enable-event 1 0 100 ", fail(Cause::unsupported),
+        {enable, false, "enable-event 1 0 100 0 0 100 0 0 0 -> 0", ok(), "rtp[{ch}]: RTP SET EVENT PD timeout=100\n"},
+        {enable, true, "enable-event 1 0 100 ", fail(Cause::unsupported),
          "rtp[{ch}]: RTP SET EVENT PD fail: errno=\"Input/output error\"\n"},
-        {make([](auto& p) { p.select_pd_disable(); }), false, kRtp, "disable-event 1 -> 0", ok(),
-         "rtp[{ch}]: RTP RESET EVENT PD\n"},
-        {make([](auto& p) { p.select_echoSuppressor(true); }), false, "/dev/dtmf", "lms-on {ch} -> 0", ok(), ""},
-        {make([](auto& p) { p.select_vad_enable(true); }), false, "/dev/dsp", "enable {ch} ", ok(), ""},
-        {make([](auto& p) { p.select_dtmf_disable(); }), false, kRtp, nullptr, fail(Cause::unsupported), ""},
+        {disable, false, "disable-event 1 -> 0", ok(), "rtp[{ch}]: RTP RESET EVENT PD\n"},
+        {other, false, "none", fail(Cause::unsupported), ""},
     };
     ASSERT_EQ(create(params()), ok());
     int const ch = channel();
@@ -278,15 +270,13 @@ TEST_F(RtpTest, IoctlsReachTheirDevices)
         testsupport::CaptureStream e{std::cerr};
         testsupport::CaptureStream l{std::clog};
         if (c.fails)
-            env.sim.failRequest(c.device, rtp::kEnableEvent, EIO);
+            env.sim.failRequest(kRtp, rtp::kEnableEvent, EIO);
         auto const from = env.mark();
         EXPECT_EQ(ioctl(c.request), c.answer) << c.request;
-        std::vector<std::string> const done = env.requests(from, c.device);
+        std::vector<std::string> const done = env.requests(from, kRtp);
         std::string const first = done.empty() ? "none" : done[0];
-        EXPECT_EQ(first.rfind(c.request0 ? withChannel(c.request0, ch) : "none", 0), 0u) << c.request << first;
-        if (*c.line) {
-            EXPECT_NE((e.text() + l.text()).find(withChannel(c.line, ch)), std::string::npos) << e.text() << l.text();
-        }
+        EXPECT_EQ(first.rfind(withChannel(c.request0, ch), 0), 0u) << c.request << first;
+        EXPECT_NE((e.text() + l.text()).find(withChannel(c.line, ch)), std::string::npos) << e.text() << l.text();
     }
 }
 
@@ -312,18 +302,13 @@ TEST_F(RtpTest, DriverEventsAreReadInBurstsUntilTheDeviceRunsDry)
     ASSERT_NE(open, nullptr);
     signals.take();
     std::string const head = "rtp[" + std::to_string(ch) + "]: ";
-    auto count = [](std::string const& text, std::string const& part) {
-        std::size_t n = 0;
-        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-            ++n;
-        return n;
-    };
 
     // Three records at once: each is logged, the PD events are reported, the other type is not.
     for (rtp_event e : {rtp_event{1, 5, 100, {}}, rtp_event{2, 0, 0, {}}, rtp_event{1, 6, 200, {}}})
         ASSERT_TRUE(env.rtp.inject(ch, e));
     testsupport::settle();
-    EXPECT_EQ(count(log.text(), head + "rtp event:  type="), 3u);
+    EXPECT_EQ(slotstest::linesOf(log.text(), head + "rtp event:  type="),
+              head + "rtp event:  type=1\n" + head + "rtp event:  type=2\n" + head + "rtp event:  type=1\n");
     auto pd = [](int value, int timeout) {
         return "rtp : pd : {\n  value " + std::to_string(value) + ",\n  timeout " + std::to_string(timeout) + "\n}";
     };
@@ -334,14 +319,14 @@ TEST_F(RtpTest, DriverEventsAreReadInBurstsUntilTheDeviceRunsDry)
     ASSERT_TRUE(open->send(part, sizeof part));
     ASSERT_TRUE(env.rtp.inject(ch, rtp_event{1, 7, 300, {}}));
     testsupport::settle();
-    EXPECT_EQ(count(err.text(), head + "short rtp event of 10 bytes, dropped\n"), 1u);
+    EXPECT_EQ(slotstest::linesOf(err.text(), head), head + "short rtp event of 10 bytes, dropped\n");
     EXPECT_EQ(signals.take(), std::vector<std::string>{pd(7, 300)});
 
     // The driver's end goes: said once, and the slot stops reading.
     ::shutdown(open->modelFd(), SHUT_RDWR);
     testsupport::settle();
     testsupport::settle();
-    EXPECT_EQ(count(err.text(), head + "rtp device closed\n"), 1u);
+    EXPECT_EQ(slotstest::linesOf(err.text(), head + "rtp device"), head + "rtp device closed\n");
 }
 
 TEST(RtpStrError, CodesHaveTheirTextsAndOthersAreUnknown)
