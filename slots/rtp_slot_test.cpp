@@ -158,8 +158,6 @@ TEST_F(RtpTest, CreatesThatFailLeaveNothingOpen)
          fail(Cause::insufficientResources), "rtp do not created: payload ptT38-UDP-TLnot found\n"},
         {"dhost address", [](auto& p) { p.set_codecRTP().set_dhost().set_iaddr("gateway"); }, none,
          fail(Cause::invalidParams), "rtp do not created: invalid dhost address \"gateway\"\n"},
-        {"shost address", [](auto& p) { p.set_codecRTP().set_shost().set_iaddr(""); }, none,
-         fail(Cause::invalidParams), "rtp do not created: invalid shost address \"\"\n"},
         {"dhost port without an RTCP port", [](auto& p) { p.set_codecRTP().set_dhost().set_port(65535); }, none,
          fail(Cause::invalidParams), "rtp do not created: invalid dhost port 65535\n"},
         {"pfactor", [](auto& p) { p.set_codecRTP().set_pfactor(70000); }, none, fail(Cause::invalidParams),
