@@ -153,17 +153,6 @@ TEST(Q931Trace, RendersElements)
     }
 }
 
-TEST(Q931Trace, TablesSearchedInOrder)
-{
-    EXPECT_EQ(26, cause_1tr6_len);
-    EXPECT_STREQ("Normale Ausloesung", cvlist[9].german);
-    EXPECT_EQ(ielist_ni1[6].render, prtext);
-    EXPECT_EQ(_cs5[1].render, disptext_ni1);
-    EXPECT_EQ(_cs6[0].id, 0x7B);
-    EXPECT_EQ(we_0[0].render, prcause_1tr6);
-    EXPECT_EQ(we_6[1].render, prcharge);
-}
-
 // The text is cut at its buffer (the terminating NUL included) and a short frame leaves no
 // stale text behind.
 TEST(Q931Trace, StaysInsideItsBuffers)
