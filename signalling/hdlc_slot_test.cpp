@@ -46,14 +46,6 @@ struct HdlcSlotTest : SignallingSlotsTest {
     }
 };
 
-TEST_F(HdlcSlotTest, TheNinthFrameSentCarriesSequenceZeroAgain)
-{
-    ASSERT_EQ(send(std::vector<std::vector<char>>(9, {0x55})), ok());
-    settle();
-    EXPECT_EQ(mccWritten(), (std::vector<std::string>{"12340055", "12342055", "12344055", "12346055", "12348055",
-                                                         "1234a055", "1234c055", "1234e055", "12340055"}));
-}
-
 TEST_F(HdlcSlotTest, ReceivedBodiesAreHeldAtMostTheGatheringDelay)
 {
     struct Step {
