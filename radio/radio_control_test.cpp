@@ -160,7 +160,6 @@ TEST_F(RadioControlTest, AFailedStartIsLoggedWithTheControlsPrefixAndKeepsNoDesc
         std::size_t requests;  // journal entries: the open, the requests, the close
     } const cases[] = {
         {rtp_ext::kPath, "open", [this] { return attached(); }, "rtp_ext[5] ", "create rtp_ext session fail !!!", 1},
-        {rtp_ext::kPath, "init", [this] { return attached(); }, "rtp_ext[5] ", "init rtp_ext session fail !!!", 3},
         {rtp_ext::kPath, "attach", [this] { return attached(); }, "rtp_ext[5] ", "attach rtp_ext session fail !!!", 4},
         {rtp_ext::kPath, "open", [this] { return extOnly(); }, "rtp_ext ", "create rtp_ext session fail !!!", 1},
         {rtp::kPath, "attach", [this] { return onRtp(); }, "rtp_ext[5] ", "attach rtp session fail !!!", 1},

@@ -189,6 +189,8 @@ TEST_F(RadioE2E, Ed137RadioFollowsItsSquelchAndIsSupervised)
     for (bool squ : {true, true, false})
         EXPECT_EQ(ioctl(30, testsupport::rtpExtIoctl(testsupport::ed137Command(false, testsupport::ed137Header(0, squ)))),
                   "success");
+    EXPECT_EQ(ioctl(30, testsupport::rtpExtIoctl(testsupport::zarnTrans(true, "10.0.0.1", 11))), "error=6")
+        << "a ZARN command is unsupported";
     EXPECT_EQ(journal(mark, "ioctl /dev/rtp start-rx"), Lines({"ioctl /dev/rtp start-rx -> 0"}));
     EXPECT_EQ(journal(mark, "ioctl /dev/rtp stop-rx"), Lines({"ioctl /dev/rtp stop-rx -> 0"}));
     // The create-time status and the two changes went out as rx headers.
