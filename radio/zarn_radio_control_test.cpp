@@ -119,7 +119,7 @@ TEST_F(ZarnControlTest, TheGatewayTakesEveryZarnValueAndNoOther)
         expect(c);
 }
 
-TEST_F(ZarnControlTest, OnlyTheGroupsWhoseValuesAreSetGoOutEachSecond)
+TEST_F(ZarnControlTest, OnlyTheGroupsWhoseValuesAreSetGoOut)
 {
     std::string const flags = "81 50 00 00", chan = "84 50 00 00 00 00 00 05 43 17 80 00 02 02 00 00",
                       remote = "86 50 00 00 00 00 00 00", standby = "87 50 00 00 00 03 01 00";
