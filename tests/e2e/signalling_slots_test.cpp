@@ -114,15 +114,6 @@ protected:
     {
         return board->command("device /dev/mcc/ctl push " + ch + " " + frames);
     }
-    // The messages up to the first that contains the text, that one included.
-    std::vector<std::string> upTo(std::string const& text)
-    {
-        std::vector<std::string> out;
-        do
-            out.push_back(next());
-        while (out.back().find(text) == std::string::npos && out.back() != "no message");
-        return out;
-    }
 
     bool awaitLinkInfo = false;
 };
@@ -253,21 +244,14 @@ TEST_F(SignallingSlots, Ss7LinkAlignsCarriesMsusReportsAndFallsWithItsTrunk)
                           "ss7state worked }");
     }
 
-    // Its trunk's alarm: out of service, SIOS, the counters around the channel's, deactivated.
+    // Its trunk's alarm: out of service, SIOS, deactivated.
+    awaitLinkInfo = false;
     EXPECT_EQ(board->command("device /dev/maintenance trunk 2 state lossCarrier"), "ok");
-    std::vector<std::string> const down = upTo("deactivated");
-    ASSERT_GE(down.size(), 4u);
-    std::vector<std::string> const last(down.end() - 4, down.end());
-    EXPECT_NE(last[0].find("ioctl ss7LinkInfo"), std::string::npos) << last[0];
-    EXPECT_NE(last[0].find("ss7state idle"), std::string::npos) << last[0];
-    EXPECT_NE(last[1].find("ioctl hdlcLinkInfo"), std::string::npos) << last[1];
-    EXPECT_EQ(last[2], last[0]);
-    EXPECT_EQ(last[3], "slot=20 deactivated");
+    EXPECT_EQ(next(), "slot=20 deactivated");
     EXPECT_EQ(written(kMcc, ts, 1), std::vector<std::string>{"ffff0103"});
     EXPECT_TRUE(logged("SS7/L2 [dpc=100, slc=5, trunk=3]: change state from \"worked\" to \"idle\"\n"));
 
     // Gone with its slot; the disconnection on the way reports the idle link down again.
-    awaitLinkInfo = false;
     EXPECT_EQ(on(20, destroy()), "slot=20 deactivated");
     EXPECT_EQ(answer(next(), 20), "success");
     EXPECT_TRUE(DaemonLauncher::waitFor([&] { return channels(kMcc).empty(); }));
