@@ -48,24 +48,6 @@ TEST_F(SpiCtrlTest, StartUpSetsUpAndEnablesAllEightLines)
     EXPECT_EQ(log.text(), text);
 }
 
-TEST_F(SpiCtrlTest, AHalWithoutSpiIsFoundOnceAndTheServiceFallsSilent)
-{
-    hal.spi().setPresent(false);
-    build();
-    std::uint64_t const after = mark();
-    connect();
-    spi->clock(3);
-    spi->init_channel(2);
-    spi->status();
-    testsupport::advance(clock, 3000);
-    EXPECT_EQ(log.text().substr(0, log.text().find("ctrl [")),
-              "spi: try init\nspi: hal without spi\nspi: init channel 0\n");
-    EXPECT_EQ(log.text().find("spi:", log.text().find("ctrl [")), std::string::npos) << log.text();
-    EXPECT_EQ(spiRequests(after), V{});
-    EXPECT_EQ(reports(), V{});
-    EXPECT_FALSE(spi->available());
-}
-
 TEST_F(SpiCtrlTest, LineStatesAndASlipReportedOnceOnEachLinesRisingEdge)
 {
     build();

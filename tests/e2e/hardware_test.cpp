@@ -41,46 +41,19 @@ protected:
         ASSERT_TRUE(client->connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout));
     }
 
-    // The next message: a line or cas report in short (describeLine), else describeZgcp.
+    // The next message in short, the line reports too (testsupport::describeReport).
     using SimDaemonTest::next;
     std::string next() override
     {
         ZGCP::Message m;
-        if (!client->receive(m, testsupport::ControllerClient::kTimeout))
-            return "no message";
-        if (m.get_pdu().signal_isSelected() && !m.slot_isPresent()) {
-            std::string const line = testsupport::describeLine(m.get_pdu().get_signal());
-            if (!line.empty())
-                return line;
-        }
-        return testsupport::describeZgcp(m);
+        return client->receive(m, testsupport::ControllerClient::kTimeout) ? testsupport::describeReport(m) : "no message";
     }
-
-    void send(ZGCP::Command const& command) { ASSERT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq))); }
 
     // Sends the command and returns what comes up to its answer ("success", "error=N").
-    std::vector<std::string> exchange(ZGCP::Command const& command)
-    {
-        send(command);
-        std::string const prefix = "seq=" + std::to_string(seq) + " ";
-        std::vector<std::string> out;
-        for (;;) {
-            std::string const text = next();
-            bool const answer = text.rfind(prefix, 0) == 0;
-            out.push_back(answer ? text.substr(prefix.size()) : text);
-            if (answer || text == "no message")
-                return out;
-        }
-    }
+    std::vector<std::string> exchange(ZGCP::Command const& command) { return testsupport::exchange(*client, command, ++seq); }
 
     // After a ping answer every report reflects what the board was told before.
-    void sync()
-    {
-        send(testsupport::pingCommand());
-        std::string const answer = "seq=" + std::to_string(seq) + " success";
-        for (std::string text = next(); text != answer; text = next())
-            ASSERT_NE(text, "no message");
-    }
+    void sync() { ASSERT_EQ(exchange(testsupport::pingCommand()).back(), "success"); }
 
     // The next report that begins with the words ("e1 2 ", "bri 3 ").
     std::string nextReport(std::string const& words)
