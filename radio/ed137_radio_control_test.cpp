@@ -61,28 +61,17 @@ TEST_F(Ed137ControlTest, TheControllersValuesBecomeHeadersAndMoveTheFilter)
 {
     auto control = make({}, false);
     TERM::RadioStatus const withSqi = radioStatus(ed137Status(true, 25, TERM::ED137RadioBSSMethod::agc));
-    struct {
-        char const* name;
-        std::function<bool()> send;
-        bool taken;
-        Lines written;
-        char const* filter;
-    } const cases[] = {
+    // A repeated status, and one without an SQI, are in the end-to-end test.
+    Sent const cases[] = {
         {"a status with an SQI", [&] { return control->SendASNToChan(withSqi); }, true, {"10 01 11 c9"}, "-"},
-        {"the same again", [&] { return control->SendASNToChan(withSqi); }, true, {}, "-"},
-        {"a status without", [&] { return control->SendASNToChan(radioStatus(ed137Status(false))); }, true,
-         {"00 00 00 00"}, "-"},
         {"PTT on", [&] { return control->SendASNToChan(ed137Command(false, ed137Header(1, false), "10.0.0.7")); }, true,
          {"20 00 00 00"}, "10.0.0.7"},
         {"PTT off", [&] { return control->SendASNToChan(ed137Command(true, ed137Header(0, false), "10.0.0.7")); }, true,
          {"00 00 00 00"}, "-"},
         {"a ZARN status", [&] { return control->SendASNToChan(radioStatus(zarnStatus())); }, false, {}, "-"},
     };
-    for (auto const& c : cases) {
-        EXPECT_EQ(c.send(), c.taken) << c.name;
-        EXPECT_EQ(written(), c.written) << c.name;
-        EXPECT_EQ(filter(), c.filter) << c.name;
-    }
+    for (auto const& c : cases)
+        expect(c);
 }
 
 TEST_F(Ed137ControlTest, SilenceAbortsAtEveryTickAndTheRxHeaderKeepsGoingOut)
@@ -101,7 +90,6 @@ TEST_F(Ed137ControlTest, SilenceAbortsAtEveryTickAndTheRxHeaderKeepsGoingOut)
         {"a payload", [&] { deliver("10.0.0.1", 1, "20 00"); }, {}, {"10.0.0.1 tx"}},
         {"1 s after it", [&] { advance(1000); }, {"00 00 00 00"}, {}},
         {"2 s after it", [&] { advance(1000); }, {"00 00 00 00"}, {"abort 151"}},
-        {"3 s after it", [&] { advance(1000); }, {"00 00 00 00"}, {"abort 151"}},
         {"a tx command", [&] { control->SendASNToChan(ed137Command(true, ed137Header(1, true))); }, {"20 00 00 00"}, {}},
         // The rx header still goes out, with what the command set.
         {"the next tick", [&] { advance(1000); }, {"30 00 00 00"}, {"abort 151"}},
@@ -118,7 +106,7 @@ TEST_F(Ed137ControlTest, TheKeepAliveTimeOutStaysWithinTheControllersRanges)
     struct {
         std::uint32_t period, multiplier, timeout;
     } const cases[] = {
-        {200, 10, 2000}, {20, 2, 40}, {0, 10, 40}, {1000, 50, 50000}, {4000000000u, 50, 50000}, {65536, 65536, 50000},
+        {200, 10, 2000}, {20, 2, 40}, {1000, 50, 50000}, {4000000000u, 50, 50000}, {65536, 65536, 50000},
     };
     for (auto const& c : cases) {
         ED137RadioParams params;

@@ -1,21 +1,12 @@
 #include "radio/radio_control.h"
 
-#include "base/clock.h"
-#include "board/sim/rtp_ext_model.h"
-#include "board/sim/rtp_model.h"
-#include "board/sim/sim_board.h"
-#include "tests/capture.h"
-#include "tests/loop_pump.h"
+#include "radio/radio_test_support.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,7 +16,7 @@
 namespace RTPSignalling {
 namespace {
 
-using Payload = board::sim::RtpExtModel::Payload;
+using Lines = std::vector<std::string>;
 
 // The text with every digit written as 9.
 std::string shape(std::string text)
@@ -39,7 +30,6 @@ std::string shape(std::string text)
 std::string const kTime = "9999-99-99 99:99:99.999999";
 
 rtp_ext_init_params const kInit{0x1337, 0, {1, 2, 3, 4}};
-rtp_ext_attach_session_params const kExtAttach{12, 4242};
 rtp_attach_session_params const kRtpAttach{17, 300};
 
 // A protocol class's stand-in: reads one payload per read event (or drains them all), and
@@ -48,11 +38,7 @@ class TestControl : public RadioControl {
 public:
     using RadioControl::RadioControl;
 
-    struct Read {
-        std::string payload;
-        std::string sender;
-    };
-    std::vector<Read> reads;
+    Lines reads;  // "payload@sender/ssrc"
     int events = 0;
     bool drain = false;
     int endErrno = 0;
@@ -74,8 +60,8 @@ public:
             }
             in_addr a{};
             a.s_addr = Source().addr;
-            reads.push_back({std::string(reinterpret_cast<char*>(buf), std::size_t(n)),
-                             std::string(::inet_ntoa(a)) + "/" + std::to_string(Source().ssrc)});
+            reads.push_back(radiotest::text(radiotest::Bytes(buf, buf + n)) + "@" + ::inet_ntoa(a) + "/" +
+                            std::to_string(Source().ssrc));
         } while (drain);
     }
 
@@ -87,24 +73,19 @@ public:
 
     ssize_t write(std::string const& payload)
     {
-        return WritePayload(reinterpret_cast<std::uint8_t const*>(payload.data()), payload.size());
+        radiotest::Bytes const octets = radiotest::hex(payload);
+        return WritePayload(octets.data(), octets.size());
     }
 };
 
-struct RadioControlTest : ::testing::Test {
-    board::sim::SimBoard sim;
-    board::ScopedBoard installed{sim};
-    board::sim::RtpExtModel& ext = sim.add<board::sim::RtpExtModel>();
-    board::sim::RtpModel& rtp = sim.add<board::sim::RtpModel>();
-    testsupport::CaptureStream errors{std::cerr};
-    testsupport::CaptureStream log{std::clog};
+struct RadioControlTest : radiotest::ControlTest {
     std::uint64_t mark = sim.journal().next();
 
     // What the control did to the board since the last call, without sequence numbers and
     // descriptor numbers.
-    std::vector<std::string> done()
+    Lines done()
     {
-        std::vector<std::string> out;
+        Lines out;
         for (auto const& e : sim.journal().since(mark)) {
             std::string t = e.text();
             t = t.substr(t.find(' ') + 1);
@@ -124,14 +105,12 @@ struct RadioControlTest : ::testing::Test {
         done();
         return fd;
     }
-    unsigned lastOpen() const { return ext.sessions().empty() ? 0 : ext.sessions().back()->open; }
-    bool deliver(char const* addr, std::uint32_t ssrc, std::string const& payload)
-    {
-        return ext.deliver(lastOpen(), rtp_ext_source{ssrc, ::inet_addr(addr), 0}, Payload(payload.begin(), payload.end()));
-    }
+    // A control of each type: on the extension device attached, on the RTP device, and on
+    // the extension device alone.
+    std::unique_ptr<TestControl> attached() { return std::make_unique<TestControl>(5, kAttach, kInit); }
+    std::unique_ptr<TestControl> onRtp() { return std::make_unique<TestControl>(5, rtpSession(), kRtpAttach); }
+    std::unique_ptr<TestControl> extOnly() { return std::make_unique<TestControl>(kInit); }
 };
-
-using Lines = std::vector<std::string>;
 
 TEST_F(RadioControlTest, EachTypeStartsAndStopsItsDeviceSession)
 {
@@ -146,13 +125,10 @@ TEST_F(RadioControlTest, EachTypeStartsAndStopsItsDeviceSession)
         Lines started, stopped, restarted;
         bool open;
     } const cases[] = {
-        {rtp_ext::kPath, [] { return std::make_unique<TestControl>(5, kExtAttach, kInit); },
-         "etype=0x1337 params=1/2/3/4 attach=12/4242 filter=-", {open, init, attach},
-         {"ioctl /dev/rtp_ext detach -> 0", "close /dev/rtp_ext"}, {open, init, attach}, true},
-        {rtp_ext::kPath, [] { return std::make_unique<TestControl>(kInit); }, "etype=0x1337 params=1/2/3/4 attach=-",
-         {open, init}, {}, {}, true},
-        {rtp::kPath, [this] { return std::make_unique<TestControl>(5, rtpSession(), kRtpAttach); }, " ext=17/300",
-         {rtpAttach}, {}, {rtpAttach}, false},
+        {rtp_ext::kPath, [this] { return attached(); }, "etype=0x1337 params=1/2/3/4 attach=12/4242 filter=-",
+         {open, init, attach}, {"ioctl /dev/rtp_ext detach -> 0", "close /dev/rtp_ext"}, {open, init, attach}, true},
+        {rtp_ext::kPath, [this] { return extOnly(); }, "etype=0x1337 params=1/2/3/4 attach=-", {open, init}, {}, {}, true},
+        {rtp::kPath, [this] { return onRtp(); }, " ext=17/300", {rtpAttach}, {}, {rtpAttach}, false},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.state);
@@ -173,18 +149,20 @@ TEST_F(RadioControlTest, EachTypeStartsAndStopsItsDeviceSession)
     EXPECT_EQ(errors.text(), "");
 }
 
-TEST_F(RadioControlTest, AFailedStartIsLoggedAndKeepsNoDescriptor)
+TEST_F(RadioControlTest, AFailedStartIsLoggedWithTheControlsPrefixAndKeepsNoDescriptor)
 {
     struct {
         char const* path;
         char const* fail;  // "open" or a request name
+        std::function<std::unique_ptr<TestControl>()> make;
+        char const* prefix;
         char const* line;
         std::size_t requests;  // journal entries: the open, the requests, the close
     } const cases[] = {
-        {rtp_ext::kPath, "open", "create rtp_ext session fail !!!", 1},
-        {rtp_ext::kPath, "init", "init rtp_ext session fail !!!", 3},
-        {rtp_ext::kPath, "attach", "attach rtp_ext session fail !!!", 4},
-        {rtp::kPath, "attach", "attach rtp session fail !!!", 1},
+        {rtp_ext::kPath, "open", [this] { return attached(); }, "rtp_ext[5] ", "create rtp_ext session fail !!!", 1},
+        {rtp_ext::kPath, "attach", [this] { return attached(); }, "rtp_ext[5] ", "attach rtp_ext session fail !!!", 4},
+        {rtp_ext::kPath, "open", [this] { return extOnly(); }, "rtp_ext ", "create rtp_ext session fail !!!", 1},
+        {rtp::kPath, "attach", [this] { return onRtp(); }, "rtp_ext[5] ", "attach rtp session fail !!!", 1},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.line);
@@ -193,55 +171,45 @@ TEST_F(RadioControlTest, AFailedStartIsLoggedAndKeepsNoDescriptor)
         else
             sim.failRequest(c.path, sim.device(c.path)->find(c.fail)->number, EIO);
         testsupport::CaptureStream failures{std::cerr};
-        std::unique_ptr<TestControl> control;
-        if (std::string(c.path) == rtp::kPath) {
-            Fd session = rtpSession();
-            control = std::make_unique<TestControl>(5, std::move(session), kRtpAttach);
-        } else {
-            control = std::make_unique<TestControl>(5, kExtAttach, kInit);
-        }
+        auto control = c.make();
         sim.service();
         EXPECT_FALSE(control->extensionOpen());
         EXPECT_TRUE(ext.sessions().empty());
         EXPECT_EQ(done().size(), c.requests);
-        EXPECT_EQ(shape(failures.text()), "rtp_ext[9] " + kTime + ": " + c.line + "\n");
-        EXPECT_EQ(control->write("x"), -1);
+        EXPECT_EQ(failures.text().rfind(c.prefix, 0), 0u) << failures.text();
+        EXPECT_EQ(shape(failures.text()), shape(c.prefix) + kTime + ": " + c.line + "\n");
+        EXPECT_EQ(control->write("00"), -1);
     }
 }
 
 TEST_F(RadioControlTest, OneReadEventPerPayloadAndADrainEndsWhenNothingIsLeft)
 {
-    TestControl control(5, kExtAttach, kInit);
-    ASSERT_TRUE(deliver("10.0.0.1", 7, "first"));
-    ASSERT_TRUE(deliver("10.0.0.2", 8, "second"));
-    ASSERT_TRUE(deliver("10.0.0.1", 7, "third"));
-    ASSERT_TRUE(testsupport::runUntil([&] { return control.reads.size() == 3; }, 5000));
+    TestControl control(5, kAttach, kInit);
+    deliver("10.0.0.1", 7, "01");
+    deliver("10.0.0.2", 8, "02 02");
+    deliver("10.0.0.1", 7, "03");
     testsupport::settle();
     EXPECT_EQ(control.events, 3);
-    std::vector<std::string> seen;
-    for (auto const& r : control.reads)
-        seen.push_back(r.payload + "@" + r.sender);
-    EXPECT_EQ(seen, Lines({"first@10.0.0.1/7", "second@10.0.0.2/8", "third@10.0.0.1/7"}));
+    EXPECT_EQ(control.reads, Lines({"01@10.0.0.1/7", "02 02@10.0.0.2/8", "03@10.0.0.1/7"}));
+    EXPECT_EQ(log.text(), "") << "nothing logged with debug off";
 
     control.drain = true;
     control.SetDebug(true);
-    ASSERT_TRUE(deliver("10.0.0.3", 9, "fourth"));
-    ASSERT_TRUE(deliver("10.0.0.3", 9, "fifth"));
-    ASSERT_TRUE(testsupport::runUntil([&] { return control.reads.size() == 5; }, 5000));
+    deliver("10.0.0.3", 9, "04");
+    deliver("10.0.0.3", 9, "05");
     testsupport::settle();
     EXPECT_EQ(control.events, 4);
+    EXPECT_EQ(control.reads.size(), 5u);
     EXPECT_EQ(control.endErrno, EAGAIN);
-    EXPECT_NE(log.text().find("] "), std::string::npos);
-    EXPECT_EQ(log.text().substr(log.text().find(": ") + 2), "receive extension packet(s)!\n");
+    EXPECT_EQ(shape(log.text()), "rtp_ext[9] " + kTime + ": receive extension packet(s)!\n");
 
-    EXPECT_EQ(control.write("answer"), 6);
-    sim.service();
-    EXPECT_EQ(ext.takeWritten(lastOpen()), std::vector<Payload>({Payload{'a', 'n', 's', 'w', 'e', 'r'}}));
+    EXPECT_EQ(control.write("0a 0b"), 2);
+    EXPECT_EQ(written(), Lines({"0a 0b"}));
 }
 
 TEST_F(RadioControlTest, TheSourceFilterChangesOnlyWhenItMust)
 {
-    TestControl control(5, kExtAttach, kInit);
+    TestControl control(5, kAttach, kInit);
     done();
     in_addr const a{::inet_addr("10.0.0.1")}, b{::inet_addr("10.0.0.2")};
     std::string const setA = "ioctl /dev/rtp_ext set-filter " + std::to_string(a.s_addr) + " 0 -> 0";
@@ -251,25 +219,20 @@ TEST_F(RadioControlTest, TheSourceFilterChangesOnlyWhenItMust)
         bool enable;
         in_addr addr;
         Lines requests;
-        bool filter;
+        char const* filter;
     } const steps[] = {
-        {true, a, {setA}, true}, {true, a, {}, true},     {true, b, {setB}, true},
-        {false, a, {reset}, false}, {false, b, {}, false}, {true, b, {setB}, true},
+        {true, a, {setA}, "10.0.0.1"}, {true, a, {}, "10.0.0.1"}, {true, b, {setB}, "10.0.0.2"},
+        {false, a, {reset}, "-"},      {false, b, {}, "-"},       {true, b, {setB}, "10.0.0.2"},
     };
     for (auto const& s : steps) {
         EXPECT_EQ(control.UpdateAccess(s.enable, s.addr), 0);
         EXPECT_EQ(done(), s.requests);
-        EXPECT_EQ(ext.sessions().back()->filter.has_value(), s.filter);
+        EXPECT_EQ(filter(), s.filter);
     }
-    sim.failRequest(rtp_ext::kPath, rtp_ext::kResetFilter, EIO);
-    control.UpdateAccess(false, a);
-    EXPECT_FALSE(control.filterSet());
-    EXPECT_NE(errors.text().find(": reset filer rtp_ext session fail !!!\n"), std::string::npos);
 }
 
 TEST_F(RadioControlTest, TheStatusTimerTicksAtTheDelayEachTickReturns)
 {
-    Mux::TestClock clock;
     TestControl control(kInit);
     control.SetTimerEnable(true);
     std::uint32_t const start = Mux::milliseconds();
@@ -294,7 +257,7 @@ TEST_F(RadioControlTest, TheStatusTimerTicksAtTheDelayEachTickReturns)
     for (auto const& s : steps) {
         s.before();
         control.ticks.clear();
-        testsupport::advance(clock, s.advance);
+        advance(s.advance);
         for (auto& t : control.ticks)
             t.first -= start;
         EXPECT_EQ(control.ticks, s.ticks) << s.advance;
@@ -302,22 +265,6 @@ TEST_F(RadioControlTest, TheStatusTimerTicksAtTheDelayEachTickReturns)
     EXPECT_EQ(control.timerInterval(), RadioControl::kMinInterval);
     EXPECT_NE(errors.text().find(": status interval 0 ms raised to 10 ms\n"), std::string::npos);
     control.SetTimerEnable(false);
-}
-
-TEST_F(RadioControlTest, PrefixAndPlainReadEvent)
-{
-    TestControl attached(7, kExtAttach, kInit);
-    RadioControl only(kInit);
-    EXPECT_EQ(shape(attached.GetPrefix()), "rtp_ext[9] " + kTime + ":");
-    EXPECT_EQ(attached.GetPrefix().substr(0, 11), "rtp_ext[7] ");
-    EXPECT_EQ(shape(only.GetPrefix()), "rtp_ext " + kTime + ":");
-    EXPECT_STREQ(GetRtpExtDevName(), "/dev/rtp_ext");
-
-    // The base's own read event logs nothing with debug off, and reads nothing.
-    ASSERT_TRUE(deliver("10.0.0.1", 1, "x"));
-    testsupport::settle(3);
-    EXPECT_EQ(log.text(), "");
-    EXPECT_EQ(ext.sessions().back()->senders.size(), 1u);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -49,11 +50,6 @@ Bytes packed(Record const& rec, int (*packer)(Record const*, std::uint8_t*, std:
 
 inline Bytes pack(sig_proto const& rec, std::size_t size = 1024) { return packed(rec, sig_proto_pack, size); }
 inline Bytes pack(r2s_proto const& rec, std::size_t size = 1024) { return packed(rec, r2s_proto_pack, size); }
-
-}  // namespace radiotest
-
-
-namespace radiotest {
 
 // Octets as hex() reads them.
 inline std::string text(Bytes const& octets)
@@ -131,6 +127,21 @@ struct ControlTest : ::testing::Test {
         return f ? ::inet_ntoa(a) : "-";
     }
     void advance(std::uint32_t ms) { testsupport::advance(clock, ms); }
+
+    // A value sent to the control: whether it took it, what it wrote, the filter afterwards.
+    struct Sent {
+        char const* name;
+        std::function<bool()> send;
+        bool taken;
+        std::vector<std::string> written;
+        char const* filter;
+    };
+    void expect(Sent const& c)
+    {
+        EXPECT_EQ(c.send(), c.taken) << c.name;
+        EXPECT_EQ(written(), c.written) << c.name;
+        EXPECT_EQ(filter(), c.filter) << c.name;
+    }
 };
 
 }  // namespace radiotest

@@ -72,8 +72,6 @@ TEST_F(RadioSlotTest, EachCreateGetsItsSlotKindExtensionSessionAndTimer)
         std::uint32_t interval;  // 0: no timer
     };
     Case const cases[] = {
-        {"ZARN", radioStatus(zarnStatus()), [](auto&) {}, "rtp ext ZARN (GW)", "params=0/0/0/0 attach=@/" + own + "@{ch}",
-         1000},
         {"ZARN, both", radioStatus(zarnStatus()), [](auto& r) { r.set_rtp_e2m().set_mode().select_both_rtp_and_rtp_ext(); },
          "rtp ext ZARN (GW)", "params=0/0/0/0 attach=@/" + own + "@{ch}", 1000},
         {"ZARN, only RTP",
@@ -86,19 +84,12 @@ TEST_F(RadioSlotTest, EachCreateGetsItsSlotKindExtensionSessionAndTimer)
              d.set_pid(300);
          },
          "rtp ext ZARN (GW)", "", 0},
-        {"ED-137", radioStatus(ed137Status(false)), [](auto&) {}, "rtp ext ED137 (GW)",
-         "params=1/123/10/1 attach=@/-1@{ch}", 1000},
         {"ED-137, packet factor 0", radioStatus(ed137Status(false)), [](auto& r) { r.set_pfactor(0); },
          "rtp ext ED137 (GW)", "params=1/123/10/1 attach=@/-1@{ch}", 1000},
         {"ED-137, packet factor 3", radioStatus(ed137Status(false)), [](auto& r) { r.set_pfactor(3); },
          "rtp ext ED137 (GW)", "params=1/123/6/1 attach=@/-1@{ch}", 1000},
         {"ED-137, signalling time 3", response([](auto& r) { r.set_sigtime(3); }), [](auto&) {}, "rtp ext ED137 (GW)",
          "params=1/123/30/3 attach=@/-1@{ch}", 1000},
-        {"ED-137, 1000 ms x 50", response([](auto& r) {
-             r.set_r2s_keepalive_period(1000);
-             r.set_r2s_keepalive_multiplier(50);
-         }),
-         [](auto&) {}, "rtp ext ED137 (GW)", "params=1/123/50/1 attach=@/-1@{ch}", 25000},
         // Out of the controller's range: the supervision is held at its shortest.
         {"ED-137, period 0", response([](auto& r) { r.set_r2s_keepalive_period(0); }), [](auto&) {},
          "rtp ext ED137 (GW)", "params=1/123/0/1 attach=@/-1@{ch}", 20},
@@ -154,44 +145,14 @@ TEST_F(RadioSlotTest, CreatesThatBuildNothing)
     }
 }
 
-TEST_F(RadioSlotTest, TheRadioRequestSetsTheChannelUp)
-{
-    ZGCP::CreateRtpParams p = params(radioStatus(zarnStatus()));
-    TERM::RtpRadioRequest& radio = p.set_codecRTP().set_radio();
-    radio.set_bss_enable(true);
-    radio.set_ng_enable(true);
-    radio.set_rx_delay(20);
-    radio.set_tx_delay(-5);
-    std::uint64_t const mark = env.mark();
-    ASSERT_EQ(create(p), ok()) << err.text();
-    EXPECT_EQ(env.requests(mark, "/dev/rtp").at(1), "add-channel 4294967295 4294967295 4294967295 1 -> 0");
-    std::string const ch = std::to_string(slot()->GetTransmitChannel());
-    std::string const dsp = env.dsp.command({"channel", ch});
-    EXPECT_NE(dsp.find("on=bss,ng "), std::string::npos) << dsp;
-    EXPECT_NE(dsp.find(" delays=20/0"), std::string::npos) << dsp;
-}
-
-TEST_F(RadioSlotTest, RadioIoctlsReachTheControl)
+TEST_F(RadioSlotTest, ACodecChangeTheRtpDriverRefusesLeavesTheExtensionStopped)
 {
     ASSERT_EQ(create(params(radioStatus(ed137Status(false)))), ok()) << err.text();
-    struct {
-        char const* name;
-        ZGCP::IoctlParams ioctl;
-        std::function<void()> before;
-        slotstest::Answer answer;
-        bool extension;  // an extension session afterwards
-    } const cases[] = {
-        {"an ED-137 command", rtpExtIoctl(ed137Command(false, ed137Header(0, true))), [] {}, ok(), true},
-        {"a ZARN command", rtpExtIoctl(zarnTrans(true, "10.0.0.1", 1)), [] {}, fail(Cause::unsupported), true},
-        {"a codec change the RTP driver refuses", ZGCP::IoctlParams(ZGCP::IoctlParams::encoder_mode::id, ZGCP::CodecMode::ulaw),
-         [&] { env.sim.failRequest(rtp::kPath, rtp::kBeginSession, EIO); }, fail(Cause::unsupported), false},
-    };
-    for (auto const& c : cases) {
-        c.before();
-        EXPECT_EQ(run(20, testsupport::ioctlCommand(c.ioctl)), c.answer) << c.name;
-        env.sim.service();
-        EXPECT_EQ(!ext->sessions().empty(), c.extension) << c.name;
-    }
+    env.sim.failRequest(rtp::kPath, rtp::kBeginSession, EIO);
+    ZGCP::IoctlParams const ulaw(ZGCP::IoctlParams::encoder_mode::id, ZGCP::CodecMode::ulaw);
+    EXPECT_EQ(run(20, testsupport::ioctlCommand(ulaw)), fail(Cause::unsupported));
+    env.sim.service();
+    EXPECT_TRUE(ext->sessions().empty());
 }
 
 TEST_F(RadioSlotTest, ACodecChangeAttachesTheExtensionToTheNewRtpSession)

@@ -296,11 +296,9 @@ TEST(SigProto, SettersStoreOnlyWhatTheyName)
 
     sig_proto_queue queue;
     init_sig_proto_queue(&queue);
-    EXPECT_EQ(queue.records[0].type, std::uint32_t(GW_FLAG));
     EXPECT_EQ(queue.records[7].type, std::uint32_t(GW_ADJUST_CHAN));
     EXPECT_EQ(queue.records[16].type, std::uint32_t(WM_STANDBY));
     EXPECT_EQ(queue.records[17].type, 0xFFFFFFFFu);
-    EXPECT_EQ(queue.records[31].type, 0xFFFFFFFFu);
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ ZarnRadioState full(std::int32_t type)
     return s;
 }
 
-TEST(ZarnRadioState, PacketsCarryTheirFieldsOverTheWire)
+TEST(ZarnRadioState, PacketsCarryTheirFields)
 {
     struct {
         std::int32_t type;
@@ -137,17 +137,11 @@ TEST(ZarnRadioState, PacketsCarryTheirFieldsOverTheWire)
     for (auto const& row : rows) {
         SCOPED_TRACE(row.type);
         ZarnRadioState const source = full(row.type);
+        // The codec's round trip of every type is its own test.
         sig_proto rec;
         ASSERT_EQ(EncodeProto(source, rec, row.side), 0);
-        std::uint8_t wire[1024];
-        int n = sig_proto_pack(&rec, wire, sizeof wire);
-        sig_proto back;
-        sig_proto_init(&back);
-        ASSERT_EQ(sig_proto_unpack(&back, wire, std::size_t(n)), 0);
-        back.session_addr = rec.session_addr;  // the device reports the sender
-        back.session_ssrc = rec.session_ssrc;
         ZarnRadioState decoded;
-        ASSERT_EQ(DecodeProto(back, decoded), 0);
+        ASSERT_EQ(DecodeProto(rec, decoded), 0);
         expectCarried(decoded, source, ZarnRadioState(), kHeader + kSender + " " + row.body);
     }
 

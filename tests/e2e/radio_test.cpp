@@ -112,6 +112,12 @@ TEST_F(RadioE2E, ZarnRadioReportsCommandsAndResendsItsState)
         testsupport::radioCreate(testsupport::radioStatus(testsupport::zarnStatus()), "127.0.0.1", far.port() - 1);
     p.set_codecRTP().set_shost(testsupport::hostAddress("127.0.0.1", int(localPort)));
     p.set_codecRTP().set_ssrc(0x0a0b0c0d);
+    // The radio request's voice settings; a negative delay is none.
+    TERM::RtpRadioRequest& radio = p.set_codecRTP().set_radio();
+    radio.set_bss_enable(true);
+    radio.set_ng_enable(true);
+    radio.set_rx_delay(20);
+    radio.set_tx_delay(-5);
     ASSERT_EQ(create(20, p), "success");
     EXPECT_FALSE(far.receive(ControllerClient::kTimeout).empty()) << "the SDES";
 
@@ -122,7 +128,10 @@ TEST_F(RadioE2E, ZarnRadioReportsCommandsAndResendsItsState)
     EXPECT_EQ(record(begin[0], " begin "), "7f000001" + h16(std::uint16_t(far.port() - 1)) + "0000" + "7f000001" +
                                                h16(std::uint16_t(localPort)) + h16(8) + h16(8) + h16(2) + "00" + "00" +
                                                "0000" + h32(0x0a0b0c0d) + std::string(16, '0') + h32(0) + h32(~0u));
-    EXPECT_EQ(record(add[0], " add-channel "), "ffffffffffffffffffffffff00000000");
+    EXPECT_EQ(record(add[0], " add-channel "), "ffffffffffffffffffffffff" + h32(1));
+    std::string const dsp = board->command("device /dev/dsp channel " + std::to_string(kChannel));
+    EXPECT_NE(dsp.find("on=bss,ng "), std::string::npos) << dsp;
+    EXPECT_NE(dsp.find(" delays=20/0"), std::string::npos) << dsp;
     // The extension session is attached to the slot's RTP session, for this process.
     std::string const open = extOpen();
     std::string const session = ext("session " + open);
@@ -180,6 +189,8 @@ TEST_F(RadioE2E, Ed137RadioFollowsItsSquelchAndIsSupervised)
     for (bool squ : {true, true, false})
         EXPECT_EQ(ioctl(30, testsupport::rtpExtIoctl(testsupport::ed137Command(false, testsupport::ed137Header(0, squ)))),
                   "success");
+    EXPECT_EQ(ioctl(30, testsupport::rtpExtIoctl(testsupport::zarnTrans(true, "10.0.0.1", 11))), "error=6")
+        << "a ZARN command is unsupported";
     EXPECT_EQ(journal(mark, "ioctl /dev/rtp start-rx"), Lines({"ioctl /dev/rtp start-rx -> 0"}));
     EXPECT_EQ(journal(mark, "ioctl /dev/rtp stop-rx"), Lines({"ioctl /dev/rtp stop-rx -> 0"}));
     // The create-time status and the two changes went out as rx headers.
