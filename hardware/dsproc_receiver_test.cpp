@@ -248,17 +248,13 @@ TEST_F(DsprocTest, RequestsAreLoggedAndFailuresReported)
         char const* failed;
     };
     Case const cases[] = {
-        {dsp::kConfigure, [](TestChannel& c) { c.configureSD(); }, "DSPROC_CONFIGURE SD ts=75",
-         "DSPROC_CONFIGURE SD fail: timeslot=75 errno=\"Input/output error\""},
         {dsp::kConfigure, [](TestChannel& c) { c.configureToneFilter(2100, 1, 400, -30); },
          "DSPROC_CONFIGURE TONE FILTER ts=75 freq=2100, en=1, dur_th_msec=400, det_lvl_dB=-30",
-         "DSPROC_CONFIGURE Tone Filter fail: timeslot=75 errno="},
+         "DSPROC_CONFIGURE Tone Filter fail: timeslot=75 errno=\"Input/output error\""},
         {dsp::kDisable, [](TestChannel& c) { c.disableToneAll(); }, "DISABLE ALL TONE done:  ts=75",
          "Disable All Tone fail: timeslot=75 errno="},
         {dsp::kEnable, [](TestChannel& c) { c.enableBSS(!c.bss().state); }, "DSPROC_ENABLE BSS done: timeslot=75 id=",
          "DSPROC_ENABLE BSS fail: timeslot=75 id="},
-        {dsp::kDisable, [](TestChannel& c) { c.enableMute(false, false); }, "DSPROC_DISABLE MUTE done: timeslot=75",
-         "DSPROC_DISABLE MUTE fail: timeslot=75 errno="},
     };
     TestChannel channel(75);
     for (Case const& c : cases) {

@@ -152,9 +152,6 @@ TEST_F(TonecTest, ShortAndEmptyReadsEndTheBurstWithoutReusingARecord)
     EXPECT_TRUE(channel.take().empty());
     EXPECT_FALSE(own.IsActive());
     EXPECT_EQ(linesWith(err.text(), "fail to read from tonec: end of file, device closed").size(), 1u);
-    // The next configuration opens the device again.
-    EXPECT_TRUE(own.configureDTMF(44, ZGCP::DTMFParams()));
-    EXPECT_TRUE(own.IsActive());
 }
 
 TEST_F(TonecTest, ToneSequencesRunOnTheReceiverTimer)
@@ -295,8 +292,6 @@ TEST_F(TonecTest, RequestsAreLoggedAndFailuresReported)
         {dtmf::kConfigureDetector, [&](TestChannel& c) { return c.configureDTMF(dtmfParams); },
          "DTMF_CONFIGURE_DETECTOR", " ts=50 twist=1 ratio=2 noise=3 silence=4"},
         {dtmf::kLmsOn, [](TestChannel& c) { return c.echoCancel(true); }, "CHANNEL_LMS_ON", "[50] ok"},
-        {dtmf::kRejectionEnable, [](TestChannel& c) { return c.enableDTMFReject(true); }, "DTMF_REJECTION_ENABLE",
-         nullptr},
         {dtmf::kIvaConfigure, [&](TestChannel& c) { return c.configureIVA(ivaParams); }, "IVA_CONFIGURE_DETECTOR",
          " ts=50 det_lvl_dB=-20"},
         {dtmf::kDial, [](TestChannel& c) { return c.enableSilence(); }, "DTMF_DIAL", nullptr},
