@@ -23,23 +23,15 @@ struct IsdnSlotTest : SignallingSlotsTest {
     board::sim::Console console{env.sim};
 
     IsdnSlot& isdn(unsigned number) { return dynamic_cast<IsdnSlot&>(*at(number)); }
-    static std::string header(ISDN::LAPD const& link)
-    {
-        std::ostringstream os;
-        link.PutHeader(os);
-        return os.str();
-    }
     // Slot 20 on an established link with the peer of its channel.
-    board::sim::FrameLine& established()
+    void established()
     {
         EXPECT_EQ(create(20, isdnParams(Type::pri, 2)), ok());
-        board::sim::FrameLine& line = *env.mcc.line(mccChannel());
-        line.peer(true);
+        env.mcc.line(mccChannel())->peer(true);
         EXPECT_EQ(activate(20), ok());
         settle();
         EXPECT_EQ(kinds(), (std::vector<std::string>{"isdnLinkInfo", "activated"}));
-        written(&line);
-        return line;
+        mccWritten();
     }
 };
 
@@ -71,7 +63,9 @@ TEST_F(IsdnSlotTest, EachKindSetsUpItsChannelAndLink)
         EXPECT_EQ(slot.GetTransmitChannel(), channel);
         EXPECT_EQ(slot.GetReceiveChannel(), channel);
         EXPECT_EQ(std::string(slot.GetName()), c.name);
-        EXPECT_EQ(header(slot.link()).rfind(c.link, 0), 0u) << header(slot.link());
+        std::ostringstream header;
+        slot.link().PutHeader(header);
+        EXPECT_EQ(header.str().rfind(c.link, 0), 0u) << header.str();
         ACP::IsdnLinkInfo info;
         slot.link().GetInfo(info);
         EXPECT_EQ(info.get_side().asInt(), c.side);
@@ -146,7 +140,7 @@ TEST_F(IsdnSlotTest, AChannelLostForGoodTakesTheLinkDownAndIsNoLongerPolled)
 
 TEST_F(IsdnSlotTest, AFullChannelHoldsTheLinkUntilItIsWritableAgain)
 {
-    board::sim::FrameLine& line = established();
+    established();
     IsdnSlot& slot = isdn(20);
     // Without the loop nothing drains the channel: it fills up.
     Packet filler;
@@ -160,7 +154,7 @@ TEST_F(IsdnSlotTest, AFullChannelHoldsTheLinkUntilItIsWritableAgain)
     EXPECT_EQ(run(20, testsupport::userDataCommand({8, 1})), ok());
     settle();
     EXPECT_TRUE(slot.is_ready());
-    std::vector<std::string> const sent = written(&line);
+    std::vector<std::string> const sent = mccWritten();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.back(), "000100000801");
 }

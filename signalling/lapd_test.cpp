@@ -37,7 +37,7 @@ TEST(Lapd, QueueThresholds)
 {
     Bench b;
     for (unsigned n = 1; n <= 130; ++n) {
-        b.down();
+        b.down({0x10, 0x11});
         EXPECT_EQ(n == 89 ? std::vector<std::string>{"congested"} : std::vector<std::string>{}, b.take()) << n;
     }
     ACP::IsdnLinkInfo i = b.info();
@@ -66,7 +66,7 @@ TEST(Lapd, WaitsForTheChannel)
     b.channel.take();
     b.channel.refusing = true;
     testsupport::CaptureStream log(std::clog);
-    b.down(0xA0, 1);
+    b.down({0xA0});
     b.peer(iframe(0, 0, false));
     EXPECT_NE(std::string::npos, log.text().find("tx full")) << log.text();
     ACP::IsdnLinkInfo const i = b.info();
@@ -85,7 +85,6 @@ TEST(Lapd, TimersInterleavedWithRrAndRnr)
 {
     Bench b;
     b.peer(sabme());
-    auto peer = [](Bytes f) { return [f](Bench& x) { x.peer(f); }; };
     Bytes const enquiry = {0x00, 0x01, 0x01, 0x01};
     struct Timers {
         char const* what;
@@ -96,14 +95,14 @@ TEST(Lapd, TimersInterleavedWithRrAndRnr)
     Timers const steps[] = {
         {"established: T203", [](Bench&) {}, {{0x02, 0x01, 0x73}}, false, true},
         {"RNR: the peer is busy, T200", peer(supervisory(1, false, 0, false)), {}, true, false},
-        {"a message waits for the busy peer", [](Bench& x) { x.down(0xA0, 1); }, {}, true, false},
-        {"T200 expires: enquiry", [](Bench& x) { x.wait(ISDN::LAPD::kT200); }, {enquiry}, true, false},
+        {"a message waits for the busy peer", [](Bench& x) { x.down({0xA0}); }, {}, true, false},
+        {"T200 expires: enquiry", wait(ISDN::LAPD::kT200), {enquiry}, true, false},
         {"RR F=1: the message goes, T200", peer(supervisory(0, false, 0, true)), {sent_iframe(0, 0, {0xA0})}, true, false},
         {"RR poll acknowledging all: T203", peer(supervisory(0, true, 1, true)), {{0x02, 0x01, 0x01, 0x01}}, false, true},
-        {"T203 expires: enquiry, T200", [](Bench& x) { x.wait(ISDN::LAPD::kT203); }, {enquiry}, true, false},
+        {"T203 expires: enquiry, T200", wait(ISDN::LAPD::kT203), {enquiry}, true, false},
         {"RNR F=1 ends recovery: T200", peer(supervisory(1, false, 1, true)), {}, true, false},
         {"RR: T203", peer(supervisory(0, false, 1, false)), {}, false, true},
-        {"T203 expires: enquiry", [](Bench& x) { x.wait(ISDN::LAPD::kT203); }, {enquiry}, true, false},
+        {"T203 expires: enquiry", wait(ISDN::LAPD::kT203), {enquiry}, true, false},
     };
     for (Timers const& s : steps) {
         s.act(b);
@@ -114,24 +113,14 @@ TEST(Lapd, TimersInterleavedWithRrAndRnr)
     }
 }
 
-// The C/R bit follows the side: 1 for a network command or a user response.
-TEST(Lapd, SidesSetTheCommandBit)
+// On the network side the C/R bit is 1 in the link's commands and 0 in its responses.
+TEST(Lapd, NetworkSideSetsTheCommandBit)
 {
-    struct Case {
-        ISDN::Side::type side;
-        Bytes peerSabme, ua, sabme;
-    };
-    Case const cases[] = {
-        {ISDN::Side::user, {0x02, 0x01, 0x7F}, {0x02, 0x01, 0x73}, {0x00, 0x01, 0x7F}},
-        {ISDN::Side::network, {0x00, 0x01, 0x7F}, {0x00, 0x01, 0x73}, {0x02, 0x01, 0x7F}},
-    };
-    for (Case const& c : cases) {
-        Bench b(c.side);
-        b.peer(c.peerSabme);
-        EXPECT_EQ(6, b.state()) << c.side;
-        b.activate();
-        EXPECT_EQ((std::vector<Bytes>{c.ua, c.sabme}), b.channel.take()) << c.side;
-    }
+    Bench b(ISDN::Side::network);
+    b.peer(ours(sabme()));
+    EXPECT_EQ(6, b.state());
+    b.activate();
+    EXPECT_EQ((std::vector<Bytes>{{0x00, 0x01, 0x73}, {0x02, 0x01, 0x7F}}), b.channel.take());
 }
 
 // What each log level writes.

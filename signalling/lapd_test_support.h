@@ -1,54 +1,33 @@
 #pragma once
 
 #include "base/clock.h"
-#include "base/packet.h"
-#include "control/protocol.h"
 #include "signalling/lapd.h"
+#include "signalling/link_test_support.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
-#include "tests/memory_hdlc.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
 #include <functional>
-#include <sstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
 namespace lapdtest {
 
-typedef std::vector<std::uint8_t> Bytes;
+using linktest::Bytes;
 
-// A LAPD link alone in a stack on an in-memory channel, driven by the test clock; the stack
-// writes what reaches it from the link into a journal of events.
-class Bench : public ProtocolsFamily, public ISDN::LAPD::Notify {
+// A LAPD link in a stack on an in-memory channel; its statuses and flow changes are events too.
+class Link : public linktest::Stack<ISDN::LAPD>, public ISDN::LAPD::Notify {
 public:
-    explicit Bench(ISDN::Side::type side = ISDN::Side::user, bool bri = false, unsigned log = 0)
-        : link(new ISDN::LAPD(side, log))
+    explicit Link(ISDN::Side::type side = ISDN::Side::user, bool bri = false, unsigned log = 0) : Stack(side, log)
     {
-        add_protocol_tail(link);
-        link->hdlc(&channel);
         link->BindNotify(this);
         if (bri)
             link->change_to_bri();
-        channel.bind(link);
     }
-
-    // The peer sends a frame.
-    void peer(Bytes const& frame) { channel.deliver(frame); }
-    // A layer-3 message of n octets handed down (its octets count from first).
-    void down(unsigned first = 0x10, unsigned n = 2)
-    {
-        Packet p;
-        prepare_head(p);
-        for (unsigned i = 0; i < n; ++i)
-            p.put8(static_cast<unsigned char>(first + i));
-        message(p);
-    }
-    void wait(unsigned ms) { testsupport::advance(clock, ms); }
 
     ACP::IsdnLinkInfo info() const
     {
@@ -57,29 +36,32 @@ public:
         return i;
     }
     int state() const { return info().get_lapdState().asInt(); }
-    // The events since the last call.
-    std::vector<std::string> take()
-    {
-        std::vector<std::string> out;
-        out.swap(events);
-        return out;
-    }
 
-    // What the link reports upwards.
-    void on_activated(Protocol*) override { events.push_back("activated"); }
-    void on_deactivated(Protocol*, Protocol_status s) override { events.push_back("deactivated: " + s->message()); }
     void on_status(Protocol_status s) override { events.push_back("status: " + s->message()); }
-    void on_message(Packet& p) override { events.push_back("up: " + p.text()); }
     void OnLAPD_FlowStatusChange(ISDN::LAPD* l) override
     {
         events.push_back(l->GetFlowStatus() == ISDN::LAPD::FlowStatus::congested ? "congested" : "normal");
     }
+};
+
+// The link driven by the test clock.
+struct Bench : Link {
+    using Link::Link;
+    void wait(unsigned ms) { testsupport::advance(clock, ms); }
 
     Mux::TestClock clock;
-    testsupport::MemoryHdlc channel;
-    ISDN::LAPD* link;  // owned by the stack
-    std::vector<std::string> events;
 };
+
+typedef linktest::Step<Bench> Step;
+inline void run(Bench& b, std::vector<Step> const& steps) { linktest::run(b, steps); }
+inline std::function<void(Bench&)> peer(Bytes f)
+{
+    return [f](Bench& b) { b.peer(f); };
+}
+inline std::function<void(Bench&)> wait(unsigned ms)
+{
+    return [ms](Bench& b) { b.wait(ms); };
+}
 
 // Frames of the network side peer (TEI 0 unless given): commands carry C/R 1, responses 0.
 inline std::uint8_t addr1(bool command, unsigned sapi = 0) { return std::uint8_t(sapi << 2 | (command ? 2 : 0)); }
@@ -110,34 +92,14 @@ inline Bytes teiFrame(unsigned ri, unsigned type, unsigned ai)
 }
 
 // Frames of the user-side link (TEI 0 unless given): commands carry C/R 0, responses 1.
-inline Bytes ours(Bytes f) { f[0] ^= 0x02; return f; }
-inline Bytes sent_iframe(unsigned ns, unsigned nr, Bytes const& info, unsigned tei = 0)
+inline Bytes ours(Bytes f)
 {
-    Bytes f = {0x00, std::uint8_t(tei << 1 | 1), std::uint8_t(ns << 1), std::uint8_t(nr << 1)};
-    f.insert(f.end(), info.begin(), info.end());
+    f[0] ^= 0x02;
     return f;
 }
-
-// One step of a scenario: what happens, the frames the link sends in answer (exactly), the
-// state after it (-1: not looked at) and the events reported upwards (exactly).
-struct Step {
-    char const* what;
-    std::function<void(Bench&)> act;
-    std::vector<Bytes> sent;
-    int state;
-    std::vector<std::string> events;
-};
-
-inline void run(Bench& b, std::vector<Step> const& steps)
+inline Bytes sent_iframe(unsigned ns, unsigned nr, Bytes const& info, unsigned tei = 0)
 {
-    for (Step const& s : steps) {
-        s.act(b);
-        EXPECT_EQ(s.sent, b.channel.take()) << s.what;
-        if (s.state >= 0) {
-            EXPECT_EQ(s.state, b.state()) << s.what;
-        }
-        EXPECT_EQ(s.events, b.take()) << s.what;
-    }
+    return ours(iframe(ns, nr, false, info, tei));
 }
 
 // The identity requests' reference numbers the link will draw (it takes them from rand, which
@@ -166,14 +128,12 @@ char const* const kStopT200 = "trying to stop T200 while T203 running";
 // timer recovery after T203, and the release (a user-side link, primary rate).
 inline std::vector<Step> dataScenario()
 {
-    auto peer = [](Bytes f) { return [f](Bench& b) { b.peer(f); }; };
-    Bytes const up = {0x08, 0x00, 0x7B};
     return {
         {"SABME answered with UA", peer(sabme()), {{0x02, 0x01, 0x73}}, 6, {"activated"}},
         {"eight messages give seven I-frames",
          [](Bench& b) {
              for (unsigned k = 0; k < 8; ++k)
-                 b.down(0xA0 + k, 1);
+                 b.down({std::uint8_t(0xA0 + k)});
          },
          {sent_iframe(0, 0, {0xA0}), sent_iframe(1, 0, {0xA1}), sent_iframe(2, 0, {0xA2}), sent_iframe(3, 0, {0xA3}),
           sent_iframe(4, 0, {0xA4}), sent_iframe(5, 0, {0xA5}), sent_iframe(6, 0, {0xA6})},
@@ -195,7 +155,7 @@ inline std::vector<Step> dataScenario()
         {"polled while rejecting: RR F=1", peer(iframe(3, 8, true)), {{0x02, 0x01, 0x01, 0x03}}, 6, status({kStopT200})},
         {"in sequence again", peer(iframe(1, 8, false)), {{0x02, 0x01, 0x01, 0x04}}, 6,
          {"up: 08 00 7B", std::string("status: ") + kStopT200}},
-        {"T203 expiry: enquiry and timer recovery", [](Bench& b) { b.wait(ISDN::LAPD::kT203); },
+        {"T203 expiry: enquiry and timer recovery", wait(ISDN::LAPD::kT203),
          {{0x00, 0x01, 0x01, 0x05}}, 7, {}},
         {"RR F=1 ends timer recovery", peer(supervisory(0, false, 8, true)), {}, 6, {}},
         {"release request sends DISC", [](Bench& b) { b.deactivate(); }, {{0x00, 0x01, 0x53}}, 5, {}},
@@ -206,20 +166,20 @@ inline std::vector<Step> dataScenario()
 // Unanswered enquiries in timer recovery, then unanswered SABMEs.
 inline std::vector<Step> recoveryScenario()
 {
-    auto wait = [](Bench& b) { b.wait(ISDN::LAPD::kT200); };
+    auto const t200 = wait(ISDN::LAPD::kT200);
     Bytes const enquiry = {0x00, 0x01, 0x01, 0x01}, establish = {0x00, 0x01, 0x7F};
     return {
-        {"established", [](Bench& b) { b.peer(sabme()); }, {{0x02, 0x01, 0x73}}, 6, {"activated"}},
-        {"one I-frame", [](Bench& b) { b.down(0xA0, 1); }, {sent_iframe(0, 0, {0xA0})}, 6, {}},
-        {"T200 in state 6: enquiry, timer recovery", wait, {enquiry}, 7, {}},
-        {"first repeat", wait, {enquiry}, 7, {}},
-        {"second repeat", wait, {enquiry}, 7, {}},
-        {"N200 repeats unanswered: re-establishment", wait, {establish}, 4,
+        {"established", peer(sabme()), {{0x02, 0x01, 0x73}}, 6, {"activated"}},
+        {"one I-frame", [](Bench& b) { b.down({0xA0}); }, {sent_iframe(0, 0, {0xA0})}, 6, {}},
+        {"T200 in state 6: enquiry, timer recovery", t200, {enquiry}, 7, {}},
+        {"first repeat", t200, {enquiry}, 7, {}},
+        {"second repeat", t200, {enquiry}, 7, {}},
+        {"N200 repeats unanswered: re-establishment", t200, {establish}, 4,
          status({"Unsuccessful retransmission (N200 times) - Status enquiry"})},
-        {"SABME repeated", wait, {establish}, 4, {}},
-        {"SABME repeated again", wait, {establish}, 4, {}},
-        {"fourth SABME", wait, {establish}, 4, {}},
-        {"no answer: the link is down", wait, {}, 3,
+        {"SABME repeated", t200, {establish}, 4, {}},
+        {"SABME repeated again", t200, {establish}, 4, {}},
+        {"fourth SABME", t200, {establish}, 4, {}},
+        {"no answer: the link is down", t200, {}, 3,
          {"status: Unsuccessful retransmission (N200 times) - SABME",
           "deactivated: link error (T200 expired N200 times)"}},
     };
@@ -228,14 +188,13 @@ inline std::vector<Step> recoveryScenario()
 // The frames of the peer in each state, and the local requests in states 3 and 4.
 inline std::vector<Step> peerFramesScenario()
 {
-    auto peer = [](Bytes f) { return [f](Bench& b) { b.peer(f); }; };
     Bytes const ack = {0x02, 0x01, 0x73}, establish = {0x00, 0x01, 0x7F};
     return {
         {"established", peer(sabme()), {ack}, 6, {"activated"}},
         {"two I-frames",
          [](Bench& b) {
-             b.down(0xA0, 1);
-             b.down(0xA1, 1);
+             b.down({0xA0});
+             b.down({0xA1});
          },
          {sent_iframe(0, 0, {0xA0}), sent_iframe(1, 0, {0xA1})}, 6, {}},
         {"unsolicited UA: reported, the frames kept",
@@ -288,17 +247,16 @@ inline std::vector<Step> peerFramesScenario()
 // reference numbers from seedRi.
 inline std::vector<Step> teiScenario(std::vector<unsigned> const& ri)
 {
-    auto peer = [](Bytes f) { return [f](Bench& b) { b.peer(f); }; };
-    auto request = [](unsigned r) { return Bytes{0xFC, 0xFF, 0x03, 0x0F, std::uint8_t(r & 0xFF), std::uint8_t(r >> 8), 0x01, 0xFF}; };
-    auto wait = [](Bench& b) { b.wait(ISDN::LAPD::kT202); };
+    auto request = [](unsigned r) { return ours(teiFrame(r, 1, 127)); };
+    auto const t202 = wait(ISDN::LAPD::kT202);
     return {
         {"identity remove for the group TEI: identity request", peer(teiFrame(0, 6, 127)), {request(ri[0])}, 1, {}},
-        {"repeated after T202", wait, {request(ri[1])}, 1, {}},
-        {"third request", wait, {request(ri[2])}, 1, {}},
-        {"fourth request", wait, {request(ri[3])}, 1, {}},
-        {"fifth request", wait, {request(ri[4])}, 1, {}},
-        {"no answer: the procedure fails", wait, {}, 0, {"deactivated: link error (T202 expired N202 times)"}},
-        {"a message in state 0 asks for a TEI again", [](Bench& b) { b.down(0x30, 2); }, {request(ri[5])}, 1, {}},
+        {"repeated after T202", t202, {request(ri[1])}, 1, {}},
+        {"third request", t202, {request(ri[2])}, 1, {}},
+        {"fourth request", t202, {request(ri[3])}, 1, {}},
+        {"fifth request", t202, {request(ri[4])}, 1, {}},
+        {"no answer: the procedure fails", t202, {}, 0, {"deactivated: link error (T202 expired N202 times)"}},
+        {"a message in state 0 asks for a TEI again", [](Bench& b) { b.down({0x30, 0x31}); }, {request(ri[5])}, 1, {}},
         {"check request ignored in state 1", peer(teiFrame(7, 4, 127)), {}, 1, {}},
         {"identity denied for another Ri ignored", peer(teiFrame(ri[5] ^ 1, 3, 127)), {}, 1, {}},
         {"identity denied, all TEIs used",
@@ -315,14 +273,14 @@ inline std::vector<Step> teiScenario(std::vector<unsigned> const& ri)
         {"UA: established, the queued message goes", peer(unnumbered(false, 0x63, true, 64)),
          {sent_iframe(0, 0, {0x30, 0x31}, 64)}, 6, {"activated"}},
         {"check request for the group TEI answered", peer(teiFrame(0x1234, 4, 127)),
-         {{0xFC, 0xFF, 0x03, 0x0F, std::uint8_t(ri[5] & 0xFF), std::uint8_t(ri[5] >> 8), 0x05, 0x81}}, 6, {}},
+         {ours(teiFrame(ri[5], 5, 64))}, 6, {}},
         {"identity remove for our TEI", peer(teiFrame(0, 6, 64)), {request(ri[6])}, 1,
          {"deactivated: error (MDL-REMOVE received)"}},
         {"establish request awaits the TEI", [](Bench& b) { b.activate(); }, {}, 2, {}},
         {"identity assigned in state 2 establishes", peer(teiFrame(ri[6], 2, 70)), {{0x00, 0x8D, 0x7F}}, 4,
          status({"trying to stop T203 while T202 running", "trying to start T200 while T202 running",
                  "trying to stop T202 while T200 running"})},
-        {"T200 repeats the SABME", [](Bench& b) { b.wait(ISDN::LAPD::kT200); }, {{0x00, 0x8D, 0x7F}}, 4, {}},
+        {"T200 repeats the SABME", wait(ISDN::LAPD::kT200), {{0x00, 0x8D, 0x7F}}, 4, {}},
     };
 }
 

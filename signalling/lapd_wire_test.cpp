@@ -48,27 +48,18 @@ TEST(LapdWire, FramesDecodedByTshark)
 {
     if (testsupport::findTool("tshark").empty())
         GTEST_SKIP() << "tshark is not installed (scripts/setup installs it): no independent LAPD dissector";
-    std::vector<testsupport::MemoryHdlc::Frame> frames;
-    auto collect = [&frames](Bench& b, std::vector<Step> const& steps) {
-        run(b, steps);
-        frames.insert(frames.end(), b.channel.journal.begin(), b.channel.journal.end());
+    struct Scenario {
+        bool bri;
+        std::vector<Step> steps;
     };
-    {
-        Bench b;
-        collect(b, dataScenario());
-    }
-    {
-        Bench b;
-        collect(b, recoveryScenario());
-    }
-    {
-        Bench b;
-        collect(b, peerFramesScenario());
-    }
-    {
-        std::vector<unsigned> const ri = seedRi(25, 8);
-        Bench b(ISDN::Side::user, true);
-        collect(b, teiScenario(ri));
+    std::vector<unsigned> const ri = seedRi(25, 8);
+    Scenario const scenarios[] = {
+        {false, dataScenario()}, {false, recoveryScenario()}, {false, peerFramesScenario()}, {true, teiScenario(ri)}};
+    std::vector<testsupport::MemoryHdlc::Frame> frames;
+    for (Scenario const& s : scenarios) {
+        Bench b(ISDN::Side::user, s.bri);
+        run(b, s.steps);
+        frames.insert(frames.end(), b.channel.journal.begin(), b.channel.journal.end());
     }
 
     testsupport::PcapWriter capture(testsupport::PcapWriter::kLinuxLapd);

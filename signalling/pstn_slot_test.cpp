@@ -22,11 +22,6 @@ struct PstnSlotTest : SignallingSlotsTest {
     PstnSlotTest() { PstnFactory::instance(); }
 
     PstnSlot& pstn(unsigned number) { return dynamic_cast<PstnSlot&>(*at(number)); }
-    board::sim::FrameLine* line()
-    {
-        int const channel = mccChannel();
-        return channel < 0 ? nullptr : env.mcc.line(channel);
-    }
     // Slot 20 made and joined to the trunk slot both ways, its first frames and reports taken.
     void joined(ZGCP::CreateParams const& params)
     {
@@ -34,7 +29,7 @@ struct PstnSlotTest : SignallingSlotsTest {
         ASSERT_EQ(connect(7, 20), ok());
         ASSERT_EQ(connect(20, 7), ok());
         settle();
-        written(line());
+        mccWritten();
         kinds();
     }
     void trunkStatus(unsigned trunk, ACP::TrunkState::NamedNumber state, ACP::TrunkType::NamedNumber type)
@@ -91,7 +86,7 @@ TEST_F(PstnSlotTest, EachKindRunsItsLinkOnAChannelOfItsType)
         auto const allocations = testsupport::mccAllocations(env.sim, mark);
         ASSERT_EQ(allocations.size(), 1u);
         EXPECT_EQ(allocations[0], (std::vector<std::uint32_t>{c.type, 512, 0, 1, 4}));
-        EXPECT_EQ(written(line()), c.first);
+        EXPECT_EQ(mccWritten(), c.first);
         EXPECT_EQ(kinds(false), c.reports);
         ASSERT_EQ(disconnect(7), ok());
         settle();
@@ -169,8 +164,7 @@ TEST_F(PstnSlotTest, AFailedChannelTakesTheLinkDownOnce)
             SCOPED_TRACE(std::string(c.what) + ", " + failure.first);
             joined(c.params);
             if (!c.establish.empty()) {
-                ASSERT_TRUE(env.mcc.push(mccChannel(), c.establish));
-                settle();
+                mccPush(c.establish);
                 EXPECT_EQ(kinds(false), (std::vector<std::string>{"isdnLinkInfo", "activated"}));
             }
             failure.second(*this);
@@ -179,7 +173,7 @@ TEST_F(PstnSlotTest, AFailedChannelTakesTheLinkDownOnce)
             EXPECT_EQ(mccChannel(), -1);
             EXPECT_EQ(activate(20), ok());
             settle();
-            std::vector<std::string> const sent = written(line());
+            std::vector<std::string> const sent = mccWritten();
             EXPECT_EQ(sent.empty() ? "" : sent.front(), c.restart);
             ASSERT_EQ(destroy(20), ok());
         }
@@ -214,7 +208,7 @@ TEST_F(PstnSlotTest, TrunkAlarmsOfItsTrunkReachTheSs7LinkOnce)
             EXPECT_EQ(activate(20), ok());
         }
         trunkStatus(s.trunk, s.state, s.type);
-        EXPECT_EQ(written(line()), s.sent);
+        EXPECT_EQ(mccWritten(), s.sent);
         EXPECT_EQ(kinds(false), s.reports);
     }
 }
@@ -231,7 +225,7 @@ TEST_F(PstnSlotTest, RequestsOfOtherKindsAndCongestion)
     }
     joined(pstnCasParams(2));
     EXPECT_EQ(run(20, testsupport::userDataCommand({8, 1})), ok());
-    EXPECT_TRUE(written(line()).empty());
+    EXPECT_TRUE(mccWritten().empty());
     ASSERT_EQ(destroy(20), ok());
 
     ASSERT_EQ(create(20, pstnIsdnParams(Type::pri, 2, false)), ok());

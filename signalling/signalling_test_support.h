@@ -49,6 +49,18 @@ struct SignallingSlotsTest : SlotsTest {
         auto ts = env.mcc.timeslots();
         return ts.size() == 1 ? ts[0] : -1;
     }
+    // The frames written on that channel since it was last asked.
+    std::vector<std::string> mccWritten()
+    {
+        int const channel = mccChannel();
+        return written(channel < 0 ? nullptr : env.mcc.line(channel));
+    }
+    // A frame from the far end of that channel, taken in by the loop.
+    void mccPush(std::vector<std::uint8_t> const& frame)
+    {
+        ASSERT_TRUE(env.mcc.push(mccChannel(), frame));
+        settle();
+    }
     // The signals since the last take, each as its alternative's name ("isdnLinkInfo" for
     // the ioctl signal carrying it); stream signals only when asked for.
     std::vector<std::string> kinds(bool streams = true)

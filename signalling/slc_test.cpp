@@ -1,9 +1,9 @@
 #include "signalling/slc.h"
 
 #include "base/clock.h"
+#include "signalling/link_test_support.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
-#include "tests/memory_hdlc.h"
 #include "tests/pcap_writer.h"
 #include "tests/tshark.h"
 
@@ -18,45 +18,14 @@
 
 namespace {
 
-typedef std::vector<std::uint8_t> Bytes;
+using linktest::Bytes;
 typedef SS7::SLC::State S;
 
-// A link alone in a stack on an in-memory channel; what it reports upwards is journaled.
-class Side : public ProtocolsFamily {
-public:
-    explicit Side(bool emergency = false) : link(new SS7::SLC)
-    {
-        add_protocol_tail(link);
-        link->hdlc(&channel);
-        link->set_emergency(emergency);
-        channel.bind(link);
-    }
-
-    void peer(Bytes const& frame) { channel.deliver(frame); }
-    void down(Bytes const& payload)
-    {
-        Packet p;
-        prepare_head(p);
-        for (std::uint8_t b : payload)
-            p.put8(b);
-        message(p);
-    }
-    std::vector<std::string> take()
-    {
-        std::vector<std::string> out;
-        out.swap(events);
-        return out;
-    }
+// A link alone in a stack on an in-memory channel.
+struct Side : linktest::Stack<SS7::SLC> {
+    explicit Side(bool emergency = false) { link->set_emergency(emergency); }
     int state() const { return link->get_state_id(); }
     std::uint32_t counter(unsigned i) const { return link->statistics()[i]; }
-
-    void on_activated(Protocol*) override { events.push_back("activated"); }
-    void on_deactivated(Protocol*, Protocol_status s) override { events.push_back("deactivated: " + s->message()); }
-    void on_message(Packet& p) override { events.push_back("up: " + p.text()); }
-
-    testsupport::MemoryHdlc channel;
-    SS7::SLC* link;  // owned by the stack
-    std::vector<std::string> events;
 };
 
 struct Bench : Side {
@@ -106,24 +75,8 @@ Bytes const kSio = Bench::lssu(0), kSin = Bench::lssu(1), kSie = Bench::lssu(2),
 Bytes const kFisu = {0xFF, 0xFF, 0x00};
 char const kDown[] = "deactivated: impossible phasing";
 
-// One step: what happens, the frames the link sends (exactly), its state after, its reports.
-struct Step {
-    char const* what;
-    std::function<void(Bench&)> act;
-    std::vector<Bytes> sent;
-    int state;
-    std::vector<std::string> events;
-};
-
-void run(Bench& b, std::vector<Step> const& steps)
-{
-    for (Step const& s : steps) {
-        s.act(b);
-        EXPECT_EQ(s.sent, b.channel.take()) << s.what;
-        EXPECT_EQ(s.state, b.state()) << s.what;
-        EXPECT_EQ(s.events, b.take()) << s.what;
-    }
-}
+typedef linktest::Step<Bench> Step;
+void run(Bench& b, std::vector<Step> const& steps) { linktest::run(b, steps); }
 
 std::function<void(Bench&)> peer(Bytes f)
 {
@@ -428,59 +381,50 @@ struct BackToBack {
     std::optional<Bytes> held;
 };
 
-TEST(Slc, BackToBackLinksProveForTheirPeriodAndWork)
+// Back to back, both links prove for their period (emergency or normal), then carry MSUs
+// through a channel that drops, doubles and reorders them: each arrives once, in order,
+// through negative acknowledgement and retransmission.
+TEST(Slc, BackToBackLinksProveAndCarryMsusThroughALossyChannel)
 {
     struct Case {
         bool emergency;
         unsigned proving;
     } const cases[] = {{true, 500}, {false, 8200}};
+    typedef BackToBack B;
+    std::vector<B::Fate> const plan = {B::pass, B::drop, B::pass, B::twice, B::swap, B::pass, B::pass,
+                                       B::drop, B::drop, B::pass, B::swap, B::pass, B::pass};
     for (Case const& c : cases) {
+        SCOPED_TRACE(c.proving);
         BackToBack w(c.emergency);
         w.a.activate();
         w.b.activate();
         w.pump();
-        EXPECT_EQ(S::proving, w.a.state()) << c.proving;
-        EXPECT_EQ(S::proving, w.b.state()) << c.proving;
+        EXPECT_EQ(S::proving, w.a.state());
+        EXPECT_EQ(S::proving, w.b.state());
         testsupport::advance(w.clock, c.proving - 1);
         w.pump();
-        EXPECT_EQ(S::proving, w.a.state()) << c.proving;
+        EXPECT_EQ(S::proving, w.a.state());
         testsupport::advance(w.clock, 1);
         w.pump();
-        EXPECT_EQ(S::in_service, w.a.state()) << c.proving;
-        EXPECT_EQ(S::in_service, w.b.state()) << c.proving;
-        EXPECT_EQ(std::vector<std::string>{"activated"}, w.a.take()) << c.proving;
-        EXPECT_EQ(std::vector<std::string>{"activated"}, w.b.take()) << c.proving;
-    }
-}
+        ASSERT_EQ(S::in_service, w.a.state());
+        EXPECT_EQ(S::in_service, w.b.state());
+        EXPECT_EQ(std::vector<std::string>{"activated"}, w.a.take());
+        EXPECT_EQ(std::vector<std::string>{"activated"}, w.b.take());
 
-TEST(Slc, CarriesMsusThroughALossyChannelInOrderOnce)
-{
-    BackToBack w(true);
-    w.a.activate();
-    w.b.activate();
-    w.pump();
-    testsupport::advance(w.clock, 500);
-    w.pump();
-    ASSERT_EQ(S::in_service, w.a.state());
-    w.a.take();
-    w.b.take();
-
-    typedef BackToBack B;
-    std::vector<B::Fate> const plan = {B::pass, B::drop, B::pass, B::twice, B::swap, B::pass, B::pass,
-                                       B::drop, B::drop, B::pass, B::swap, B::pass, B::pass};
-    std::vector<std::string> expected;
-    for (unsigned i = 0; i < 10; ++i) {
-        Bytes const p = {0x83, std::uint8_t(i), 0x55};
-        w.a.down(p);
-        expected.push_back("up: " + text(p));
-        w.pump(plan);
+        std::vector<std::string> expected;
+        for (unsigned i = 0; i < 10; ++i) {
+            Bytes const p = {0x83, std::uint8_t(i), 0x55};
+            w.a.down(p);
+            expected.push_back("up: " + text(p));
+            w.pump(plan);
+        }
+        EXPECT_EQ(expected, w.b.take());
+        EXPECT_EQ(S::in_service, w.a.state());
+        EXPECT_EQ(S::in_service, w.b.state());
+        EXPECT_GT(w.b.counter(7), 0u);
+        EXPECT_GT(w.a.counter(6), 0u);
+        EXPECT_EQ(0u, w.a.counter(5));
     }
-    EXPECT_EQ(expected, w.b.take());
-    EXPECT_EQ(S::in_service, w.a.state());
-    EXPECT_EQ(S::in_service, w.b.state());
-    EXPECT_GT(w.b.counter(7), 0u);
-    EXPECT_GT(w.a.counter(6), 0u);
-    EXPECT_EQ(0u, w.a.counter(5));
 }
 
 // The frames of the scenarios, as an MTP2 capture, read back by an independent dissector.
