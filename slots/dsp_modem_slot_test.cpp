@@ -21,26 +21,7 @@ struct DspModemSlotTest : ModemTest {
         signals.take();
     }
 
-    // The requests on "/dev/mctl" since the mark, as "answer 0 4294967295 -> 0".
-    std::vector<std::string> requests(std::uint64_t from)
-    {
-        std::vector<std::string> out;
-        for (auto const& e : env.sim.journal().since(from)) {
-            std::string const text = e.text();
-            auto at = text.find(" ioctl /dev/mctl ");
-            if (at != std::string::npos)
-                out.push_back(text.substr(at + 17));
-        }
-        return out;
-    }
-    static TERM::ModemParams withModes(std::vector<TERM::DigitalDataModeEnum::NamedNumber> const& modes)
-    {
-        TERM::ModemParams p = modemParams("");
-        p.set_ddm();
-        for (auto m : modes)
-            p.set_ddm().push_back(TERM::DigitalDataModeEnum(m));
-        return p;
-    }
+    std::vector<std::string> requests(std::uint64_t from) { return env.requests(from, mctl::kPath); }
 };
 
 TEST_F(DspModemSlotTest, SetUpFailuresAbortAndAreTriedAgainFromTheStart)

@@ -17,12 +17,7 @@ struct HdlcModemSlotTest : ModemTest {
         EXPECT_EQ(create(7, slotstest::trunk(1, 5)), ok());
         signals.take();
     }
-    static ZGCP::CreateParams digital()
-    {
-        TERM::ModemParams p = modemParams("");
-        p.set_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::ddmV110));
-        return modemCreate(p);
-    }
+    static ZGCP::CreateParams digital() { return modemCreate(withModes({TERM::DigitalDataModeEnum::ddmV110})); }
     // The settings types of the SIOCWANDEV requests on hdlc0 since the mark.
     std::vector<std::uint32_t> wanDevTypes(std::uint64_t from)
     {

@@ -44,13 +44,7 @@ TEST_F(ModemFactoryTest, DigitalModesTakeAFreeInterfaceWhichComesBackLast)
     };
     unsigned number = 0;
     for (Case const& c : cases) {
-        TERM::ModemParams p = modemParams("");
-        if (c.ddm) {
-            p.set_ddm();
-            for (auto mode : *c.ddm)
-                p.set_ddm().push_back(TERM::DigitalDataModeEnum(mode));
-        }
-        ASSERT_EQ(create(++number, modemCreate(p)), slotstest::ok());
+        ASSERT_EQ(create(++number, modemCreate(c.ddm ? withModes(*c.ddm) : modemParams(""))), slotstest::ok());
         std::ostringstream made;
         made << *at(number);
         if (auto* h = dynamic_cast<HdlcModemSlot*>(at(number)))

@@ -40,7 +40,6 @@ TEST(ModemSlotArguments, TheControllersArgumentsReplaceOptionsDeviceAndNumber)
         TERM::ModemParams params;
         std::string args;
     } const cases[] = {
-        {modemParams("123"), "/usr/local/sbin/pppd file " + options + " /dev/mdm3 remotenumber 123"},
         {modemParams(""), "/usr/local/sbin/pppd file " + options + " /dev/mdm3"},
         {own, "/opt/dial x"},
         {plenty, many},
@@ -51,6 +50,13 @@ TEST(ModemSlotArguments, TheControllersArgumentsReplaceOptionsDeviceAndNumber)
 
 struct ModemSlotTest : ModemTest {
     void deliver(Bytes const& record) { modem(1)->OnAuth(reinterpret_cast<attr const*>(record.data())); }
+    // Slot 1 with the parameters, connected with trunk slot 7.
+    void call(TERM::ModemParams const& params)
+    {
+        ASSERT_EQ(create(1, modemCreate(params)), slotstest::ok());
+        ASSERT_EQ(create(7, slotstest::trunk(1, 5)), slotstest::ok());
+        ASSERT_EQ(connect(1, 7), slotstest::ok());
+    }
 };
 
 TEST_F(ModemSlotTest, RecordsOfUnexpectedSizeOrTypeAreLoggedAndDropped)
@@ -84,9 +90,7 @@ TEST_F(ModemSlotTest, RecordsOfUnexpectedSizeOrTypeAreLoggedAndDropped)
 TEST_F(ModemSlotTest, PppdEndingOnItsOwnIsAnAbortWithItsWaitStatus)
 {
     pppd.configure("RUN=0; EXIT=1");
-    ASSERT_EQ(create(1, modemCreate(modemParams("55"))), slotstest::ok());
-    ASSERT_EQ(create(7, slotstest::trunk(1, 5)), slotstest::ok());
-    ASSERT_EQ(connect(1, 7), slotstest::ok());
+    ASSERT_NO_FATAL_FAILURE(call(modemParams("55")));
     int const pid = modem(1)->childId();
     signals.take();
     ASSERT_TRUE(waitFor([&] { return !signals.texts.empty(); }));
@@ -101,9 +105,7 @@ TEST_F(ModemSlotTest, PppdIgnoringHangUpIsKilledAndTheDestroyAnsweredAfter5000Ms
 {
     Mux::TestClock clock;
     pppd.configure("IGNORE=HUP");
-    ASSERT_EQ(create(1, modemCreate(modemParams(""))), slotstest::ok());
-    ASSERT_EQ(create(7, slotstest::trunk(1, 5)), slotstest::ok());
-    ASSERT_EQ(connect(1, 7), slotstest::ok());
+    ASSERT_NO_FATAL_FAILURE(call(modemParams("")));
     int const pid = started(1, pppd);
     EXPECT_EQ(destroy(1), slotstest::Answer({slotstest::Answer::delayed, ZGCP::ErrorCause::invalidParams}));
     ASSERT_TRUE(waitFor([&] { return pppd.recorded(pid, "signal HUP"); }));
@@ -120,9 +122,7 @@ TEST_F(ModemSlotTest, PppdIgnoringHangUpIsKilledAndTheDestroyAnsweredAfter5000Ms
 
 TEST_F(ModemSlotTest, ASlotLeftMidHangUpByTheControllerLeavesNothingBehind)
 {
-    ASSERT_EQ(create(1, modemCreate(modemParams(""))), slotstest::ok());
-    ASSERT_EQ(create(7, slotstest::trunk(1, 5)), slotstest::ok());
-    ASSERT_EQ(connect(1, 7), slotstest::ok());
+    ASSERT_NO_FATAL_FAILURE(call(modemParams("")));
     int const pid = started(1, pppd);
     EXPECT_EQ(destroy(1), slotstest::Answer({slotstest::Answer::delayed, ZGCP::ErrorCause::invalidParams}));
     table.OnDisconnect();

@@ -15,7 +15,6 @@ using namespace slotstest;
 
 struct VoiceFactoryTest : SlotsTest {
     VoiceFactory& factory = VoiceFactory::instance();
-    ~VoiceFactoryTest() override { env.sim.clearFailures(); }
 
     // The access modes of the channel opens journaled since the mark (O_WRONLY 1, O_RDONLY
     // 0), all non-blocking.
@@ -31,7 +30,10 @@ struct VoiceFactoryTest : SlotsTest {
 
 TEST_F(VoiceFactoryTest, PlayersAndRecordersEachHoldAChannelUntilDestroyed)
 {
+    // A create for another kind of slot does not touch the controller.
     auto const mark = env.mark();
+    EXPECT_EQ(factory.INewSlot(trunk(1, 5)), nullptr);
+    EXPECT_TRUE(env.sim.journal().since(mark).empty());
     ASSERT_EQ(create(3, testsupport::filePlayerParams({"a"}, 1)), ok());
     ASSERT_EQ(create(4, testsupport::recorderParams("127.0.0.1", 9)), ok());
     EXPECT_EQ(opens(mark), (std::vector<int>{O_WRONLY, O_RDONLY}));
@@ -53,41 +55,6 @@ TEST_F(VoiceFactoryTest, PlayersAndRecordersEachHoldAChannelUntilDestroyed)
     ZGCP::Resources r;
     factory.Query(r);
     EXPECT_EQ(r.asValueNotation(), ZGCP::Resources().asValueNotation());
-}
-
-TEST_F(VoiceFactoryTest, DeclinesWhatItCannotPlayOrAllocate)
-{
-    auto const mark = env.mark();
-    EXPECT_EQ(factory.INewSlot(trunk(1, 5)), nullptr);
-    EXPECT_TRUE(env.sim.journal().since(mark).empty());
-
-    struct Case {
-        ZGCP::CreateParams params;
-        char const* inject;
-        int error;
-        std::string line;
-    } const cases[] = {
-        {testsupport::filePlayerParams({"a", ""}, 1), "", 0, "voice/mcc[0]: phrase name refused: \"\"\n"},
-        {testsupport::filePlayerParams({"a"}, -1), "", 0, "voice/mcc[0]: repeat count refused: -1\n"},
-        {testsupport::filePlayerParams({"a"}, 1), "open", EBUSY,
-         "voice/mcc[0]: fail to open /dev/mcc/ctl device for writing: Device or resource busy\n"},
-        {testsupport::recorderParams("127.0.0.1", 9), "open", EBUSY,
-         "voice/mcc[0]: fail to open /dev/mcc/ctl device for reading: Device or resource busy\n"},
-        {testsupport::recorderParams("127.0.0.1", 9), "allocate", ENOSPC,
-         "voice/mcc[0]: MCC_ALLOCATE fail: No space left on device\n"},
-        {testsupport::recorderParams("127.0.0.1", 9), "timeslot", EINVAL, "voice/mcc[0]: MCC_TIMESLOT request failed.\n"},
-    };
-    for (Case const& c : cases) {
-        SCOPED_TRACE(c.line);
-        testsupport::CaptureStream e(std::cerr);
-        if (c.error)
-            testsupport::failMcc(env.sim, c.inject, c.error);
-        EXPECT_EQ(factory.INewSlot(c.params), nullptr);
-        EXPECT_EQ(e.text(), c.line);
-    }
-    env.sim.service();
-    EXPECT_TRUE(env.mcc.timeslots().empty());
-    EXPECT_EQ(env.sim.device(mcc::kPath)->opens().size(), 0u);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace modemtest {
 
@@ -27,6 +28,16 @@ using testsupport::modemParams;
 using testsupport::operator+;
 
 constexpr int kTimeout = 20000;
+
+// Modem parameters with the data modes given (an empty list is still present).
+inline TERM::ModemParams withModes(std::vector<TERM::DigitalDataModeEnum::NamedNumber> const& modes)
+{
+    TERM::ModemParams p = modemParams("");
+    p.set_ddm();
+    for (auto m : modes)
+        p.set_ddm().push_back(TERM::DigitalDataModeEnum(m));
+    return p;
+}
 
 struct ModemTest : slotstest::SlotsTest {
     testsupport::TempRoot root{{"/var"}};

@@ -137,6 +137,18 @@ protected:
         return m.get_pdu().get_signal().asValueNotation();
     }
 
+    // The resources a slot-less query reports (empty ones when no report comes).
+    ZGCP::Resources resources()
+    {
+        std::string const answer = call(plainCommand(ZGCP::Command::query::id));
+        EXPECT_EQ(answer, "seq=" + std::to_string(seq) + " success");
+        ZGCP::Message m;
+        if (!client->receive(m, ControllerClient::kTimeout) || !m.get_pdu().signal_isSelected()
+            || !m.get_pdu().get_signal().query_isSelected())
+            return ZGCP::Resources();
+        return m.get_pdu().get_signal().get_query();
+    }
+
     // The number the board's journal gives its next entry.
     unsigned long long journalNext() { return std::stoull(board->command("journal 999999999999 1").substr(3)); }
     // The journal's entries from the one numbered from up to what it holds now (the switch adds

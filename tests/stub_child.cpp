@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <utility>
 
 namespace testsupport {
 
@@ -21,13 +21,26 @@ StubChild::StubChild(std::string const& root, std::string const& boardPath) : pa
 
 void StubChild::configure(std::string const& settings) const { std::ofstream(path_ + ".conf") << settings << '\n'; }
 
-std::vector<int> StubChild::pids() const
+namespace {
+
+// The lines of a stub's log as the pid and what that run recorded.
+std::vector<std::pair<int, std::string>> entries(std::string const& log)
 {
-    std::vector<int> out;
-    std::ifstream in(path_ + ".log");
+    std::vector<std::pair<int, std::string>> out;
+    std::ifstream in(log);
     int pid = 0;
     std::string rest;
     while (in >> pid && std::getline(in, rest))
+        out.emplace_back(pid, rest.empty() ? rest : rest.substr(1));
+    return out;
+}
+
+}  // namespace
+
+std::vector<int> StubChild::pids() const
+{
+    std::vector<int> out;
+    for (auto const& [pid, line] : entries(path_ + ".log"))
         if (std::find(out.begin(), out.end(), pid) == out.end())
             out.push_back(pid);
     return out;
@@ -36,12 +49,9 @@ std::vector<int> StubChild::pids() const
 std::vector<std::string> StubChild::lines(int pid) const
 {
     std::vector<std::string> out;
-    std::ifstream in(path_ + ".log");
-    int p = 0;
-    std::string rest;
-    while (in >> p && std::getline(in, rest))
+    for (auto const& [p, line] : entries(path_ + ".log"))
         if (p == pid)
-            out.push_back(rest.empty() ? rest : rest.substr(1));
+            out.push_back(line);
     return out;
 }
 

@@ -27,25 +27,19 @@ constexpr int kChannel = 1024;
 
 class RtpE2E : public testsupport::SimDaemonTest {
 protected:
-    // The resources of a slot-less query.
-    ZGCP::Resources query()
-    {
-        EXPECT_TRUE(client->send(testsupport::zgcpCommand(plainCommand(ZGCP::Command::query::id), ++seq)));
-        EXPECT_EQ(next(), "seq=" + std::to_string(seq) + " success");
-        ZGCP::Message m;
-        EXPECT_TRUE(client->receive(m, ControllerClient::kTimeout));
-        return m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().query_isSelected()
-                   ? m.get_pdu().get_signal().get_query()
-                   : ZGCP::Resources();
-    }
-
     std::string ioctl(std::function<void(ZGCP::IoctlParams&)> select)
     {
         ZGCP::IoctlParams p;
         select(p);
         return on(20, testsupport::ioctlCommand(p));
     }
-
+    // The RTP counts of a query: g729, g723, g711, g711mcc, universal.
+    std::vector<int> rtpCounts()
+    {
+        ZGCP::Resources const r = resources();
+        return {r.get_rtp_g729().getValue(), r.get_rtp_g723().getValue(), r.get_rtp_g711().getValue(),
+                r.get_rtp_g711mcc().getValue(), r.get_universal().getValue()};
+    }
 };
 
 TEST_F(RtpE2E, ChannelLivesFromSdesToBye)
@@ -106,15 +100,9 @@ TEST_F(RtpE2E, ChannelLivesFromSdesToBye)
     EXPECT_EQ(signal(), "rtp : pd : {\n  value 4,\n  timeout 250\n}");
 
     // The voice driver's codec channels; without it, those the factory keeps.
-    ZGCP::Resources r = query();
-    EXPECT_EQ(std::vector<int>({r.get_rtp_g729().getValue(), r.get_rtp_g723().getValue(), r.get_rtp_g711().getValue(),
-                                r.get_rtp_g711mcc().getValue(), r.get_universal().getValue()}),
-              std::vector<int>({16, 16, 64, 32, 8}));
+    EXPECT_EQ(rtpCounts(), std::vector<int>({16, 16, 64, 32, 8}));
     EXPECT_EQ(board->command("remove /dev/voice"), "ok");
-    r = query();
-    EXPECT_EQ(std::vector<int>({r.get_rtp_g729().getValue(), r.get_rtp_g723().getValue(), r.get_rtp_g711().getValue(),
-                                r.get_rtp_g711mcc().getValue(), r.get_universal().getValue()}),
-              std::vector<int>({0, 0, 0, 32, 8}));
+    EXPECT_EQ(rtpCounts(), std::vector<int>({0, 0, 0, 32, 8}));
     EXPECT_TRUE(logged("rtp[0,0,0,8]: device \"/dev/voice\" open fail: No such file or directory\n"));
 
     // Destroyed: its receive direction stopped as it is disconnected, then the driver's stop
