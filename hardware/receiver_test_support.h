@@ -34,22 +34,13 @@ public:
 
     std::uint32_t tonec_timeslot() const override { return ts_; }
     std::uint32_t dsproc_timeslot() const override { return ts_; }
-    void tonec_event(Params const& p) override { add() << "tonec " << p.code; }
-    void tone_gen_complete() override { add() << "complete"; }
-    void dsproc_vad_event(Hardware::DSProcVADEvent const& e) override
-    {
-        add() << "vad " << e.vad_rx << ' ' << e.vad_tx;
-    }
-    void dsproc_bss_event(::dsproc_bss_event const* e) override { add() << "bss " << e->score; }
-    void dsproc_sd_event(Hardware::DSProcSDEvent const& e) override { add() << "sd " << e.sd_rx; }
-    void dsproc_tone_flt_event(dsproc_tone_event const* e) override
-    {
-        add() << "tone " << e->freq << ' ' << e->presence;
-    }
-    void dsproc_flags_event(::dsproc_flags_event const* e) override
-    {
-        add() << "flags " << std::hex << e->flags << ' ' << e->mask;
-    }
+    void tonec_event(Params const& p) override { add("tonec ", p.code); }
+    void tone_gen_complete() override { add("complete"); }
+    void dsproc_vad_event(Hardware::DSProcVADEvent const& e) override { add("vad ", e.vad_rx, ' ', e.vad_tx); }
+    void dsproc_bss_event(::dsproc_bss_event const* e) override { add("bss ", e->score); }
+    void dsproc_sd_event(Hardware::DSProcSDEvent const& e) override { add("sd ", e.sd_rx); }
+    void dsproc_tone_flt_event(dsproc_tone_event const* e) override { add("tone ", e->freq, ' ', e->presence); }
+    void dsproc_flags_event(::dsproc_flags_event const* e) override { add(std::hex, "flags ", e->flags, ' ', e->mask); }
 
     // The events since the last take.
     std::vector<std::string> take()
@@ -60,18 +51,13 @@ public:
     }
 
 private:
-    struct Line {
-        std::vector<std::string>& events;
+    template <class... Parts>
+    void add(Parts const&... parts)
+    {
         std::ostringstream os;
-        ~Line() { events.push_back(os.str()); }
-        template <class T>
-        Line& operator<<(T const& v)
-        {
-            os << v;
-            return *this;
-        }
-    };
-    Line add() { return Line{events_, {}}; }
+        (os << ... << parts);
+        events_.push_back(os.str());
+    }
 
     std::uint32_t ts_;
     std::vector<std::string> events_;

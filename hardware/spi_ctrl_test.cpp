@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,39 +33,6 @@ struct SpiCtrlTest : HardwareTest {
         return out;
     }
 };
-
-TEST_F(SpiCtrlTest, StartUpSetsUpAndEnablesAllEightLines)
-{
-    build();
-    V expected;
-    std::string text = "spi: try init\n";
-    for (int line = 0; line < spiCtrl::kLines; ++line) {
-        std::string const l = std::to_string(line);
-        for (char const* step : {"50 128", "48 8", "87 48", "52 96", "53 0", "54 0", "55 0", "50 0"})
-            expected.push_back("spi-write " + l + " " + step + " -> 0");
-        text += "spi: init channel " + l + "\nspi: enable channel " + l + "\n";
-    }
-    EXPECT_EQ(spiRequests(0), expected);
-    EXPECT_EQ(log.text(), text);
-}
-
-TEST_F(SpiCtrlTest, AHalWithoutSpiIsFoundOnceAndTheServiceFallsSilent)
-{
-    hal.spi().setPresent(false);
-    build();
-    std::uint64_t const after = mark();
-    connect();
-    spi->clock(3);
-    spi->init_channel(2);
-    spi->status();
-    testsupport::advance(clock, 3000);
-    EXPECT_EQ(log.text().substr(0, log.text().find("ctrl [")),
-              "spi: try init\nspi: hal without spi\nspi: init channel 0\n");
-    EXPECT_EQ(log.text().find("spi:", log.text().find("ctrl [")), std::string::npos) << log.text();
-    EXPECT_EQ(spiRequests(after), V{});
-    EXPECT_EQ(reports(), V{});
-    EXPECT_FALSE(spi->available());
-}
 
 TEST_F(SpiCtrlTest, LineStatesAndASlipReportedOnceOnEachLinesRisingEdge)
 {
@@ -94,28 +62,46 @@ TEST_F(SpiCtrlTest, LineStatesAndASlipReportedOnceOnEachLinesRisingEdge)
     EXPECT_FALSE(spi->polling());
 }
 
-TEST_F(SpiCtrlTest, ClockMasterIsOneLineOrNone)
+// Start-up sets up and enables all eight lines; clock master is one line or none; the end
+// disables every line and drops clock master.
+TEST_F(SpiCtrlTest, WhatEachStepWritesToTheLineChips)
 {
-    build();
-    struct Case {
-        int line;
-        V writes;
-        char const* logged;
-    };
+    V start;
+    std::string started = "spi: try init\n";
+    for (int line = 0; line < spiCtrl::kLines; ++line) {
+        std::string const l = std::to_string(line);
+        for (char const* step : {"50 128", "48 8", "87 48", "52 96", "53 0", "54 0", "55 0", "50 0"})
+            start.push_back("spi-write " + l + " " + step + " -> 0");
+        started += "spi: init channel " + l + "\nspi: enable channel " + l + "\n";
+    }
     V three = everyLine(87, 48);
     three.push_back("spi-write 3 87 56 -> 0");
-    Case const cases[] = {
-        {3, three, "spi: set clock master on channel 3\n"},
-        {-1, everyLine(87, 48), "spi: clock master disabled\n"},
-        {8, {}, "spi: bad channel for set clock master 8\n"},
+    V end = everyLine(50, 128);
+    std::string ended;
+    for (int line = 0; line < spiCtrl::kLines; ++line)
+        ended += "spi: disable channel " + std::to_string(line) + "\n";
+    for (std::string const& w : everyLine(87, 48))
+        end.push_back(w);
+    struct Case {
+        char const* name;
+        std::function<void()> step;
+        V writes;
+        std::string logged;
+    } const cases[] = {
+        {"start-up", [this] { build(); }, start, started},
+        {"clock master 3", [this] { spi->clock(3); }, three, "spi: set clock master on channel 3\n"},
+        {"no clock master", [this] { spi->clock(-1); }, everyLine(87, 48), "spi: clock master disabled\n"},
+        {"clock master 8", [this] { spi->clock(8); }, {}, "spi: bad channel for set clock master 8\n"},
+        {"the end", [this] { spi.reset(); }, end, ended + "spi: clock master disabled\n"},
     };
     for (Case const& c : cases) {
         std::uint64_t const from = mark();
         std::size_t const logged = log.text().size();
-        spi->clock(c.line);
-        EXPECT_EQ(spiRequests(from), c.writes) << c.line;
-        EXPECT_EQ(log.text().substr(logged), c.logged) << c.line;
+        c.step();
+        EXPECT_EQ(spiRequests(from), c.writes) << c.name;
+        EXPECT_EQ(log.text().substr(logged), c.logged) << c.name;
     }
+    EXPECT_EQ(sim.journal().entries().back().kind, board::sim::JournalEntry::Kind::close);
 }
 
 TEST_F(SpiCtrlTest, FailedOpensBadLinesAndRegisterErrorsAreLogged)
@@ -141,18 +127,6 @@ TEST_F(SpiCtrlTest, FailedOpensBadLinesAndRegisterErrorsAreLogged)
                              "spi: read error: channel=6 addr=51\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line;
     EXPECT_TRUE(spi->available());
-}
-
-TEST_F(SpiCtrlTest, TheEndDisablesEveryLineAndDropsClockMaster)
-{
-    build();
-    std::uint64_t const from = mark();
-    spi.reset();
-    V expected = everyLine(50, 128);
-    for (std::string const& w : everyLine(87, 48))
-        expected.push_back(w);
-    EXPECT_EQ(spiRequests(from), expected);
-    EXPECT_EQ(sim.journal().since(from).back().kind, board::sim::JournalEntry::Kind::close);
 }
 
 }  // namespace

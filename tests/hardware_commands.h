@@ -1,8 +1,10 @@
 #pragma once
 
 #include "messages/zgcp.h"
+#include "tests/controller_client.h"
 
 #include <string>
+#include <vector>
 
 // The controller's commands to the hardware services and a short text of the reports they
 // send, built with the project's classes, for tests.
@@ -89,6 +91,37 @@ inline std::string describeLine(ZGCP::Signal const& s)
         if (n->getValue() != 0)
             text += std::string(" ") + name + "=" + std::to_string(n->getValue());
     return text;
+}
+
+// A message in short: a line or cas report as describeLine has it, else describeZgcp.
+inline std::string describeReport(ZGCP::Message const& m)
+{
+    if (m.get_pdu().signal_isSelected() && !m.slot_isPresent()) {
+        std::string const line = describeLine(m.get_pdu().get_signal());
+        if (!line.empty())
+            return line;
+    }
+    return describeZgcp(m);
+}
+
+// Sends the command with the sequence number and returns the messages up to its answer in
+// short (describeReport), the answer without its sequence number ("success", "error=4");
+// "no message" ends them when none comes in time.
+inline std::vector<std::string> exchange(ControllerClient& client, ZGCP::Command const& command, int seq,
+                                         int timeoutMs = ControllerClient::kTimeout)
+{
+    if (!client.send(zgcpCommand(command, seq)))
+        return {"not sent"};
+    std::string const prefix = "seq=" + std::to_string(seq) + " ";
+    std::vector<std::string> out;
+    for (;;) {
+        ZGCP::Message m;
+        std::string const text = client.receive(m, timeoutMs) ? describeReport(m) : "no message";
+        bool const answer = text.rfind(prefix, 0) == 0;
+        out.push_back(answer ? text.substr(prefix.size()) : text);
+        if (answer || text == "no message")
+            return out;
+    }
 }
 
 }  // namespace testsupport

@@ -15,6 +15,7 @@
 #include "tests/controller_client.h"
 #include "tests/hardware_commands.h"
 #include "tests/loop_pump.h"
+#include "tests/sim_env.h"
 
 #include <gtest/gtest.h>
 
@@ -53,28 +54,8 @@ struct HardwareTest : ::testing::Test {
         testsupport::settle();
     }
 
-    // Sends the command and returns the messages up to its answer: line and cas reports in
-    // short (describeLine), then "success" or "error=N".
-    std::vector<std::string> call(ZGCP::Command const& command)
-    {
-        std::vector<std::string> out;
-        EXPECT_TRUE(client.send(testsupport::zgcpCommand(command, ++seq)));
-        std::string const answer = "seq=" + std::to_string(seq) + " ";
-        for (;;) {
-            ZGCP::Message m;
-            if (!client.receive(m, 5000)) {
-                out.push_back("no message");
-                return out;
-            }
-            std::string const text = testsupport::describeZgcp(m);
-            if (text.rfind(answer, 0) == 0) {
-                out.push_back(text.substr(answer.size()));
-                return out;
-            }
-            std::string const line = m.get_pdu().signal_isSelected() ? testsupport::describeLine(m.get_pdu().get_signal()) : "";
-            out.push_back(line.empty() ? text : line);
-        }
-    }
+    // Sends the command and returns the messages up to its answer (testsupport::exchange).
+    std::vector<std::string> call(ZGCP::Command const& command) { return testsupport::exchange(client, command, ++seq, 5000); }
 
     // The reports sent until now (a ping, which no service here takes, marks the end).
     std::vector<std::string> reports()
@@ -85,19 +66,11 @@ struct HardwareTest : ::testing::Test {
         return out;
     }
 
-    // The requests journaled on the device from the sequence number on, as the journal
-    // shows them after the path ("spi-write 3 87 56 -> 0").
+    // The requests journaled on the device from the sequence number on, from their names on
+    // ("spi-write 3 87 56 -> 0").
     std::vector<std::string> requests(std::string const& path, std::uint64_t from)
     {
-        std::vector<std::string> out;
-        for (auto const& e : sim.journal().since(from)) {
-            if (e.kind != board::sim::JournalEntry::Kind::request || e.path != path)
-                continue;
-            std::string const text = e.text();
-            std::size_t const at = text.find(path + " ");
-            out.push_back(at == std::string::npos ? text : text.substr(at + path.size() + 1));
-        }
-        return out;
+        return testsupport::journalRequests(sim, from, path);
     }
     std::uint64_t mark() { return sim.journal().next(); }
 };

@@ -42,6 +42,21 @@
 
 namespace testsupport {
 
+// The requests on the device journaled on the board since the mark, each as the journal line
+// from the request's name on ("write 37 213 -> 0").
+inline std::vector<std::string> journalRequests(board::sim::SimBoard& sim, std::uint64_t from, std::string const& path)
+{
+    std::string const at = " " + path + " ";
+    std::vector<std::string> out;
+    for (auto const& e : sim.journal().since(from)) {
+        std::string const text = e.text();
+        auto const pos = text.find(at);
+        if (e.kind == board::sim::JournalEntry::Kind::request && e.path == path && pos != std::string::npos)
+            out.push_back(text.substr(pos + at.size()));
+    }
+    return out;
+}
+
 class SimEnv {
     // Every standard device from the start, so that the models below are found.
     struct StandardBoard : board::sim::SimBoard {
@@ -73,15 +88,7 @@ public:
     // request's name on ("write 37 213 -> 0").
     std::vector<std::string> requests(std::uint64_t from, std::string const& path = hal::kPath)
     {
-        std::string const at = " " + path + " ";
-        std::vector<std::string> out;
-        for (auto const& e : sim.journal().since(from)) {
-            std::string const text = e.text();
-            auto const pos = text.find(at);
-            if (e.kind == board::sim::JournalEntry::Kind::request && e.path == path && pos != std::string::npos)
-                out.push_back(text.substr(pos + at.size()));
-        }
-        return out;
+        return journalRequests(sim, from, path);
     }
 
     StandardBoard sim;

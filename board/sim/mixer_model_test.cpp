@@ -32,7 +32,11 @@ struct MixerModelTest : ::testing::Test {
     }
 };
 
-TEST_F(MixerModelTest, RouteSetsAreEditedPerUnitAndUnitsEnumerateInIdOrder)
+// Routes added and removed (a source beyond the unit's channels refused, a route that is not
+// there not removed), units enumerated and the channels' time slots are proven by the mixer
+// slots' tests through this model; here, a new gain for a route that is there, and the other
+// requests and commands it refuses.
+TEST_F(MixerModelTest, ANewGainReplacesTheOldAndBadRecordsAreRefused)
 {
     ASSERT_TRUE(model.addUnit(7, 16, 8));
     ASSERT_TRUE(model.addUnit(3, 32, 16));
@@ -44,33 +48,18 @@ TEST_F(MixerModelTest, RouteSetsAreEditedPerUnitAndUnitsEnumerateInIdOrder)
     };
     Case const cases[] = {
         {mixer::kRxAdd, {{3, 0, 0}, {3, 0, 1}, 100}, 0},
-        {mixer::kRxAdd, {{3, 0, 0}, {3, 0, 2}, 200}, 0},
         {mixer::kRxAdd, {{3, 0, 0}, {3, 0, 1}, 300}, 0},  // a new gain for the same source
-        {mixer::kRxAdd, {{3, 0, 5}, {3, 0, 5}, 400}, 0},
         {mixer::kRxAdd, {{3, 0, 0}, {7, 0, 1}, 1}, -EINVAL},  // another unit's source
-        {mixer::kRxAdd, {{3, 0, 32}, {3, 0, 1}, 1}, -EINVAL},
         {mixer::kRxAdd, {{3, 1, 0}, {3, 0, 1}, 1}, -EINVAL},
-        {mixer::kRxRemove, {{3, 0, 0}, {3, 0, 2}, 0}, 0},
-        {mixer::kRxRemove, {{3, 0, 0}, {3, 0, 2}, 0}, -ENOENT},
-        {mixer::kTdm, {{7, 0, 15}, {}, 0}, MixerModel::kFirstTimeslot + 7 * 128 + 15},
         {mixer::kTdm, {{7, 0, 16}, {}, 0}, -EINVAL},
         {mixer::kTdm, {{4, 0, 0}, {}, 0}, -EINVAL},
-        {mixer::kRxClear, {{3, 0, 5}, {}, 0}, 0},
         {mixer::kRxClear, {{9, 0, 0}, {}, 0}, -EINVAL},
     };
     for (Case c : cases)
         EXPECT_EQ(call(c.request, &c.record), c.result) << c.request << " rx " << c.record.rx.number;
     EXPECT_EQ(model.routes(3), (std::vector<MixerModel::Route>{{0, 1, 300}}));
-    EXPECT_EQ(console.execute("dump /dev/mixer"), "ok 3:channels=32,inputs=16,routes=1; 7:channels=16,inputs=8,routes=0");
-
-    std::vector<int> ids;
-    mix_unit unit{-1, 0, 0, 0};
-    while (call(mixer::kEnumerate, &unit) == 0)
-        ids.push_back(unit.id);
-    EXPECT_EQ(ids, (std::vector<int>{3, 7}));
-    EXPECT_EQ(unit.tdm_channels, 16);
-    EXPECT_EQ(unit.mixer_inputs, 8);
-    EXPECT_EQ(call(mixer::kEnumerate, &unit), -ENODEV);
+    mix_unit last{7, 0, 0, 0};
+    EXPECT_EQ(call(mixer::kEnumerate, &last), -ENODEV);
 }
 
 TEST_F(MixerModelTest, ConsoleRefusesBadUnits)

@@ -39,12 +39,13 @@ struct RtpModelTest : ::testing::Test {
     }
 };
 
+// Sessions, their channel 1024, their events and the voice driver's counts are proven by the
+// RTP slot's tests through these models; here, the channels given back and taken again, and
+// the console commands the daemon's tests do not use.
 TEST_F(RtpModelTest, ChannelsGoLowestFirstAndReturnWithTheirOpen)
 {
     int const first = session();
     int const second = session();
-    EXPECT_EQ(rtp.sessions().size(), 2u);
-    EXPECT_EQ(console.execute("device /dev/rtp session 1025").rfind("ok 1025: open=2 dst=0.0.0.0:0 ", 0), 0u);
     ::close(first);
     sim.service();
     EXPECT_EQ(rtp.session(1024), nullptr);
@@ -61,13 +62,11 @@ TEST_F(RtpModelTest, ChannelsGoLowestFirstAndReturnWithTheirOpen)
 
 TEST_F(RtpModelTest, ConsoleCommands)
 {
-    int const fd = session();
     struct Case {
         char const* command;
         char const* reply;
     };
     Case const cases[] = {
-        {"device /dev/rtp event 1024 1 3 250", "ok sent=1"},
         {"device /dev/rtp event 600 1 3 250", "error no session on channel 600"},
         {"device /dev/rtp event 1024 1 3", "error usage: event CH TYPE VALUE TIMEOUT | session CH"},
         {"device /dev/rtp session 600", "error no session on channel 600"},
@@ -79,12 +78,6 @@ TEST_F(RtpModelTest, ConsoleCommands)
     };
     for (Case const& c : cases)
         EXPECT_EQ(console.execute(c.command), c.reply) << c.command;
-    rtp_event e{};
-    ASSERT_EQ(::read(fd, &e, sizeof e), ssize_t(sizeof e));
-    EXPECT_EQ(e.type, rtp_event_pd);
-    EXPECT_EQ(e.value, 3);
-    EXPECT_EQ(e.timeout, 250);
-    ::close(fd);
 }
 
 }  // namespace

@@ -2,33 +2,26 @@
 // reports, CAS bits, the transmit-clock mask, the clock source and the bus tests, seen by a
 // controller and through the board socket.
 
-#include "tests/board_client.h"
-#include "tests/controller_client.h"
-#include "tests/daemon_launcher.h"
 #include "tests/hardware_commands.h"
+#include "tests/sim_daemon_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-using testsupport::BoardClient;
-using testsupport::ControllerClient;
 using testsupport::DaemonLauncher;
 
-int const kTrunkStatus = ZGCP::Signal::trunkStatus::id;
-
-class HardwareE2E : public ::testing::Test {
+// Each test starts the daemon itself, with its own options, and sees the line reports in
+// short.
+class HardwareE2E : public testsupport::SimDaemonTest {
 protected:
-    HardwareE2E() : daemon(GW_SERVER_SIM_BINARY) {}
-
-    void TearDown() override { EXPECT_EQ(0, daemon.stop()); }
+    void SetUp() override {}
 
     void start(std::vector<std::string> args = {})
     {
@@ -44,57 +37,23 @@ protected:
         client.emplace(testsupport::TcpClient::Waiting::Socket);
         client->skipSignal(ZGCP::Signal::power::id);
         if (!lineReports)
-            client->skipSignal(kTrunkStatus);
+            client->skipSignal(ZGCP::Signal::trunkStatus::id);
         ASSERT_TRUE(client->connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout));
     }
 
-    // The next message: a line or cas report in short (describeLine), else describeZgcp.
-    std::string next()
+    // The next message in short, the line reports too (testsupport::describeReport).
+    using SimDaemonTest::next;
+    std::string next() override
     {
         ZGCP::Message m;
-        if (!client->receive(m, ControllerClient::kTimeout))
-            return "no message";
-        if (m.get_pdu().signal_isSelected() && !m.slot_isPresent()) {
-            std::string const line = testsupport::describeLine(m.get_pdu().get_signal());
-            if (!line.empty())
-                return line;
-        }
-        return testsupport::describeZgcp(m);
+        return client->receive(m, testsupport::ControllerClient::kTimeout) ? testsupport::describeReport(m) : "no message";
     }
-
-    std::vector<std::string> next(std::size_t n)
-    {
-        std::vector<std::string> out;
-        while (out.size() < n)
-            out.push_back(next());
-        return out;
-    }
-
-    void send(ZGCP::Command const& command) { ASSERT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq))); }
 
     // Sends the command and returns what comes up to its answer ("success", "error=N").
-    std::vector<std::string> call(ZGCP::Command const& command)
-    {
-        send(command);
-        std::string const prefix = "seq=" + std::to_string(seq) + " ";
-        std::vector<std::string> out;
-        for (;;) {
-            std::string const text = next();
-            bool const answer = text.rfind(prefix, 0) == 0;
-            out.push_back(answer ? text.substr(prefix.size()) : text);
-            if (answer || text == "no message")
-                return out;
-        }
-    }
+    std::vector<std::string> exchange(ZGCP::Command const& command) { return testsupport::exchange(*client, command, ++seq); }
 
     // After a ping answer every report reflects what the board was told before.
-    void sync()
-    {
-        send(testsupport::pingCommand());
-        std::string const answer = "seq=" + std::to_string(seq) + " success";
-        for (std::string text = next(); text != answer; text = next())
-            ASSERT_NE(text, "no message");
-    }
+    void sync() { ASSERT_EQ(exchange(testsupport::pingCommand()).back(), "success"); }
 
     // The next report that begins with the words ("e1 2 ", "bri 3 ").
     std::string nextReport(std::string const& words)
@@ -106,13 +65,7 @@ protected:
         }
     }
 
-    bool logged(std::string const& text) { return daemon.waitForErr(text, 5000) || daemon.waitForOut(text, 1); }
     std::string device(std::string const& words) { return board->command("device " + words); }
-
-    DaemonLauncher daemon;
-    std::optional<BoardClient> board;
-    std::optional<ControllerClient> client;
-    int seq = 0;
 };
 
 TEST_F(HardwareE2E, E1TrunksAtOnceAndEverySecondBriLinesFromOneSecondOn)
@@ -154,7 +107,7 @@ TEST_F(HardwareE2E, CasBitsAreOpenedReadReceivedAndClosed)
     attach(false);
     using testsupport::casCommand;
     using V = std::vector<std::string>;
-    EXPECT_EQ(call(casCommand("open", 0, 1, 9)), (V{"cas 0/0 rx=0 tx=0", "cas 0/1 rx=0 tx=9", "success"}));
+    EXPECT_EQ(exchange(casCommand("open", 0, 1, 9)), (V{"cas 0/0 rx=0 tx=0", "cas 0/1 rx=0 tx=9", "success"}));
     EXPECT_EQ(device("/dev/e1-cas channel 0 1"), "ok open rx=0 tx=9");
 
     EXPECT_EQ(device("/dev/e1-cas rx 0 1 5"), "ok");
@@ -174,7 +127,7 @@ TEST_F(HardwareE2E, CasBitsAreOpenedReadReceivedAndClosed)
         {casCommand("get", 0, 1), {"success"}, "ok closed rx=5 tx=0"},
     };
     for (Step const& s : steps) {
-        EXPECT_EQ(call(s.command), s.reports) << s.command;
+        EXPECT_EQ(exchange(s.command), s.reports) << s.command;
         EXPECT_EQ(device("/dev/e1-cas channel 0 1"), s.channel) << s.command;
     }
     EXPECT_EQ(board->command("dump /dev/e1-cas"), "ok open= 0/1:closed,rx=5,tx=0");
@@ -184,10 +137,10 @@ TEST_F(HardwareE2E, TrunkCfgSetsAndClearsATrunksTransmitClockBit)
 {
     start();
     attach(false);
-    EXPECT_EQ(call(testsupport::trunkCfgCommand(2, ZGCP::TrunkMode::slave)), std::vector<std::string>{"success"});
+    EXPECT_EQ(exchange(testsupport::trunkCfgCommand(2, ZGCP::TrunkMode::slave)), std::vector<std::string>{"success"});
     EXPECT_EQ(device("/dev/maintenance tclk"), "ok 4");
     EXPECT_TRUE(logged("E1: TCLT = 0x4\n"));
-    EXPECT_EQ(call(testsupport::trunkCfgCommand(2, ZGCP::TrunkMode::master)), std::vector<std::string>{"success"});
+    EXPECT_EQ(exchange(testsupport::trunkCfgCommand(2, ZGCP::TrunkMode::master)), std::vector<std::string>{"success"});
     EXPECT_EQ(device("/dev/maintenance tclk"), "ok 0");
 }
 
@@ -212,7 +165,7 @@ TEST_F(HardwareE2E, ClockCfgSelectsOneSourceAndEachControllerChangePutsFreeRunBa
         {testsupport::clockCfgCommand(C::external, B::disabled, 3), "ok 5", "X3"},
     };
     for (Case const& c : cases) {
-        EXPECT_EQ(call(c.command), std::vector<std::string>{"success"}) << c.command;
+        EXPECT_EQ(exchange(c.command), std::vector<std::string>{"success"}) << c.command;
         EXPECT_EQ(device("/dev/hal clock"), c.source) << c.command;
         EXPECT_TRUE(logged(std::string("clkctl: clock source = ") + c.name + "\n")) << c.command;
     }
@@ -227,7 +180,7 @@ TEST_F(HardwareE2E, DisabledClockControlLeavesTheClockAlone)
     attach(false);
     using C = ZGCP::ClkSel0;
     using B = ZGCP::BExtEn;
-    EXPECT_EQ(call(testsupport::clockCfgCommand(C::internal, B::disabled, 0)), std::vector<std::string>{"error=6"});
+    EXPECT_EQ(exchange(testsupport::clockCfgCommand(C::internal, B::disabled, 0)), std::vector<std::string>{"error=6"});
     EXPECT_EQ(device("/dev/hal clock"), "ok none");
 }
 
@@ -254,17 +207,17 @@ TEST_F(HardwareE2E, BusTestsWriteAndReadBackTheSeedsPattern)
     int const read = ZGCP::BpcTestMode::read::id;
     int const write = ZGCP::BpcTestMode::write::id;
     int const disconnect = ZGCP::BpcTestMode::disconnect::id;
-    EXPECT_EQ(call(testBpcCommand(1, 11, write, 5, 10)), V{"success"});
-    EXPECT_EQ(call(testBpcCommand(1, 11, read, 5, 10)), V{"success"});
+    EXPECT_EQ(exchange(testBpcCommand(1, 11, write, 5, 10)), V{"success"});
+    EXPECT_EQ(exchange(testBpcCommand(1, 11, read, 5, 10)), V{"success"});
 
     // Another seed's pattern is not on the bus.
     ASSERT_NE(firstByte(12), firstByte(11));
-    EXPECT_EQ(call(testBpcCommand(1, 12, read, 5, 10)), V{"error=10"});
+    EXPECT_EQ(exchange(testBpcCommand(1, 12, read, 5, 10)), V{"error=10"});
     EXPECT_TRUE(logged("bus 1: test failed on channel 5 expected " + hex(firstByte(12)) + "  read " + hex(firstByte(11))
                        + " \n"));
 
     for (int mode : {read, write, disconnect})
-        EXPECT_EQ(call(testBpcCommand(3, 11, mode, 40, 0)), V{"success"}) << mode;
+        EXPECT_EQ(exchange(testBpcCommand(3, 11, mode, 40, 0)), V{"success"}) << mode;
 }
 
 TEST_F(HardwareE2E, WithoutSpiNoBriLineIsReported)
