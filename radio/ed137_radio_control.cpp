@@ -2,6 +2,7 @@
 
 #include "asn1/value_notation.h"
 #include "base/clock.h"
+#include "runtime/inet4_addr.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -52,15 +53,6 @@ void EncodeStatusASN(ED137RadioState const& s, TERM::RtpRadioRequest& request)
     TERM::ED137RadioStatus& status = request.set_status().select_ed_137();
     putHeader(s, status.set_header());
     putSqi(s, status.set_sqi());
-}
-
-std::string dotted(std::uint32_t addr)
-{
-    char text[INET_ADDRSTRLEN] = "";
-    in_addr a{};
-    a.s_addr = addr;
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
 }
 
 // A received payload as a state; -1 for a record that is neither tx nor rx.
@@ -243,7 +235,7 @@ void ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& rec)
     TERM::RtpRadioRequest request;
     EncodeStatusASN(current_, request);
     TERM::ED137RadioModifier& modifier = request.set_request().select_ed_137();
-    modifier.set_addr().set_session_addr(dotted(state.session_addr));
+    modifier.set_addr().set_session_addr(INet4::dotted(state.session_addr));
     modifier.set_addr().set_session_ssrc(state.session_ssrc);
     state.EncodeASN(modifier.set_params());
     if (Debug())

@@ -1,5 +1,7 @@
 #include "radio/zarn_radio_state.h"
 
+#include "runtime/inet4_addr.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -71,13 +73,6 @@ std::string floatText(float value)
 }
 
 float textFloat(std::string const& text) { return float(std::atof(text.c_str())); }
-
-std::string dotted(in_addr addr)
-{
-    char text[INET_ADDRSTRLEN] = "";
-    ::inet_ntop(AF_INET, &addr, text, sizeof text);
-    return text;
-}
 
 // A text that is not a dotted address gives 255.255.255.255, as inet_addr does.
 in_addr address(std::string const& text)
@@ -156,7 +151,7 @@ template <class Command>
 void putOwner(ZarnRadioState const& s, Command& c)
 {
     putFlags(s, c.set_flags());
-    c.set_ip(dotted(s.session_addr));
+    c.set_ip(INet4::dotted(s.session_addr.s_addr));
     c.set_ssrc(s.ssrc);
 }
 
@@ -434,7 +429,7 @@ int EncodeASN(ZarnRadioState const& current, ZarnRadioState const& received, TER
 {
     EncodeStatusASN(current, request);
     TERM::ZarnRadioModifier& modifier = request.set_request().select_zarn();
-    modifier.set_addr().set_session_addr(dotted(received.sender_addr));
+    modifier.set_addr().set_session_addr(INet4::dotted(received.sender_addr.s_addr));
     modifier.set_addr().set_session_ssrc(received.sender_ssrc);
     putParams(received, modifier.set_params());
     return 0;

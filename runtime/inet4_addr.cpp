@@ -100,4 +100,13 @@ std::ostream& operator<<(std::ostream& os, Addr const& a)
     return os;
 }
 
+std::string dotted(in_addr_t address)
+{
+    in_addr a{};
+    a.s_addr = address;
+    char text[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
 }  // namespace INet4

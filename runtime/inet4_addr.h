@@ -62,4 +62,7 @@ private:
 
 std::ostream& operator<<(std::ostream& os, Addr const& a);
 
+// An IPv4 address in network byte order as dotted text ("10.0.0.1").
+std::string dotted(in_addr_t address);
+
 }  // namespace INet4

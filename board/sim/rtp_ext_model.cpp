@@ -2,6 +2,7 @@
 
 #include "board/sim/frame_line.h"
 #include "board/sim/model_words.h"
+#include "runtime/inet4_addr.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,15 +15,6 @@
 
 namespace board::sim {
 namespace {
-
-std::string dotted(std::uint32_t addr)
-{
-    char text[INET_ADDRSTRLEN] = "";
-    in_addr a{};
-    a.s_addr = addr;
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
-}
 
 }  // namespace
 
@@ -55,7 +47,7 @@ void RtpExtModel::put(std::ostream& os, Session const& s) const
             os << '@' << *s.attachedChannel;
     } else
         os << '-';
-    os << " filter=" << (s.filter ? dotted(*s.filter) : "-") << " queued=" << s.senders.size()
+    os << " filter=" << (s.filter ? INet4::dotted(*s.filter) : "-") << " queued=" << s.senders.size()
        << " written=" << s.written.size();
 }
 

@@ -1,6 +1,7 @@
 #include "board/sim/rtp_model.h"
 
 #include "board/sim/model_words.h"
+#include "runtime/inet4_addr.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,11 +15,7 @@ namespace {
 
 std::string address(std::uint32_t addr, std::uint16_t port)
 {
-    char text[INET_ADDRSTRLEN] = "";
-    in_addr a{};
-    a.s_addr = addr;
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return std::string(text) + ':' + std::to_string(port);
+    return INet4::dotted(addr) + ':' + std::to_string(port);
 }
 
 }  // namespace
