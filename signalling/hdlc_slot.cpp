@@ -196,6 +196,11 @@ void HdlcSlot::flushResponce()
 void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type)
 {
     std::clog << ext::header(this) << "on_hdlc_error" << std::endl;
+    // The channel has closed itself: the bodies gathered go up now, and the controller
+    // hears once that the link is down.
+    flushTimer_.reset();
+    flushResponce();
+    OnDeactivated();
 }
 
 void HdlcSlot::OnUpdateTimer()

@@ -1,6 +1,8 @@
 #include "signalling/isdn_slot.h"
 
+#include "base/clock.h"
 #include "board/dsp_data.h"
+#include "board/mcc.h"
 #include "board/sim/console.h"
 #include "signalling/signalling_test_support.h"
 
@@ -123,19 +125,56 @@ TEST_F(IsdnSlotTest, CreatesThatCannotBeMetMakeNoSlot)
     }
 }
 
-TEST_F(IsdnSlotTest, AChannelLostForGoodTakesTheLinkDownAndIsNoLongerPolled)
+// A channel lost for good takes the link down: the controller hears deactivated once, no
+// timer of the link runs on, and nothing comes up any more.
+TEST_F(IsdnSlotTest, AChannelLostForGoodTakesTheLinkDownOnceAndIsNoLongerPolled)
 {
-    established();
-    ASSERT_TRUE(env.mcc.hangUp(mccChannel()));
-    settle();
-    EXPECT_EQ(linesOf(err.text(), "20:MCC: "), "20:MCC: read error: line closed\n");
-    EXPECT_EQ(kinds(), (std::vector<std::string>{"isdnLinkInfo", "deactivated"}));
-    EXPECT_FALSE(isdn(20).is_open());
-    EXPECT_EQ(isdn(20).link().state_text(), std::string("TEI unassigned"));
-    // Nothing comes up any more: an activate is answered with deactivated at once.
-    EXPECT_EQ(activate(20), ok());
-    EXPECT_EQ(kinds(), std::vector<std::string>{"deactivated"});
-    EXPECT_EQ(run(20, testsupport::userDataCommand({8})), ok());
+    Mux::TestClock clock;
+    struct Case {
+        char const* what;
+        ZGCP::CreateParams params;
+        bool establish;               // the far side answers an activation
+        char const* push;             // a frame from the far side first, if any
+        std::vector<std::string> reports;
+    } const cases[] = {
+        {"primary rate, established", isdnParams(Type::pri, 2), true, nullptr, {"isdnLinkInfo", "deactivated"}},
+        {"basic rate, asking for its TEI", isdnParams(Type::bri, 2), false, "feff030f000006ff",
+         {"isdnLinkInfo", "deactivated"}},
+        {"QSIG, established", qsigParams(false), true, nullptr, {"isdnLinkInfo", "deactivated"}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(create(20, c.params), ok());
+        bool const qsig = mccChannel() < 0;
+        std::string const device = std::string("device ") + (qsig ? dspdata::kPath : mcc::kPath) + " ";
+        std::string const channel = std::to_string(qsig ? dsp.channels().at(0) : mccChannel());
+        if (c.establish) {
+            EXPECT_EQ(console.execute(device + "peer " + channel + " on"), "ok");
+            EXPECT_EQ(activate(20), ok());
+        }
+        if (c.push) {
+            EXPECT_EQ(console.execute(device + "push " + channel + " " + c.push), "ok 1");
+        }
+        settle();
+        kinds();
+        std::size_t const said = err.count("read error: line closed\n");
+        EXPECT_EQ(console.execute(device + "hangup " + channel), "ok");
+        settle();
+        EXPECT_EQ(err.count("read error: line closed\n"), said + 1);
+        EXPECT_EQ(kinds(), c.reports);
+        EXPECT_FALSE(isdn(20).is_open());
+        EXPECT_EQ(isdn(20).link().state_text(), std::string("TEI unassigned"));
+        // Beyond every timer of the link (a TEI request's five tries take 10 s).
+        std::size_t const tries = log.count("tx full");
+        testsupport::advance(clock, 11000);
+        EXPECT_EQ(kinds(), std::vector<std::string>{});
+        EXPECT_EQ(log.count("tx full"), tries);
+        // Nothing comes up any more: an activate is answered with deactivated at once.
+        EXPECT_EQ(activate(20), ok());
+        EXPECT_EQ(kinds(), std::vector<std::string>{"deactivated"});
+        EXPECT_EQ(run(20, testsupport::userDataCommand({8})), ok());
+        ASSERT_EQ(destroy(20), ok());
+    }
 }
 
 TEST_F(IsdnSlotTest, AFullChannelHoldsTheLinkUntilItIsWritableAgain)

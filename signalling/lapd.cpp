@@ -364,8 +364,21 @@ void LAPD::discard_queue()
 
 void LAPD::request_tei()
 {
-    if (bri_ && side_ == Side::user && !T202running)
+    if (bri_ && side_ == Side::user && !T202running && channel_ && channel_->is_open())
         BeginTeiAssignProcedure();
+}
+
+void LAPD::channel_lost()
+{
+    if (logs(1))
+        log() << "channel lost" << std::endl;
+    discard_queue();
+    for (TimerId t : {T200, T202, T203})
+        running(t) = false;
+    timer_.reset();
+    RC = 0;
+    change_state(teiUnassigned);
+    on_deactivate(error_status("error (channel lost)"));
 }
 
 // Timers. The three share one entry, so starting one ends the expiry of another that runs;

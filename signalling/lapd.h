@@ -195,6 +195,12 @@ public:
     // "LAPD[<n>] (<state text>): ".
     virtual void PutHeader(std::ostream& os) const;
 
+    // The channel is gone for the link: every timer stops, both queues are emptied, the
+    // link drops to "TEI unassigned" and reports itself down once (on_deactivate), whatever
+    // state it was in. Nothing is sent; a basic-rate user side asks for a TEI again only
+    // when activated on an open channel.
+    void channel_lost();
+
     // The channel's events.
     void on_hdlc_receive(Packet& p) override { receive(p); }
     void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
@@ -252,7 +258,8 @@ private:
     void nr_recovery();
     void discard_queue();
     bool nr_in_range(Sequence nr) const { return (VA <= nr) <= VS; }
-    // Asks the network for a TEI, on a basic-rate user side not already asking.
+    // Asks the network for a TEI, on a basic-rate user side not already asking, over an open
+    // channel.
     void request_tei();
 
     // Timers: one shared entry; the running flag of at most one is set.
