@@ -257,6 +257,11 @@ TEST_F(RadioE2E, Ed137RadioFollowsItsSquelchAndIsSupervised)
     EXPECT_EQ(ext("send " + open + " 10.0.0.1 11 4000"), "ok sent=1");
     std::string const coupling = signal();
     EXPECT_NE(coupling.find("ptt coupling-ptt-on"), std::string::npos) << coupling;
+    // Every value of the header's fields reaches the controller: a PTT type beyond the named
+    // ones as an extension of its extensible type.
+    EXPECT_EQ(ext("send " + open + " 10.0.0.1 11 ffc0"), "ok sent=1");
+    std::string const reserved = signal();
+    EXPECT_NE(reserved.find("ptt-id 63"), std::string::npos) << reserved;
 
     // A codec change stops the extension session and attaches a new one to the new RTP
     // session of the same channel.
