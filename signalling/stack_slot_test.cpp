@@ -7,95 +7,66 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
-#include <vector>
-
 namespace {
 
 using namespace signallingtest;
 using Type = ZGCP::IsdnType;
-
-struct LinkSlotsTest : SignallingSlotsTest {
-    LinkSlotsTest()
-    {
-        PstnFactory::instance();
-        IsdnFactory::instance();
-        HdlcSlotFactory::instance();
-    }
-
-    // The frames written on the only MCC channel, or on the QSIG signalling channel.
-    std::vector<std::string> sent() { return mccChannel() >= 0 ? mccWritten() : written(dsp.line(dsp.channels().at(0))); }
-};
+using LinkSlotsTest = SignallingSlotsTest;
 
 // Every slot that puts a link header in front of the controller's octets sends the longest
 // octets that fit in one frame behind it, and refuses one octet more with an error answer.
 TEST_F(LinkSlotsTest, TheLongestDataThatFitsGoesOutAndLongerIsRefused)
 {
-    auto userData = [](std::size_t n) {
-        std::vector<char> octets(n, 0);
-        octets[3] = 0x05;  // a SETUP, which the network side of a bus sends to every terminal
-        return testsupport::userDataCommand(octets);
-    };
-    auto package = [](std::size_t n) { return testsupport::hdlcPackagesCommand({std::vector<char>(n, 0x11)}); };
+    PstnFactory::instance();
+    IsdnFactory::instance();
+    HdlcSlotFactory::instance();
+    enum Up { peerAnswers, uaFromPeer, joinedBothWays, joinedFromTrunk };
     struct Case {
         char const* what;
-        std::function<void(LinkSlotsTest&)> up;  // slot 20 made, its link up, what it wrote taken
-        std::function<ZGCP::Command(std::size_t)> command;
-        std::size_t longest;
-        std::size_t header;
+        ZGCP::CreateParams params;
+        Up up;
+        std::size_t longest, header;
     } const cases[] = {
-        {"ISDN, primary rate",
-         [](LinkSlotsTest& t) {
-             ASSERT_EQ(t.create(20, testsupport::isdnParams(Type::pri, 2)), ok());
-             t.env.mcc.line(t.mccChannel())->peer(true);
-             EXPECT_EQ(t.activate(20), ok());
-         },
-         userData, 65532, 4},
-        {"QSIG",
-         [](LinkSlotsTest& t) {
-             ASSERT_EQ(t.create(20, testsupport::qsigParams(false)), ok());
-             t.dsp.line(t.dsp.channels().at(0))->peer(true);
-             EXPECT_EQ(t.activate(20), ok());
-         },
-         userData, 65532, 4},
-        {"PSTN, primary rate",
-         [](LinkSlotsTest& t) {
-             ASSERT_EQ(t.create(20, testsupport::pstnIsdnParams(Type::pri, 2, true)), ok());
-             ASSERT_EQ(t.connect(7, 20), ok());
-             t.settle();
-             t.mccPush({0x02, 0x01, 0x73});
-         },
-         userData, 65532, 4},
-        {"PSTN, network side of a bus",
-         [](LinkSlotsTest& t) {
-             ASSERT_EQ(t.create(20, testsupport::pstnIsdnParams(Type::bri, 2, true)), ok());
-             ASSERT_EQ(t.connect(7, 20), ok());
-             ASSERT_EQ(t.connect(20, 7), ok());
-         },
-         userData, 65532, 3},
-        {"HDLC link",
-         [](LinkSlotsTest& t) {
-             ASSERT_EQ(t.create(20, testsupport::hdlcParams(2, 0x1234)), ok());
-             ASSERT_EQ(t.connect(7, 20), ok());
-         },
-         package, 65533, 3},
+        {"ISDN, primary rate", testsupport::isdnParams(Type::pri, 2), peerAnswers, 65532, 4},
+        {"QSIG", testsupport::qsigParams(false), peerAnswers, 65532, 4},
+        {"PSTN, primary rate", testsupport::pstnIsdnParams(Type::pri, 2, true), uaFromPeer, 65532, 4},
+        {"PSTN, a SETUP to every terminal of a bus", testsupport::pstnIsdnParams(Type::bri, 2, true), joinedBothWays,
+         65532, 3},
+        {"HDLC link", testsupport::hdlcParams(2, 0x1234), joinedFromTrunk, 65533, 3},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.what);
-        c.up(*this);
+        bool const qsig = c.params.ats_qsig_isSelected(), hdlc = c.params.hdlcParams_isSelected();
+        auto sent = [&] { return qsig ? written(dsp.line(dsp.channels().at(0))) : mccWritten(); };
+        auto command = [&](std::size_t n) {
+            std::vector<char> octets(n, 0);
+            octets[3] = 0x05;  // a SETUP
+            return hdlc ? testsupport::hdlcPackagesCommand({octets}) : testsupport::userDataCommand(octets);
+        };
+        ASSERT_EQ(create(20, c.params), ok());
+        if (c.up == peerAnswers) {
+            (qsig ? dsp.line(dsp.channels().at(0)) : env.mcc.line(mccChannel()))->peer(true);
+            EXPECT_EQ(activate(20), ok());
+        } else {
+            EXPECT_EQ(connect(7, 20), ok());
+            if (c.up == joinedBothWays) {
+                EXPECT_EQ(connect(20, 7), ok());
+            }
+            settle();
+            if (c.up == uaFromPeer)
+                mccPush({0x02, 0x01, 0x73});
+        }
         settle();
         sent();
-        EXPECT_EQ(run(20, c.command(c.longest)), ok());
+        EXPECT_EQ(run(20, command(c.longest)), ok());
         settle();
-        std::vector<std::string> frames = sent();
+        std::vector<std::string> const frames = sent();
         ASSERT_FALSE(frames.empty());
         EXPECT_EQ(frames.front().size() / 2, c.header + c.longest);
-        EXPECT_EQ(run(20, c.command(c.longest + 1)), fail(ZGCP::ErrorCause::unsupported));
+        EXPECT_EQ(run(20, command(c.longest + 1)), fail(ZGCP::ErrorCause::unsupported));
         settle();
         EXPECT_EQ(sent(), std::vector<std::string>{});
         ASSERT_EQ(destroy(20), ok());
-        signals.take();
     }
 }
 
