@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <optional>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace RTPSignalling {
