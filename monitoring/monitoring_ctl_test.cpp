@@ -277,13 +277,13 @@ TEST_F(Monitoring, DisplayReportsArePushedAndEveryConnectionGetsOneResend)
     EXPECT_TRUE(ctl->OnCommand(
         testsupport::displayCommand(testsupport::counterDisplay(ZGCP::TermCounterOwner::router, std::nullopt, 5))));
     EXPECT_FALSE(ctl->OnCommand(testsupport::pingCommand()));
-    ctl->OnDisplayCMD(testsupport::counterDisplay(ZGCP::TermCounterOwner::extBoard, 3, 8));
-    // Every stored counter again; none for a board counter without its board.
+    // Every stored counter again; none for a board counter without its board, which keeps
+    // a record apart from the boards that have one.
     ctl->OnDisplayCMD(testsupport::counterDisplay(ZGCP::TermCounterOwner::extBoard, std::nullopt, 9));
+    ctl->OnDisplayCMD(testsupport::counterDisplay(ZGCP::TermCounterOwner::extBoard, 3, 8));
     EXPECT_EQ(sets(), (std::vector<std::string>{
                           "set gatewayTermCounters/routerTermCnt/0=5 gatewayTermCounters/routerTermCnt/0=5 "
-                          "extBoardTermCntTable/extBoardTermCnt/3=8 gatewayTermCounters/routerTermCnt/0=5 "
-                          "extBoardTermCntTable/extBoardTermCnt/3=8",
+                          "gatewayTermCounters/routerTermCnt/0=5 extBoardTermCntTable/extBoardTermCnt/3=8",
                           "set gatewayTermCounters/routerTermCnt/0=5 gatewayTermCounters/routerTermCnt/0=5 "
                           "gatewayTermCounters/routerTermCnt/0=5"}));
     ctl->OnDisplayCMD(testsupport::snmpSetDisplay("net", "gw", 3, "10.0.0.1", 77));

@@ -75,6 +75,27 @@ bool sameItem(MON::SnmpSetCommandId const& a, MON::SnmpSetCommandId const& b)
            x.get_index().getValue() == y.get_index().getValue();
 }
 
+// A counter's record: one per owner, and for a board one per owner id, a board without an id
+// being a record of its own (its count has no file and no item).
+bool sameCounter(ZGCP::TermCounter const& a, ZGCP::TermCounter const& b)
+{
+    if (a.get_owner() != b.get_owner())
+        return false;
+    if (a.get_owner().asInt() != ZGCP::TermCounterOwner::extBoard)
+        return true;
+    if (a.ownerId_isPresent() != b.ownerId_isPresent())
+        return false;
+    return !a.ownerId_isPresent() || a.get_ownerId().getValue() == b.get_ownerId().getValue();
+}
+
+// A controller's address as its directory names it; 0.0.0.0 for a text that does not parse.
+INet4::Addr addressOf(TERM::HostAddress const& host)
+{
+    INet4::Addr address;
+    address = host2str(host);
+    return address;
+}
+
 void writeText(std::FILE* file, std::string const& text) { std::fwrite(text.data(), 1, text.size(), file); }
 
 void writeLine(std::FILE* file, std::string const& text)
@@ -210,27 +231,25 @@ void MonitoringDataHolder::setTermCounter(ZGCP::TermCounter const& counter)
         arg.count = counter.get_cnt().getValue();
         SaveStatusToFile(termCntDir + path, &MonitoringDataHolder::TermCounterSaver, &arg);
     }
-    auto const match = std::find_if(termCounters.begin(), termCounters.end(), [&](ZGCP::TermCounter const& c) {
-        return c.get_owner() == counter.get_owner() &&
-               (!c.ownerId_isPresent() ||
-                (counter.ownerId_isPresent() && c.get_ownerId().getValue() == counter.get_ownerId().getValue()));
-    });
+    auto const match = std::find_if(termCounters.begin(), termCounters.end(),
+                                    [&](ZGCP::TermCounter const& c) { return sameCounter(c, counter); });
     if (match != termCounters.end())
-        match->set_cnt(counter.get_cnt().getValue());
+        *match = counter;
     else
         termCounters.push_back(counter);
 }
 
 bool MonitoringDataHolder::setControllerStatus(ZGCP::ControllerInfo const& info)
 {
-    INet4::Addr address;
-    address = host2str(info.get_host());
+    INet4::Addr const address = addressOf(info.get_host());
     HSP::ControllerStatus const& status = info.get_status();
     bool const self = address == selfHostAddress;
     if (self)
         selfControllerStatus = status;
-    auto const match = std::find_if(controllers.begin(), controllers.end(),
-                                    [&](ZGCP::ControllerInfo const& c) { return c.get_host() == info.get_host(); });
+    // One record per address, as the status file and the own status are kept.
+    auto const match = std::find_if(controllers.begin(), controllers.end(), [&](ZGCP::ControllerInfo const& c) {
+        return addressOf(c.get_host()) == address;
+    });
     bool changed = true;
     if (match != controllers.end()) {
         changed = match->get_status() != status;

@@ -56,8 +56,10 @@ public:
     void setDisplayStatus(ZGCP::DisplayParams const& params);
     void setBoardStatus(ZGCP::BoardInfo const& info);
     void setEmPhoneInfo(ZGCP::EmPhoneInfo const& info);
+    // One record per owner; a board's counters one per owner id, and one without an id.
     void setTermCounter(ZGCP::TermCounter const& counter);
-    // True when the status held for the gateway's own address changed.
+    // One record per address, whatever port the reports give. True when the status held
+    // for the gateway's own address changed.
     bool setControllerStatus(ZGCP::ControllerInfo const& info);
     void setSnmpTrapReceivers(ASN1::SEQUENCE_OF<ASN1::IA5String> const& receivers);
     void setFramerStatusChanged(ZGCP::FramerInfo const&) {}

@@ -84,17 +84,23 @@ TEST_F(MonitoringData, ControllerReportsWriteBoardPhoneAndCounterFiles)
         {counterDisplay(ZGCP::TermCounterOwner::router, std::nullopt, 5), "router", "5"},
         {counterDisplay(ZGCP::TermCounterOwner::controller, std::nullopt, 6), "controller", "6"},
         {counterDisplay(ZGCP::TermCounterOwner::server, std::nullopt, 7), "server", "7"},
-        {counterDisplay(ZGCP::TermCounterOwner::extBoard, 3, 8), "board3", "8"},
         {counterDisplay(ZGCP::TermCounterOwner::extBoard, std::nullopt, 9), "board", std::nullopt},
-        {counterDisplay(ZGCP::TermCounterOwner::router, std::nullopt, 10), "router", "10"},
+        {counterDisplay(ZGCP::TermCounterOwner::extBoard, 3, 8), "board3", "8"},
+        {counterDisplay(ZGCP::TermCounterOwner::extBoard, 4, 2), "board4", "2"},
+        {counterDisplay(ZGCP::TermCounterOwner::extBoard, 3, 11), "board3", "11"},
+        {counterDisplay(ZGCP::TermCounterOwner::router, 2, 10), "router", "10"},
     };
     for (Count const& c : counts) {
         data.setDisplayStatus(c.counter);
         EXPECT_EQ(read(std::string("/var/monitoring/term_cnts/") + c.path), c.content) << c.path;
     }
-    // One record per owner and owner id; the one without an id is kept too.
-    EXPECT_EQ(data.GetTermCounters().size(), 5u);
-    EXPECT_EQ(data.GetTermCounters().front().get_cnt().getValue(), 10);
+    // One record per owner, and per owner id for the boards, the one without an id apart.
+    std::vector<std::string> records;
+    for (ZGCP::TermCounter const& c : data.GetTermCounters())
+        records.push_back(std::to_string(c.get_owner().asInt()) + "/" +
+                          (c.ownerId_isPresent() ? std::to_string(c.get_ownerId().getValue()) : "-") + "=" +
+                          std::to_string(c.get_cnt().getValue()));
+    EXPECT_EQ(records, (std::vector<std::string>{"1/2=10", "2/-=6", "3/-=7", "4/-=9", "4/3=11", "4/4=2"}));
 
     data.ClearControllerFiles();
     EXPECT_FALSE(exists("/var/monitoring/board2"));
@@ -113,6 +119,10 @@ TEST_F(MonitoringData, TheOwnControllerGetsItsDirectoryAndTheSelfLinkOnce)
         {testsupport::controllerDisplay(self, 20001, HSP::ControllerStatus::active), false, self, "2"},
         {testsupport::controllerDisplay(other, 20001, HSP::ControllerStatus::standby), false, other, "3"},
         {testsupport::controllerDisplay(self, 20001, HSP::ControllerStatus::ok), true, self, "1"},
+        // One record per address, whatever the port: the daemon's own check gives none.
+        {testsupport::controllerDisplay(self, 0, HSP::ControllerStatus::ok), false, self, "1"},
+        {testsupport::controllerDisplay(other, 20002, HSP::ControllerStatus::ok), false, other, "1"},
+        {testsupport::controllerDisplay(other, 20001, HSP::ControllerStatus::standby), false, other, "3"},
     };
     for (Report const& r : reports) {
         EXPECT_EQ(data.setControllerStatus(r.info.get_controller()), r.selfChanged) << r.path;

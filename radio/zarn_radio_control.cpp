@@ -194,7 +194,9 @@ int ZarnRadioControl::OnRtpProtoRXEvent(sig_proto const& rec)
     if (AccessFormChanToRadio(state)) {
         PutProtoFromChanToRadio(state);
         TERM::RtpRadioRequest request;
-        EncodeASN(current_, state, request);
+        ZarnUnfit unfit;
+        EncodeASN(current_, state, request, &unfit);
+        LogUnfit(unfit);
         if (Debug())
             std::clog << GetPrefix() << "command=0x" << std::hex << state.type << std::dec
                       << " send extension to controller: " << request << std::endl;
@@ -203,6 +205,18 @@ int ZarnRadioControl::OnRtpProtoRXEvent(sig_proto const& rec)
     }
     UpdateOwnerAccess();
     return 0;
+}
+
+void ZarnRadioControl::LogUnfit(ZarnUnfit const& unfit)
+{
+    for (unsigned f = 0; f < ZarnUnfit::kFields; ++f) {
+        std::uint32_t const bit = 1u << f;
+        if (!(unfit.fields & bit) || (unfitLogged_ & bit))
+            continue;
+        unfitLogged_ |= bit;
+        std::clog << GetPrefix() << " " << ZarnUnfit::Name(ZarnUnfit::Field(f)) << "=" << unfit.value[f]
+                  << " cannot go to the controller, sent as " << unfit.sent[f] << std::endl;
+    }
 }
 
 ZarnRadioControl::Group ZarnRadioControl::GroupOf(std::int32_t type)

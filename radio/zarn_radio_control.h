@@ -19,7 +19,8 @@ bool isDefaultInitCommand(int type);
 // Drains the extension descriptor, decodes each packet into a state and reports the packets
 // the access rule lets through to the slot (only the last of a run of one type from one
 // sender); turns the controller's ZARN status and commands into the current state and into
-// packets. The protocol operations decide what a side stores, sends and lets through; these
+// packets. A received value the controller's types cannot carry is reported as ZarnUnfit
+// says, and logged the first time its field meets one. The protocol operations decide what a side stores, sends and lets through; these
 // bodies store nothing, let everything through and encode nothing.
 class ZarnRadioControl : public RadioControl {
 public:
@@ -50,6 +51,8 @@ protected:
 
     // Reports one received packet when the access rule lets it through; 0.
     int OnRtpProtoRXEvent(sig_proto const& rec);
+    // Logs each field the controller's types could not carry the first time it is met.
+    void LogUnfit(ZarnUnfit const& unfit);
     // Stores and sends a state from the controller; 0.
     int SendRadioStateToChan(ZarnRadioState const& state);
     // Packs and writes one packet: write's result, 0 when it does not pack. A failed write is
@@ -70,6 +73,8 @@ private:
     sig_proto record_{};
     sig_proto previous_{};
     bool writeFailed_ = false;
+    // The fields of ZarnUnfit logged already.
+    std::uint32_t unfitLogged_ = 0;
 };
 
 // The gateway side: the radio itself. Receives the commands 1-13 from the IP side, sends the

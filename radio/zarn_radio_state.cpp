@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace RTPSignalling {
@@ -90,7 +91,41 @@ void setCallerId(char (&out)[SIG_PROTO_CALLER_ID_SIZE], char const* id, std::siz
     out[length] = '\0';
 }
 
-void putFlags(ZarnRadioState const& s, TERM::RadioFlags& f)
+// A value for a field of the controller's types: one outside the field's range becomes the
+// neutral value when the type has one, else the nearest end of the range, and is noted.
+std::int32_t fitted(std::int32_t value, std::int32_t lo, std::int32_t hi, std::optional<std::int32_t> neutral,
+                    ZarnUnfit::Field field, ZarnUnfit* unfit)
+{
+    if (value >= lo && value <= hi)
+        return value;
+    std::int32_t const put = neutral ? *neutral : std::clamp(value, lo, hi);
+    if (unfit)
+        unfit->Note(field, value, put);
+    return put;
+}
+
+void putEnum(ASN1::ENUMERATED& e, std::int32_t value, ZarnUnfit::Field field, ZarnUnfit* unfit,
+             std::optional<std::int32_t> neutral = std::nullopt)
+{
+    e.setFromInt(fitted(value, 0, e.getMaximum(), neutral, field, unfit));
+}
+
+void putRange(ASN1::INTEGER& i, std::int32_t value, ZarnUnfit::Field field, ZarnUnfit* unfit)
+{
+    i.setValue(fitted(value, i.getLowerLimit(), std::int32_t(i.getUpperLimit()), std::nullopt, field, unfit));
+}
+
+void putSquelch(ZarnRadioState const& s, TERM::RadioSquelshe& e, ZarnUnfit* unfit)
+{
+    putEnum(e, s.squelsh, ZarnUnfit::squelshe, unfit, TERM::RadioSquelshe::no_config);
+}
+
+void putRte(ZarnRadioState const& s, TERM::RadioRTE& e, ZarnUnfit* unfit)
+{
+    putEnum(e, s.rte, ZarnUnfit::rte, unfit, TERM::RadioRTE::no_config);
+}
+
+void putFlags(ZarnRadioState const& s, TERM::RadioFlags& f, ZarnUnfit* unfit)
 {
     f.set_prio(s.priority);
     f.set_ptt(s.flag_p != 0);
@@ -102,8 +137,8 @@ void putFlags(ZarnRadioState const& s, TERM::RadioFlags& f)
     f.set_pwr(s.flag_pw != 0);
     f.set_rv(s.flag_rv != 0);
     f.set_resv(s.flag_rs != 0);
-    f.set_selcall(unsigned(s.flag_c));
-    f.set_li(unsigned(s.status));
+    putRange(f.set_selcall(), s.flag_c, ZarnUnfit::selcall, unfit);
+    putRange(f.set_li(), s.status, ZarnUnfit::li, unfit);
 }
 
 void takeFlags(TERM::RadioFlags const& f, ZarnRadioState& s)
@@ -134,10 +169,10 @@ void takeFreq(TERM::RadioFrequency const& f, ZarnRadioState& s)
     s.freq = textFloat(f.get_frequency());
 }
 
-void putRemote(ZarnRadioState const& s, TERM::RadioRemote& r)
+void putRemote(ZarnRadioState const& s, TERM::RadioRemote& r, ZarnUnfit* unfit)
 {
-    r.set_no(unsigned(s.interface));
-    r.set_ch(unsigned(s.channel));
+    putRange(r.set_no(), s.interface, ZarnUnfit::remoteNo, unfit);
+    putRange(r.set_ch(), s.channel, ZarnUnfit::remoteCh, unfit);
 }
 
 void takeRemote(TERM::RadioRemote const& r, ZarnRadioState& s)
@@ -148,9 +183,9 @@ void takeRemote(TERM::RadioRemote const& r, ZarnRadioState& s)
 
 // The transmission owner of the selective-call and transmission commands.
 template <class Command>
-void putOwner(ZarnRadioState const& s, Command& c)
+void putOwner(ZarnRadioState const& s, Command& c, ZarnUnfit* unfit)
 {
-    putFlags(s, c.set_flags());
+    putFlags(s, c.set_flags(), unfit);
     c.set_ip(INet4::dotted(s.session_addr.s_addr));
     c.set_ssrc(s.ssrc);
 }
@@ -163,15 +198,23 @@ void takeOwner(Command const& c, ZarnRadioState& s)
     s.ssrc = c.get_ssrc().getValue();
 }
 
-void putParams(ZarnRadioState const& s, Params& p)
+void putStandby(ZarnRadioState const& s, TERM::RadioStandby& channel, ASN1::INTEGER& group,
+                TERM::RadioStandby& receiver, ZarnUnfit* unfit)
+{
+    putEnum(channel, s.standby_state, ZarnUnfit::standbyStateChannel, unfit);
+    putRange(group, s.standby_group, ZarnUnfit::standbyGroup, unfit);
+    putEnum(receiver, s.receiver_state, ZarnUnfit::standbyStateReceiver, unfit);
+}
+
+void putParams(ZarnRadioState const& s, Params& p, ZarnUnfit* unfit)
 {
     if (s.type == WM_FLAG) {
-        putFlags(s, p.select_wm_flags().set_flags());
+        putFlags(s, p.select_wm_flags().set_flags(), unfit);
         return;
     }
     if (isFlagsOnly(s.type)) {
         TERM::RadioCommandGWSetFlags flags;
-        putFlags(s, flags.set_flags());
+        putFlags(s, flags.set_flags(), unfit);
         p.setSelection(alternativeOf(s.type), flags.clone());
         return;
     }
@@ -179,35 +222,35 @@ void putParams(ZarnRadioState const& s, Params& p)
     case GW_ADJUST_CHAN: putFreq(s, p.select_gw_set_freq().set_freq()); break;
     case GW_SEL_CALL: {
         auto& c = p.select_gw_set_selcall();
-        putOwner(s, c);
+        putOwner(s, c, unfit);
         c.set_cid(s.callerID);
         break;
     }
-    case GW_SELECT_RC_CHAN: putRemote(s, p.select_gw_set_remote().set_remote()); break;
-    case GW_ADJUST_SQUELSHE: p.select_gw_set_squelshe().set_squelshe().setFromInt(s.squelsh); break;
-    case GW_ADJUST_RTE: p.select_gw_set_rte().set_rte().setFromInt(s.rte); break;
-    case GW_ADJUST_STANDBY: p.select_gw_set_standby().set_state().setFromInt(s.standby_state); break;
-    case WM_TRANS: putOwner(s, p.select_wm_trans()); break;
+    case GW_SELECT_RC_CHAN: putRemote(s, p.select_gw_set_remote().set_remote(), unfit); break;
+    case GW_ADJUST_SQUELSHE: putSquelch(s, p.select_gw_set_squelshe().set_squelshe(), unfit); break;
+    case GW_ADJUST_RTE: putRte(s, p.select_gw_set_rte().set_rte(), unfit); break;
+    case GW_ADJUST_STANDBY:
+        putEnum(p.select_gw_set_standby().set_state(), s.standby_state, ZarnUnfit::standbyStateChannel, unfit);
+        break;
+    case WM_TRANS: putOwner(s, p.select_wm_trans(), unfit); break;
     case WM_RADIO_QUALITY: p.select_wm_quality().set_bss_val(floatText(s.radio_quality)); break;
     case WM_CHAN: {
         auto& c = p.select_wm_chan();
         putFreq(s, c.set_freq());
-        c.set_squelshe().setFromInt(s.squelsh);
-        c.set_rte().setFromInt(s.rte);
+        putSquelch(s, c.set_squelshe(), unfit);
+        putRte(s, c.set_rte(), unfit);
         break;
     }
     case WM_SEL_CALL_TRANS: {
         auto& c = p.select_wm_selcall();
-        putOwner(s, c);
+        putOwner(s, c, unfit);
         c.set_cid(s.callerID);
         break;
     }
-    case WM_SELECT_RC_CHAN: putRemote(s, p.select_wm_remote().set_remote()); break;
+    case WM_SELECT_RC_CHAN: putRemote(s, p.select_wm_remote().set_remote(), unfit); break;
     case WM_STANDBY: {
         auto& c = p.select_wm_standby();
-        c.set_state_channel().setFromInt(s.standby_state);
-        c.set_group(unsigned(s.standby_group));
-        c.set_state_receiver().setFromInt(s.receiver_state);
+        putStandby(s, c.set_state_channel(), c.set_group(), c.set_state_receiver(), unfit);
         break;
     }
     default: break;  // no command of this type: params stay unselected
@@ -340,6 +383,21 @@ int encodeWorkstationBody(ZarnRadioState const& s, sig_proto& r)
 
 }  // namespace
 
+char const* ZarnUnfit::Name(Field field)
+{
+    static char const* const names[kFields] = {
+        "squelshe", "rte", "standby-state-channel", "standby-group", "standby-state-receiver", "selcall", "li", "no", "ch",
+    };
+    return field < kFields ? names[field] : "?";
+}
+
+void ZarnUnfit::Note(Field field, std::int32_t met, std::int32_t put)
+{
+    fields |= 1u << field;
+    value[field] = met;
+    sent[field] = put;
+}
+
 int DecodeProto(sig_proto const& rec, ZarnRadioState& s)
 {
     s.type = std::int32_t(rec.type);
@@ -411,27 +469,27 @@ int EncodeProto(ZarnRadioState const& state, sig_proto& rec, ZarnRadioSide side)
     return side == ZarnRadioSide::gateway ? encodeGatewayBody(state, rec) : encodeWorkstationBody(state, rec);
 }
 
-int EncodeStatusASN(ZarnRadioState const& s, TERM::RtpRadioRequest& request)
+int EncodeStatusASN(ZarnRadioState const& s, TERM::RtpRadioRequest& request, ZarnUnfit* unfit)
 {
     TERM::ZarnRadioStatus& status = request.set_status().select_zarn();
-    putFlags(s, status.set_flags());
+    putFlags(s, status.set_flags(), unfit);
     putFreq(s, status.set_freq());
-    putRemote(s, status.set_remote());
-    status.set_squelshe().setFromInt(s.squelsh);
-    status.set_rte().setFromInt(s.rte);
-    status.set_standby_state_channel().setFromInt(s.standby_state);
-    status.set_standby_group(unsigned(s.standby_group));
-    status.set_standby_state_receiver().setFromInt(s.receiver_state);
+    putRemote(s, status.set_remote(), unfit);
+    putSquelch(s, status.set_squelshe(), unfit);
+    putRte(s, status.set_rte(), unfit);
+    putStandby(s, status.set_standby_state_channel(), status.set_standby_group(), status.set_standby_state_receiver(),
+               unfit);
     return 0;
 }
 
-int EncodeASN(ZarnRadioState const& current, ZarnRadioState const& received, TERM::RtpRadioRequest& request)
+int EncodeASN(ZarnRadioState const& current, ZarnRadioState const& received, TERM::RtpRadioRequest& request,
+              ZarnUnfit* unfit)
 {
-    EncodeStatusASN(current, request);
+    EncodeStatusASN(current, request, unfit);
     TERM::ZarnRadioModifier& modifier = request.set_request().select_zarn();
     modifier.set_addr().set_session_addr(INet4::dotted(received.sender_addr.s_addr));
     modifier.set_addr().set_session_ssrc(received.sender_ssrc);
-    putParams(received, modifier.set_params());
+    putParams(received, modifier.set_params(), unfit);
     return 0;
 }
 

@@ -43,6 +43,25 @@ struct ZarnRadioState {
     std::uint32_t sender_ssrc = 0;
 };
 
+// The values that a conversion to the controller's ZARN types met and could not carry (a
+// packet from the IP side may hold any octet where those types take a few values), with what
+// went in their place: the type's neutral value where it has one (no-config for the squelch
+// and the emission class), else the nearest value it carries.
+struct ZarnUnfit {
+    enum Field : unsigned {
+        squelshe, rte, standbyStateChannel, standbyGroup, standbyStateReceiver, selcall, li, remoteNo, remoteCh,
+        kFields
+    };
+    // The field's name in the controller's types.
+    static char const* Name(Field field);
+
+    void Note(Field field, std::int32_t met, std::int32_t put);
+
+    std::uint32_t fields = 0;  // a bit per field met
+    std::int32_t value[kFields] = {};
+    std::int32_t sent[kFields] = {};
+};
+
 // Which packet types a side sends: the gateway 129-135, the workstation 1-13.
 enum class ZarnRadioSide { gateway, workstation };
 
@@ -54,10 +73,13 @@ int DecodeProto(sig_proto const& rec, ZarnRadioState& state);
 // a body.
 int EncodeProto(ZarnRadioState const& state, sig_proto& rec, ZarnRadioSide side);
 
-// The state as the controller's ZARN status, stored as the request's status; 0.
-int EncodeStatusASN(ZarnRadioState const& state, TERM::RtpRadioRequest& request);
+// The state as the controller's ZARN status, stored as the request's status; 0. Values the
+// status cannot carry are put as ZarnUnfit says, and noted in unfit when given.
+int EncodeStatusASN(ZarnRadioState const& state, TERM::RtpRadioRequest& request, ZarnUnfit* unfit = nullptr);
 // The current state as the request's status and the received one as its ZARN command; 0.
-int EncodeASN(ZarnRadioState const& current, ZarnRadioState const& received, TERM::RtpRadioRequest& request);
+// Values they cannot carry as for EncodeStatusASN.
+int EncodeASN(ZarnRadioState const& current, ZarnRadioState const& received, TERM::RtpRadioRequest& request,
+              ZarnUnfit* unfit = nullptr);
 // A status over the state: type 0 and every status field; the other fields stay. 0.
 int DecodeASN(TERM::ZarnRadioStatus const& status, ZarnRadioState& state);
 // A command over the state: the sender, the command's type and the fields it carries; the

@@ -103,11 +103,20 @@ bool HdlcSlot::Ioctl(ZGCP::IoctlParams const& params)
 {
     if (!params.hdlcPackages_isSelected())
         return false;
+    // A body that does not fit in a frame behind the header refuses the whole request.
+    for (ZGCP::HdlcPackage const& package : params.get_hdlcPackages()) {
+        if (package.get_body().size() > packet_max_size - kHeaderSize) {
+            std::cerr << ext::header(this) << "package of " << package.get_body().size() << " octets refused"
+                      << std::endl;
+            return false;
+        }
+    }
     for (ZGCP::HdlcPackage const& package : params.get_hdlcPackages()) {
         std::vector<char> const& body = package.get_body();
         Packet packet;
-        if (!packet.try_reserve_head(0) || body.size() > packet.tailroom() - kHeaderSize) {
-            std::cerr << ext::header(this) << "package of " << body.size() << " octets dropped" << std::endl;
+        if (!packet.try_reserve_head(0)) {
+            std::cerr << ext::header(this) << "no packet for a package of " << body.size() << " octets, dropped"
+                      << std::endl;
             continue;
         }
         packet.put16_b(address_);
@@ -187,6 +196,11 @@ void HdlcSlot::flushResponce()
 void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type)
 {
     std::clog << ext::header(this) << "on_hdlc_error" << std::endl;
+    // The channel has closed itself: the bodies gathered go up now, and the controller
+    // hears once that the link is down.
+    flushTimer_.reset();
+    flushResponce();
+    OnDeactivated();
 }
 
 void HdlcSlot::OnUpdateTimer()

@@ -21,9 +21,11 @@
 // counters go up as hdlcLinkInfo every 3000 ms.
 //
 // The channel opens on a connect (or activate) and closes on a disconnect of either
-// direction. Frames shorter than the header are dropped; a body without a second octet
+// direction; a channel that breaks sends up what was gathered and deactivated, and stays
+// closed until the next connect or activate. Frames shorter than the header are dropped; a body without a second octet
 // flushes at once; a body that finds the transmit queue full is dropped, counted (as
-// txOverflow) and logged.
+// txOverflow) and logged. A request holding a body too long for one frame behind the header
+// is refused whole.
 class HdlcSlot : public Slot, public HDLC::Notify {
 public:
     static constexpr unsigned kHeaderSize = 3;

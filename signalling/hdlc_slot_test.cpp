@@ -30,8 +30,8 @@ struct HdlcSlotTest : SignallingSlotsTest {
     void wait(unsigned ms) { testsupport::advance(clock, ms); }
     Answer send(std::vector<std::vector<char>> const& bodies) { return run(40, testsupport::hdlcPackagesCommand(bodies)); }
     // The ioctl signals since the last take (received bodies, counters) on one line each; the
-    // others are passed over.
-    std::vector<std::string> reports()
+    // others are passed over unless asked for.
+    std::vector<std::string> reports(bool others = false)
     {
         std::vector<std::string> out;
         for (std::string const& text : signals.take()) {
@@ -39,7 +39,7 @@ struct HdlcSlotTest : SignallingSlotsTest {
             std::string line;
             for (std::string word; in >> word;)
                 line += (line.empty() ? "" : " ") + word;
-            if (text.rfind("ioctl", 0) == 0)
+            if (others || text.rfind("ioctl", 0) == 0)
                 out.push_back(line);
         }
         return out;
@@ -123,6 +123,22 @@ TEST_F(HdlcSlotTest, EitherConnectOpensTheChannelEitherDisconnectClosesIt)
     testsupport::failMcc(env.sim, "allocate", ENOSPC);
     EXPECT_EQ(activate(40), ok());
     EXPECT_EQ(signals.take(), std::vector<std::string>{"deactivated : networkError"});
+}
+
+// A channel that breaks sends up what was gathered and the link's end, once; the link stays
+// down until the next activate.
+TEST_F(HdlcSlotTest, ABrokenChannelSendsWhatWasGatheredAndDeactivatedOnce)
+{
+    mccPush({0x12, 0x34, 0x00, 0x01, 0x80});
+    ASSERT_TRUE(env.mcc.hangUp(mccChannel()));
+    settle();
+    EXPECT_EQ(reports(true), (std::vector<std::string>{"ioctl : hdlcPackages : { { body '01 80'H } }",
+                                                        "deactivated : networkError"}));
+    EXPECT_FALSE(slot().channel().is_open());
+    wait(2999);
+    EXPECT_EQ(reports(true), std::vector<std::string>{});
+    EXPECT_EQ(activate(40), ok());
+    EXPECT_TRUE(slot().channel().is_open());
 }
 
 TEST_F(HdlcSlotTest, AnAddressBeyondSixteenBitsMakesNoSlot)

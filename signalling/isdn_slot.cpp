@@ -76,8 +76,8 @@ void IsdnSlot::lost(std::string const& why)
     std::cerr << ext::header(this) << "read error: " << why << std::endl;
     event_.Release();
     ready_ = false;
-    // The link drops its frames and state and reports itself down.
-    link_->mdl_remove();
+    // The link stops and reports itself down once.
+    link_->channel_lost();
 }
 
 bool IsdnSlot::hdlc_transmit(Packet& packet)

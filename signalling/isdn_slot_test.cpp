@@ -1,6 +1,8 @@
 #include "signalling/isdn_slot.h"
 
+#include "base/clock.h"
 #include "board/dsp_data.h"
+#include "board/mcc.h"
 #include "board/sim/console.h"
 #include "signalling/signalling_test_support.h"
 
@@ -123,19 +125,50 @@ TEST_F(IsdnSlotTest, CreatesThatCannotBeMetMakeNoSlot)
     }
 }
 
-TEST_F(IsdnSlotTest, AChannelLostForGoodTakesTheLinkDownAndIsNoLongerPolled)
+// A channel lost for good takes the link down: the controller hears deactivated once, no
+// timer of the link runs on, and nothing comes up any more.
+TEST_F(IsdnSlotTest, AChannelLostForGoodTakesTheLinkDownOnceAndIsNoLongerPolled)
 {
-    established();
-    ASSERT_TRUE(env.mcc.hangUp(mccChannel()));
-    settle();
-    EXPECT_EQ(linesOf(err.text(), "20:MCC: "), "20:MCC: read error: line closed\n");
-    EXPECT_EQ(kinds(), (std::vector<std::string>{"isdnLinkInfo", "deactivated"}));
-    EXPECT_FALSE(isdn(20).is_open());
-    EXPECT_EQ(isdn(20).link().state_text(), std::string("TEI unassigned"));
-    // Nothing comes up any more: an activate is answered with deactivated at once.
-    EXPECT_EQ(activate(20), ok());
-    EXPECT_EQ(kinds(), std::vector<std::string>{"deactivated"});
-    EXPECT_EQ(run(20, testsupport::userDataCommand({8})), ok());
+    Mux::TestClock clock;
+    struct Case {
+        char const* what;
+        ZGCP::CreateParams params;
+        char const* push;  // a frame from the far side; none: the link is established
+    } const cases[] = {
+        {"primary rate, established", isdnParams(Type::pri, 2), nullptr},
+        {"basic rate, asking for its TEI", isdnParams(Type::bri, 2), "feff030f000006ff"},
+        {"QSIG, established", qsigParams(false), nullptr},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(create(20, c.params), ok());
+        bool const qsig = c.params.ats_qsig_isSelected();
+        std::string const device = std::string("device ") + (qsig ? dspdata::kPath : mcc::kPath) + " ";
+        std::string const channel = " " + std::to_string(qsig ? dsp.channels().at(0) : mccChannel());
+        EXPECT_EQ(console.execute(device + (c.push ? "push" + channel + " " + c.push : "peer" + channel + " on")),
+                  c.push ? "ok 1" : "ok");
+        if (!c.push) {
+            EXPECT_EQ(activate(20), ok());
+        }
+        settle();
+        kinds();
+        EXPECT_EQ(console.execute(device + "hangup" + channel), "ok");
+        settle();
+        EXPECT_EQ(kinds(), (std::vector<std::string>{"isdnLinkInfo", "deactivated"}));
+        EXPECT_EQ(isdn(20).link().state_text(), std::string("TEI unassigned"));
+        // Beyond every timer of the link (a TEI request's five tries take 10 s), with user
+        // data on the way.
+        std::size_t const tries = log.count("tx full");
+        EXPECT_EQ(run(20, testsupport::userDataCommand({8})), ok());
+        testsupport::advance(clock, 11000);
+        EXPECT_EQ(kinds(), std::vector<std::string>{});
+        EXPECT_EQ(log.count("tx full"), tries);
+        // Nothing comes up any more: an activate is answered with deactivated at once.
+        EXPECT_EQ(activate(20), ok());
+        EXPECT_EQ(kinds(), std::vector<std::string>{"deactivated"});
+        ASSERT_EQ(destroy(20), ok());
+    }
+    EXPECT_EQ(linesOf(err.text(), "20:MCC: "), "20:MCC: read error: line closed\n20:MCC: read error: line closed\n");
 }
 
 TEST_F(IsdnSlotTest, AFullChannelHoldsTheLinkUntilItIsWritableAgain)

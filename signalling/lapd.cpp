@@ -75,10 +75,16 @@ void putControl(Packet& frame, unsigned char type, bool pf, unsigned nr)
     }
 }
 
-void putIControl(Packet& frame, unsigned ns, unsigned nr, bool p)
+void pushAddress(Packet& frame, unsigned sapi, bool cr, unsigned tei)
 {
-    frame.put8(static_cast<unsigned char>(ns << 1));
-    frame.put8(static_cast<unsigned char>(nr << 1 | (p ? 1 : 0)));
+    frame.push8(static_cast<unsigned char>(tei << 1 | 1));
+    frame.push8(static_cast<unsigned char>(sapi << 2 | (cr ? 2 : 0)));
+}
+
+void pushIControl(Packet& frame, unsigned ns, unsigned nr, bool p)
+{
+    frame.push8(static_cast<unsigned char>(nr << 1 | (p ? 1 : 0)));
+    frame.push8(static_cast<unsigned char>(ns << 1));
 }
 
 void putIdentity(Packet& frame, bool network, unsigned short ri, unsigned ai, unsigned char type)
@@ -103,12 +109,13 @@ bool readAddress(Packet const& frame, Address& address)
 
 }  // namespace frame
 
+bool LAPD::cr(bool command) const { return command ? side_ == Side::network : side_ == Side::user; }
+
 Packet LAPD::new_frame(bool command)
 {
     Packet frame;
     prepare_head(frame);
-    bool const cr = command ? side_ == Side::network : side_ == Side::user;
-    frame::putAddress(frame, unsigned(selfSAPI), cr, unsigned(selfTEI));
+    frame::putAddress(frame, unsigned(selfSAPI), cr(command), unsigned(selfTEI));
     return frame;
 }
 
@@ -121,9 +128,13 @@ bool LAPD::tx_cmd_resp(unsigned char type, bool pf, bool command)
 
 bool LAPD::tx_iframe(Packet const& data, bool p)
 {
-    Packet frame = new_frame(true);
-    frame::putIControl(frame, unsigned(VS), unsigned(VR), p);
+    // The header goes into the head room reserved for it, so every message the stack
+    // prepared fits (message() refuses longer ones).
+    Packet frame;
+    prepare_head(frame);
     frame.put(data);
+    frame::pushIControl(frame, unsigned(VS), unsigned(VR), p);
+    frame::pushAddress(frame, unsigned(selfSAPI), cr(true), unsigned(selfTEI));
     return xmit(frame);
 }
 
@@ -158,6 +169,10 @@ void LAPD::message(Packet& p)
     ++stats_.txMessages;
     if (p.null() || p.empty()) {
         ++stats_.txEmpty;
+        return;
+    }
+    if (p.length() > frame::kMaxInformation) {
+        log() << "discard outgoing message of " << p.length() << " octets: longer than a frame holds" << std::endl;
         return;
     }
     if (outQueue_.count() > kQueueLimit) {
@@ -349,8 +364,21 @@ void LAPD::discard_queue()
 
 void LAPD::request_tei()
 {
-    if (bri_ && side_ == Side::user && !T202running)
+    if (bri_ && side_ == Side::user && !T202running && channel_ && channel_->is_open())
         BeginTeiAssignProcedure();
+}
+
+void LAPD::channel_lost()
+{
+    if (logs(1))
+        log() << "channel lost" << std::endl;
+    discard_queue();
+    for (TimerId t : {T200, T202, T203})
+        running(t) = false;
+    timer_.reset();
+    RC = 0;
+    change_state(teiUnassigned);
+    on_deactivate(error_status("error (channel lost)"));
 }
 
 // Timers. The three share one entry, so starting one ends the expiry of another that runs;

@@ -51,8 +51,12 @@ void putAddress(Packet& frame, unsigned sapi, bool cr, unsigned tei);
 // N(R) and P/F; any other code as an unnumbered control with P/F. Codes are those of
 // LAPD::FrameType.
 void putControl(Packet& frame, unsigned char type, bool pf, unsigned nr);
-// The control field of an I-frame.
-void putIControl(Packet& frame, unsigned ns, unsigned nr, bool p);
+// The address, and the control field of an I-frame, put in front of the frame into the head
+// room the link reserved for its header (prepare_head): the control field first.
+void pushAddress(Packet& frame, unsigned sapi, bool cr, unsigned tei);
+void pushIControl(Packet& frame, unsigned ns, unsigned nr, bool p);
+// The octets of an I-frame's information field that fit in one packet behind its header.
+constexpr unsigned kMaxInformation = packet_max_size - 4;
 // A TEI management frame to the group TEI from the side (network: C/R 1): the UI control,
 // the management entity, Ri (low octet first), the message type and Ai.
 void putIdentity(Packet& frame, bool network, unsigned short ri, unsigned ai, unsigned char type);
@@ -191,6 +195,12 @@ public:
     // "LAPD[<n>] (<state text>): ".
     virtual void PutHeader(std::ostream& os) const;
 
+    // The channel is gone for the link: every timer stops, both queues are emptied, the
+    // link drops to "TEI unassigned" and reports itself down once (on_deactivate), whatever
+    // state it was in. Nothing is sent; a basic-rate user side asks for a TEI again only
+    // when activated on an open channel.
+    void channel_lost();
+
     // The channel's events.
     void on_hdlc_receive(Packet& p) override { receive(p); }
     void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
@@ -225,6 +235,8 @@ private:
     bool tx_cmd_resp(unsigned char type, bool pf, bool command);
     bool tx_iframe(Packet const& data, bool p);
     bool xmit(Packet& frame);
+    // The C/R bit of a command or a response from this side.
+    bool cr(bool command) const;
     // A new frame with the room of the stack reserved and the own address written.
     Packet new_frame(bool command);
     void trace(char const* prefix, Packet const& frame, bool received) const;
@@ -246,7 +258,8 @@ private:
     void nr_recovery();
     void discard_queue();
     bool nr_in_range(Sequence nr) const { return (VA <= nr) <= VS; }
-    // Asks the network for a TEI, on a basic-rate user side not already asking.
+    // Asks the network for a TEI, on a basic-rate user side not already asking, over an open
+    // channel.
     void request_tei();
 
     // Timers: one shared entry; the running flag of at most one is set.

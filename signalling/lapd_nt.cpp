@@ -276,9 +276,9 @@ void LAPD_NT_user::tx_iframe(Packet const& message)
 {
     Packet frame;
     link_->prepare_head(frame);
-    frame::putAddress(frame, 0, true, tei_);
-    frame::putIControl(frame, unsigned(VS_), unsigned(VR_), true);
     frame.put(message);
+    frame::pushIControl(frame, unsigned(VS_), unsigned(VR_), true);
+    frame::pushAddress(frame, 0, true, tei_);
     ackQueue_.put(frame);
     ++VS_;
     if (logs())
@@ -400,14 +400,16 @@ void LAPD_NT::local_deactivate()
 void LAPD_NT::message(Packet& p)
 {
     Packet const& m = p;
-    if (m.null() || m.length() < 4)
+    // The header goes into the head room reserved for it: a message longer than the
+    // information field of a frame is dropped.
+    if (m.null() || m.length() < 4 || m.length() > frame::kMaxInformation)
         return;
     if (m[3] == kSetup) {
         Packet frame;
         prepare_head(frame);
-        frame::putAddress(frame, 0, true, frame::kGroupTei);
-        frame.put8(frame::kUiControl);
         frame.put(m);
+        frame.push8(frame::kUiControl);
+        frame::pushAddress(frame, 0, true, frame::kGroupTei);
         send_to_layer1(frame);
         return;
     }

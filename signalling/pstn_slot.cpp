@@ -141,14 +141,14 @@ void PstnSlot::linkDown()
 {
     downPending_ = true;
     if (lapd_ != nullptr) {
-        // The link drops its frames and state at once; a primary-rate link keeps its TEI.
-        lapd_->mdl_remove();
+        // The link stops at once and reports itself down; a primary-rate link keeps its TEI.
+        lapd_->channel_lost();
         if (mode_ == isdnPri)
             lapd_->mdl_assign(0);
     } else {
         deactivate();
     }
-    // A link that was not up, and the network side of a bus, report nothing themselves.
+    // The network side of a bus reports nothing itself.
     if (downPending_)
         on_deactivated(nullptr, Protocol_status());
 }

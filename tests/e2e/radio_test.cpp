@@ -162,6 +162,54 @@ TEST_F(RadioE2E, ZarnRadioReportsCommandsAndResendsItsState)
     EXPECT_EQ(report(), "10.0.0.1 gw-set-freq");
 }
 
+// A packet carrying a value that the controller's ZARN types cannot carry is reported all
+// the same: the value goes as the type's neutral one where it has one, else as the nearest
+// one it carries, and the daemon says so once a field.
+TEST_F(RadioE2E, ZarnValuesTheControllerCannotCarryAreReportedMappedAndLoggedOnce)
+{
+    LoopbackUdp far;
+    ASSERT_TRUE(far.bound());
+    ZGCP::CreateRtpParams p =
+        testsupport::radioCreate(testsupport::radioStatus(testsupport::zarnStatus()), "127.0.0.1", far.port() - 1);
+    p.set_codecRTP().set_shost(testsupport::hostAddress("127.0.0.1", int(testsupport::freePort(SOCK_DGRAM)) - 1));
+    ASSERT_EQ(create(20, p), "success");
+    std::string const open = extOpen();
+    struct Case {
+        char const* payload;
+        char const* command;  // as the report carries it, on one line
+        char const* said;     // by the first value of its field that is met
+    } const cases[] = {
+        {"0bf00000c8000000", "gw-set-squelshe : { squelshe no-config }", "squelshe=200 cannot go to the controller, sent as 0"},
+        {"0cf0000009000000", "gw-set-rte : { rte no-config }", "rte=9 cannot go to the controller, sent as 0"},
+        {"0df0000005000000", "gw-set-standby : { state standby }",
+         "standby-state-channel=5 cannot go to the controller, sent as 1"},
+        {"84f00000000000054317800063ff0000",
+         "wm-chan : { freq { channel 5, frequency \"151.500000\" }, squelshe no-config, rte no-config }", nullptr},
+        {"87f0000007090200", "wm-standby : { state-channel standby, group 9, state-receiver standby }",
+         "standby-state-receiver=2 cannot go to the controller, sent as 1"},
+        {"0bf00000c8000000", "gw-set-squelshe : { squelshe no-config }", nullptr},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.payload);
+        EXPECT_EQ(ext("send " + open + " 10.0.0.1 11 " + c.payload), "ok sent=1");
+        std::istringstream words(signal());
+        std::string report;
+        for (std::string word; words >> word;)
+            report += (report.empty() ? "" : " ") + word;
+        EXPECT_EQ(report.rfind("rtpExt", 0), 0u) << report;
+        EXPECT_NE(report.find(std::string("params ") + c.command), std::string::npos) << report;
+    }
+    EXPECT_EQ(on(20, testsupport::plainCommand(ZGCP::Command::ping::id)), "success") << "nothing more came";
+    std::string const said = daemon.err();
+    for (Case const& c : cases) {
+        if (c.said) {
+            EXPECT_NE(said.find(c.said), std::string::npos) << c.said;
+            EXPECT_EQ(said.find(c.said), said.rfind(c.said)) << c.said << ": said once";
+        }
+    }
+    EXPECT_EQ(said.find("encode error"), std::string::npos);
+}
+
 TEST_F(RadioE2E, Ed137RadioFollowsItsSquelchAndIsSupervised)
 {
     LoopbackUdp far;
@@ -205,6 +253,11 @@ TEST_F(RadioE2E, Ed137RadioFollowsItsSquelchAndIsSupervised)
     EXPECT_EQ(ext("send " + open + " 10.0.0.1 11 4000"), "ok sent=1");
     std::string const coupling = signal();
     EXPECT_NE(coupling.find("ptt coupling-ptt-on"), std::string::npos) << coupling;
+    // Every value of the header's fields reaches the controller: a PTT type beyond the named
+    // ones as an extension of its extensible type.
+    EXPECT_EQ(ext("send " + open + " 10.0.0.1 11 ffc0"), "ok sent=1");
+    std::string const reserved = signal();
+    EXPECT_NE(reserved.find("ptt-id 63"), std::string::npos) << reserved;
 
     // A codec change stops the extension session and attaches a new one to the new RTP
     // session of the same channel.
