@@ -99,10 +99,10 @@ bool MuxDisconnect(Slot& src, Slot& dst)
 {
     int const tx = src.IGetTransmitChannel();
     int const rx = dst.IGetReceiveChannel();
-    HwMux& mux = HwMux::instance();
     // A source without a switch channel of its own joined nothing here.
     if (tx < 0)
         return true;
+    HwMux& mux = HwMux::instance();
     if (mux.Source(rx) != tx) {
         std::clog << "mux: slot " << dst << " [" << rx << "] no longer fed by " << src << ", left as it is" << std::endl;
         return true;

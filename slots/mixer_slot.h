@@ -35,7 +35,6 @@ public:
     void stopDTMF();
     // The unit disappeared: the port lets go of its channel and is aborted (abort 0).
     void unitGone();
-    bool gone() const { return gone_; }
 
 protected:
     // Serves an ioctl request of either port's table; the port decides which it takes.

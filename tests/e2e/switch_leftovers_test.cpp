@@ -86,7 +86,8 @@ protected:
 
     std::string halLeftovers() { return leftovers(board->command("dump /dev/hal")); }
 
-    // The QSIG slot's place: its B slot follows it.
+    // Every kind but the echo slot, which this board declines. The QSIG slot is the 17th; its
+    // B slot follows it.
     static constexpr unsigned kQsig = 17;
     std::vector<Kind> kinds()
     {
@@ -130,9 +131,8 @@ TEST_F(SwitchLeftovers, EverySlotKindLeavesNoConnectionWhenDestroyedOrWhenTheCon
     daemon.writeFile("/usr/local/voice/a", "AAA");
     ASSERT_EQ(board->command("device hdlc0 p2p on"), "ok");
     ASSERT_EQ(board->command("device /dev/mixer add 3 32 16"), "ok");
-    resources();
+    resources();  // the daemon learns of the mixer unit
     std::vector<Kind> const all = kinds();
-
     ASSERT_EQ(all[kQsig + 1].name, std::string("qsig b"));
 
     // Parted, then destroyed; then destroyed while joined. The channels given back are taken
