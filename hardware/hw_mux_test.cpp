@@ -171,37 +171,6 @@ TEST_F(HwMuxTest, DisconnectWritesTheIdleByteAndWriteTheGivenOne)
     EXPECT_EQ(hal.output(40).byte, 1);
 }
 
-// A user undoing its connection 40 -> 41, or giving back the channel of output 41, keeps a
-// connection made on 41 since.
-TEST_F(HwMuxTest, UndoingOnesOwnConnectionKeepsOneMadeSince)
-{
-    build();
-    struct Case {
-        char const* name;
-        int since;  // the input connected to 41 after 40; -1 none
-        bool release;
-        HalModel::Output after;
-    } const cases[] = {
-        {"disconnect", -1, false, {State::written, -1, HwMux::kIdleByte}},
-        {"disconnect, taken over", 50, false, {State::connected, 50, 0}},
-        {"release", -1, true, {State::disabled, -1, 0}},
-        {"release, taken over", 50, true, {State::connected, 50, 0}},
-    };
-    for (Case const& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(mux->Connect(40, 41));
-        if (c.since >= 0) {
-            ASSERT_TRUE(mux->Connect(c.since, 41));
-        }
-        EXPECT_TRUE(c.release ? mux->Release(41, 40) : mux->Disconnect(40, 41));
-        EXPECT_EQ(hal.output(41), c.after);
-        EXPECT_EQ(mux->Source(41), c.after.input);
-    }
-    // A channel given back that nobody connected to is disabled too.
-    EXPECT_TRUE(mux->Release(42));
-    EXPECT_EQ(hal.output(42).state, State::disabled);
-}
-
 TEST_F(HwMuxTest, FailuresAreLoggedWithTheChannelAndTheErrorText)
 {
     build();
