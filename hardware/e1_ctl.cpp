@@ -162,10 +162,12 @@ void E1Ctl::OnUpdateCas(int, short revents)
     unsigned char buffer[sizeof(cas_channel) + 1];
     ssize_t const n = ::read(cas_.lowlevel_fd(), buffer, sizeof buffer);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        // A device that ended stays readable for ever: close it; the next use opens it again.
+        // A device that ended stays readable for ever: close it; the next use opens it again,
+        // with no trunk open on the new descriptor.
         std::cerr << ext::header(this) << "cas interface hung up" << std::endl;
         casEvent_.Release();
         cas_ = Fd();
+        casOpen_.fill(0);
         return;
     }
     if (n != ssize_t(sizeof(cas_channel)))

@@ -19,7 +19,8 @@
 // open, close, set and read CAS bits on "/dev/e1-cas"; the results and every change of
 // received bits the driver reports go to the controller as cas signals. Driver failures
 // reach the controller inside those reports, never as an error cause. Both devices open at
-// first use; a failed open is tried again at the next.
+// first use; a failed open is tried again at the next. A CAS device that hangs up is closed
+// and its trunks count as closed: the next open of a trunk goes to the new descriptor.
 class E1Ctl : public CtrlSrv::Service {
 public:
     static constexpr int kTrunks = 4;

@@ -44,7 +44,7 @@ HDLC::HDLC()
     event_.Bind("HDLC::OnEvent", &HDLC::on_event, this);
 }
 
-HDLC::~HDLC() { idleLine(); }
+HDLC::~HDLC() { leaveLine(); }
 
 void HDLC::bind(Notify* notify) { notify_ = notify ? notify : &nullNotify; }
 
@@ -79,9 +79,11 @@ bool HDLC::activate()
         return false;
     }
     int const output = params_.type == 2 ? params_.txTdm : params_.tdm;
+    joins_.channel = ts;
     if (join(ts, output))
-        lineOutput_ = output;
-    join(params_.tdm, ts);
+        joins_.lineOutput = output;
+    if (join(params_.tdm, ts))
+        joins_.lineInput = params_.tdm;
     event_.Schedule(channel, POLLIN | POLLOUT);
     ready_ = false;
     ++generation_;
@@ -100,19 +102,24 @@ bool HDLC::join(int src, int dst)
     return false;
 }
 
-void HDLC::idleLine()
+// Done before the descriptor closes, while the controller's channel is still held: once given
+// back it may be another user's.
+void HDLC::leaveLine()
 {
-    if (lineOutput_ < 0)
+    if (joins_.channel < 0)
         return;
-    HwMux::instance().Disconnect(lineOutput_);
-    lineOutput_ = -1;
+    HwMux& mux = HwMux::instance();
+    mux.Release(joins_.channel, joins_.lineInput);
+    if (joins_.lineOutput >= 0)
+        mux.Disconnect(joins_.channel, joins_.lineOutput);
+    joins_ = Joins();
 }
 
 void HDLC::deactivate()
 {
+    leaveLine();
     event_.Release();
     ready_ = false;
-    idleLine();
     ++generation_;
     if (traces.signalling.hdlc)
         std::clog << ext::header(this) << "deactivated" << std::endl;

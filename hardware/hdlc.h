@@ -48,7 +48,9 @@ Write write(int fd, Packet const& frame);
 // (address first, without flags and check bits), errors and transmitter readiness go to the
 // bound observer. The observer may deactivate or re-activate the channel from inside its
 // callbacks. While active, the line output the controller drives carries the controller's
-// frames; deactivating or destroying the channel leaves that output idle.
+// frames and the controller's own output copies the line. Deactivating or destroying the
+// channel gives the controller's channel back with its output disabled, and leaves the line
+// output idle unless another connection was made on it since.
 class HDLC : public GenericHDLC {
 public:
     class Notify {
@@ -90,7 +92,7 @@ public:
     static constexpr std::uint32_t kTxThreshold = 4;
 
     HDLC();
-    // Leaves the line output idle; the descriptor closes with the event.
+    // Leaves the line; the descriptor closes with the event.
     ~HDLC() override;
     HDLC(HDLC const&) = delete;
     HDLC& operator=(HDLC const&) = delete;
@@ -132,7 +134,8 @@ private:
     bool join(int src, int dst);
     // The channel's line went away: the channel deactivates and the observer hears of it.
     void fail();
-    void idleLine();
+    // Undoes the switch connections of the active channel.
+    void leaveLine();
 
     bool ready_ = false;
     Params params_;
@@ -141,8 +144,13 @@ private:
     unsigned logLevel_ = 0;
     unsigned trunkNo_ = 0;
     Notify* notify_ = nullptr;
-    // The line output the controller drives while active; -1 when none.
-    int lineOutput_ = -1;
+    // The switch connections of the active channel: the controller's channel, the line output
+    // it drives and the line channel its own output copies; -1 where none.
+    struct Joins {
+        int channel = -1;
+        int lineOutput = -1;
+        int lineInput = -1;
+    } joins_;
     // Counts activations and deactivations, so that a callback sees a change made by the
     // observer.
     unsigned generation_ = 0;

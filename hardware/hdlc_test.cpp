@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,40 @@ TEST_F(HdlcTest, ActivateAllocatesByTypeAndJoinsBothDirections)
         EXPECT_EQ(channel(), -1);
     }
     EXPECT_EQ(err.text(), "");
+}
+
+// The controller's channel goes back with its own output disabled; the line output is left
+// idle unless another connection was made on it since.
+TEST_F(HdlcTest, GivingTheChannelBackLeavesNothingOfItInTheSwitch)
+{
+    struct Case {
+        char const* name;
+        bool lineTaken;
+        bool destroyed;
+    } const cases[] = {
+        {"deactivated", false, false},
+        {"destroyed", false, true},
+        {"line taken over, deactivated", true, false},
+        {"line taken over, destroyed", true, true},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto other = std::make_unique<HDLC>();
+        other->params(hdlc.params());
+        ASSERT_TRUE(other->activate());
+        int const ts = channel();
+        if (c.lineTaken) {
+            ASSERT_TRUE(HwMux::instance().Connect(99, 48));
+        }
+        if (c.destroyed)
+            other.reset();
+        else
+            other->deactivate();
+        EXPECT_EQ(output(ts).state, State::disabled);
+        HalModel::Output const line =
+            c.lineTaken ? HalModel::Output{State::connected, 99, 0} : HalModel::Output{State::written, -1, HwMux::kIdleByte};
+        EXPECT_EQ(output(48), line);
+    }
 }
 
 TEST_F(HdlcTest, FailedActivationSaysWhyAndLeavesNoChannel)

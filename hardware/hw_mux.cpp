@@ -72,6 +72,7 @@ bool HwMux::Connect(int src, int dst)
     // Only a connection the driver made keeps the output out of the re-disable pass.
     if (isBus(dst))
         shadow_[std::size_t(dst - kBusFirst)] = std::uint16_t(src);
+    sources_[dst] = src;
     return true;
 }
 
@@ -79,7 +80,10 @@ bool HwMux::drive(int dst, std::uint16_t mark, unsigned long number, void* recor
 {
     if (isBus(dst))
         shadow_[std::size_t(dst - kBusFirst)] = mark;
-    return request(number, record) >= 0;
+    if (request(number, record) < 0)
+        return false;
+    sources_.erase(dst);
+    return true;
 }
 
 bool HwMux::Disconnect(int dst)
@@ -117,6 +121,20 @@ bool HwMux::Write(int dst, unsigned char value)
     std::clog << ext::header(this) << "write failed " << dst << " <- 0x" << std::hex << unsigned(value) << std::dec
               << " : " << e << std::endl;
     return false;
+}
+
+bool HwMux::Disconnect(int src, int dst) { return src < 0 || Source(dst) != src || Disconnect(dst); }
+
+bool HwMux::Release(int dst, int src)
+{
+    int const input = Source(dst);
+    return dst < 0 || (input >= 0 && input != src) || Disable(dst);
+}
+
+int HwMux::Source(int dst) const
+{
+    auto const at = sources_.find(dst);
+    return at == sources_.end() ? -1 : at->second;
 }
 
 short HwMux::Read(int ch)

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <iosfwd>
+#include <unordered_map>
 
 // The board's TDM time-slot switch on "/dev/hal".
 //
@@ -13,6 +14,10 @@
 // between boards (8192..10239) must not be driven unless in use: the switch keeps a shadow
 // table of them and, from a deferred call, keeps re-disabling the idle ones, 128 a loop
 // pass. The device is opened on first use; a failed open is tried again at the next use.
+//
+// The switch also remembers the input it connected to each output, so that one user can undo
+// its own connection without touching a connection another user has made on the same output
+// since.
 class HwMux {
 public:
     static constexpr int kBusFirst = 8192;
@@ -41,6 +46,15 @@ public:
     bool Disable(int dst);
     // Output dst sends value.
     bool Write(int dst, unsigned char value);
+    // Output dst, while it still copies src, sends the idle byte: true when it no longer
+    // copies src. A connection made on dst since is kept.
+    bool Disconnect(int src, int dst);
+    // The output of a channel given back is no longer driven, unless it copies an input other
+    // than src (the channel's own connection, if any): that one another user made since and
+    // is kept. True when the channel leaves nothing on it.
+    bool Release(int dst, int src = -1);
+    // The input output dst copies as this switch connected it; -1 when none.
+    int Source(int dst) const;
     // The byte on channel ch; 255 on any failure.
     short Read(int ch);
     void Reset();
@@ -63,6 +77,8 @@ private:
     // the driver refuses it.
     bool drive(int dst, std::uint16_t mark, unsigned long number, void* record);
 
+    // Output -> input of every connected output.
+    std::unordered_map<int, int> sources_;
     Fd fd_;
     std::array<std::uint16_t, kBusCount> shadow_;
     std::uint32_t cursor_ = 0;

@@ -4,6 +4,7 @@
 #include "base/ext.h"
 #include "board/board.h"
 #include "board/dsp_data.h"
+#include "hardware/hw_mux.h"
 #include "hardware/mcc_device.h"
 
 #include <fcntl.h>
@@ -98,6 +99,12 @@ bool IsdnSlot::hdlc_transmit(Packet& packet)
     return false;
 }
 
+bool IsdnSlot::IBeforeDestroy()
+{
+    HwMux::instance().Release(channel_);
+    return true;
+}
+
 AtsQsigSlot::AtsQsigSlot(Fd device, int channel, std::unique_ptr<ISDN::LAPD> link)
     : IsdnSlot(std::move(device), channel, std::move(link), "AtsQsigSlot::OnEvent")
 {
@@ -128,20 +135,31 @@ bool AtsQsigSlot::IBeforeDestroy()
     if (SlotFactory* factory = GetSlotFactory())
         for (Slot* s : factory->slots())
             if (auto* b = dynamic_cast<AtsQsigBSlot*>(s); b && b->holds() && b->signallingSlot() == GetId()) {
-                DestroyBChannel(b->index());
                 b->givenBack();
+                DestroyBChannel(b->index());
             }
+    IsdnSlot::IBeforeDestroy();
     event_.Release();
     return true;
+}
+
+void AtsQsigBSlot::givenBack()
+{
+    OnChangeInputStream(false);
+    OnChangeOutputStream(false);
+    HwMux::instance().Release(channel_);
+    holds_ = false;
 }
 
 bool AtsQsigBSlot::IBeforeDestroy()
 {
     auto* qsig = holds_ ? dynamic_cast<AtsQsigSlot*>(IsdnFactory::instance().FindSlot(signallingSlot_)) : nullptr;
-    if (qsig == nullptr)
+    if (qsig == nullptr) {
         std::clog << ext::header(this) << "Can't find signalling slot" << std::endl;
-    else
-        qsig->DestroyBChannel(index_);
+        return true;
+    }
+    HwMux::instance().Release(channel_);
+    qsig->DestroyBChannel(index_);
     return true;
 }
 

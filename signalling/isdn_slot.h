@@ -28,6 +28,8 @@ public:
     IsdnSlot(Fd device, int channel, std::unique_ptr<ISDN::LAPD> link, char const* eventName = "IsdnSlot::OnEvent");
 
     bool IActivate(TERM::TermActivateParams const& params) override;
+    // The channel goes back with its switch output disabled.
+    bool IBeforeDestroy() override;
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
     int IGetTransmitChannel() override { return channel_; }
@@ -103,8 +105,9 @@ public:
     std::uint32_t signallingSlot() const { return signallingSlot_; }
     std::uint32_t index() const { return index_; }
     bool holds() const { return holds_; }
-    // The QSIG slot gave the channel back.
-    void givenBack() { holds_ = false; }
+    // The QSIG slot gives the channel back: the slot's streams end (it leaves its
+    // connections) and the channel's switch output is disabled.
+    void givenBack();
 
     void PutHeader(std::ostream& os) const { os << "ats-qsig-b: "; }
 

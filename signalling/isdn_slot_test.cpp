@@ -200,6 +200,9 @@ TEST_F(IsdnSlotTest, AQsigSlotGivesBackTheBChannelsOfItsBSlots)
         ASSERT_EQ(create(21 + b, qsigBParams(21, b)), ok());
     EXPECT_EQ(at(22)->GetTransmitChannel(), sig + 1);
     EXPECT_EQ(at(24)->GetReceiveChannel(), sig + 3);
+    ASSERT_EQ(create(30, testsupport::trunkParams(1, 5)), ok());
+    ASSERT_EQ(connect(30, 24), ok());
+    signals.take();
 
     auto mark = env.mark();
     ASSERT_EQ(destroy(22), ok());
@@ -207,12 +210,20 @@ TEST_F(IsdnSlotTest, AQsigSlotGivesBackTheBChannelsOfItsBSlots)
     EXPECT_EQ(journal(mark, dspdata::kPath),
               (std::vector<std::string>{"ioctl /dev/dsp-data delete-b 0 -> 0", "ioctl /dev/dsp-data delete-b 1 -> 0",
                                         "ioctl /dev/dsp-data delete-b 2 -> 0", "close /dev/dsp-data"}));
+    // A B slot whose channel went back leaves its connections, and the channel's output is
+    // no longer driven.
+    EXPECT_EQ(kinds(), std::vector<std::string>{"receiver"});
+    EXPECT_EQ(at(24)->GetSource(), nullptr);
+    EXPECT_EQ(output(sig + 3).state, board::sim::HalModel::Output::State::disabled);
 
-    // A new QSIG slot under the same number lends nothing the old B slots could take back.
+    // A new QSIG slot under the same number lends nothing the old B slots could take back,
+    // nor do they touch its connections.
     ASSERT_EQ(create(21, qsigParams(false)), ok());
     ASSERT_EQ(create(25, qsigBParams(21, 3)), ok());
+    ASSERT_EQ(connect(30, 25), ok());
     mark = env.mark();
     ASSERT_EQ(destroy(24), ok());
+    EXPECT_EQ(output(sig + 3).input, 37);
     EXPECT_TRUE(journal(mark, dspdata::kPath).empty());
     EXPECT_EQ(linesOf(log.text(), "ats-qsig-b: "), "ats-qsig-b: Can't find signalling slot\n");
     EXPECT_EQ(dsp.lent(dsp.channels().at(0)), (std::map<std::uint32_t, int>{{2, sig + 3}}));

@@ -95,10 +95,19 @@ bool MuxConnect(Slot& src, Slot& dst)
     return true;
 }
 
-bool MuxDisconnect(Slot& dst)
+bool MuxDisconnect(Slot& src, Slot& dst)
 {
+    int const tx = src.IGetTransmitChannel();
     int const rx = dst.IGetReceiveChannel();
-    if (!HwMux::instance().Disconnect(rx))
+    // A source without a switch channel of its own joined nothing here.
+    if (tx < 0)
+        return true;
+    HwMux& mux = HwMux::instance();
+    if (mux.Source(rx) != tx) {
+        std::clog << "mux: slot " << dst << " [" << rx << "] no longer fed by " << src << ", left as it is" << std::endl;
+        return true;
+    }
+    if (!mux.Disconnect(rx))
         return false;
     std::clog << "mux: disconnect slot " << dst << " [" << rx << "]" << std::endl;
     return true;

@@ -19,6 +19,7 @@ bool llConnect(Slot& src, Slot& dst);
 bool llDisconnect(Slot& dst);
 
 // The default hardware step: the time-slot switch joins src's transmit channel to dst's
-// receive channel, or sends the idle byte on dst's receive channel.
+// receive channel, or sends the idle byte on dst's receive channel while it still copies
+// src's transmit channel (a connection another slot made on it since is kept).
 bool MuxConnect(Slot& src, Slot& dst);
-bool MuxDisconnect(Slot& dst);
+bool MuxDisconnect(Slot& src, Slot& dst);

@@ -167,6 +167,15 @@ TEST_F(ConnectionTest, FailedHardwareDisconnectStillDissolvesTheLink)
     env.sim.clearFailures();
 }
 
+TEST_F(ConnectionTest, DisconnectKeepsAConnectionMadeOnTheOutputSince)
+{
+    ASSERT_TRUE(Connect(a, b));
+    ASSERT_TRUE(HwMux::instance().Connect(60, 41));
+    EXPECT_TRUE(Disconnect(b));
+    EXPECT_EQ(output(41).input, 60);
+    EXPECT_NE(log.text().find("mux: slot na:b [41] no longer fed by na:a, left as it is\n"), std::string::npos);
+}
+
 TEST_F(ConnectionTest, FailedMoveRestoresTheOldSourcesLinkInTheSwitch)
 {
     ASSERT_TRUE(Connect(a, c));

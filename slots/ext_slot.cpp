@@ -6,22 +6,24 @@ void ExtSlot::IAfterCreate() { OnChangeOutputStream(true); }
 
 bool ExtSlot::IBeforeDestroy()
 {
-    HwMux::instance().Disable(int(rxChannel_));
+    HwMux::instance().Release(int(rxChannel_));
     return true;
 }
 
 bool ExtSlot::IActivate(TERM::TermActivateParams const&)
 {
     OnChangeInputStream(true);
-    // The receiver sends the idle byte until a source is connected.
-    HwMux::instance().Disconnect(int(rxChannel_));
+    // The receiver sends the idle byte until a source is connected; a connection already
+    // made on it stays.
+    if (HwMux::instance().Source(int(rxChannel_)) < 0)
+        HwMux::instance().Disconnect(int(rxChannel_));
     return true;
 }
 
 bool ExtSlot::IDeactivate()
 {
     OnChangeInputStream(false);
-    HwMux::instance().Disable(int(rxChannel_));
+    HwMux::instance().Release(int(rxChannel_));
     return true;
 }
 

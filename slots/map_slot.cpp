@@ -70,7 +70,7 @@ void MapFactory::ReleaseMapSlot(MapSlot* slot)
     if (slot->IsRxExists()) {
         int const index = slot->GetRxLogChannel();
         std::clog << "map: disable map channel " << index << std::endl;
-        HwMux::instance().Disable(slot->IGetReceiveChannel());
+        HwMux::instance().Release(slot->IGetReceiveChannel());
         Release(index, slot, "code 1");
     }
     // One channel as both sides: its entry went with the receiver.

@@ -2,6 +2,7 @@
 
 #include "base/errno.h"
 #include "base/ext.h"
+#include "hardware/hw_mux.h"
 #include "hardware/mcc_device.h"
 
 #include <fcntl.h>
@@ -18,6 +19,12 @@ MccSlot::MccSlot(Fd channel) : channel_(Mcc::timeslot(channel))
 }
 
 void MccSlot::PutHeader(std::ostream& os) const { os << *this << ": "; }
+
+bool MccSlot::IBeforeDestroy()
+{
+    HwMux::instance().Release(channel_);
+    return true;
+}
 
 bool MccSlot::IUserData(std::vector<char> const& data)
 {

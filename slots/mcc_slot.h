@@ -20,6 +20,8 @@ public:
 
     // One write of the bytes; a failure is logged, the command still succeeds.
     bool IUserData(std::vector<char> const& data) override;
+    // The channel goes back with its switch output disabled.
+    bool IBeforeDestroy() override;
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
     int IGetTransmitChannel() override { return channel_; }

@@ -138,7 +138,7 @@ void Mixer::Clear()
     // A copy: a port told may go at once.
     std::vector<MixerSlot*> const ports = ports_;
     for (MixerSlot* port : ports)
-        port->OnAbort(0);
+        port->unitGone();
 }
 
 MixerSlot* Mixer::Register(MixerSlot* port)
@@ -156,6 +156,12 @@ int Mixer::portTimeslot(ZGCP::MixerChannel const& channel) const
     int const number = channel.get_tdm().getValue();
     if (number < 0 || number >= factory_.tdm_channels())
         return -1;
+    // One port a channel: a second one would undo the first one's routes and switch output.
+    for (MixerSlot const* port : ports_)
+        if (port->channel() == number) {
+            std::cerr << ext::header(this) << "channel " << number << " has a port already" << std::endl;
+            return -1;
+        }
     return channel2timeslot(number);
 }
 
@@ -194,10 +200,12 @@ Slot* Mixer::New(ZGCP::MixerInParams const& params)
     return port.release();
 }
 
+bool Mixer::superseded() const { return dead_ && factory_.findMixer(id_) != nullptr; }
+
 void Mixer::Release(TdmInput& port)
 {
     port.stopDTMF();
-    if (port.summator() >= 0) {
+    if (port.summator() >= 0 && !superseded()) {
         mix_route route{tdm(port.summator()), tdm(port.channel()), mix_unity_gain};
         if (mixer_ctl(mixer::kRxRemove, &route) < 0) {
             Errno const e;
@@ -211,9 +219,11 @@ void Mixer::Release(TdmInput& port)
 void Mixer::Release(TdmOutput& port)
 {
     port.stopDTMF();
-    std::clog << ext::header(this) << "clear tdm output " << port.channel() << std::endl;
-    mix_slot slot = tdm(port.channel());
-    mixer_ctl(mixer::kRxClear, &slot);
+    if (!superseded()) {
+        std::clog << ext::header(this) << "clear tdm output " << port.channel() << std::endl;
+        mix_slot slot = tdm(port.channel());
+        mixer_ctl(mixer::kRxClear, &slot);
+    }
     UnRegister(&port);
 }
 

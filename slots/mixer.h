@@ -63,15 +63,20 @@ public:
     // A port on a channel of this unit; null when the parameters do not fit the unit.
     Slot* New(ZGCP::MixerInParams const& params);
     Slot* New(ZGCP::MixerOutParams const& params);
-    // What a port's destroy undoes on the unit: its routes, its registration.
+    // What a port's destroy undoes on the unit: its routes (unless the unit is superseded),
+    // its registration.
     void Release(TdmInput& port);
     void Release(TdmOutput& port);
 
 private:
     friend class MixerFactory;
 
-    // The timeslot of a TDM channel that a port may take; -1 when it may take none.
+    // The timeslot of a TDM channel that a port may take; -1 when it may take none (a port
+    // of the unit holds it).
     int portTimeslot(ZGCP::MixerChannel const& channel) const;
+    // The unit disappeared and another came back under its number: the routes of that
+    // number are the other's.
+    bool superseded() const;
     // A channel record of this unit.
     mix_slot tdm(int channel) const { return mix_slot{id_, mix_slot_tdm, channel}; }
     // MIX_RX_ADD; a failure is written with the error.

@@ -44,20 +44,47 @@ MixerSlot::MixerSlot(std::shared_ptr<Mixer> unit, int channel, int timeslot)
 
 MixerSlot::~MixerSlot()
 {
+    if (!gone_)
+        letGoOfFunctions();
+}
+
+void MixerSlot::letGoOfFunctions()
+{
     Hardware::TonecReceiver::CleanBeforeDestroy();
     Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
 
 void MixerSlot::stopDTMF()
 {
-    if (!is_inDTMFTransmit())
+    if (gone_ || !is_inDTMFTransmit())
         return;
     enableSilence();
     disableToneGenerator(true);
 }
 
+void MixerSlot::unitGone()
+{
+    if (!gone_) {
+        stopDTMF();
+        letGoOfFunctions();
+        gone_ = true;
+    }
+    OnAbort(0);
+}
+
+template <class Port>
+bool MixerSlot::release(Port& port)
+{
+    // Unless a connection made since by a port of a unit come back under the number holds it.
+    HwMux::instance().Release(timeslot_);
+    unit().Release(port);
+    return true;
+}
+
 bool MixerSlot::serve(P const& p)
 {
+    if (gone_)
+        return false;
     switch (p.currentSelection()) {
     case P::echoSuppressor::id: return echoCancel(p.get_echoSuppressor());
     case P::dtmf_enable::id: return enableDTMF(p.get_dtmf_enable());
@@ -94,21 +121,11 @@ bool MixerSlot::serve(P const& p)
     }
 }
 
-bool TdmInput::IBeforeDestroy()
-{
-    HwMux::instance().Disable(timeslot_);
-    unit().Release(*this);
-    return true;
-}
+bool TdmInput::IBeforeDestroy() { return release(*this); }
 
 bool TdmInput::Ioctl(P const& params) { return accepts(kInputRequests, params) && serve(params); }
 
-bool TdmOutput::IBeforeDestroy()
-{
-    HwMux::instance().Disable(timeslot_);
-    unit().Release(*this);
-    return true;
-}
+bool TdmOutput::IBeforeDestroy() { return release(*this); }
 
 bool TdmOutput::Ioctl(P const& params) { return accepts(kOutputRequests, params) && serve(params); }
 

@@ -14,8 +14,16 @@ class Mixer;
 
 // A port: a slot on one TDM channel of a mixer unit, which lends the channel the tone and
 // voice-processing functions. It keeps its unit while it lives.
+//
+// When its unit disappears the port lets go of the channel at once (a unit that comes back
+// under the number is another one, whose ports may take the channel): its tone and
+// voice-processing functions are switched off, it takes no more of the channel's events and
+// no more requests, and its release touches nothing of the unit.
 class MixerSlot : public Slot, protected Hardware::TonecReceiver, protected Hardware::DSProcReceiver {
 public:
+    // The timeslot a port that let go of its channel answers for: no event has it.
+    static constexpr std::uint32_t kNoTimeslot = 0xFFFFFFFF;
+
     MixerSlot(std::shared_ptr<Mixer> unit, int channel, int timeslot);
     // Switches off the tone and voice-processing functions the port used.
     ~MixerSlot() override;
@@ -25,19 +33,26 @@ public:
     int timeslot() const { return timeslot_; }
     // Ends a DTMF sequence being sent: the generator sends silence, then stops.
     void stopDTMF();
+    // The unit disappeared: the port lets go of its channel and is aborted (abort 0).
+    void unitGone();
 
 protected:
     // Serves an ioctl request of either port's table; the port decides which it takes.
     bool serve(ZGCP::IoctlParams const& params);
+    // What IBeforeDestroy does on the unit: the channel's switch output, then the release.
+    template <class Port>
+    bool release(Port& port);
 
     int const timeslot_;
 
 private:
-    std::uint32_t tonec_timeslot() const override { return std::uint32_t(timeslot_); }
-    std::uint32_t dsproc_timeslot() const override { return std::uint32_t(timeslot_); }
+    std::uint32_t tonec_timeslot() const override { return gone_ ? kNoTimeslot : std::uint32_t(timeslot_); }
+    std::uint32_t dsproc_timeslot() const override { return gone_ ? kNoTimeslot : std::uint32_t(timeslot_); }
+    void letGoOfFunctions();
 
     std::shared_ptr<Mixer> unit_;
     int const channel_;
+    bool gone_ = false;
 };
 
 // Where a signal enters a unit: the switch delivers to its channel, and it may feed the

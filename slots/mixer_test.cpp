@@ -172,6 +172,44 @@ TEST_F(MixerTest, VanishedUnitGoesWithItsLastPort)
     EXPECT_TRUE(unit7.expired());
 }
 
+// A unit that vanishes and comes back under its number is another unit: the ports of the
+// first let go of their channels, and their destroy touches nothing of the second.
+TEST_F(MixerTest, APortOfAVanishedUnitTouchesNothingOfTheUnitThatCameBack)
+{
+    int const ts = timeslot(3, 5);
+    ZGCP::Command const dtmfOn(ZGCP::Command::ioctl::id, ZGCP::IoctlParams(ZGCP::IoctlParams::dtmf_enable::id, true));
+    ASSERT_EQ(create(30, trunk(1, 5)), ok());
+    ASSERT_EQ(create(31, trunk(1, 6)), ok());
+    ASSERT_EQ(create(20, mixerInParams(3, tdmChannel(5), tdmChannel(0))), ok());
+    ASSERT_EQ(run(20, dtmfOn), ok());
+    ASSERT_EQ(connect(30, 20), ok());
+
+    env.mixer.removeUnit(3);
+    factory.RefreshResources();
+    env.mixer.addUnit(3, 32, 16);
+    factory.RefreshResources();
+    ASSERT_EQ(create(21, mixerInParams(3, tdmChannel(5), tdmChannel(0))), ok());
+    ASSERT_EQ(run(21, dtmfOn), ok());
+    ASSERT_EQ(connect(31, 21), ok());
+    signals.take();
+    // The channel's tones reach the new port.
+    ASSERT_EQ(env.dtmf.command({"dtmf", std::to_string(ts), "5"}), "ok sent=1");
+    testsupport::settle();
+    EXPECT_EQ(signals.take().size(), 1u);
+
+    ASSERT_EQ(destroy(20), ok());
+    EXPECT_EQ(routes(3), "0<5:32767");
+    EXPECT_EQ(output(ts).input, 38);
+    EXPECT_TRUE(env.dtmf.channel(std::uint32_t(ts))->dtmf);
+
+    // A second port on a channel that has one is refused, of either kind.
+    std::size_t const logged = err.text().size();
+    EXPECT_EQ(create(22, mixerInParams(3, tdmChannel(5))), fail(ZGCP::ErrorCause::insufficientResources));
+    EXPECT_EQ(create(22, mixerOutParams(3, tdmChannel(5), {})), fail(ZGCP::ErrorCause::insufficientResources));
+    EXPECT_EQ(routes(3), "0<5:32767");
+    EXPECT_EQ(mixerLines(logged), "mixer [3]: channel 5 has a port already\nmixer [3]: channel 5 has a port already\n");
+}
+
 TEST_F(MixerTest, ResetAndVersionFailuresAreWritten)
 {
     env.sim.failRequest(mixer::kPath, mixer::kRxClear, EIO, 3);

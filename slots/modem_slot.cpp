@@ -3,6 +3,7 @@
 #include "base/errno.h"
 #include "base/ext.h"
 #include "board/path.h"
+#include "hardware/hw_mux.h"
 #include "slots/child_program.h"
 #include "slots/modem_factory.h"
 
@@ -95,6 +96,8 @@ void ModemSlot::pppd_kill()
 
 bool ModemSlot::IBeforeDestroy()
 {
+    // While the slot or its child still holds the channel.
+    HwMux::instance().Release(channel_);
     if (childId_ == -1) {
         unbind();
         return true;

@@ -63,7 +63,7 @@ bool RtpSlot::IBeforeDestroy()
     std::int32_t pd = kPdEventWord;
     request(rtp::kDisableEvent, &pd);
     rtp_.close();
-    HwMux::instance().Disable(channel_);
+    HwMux::instance().Release(channel_);
     return true;
 }
 

@@ -26,8 +26,8 @@ bool Slot::Ioctl(ZGCP::IoctlParams const&) { return false; }
 int Slot::GetConnectionPriority() { return 0; }
 bool Slot::IHwConnectTransmitter(Slot& destination) { return MuxConnect(*this, destination); }
 bool Slot::IHwConnectReceiver(Slot& source) { return MuxConnect(source, *this); }
-bool Slot::IHwDisconnectTransmitter(Slot& destination) { return MuxDisconnect(destination); }
-bool Slot::IHwDisconnectReceiver(Slot&) { return MuxDisconnect(*this); }
+bool Slot::IHwDisconnectTransmitter(Slot& destination) { return MuxDisconnect(*this, destination); }
+bool Slot::IHwDisconnectReceiver(Slot& source) { return MuxDisconnect(source, *this); }
 bool Slot::IOnOutputStream() { return false; }
 bool Slot::IOnInputStream() { return false; }
 void Slot::IOnOutputRelease() {}

@@ -3,6 +3,7 @@
 #include "base/errno.h"
 #include "base/ext.h"
 #include "board/path.h"
+#include "hardware/hw_mux.h"
 #include "hardware/mcc_device.h"
 #include "slots/child_program.h"
 
@@ -55,6 +56,8 @@ void T38SoftSlot::IAfterCreate()
 
 bool T38SoftSlot::IBeforeDestroy()
 {
+    // The relay holds the channel until it ends.
+    HwMux::instance().Release(channel_);
     if (childId_ >= 1) {
         ::kill(childId_, SIGTERM);
         wait_.Detach();

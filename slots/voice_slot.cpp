@@ -2,6 +2,7 @@
 
 #include "base/ext.h"
 #include "board/path.h"
+#include "hardware/hw_mux.h"
 #include "hardware/mcc_device.h"
 #include "slots/voice_factory.h"
 
@@ -27,6 +28,7 @@ PlaySlotGeneric::PlaySlotGeneric(Fd device) : VoiceSlot(-1, std::move(device)) {
 
 bool PlaySlotGeneric::IBeforeDestroy()
 {
+    HwMux::instance().Release(channel_);
     VoiceFactory::instance().OnDestroy(this);
     return true;
 }
@@ -174,6 +176,7 @@ void RecordSlot::IAfterCreate() { OnChangeInputStream(true); }
 
 bool RecordSlot::IBeforeDestroy()
 {
+    HwMux::instance().Release(channel_);
     VoiceFactory::instance().OnDestroy(this);
     return true;
 }

@@ -16,7 +16,7 @@
 // Voice slots move audio between one MCC channel and something outside the switch: a player
 // feeds its channel from a TCP peer or from phrase files, a recorder sends its channel's
 // audio to a TCP peer. The bytes pass unchanged; the slot reports start, end and failure.
-// The channel is freed when the slot goes (its descriptor closes).
+// The channel is freed when the slot goes (its descriptor closes), its switch output disabled.
 class VoiceSlot : public Slot {
 public:
     // A TCP peer's connect time-out.
