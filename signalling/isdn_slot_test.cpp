@@ -128,7 +128,7 @@ TEST_F(IsdnSlotTest, AChannelLostForGoodTakesTheLinkDownAndIsNoLongerPolled)
     established();
     ASSERT_TRUE(env.mcc.hangUp(mccChannel()));
     settle();
-    EXPECT_EQ(linesOf(err.text(), "20:MCC: "), "20:MCC: read error: line closed\n");
+    EXPECT_EQ(linesOf(err.text(), "20:MCC: "), "20:MCC: read error: end of file\n");
     EXPECT_EQ(kinds(), (std::vector<std::string>{"isdnLinkInfo", "deactivated"}));
     EXPECT_FALSE(isdn(20).is_open());
     EXPECT_EQ(isdn(20).link().state_text(), std::string("TEI unassigned"));
