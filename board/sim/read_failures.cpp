@@ -56,15 +56,16 @@ void ReadFailures::arm(std::string const& path, ReadFault fault, int times, std:
     armed_.push_back({path, fault, times});
     bool const error = fault.kind == ReadFault::Kind::error;
     for (OpenFile* file : held) {
+        // An open whose descriptors were replaced reads nothing of its socket any more.
+        auto const it = opens_.find(file);
+        if (it != opens_.end() && it->second.replaced)
+            continue;
         if (error) {
             char const none = 0;
             if (file->send(&none, 0))
                 ++opens_[file].wakeups;
             continue;
         }
-        auto const it = opens_.find(file);
-        if (it != opens_.end() && it->second.replaced)
-            continue;
         std::optional<ReadFault> const f = take(path, false);
         if (!f)
             break;
