@@ -21,6 +21,8 @@ Board*& installed()
 
 }  // namespace
 
+ssize_t Board::read(int fd, void* buf, std::size_t size) { return ::read(fd, buf, size); }
+
 int RealBoard::open(char const* path, int flags) { return ::open(board::path(path).c_str(), flags); }
 
 int RealBoard::ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }

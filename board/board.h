@@ -1,12 +1,17 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
+
 struct ifreq;
 
 // Access to the board's device nodes and network interfaces.
 //
 // Every device node is opened and driven through the installed Board, so the rest of the
 // daemon is the same on the real board and on the simulated one. Reads, writes, polls, dups
-// and closes of the descriptors it returns are ordinary system calls.
+// and closes of the descriptors it returns are ordinary system calls; the reads of a polled
+// device go through read() so that a board can make them fail.
 namespace board {
 
 class Board {
@@ -28,6 +33,10 @@ public:
 
     // One of the short blocking waits the hardware needs, in microseconds.
     virtual void pause(unsigned int us) = 0;
+
+    // A read of a descriptor (of a device or of anything else): read(2)'s result, errno set
+    // when it is -1.
+    virtual ssize_t read(int fd, void* buf, std::size_t size);
 
     // A descriptor is about to be closed (Fd tells the installed board of each close), so
     // that a board keeping descriptor numbers forgets this one. Nothing for the real board.

@@ -26,21 +26,16 @@ bool DriverService::ready(char const* what, unsigned ts)
     return false;
 }
 
-bool DriverService::readFailed(ssize_t n, std::size_t size)
+void DriverService::ended(DeviceRead const& read)
 {
-    if (n < 0) {
-        Errno e;
-        if (e.value() != EAGAIN && e.value() != EWOULDBLOCK)
-            std::cerr << "fail to read from " << device_ << ": " << e << std::endl;
-        return false;
-    }
-    if (n == 0) {
-        std::cerr << "fail to read from " << device_ << ": end of file, device closed" << std::endl;
-        return true;
-    }
-    std::cerr << "fail to read from " << device_ << ": short record of " << n << " bytes of " << size
+    std::cerr << "fail to read from " << device_ << ": " << read << std::endl;
+    Release();
+}
+
+void DriverService::shortRecord(std::size_t size, std::size_t expected)
+{
+    std::cerr << "fail to read from " << device_ << ": short record of " << size << " bytes of " << expected
               << ", dropped" << std::endl;
-    return false;
 }
 
 }  // namespace Hardware

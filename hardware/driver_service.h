@@ -2,9 +2,8 @@
 
 #include "base/errno.h"
 #include "board/board.h"
+#include "runtime/device_read.h"
 #include "runtime/event.h"
-
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -55,16 +54,15 @@ protected:
     bool ready(char const* what, unsigned ts);
 
     // Reads the records waiting on the device and hands each whole one to take(record).
-    // The burst ends when nothing is left or the read fails (a line unless nothing was
-    // left), and on a record that is short (a line; it is dropped). A read of nothing at all
-    // is the end of the device: the service stops polling it (a line) until init() again.
+    // The burst ends when nothing is left, and on a record that is short (a line; it is
+    // dropped). The end of the device (runtime/device_read.h) is said in one line, and the
+    // service stops polling it until init() again.
     template <class Record, class Take>
     void readBurst(int fd, short revents, Take take);
 
 private:
-    // Writes the read failure line for a result that ended a burst; true when the device
-    // has ended.
-    bool readFailed(ssize_t n, std::size_t size);
+    void ended(DeviceRead const& read);
+    void shortRecord(std::size_t size, std::size_t expected);
 
     char const* device_;
     std::uint32_t lastId_;
@@ -87,17 +85,18 @@ void DriverService::open(char const* path, int flags, char const* name, void (T:
 template <class Record, class Take>
 void DriverService::readBurst(int fd, short revents, Take take)
 {
-    if (!(revents & (POLLIN | POLLHUP)))
-        return;
     for (;;) {
         Record record{};
-        ssize_t n = ::read(fd, &record, sizeof record);
-        if (n != ssize_t(sizeof record)) {
-            if (readFailed(n, sizeof record))
-                Release();
-            return;
+        DeviceRead const read = readDevice(fd, revents, &record, sizeof record);
+        if (read.data() && read.size == sizeof record) {
+            take(record);
+            continue;
         }
-        take(record);
+        if (read.ended())
+            ended(read);
+        else if (read.data())
+            shortRecord(read.size, sizeof record);
+        return;
     }
 }
 

@@ -6,6 +6,7 @@
 #include "board/maintenance.h"
 #include "hardware/board_devices.h"
 #include "messages/acp.h"
+#include "runtime/device_read.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -156,21 +157,18 @@ bool E1Ctl::CheckOpenCas()
 
 void E1Ctl::OnUpdateCas(int, short revents)
 {
-    if (!(revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
-        return;
     // One byte more than a record, so that a longer one is not taken for a record.
     unsigned char buffer[sizeof(cas_channel) + 1];
-    ssize_t const n = ::read(cas_.lowlevel_fd(), buffer, sizeof buffer);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        // A device that ended stays readable for ever: close it; the next use opens it again,
-        // with no trunk open on the new descriptor.
-        std::cerr << ext::header(this) << "cas interface hung up" << std::endl;
+    DeviceRead const read = readDevice(cas_.lowlevel_fd(), revents, buffer, sizeof buffer);
+    if (read.ended()) {
+        // Closed; the next use opens it again, with no trunk open on the new descriptor.
+        std::cerr << ext::header(this) << "cas interface closed: " << read << std::endl;
         casEvent_.Release();
         cas_ = Fd();
         casOpen_.fill(0);
         return;
     }
-    if (n != ssize_t(sizeof(cas_channel)))
+    if (!read.data() || read.size != sizeof(cas_channel))
         return;
     cas_channel event;
     std::memcpy(&event, buffer, sizeof event);

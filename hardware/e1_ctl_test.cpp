@@ -132,7 +132,7 @@ TEST_F(E1CtlTest, ACasDeviceThatHangsUpIsClosedAndOpenedAgainByTheNextUse)
     EXPECT_EQ(call(casCommand("open", 2, 1, 3)), (V{"cas 2/0 rx=0 tx=0", "cas 2/1 rx=0 tx=3", "success"}));
     auto& replaced = sim.add<board::sim::E1CasModel>();  // the old open sees a hang-up
     testsupport::settle();
-    EXPECT_NE(err.text().find("E1: cas interface hung up\n"), std::string::npos);
+    EXPECT_NE(err.text().find("E1: cas interface closed: end of file\n"), std::string::npos);
     EXPECT_FALSE(e1->casOpen(2));
     EXPECT_EQ(call(casCommand("open", 2, 1, 3)), (V{"cas 2/0 rx=0 tx=0", "cas 2/1 rx=0 tx=3", "success"}));
     EXPECT_EQ(replaced.opens().size(), 1u);

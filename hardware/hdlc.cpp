@@ -134,17 +134,10 @@ void HDLC::fail()
 void HDLC::on_event(int, short revents)
 {
     unsigned const generation = generation_;
-    ReadResult read = ReadResult::nothing;
-    if (revents & POLLIN) {
-        read = readFrame();
-        if (generation != generation_ || read == ReadResult::failed)
+    if (revents & ~POLLOUT) {
+        readFrame(revents);
+        if (generation != generation_ || !is_open())
             return;
-    }
-    // A line that has gone away reads as the end of file (or gives nothing to read).
-    if ((revents & (POLLHUP | POLLERR)) && read != ReadResult::frame) {
-        std::cerr << ext::header(this) << "read error: line closed" << std::endl;
-        fail();
-        return;
     }
     if ((revents & POLLOUT) && !ready_ && is_open()) {
         ready_ = true;
@@ -153,7 +146,7 @@ void HDLC::on_event(int, short revents)
     }
 }
 
-void HDLC::do_read() { readFrame(); }
+void HDLC::do_read() { readFrame(POLLIN); }
 
 ZGCP::HdlcLinkInfo HDLC::linkInfo(std::uint32_t overflows) const
 {
@@ -166,34 +159,27 @@ ZGCP::HdlcLinkInfo HDLC::linkInfo(std::uint32_t overflows) const
     return info;
 }
 
-HDLC::ReadResult HDLC::readFrame()
+void HDLC::readFrame(short revents)
 {
     if (traces.signalling.hdlc)
         std::clog << ext::header(this) << "do_read" << std::endl;
     if (!is_open()) {
         std::clog << ext::header(this) << "do_read: !m_event.IsActive()" << std::endl;
-        return ReadResult::nothing;
+        return;
     }
     Packet packet;
-    switch (FrameIo::read(event_.lowlevel_fd(), packet)) {
-    case FrameIo::Read::frame:
+    DeviceRead const read = FrameIo::read(event_.lowlevel_fd(), revents, packet);
+    if (read.ended()) {
+        std::cerr << ext::header(this) << "read error: " << read << std::endl;
+        fail();
+    } else if (read.data() && packet.null()) {
+        std::cerr << ext::header(this) << "no packet for a received frame, dropped" << std::endl;
+    } else if (read.data()) {
         if (traces.signalling.hdlc)
             std::clog << "HDLC[" << trunkNo_ << "]: rx " << packet << std::endl;
         ++stats_.rxSU;
         notify_->on_hdlc_receive(packet);
-        return ReadResult::frame;
-    case FrameIo::Read::dropped:
-        std::cerr << ext::header(this) << "no packet for a received frame, dropped" << std::endl;
-        return ReadResult::frame;
-    // A zero-length frame carries nothing; at the end of the line the hang-up follows.
-    case FrameIo::Read::empty: return ReadResult::empty;
-    case FrameIo::Read::nothing: return ReadResult::nothing;
-    case FrameIo::Read::failed: break;
     }
-    Errno e;
-    std::cerr << ext::header(this) << "read error: " << e << std::endl;
-    fail();
-    return ReadResult::failed;
 }
 
 bool HDLC::hdlc_transmit(Packet& packet)
@@ -223,25 +209,19 @@ bool HDLC::hdlc_transmit(Packet& packet)
 
 namespace FrameIo {
 
-Read read(int fd, Packet& packet)
+DeviceRead read(int fd, short revents, Packet& packet)
 {
     packet = Packet();
-    ssize_t n;
     if (!packet.try_reserve_head(0)) {
         unsigned char scratch[1];
-        n = ::read(fd, scratch, sizeof scratch);
-        return n > 0 ? Read::dropped : n == 0 ? Read::empty : Read::nothing;
+        return readDevice(fd, revents, scratch, sizeof scratch);
     }
-    do
-        n = ::read(fd, packet.tail(), packet.tailroom());
-    while (n < 0 && errno == EINTR);
-    if (n > 0) {
-        packet.put(unsigned(n));
-        return Read::frame;
-    }
-    if (n == 0)
-        return Read::empty;
-    return errno == EAGAIN || errno == EWOULDBLOCK ? Read::nothing : Read::failed;
+    DeviceRead const r = readDevice(fd, revents, packet.tail(), packet.tailroom());
+    if (r.data())
+        packet.put(unsigned(r.size));
+    else
+        packet = Packet();
+    return r;
 }
 
 Write write(int fd, Packet const& frame)

@@ -2,6 +2,7 @@
 
 #include "base/packet.h"
 #include "messages/zgcp.h"
+#include "runtime/device_read.h"
 #include "runtime/event.h"
 
 #include <cstdint>
@@ -22,15 +23,10 @@ public:
 // frame.
 namespace FrameIo {
 
-enum class Read {
-    frame,    // a frame in the packet
-    dropped,  // no packet was free: the frame was read away
-    empty,    // a frame of nothing, or the end of the line
-    nothing,  // nothing to read now
-    failed,   // a read error (errno set)
-};
-// One frame into a new packet without head room.
-Read read(int fd, Packet& packet);
+// One frame into a new packet without head room, as the readiness asks (runtime/device_read.h:
+// a read of nothing ends the line). A frame that finds no free packet is read away: the
+// result is data and the packet stays null.
+DeviceRead read(int fd, short revents, Packet& packet);
 
 enum class Write {
     written,
@@ -127,9 +123,7 @@ public:
     void do_read();
 
 private:
-    enum class ReadResult { frame, nothing, empty, failed };
-
-    ReadResult readFrame();
+    void readFrame(short revents);
     // Connects the switch; a refusal is logged.
     bool join(int src, int dst);
     // The channel's line went away: the channel deactivates and the observer hears of it.

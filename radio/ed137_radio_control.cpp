@@ -205,12 +205,11 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
 void ED137RadioControl::OnRtpExtEvent(int fd, short revents)
 {
     RadioControl::OnRtpExtEvent(fd, revents);
-    if (!(revents & POLLIN))
-        return;
-    SetTickTime(Mux::milliseconds());
+    if (revents & POLLIN)
+        SetTickTime(Mux::milliseconds());
     r2s_proto_init(&previous_, R2S_PROTO_NONE);
     DrainPayloads(
-        record_, previous_,
+        revents, record_, previous_,
         [this](r2s_proto& rec, std::uint8_t const* buf, std::size_t n) {
             r2s_proto_init(&rec, R2S_PROTO_NONE);
             if (r2s_proto_unpack_tx(&rec, buf, n) != 0)

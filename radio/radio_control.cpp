@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <iostream>
 #include <utility>
 
@@ -147,21 +146,21 @@ void RadioControl::OnRtpExtEvent(int, short revents)
         std::clog << GetPrefix() << " receive extension packet(s)!" << std::endl;
 }
 
-void RadioControl::DeviceEnded(ssize_t lastRead)
+void RadioControl::DeviceEnded(DeviceRead const& read)
 {
-    if (lastRead > 0 || (lastRead < 0 && (errno == EAGAIN || errno == EINTR)))
-        return;
-    // A device that ended stays readable for ever: stop watching it instead of spinning.
-    std::cerr << GetPrefix() << " rtp_ext device hung up" << std::endl;
+    std::cerr << GetPrefix() << " fail to read from rtp_ext: " << read << std::endl;
     event_.Release();
+    if (notify_ != nullptr)
+        notify_->RadioControlNotify(read.error);
 }
 
-ssize_t RadioControl::ReadPayload(std::uint8_t* buf, std::size_t size)
+DeviceRead RadioControl::ReadPayload(short revents, std::uint8_t* buf, std::size_t size)
 {
     // A failed query must not leave the previous payload's sender in place.
     source_ = {};
-    board::board().ioctl(ext_.lowlevel_fd(), rtp_ext::kSourceOfNext, &source_);
-    return ::read(ext_.lowlevel_fd(), buf, size);
+    if (revents & POLLIN)
+        board::board().ioctl(ext_.lowlevel_fd(), rtp_ext::kSourceOfNext, &source_);
+    return readDevice(ext_.lowlevel_fd(), revents, buf, size);
 }
 
 ssize_t RadioControl::WritePayload(std::uint8_t const* data, std::size_t length)

@@ -3,6 +3,7 @@
 #include "base/fd.h"
 #include "board/rtp.h"
 #include "messages/term.h"
+#include "runtime/device_read.h"
 #include "runtime/event.h"
 #include "runtime/timer.h"
 
@@ -137,22 +138,22 @@ protected:
     // The interval.
     std::uint32_t ProcessRadioStatus(std::uint32_t now, std::uint32_t interval) override;
 
-    // One step of a drain: asks the driver for the sender of the next payload (Source()),
-    // then reads the payload. The octets read; 0 or -1 (errno EAGAIN: nothing more) ends
-    // the drain.
-    ssize_t ReadPayload(std::uint8_t* buf, std::size_t size);
+    // One step of a drain, as the readiness asks: asks the driver for the sender of the next
+    // payload (Source()), then reads the payload.
+    DeviceRead ReadPayload(short revents, std::uint8_t* buf, std::size_t size);
     // Drains the extension descriptor: decode(record, octets, length) clears the record and
     // decodes a payload into it (false drops the payload); a decoded record takes its sender
     // into its first two words, and of each run of records that same(record, previous) puts
-    // together only the last reaches process(record), through previous.
+    // together only the last reaches process(record), through previous. The end of the
+    // device (runtime/device_read.h) is DeviceEnded's.
     template <class Record, class Decode, class Same, class Process>
-    void DrainPayloads(Record& record, Record& previous, Decode decode, Same same, Process process)
+    void DrainPayloads(short revents, Record& record, Record& previous, Decode decode, Same same, Process process)
     {
         std::uint8_t buf[kMaxPayload];
         bool any = false;
-        ssize_t n;
-        while ((n = ReadPayload(buf, sizeof buf)) > 0) {
-            if (!decode(record, buf, std::size_t(n)))
+        DeviceRead read;
+        while ((read = ReadPayload(revents, buf, sizeof buf)).data()) {
+            if (!decode(record, buf, read.size))
                 continue;
             record.session_addr = source_.addr;
             record.session_ssrc = source_.ssrc;
@@ -163,11 +164,12 @@ protected:
         }
         if (any)
             process(previous);
-        DeviceEnded(n);
+        if (read.ended())
+            DeviceEnded(read);
     }
-    // After a drain: a read of 0 or a read error other than EAGAIN means the device ended,
-    // and it is no longer watched.
-    void DeviceEnded(ssize_t lastRead);
+    // The device ended: it is no longer watched (its descriptor stays for the stop), and the
+    // slot is told to abort with the read's error (0 for an end of file or a hang-up).
+    void DeviceEnded(DeviceRead const& read);
     // Sends one payload; write's result (-1 without an extension descriptor).
     ssize_t WritePayload(std::uint8_t const* data, std::size_t length);
 

@@ -41,7 +41,7 @@ public:
     Lines reads;  // "payload@sender/ssrc"
     int events = 0;
     bool drain = false;
-    int endErrno = 0;
+    DeviceRead last;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> ticks;  // now, interval
     std::optional<std::uint32_t> delay;
 
@@ -53,11 +53,10 @@ public:
         ++events;
         do {
             std::uint8_t buf[kMaxPayload];
-            ssize_t n = ReadPayload(buf, sizeof buf);
-            if (n <= 0) {
-                endErrno = errno;
+            last = ReadPayload(revents, buf, sizeof buf);
+            if (!last.data())
                 return;
-            }
+            std::size_t const n = last.size;
             in_addr a{};
             a.s_addr = Source().addr;
             reads.push_back(radiotest::text(radiotest::Bytes(buf, buf + n)) + "@" + ::inet_ntoa(a) + "/" +
@@ -200,7 +199,7 @@ TEST_F(RadioControlTest, OneReadEventPerPayloadAndADrainEndsWhenNothingIsLeft)
     testsupport::settle();
     EXPECT_EQ(control.events, 4);
     EXPECT_EQ(control.reads.size(), 5u);
-    EXPECT_EQ(control.endErrno, EAGAIN);
+    EXPECT_EQ(control.last.result, DeviceRead::Result::nothing);
     EXPECT_EQ(shape(log.text()), "rtp_ext[9] " + kTime + ": receive extension packet(s)!\n");
 
     EXPECT_EQ(control.write("0a 0b"), 2);

@@ -173,11 +173,9 @@ bool ZarnRadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
 void ZarnRadioControl::OnRtpExtEvent(int fd, short revents)
 {
     RadioControl::OnRtpExtEvent(fd, revents);
-    if (!(revents & POLLIN))
-        return;
     sig_proto_init(&previous_);
     DrainPayloads(
-        record_, previous_,
+        revents, record_, previous_,
         [](sig_proto& rec, std::uint8_t const* buf, std::size_t n) {
             sig_proto_init(&rec);
             return sig_proto_unpack(&rec, buf, n) == 0;

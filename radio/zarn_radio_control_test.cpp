@@ -74,9 +74,9 @@ TEST_F(ZarnControlTest, ADeviceThatEndsIsNoLongerWatched)
 {
     auto control = make(zarnStatus(), false);
     sim.add<board::sim::RtpExtModel>(&rtp);  // the control's open sees the end of the device
+    EXPECT_EQ(reported(), Lines{"abort 0"});
     EXPECT_EQ(reported(), Lines{});
-    EXPECT_EQ(reported(), Lines{});
-    std::string const line = "rtp_ext device hung up\n";
+    std::string const line = "fail to read from rtp_ext: end of file\n";
     std::string const text = errors.text();
     ASSERT_NE(text.find(line), std::string::npos) << text;
     EXPECT_EQ(text.find(line), text.rfind(line)) << "said once, then no longer read";

@@ -1,5 +1,7 @@
 #include "runtime/async_copy.h"
 
+#include "board/board.h"
+
 #include <errno.h>
 
 namespace ASync {
@@ -78,7 +80,8 @@ void Copy::progress()
 bool Copy::SrcReady()
 {
     errno = 0;
-    ssize_t const n = read(src_, buf_.get(), bufsize_);
+    // Through the board, which may be told to fail a device's reads.
+    ssize_t const n = board::board().read(src_.lowlevel_fd(), buf_.get(), bufsize_);
     if (n > 0) {
         begin_ = buf_.get();
         end_ = begin_ + n;

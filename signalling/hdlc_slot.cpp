@@ -193,6 +193,8 @@ void HdlcSlot::flushResponce()
     pending_.select_hdlcPackages();
 }
 
+// The channel has gone (and deactivated itself): the link is down until the next connect
+// or activate, said as a failed activation says it.
 void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type)
 {
     std::clog << ext::header(this) << "on_hdlc_error" << std::endl;

@@ -11,7 +11,6 @@
 #include <poll.h>
 
 #include <iostream>
-#include <sstream>
 
 IsdnSlot::IsdnSlot(Fd device, int channel, std::unique_ptr<ISDN::LAPD> link, char const* eventName)
     : channel_(channel), link_(link.get())
@@ -43,27 +42,17 @@ void IsdnSlot::ReportLinkInfo() { ReportIsdnLinkInfo(*link_); }
 
 void IsdnSlot::OnEvent(int, short revents)
 {
-    FrameIo::Read read = FrameIo::Read::nothing;
-    if (revents & POLLIN) {
+    if (revents & ~POLLOUT) {
         Packet frame;
-        read = FrameIo::read(event_.lowlevel_fd(), frame);
-        if (read == FrameIo::Read::frame)
-            receive(frame);
-        else if (read == FrameIo::Read::dropped)
-            std::cerr << ext::header(this) << "no packet for a received frame, dropped" << std::endl;
-        else if (read == FrameIo::Read::failed) {
-            Errno e;
-            std::ostringstream why;
-            why << e;
-            lost(why.str());
+        DeviceRead const read = FrameIo::read(event_.lowlevel_fd(), revents, frame);
+        if (read.ended()) {
+            lost(read);
             return;
         }
-    }
-    // A line that has gone away reads as the end of file, or gives nothing to read.
-    bool const got = read == FrameIo::Read::frame || read == FrameIo::Read::dropped;
-    if ((revents & (POLLHUP | POLLERR)) && !got) {
-        lost("line closed");
-        return;
+        if (read.data() && frame.null())
+            std::cerr << ext::header(this) << "no packet for a received frame, dropped" << std::endl;
+        else if (read.data())
+            receive(frame);
     }
     if ((revents & POLLOUT) && !ready_ && is_open()) {
         ready_ = true;
@@ -72,7 +61,7 @@ void IsdnSlot::OnEvent(int, short revents)
     }
 }
 
-void IsdnSlot::lost(std::string const& why)
+void IsdnSlot::lost(DeviceRead const& why)
 {
     std::cerr << ext::header(this) << "read error: " << why << std::endl;
     event_.Release();

@@ -60,7 +60,7 @@ protected:
 
 private:
     // The channel failed for good.
-    void lost(std::string const& why);
+    void lost(DeviceRead const& why);
 
     int channel_;
     ISDN::LAPD* link_;

@@ -155,6 +155,7 @@ TEST_F(IsdnSlotTest, AChannelLostForGoodTakesTheLinkDownOnceAndIsNoLongerPolled)
         EXPECT_EQ(console.execute(device + "hangup" + channel), "ok");
         settle();
         EXPECT_EQ(kinds(), (std::vector<std::string>{"isdnLinkInfo", "deactivated"}));
+        EXPECT_FALSE(isdn(20).is_open());
         EXPECT_EQ(isdn(20).link().state_text(), std::string("TEI unassigned"));
         // Beyond every timer of the link (a TEI request's five tries take 10 s), with user
         // data on the way.
@@ -168,7 +169,7 @@ TEST_F(IsdnSlotTest, AChannelLostForGoodTakesTheLinkDownOnceAndIsNoLongerPolled)
         EXPECT_EQ(kinds(), std::vector<std::string>{"deactivated"});
         ASSERT_EQ(destroy(20), ok());
     }
-    EXPECT_EQ(linesOf(err.text(), "20:MCC: "), "20:MCC: read error: line closed\n20:MCC: read error: line closed\n");
+    EXPECT_EQ(linesOf(err.text(), "20:MCC: "), "20:MCC: read error: end of file\n20:MCC: read error: end of file\n");
 }
 
 TEST_F(IsdnSlotTest, AFullChannelHoldsTheLinkUntilItIsWritableAgain)

@@ -8,8 +8,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
-
-#include <cerrno>
 #include <iostream>
 
 MccSlot::MccSlot(Fd channel) : channel_(Mcc::timeslot(channel))
@@ -37,30 +35,24 @@ bool MccSlot::IUserData(std::vector<char> const& data)
 
 void MccSlot::OnEvent(int, short revents)
 {
-    bool const ended = (revents & POLLIN) && DoRead();
-    // A line that has gone away reads as the end of file (or gives nothing to read): it is
-    // no longer polled, or it would be reported on every loop turn.
-    if ((revents & (POLLHUP | POLLERR)) && (ended || !(revents & POLLIN))) {
-        std::cerr << ext::header(this) << "MCC line closed" << std::endl;
-        event_.Release();
+    char buffer[kBufferSize];
+    for (;;) {
+        DeviceRead const read = readDevice(event_.lowlevel_fd(), revents, buffer, sizeof buffer);
+        if (!read.data()) {
+            if (read.ended())
+                lost(read);
+            return;
+        }
+        OnUserData(std::vector<char>(buffer, buffer + read.size));
     }
 }
 
-bool MccSlot::DoRead()
+// The line is not polled any more; the controller hears of it as an abort.
+void MccSlot::lost(DeviceRead const& why)
 {
-    char buffer[kBufferSize];
-    for (;;) {
-        ssize_t const n = ::read(event_.lowlevel_fd(), buffer, sizeof buffer);
-        if (n > 0) {
-            OnUserData(std::vector<char>(buffer, buffer + n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        // A read of nothing is a zero-length frame or the end of the line: it ends the
-        // reading, which goes on at the next input event.
-        return n == 0;
-    }
+    std::cerr << ext::header(this) << "MCC line closed: " << why << std::endl;
+    event_.Release();
+    OnAbort(why.error);
 }
 
 MccFactory& MccFactory::instance()

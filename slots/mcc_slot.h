@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/fd.h"
+#include "runtime/device_read.h"
 #include "runtime/event.h"
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
@@ -28,13 +29,14 @@ public:
     int IGetReceiveChannel() override { return channel_; }
     char const* GetName() const override { return "MCC"; }
 
+    // Reads the frames waiting; the end of the line ends the slot's reading.
     void OnEvent(int fd, short revents);
-    // Reads the frames waiting; true when the line has ended (a read of nothing).
-    bool DoRead();
 
     void PutHeader(std::ostream& os) const;
 
 private:
+    void lost(DeviceRead const& why);
+
     int channel_;
     Event event_;
 };

@@ -1,7 +1,6 @@
 #include "slots/rtp_slot.h"
 
 #include "asn1/value_notation.h"
-#include "base/errno.h"
 #include "base/ext.h"
 #include "board/board.h"
 #include "hardware/board_devices.h"
@@ -11,7 +10,6 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 
-#include <cerrno>
 #include <iostream>
 
 char const* const RtpSlot::kCname = "media-gateway";
@@ -212,27 +210,26 @@ void RtpSlot::send(RTPC::Msg const& msg)
 
 void RtpSlot::OnRtpEvent(int, short revents)
 {
-    if (!(revents & (POLLIN | POLLHUP | POLLERR)))
-        return;
     for (;;) {
         rtp_event record{};
-        ssize_t const n = ::read(rtp_.lowlevel_fd(), &record, sizeof record);
-        if (n == ssize_t(sizeof record)) {
+        DeviceRead const read = readDevice(rtp_.lowlevel_fd(), revents, &record, sizeof record);
+        if (read.data() && read.size == sizeof record) {
             std::clog << ext::header(this) << "rtp event: " << " type=" << record.type << std::endl;
             processRtpEvent(record);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            Errno e;
-            std::cerr << ext::header(this) << "fail to read from rtp: " << e << std::endl;
-        } else if (n == 0) {
-            // The device has gone: nothing more will come, and it would be reported ready on
-            // every turn of the loop.
-            std::cerr << ext::header(this) << "rtp device closed" << std::endl;
-            event_.Release();
-        } else if (n > 0) {
-            std::cerr << ext::header(this) << "short rtp event of " << n << " bytes, dropped" << std::endl;
-        }
+        if (read.ended())
+            lost(read);
+        else if (read.data())
+            std::cerr << ext::header(this) << "short rtp event of " << read.size << " bytes, dropped" << std::endl;
         return;
     }
+}
+
+// The session is not polled any more; the controller hears of it as an abort.
+void RtpSlot::lost(DeviceRead const& why)
+{
+    std::cerr << ext::header(this) << "fail to read from rtp: " << why << std::endl;
+    event_.Release();
+    OnAbort(why.error);
 }

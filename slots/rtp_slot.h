@@ -4,6 +4,7 @@
 #include "board/rtp.h"
 #include "hardware/dsproc_receiver.h"
 #include "hardware/tonec_receiver.h"
+#include "runtime/device_read.h"
 #include "runtime/event.h"
 #include "slots/rtcp.h"
 #include "slots/slot.h"
@@ -99,6 +100,7 @@ private:
     bool changePayload(ZGCP::IoctlParams const& params, ZGCP::CodecMode const& mode, std::uint16_t& field);
     // Polls the current device for driver events.
     void watch();
+    void lost(DeviceRead const& why);
     // A request on the device; the driver's result, -1 with errno set.
     int request(unsigned long number, void* arg);
 

@@ -287,7 +287,7 @@ TEST_F(RtpTest, DriverEventsAreReadInBurstsUntilTheDeviceRunsDry)
     ::shutdown(open->modelFd(), SHUT_RDWR);
     testsupport::settle();
     testsupport::settle();
-    EXPECT_EQ(slotstest::linesOf(err.text(), head + "rtp device"), head + "rtp device closed\n");
+    EXPECT_EQ(slotstest::linesOf(err.text(), head + "fail to read"), head + "fail to read from rtp: end of file\n");
 }
 
 TEST(RtpStrError, CodesHaveTheirTextsAndOthersAreUnknown)

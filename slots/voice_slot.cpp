@@ -115,6 +115,7 @@ bool PlaySlotFile::IOnOutputStream()
 bool PlaySlotFile::restart()
 {
     current_ = 0;
+    passBytes_ = 0;
     return next_phrase();
 }
 
@@ -143,9 +144,11 @@ void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status)
         Release();
         return;
     }
+    passBytes_ += copy_->written();
     if (next_phrase())
         return;
-    if (repeat_ != 0 && --repeat_ == 0) {
+    // A pass that played nothing would be played again at once, without end.
+    if (passBytes_ == 0 || (repeat_ != 0 && --repeat_ == 0)) {
         Release();
         return;
     }

@@ -74,7 +74,7 @@ private:
 };
 
 // Plays phrase files of "/usr/local/voice/" in order, the list repeat times (0: without
-// end). Files that do not open are skipped.
+// end). Files that do not open are skipped; a pass that plays nothing ends the player.
 class PlaySlotFile : public PlaySlotGeneric {
 public:
     static constexpr char const* kFolder = "/usr/local/voice/";
@@ -101,6 +101,8 @@ private:
     Dpc delayedAbort_;
     std::vector<std::string> names_;
     std::size_t current_ = 0;
+    // Bytes played in the current pass over the list.
+    std::uint64_t passBytes_ = 0;
 };
 
 // Records to a TCP peer: when its input opens it connects and sends the channel's bytes

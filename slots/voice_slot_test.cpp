@@ -139,6 +139,14 @@ TEST_F(VoiceSlotTest, FilePlayerSkipsMissingFilesAndWithRepeatZeroGoesOn)
     EXPECT_TRUE(signals.take().empty());
     EXPECT_EQ(err.text().find("missing"), std::string::npos) << err.text();
 
+    // Phrases that are all empty end the player, as played phrases do, instead of a loop
+    // of empty passes.
+    std::ofstream(root.dir() + "/usr/local/voice/empty");
+    ASSERT_EQ(create(5, testsupport::filePlayerParams({"empty", "empty"}, 0)), ok());
+    ASSERT_EQ(connect(5, 7), ok());
+    EXPECT_EQ(nextSignals(3), (std::vector<std::string>{"transmitter active " + std::to_string(at(5)->GetTransmitChannel()),
+                                                        "transmitter inactive", abort0}));
+
     // No file opens: the output is refused, and abort follows once on the next loop pass.
     ASSERT_EQ(create(4, testsupport::filePlayerParams({"missing", "gone"}, 1)), ok());
     EXPECT_EQ(connect(4, 7), fail(ZGCP::ErrorCause::connectFail));

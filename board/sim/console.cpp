@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -62,7 +63,7 @@ std::string Console::execute(std::string const& line)
     if (cmd == "help")
         return "ok devices | dump PATH | device PATH ARGS... | journal [SINCE [COUNT]] | "
                "fail-open PATH ERRNO [TIMES] | fail-request PATH REQUEST ERRNO [TIMES [WORD0]] | "
-               "clear-failures | remove PATH | restore PATH";
+               "fail-read PATH eof|hangup|err|ERRNO [TIMES] | clear-failures | remove PATH | restore PATH";
 
     if (cmd == "devices") {
         std::ostringstream os;
@@ -94,7 +95,8 @@ std::string Console::execute(std::string const& line)
     }
 
     // The remaining commands name a device.
-    static char const* const pathCommands[] = {"dump", "device", "fail-open", "fail-request", "remove", "restore"};
+    static char const* const pathCommands[] = {"dump",    "device", "fail-open", "fail-request", "fail-read",
+                                               "remove", "restore"};
     if (std::find(std::begin(pathCommands), std::end(pathCommands), cmd) == std::end(pathCommands))
         return "error unknown command " + cmd;
     if (w.size() < 2)
@@ -126,6 +128,14 @@ std::string Console::execute(std::string const& line)
         if (w.size() < 3 || w.size() > 4 || error == 0 || (w.size() == 4 && !parseTimes(w[3], times)))
             return usage("fail-open PATH ERRNO [TIMES]");
         board_.failOpen(path, error, times);
+        return "ok";
+    }
+    if (cmd == "fail-read") {
+        int times = 1;
+        std::optional<ReadFault> const fault = w.size() >= 3 ? parseReadFault(w[2]) : std::nullopt;
+        if (w.size() < 3 || w.size() > 4 || !fault || (w.size() == 4 && !parseTimes(w[3], times)))
+            return usage("fail-read PATH eof|hangup|err|ERRNO [TIMES]");
+        board_.failRead(path, *fault, times);
         return "ok";
     }
     if (cmd == "fail-request") {

@@ -93,6 +93,8 @@ TEST_F(ConsoleTest, BadCommandsGetOneErrorLine)
     EXPECT_EQ(run("fail-request /dev/hal frobnicate EIO"), "error unknown request frobnicate");
     EXPECT_EQ(run("fail-request /dev/hal read EIO 1 0x100000000"),
               "error usage: fail-request PATH REQUEST ERRNO [TIMES [WORD0]]");
+    EXPECT_EQ(run("fail-read /dev/hal hup"), "error usage: fail-read PATH eof|hangup|err|ERRNO [TIMES]");
+    EXPECT_EQ(run("fail-read /dev/hal eof 0"), "error usage: fail-read PATH eof|hangup|err|ERRNO [TIMES]");
     EXPECT_EQ(run("device /dev/hal").rfind("error usage: byte CH VALUE | output CH", 0), 0u);
     EXPECT_EQ(run("help").substr(0, 3), "ok ");
 }

@@ -177,7 +177,18 @@ void SimBoard::failRequest(std::string const& path, unsigned long request, int e
     failures_.push_back({path, false, request, error, times, word0});
 }
 
-void SimBoard::clearFailures() { failures_.clear(); }
+void SimBoard::failRead(std::string const& path, ReadFault fault, int times)
+{
+    service();
+    Device const* d = device(path);
+    reads_.arm(path, fault, times, d ? d->opens() : std::vector<OpenFile*>{});
+}
+
+void SimBoard::clearFailures()
+{
+    failures_.clear();
+    reads_.clear();
+}
 
 int SimBoard::takeFailure(std::string const& path, bool open, unsigned long request, void const* record,
                           std::size_t size)
@@ -246,10 +257,12 @@ int SimBoard::open(char const* path, int flags)
                 ::close(sv[0]);
             } else {
                 daemonEnd = sv[0];
-                device.opens_.push_back(file.get());
-                remember(daemonEnd, file.get());
-                watches_[st.st_ino] = std::make_unique<Watch>(*this, *file);
+                OpenFile& made = *file;
+                device.opens_.push_back(&made);
+                remember(daemonEnd, &made);
+                watches_[st.st_ino] = std::make_unique<Watch>(*this, made);
                 opens_[st.st_ino] = std::move(file);
+                reads_.opened(made);
             }
         }
     }
@@ -267,12 +280,13 @@ OpenFile* SimBoard::lookUp(int fd)
     if (::fstat(fd, &st) != 0)
         return nullptr;
     auto it = opens_.find(st.st_ino);
-    if (!S_ISSOCK(st.st_mode) || it == opens_.end()) {
+    OpenFile* file = S_ISSOCK(st.st_mode) && it != opens_.end() ? it->second.get() : reads_.replaced(st.st_dev, st.st_ino);
+    if (file == nullptr) {
         errno = ENOTTY;
         return nullptr;
     }
-    remember(fd, it->second.get());
-    return it->second.get();
+    remember(fd, file);
+    return file;
 }
 
 void SimBoard::remember(int fd, OpenFile* file)
@@ -307,6 +321,19 @@ int SimBoard::ifaceIoctl(unsigned long request, ifreq* ifr)
         return -1;
     }
     return perform(nullptr, *it->second, JournalEntry::Kind::iface, request, ifr);
+}
+
+ssize_t SimBoard::read(int fd, void* buf, std::size_t size)
+{
+    if (!reads_.active())
+        return ::read(fd, buf, size);
+    OpenFile* file = fd >= 0 && std::size_t(fd) < byFd_.size() ? byFd_[std::size_t(fd)] : nullptr;
+    if (file == nullptr) {
+        int const saved = errno;
+        file = lookUp(fd);
+        errno = saved;
+    }
+    return reads_.read(file, fd, buf, size);
 }
 
 void SimBoard::pause(unsigned int us) { journal_.add(JournalEntry::Kind::pause, Journal::kNoSite, nullptr, 0, us); }
@@ -355,6 +382,10 @@ int SimBoard::perform(OpenFile* file, Device& device, JournalEntry::Kind kind, u
 
 void SimBoard::service()
 {
+    // An open whose descriptors a read failure replaced ends when the daemon has closed them.
+    if (reads_.active())
+        for (ino_t inode : reads_.abandoned())
+            closeOpen(inode, true);
     if (opens_.empty())
         return;
     std::vector<pollfd> fds;
@@ -417,6 +448,7 @@ void SimBoard::closeOpen(ino_t inode, bool tellModel)
     auto& list = device.opens_;
     list.erase(std::remove(list.begin(), list.end(), file.get()), list.end());
     std::replace(byFd_.begin(), byFd_.end(), file.get(), static_cast<OpenFile*>(nullptr));
+    reads_.forget(*file);
 
     journal_.add(JournalEntry::Kind::close, device.journalSite_, nullptr, 0, 0);
     if (tellModel)

@@ -3,6 +3,7 @@
 #include "board/board.h"
 #include "board/sim/device.h"
 #include "board/sim/journal.h"
+#include "board/sim/read_failures.h"
 
 #include <sys/types.h>
 
@@ -23,7 +24,7 @@ namespace board::sim {
 // descriptor and its dups are recognised by the socket's inode; when the daemon closes the
 // last of them the model sees the hang-up. Unknown paths fail with ENOENT, requests a model
 // does not know with ENOTTY, descriptors of no device with ENOTTY. Every open, request, close
-// and pause goes into a bounded journal; opens and requests can be made to fail.
+// and pause goes into a bounded journal; opens, requests and reads can be made to fail.
 //
 // A request costs a function call: the board keeps which open each descriptor number leads
 // to, from the open (or the first request through a dup) until the number is closed (Fd
@@ -72,6 +73,9 @@ public:
     // only those whose record begins with that 32-bit word.
     void failRequest(std::string const& path, unsigned long request, int error, int times = 1,
                      std::optional<std::uint32_t> word0 = {});
+    // The device's reads fail as the fault says (board/sim/read_failures.h), for `times`
+    // strikes (< 0: until cleared) over its opens held now and later.
+    void failRead(std::string const& path, ReadFault fault, int times = 1);
     void clearFailures();
 
     // The journal, after handing pending writes and closes to the models.
@@ -86,6 +90,8 @@ public:
     int ifaceIoctl(unsigned long request, ifreq* ifr) override;
     // Records the wait and returns at once.
     void pause(unsigned int us) override;
+    // A plain read unless a read failure is armed or an open is struck.
+    ssize_t read(int fd, void* buf, std::size_t size) override;
     void closing(int fd) override;
 
 private:
@@ -119,6 +125,7 @@ private:
     std::map<ino_t, std::unique_ptr<OpenFile>> opens_;
     std::map<ino_t, std::unique_ptr<Watch>> watches_;
     std::vector<Failure> failures_;
+    ReadFailures reads_;
     Journal journal_;
     // The request looked up last (null info: not in the device's table), and its site.
     struct Found {

@@ -86,12 +86,10 @@ TEST_F(MccChannels, DataSlotCarriesFramesBothWaysAndSurvivesItsLine)
     EXPECT_EQ(board->command("device /dev/mcc/ctl push " + ts + " 0a 0b0c 0d"), "ok 3");
     EXPECT_EQ(next(3), (std::vector<std::string>{"slot=20 userData 0a", "slot=20 userData 0b0c", "slot=20 userData 0d"}));
 
-    // Neither an empty frame nor the end of the line holds the daemon.
-    EXPECT_EQ(board->command("device /dev/mcc/ctl push " + ts + " - 0e"), "ok 2");
-    EXPECT_EQ(next(), "slot=20 userData 0e");
-    EXPECT_TRUE(pinged());
+    // The end of the line does not hold the daemon; the slot says it with an abort.
     EXPECT_EQ(board->command("device /dev/mcc/ctl hangup " + ts), "ok");
-    EXPECT_TRUE(logged("20:MCC: MCC line closed\n"));
+    EXPECT_EQ(next(), "slot=20 abort 0");
+    EXPECT_TRUE(logged("20:MCC: MCC line closed: end of file\n"));
     EXPECT_TRUE(pinged());
     EXPECT_EQ(on(20, testsupport::userDataCommand({3})), "success");
     EXPECT_TRUE(logged("20:MCC: write failed: "));

@@ -1,0 +1,324 @@
+// Every board device the daemon polls fails under it, one way after another (the board
+// socket's fail-read): the loop does not spin, the owner hears of the end once, and once the
+// slots are gone nothing is left of them.
+//
+// "/dev/mctl" has no row: the daemon only makes requests on it, a modem's data runs in its
+// child on the modem's tty, so no read of it is polled. The network player only writes its
+// channel: a read fault that needs a read (eof, an error) cannot reach it.
+
+#include "tests/loopback.h"
+#include "tests/radio_commands.h"
+#include "tests/sim_daemon_test_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::DaemonLauncher;
+
+ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
+ZGCP::Command connect(unsigned target) { return testsupport::connectCommand(target); }
+ZGCP::Command plain(int alternative) { return testsupport::plainCommand(alternative); }
+
+// What follows the command in a process's stat line ("" once it is gone): the state
+// (field 3), then numbers.
+std::string stat(std::string const& pid)
+{
+    Fd file(::open(("/proc/" + pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
+    char buf[1024];
+    ssize_t const n = file ? ::read(file.lowlevel_fd(), buf, sizeof buf - 1) : -1;
+    std::string const text(buf, n > 0 ? std::size_t(n) : 0);
+    std::size_t const name = text.rfind(')');
+    return name == std::string::npos ? "" : text.substr(name + 1);
+}
+
+// The processor time a process has used, in milliseconds.
+long cpuMs(pid_t pid)
+{
+    // User and system time are fields 14 and 15.
+    std::istringstream fields(stat(std::to_string(pid)));
+    std::string state;
+    fields >> state;
+    long v = 0, ticks = 0;
+    for (int i = 4; i <= 15 && fields >> v; ++i)
+        ticks += i >= 14 ? v : 0;
+    return ticks * 1000 / ::sysconf(_SC_CLK_TCK);
+}
+
+// The entries of a /proc folder whose names are numbers.
+std::vector<std::string> numbered(std::string const& folder)
+{
+    std::vector<std::string> out;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent const* e = ::readdir(dir))
+            if (e->d_name[0] >= '0' && e->d_name[0] <= '9')
+                out.push_back(e->d_name);
+        ::closedir(dir);
+    }
+    return out;
+}
+
+int children(pid_t pid)
+{
+    int n = 0;
+    for (std::string const& p : numbered("/proc")) {
+        std::istringstream fields(stat(p));
+        std::string state;
+        pid_t parent = 0;
+        n += (fields >> state >> parent) && parent == pid ? 1 : 0;
+    }
+    return n;
+}
+
+std::size_t count(std::string const& text, std::string const& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); !part.empty() && at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// One way a device fails: the fail-read fault, and what the owners say of it.
+struct Fault {
+    char const* name;
+    char const* why;  // the end's reason in the log line ("" : no end)
+    int cause;        // the abort's cause
+};
+Fault const eof{"eof", "end of file", 0}, hangup{"hangup", "hang-up", 0}, err{"err", "device error", 0},
+    eio{"EIO", "Input/output error", 5}, eagain{"EAGAIN", "", 0};
+
+// What owns a device's descriptor: how it is made, and what it says of an end.
+struct Owner {
+    char const* name;
+    char const* path;
+    // The log line of an end (with no reason: any end), and the controller's report ("" :
+    // none).
+    std::function<std::string(Fault const&)> line, report;
+};
+
+struct Row {
+    Owner const* owner;
+    Fault fault;
+};
+
+void PrintTo(Row const& row, std::ostream* os) { *os << row.owner->name << ' ' << row.fault.name; }
+
+class DeviceFailures : public testsupport::SimDaemonTest, public ::testing::WithParamInterface<Row> {
+protected:
+    // The messages up to the answer of a ping, which must come.
+    std::vector<std::string> untilPing()
+    {
+        EXPECT_TRUE(client->send(testsupport::zgcpCommand(plain(ZGCP::Command::ping::id), ++seq)));
+        std::vector<std::string> out;
+        std::string m;
+        while ((m = next()) != "seq=" + std::to_string(seq) + " success" && m != "no message")
+            out.push_back(m);
+        EXPECT_NE(m, "no message") << "no answer to a ping";
+        return out;
+    }
+    // A command for the slot, answered after any signals on the way.
+    void command(unsigned number, ZGCP::Command const& c)
+    {
+        EXPECT_TRUE(client->send(testsupport::zgcpCommand(c, ++seq, number)));
+        std::string const answer = "seq=" + std::to_string(seq) + " slot=" + std::to_string(number) + " success";
+        std::string m;
+        while ((m = next()) != answer && m != "no message" && m.rfind("seq=" + std::to_string(seq) + " ", 0) != 0) {
+        }
+        EXPECT_EQ(m, answer);
+    }
+    void make(unsigned number, ZGCP::CreateParams const& params)
+    {
+        command(number, create(params));
+        made.push_back(number);
+    }
+    // Both ways between the slot and trunk slot 7.
+    void join(unsigned number)
+    {
+        command(7, connect(number));
+        command(number, connect(7));
+    }
+    std::string dump(std::string const& path) { return board->command("dump " + path); }
+    // The channel of the device's newest session, from its dump ("512" of "512:data:ino=...").
+    std::string channel(std::string const& path)
+    {
+        std::string const d = dump(path);
+        std::string const last = d.substr(d.rfind(' ') + 1);
+        return last.substr(0, last.find(':'));
+    }
+    // The opens of the device the board holds.
+    int opens(std::string const& path)
+    {
+        std::string const devices = board->command("devices");
+        std::size_t const at = devices.find(" " + path + ":opens=");
+        return at == std::string::npos ? -1 : std::stoi(devices.substr(at + path.size() + 8));
+    }
+    int descriptors() { return int(numbered("/proc/" + std::to_string(daemon.pid()) + "/fd").size()); }
+    // The switch outputs connected to an input ("512<37").
+    std::vector<std::string> driven()
+    {
+        std::istringstream words(dump("/dev/hal"));
+        std::vector<std::string> out;
+        for (std::string w; words >> w;)
+            if (w.find('<') != std::string::npos)
+                out.push_back(w);
+        return out;
+    }
+
+    // An RTP channel to a port no one listens on, with the tone and voice-processing
+    // services in use.
+    void rtp(unsigned number)
+    {
+        make(number, testsupport::rtpParams(testsupport::rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9)));
+        ZGCP::IoctlParams dtmf, sd;
+        dtmf.select_dtmf_enable(true);
+        sd.select_sd_params();
+        command(number, testsupport::ioctlCommand(dtmf));
+        command(number, testsupport::ioctlCommand(sd));
+    }
+    void destroyAll()
+    {
+        for (auto it = made.rbegin(); it != made.rend(); ++it)
+            command(*it, plain(ZGCP::Command::destroy::id));
+        made.clear();
+    }
+
+    // Makes the owner of the device ready to read it: its slots made, joined to trunk slot 7
+    // and active (the E1 service's CAS device is open from the controller's connect on).
+    void ready(std::string const& owner)
+    {
+        using namespace testsupport;
+        if (owner == "mcc" || owner == "hdlcLink") {
+            unsigned const number = owner == "mcc" ? 20 : 40;
+            make(number, owner == "mcc" ? mccParams(ZGCP::MccType::data, ZGCP::MccMode::standard)
+                                        : hdlcParams(2, 0x1234));
+            join(number);
+        } else if (owner == "ss7" || owner == "isdn" || owner == "qsig") {
+            unsigned const number = owner == "qsig" ? 30 : 20;
+            char const* const path = owner == "qsig" ? "/dev/dsp-data" : "/dev/mcc/ctl";
+            make(number, owner == "ss7"    ? ss7Params(2, 5, 100, 200, true)
+                         : owner == "isdn" ? isdnParams(ZGCP::IsdnType::pri, 2)
+                                           : qsigParams(true));
+            board->command("device " + std::string(path) + " peer " + channel(path) + " on");
+            if (owner != "qsig")
+                join(number);
+            command(number, plain(ZGCP::Command::activate::id));
+        } else if (owner == "recorder" || owner == "player") {
+            unsigned const number = owner == "recorder" ? 40 : 30;
+            make(number, owner == "recorder" ? recorderParams("127.0.0.1", peer.port())
+                                             : networkPlayerParams("127.0.0.1", peer.port(), 1));
+            command(owner == "recorder" ? 7 : number, connect(owner == "recorder" ? number : 7));
+            peerSocket = peer.accept(DaemonLauncher::kTimeout);
+        } else if (owner == "zarn" || owner == "ed137") {
+            TERM::ED137RadioStatus ed137 = ed137Status(false);
+            // The keep-alive does not end the radio during the test.
+            ed137.set_radio_response(ed137Response()).set_r2s_keepalive_period(1000);
+            ed137.set_radio_response().set_r2s_keepalive_multiplier(50);
+            make(20, rtpParams(radioCreate(owner == "zarn" ? radioStatus(zarnStatus()) : radioStatus(ed137),
+                                           "127.0.0.1", 9)));
+        } else if (owner != "cas") {
+            rtp(20);
+        }
+    }
+
+    std::vector<unsigned> made;
+    testsupport::LoopbackListener peer;
+    Fd peerSocket;
+};
+
+// A read that fails, where the others read the end.
+bool failed(Fault const& f) { return f.cause != 0 || std::string(f.name) == err.name; }
+std::string abort(unsigned slot, Fault const& f) { return "slot=" + std::to_string(slot) + " abort " + std::to_string(f.cause); }
+std::string none(Fault const&) { return ""; }
+
+auto line(std::string head) { return [head](Fault const& f) { return head + f.why; }; }
+
+Owner const owners[] = {
+    {"mcc", "/dev/mcc/ctl", line("20:MCC: MCC line closed: "), [](Fault const& f) { return abort(20, f); }},
+    {"hdlcLink", "/dev/mcc/ctl", line("]: read error: "), [](Fault const&) { return "slot=40 deactivated"; }},
+    {"ss7", "/dev/mcc/ctl", line("]: read error: "), [](Fault const&) { return "slot=20 deactivated"; }},
+    {"isdn", "/dev/mcc/ctl", line("20:MCC: read error: "), [](Fault const&) { return "slot=20 deactivated"; }},
+    {"qsig", "/dev/dsp-data", line("ats-qsig: read error: "), [](Fault const&) { return "slot=30 deactivated"; }},
+    // The recording ends as at the end of its source, or fails on an error.
+    {"recorder", "/dev/mcc/ctl",
+     [](Fault const& f) { return std::string(failed(f) ? "]: record aborted" : " closed."); },
+     [](Fault const& f) {
+         return std::string("slot=40 ioctl stopRecording : ") + (failed(f) ? "connectionAborted" : "userRequest");
+     }},
+    {"player", "/dev/mcc/ctl", [](Fault const&) { return std::string("]: play failed"); },
+     [](Fault const&) { return "slot=30 abort 0"; }},
+    {"cas", "/dev/e1-cas", line("E1: cas interface closed: "), none},
+    {"dtmf", "/dev/dtmf", line("fail to read from tonec: "), none},
+    {"dsp", "/dev/dsp", line("fail to read from dsproc: "), none},
+    {"rtp", "/dev/rtp", line("rtp[1024]: fail to read from rtp: "), [](Fault const& f) { return abort(20, f); }},
+    {"zarn", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), [](Fault const& f) { return abort(20, f); }},
+    {"ed137", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), [](Fault const& f) { return abort(20, f); }},
+};
+
+std::vector<Row> rows()
+{
+    std::vector<Row> out;
+    for (Owner const& o : owners)
+        for (Fault const& f : {eof, hangup, err, eio, eagain})
+            if (std::string(o.name) != "player" || std::string(f.name) == hangup.name || std::string(f.name) == err.name)
+                out.push_back({&o, f});
+    return out;
+}
+
+TEST_P(DeviceFailures, EndsItsDescriptorOnceAndLeavesNothingBehind)
+{
+    Owner const& owner = *GetParam().owner;
+    Fault const& fault = GetParam().fault;
+    bool const ends = *fault.why != '\0';
+    // A round without a failure first: what the slots leave then, and the services they use
+    // opened, are the measure of what the failure may leave.
+    make(7, testsupport::trunkParams(1, 5));
+    ready(owner.name);
+    rtp(21);
+    destroyAll();
+    int const fds = descriptors(), devices = opens(owner.path);
+    std::vector<std::string> const routes = driven();
+
+    make(7, testsupport::trunkParams(1, 5));
+    ready(owner.name);
+    untilPing();
+    int const held = opens(owner.path);
+    std::size_t const errBefore = daemon.err().size(), outBefore = daemon.out().size();
+    ASSERT_EQ(board->command("fail-read " + std::string(owner.path) + " " + fault.name), "ok");
+    long const start = cpuMs(daemon.pid());
+    ::usleep(1000000);
+    EXPECT_LT(cpuMs(daemon.pid()) - start, 100) << "the loop spins";
+    std::vector<std::string> const heard = untilPing();
+    EXPECT_EQ(board->command("clear-failures"), "ok");
+
+    std::string const said = daemon.err().substr(errBefore) + daemon.out().substr(outBefore);
+    EXPECT_EQ(count(said, owner.line(fault)), ends ? 1u : 0u) << said;
+    std::string const report = ends ? owner.report(fault) : "";
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), report), report.empty() ? 0 : 1) << testing::PrintToString(heard);
+    if (!ends) {
+        EXPECT_EQ(opens(owner.path), held) << "EAGAIN is not an end";
+    }
+
+    destroyAll();
+    EXPECT_EQ(driven(), routes) << dump("/dev/hal");
+    EXPECT_LE(opens(owner.path), devices) << dump(owner.path);
+    EXPECT_LE(descriptors(), fds);
+    EXPECT_EQ(children(daemon.pid()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryDevice, DeviceFailures, ::testing::ValuesIn(rows()),
+                         [](::testing::TestParamInfo<Row> const& info) {
+                             return std::string(info.param.owner->name) + "_" + info.param.fault.name;
+                         });
+
+}  // namespace
