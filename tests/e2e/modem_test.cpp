@@ -44,16 +44,6 @@ protected:
         next(2);
     }
 
-    void restart()
-    {
-        board.reset();
-        client.reset();
-        EXPECT_EQ(daemon.stop(), 0);
-        ASSERT_TRUE(daemon.start({daemon.portOption()}));
-        ASSERT_TRUE(attach());
-        board.emplace(daemon.root());
-    }
-
     // The modem counts of the resources: "modem=2 digital-modems=0".
     std::string modems()
     {

@@ -153,12 +153,7 @@ TEST_F(RtpE2E, ASsrcOfItsOwnDiffersFromStartToStart)
     };
     std::string const first = drawn();
     EXPECT_EQ(first.rfind(" ssrc=", 0), 0u) << first;
-    board.reset();
-    client.reset();
-    EXPECT_EQ(daemon.stop(), 0);
-    ASSERT_TRUE(daemon.start({daemon.portOption()}));
-    ASSERT_TRUE(attach());
-    board.emplace(daemon.root());
+    restart();
     EXPECT_NE(drawn(), first);
 }
 
