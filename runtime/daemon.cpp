@@ -1,5 +1,6 @@
 #include "runtime/daemon.h"
 
+#include "base/errno.h"
 #include "base/immortal.h"
 #include "base/log_file_stream_buf.h"
 #include "base/sys_log_manager.h"
@@ -27,7 +28,7 @@ constexpr std::size_t kIdentMax = 79;
 
 // What daemon(3) does, with the fork every fork of the daemon goes through: the parent ends,
 // the child goes on in a new session, in "/" unless nochdir, with descriptors 0, 1 and 2 on
-// the null device. False when the fork or the new session fails.
+// the null device. False when the fork, the new session or the null device fails.
 bool detach(bool nochdir)
 {
     pid_t const pid = Process::Fork(Process::ForkFor::daemon);
@@ -37,11 +38,13 @@ bool detach(bool nochdir)
         ::_exit(0);
     if (::setsid() < 0)
         return false;
-    if (!nochdir && ::chdir("/") != 0)
-        return false;
+    if (!nochdir && ::chdir("/") != 0) {
+        Errno const e;
+        std::cerr << "daemon: cannot change to /, running on where it was: " << e << std::endl;
+    }
     int const null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null < 0)
-        return true;
+        return false;
     for (int fd = 0; fd <= 2; ++fd)
         ::dup2(null, fd);
     if (null > 2)

@@ -95,7 +95,8 @@ private:
     AcceptPause acceptPause_{listenEvent_};
     // In accept order.
     std::list<std::unique_ptr<AuthClient>> clients_;
-    // Connections are being refused for the bound: the first refusal of such a time is logged.
+    // Connections have been refused for the bound since the last one kept: only the first
+    // refusal of such a run is logged.
     bool refusing_ = false;
     std::deque<std::string> freeInterfaces_;
 };
