@@ -43,8 +43,7 @@ bool numberFollows(std::istream& in) {
 bool readInteger(std::istream& in, INTEGER& value) {
     long long number = 0;
     if (!readNumber(in, number)) return false;
-    bool const asUnsigned = value.getConstraintType() != Unconstrained && value.getLowerLimit() >= 0;
-    if (asUnsigned ? number < 0 || number > UINT_MAX : number < INT_MIN || number > INT_MAX) return false;
+    if (value.isUnsigned() ? number < 0 || number > UINT_MAX : number < INT_MIN || number > INT_MAX) return false;
     value.setValue(static_cast<int>(static_cast<unsigned>(number)));
     return true;
 }

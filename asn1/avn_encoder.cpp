@@ -24,11 +24,7 @@ bool AVNEncoder::do_visit(BOOLEAN const& value) {
 }
 
 bool AVNEncoder::do_visit(INTEGER const& value) {
-    // A range that starts at 0 or above prints the stored bits as an unsigned number.
-    if (value.getConstraintType() != Unconstrained && value.getLowerLimit() >= 0)
-        out_ << static_cast<unsigned>(value.getValue());
-    else
-        out_ << value.getValue();
+    out_ << value.number();
     return out_.good();
 }
 

@@ -1,6 +1,7 @@
 #include "asn1/ber_decoder.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -107,27 +108,29 @@ bool BERDecoder::do_visit(BOOLEAN& value) {
     return true;
 }
 
-bool BERDecoder::decodeInteger(AbstractData const& value, int& number) {
+bool BERDecoder::decodeInteger(AbstractData const& value, bool isUnsigned, int& number) {
     char const* contents = nullptr;
     unsigned length = 0;
-    if (!decodeContents(value, contents, length) || length < 1 || length > 4) return false;
+    if (!decodeContents(value, contents, length) || length < 1 || length > 5) return false;
     // Two's complement: the first octet carries the sign.
-    std::uint32_t bits = static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(contents[0])));
-    for (unsigned i = 1; i < length; ++i) bits = (bits << 8) | static_cast<unsigned char>(contents[i]);
-    number = static_cast<int>(bits);
+    long long read = static_cast<signed char>(contents[0]);
+    for (unsigned i = 1; i < length; ++i) read = read * 256 + static_cast<unsigned char>(contents[i]);
+    // Up to four octets the bits are taken as they are; five must give a number the type holds.
+    if (length == 5 && (isUnsigned ? read < 0 || read > UINT_MAX : read < INT_MIN || read > INT_MAX)) return false;
+    number = static_cast<int>(static_cast<unsigned>(read));
     return true;
 }
 
 bool BERDecoder::do_visit(INTEGER& value) {
     int number = 0;
-    if (!decodeInteger(value, number)) return false;
+    if (!decodeInteger(value, value.isUnsigned(), number)) return false;
     value.setValue(number);
     return true;
 }
 
 bool BERDecoder::do_visit(ENUMERATED& value) {
     int number = 0;
-    if (!decodeInteger(value, number)) return false;
+    if (!decodeInteger(value, false, number)) return false;
     value.setFromInt(number);
     return true;
 }

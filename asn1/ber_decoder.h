@@ -12,9 +12,10 @@ namespace ASN1 {
 // The input is hostile. Every read stays inside the innermost SEQUENCE, SEQUENCE OF or
 // CHOICE alternative being decoded, and a length that runs past it fails before anything
 // is allocated. Refused: the indefinite length form (0x80) and lengths of more than four
-// octets, tag numbers above 65535, INTEGER and ENUMERATED contents longer than four
-// octets, BIT STRINGs with more than 7 unused bits. A failed decode leaves the value
-// partly filled. Octets after the value are not looked at.
+// octets, tag numbers above 65535, INTEGER and ENUMERATED contents longer than five octets
+// or of five octets whose number the type cannot hold, BIT STRINGs with more than 7 unused
+// bits. A failed decode leaves the value partly filled. Octets after the value are not
+// looked at.
 class BERDecoder : public Visitor {
 public:
     BERDecoder(char const* begin, char const* end, CoderEnv* env = nullptr);
@@ -69,8 +70,9 @@ private:
     std::size_t left() const { return static_cast<std::size_t>(end_ - position_); }
     // The header, then exactly `length` contents octets that must be there.
     bool decodeContents(AbstractData const& value, char const*& contents, unsigned& length);
-    // INTEGER and ENUMERATED contents: 1 to 4 octets, sign-extended.
-    bool decodeInteger(AbstractData const& value, int& number);
+    // INTEGER and ENUMERATED contents: 1 to 4 octets, sign-extended, taken as 32 bits; or
+    // 5 octets whose number the type holds (unsigned: 0 to 2^32 - 1; else a signed number).
+    bool decodeInteger(AbstractData const& value, bool isUnsigned, int& number);
     // Decodes the value with reads limited to [position, limit); afterwards the limit is
     // restored and the SEQUENCEs a failure left unfinished are dropped.
     bool decodeWithin(AbstractData& value, char const* limit);

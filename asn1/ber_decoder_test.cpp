@@ -68,6 +68,38 @@ TEST(BerDecoder, EveryValueKindReadsBack) {
     }
 }
 
+// An INTEGER whose range starts at 0 holds an unsigned 32-bit number; others a signed one.
+// Values that need a 33rd bit for their sign take five octets, and a value is read when the
+// type's reading holds it.
+TEST(BerDecoder, IntegersAreReadAsTheirTypeHoldsThem) {
+    using Unsigned = ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>;
+    struct Case {
+        char const* octets;
+        bool isUnsigned;
+        bool read;
+        unsigned bits;
+    };
+    Case const cases[] = {
+        {"02 05 00 FF FF FF FF", true, true, 4294967295u},
+        {"02 05 00 80 00 00 00", true, true, 2147483648u},
+        {"02 04 7F FF FF FF", true, true, 2147483647u},
+        {"02 04 FF FF FF FF", true, true, 4294967295u},  // as written before the five-octet form
+        {"02 05 01 00 00 00 00", true, false, 0},         // 2^32
+        {"02 05 FF FF FF FF FF", true, false, 0},         // -1 in five octets
+        {"02 06 00 00 FF FF FF FF", true, false, 0},
+        {"02 05 00 FF FF FF FF", false, false, 0},  // beyond a signed number
+        {"02 05 FF 80 00 00 00", false, true, 0x80000000u},
+        {"02 05 00 7F FF FF FF", false, true, 0x7FFFFFFFu},
+    };
+    for (Case const& c : cases) {
+        std::unique_ptr<ASN1::INTEGER> value(c.isUnsigned ? new Unsigned() : new ASN1::INTEGER());
+        ASSERT_EQ(c.read, decode(c.octets, *value)) << c.octets;
+        if (c.read) {
+            EXPECT_EQ(c.bits, static_cast<unsigned>(value->getValue())) << c.octets;
+        }
+    }
+}
+
 TEST(BerDecoder, Headers) {
     struct Case {
         char const* octets;
@@ -112,7 +144,6 @@ TEST(BerDecoder, HostileContentsAreRefused) {
     auto bits = [] { return new ASN1::BIT_STRING(); };
     auto cfg = [] { return new ZGCP::TrunkCfg(); };
     Case const cases[] = {
-        {"an INTEGER of five octets", "02 05 00 FF FF FF FF", integer},
         {"an empty INTEGER", "02 00", integer},
         {"an empty ENUMERATED", "0A 00", [] { return new ZGCP::ErrorCause(); }},
         {"an INTEGER longer than the input", "02 02 01", integer},

@@ -1,5 +1,6 @@
 #include "asn1/ber_encoder.h"
 
+#include <climits>
 #include <string>
 
 #include "asn1/asn1.h"
@@ -26,6 +27,11 @@ unsigned lengthLength(unsigned length) {
 }  // namespace ber
 
 unsigned getIntegerDataLength(int value) { return per::signedOctets(value); }
+
+unsigned getIntegerDataLength(INTEGER const& value) {
+    long long const number = value.number();
+    return number > INT_MAX ? 5 : getIntegerDataLength(static_cast<int>(number));
+}
 
 unsigned getDataLength(AbstractData const& value) {
     DataLengthCounter counter;
@@ -76,9 +82,8 @@ void BEREncoder::encodeHeader(AbstractData const& value) {
     for (unsigned i = octets; i-- > 0;) encodeByte(length >> (8 * i));
 }
 
-void BEREncoder::encodeInteger(int value) {
-    unsigned const bits = static_cast<unsigned>(value);
-    for (unsigned i = getIntegerDataLength(value); i-- > 0;) encodeByte(bits >> (8 * i));
+void BEREncoder::encodeInteger(long long value, unsigned octets) {
+    for (unsigned i = octets; i-- > 0;) encodeByte(static_cast<unsigned>(value >> (8 * i)));
 }
 
 bool BEREncoder::do_visit(Null const& value) {
@@ -94,13 +99,13 @@ bool BEREncoder::do_visit(BOOLEAN const& value) {
 
 bool BEREncoder::do_visit(INTEGER const& value) {
     encodeHeader(value);
-    encodeInteger(value.getValue());
+    encodeInteger(value.number(), getIntegerDataLength(value));
     return true;
 }
 
 bool BEREncoder::do_visit(ENUMERATED const& value) {
     encodeHeader(value);
-    encodeInteger(value.asInt());
+    encodeInteger(value.asInt(), getIntegerDataLength(value.asInt()));
     return true;
 }
 
@@ -210,7 +215,7 @@ bool DataLengthCounter::do_visit(BOOLEAN const&) {
 }
 
 bool DataLengthCounter::do_visit(INTEGER const& value) {
-    add(getIntegerDataLength(value.getValue()));
+    add(getIntegerDataLength(value));
     return true;
 }
 

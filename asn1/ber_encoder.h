@@ -46,8 +46,8 @@ protected:
     bool visitKnownExtension(SEQUENCE const& value, int index) override;
 
 private:
-    // Two's complement in getIntegerDataLength octets, most significant first.
-    void encodeInteger(int value);
+    // The low `octets` octets of the number in two's complement, most significant first.
+    void encodeInteger(long long value, unsigned octets);
     bool encodeField(SEQUENCE const& value, int index);
 
     std::vector<char>& output_;
@@ -101,6 +101,9 @@ protected:
 // The contents length of an INTEGER: the fewest octets (1 to 4) that hold it in two's
 // complement.
 unsigned getIntegerDataLength(int value);
+// The same for the number an INTEGER value stands for: an unsigned one of 2^31 or more takes
+// five octets, the first 0, as every BER reader takes a first octet from 0x80 up for a sign.
+unsigned getIntegerDataLength(INTEGER const& value);
 // The contents length of the value.
 unsigned getDataLength(AbstractData const& value);
 // The length of the value's whole encoding under the tag word: 0 the contents alone, -1

@@ -34,6 +34,20 @@ TEST(BerEncoder, IntegersInTheFewestOctets) {
     EXPECT_EQ("0A 01 0C", encode(cause)) << "an ENUMERATED by its number";
 }
 
+TEST(BerEncoder, UnsignedIntegersFrom2To31TakeALeadingZeroOctet) {
+    using Unsigned = ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>;
+    struct Case {
+        unsigned value;
+        char const* octets;
+    };
+    for (Case const& c : {Case{0, "02 01 00"}, Case{128, "02 02 00 80"}, Case{2147483647u, "02 04 7F FF FF FF"},
+                          Case{2147483648u, "02 05 00 80 00 00 00"}, Case{4294967295u, "02 05 00 FF FF FF FF"}}) {
+        Unsigned const value(c.value);
+        EXPECT_EQ(c.octets, encode(value)) << c.value;
+        EXPECT_EQ((std::string(c.octets).size() + 1) / 3, ASN1::getObjectLength(value, -1)) << c.value;
+    }
+}
+
 TEST(BerEncoder, LengthFormsAgreeWithTheCountedLength) {
     struct Case {
         std::size_t size;
@@ -106,15 +120,16 @@ TEST(BerEncoder, WhatHasNoEncodingFails) {
 
 // The basic types under their universal tags, in one SEQUENCE whose fields keep them.
 struct Basics {
-    void const* infos[11] = {&ASN1::Null::theInfo,        &ASN1::BOOLEAN::theInfo,
+    using Unsigned = ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>;
+    void const* infos[12] = {&ASN1::Null::theInfo,        &ASN1::BOOLEAN::theInfo,
                              &ASN1::INTEGER::theInfo,     &ZGCP::ErrorCause::theInfo,
                              &ASN1::OBJECT_IDENTIFIER::theInfo, &ASN1::BIT_STRING::theInfo,
                              &ASN1::OCTET_STRING::theInfo, &ASN1::IA5String::theInfo,
                              &ASN1::BMPString::theInfo,   &ASN1::GeneralizedTime::theInfo,
-                             &ASN1::SEQUENCE_OF<ASN1::INTEGER>::theInfo};
-    int ids[11] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
-    char const* names[11] = {"n", "b", "i", "e", "o", "bits", "octets", "text", "wide", "time", "list"};
-    ASN1::SequenceInfo info{{&ASN1::SEQUENCE::create, 16}, false, infos, ids, 11, 0, 0, nullptr,
+                             &ASN1::SEQUENCE_OF<ASN1::INTEGER>::theInfo, &Unsigned::theInfo};
+    int ids[12] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    char const* names[12] = {"n", "b", "i", "e", "o", "bits", "octets", "text", "wide", "time", "list", "u"};
+    ASN1::SequenceInfo info{{&ASN1::SEQUENCE::create, 16}, false, infos, ids, 12, 0, 0, nullptr,
                             &ASN1::SEQUENCE::defaultTag, names};
 
     ASN1::SEQUENCE make() const {
@@ -131,6 +146,7 @@ struct Basics {
         static_cast<ASN1::GeneralizedTime&>(*value.getField(9)).set("20240229235959Z");
         auto& list = static_cast<ASN1::SEQUENCE_OF_Base&>(*value.getField(10));
         list.push_back(new ASN1::INTEGER(300));
+        static_cast<Unsigned&>(*value.getField(11)) = 4294967295u;
         return value;
     }
 };
@@ -158,7 +174,7 @@ TEST(BerEncoder, AnIndependentDecoderReadsTheBasicTypes) {
                              "prim: ENUMERATED        :0C", "prim: OBJECT            :RSA Data Security, Inc.",
                              "prim: BIT STRING", "prim: OCTET STRING      [HEX DUMP]:01FF",
                              "prim: IA5STRING         :gate", "prim: BMPSTRING", "prim: GENERALIZEDTIME   :20240229235959Z",
-                             "prim: INTEGER           :012C"})
+                             "prim: INTEGER           :012C", "prim: INTEGER           :FFFFFFFF"})
         EXPECT_NE(std::string::npos, listing.find(line)) << line << " in\n" << listing;
 }
 

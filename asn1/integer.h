@@ -31,6 +31,14 @@ public:
     using AbstractData::operator==;
     using AbstractData::operator!=;
 
+    // Whether the stored bits are read as an unsigned number: a range that starts at 0 or
+    // above (such as 0..4294967295); otherwise they are a signed number.
+    bool isUnsigned() const { return constrained() && getLowerLimit() >= 0; }
+    // The number the value stands for, as its type reads the stored bits.
+    long long number() const {
+        return isUnsigned() ? static_cast<long long>(static_cast<unsigned>(value_)) : static_cast<long long>(value_);
+    }
+
     // Within lower..upper: read as unsigned numbers when the lower limit is not negative,
     // as signed ones otherwise. Unconstrained: always; lower bound only: that bound.
     bool isStrictValid() const;

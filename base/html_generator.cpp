@@ -1,5 +1,6 @@
 #include "base/html_generator.h"
 
+#include <iostream>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -32,14 +33,16 @@ GeneratorV1::GeneratorV1(Object& root, std::ostream& out, std::istream& in)
 bool GeneratorV1::generate()
 {
     ignore_ = 0;
-    return generate_body();
+    tooDeep_ = false;
+    generate_body();
+    return !tooDeep_;
 }
 
 // ---- one level ------------------------------------------------------------------------------
 
 bool GeneratorV1::generate_body()
 {
-    for (;;) {
+    while (!tooDeep_) {
         Token const token = parse();
         if (token.kind == Token::End || (token.kind == Token::Section && token.name == "end")) return true;
         if (token.kind == Token::Section)
@@ -47,6 +50,7 @@ bool GeneratorV1::generate_body()
         else
             value(token.name);
     }
+    return false;
 }
 
 void GeneratorV1::section(std::string const& name)
@@ -63,7 +67,7 @@ void GeneratorV1::section(std::string const& name)
     std::istream::pos_type const body = in_.tellg();
     sub_object(it->current());
     if (!it->next()) return;
-    while (it->valid()) {
+    while (it->valid() && !tooDeep_) {
         in_.clear();  // a body cut short by the end of the template left the stream at its end
         in_.seekg(body);
         sub_object(it->current());
@@ -85,6 +89,12 @@ void GeneratorV1::value(std::string const& name)
 
 void GeneratorV1::sub_object(Object& object)
 {
+    // The stack holds the root below the open sections.
+    if (stack_.size() > kMaxDepth) {
+        std::cerr << "html generator: template nested deeper than " << kMaxDepth << " sections" << std::endl;
+        tooDeep_ = true;
+        return;
+    }
     stack_.push_back(&object);
     generate_body();
     stack_.pop_back();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <list>
 #include <string>
@@ -17,11 +18,17 @@ namespace Stat::Html {
 // and at the outermost level ends the page. "%name%" is replaced by the value of the first
 // object from the current one out to the root that has it, or stays as it is. Everything else
 // is copied. Repeating a section rewinds the template, which must support positioning.
+//
+// Each open section is a level of recursion: a template that opens more than kMaxDepth
+// sections inside one another is refused (a line on the error stream), and the page ends
+// where the level beyond the limit opens.
 class GeneratorV1 {
 public:
+    static constexpr std::size_t kMaxDepth = 64;
+
     GeneratorV1(Object& root, std::ostream& out, std::istream& in);
 
-    // The page; true once the template is used up or closed.
+    // The page; true once the template is used up or closed, false when it is nested too deep.
     bool generate();
 
 private:
@@ -73,6 +80,7 @@ private:
     std::istream& in_;
     std::list<Object*> stack_;  // the root first, the current object last
     int ignore_ = 0;            // output is written only at 0
+    bool tooDeep_ = false;      // a section beyond kMaxDepth ended the page
     State input_;
     State output_;
     Token token_;
@@ -80,7 +88,7 @@ private:
     std::string capture_;  // the text of the marker being read
 };
 
-// Builds a generator over the three and runs it.
+// Builds a generator over the three and runs it: true when the page was generated.
 bool generateV1(Object& root, std::ostream& out, std::istream& in);
 
 }  // namespace Stat::Html

@@ -2,6 +2,7 @@
 
 #include "base/html_generator.h"
 
+#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -94,6 +95,42 @@ TEST(HtmlGenerator, FillsTemplates)
         std::ostringstream out;
         EXPECT_TRUE(Stat::Html::generateV1(*c.root, out, in));
         EXPECT_EQ(c.expected, out.str()) << c.page;
+    }
+}
+
+TEST(HtmlGenerator, RefusesTemplatesNestedTooDeep)
+{
+    // Its sub-object of every name is itself.
+    struct Recursive : Node {
+        Stat::Object* statistics_object(std::string const&) const override { return const_cast<Recursive*>(this); }
+    } root;
+    auto nested = [](std::size_t depth, bool closed) {
+        std::string page;
+        for (std::size_t i = 0; i < depth; ++i) page += "<!--GEN.s-->";
+        page += "x";
+        if (closed)
+            for (std::size_t i = 0; i < depth; ++i) page += "<!--GEN.end-->";
+        return page + "y";
+    };
+    struct Case {
+        std::size_t depth;
+        bool closed;
+        bool generated;
+    } const cases[] = {
+        {Stat::Html::GeneratorV1::kMaxDepth, true, true},
+        {Stat::Html::GeneratorV1::kMaxDepth + 1, true, false},
+        {50000, false, false},
+    };
+    for (Case const& c : cases) {
+        std::istringstream in(nested(c.depth, c.closed));
+        std::ostringstream out;
+        std::ostringstream err;
+        std::streambuf* const saved = std::cerr.rdbuf(err.rdbuf());
+        bool const generated = Stat::Html::generateV1(root, out, in);
+        std::cerr.rdbuf(saved);
+        EXPECT_EQ(c.generated, generated) << c.depth;
+        EXPECT_EQ(c.generated ? "xy" : "", out.str()) << c.depth;
+        EXPECT_EQ(c.generated ? "" : "html generator: template nested deeper than 64 sections\n", err.str()) << c.depth;
     }
 }
 

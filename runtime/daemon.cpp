@@ -1,9 +1,12 @@
 #include "runtime/daemon.h"
 
+#include "base/errno.h"
 #include "base/immortal.h"
 #include "base/log_file_stream_buf.h"
 #include "base/sys_log_manager.h"
+#include "runtime/fork.h"
 
+#include <fcntl.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -23,6 +26,32 @@ struct SyslogBuffers {
 
 constexpr std::size_t kIdentMax = 79;
 
+// What daemon(3) does, with the fork every fork of the daemon goes through: the parent ends,
+// the child goes on in a new session, in "/" unless nochdir, with descriptors 0, 1 and 2 on
+// the null device. False when the fork, the new session or the null device fails.
+bool detach(bool nochdir)
+{
+    pid_t const pid = Process::Fork(Process::ForkFor::daemon);
+    if (pid < 0)
+        return false;
+    if (pid > 0)
+        ::_exit(0);
+    if (::setsid() < 0)
+        return false;
+    if (!nochdir && ::chdir("/") != 0) {
+        Errno const e;
+        std::cerr << "daemon: cannot change to /, running on where it was: " << e << std::endl;
+    }
+    int const null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0)
+        return false;
+    for (int fd = 0; fd <= 2; ++fd)
+        ::dup2(null, fd);
+    if (null > 2)
+        ::close(null);
+    return true;
+}
+
 }  // namespace
 
 Sentry::Sentry(Params const& params) : mode_(params.mode)
@@ -30,7 +59,7 @@ Sentry::Sentry(Params const& params) : mode_(params.mode)
     std::cout.flush();
     std::cerr.flush();
     std::clog.flush();
-    if (::daemon(params.nochdir ? 1 : 0, 0) < 0) {
+    if (!detach(params.nochdir)) {
         std::cerr << "daemon() fail!" << std::endl;
         std::exit(2);
     }

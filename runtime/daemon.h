@@ -14,17 +14,17 @@ public:
 
     // 0: the standard streams go to the program's syslog client; 1: to hourly log files.
     int mode = 0;
-    // Handed to daemon(3): keep the working directory.
+    // Keep the working directory.
     bool nochdir = false;
     // Mode 0: the syslog ident (at most 79 characters are used); mode 1: the directory of
     // the log files.
     std::string name = "unknown";
 };
 
-// Detaches the process from its terminal (daemon(3): the parent exits, the child goes on
-// in a new session with descriptors 0, 1 and 2 on the null device) and sends the standard
-// streams to the mode's back end. When daemon(3) fails: "daemon() fail!" on the error
-// stream and exit code 2.
+// Detaches the process from its terminal as daemon(3) does (the parent exits, the child goes
+// on in a new session with descriptors 0, 1 and 2 on the null device; its fork is
+// Process::Fork's) and sends the standard streams to the mode's back end. When detaching
+// fails: "daemon() fail!" on the error stream and exit code 2.
 //
 // Mode 0: std::cout, std::cerr and std::clog log through syslogManager with the daemon
 // facility and the severities notice, err and debug; the syslog socket is also put on

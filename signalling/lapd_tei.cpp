@@ -2,6 +2,8 @@
 // controller, state and statistics dumps, status snapshots.
 #include "signalling/lapd.h"
 
+#include "base/random.h"
+
 #include <cstdlib>
 #include <iostream>
 
@@ -13,7 +15,11 @@ constexpr int kGroupTei = 127;
 // Identity requests are repeated while RC is this or less.
 constexpr int kN202 = 3;
 
-unsigned short newRi() { return static_cast<unsigned short>(std::rand() & 0xFFFF); }
+unsigned short newRi()
+{
+    SeedRandomOnce();
+    return static_cast<unsigned short>(std::rand() & 0xFFFF);
+}
 
 char const* runningText(bool running) { return running ? "running" : "stopped"; }
 

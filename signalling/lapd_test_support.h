@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/clock.h"
+#include "base/random.h"
 #include "signalling/lapd.h"
 #include "signalling/link_test_support.h"
 #include "tests/capture.h"
@@ -106,6 +107,7 @@ inline Bytes sent_iframe(unsigned ns, unsigned nr, Bytes const& info, unsigned t
 // is seeded here so that they are known).
 inline std::vector<unsigned> seedRi(unsigned seed, unsigned n)
 {
+    SeedRandomOnce();
     std::srand(seed);
     std::vector<unsigned> ri;
     for (unsigned i = 0; i < n; ++i)

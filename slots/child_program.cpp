@@ -1,9 +1,9 @@
 #include "slots/child_program.h"
 
 #include "board/path.h"
+#include "runtime/fork.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,7 +38,7 @@ int StartChildProgram(ChildProgram const& child, Fd* execReport)
     if (execReport != nullptr && ::pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0)
         return -1;
 
-    pid_t const pid = ::fork();
+    pid_t const pid = Process::Fork(Process::ForkFor::program);
     if (pid != 0) {
         int const saved = errno;
         if (report[1] >= 0)
@@ -50,14 +50,15 @@ int StartChildProgram(ChildProgram const& child, Fd* execReport)
         errno = saved;
         return pid;
     }
-    // The child: only calls that are safe after a fork.
+    // The child (signals at their defaults, none blocked): only calls that are safe after a fork.
     if (child.input == 0)
         SetCloexec(0, false);
     else if (child.input > 0)
         ::dup2(child.input, 0);
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (child.output == 1)
+        SetCloexec(1, false);
+    else if (child.output >= 0)
+        ::dup2(child.output, 1);
     timespec wait{time_t(child.delay), 0};
     ::nanosleep(&wait, nullptr);
     say(child.banner);
@@ -79,6 +80,27 @@ int StartChildProgram(char const* program, std::vector<std::string> const& args,
     child.input = input;
     child.failCode = failCode;
     return StartChildProgram(child);
+}
+
+std::optional<std::string> ReadChildProgramLine(ChildProgram child, std::size_t maxLength)
+{
+    int ends[2] = {-1, -1};
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return std::nullopt;
+    Fd const output(ends[0]);
+    child.output = ends[1];
+    int const pid = StartChildProgram(child);
+    ::close(ends[1]);
+    if (pid < 0)
+        return std::nullopt;
+    std::string line;
+    char c = 0;
+    while (line.size() < maxLength && ::read(output.lowlevel_fd(), &c, 1) == 1) {
+        line += c;
+        if (c == '\n')
+            break;
+    }
+    return line;
 }
 
 bool ExecFailed(Fd& execReport)

@@ -2,6 +2,8 @@
 
 #include "base/fd.h"
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +13,9 @@ struct ChildProgram {
     char const* program = nullptr;
     // The argument vector, args[0] first; made before the fork.
     std::vector<std::string> args;
-    // Becomes the child's standard input when 0 or more.
+    // Become the child's standard input and output when 0 or more.
     int input = -1;
+    int output = -1;
     // What the child ends with when the program cannot be executed.
     int failCode = 2;
     // Seconds the child waits before the exec (0: it only yields the processor once).
@@ -23,9 +26,10 @@ struct ChildProgram {
     char const* failText = nullptr;
 };
 
-// Starts the child program. In the child the signal mask is cleared and only the input named
-// is added to what it inherits (every other descriptor of the daemon is close-on-exec); it
-// runs nothing of the daemon's and, when the exec fails, ends with _exit(failCode) at once.
+// Starts the child program (forked by Process::Fork: a signal that reaches it before the exec
+// acts as on the program). Only the input and output named are added to what it inherits
+// (every other descriptor of the daemon is close-on-exec); it runs nothing of the daemon's
+// and, when the exec fails, ends with _exit(failCode) at once.
 // Returns the child's pid, or -1 with errno set when the fork fails.
 //
 // With execReport, the child's exec failure can be told from the program's own exit code:
@@ -35,6 +39,11 @@ int StartChildProgram(ChildProgram const& child, Fd* execReport = nullptr);
 
 // The same with the program's input and exit code of a failed exec only.
 int StartChildProgram(char const* program, std::vector<std::string> const& args, int input, int failCode);
+
+// Runs the child program with its standard output on a pipe and returns what it writes up to
+// its first end of line (included) or its end, at most maxLength characters; nothing when the
+// pipe or the fork fails. The child is not waited for: the child-exit service reaps it.
+std::optional<std::string> ReadChildProgramLine(ChildProgram child, std::size_t maxLength);
 
 // Whether a child whose exit was seen had failed to execute its program (from the
 // descriptor StartChildProgram gave; it is closed here).

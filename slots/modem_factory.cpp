@@ -189,6 +189,14 @@ void ModemFactory::OnSocketEvent(int, short revents)
         return;
     }
     acceptPause_.Accepted();
+    if (clients_.size() >= authBound()) {
+        if (!refusing_)
+            std::cerr << ext::header(this) << "auth connection refused: " << peer << " (" << clients_.size()
+                      << " connections, the bound for the modem lines)" << std::endl;
+        refusing_ = true;
+        return;
+    }
+    refusing_ = false;
     if (!connection.NonBlock()) {
         std::cerr << ext::header(this) << "fail to set nonblock mode." << std::endl;
         return;

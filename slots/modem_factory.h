@@ -6,6 +6,7 @@
 #include "slots/auth_client.h"
 #include "slots/slot_factory.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <iosfwd>
@@ -60,6 +61,17 @@ public:
     std::deque<std::string> const& freeInterfaces() const { return freeInterfaces_; }
     std::vector<DspModemSlot*> const& dspSlots() const { return dsp_; }
     std::size_t connections() const { return clients_.size(); }
+    // How many authentication connections are kept at once (each costs two descriptors).
+    // A PPP session runs on one modem line, a DSP modem of "/dev/mctl" or a point-to-point
+    // generic-HDLC interface, in one live modem slot, and its authentication client holds
+    // one connection; a client may open the next before the daemon has seen its last one
+    // close. So twice the lines the factory counted (or the live modem slots, should the
+    // count be out of date) serve every session the board can run; a connection beyond
+    // that is accepted and closed at once.
+    std::size_t authBound() const
+    {
+        return 2 * std::max(modemCount_ + freeInterfaces_.size() + hdlc_.size(), all_.size());
+    }
     // The port the listener is bound to; 0 without a listener.
     std::uint16_t authPort() const;
 
@@ -83,5 +95,8 @@ private:
     AcceptPause acceptPause_{listenEvent_};
     // In accept order.
     std::list<std::unique_ptr<AuthClient>> clients_;
+    // Connections have been refused for the bound since the last one kept: only the first
+    // refusal of such a run is logged.
+    bool refusing_ = false;
     std::deque<std::string> freeInterfaces_;
 };

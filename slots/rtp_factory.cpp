@@ -3,6 +3,7 @@
 #include "asn1/value_notation.h"
 #include "base/errno.h"
 #include "base/ext.h"
+#include "base/random.h"
 #include "board/board.h"
 #include "board/voice.h"
 #include "hardware/board_devices.h"
@@ -47,6 +48,12 @@ bool parseAddress(TERM::HostAddress const& host, std::uint32_t& addr)
         return false;
     addr = a.s_addr;
     return true;
+}
+
+std::uint32_t randomSsrc()
+{
+    SeedRandomOnce();
+    return std::uint32_t(std::rand());
 }
 
 // An RTP port whose RTCP port (the next one) exists.
@@ -119,7 +126,7 @@ bool RtpSession::describe(TERM::RtpParams const& rtp, unsigned rxPt, unsigned tx
     params.tx_pt = std::uint16_t(txPt);
     params.vad = rtp.vad_isPresent() && rtp.get_vad() ? 1 : 0;
     params.crate = rtp.crate_isPresent() && rtp.get_crate().getValue() != 0 ? 1 : 0;
-    params.ssrc = rtp.ssrc_isPresent() ? rtp.get_ssrc().getValue() : std::uint32_t(std::rand());
+    params.ssrc = rtp.ssrc_isPresent() ? rtp.get_ssrc().getValue() : randomSsrc();
     localPort = params.src_port;
     peer = sockaddr_in{};
     peer.sin_family = AF_INET;

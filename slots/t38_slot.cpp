@@ -2,7 +2,6 @@
 
 #include "base/errno.h"
 #include "base/ext.h"
-#include "board/path.h"
 #include "hardware/hw_mux.h"
 #include "hardware/mcc_device.h"
 #include "slots/child_program.h"
@@ -12,9 +11,9 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,15 +26,6 @@ void logRelayEnd(std::ostream& os, int status)
         os << "t38 daemon terminated with code=" << ((status >> 8) & 0xFF) << std::endl;
     else if ((status & 0xFF) != 0x7F)
         os << "t38 daemon terminated by signal=" << (status & 0x7F) << std::endl;
-}
-
-// The text as one word of a shell command line.
-std::string shellWord(std::string const& text)
-{
-    std::string word = "'";
-    for (char c : text)
-        word += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return word + "'";
 }
 
 }  // namespace
@@ -179,19 +169,18 @@ void T38SoftFactory::Query(ZGCP::Resources& resources) { resources.set_t38_insta
 
 int T38SoftFactory::QueryNumOfInstances()
 {
-    std::string const command = shellWord(board::path(kProgram)) + " --num-of-instances";
-    FILE* pipe = ::popen(command.c_str(), "re");
-    if (pipe == nullptr) {
+    ChildProgram child;
+    child.program = kProgram;
+    child.args = {kProgram, "--num-of-instances"};
+    std::optional<std::string> const line = ReadChildProgramLine(child, 31);
+    if (!line) {
         std::clog << ext::header(this) << "t38 daemon not found!" << std::endl;
         return 0;
     }
-    char line[32];
-    bool const got = std::fgets(line, sizeof line, pipe) != nullptr;
-    ::pclose(pipe);
-    if (!got) {
+    if (line->empty()) {
         std::clog << "t38: can't detect T38 resources" << std::endl;
         return 0;
     }
-    long const n = std::strtol(line, nullptr, 10);
+    long const n = std::strtol(line->c_str(), nullptr, 10);
     return n < 0 ? 0 : n > INT_MAX ? INT_MAX : int(n);
 }

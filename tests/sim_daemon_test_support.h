@@ -71,6 +71,17 @@ protected:
 
     void TearDown() override { EXPECT_EQ(0, daemon.stop()); }
 
+    // The daemon stopped and started again, with a new controller connection and board console.
+    void restart()
+    {
+        board.reset();
+        client.reset();
+        EXPECT_EQ(daemon.stop(), 0);
+        ASSERT_TRUE(daemon.start({daemon.portOption()}));
+        ASSERT_TRUE(attach());
+        board.emplace(daemon.root());
+    }
+
     // A new controller connection (the daemon has seen it when this returns true).
     bool attach()
     {

@@ -6,8 +6,16 @@
 #include "tests/sim_daemon_test_support.h"
 #include "tests/stub_child.h"
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,16 +50,6 @@ protected:
             120000));
         ASSERT_EQ(on(7, create(testsupport::trunkParams(1, 5))), "success");
         next(2);
-    }
-
-    void restart()
-    {
-        board.reset();
-        client.reset();
-        EXPECT_EQ(daemon.stop(), 0);
-        ASSERT_TRUE(daemon.start({daemon.portOption()}));
-        ASSERT_TRUE(attach());
-        board.emplace(daemon.root());
     }
 
     // The modem counts of the resources: "modem=2 digital-modems=0".
@@ -159,6 +157,53 @@ TEST_F(Modems, ADigitalModemRunsPppOnAPointToPointInterface)
     EXPECT_EQ(on(22, plainCommand(ZGCP::Command::destroy::id)), "success");
     EXPECT_EQ(board->command("dump hdlc0"), "ok p2p=on channel=7200 proto=hdlc up=off");
     EXPECT_EQ(modems(), "modem=4 digital-modems=1");
+}
+
+// Idle connections to the authentication listener are bounded: with 600 of them held against a
+// limit of 1024 descriptors the daemon still has descriptors for slots.
+TEST_F(Modems, IdleAuthConnectionsLeaveDescriptorsForSlots)
+{
+    rlimit const limit{1024, 1024};
+    ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, &limit, nullptr), 0);
+    std::vector<Fd> idle;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kAuthPort);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // In batches that the listener's queue holds, each connected before the next starts.
+    for (int batch = 0; batch < 12; ++batch) {
+        std::vector<pollfd> connecting;
+        for (int i = 0; i < 50; ++i) {
+            idle.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            ASSERT_TRUE(idle.back());
+            int const result = ::connect(idle.back().lowlevel_fd(), reinterpret_cast<sockaddr*>(&to), sizeof to);
+            ASSERT_TRUE(result == 0 || errno == EINPROGRESS) << std::strerror(errno);
+            connecting.push_back(pollfd{idle.back().lowlevel_fd(), POLLOUT, 0});
+        }
+        ASSERT_TRUE(DaemonLauncher::waitFor([&] {
+            ::poll(connecting.data(), connecting.size(), 0);
+            return std::all_of(connecting.begin(), connecting.end(), [](pollfd const& p) { return p.revents & POLLOUT; });
+        })) << "batch " << batch;
+    }
+    // The daemon closes those beyond its bound; it keeps at most a few dozen.
+    auto closedByDaemon = [&] {
+        std::size_t closed = 0;
+        for (Fd const& fd : idle) {
+            char c = 0;
+            closed += ::recv(fd.lowlevel_fd(), &c, 1, MSG_DONTWAIT | MSG_PEEK) == 0;
+        }
+        return closed;
+    };
+    EXPECT_TRUE(DaemonLauncher::waitFor([&] { return closedByDaemon() >= idle.size() - 64; }));
+    EXPECT_EQ(on(21, create(testsupport::rtpParams(testsupport::rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 40000)))),
+              "success");
+    next(2);
+    EXPECT_EQ(on(22, create(testsupport::mccParams(ZGCP::MccType::data, ZGCP::MccMode::standard))), "success");
+    std::string const err = daemon.err();
+    std::string const refused = "modem[4,0]: auth connection refused: ";
+    std::size_t const first = err.find(refused);
+    EXPECT_NE(first, std::string::npos) << err;
+    EXPECT_EQ(err.find(refused, first + 1), std::string::npos) << "logged once: " << err;
 }
 
 }  // namespace

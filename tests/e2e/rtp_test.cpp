@@ -139,4 +139,22 @@ TEST_F(RtpE2E, ChannelLivesFromSdesToBye)
                         {"203", "4", "0x01020304", "", "session end", "1"}}));
 }
 
+// Without an ssrc from the controller the SSRC is drawn at random: another start of the
+// daemon draws another one.
+TEST_F(RtpE2E, ASsrcOfItsOwnDiffersFromStartToStart)
+{
+    auto drawn = [&] {
+        EXPECT_EQ(on(20, testsupport::createCommand(testsupport::rtpParams(
+                             testsupport::rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 40000)))),
+                  "success");
+        std::string const session = board->command("device /dev/rtp session " + std::to_string(kChannel));
+        std::size_t const at = session.find(" ssrc=");
+        return at == std::string::npos ? session : session.substr(at, session.find(' ', at + 1) - at);
+    };
+    std::string const first = drawn();
+    EXPECT_EQ(first.rfind(" ssrc=", 0), 0u) << first;
+    restart();
+    EXPECT_NE(drawn(), first);
+}
+
 }  // namespace
