@@ -323,6 +323,62 @@ TEST(Slc, WithoutAChannelSendsNothing)
     EXPECT_TRUE(b.channel.take().empty());
 }
 
+// A congestion report is held back for a second after the last one let through; the
+// construction counts as one.
+TEST(Slc, HoldsCongestionReportsBackForASecond)
+{
+    Mux::TestClock clock;
+    Side s;
+    struct Case {
+        unsigned wait;
+        bool held;
+    } const cases[] = {{0, true}, {999, true}, {1, false}, {0, true}, {999, true}, {1, false}, {5000, false}};
+    for (Case const& c : cases) {
+        clock.advance(c.wait);
+        EXPECT_EQ(c.held, s.link->CoutCongestion()) << "after " << c.wait << " ms more";
+    }
+}
+
+// An MSU payload straight through the send path, behind the send header of the moment.
+TEST(Slc, SendsAnMsuStraightThroughTheSendPath)
+{
+    struct Case {
+        char const* what;
+        std::optional<Bytes> payload;
+        bool msuTrace;
+        bool sent;
+        std::string error;
+    } const cases[] = {
+        {"3 octets", payload(3), false, true, ""},
+        {"70 octets, LI 63", payload(70), true, true, ""},
+        {"empty, traced", Bytes{}, true, false, "SS7/L2 [dpc=0, slc=0, trunk=0] (not aligned): fail to send msu (bad packet)\n"},
+        {"none, not traced", std::nullopt, false, false, ""},
+    };
+    Bench b;
+    b.activate();
+    b.channel.take();
+    std::uint32_t octets = 0, units = 0;
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        b.link->trace().msu_processing = c.msuTrace;
+        Packet p;
+        if (c.payload) {
+            b.prepare_head(p);
+            for (std::uint8_t x : *c.payload)
+                p.put8(x);
+        }
+        testsupport::CaptureStream err(std::cerr);
+        EXPECT_EQ(c.sent, b.link->send_msu(p));
+        EXPECT_EQ(c.error, err.text());
+        std::vector<Bytes> const frames = b.channel.take();
+        EXPECT_EQ(c.sent ? std::vector<Bytes>{su(127, true, 127, true, *c.payload)} : std::vector<Bytes>{}, frames);
+        for (Bytes const& f : frames)
+            octets += std::uint32_t(f.size()), ++units;
+        EXPECT_EQ(units, b.counter(0));
+        EXPECT_EQ(octets, b.counter(2));
+    }
+}
+
 // Two links on one channel, each one's frames handed to the other until both are quiet.
 struct BackToBack {
     explicit BackToBack(bool emergency) : a(emergency), b(emergency) {}
