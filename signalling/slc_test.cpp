@@ -339,27 +339,23 @@ TEST(Slc, HoldsCongestionReportsBackForASecond)
     }
 }
 
-// An MSU payload straight through the send path, behind the send header of the moment.
+// An MSU payload straight through the send path, behind the send header of the moment; an
+// empty one is refused, said only with the msu processing switch.
 TEST(Slc, SendsAnMsuStraightThroughTheSendPath)
 {
     struct Case {
-        char const* what;
         std::optional<Bytes> payload;
         bool msuTrace;
-        bool sent;
         std::string error;
     } const cases[] = {
-        {"3 octets", payload(3), false, true, ""},
-        {"70 octets, LI 63", payload(70), true, true, ""},
-        {"empty, traced", Bytes{}, true, false, "SS7/L2 [dpc=0, slc=0, trunk=0] (not aligned): fail to send msu (bad packet)\n"},
-        {"none, not traced", std::nullopt, false, false, ""},
+        {payload(3), true, ""},
+        {Bytes{}, true, "SS7/L2 [dpc=0, slc=0, trunk=0] (not aligned): fail to send msu (bad packet)\n"},
+        {std::nullopt, false, ""},
     };
     Bench b;
     b.activate();
     b.channel.take();
-    std::uint32_t octets = 0, units = 0;
     for (Case const& c : cases) {
-        SCOPED_TRACE(c.what);
         b.link->trace().msu_processing = c.msuTrace;
         Packet p;
         if (c.payload) {
@@ -367,15 +363,11 @@ TEST(Slc, SendsAnMsuStraightThroughTheSendPath)
             for (std::uint8_t x : *c.payload)
                 p.put8(x);
         }
+        bool const sent = c.payload && !c.payload->empty();
         testsupport::CaptureStream err(std::cerr);
-        EXPECT_EQ(c.sent, b.link->send_msu(p));
+        EXPECT_EQ(sent, b.link->send_msu(p));
         EXPECT_EQ(c.error, err.text());
-        std::vector<Bytes> const frames = b.channel.take();
-        EXPECT_EQ(c.sent ? std::vector<Bytes>{su(127, true, 127, true, *c.payload)} : std::vector<Bytes>{}, frames);
-        for (Bytes const& f : frames)
-            octets += std::uint32_t(f.size()), ++units;
-        EXPECT_EQ(units, b.counter(0));
-        EXPECT_EQ(octets, b.counter(2));
+        EXPECT_EQ(sent ? std::vector<Bytes>{su(127, true, 127, true, *c.payload)} : std::vector<Bytes>{}, b.channel.take());
     }
 }
 
