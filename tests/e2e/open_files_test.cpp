@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <system_error>
 
@@ -25,15 +24,6 @@ namespace {
 
 constexpr rlim_t kSoft = 1024;
 constexpr rlim_t kHard = 4096;
-
-// How often the text occurs.
-int occurrences(std::string const& text, std::string const& what)
-{
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
 
 class OpenFilesE2E : public testsupport::SimDaemonTest {
 protected:
@@ -45,20 +35,22 @@ protected:
         daemon.limitOpenFiles(kSoft, kHard);
         SimDaemonTest::SetUp();
     }
-    // RTP to the far end at a port whose successor (the RTCP port the slots bind) is free.
-    ZGCP::CreateParams rtp(std::optional<TERM::RadioStatus> radio = std::nullopt) const
-    {
-        int const port = rtcpPort - 1;
-        return testsupport::rtpParams(radio ? testsupport::radioCreate(*radio, "127.0.0.1", port)
-                                            : testsupport::rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", port));
-    }
     void TearDown() override
     {
         if (daemon.running())
             SimDaemonTest::TearDown();
     }
+    // Signals are passed over: the next response.
+    std::string next() override
+    {
+        ZGCP::Message m;
+        while (client->receive(m, testsupport::ControllerClient::kTimeout))
+            if (!m.get_pdu().signal_isSelected())
+                return testsupport::describe(m);
+        return "no message";
+    }
     // The descriptors the daemon holds, but pipes: the sanitizers of the test build open and
-    // close pipes of their own at any moment (and the daemon opens none for a slot).
+    // close pipes of their own at any moment (and no slot holds one).
     int held() const
     {
         int n = 0;
@@ -68,24 +60,12 @@ protected:
         }
         return n;
     }
-    // Signals are passed over: the next response.
-    std::string next() override
-    {
-        for (;;) {
-            ZGCP::Message m;
-            if (!client->receive(m, testsupport::ControllerClient::kTimeout))
-                return "no message";
-            if (!m.get_pdu().signal_isSelected())
-                return testsupport::describe(m);
-        }
-    }
     // The opens of the device the board counts; it sees the last close of one when it looks
     // (at its journal).
     int opens(std::string const& device)
     {
         journalNext();
-        std::string const list = board->command("devices");
-        std::string const key = " " + device + ":opens=";
+        std::string const list = board->command("devices"), key = " " + device + ":opens=";
         std::size_t const at = list.find(key);
         return at == std::string::npos ? -1 : std::atoi(list.c_str() + at + key.size());
     }
@@ -96,10 +76,20 @@ protected:
         EXPECT_TRUE(daemon.waitFor([&] { return opens(device) == idle; })) << device;
         return held();
     }
-    // What the daemon has logged so far.
-    std::string logs() const { return daemon.out() + daemon.err(); }
-
-    int const rtcpPort = testsupport::freePort(SOCK_DGRAM);
+    // Lines of the daemon's output that name the cause.
+    int causes(std::string const& cause) const
+    {
+        std::string const text = daemon.out() + daemon.err();
+        int n = 0;
+        for (std::size_t at = text.find(cause); at != std::string::npos; at = text.find(cause, at + 1))
+            ++n;
+        return n;
+    }
+    // An RTP create to a far end whose next port, the RTCP port the slot binds, is free.
+    ZGCP::CreateRtpParams rtp() const
+    {
+        return testsupport::rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", testsupport::freePort(SOCK_DGRAM) - 1);
+    }
 };
 
 // Started under 1,024 open files with 4,096 allowed, the daemon runs with 4,096 and so has
@@ -107,19 +97,18 @@ protected:
 TEST_F(OpenFilesE2E, EveryRtpChannelOfTheBoardFitsUnderTheRaisedLimit)
 {
     EXPECT_TRUE(daemon.waitForOut("open files limit: " + std::to_string(kHard) + "\n"));
-    ZGCP::Command const create = testsupport::createCommand(rtp());
+    ZGCP::Command const create = testsupport::createCommand(testsupport::rtpParams(rtp()));
     ZGCP::Command const destroy = testsupport::plainCommand(ZGCP::Command::destroy::id);
     // The first slot opens the voice-processing service, which stays open.
     ASSERT_EQ(on(0, create), "success");
     ASSERT_EQ(on(0, destroy), "success");
     int const before = settled("/dev/rtp", 0);
-    int const channels = board::sim::RtpModel::kChannels;
     int made = 0;
-    for (int i = 0; i < channels; ++i)
+    for (int i = 0; i < board::sim::RtpModel::kChannels; ++i)
         made += on(unsigned(i), create) == "success";
-    EXPECT_EQ(made, channels);
+    EXPECT_EQ(made, board::sim::RtpModel::kChannels);
     EXPECT_GT(held(), int(kSoft));
-    for (int i = 0; i < channels; ++i)
+    for (int i = 0; i < board::sim::RtpModel::kChannels; ++i)
         EXPECT_EQ(on(unsigned(i), destroy), "success") << i;
     EXPECT_EQ(settled("/dev/rtp", 0), before);
 }
@@ -133,64 +122,44 @@ TEST_F(OpenFilesE2E, AChildProgramGetsTheLimitTheDaemonStartedWith)
     std::ifstream limits("/proc/" + std::to_string(relay.pids().front()) + "/limits");
     std::string const text((std::istreambuf_iterator<char>(limits)), std::istreambuf_iterator<char>());
     EXPECT_THAT(text, ::testing::ContainsRegex("\nMax open files +1024 +4096 +files"));
-    EXPECT_EQ(on(50, testsupport::plainCommand(ZGCP::Command::destroy::id)), "success");
 }
 
-// A create whose device open finds no descriptor free, for every kind of slot that opens a
-// device when made (the others open none then): answered insufficientResources with one line
-// naming the cause, and nothing left open. The limit itself cannot be run out here: the
-// sanitizers of the test build need descriptors of their own for their checks.
+// Each create path that opens a device, its open finding no descriptor free: answered
+// insufficientResources with one line naming the cause, nothing left open. The limit itself
+// is not run out here: the sanitizers of the test build need descriptors for their checks.
 TEST_F(OpenFilesE2E, ACreateShortOfADescriptorIsRefusedAndLeavesNothingOpen)
 {
     using namespace testsupport;
     StubChild relay(daemon.root(), "/usr/local/sbin/t38");
     ASSERT_EQ(board->command("device /dev/mixer add 3 32 16"), "ok");
     resources();
-    ASSERT_EQ(on(90, createCommand(qsigParams(false))), "success");
-    ZGCP::CreateRtpParams onRtp = radioCreate(radioStatus(zarnStatus()), "127.0.0.1", rtcpPort - 1);
-    TERM::RtpE2M& e2m = onRtp.set_codecRTP().set_rtp_e2m();
-    e2m.set_slot(0);
-    e2m.set_channel(0);
-    e2m.set_mode().select_only_rtp().set_fd(3);
-    e2m.set_mode().select_only_rtp().set_pid(1);
-    struct Kind {
-        char const* name;
+    struct Path {
         ZGCP::CreateParams params;
         char const* device;
-        // How its line names the cause.
         char const* cause = "Too many open files";
-    } const kinds[] = {
-        {"mixer output", mixerOutParams(3, tdmChannel(0), {{tdmChannel(1), 20000}}), "/dev/mixer"},
-        {"mixer input", mixerInParams(3, tdmChannel(1), tdmChannel(0)), "/dev/mixer"},
-        {"MCC channel", mccParams(ZGCP::MccType::data, ZGCP::MccMode::standard), "/dev/mcc/ctl"},
-        {"recorder", recorderParams("127.0.0.1", 9), "/dev/mcc/ctl"},
-        {"network player", networkPlayerParams("127.0.0.1", 9, 1), "/dev/mcc/ctl"},
-        {"file player", filePlayerParams({"hello"}, 1), "/dev/mcc/ctl"},
-        {"T.38 relay", t38Params("10.0.0.1", 4000, 5000), "/dev/mcc/ctl", "[24]"},
-        {"ISDN D channel", isdnParams(ZGCP::IsdnType::pri, 1), "/dev/mcc/ctl"},
-        {"QSIG", qsigParams(true), "/dev/dsp-data"},
-        {"RTP", rtp(), "/dev/rtp"},
-        {"ZARN radio", rtp(radioStatus(zarnStatus())), "/dev/rtp"},
-        {"ZARN radio", rtp(radioStatus(zarnStatus())), "/dev/rtp_ext"},
-        {"ZARN radio on an RTP session", rtpParams(onRtp), "/dev/rtp"},
-        {"ED-137 radio", rtp(radioStatus(ed137Status(false))), "/dev/rtp"},
-        {"ED-137 radio", rtp(radioStatus(ed137Status(false))), "/dev/rtp_ext"},
+    } const paths[] = {
+        {mixerOutParams(3, tdmChannel(0), {}), "/dev/mixer"},
+        {mccParams(ZGCP::MccType::data, ZGCP::MccMode::standard), "/dev/mcc/ctl"},
+        {recorderParams("127.0.0.1", 9), "/dev/mcc/ctl"},
+        {t38Params("10.0.0.1", 4000, 5000), "/dev/mcc/ctl", "[24]"},
+        {isdnParams(ZGCP::IsdnType::pri, 1), "/dev/mcc/ctl"},
+        {qsigParams(true), "/dev/dsp-data"},
+        {rtpParams(rtp()), "/dev/rtp"},
+        {rtpParams(radioCreate(radioStatus(zarnStatus()), "127.0.0.1", freePort(SOCK_DGRAM) - 1)), "/dev/rtp_ext"},
     };
-    ZGCP::Command const destroy = plainCommand(ZGCP::Command::destroy::id);
-    for (Kind const& k : kinds) {
-        SCOPED_TRACE(std::string(k.name) + ", " + k.device);
-        ZGCP::Command const create = createCommand(k.params);
-        int const idle = opens(k.device);
+    for (Path const& p : paths) {
+        SCOPED_TRACE(p.params.asValueNotation());
+        ZGCP::Command const create = createCommand(p.params);
+        int const idle = opens(p.device);
         // Made and destroyed once: the services it opens for good are open.
         ASSERT_EQ(on(100, create), "success");
-        ASSERT_EQ(on(100, destroy), "success");
-        int const before = settled(k.device, idle);
-        int const causes = occurrences(logs(), k.cause);
-        ASSERT_EQ(board->command(std::string("fail-open ") + k.device + " EMFILE"), "ok");
+        ASSERT_EQ(on(100, plainCommand(ZGCP::Command::destroy::id)), "success");
+        int const before = settled(p.device, idle), lines = causes(p.cause);
+        ASSERT_EQ(board->command(std::string("fail-open ") + p.device + " EMFILE"), "ok");
         EXPECT_EQ(on(100, create), "error=1");
         ASSERT_EQ(board->command("clear-failures"), "ok");
-        EXPECT_EQ(settled(k.device, idle), before);
-        EXPECT_EQ(occurrences(logs(), k.cause), causes + 1) << logs();
+        EXPECT_EQ(settled(p.device, idle), before);
+        EXPECT_EQ(causes(p.cause), lines + 1) << daemon.err();
     }
 }
 
