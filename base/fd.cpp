@@ -14,6 +14,15 @@ Fd::Fd(int fd) : fd_(fd)
 
 Fd::Fd(Fd const& other) : fd_(other.dup()) {}
 
+Fd::~Fd()
+{
+    if (fd_ < 0)
+        return;
+    int const saved = errno;
+    close();
+    errno = saved;
+}
+
 Fd& Fd::operator=(Fd const& other)
 {
     if (this != &other) {

@@ -20,7 +20,9 @@ public:
     // Moving hands the descriptor over without a duplicate; the source is left closed.
     Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     Fd& operator=(Fd&& other) noexcept;
-    ~Fd() { close(); }
+    // Leaves errno as it was, so that the error of a failed call is still there to be logged
+    // after the Fd it concerned has gone.
+    ~Fd();
 
     // A close-on-exec duplicate of the descriptor; -1 when closed, negative on failure.
     int dup() const;

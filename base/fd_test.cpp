@@ -83,6 +83,18 @@ TEST(Fd, EveryCloseOfAnOwnedDescriptorIsToldToTheBoardOnce)
     EXPECT_EQ(b.closed, std::vector<int>{number}) << "destruction";
 }
 
+// A failed open's error is still there after its Fd has gone, whatever it held.
+TEST(Fd, GoingAwayKeepsErrno)
+{
+    for (char const* path : {"/nonexistent/file", "/dev/null"}) {
+        {
+            Fd fd(::open(path, O_RDONLY));
+            errno = EMFILE;
+        }
+        EXPECT_EQ(errno, EMFILE) << path;
+    }
+}
+
 TEST(Fd, SecondCloseReportsBadDescriptor)
 {
     Fd fd;

@@ -28,6 +28,9 @@ RadioControl::RadioControl(int channel, rtp_ext_attach_session_params const& att
 RadioControl::RadioControl(int channel, Fd rtp, rtp_attach_session_params const& attach)
     : RadioControl(kRtpAttached, channel)
 {
+    // The caller's copy of its descriptor failed only when none was free.
+    if (!rtp)
+        shortage_.emplace();
     rtp_ = std::move(rtp);
     rtpAttach_ = attach;
     Init(kRtpAttached);
@@ -66,17 +69,29 @@ bool RadioControl::Request(int fd, unsigned long request, void* arg, char const*
 bool RadioControl::OpenExtension(bool attach)
 {
     Fd fd(board::board().open(rtp_ext::kPath, O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.is_valid()) {
-        std::cerr << GetPrefix() << " create rtp_ext session fail !!!" << std::endl;
-        return false;
-    }
+    if (!fd.is_valid())
+        return CreateFailed();
     if (!Request(fd.lowlevel_fd(), rtp_ext::kInit, &init_, "init rtp_ext session fail !!!"))
         return false;
     if (attach && !Request(fd.lowlevel_fd(), rtp_ext::kAttach, &extAttach_, "attach rtp_ext session fail !!!"))
         return false;
     ext_ = std::move(fd);
     event_.Schedule(ext_, POLLIN);
-    return true;
+    if (event_.IsActive())
+        return true;
+    // No descriptor for the watch's own copy: the session is not kept unwatched.
+    bool const failed = CreateFailed();
+    ext_.close();
+    return failed;
+}
+
+bool RadioControl::CreateFailed()
+{
+    Errno const e;
+    if (e.value() == EMFILE || e.value() == ENFILE)
+        shortage_ = e;
+    std::cerr << GetPrefix() << " create rtp_ext session fail !!!" << std::endl;
+    return false;
 }
 
 bool RadioControl::RtpExtStart(bool open_extension)

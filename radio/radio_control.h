@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/errno.h"
 #include "base/fd.h"
 #include "board/rtp.h"
 #include "messages/term.h"
@@ -12,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace RTPSignalling {
@@ -130,6 +132,9 @@ public:
     bool timerRunning() const { return timer_.is_running(); }
     std::uint32_t timerInterval() const { return interval_; }
     bool extensionOpen() const { return ext_.is_valid(); }
+    // Why the construction's start had no descriptor it needed (none free): for the
+    // extension device, its watch, or the copy of the RTP descriptor. None otherwise.
+    std::optional<Errno> const& DescriptorShortage() const { return shortage_; }
     bool filterSet() const { return filterSet_; }
 
 protected:
@@ -190,6 +195,8 @@ private:
     // Opens and initialises the extension device, then attaches it when asked; the new
     // descriptor is kept and watched only when every step succeeded.
     bool OpenExtension(bool attach);
+    // Logs that the extension session could not be had; notes a shortage of descriptors. False.
+    bool CreateFailed();
     // A request on a descriptor; false, with the failure logged, when it failed.
     bool Request(int fd, unsigned long request, void* arg, char const* failure);
 
@@ -210,6 +217,7 @@ private:
     bool timerEnabled_ = false;
     bool filterSet_ = false;
     rtp_ext_filter filter_{};
+    std::optional<Errno> shortage_;
     IRadioControlNotify* notify_ = nullptr;
     std::string prefix_;
 };

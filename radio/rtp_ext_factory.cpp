@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -72,8 +73,9 @@ Slot* RtpExtFactory::INewSlot(ZGCP::CreateParams const& params)
     bool const bss = radio.bss_enable_isPresent() && radio.get_bss_enable();
     if (!session.open(bss ? 1 : 0, head))
         return nullptr;
-    RtpExtSlot* slot = NewRadioSlot(session, rtp);
-    if (slot == nullptr)
+    std::unique_ptr<RtpExtSlot> slot(NewRadioSlot(session, rtp));
+    if (slot == nullptr || !RtpSlotWhole(slot->watchError(), "watch the session", head)
+        || !RtpSlotWhole(slot->control()->DescriptorShortage(), "start the radio control", head))
         return nullptr;
     slot->SetRadioStatus(radio.get_status());
     slot->startRTPC(session.rtcp, session.peer);
@@ -85,7 +87,7 @@ Slot* RtpExtFactory::INewSlot(ZGCP::CreateParams const& params)
         slot->enableBSS(radio.get_bss_enable());
     if (radio.ng_enable_isPresent())
         slot->enableNG(radio.get_ng_enable());
-    return slot;
+    return slot.release();
 }
 
 RtpZARNFactory& RtpZARNFactory::instance()
@@ -96,7 +98,7 @@ RtpZARNFactory& RtpZARNFactory::instance()
 
 RtpZARNFactory::RtpZARNFactory() : RtpExtFactory("rtp ext ZARN") { IQuery(); }
 
-RtpExtSlot* RtpZARNFactory::NewRadioSlot(RtpSession const& session, TERM::RtpParams const& rtp)
+RtpExtSlot* RtpZARNFactory::NewRadioSlot(RtpSession& session, TERM::RtpParams const& rtp)
 {
     bool const mode = rtp.rtp_e2m_isPresent() && rtp.get_rtp_e2m().mode_isPresent();
     TERM::RtpExtMode const* m = mode ? &rtp.get_rtp_e2m().get_mode() : nullptr;
@@ -105,13 +107,13 @@ RtpExtSlot* RtpZARNFactory::NewRadioSlot(RtpSession const& session, TERM::RtpPar
         init.etype = kZarnProfile;
         // The slot names the RTP descriptor it keeps.
         rtp_ext_attach_session_params const attach{-1, std::int32_t(::getpid())};
-        return new RtpZARNRadioGWSlot(session.channel, session.device, session.params, attach, init, true);
+        return new RtpZARNRadioGWSlot(session.channel, std::move(session.device), session.params, attach, init, true);
     }
     if (!m->only_rtp_isSelected())
         return nullptr;
     TERM::RtpExtDescription const& other = m->get_only_rtp();
     rtp_attach_session_params const attach{other.get_fd().getValue(), other.get_pid().getValue()};
-    return new RtpZARNRadioGWSlot(session.channel, session.device, session.params, attach);
+    return new RtpZARNRadioGWSlot(session.channel, std::move(session.device), session.params, attach);
 }
 
 RtpED137Factory& RtpED137Factory::instance()
@@ -122,7 +124,7 @@ RtpED137Factory& RtpED137Factory::instance()
 
 RtpED137Factory::RtpED137Factory() : RtpExtFactory("rtp ext ED137") { IQuery(); }
 
-RtpExtSlot* RtpED137Factory::NewRadioSlot(RtpSession const& session, TERM::RtpParams const& rtp)
+RtpExtSlot* RtpED137Factory::NewRadioSlot(RtpSession& session, TERM::RtpParams const& rtp)
 {
     RTPSignalling::ED137RadioParams radio;
     TERM::ED137RadioStatus const& status = rtp.get_radio().get_status().get_ed_137();
@@ -140,7 +142,7 @@ RtpExtSlot* RtpED137Factory::NewRadioSlot(RtpSession const& session, TERM::RtpPa
         init.param[i] = std::int32_t(words[i]);
     // The slot names the RTP descriptor it keeps.
     rtp_ext_attach_session_params const attach{-1, -1};
-    auto* slot = new RtpED137RadioGWSlot(session.channel, session.device, session.params, attach, init, radio);
+    auto* slot = new RtpED137RadioGWSlot(session.channel, std::move(session.device), session.params, attach, init, radio);
     slot->setTransmissionDependOnSQU(radio.transmission_depend_on_squ);
     return slot;
 }

@@ -32,9 +32,9 @@ protected:
 
     // The radio status alternative this factory takes.
     virtual bool Takes(TERM::RadioStatus const& status) const = 0;
-    // The slot on the session; null, with nothing logged, when the parameters ask for a form
-    // this factory does not build.
-    virtual RtpExtSlot* NewRadioSlot(RtpSession const& session, TERM::RtpParams const& rtp) = 0;
+    // The slot on the session, which takes the session's device over; null, with nothing
+    // logged, when the parameters ask for a form this factory does not build.
+    virtual RtpExtSlot* NewRadioSlot(RtpSession& session, TERM::RtpParams const& rtp) = 0;
 
 private:
     std::string header() const;
@@ -53,7 +53,7 @@ protected:
     bool Takes(TERM::RadioStatus const& status) const override { return status.zarn_isSelected(); }
     // Attached to this slot's own RTP session by default; to the RTP session another
     // process names in the only-rtp mode.
-    RtpExtSlot* NewRadioSlot(RtpSession const& session, TERM::RtpParams const& rtp) override;
+    RtpExtSlot* NewRadioSlot(RtpSession& session, TERM::RtpParams const& rtp) override;
 };
 
 class RtpED137Factory : public RtpExtFactory {
@@ -64,5 +64,5 @@ public:
 
 protected:
     bool Takes(TERM::RadioStatus const& status) const override { return status.ed_137_isSelected(); }
-    RtpExtSlot* NewRadioSlot(RtpSession const& session, TERM::RtpParams const& rtp) override;
+    RtpExtSlot* NewRadioSlot(RtpSession& session, TERM::RtpParams const& rtp) override;
 };

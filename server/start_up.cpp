@@ -1,6 +1,8 @@
 #include "server/start_up.h"
 
+#include "base/errno.h"
 #include "base/ini_file.h"
+#include "base/open_files.h"
 #include "base/trace_ctl.h"
 #include "base/version.h"
 #include "board/path.h"
@@ -173,6 +175,20 @@ bool parsePort(char const* text, int& port)
     return true;
 }
 
+// Every slot holds descriptors: the board's capacity needs more of them than the soft limit
+// most services start with allows, and the hard limit usually allows more.
+void RaiseOpenFilesLimit()
+{
+    if (!OpenFiles::RaiseLimit())
+        std::cerr << "cannot raise the open files limit: " << Errno() << std::endl;
+    rlim_t const limit = OpenFiles::Limit();
+    std::cout << "open files limit: ";
+    if (limit == RLIM_INFINITY)
+        std::cout << "unlimited" << std::endl;
+    else
+        std::cout << limit << std::endl;
+}
+
 int usage(int code)
 {
     std::cout << sUsageText << std::endl;
@@ -260,6 +276,7 @@ int serverMain(int argc, char** argv)
     Linux::Run pidFile("server");
 
     std::cout << "Starting server [" << Version::current << "], port=" << port << std::endl;
+    RaiseOpenFilesLimit();
 
     // The controller's command services, bound in the order in which every command is
     // offered to them, one line each:

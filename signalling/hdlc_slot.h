@@ -2,6 +2,7 @@
 
 #include "base/clean_queue.h"
 #include "base/packet.h"
+#include "control/protocol.h"
 #include "hardware/hdlc.h"
 #include "messages/zgcp.h"
 #include "runtime/timer.h"
@@ -56,6 +57,8 @@ public:
 
     void PutHeader(std::ostream& os) const;
     HDLC const& channel() const { return channel_; }
+    // The link's protocol name, "hdlc".
+    Protocol_name const& name() const { return name_; }
 
 private:
     void OnUpdateTimer();
@@ -68,6 +71,7 @@ private:
     bool tracing() const;
     std::ostream& trace() const;
 
+    Protocol_name_str name_{"hdlc"};
     ZGCP::IoctlResponse pending_;
     std::uint32_t trunkNo_;
     TimerSpec<HdlcSlot>::SpecTimer<TUpdatespec> updateTimer_;

@@ -141,6 +141,12 @@ TEST_F(HdlcSlotTest, ABrokenChannelSendsWhatWasGatheredAndDeactivatedOnce)
     EXPECT_TRUE(slot().channel().is_open());
 }
 
+TEST_F(HdlcSlotTest, NamesItsProtocolHdlc)
+{
+    EXPECT_TRUE(slot().name().compare(Protocol_name_str("hdlc")));
+    EXPECT_FALSE(slot().name().compare(Protocol_name_str("MTP/L2")));
+}
+
 TEST_F(HdlcSlotTest, AnAddressBeyondSixteenBitsMakesNoSlot)
 {
     for (int address : {-1, 0x10000}) {

@@ -11,6 +11,8 @@
 #include <poll.h>
 
 #include <iostream>
+#include <sstream>
+#include <utility>
 
 IsdnSlot::IsdnSlot(Fd device, int channel, std::unique_ptr<ISDN::LAPD> link, char const* eventName)
     : channel_(channel), link_(link.get())
@@ -18,7 +20,8 @@ IsdnSlot::IsdnSlot(Fd device, int channel, std::unique_ptr<ISDN::LAPD> link, cha
     link_->BindNotify(this);
     link_->hdlc(this);
     event_.Bind(eventName, &IsdnSlot::OnEvent, this);
-    event_.Schedule(device, POLLIN | POLLOUT);
+    // The Event takes the descriptor over: no copy that could fail for want of a descriptor.
+    event_.Schedule(std::move(device), POLLIN | POLLOUT);
     add_protocol_tail(link.release());
 }
 

@@ -1,5 +1,6 @@
 #include "signalling/slc.h"
 
+#include "base/clock.h"
 #include "base/ext.h"
 
 #include <iostream>
@@ -35,7 +36,7 @@ SLC::TimerVal const SLC::T5{100, &SLC::on_T5};
 SLC::TimerVal const SLC::T6{4500, &SLC::on_T6};
 SLC::TimerVal const SLC::T7{12000, &SLC::on_T7};
 
-SLC::SLC() = default;
+SLC::SLC() : congestionTime_(Mux::milliseconds()) {}
 
 SLC::~SLC() = default;
 
@@ -319,6 +320,25 @@ bool SLC::send(Packet const& payload)
 }
 
 void SLC::fisu() { send(Packet()); }
+
+bool SLC::send_msu(Packet& payload)
+{
+    if (payload.null() || payload.length() == 0) {
+        if (trace_.msu_processing)
+            error() << "fail to send msu (bad packet)" << std::endl;
+        return false;
+    }
+    return send(payload);
+}
+
+bool SLC::CoutCongestion()
+{
+    std::uint32_t const now = Mux::milliseconds();
+    if (std::int32_t(now - congestionTime_) < std::int32_t(kCongestionReportMs))
+        return true;
+    congestionTime_ = now;
+    return false;
+}
 
 // 0xFF 0xFF 0x01 and the indication, whatever the sequence numbers; not counted.
 void SLC::lssu(Indication indication)

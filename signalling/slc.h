@@ -95,6 +95,7 @@ public:
     static constexpr unsigned kCounters = 8;
     static constexpr unsigned kTbAccepts = 200;
     static constexpr unsigned kRtbLimit = 127;
+    static constexpr std::uint32_t kCongestionReportMs = 1000;
 
     SLC();
     ~SLC() override;
@@ -135,6 +136,13 @@ public:
 
     // The trunk of the link is normal (true) or in alarm.
     void OnTrunkHardStatus(bool up);
+
+    // Whether a congestion report is to be held back: true while less than 1000 ms have
+    // passed since it last returned false; otherwise it notes the time and returns false.
+    bool CoutCongestion();
+    // An MSU payload straight through the send path, with the current send header; an empty
+    // one is refused (logged with the msu processing switch). Whether the channel took it.
+    bool send_msu(Packet& payload);
 
     // The state handlers, reached through the state objects.
     void on_enter(State&) {}
@@ -236,6 +244,8 @@ private:
     // a trunk alarm.
     bool enabled_ = false;
     Protocol_name_str name_{"MTP/L2"};
+    // When CoutCongestion last returned false; the construction time before.
+    std::uint32_t congestionTime_;
     unsigned slc_ = 0;
     unsigned dpc_ = 0;
     unsigned opc_ = 0;

@@ -323,6 +323,54 @@ TEST(Slc, WithoutAChannelSendsNothing)
     EXPECT_TRUE(b.channel.take().empty());
 }
 
+// A congestion report is held back for a second after the last one let through; the
+// construction counts as one.
+TEST(Slc, HoldsCongestionReportsBackForASecond)
+{
+    Mux::TestClock clock;
+    Side s;
+    struct Case {
+        unsigned wait;
+        bool held;
+    } const cases[] = {{0, true}, {999, true}, {1, false}, {0, true}, {999, true}, {1, false}, {5000, false}};
+    for (Case const& c : cases) {
+        clock.advance(c.wait);
+        EXPECT_EQ(c.held, s.link->CoutCongestion()) << "after " << c.wait << " ms more";
+    }
+}
+
+// An MSU payload straight through the send path, behind the send header of the moment; an
+// empty one is refused, said only with the msu processing switch.
+TEST(Slc, SendsAnMsuStraightThroughTheSendPath)
+{
+    struct Case {
+        std::optional<Bytes> payload;
+        bool msuTrace;
+        std::string error;
+    } const cases[] = {
+        {payload(3), true, ""},
+        {Bytes{}, true, "SS7/L2 [dpc=0, slc=0, trunk=0] (not aligned): fail to send msu (bad packet)\n"},
+        {std::nullopt, false, ""},
+    };
+    Bench b;
+    b.activate();
+    b.channel.take();
+    for (Case const& c : cases) {
+        b.link->trace().msu_processing = c.msuTrace;
+        Packet p;
+        if (c.payload) {
+            b.prepare_head(p);
+            for (std::uint8_t x : *c.payload)
+                p.put8(x);
+        }
+        bool const sent = c.payload && !c.payload->empty();
+        testsupport::CaptureStream err(std::cerr);
+        EXPECT_EQ(sent, b.link->send_msu(p));
+        EXPECT_EQ(c.error, err.text());
+        EXPECT_EQ(sent ? std::vector<Bytes>{su(127, true, 127, true, *c.payload)} : std::vector<Bytes>{}, b.channel.take());
+    }
+}
+
 // Two links on one channel, each one's frames handed to the other until both are quiet.
 struct BackToBack {
     explicit BackToBack(bool emergency) : a(emergency), b(emergency) {}

@@ -1,5 +1,6 @@
 #include "slots/child_program.h"
 
+#include "base/open_files.h"
 #include "board/path.h"
 #include "runtime/fork.h"
 
@@ -51,6 +52,7 @@ int StartChildProgram(ChildProgram const& child, Fd* execReport)
         return pid;
     }
     // The child (signals at their defaults, none blocked): only calls that are safe after a fork.
+    OpenFiles::RestoreForChild();
     if (child.input == 0)
         SetCloexec(0, false);
     else if (child.input > 0)

@@ -9,11 +9,13 @@
 #include <poll.h>
 #include <unistd.h>
 #include <iostream>
+#include <utility>
 
 MccSlot::MccSlot(Fd channel) : channel_(Mcc::timeslot(channel))
 {
     event_.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
-    event_.Schedule(channel, POLLIN);
+    // The Event takes the descriptor over: no copy that could fail for want of a descriptor.
+    event_.Schedule(std::move(channel), POLLIN);
 }
 
 void MccSlot::PutHeader(std::ostream& os) const { os << *this << ": "; }
@@ -82,7 +84,7 @@ Slot* MccFactory::INewSlot(ZGCP::CreateParams const& params)
         std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << e << std::endl;
         return nullptr;
     }
-    return new MccSlot(channel);
+    return new MccSlot(std::move(channel));
 }
 
 void MccFactory::Query(ZGCP::Resources& resources)

@@ -254,6 +254,12 @@ void ModemFactory::SendAuth(attr const* record)
     target->Send(record);
 }
 
+ModemSlot* ModemFactory::FindModemByDsp(int modem) const
+{
+    auto const it = std::find_if(all_.begin(), all_.end(), [modem](ModemSlot const* s) { return s->modem_id() == modem; });
+    return it == all_.end() ? nullptr : *it;
+}
+
 void ModemFactory::ReleaseModemSlot(DspModemSlot* slot)
 {
     forget(all_, static_cast<ModemSlot*>(slot));

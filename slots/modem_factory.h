@@ -56,6 +56,9 @@ public:
     void OnAuth(attr const* record);
     // The connection is closed and no call of it runs: it goes.
     void OnAuthSocketDisconnect(AuthClient* client);
+    // The first live modem slot, in creation order, whose modem_id() is the number; null
+    // when none has it.
+    ModemSlot* FindModemByDsp(int modem) const;
 
     unsigned int modemCount() const { return modemCount_; }
     std::deque<std::string> const& freeInterfaces() const { return freeInterfaces_; }

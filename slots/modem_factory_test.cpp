@@ -85,6 +85,27 @@ TEST_F(ModemFactoryTest, EnumerationCountsTheModemsAndLogsOnlyRealFailures)
     }
 }
 
+TEST_F(ModemFactoryTest, FindsTheFirstLiveSlotOfAModemNumber)
+{
+    hdlc0.setPointToPoint(true);
+    factory->IQuery();
+    ASSERT_EQ(create(7, slotstest::trunk(1, 5)), slotstest::ok());
+    ASSERT_EQ(create(1, modemCreate(withModes({TERM::DigitalDataModeEnum::ddmV110}))), slotstest::ok());
+    ASSERT_EQ(create(2, modemCreate(modemParams(""))), slotstest::ok());
+    ASSERT_EQ(create(3, modemCreate(modemParams(""))), slotstest::ok());
+    // Slot 3 takes the first modem of "/dev/mctl" when its stream opens.
+    ASSERT_EQ(connect(3, 7), slotstest::ok());
+
+    struct Case {
+        int modem;
+        Slot* found;
+    } const cases[] = {{-1, at(1)}, {0, at(3)}, {1, nullptr}};
+    for (Case const& c : cases)
+        EXPECT_EQ(factory->FindModemByDsp(c.modem), c.found) << c.modem;
+    ASSERT_EQ(destroy(1), slotstest::ok());
+    EXPECT_EQ(factory->FindModemByDsp(-1), at(2)) << "a slot gone is not found";
+}
+
 TEST_F(ModemFactoryTest, RecordsGoToTheFirstSlotAndConnectionOfTheirSession)
 {
     ASSERT_EQ(create(1, modemCreate(modemParams(""))), slotstest::ok());

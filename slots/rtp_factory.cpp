@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <utility>
 
@@ -177,6 +178,13 @@ bool RtpSession::open(std::int32_t channelWord, std::string const& header)
     return true;
 }
 
+bool RtpSlotWhole(std::optional<Errno> const& error, char const* what, std::string const& header)
+{
+    if (error)
+        std::clog << header << "rtp do not created: can not " << what << " [errno=" << *error << "]" << std::endl;
+    return !error;
+}
+
 RtpFactory& RtpFactory::instance()
 {
     static RtpFactory factory;
@@ -250,11 +258,13 @@ Slot* RtpFactory::INewSlot(ZGCP::CreateParams const& params)
     }
     if (!session.open(0, head))
         return nullptr;
-    auto* slot = new RtpSlot(session.channel, session.device, session.params);
+    auto slot = std::make_unique<RtpSlot>(session.channel, std::move(session.device), session.params);
+    if (!RtpSlotWhole(slot->watchError(), "watch the session", head))
+        return nullptr;
     slot->startRTPC(session.rtcp, session.peer);
     if (rtp.echo_isPresent() && rtp.get_echo().get_suppressor())
         slot->echoCancel(rtp.get_echo().get_canceller());
-    return slot;
+    return slot.release();
 }
 
 char const* RTPStrError(int code)

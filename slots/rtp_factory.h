@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/errno.h"
 #include "base/fd.h"
 #include "board/rtp.h"
 #include "messages/term.h"
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 // The codec channels of the voice driver "/dev/voice", as the RTP factories report them.
@@ -51,6 +53,10 @@ struct RtpSession {
     // fails, with nothing left open.
     bool open(std::int32_t channelWord, std::string const& header);
 };
+
+// A slot being made whose descriptor could not be had (error set) is not made: false, with
+// "rtp do not created: can not <what> [errno=<error>]" on the log stream after the header.
+bool RtpSlotWhole(std::optional<Errno> const& error, char const* what, std::string const& header);
 
 // Makes the RTP slots of the creates whose RTP parameters carry no radio request, and
 // reports the codec channels of the voice driver.

@@ -39,10 +39,14 @@ RtpSlot::~RtpSlot()
 
 void RtpSlot::PutHeader(std::ostream& os) const { os << "rtp[" << channel_ << "]: "; }
 
-void RtpSlot::watch()
+bool RtpSlot::watch()
 {
     event_.Bind("RtpSlot::OnRtpEvent", &RtpSlot::OnRtpEvent, this);
+    watchError_.reset();
     event_.Schedule(rtp_, POLLIN);
+    if (rtp_ && !event_.IsActive())
+        watchError_.emplace();
+    return !watchError_;
 }
 
 int RtpSlot::request(unsigned long number, void* arg) { return board::board().ioctl(rtp_.lowlevel_fd(), number, arg); }
@@ -156,8 +160,7 @@ bool RtpSlot::restart()
     if (board::board().ioctl(device.lowlevel_fd(), rtp::kAddChannel, &info) < 0)
         return false;
     rtp_ = std::move(device);
-    watch();
-    return true;
+    return watch();
 }
 
 bool RtpSlot::enablePD(ZGCP::PDParams const& params)
@@ -191,7 +194,7 @@ bool RtpSlot::disablePD()
 void RtpSlot::startRTPC(Fd& socket, sockaddr_in const& peer)
 {
     peer_ = peer;
-    rtcp_ = socket;
+    rtcp_ = std::move(socket);
     RTPC::SDES sdes(params_.ssrc);
     sdes.add(RTPC::SDES::Item::CNAME, kCname);
     sdes.add(RTPC::SDES::Item::EMAIL, kEmail);

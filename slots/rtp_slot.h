@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/errno.h"
 #include "base/fd.h"
 #include "board/rtp.h"
 #include "hardware/dsproc_receiver.h"
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 
 // A termination whose media travels as RTP through the RTP driver "/dev/rtp".
 //
@@ -50,15 +52,19 @@ public:
     using Hardware::DSProcReceiver::enableBSS;
     using Hardware::DSProcReceiver::enableNG;
 
-    // Keeps a duplicate of the bound socket and the peer, and sends the SDES.
+    // Takes the bound socket over, keeps the peer, and sends the SDES.
     void startRTPC(Fd& socket, sockaddr_in const& peer);
     // Sends one RTCP packet to the peer, not waiting; failures are not reported.
     void send(RTPC::Msg const& msg);
     void setTransmissionDependOnSQU(bool on) { transmissionDependOnSQU_ = on; }
     // Begins the session again on a new open of the device with the current record and
     // re-adds the channel; the event registration moves to the new open and the old session
-    // is closed. False when a step fails: the slot is then left without a session.
+    // is closed. False when a step fails: the slot is then left without a session, or
+    // without its watch.
     bool restart();
+    // Why the slot does not watch its session: the watch's own copy of the descriptor could
+    // not be made (no descriptor free). None while it watches.
+    std::optional<Errno> const& watchError() const { return watchError_; }
     bool enablePD(ZGCP::PDParams const& params);
     bool disablePD();
     // The payload type of a codec mode: alaw 8, ulaw 0, lbrc the receive payload type the
@@ -98,13 +104,14 @@ private:
 
     // The encoder-mode (tx_pt) or decoder-mode (rx_pt) request.
     bool changePayload(ZGCP::IoctlParams const& params, ZGCP::CodecMode const& mode, std::uint16_t& field);
-    // Polls the current device for driver events.
-    void watch();
+    // Polls the current device for driver events; false (watchError) when it cannot.
+    bool watch();
     void lost(DeviceRead const& why);
     // A request on the device; the driver's result, -1 with errno set.
     int request(unsigned long number, void* arg);
 
     Event event_;
+    std::optional<Errno> watchError_;
     rtp_connection_params params_;
     sockaddr_in peer_{};
     Fd rtcp_;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 namespace {
 
@@ -100,9 +101,9 @@ PlaySlotGeneric* VoiceFactory::CreatePlay(ZGCP::PlayerParams const& params)
         return nullptr;
     PlaySlotGeneric* slot = nullptr;
     if (network)
-        slot = new PlaySlotNetwork(channel, params.get_network());
+        slot = new PlaySlotNetwork(std::move(channel), params.get_network());
     else
-        slot = new PlaySlotFile(channel, params.get_file());
+        slot = new PlaySlotFile(std::move(channel), params.get_file());
     players_.push_back(slot);
     return slot;
 }
@@ -113,7 +114,7 @@ RecordSlot* VoiceFactory::CreateRecord(std::string const& host)
     Fd channel = openChannel(O_RDONLY, "reading", kRecorderChannel, timeslot);
     if (!channel)
         return nullptr;
-    auto* slot = new RecordSlot(host, timeslot, channel);
+    auto* slot = new RecordSlot(host, timeslot, std::move(channel));
     recorders_.push_back(slot);
     return slot;
 }

@@ -108,6 +108,8 @@ bool DaemonLauncher::start(std::vector<std::string> const& args)
         ::dup2(e, 2);
         // The daemon starts with 0, 1 and 2 only, as from a shell.
         ::close_range(3, ~0U, 0);
+        if (openFiles_ && ::setrlimit(RLIMIT_NOFILE, &*openFiles_) != 0)
+            ::_exit(127);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }

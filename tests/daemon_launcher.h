@@ -1,9 +1,11 @@
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,9 @@ public:
     bool exists(std::string const& boardPath) const;
     std::string readFile(std::string const& boardPath) const;
 
+    // The limits of open descriptors the binary starts with (by default the test's own).
+    void limitOpenFiles(rlim_t soft, rlim_t hard) { openFiles_ = rlimit{soft, hard}; }
+
     // Starts the binary with these arguments (argv[0] is the binary). False when the
     // process could not be made.
     bool start(std::vector<std::string> const& args);
@@ -85,6 +90,7 @@ private:
     int port_;
     pid_t pid_ = -1;
     bool running_ = false;
+    std::optional<rlimit> openFiles_;
 };
 
 }  // namespace testsupport

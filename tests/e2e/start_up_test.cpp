@@ -5,6 +5,7 @@
 #include "tests/syslog_receiver.h"
 
 #include <dirent.h>
+#include <sys/resource.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -205,8 +206,13 @@ TEST(StartUp, WithoutArgumentsItServesPort20001InTheForeground)
 {
     Server s;
     ASSERT_TRUE(s.start({}));
-    ASSERT_TRUE(s.waitForOut(startLine(20001)));
-    EXPECT_EQ(s.out(), startLine(20001));
+    // The soft limit of open files raised to the hard one the daemon inherited.
+    rlimit own{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &own), 0);
+    std::string const limit =
+        "open files limit: " + (own.rlim_max == RLIM_INFINITY ? std::string("unlimited") : std::to_string(own.rlim_max)) + "\n";
+    ASSERT_TRUE(s.waitForOut(startLine(20001) + limit));
+    EXPECT_EQ(s.out(), startLine(20001) + limit);
     // The pid file holds the pid without an end of line.
     EXPECT_TRUE(s.waitFor([&] { return s.readFile("/var/run/server.pid") == std::to_string(s.pid()); }));
     EXPECT_EQ(s.stop(), 0);
