@@ -185,8 +185,8 @@ void Acceptor<Base>::OnSocketEvent(int listening, short revents)
         Fd fd(s);
         if (!fd.is_valid()) {
             acceptPause_.Failed(error);
-            if (ReadEnd::ofAccept(error) == ReadEnd::end)
-                ListenerEnded(ReadEnd::whyRead(-1, error));
+            if (ReadEnd::ofAccept(error, revents) == ReadEnd::end)
+                ListenerEnded(ReadEnd::whyRead(-1, error, revents, listening));
             return;
         }
         acceptPause_.Accepted();

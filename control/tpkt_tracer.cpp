@@ -50,8 +50,8 @@ void TPKTTracer::OnEvent(int fd, short revents)
         if (!accepted.is_valid()) {
             int const error = errno;
             acceptPause_.Failed(error);
-            if (ReadEnd::ofAccept(error) == ReadEnd::end)
-                ListenerEnded(ReadEnd::whyRead(-1, error));
+            if (ReadEnd::ofAccept(error, revents) == ReadEnd::end)
+                ListenerEnded(ReadEnd::whyRead(-1, error, revents, fd));
             return;
         }
         acceptPause_.Accepted();

@@ -93,7 +93,8 @@ bool ChildWaitService::openPair()
     event_.Bind("ChildWaitService::OnChildEvent", &ChildWaitService::OnChildEvent, this);
     Fd read(sv[1]);
     read.NonBlock();
-    event_.Schedule(std::move(read), POLLIN);
+    // A datagram socket shut down for reading tells it only by POLLRDHUP.
+    event_.Schedule(std::move(read), POLLIN | POLLRDHUP);
     writeFd_ = sv[0];
     return true;
 }
@@ -195,13 +196,16 @@ void ChildWaitService::reapNow()
 void ChildWaitService::OnChildEvent(int fd, short revents)
 {
     ReadEnd::Kind const ready = ReadEnd::ofPoll(revents);
-    if (ready == ReadEnd::end)
+    if (ready == ReadEnd::end) {
         reopen(ReadEnd::whyPolled(revents, fd));
-    else if (ready == ReadEnd::again && ringEmpty() && !overflow_.load())
+        revents = 0;
+    } else if (ready == ReadEnd::again && ringEmpty() && !overflow_.load()) {
         return;
+    }
     for (;;) {
         // The socket's records are older than the ring's.
-        readRecords();
+        readRecords(revents);
+        revents = 0;
         while (!ringEmpty()) {
             unsigned int const h = head_.load();
             Record const r = ring_[h % kRingSize];
@@ -214,7 +218,7 @@ void ChildWaitService::OnChildEvent(int fd, short revents)
     }
 }
 
-void ChildWaitService::readRecords()
+void ChildWaitService::readRecords(short revents)
 {
     while (event_.IsActive()) {
         std::int32_t pid = 0;
@@ -227,11 +231,11 @@ void ChildWaitService::readRecords()
             continue;
         }
         // A datagram of another size is no record: it is dropped.
-        ReadEnd::Kind const k = ReadEnd::ofRead(n, error);
+        ReadEnd::Kind const k = ReadEnd::ofRead(n, error, revents);
         if (k == ReadEnd::again)
             return;
         if (k == ReadEnd::end) {
-            reopen(ReadEnd::whyRead(n, error));
+            reopen(ReadEnd::whyRead(n, error, revents, event_.lowlevel_fd()));
             return;
         }
     }

@@ -165,8 +165,9 @@ private:
     bool openPair();
     // The read end has ended: a new pair replaces the old one, so no exit is lost.
     void reopen(std::string const& why);
-    // Hands on the records the socket holds, until it has none or ends.
-    void readRecords();
+    // Hands on the records the socket holds, until it has none or ends (revents: the
+    // readiness that led to the reading, 0 for none).
+    void readRecords(short revents);
     void dispatch(std::int32_t pid, std::int32_t status);
 
     Event event_;

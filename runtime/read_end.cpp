@@ -7,11 +7,19 @@
 
 namespace ReadEnd {
 
+namespace {
+
+// POLLRDHUP comes only to those who ask for it: a datagram socket shut down for reading
+// reports it, while its reads would block.
+bool ended(short revents) { return (revents & (POLLERR | POLLHUP | POLLNVAL | POLLRDHUP)) != 0; }
+
+}  // namespace
+
 Kind ofPoll(short revents, short wanted)
 {
     if (revents & wanted)
         return data;
-    return (revents & (POLLERR | POLLHUP | POLLNVAL)) ? end : again;
+    return ended(revents) ? end : again;
 }
 
 Kind ofRead(ssize_t n, int error, short revents)
@@ -19,12 +27,15 @@ Kind ofRead(ssize_t n, int error, short revents)
     if (n > 0)
         return data;
     if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK || error == EINTR))
-        return (revents & (POLLERR | POLLHUP | POLLNVAL)) ? end : again;
+        return ended(revents) ? end : again;
     return end;
 }
 
-Kind ofAccept(int error)
+Kind ofAccept(int error, short revents)
 {
+    // Nothing waits: after a hang-up or an error nothing ever will.
+    if (error == EAGAIN || error == EWOULDBLOCK)
+        return ended(revents) ? end : again;
     switch (error) {
     case EBADF:
     case EINVAL:
@@ -46,7 +57,9 @@ std::string whyPolled(short revents, int fd)
             return std::strerror(pending);
         return "poll error";
     }
-    return (revents & POLLHUP) ? "hang-up" : "descriptor not open";
+    if (revents & POLLHUP)
+        return "hang-up";
+    return (revents & POLLRDHUP) ? "input shut down" : "descriptor not open";
 }
 
 std::string whyRead(ssize_t n, int error, short revents, int fd)

@@ -21,23 +21,25 @@ enum Kind {
 };
 
 // The readiness alone. data when one of the wanted bits is set (after a hang-up data may
-// still wait: the reads tell the end); end when POLLERR, POLLHUP or POLLNVAL comes without
-// them (they come even when nothing is asked for); again otherwise: the loop calls every
-// handler on every serviced turn, mostly with nothing for it.
+// still wait: the reads tell the end); end when POLLERR, POLLHUP or POLLNVAL (they come
+// even when nothing is asked for), or POLLRDHUP when asked for, comes without them; again
+// otherwise: the loop calls every handler on every serviced turn, mostly with nothing for it.
 Kind ofPoll(short revents, short wanted = POLLIN);
 
 // A read's (recv's, readv's) result and the errno it left, with the readiness that led to it:
 // a read that would block after a hang-up or an error was reported is the end as well.
 Kind ofRead(ssize_t n, int error, short revents = 0);
 
-// A failed accept's errno: end when the listening socket itself is broken (EBADF, EINVAL
-// after a shutdown, ENOTSOCK, ...); again for the rest: nothing waiting, a signal, a
-// connection gone before it was taken, the network errors Linux passes on, and the
+// A failed accept's errno, with the readiness that led to it: end when the listening
+// socket itself is broken (EBADF, EINVAL after a shutdown, ENOTSOCK, ...) or nothing waits
+// after a hang-up or an error was reported; again for the rest: nothing waiting, a signal,
+// a connection gone before it was taken, the network errors Linux passes on, and the
 // shortages of descriptors and memory, which AcceptPause deals with.
-Kind ofAccept(int error);
+Kind ofAccept(int error, short revents);
 
 // The reason in the end's log line, for an end seen in the readiness: the socket's pending
-// error on POLLERR (when it has one), "hang-up" on POLLHUP, "descriptor not open" on POLLNVAL.
+// error on POLLERR (when it has one), "hang-up" on POLLHUP, "input shut down" on POLLRDHUP,
+// "descriptor not open" on POLLNVAL.
 std::string whyPolled(short revents, int fd);
 // For an end seen in a read (ofRead with the same arguments): "closed by the peer" for a
 // read of 0, the readiness's reason for one that would block, the error's text otherwise.

@@ -184,7 +184,7 @@ void ModemFactory::OnSocketEvent(int, short revents)
     if (!connection) {
         int const error = errno;
         acceptPause_.Failed(error);
-        if (ReadEnd::ofAccept(error) == ReadEnd::end)
+        if (ReadEnd::ofAccept(error, revents) == ReadEnd::end)
             ListenerFailed();
         return;
     }

@@ -191,8 +191,8 @@ void BoardSocket::onAccept(int fd, short revents)
         if (c < 0) {
             int const error = errno;
             acceptPause_.Failed(error);
-            if (ReadEnd::ofAccept(error) == ReadEnd::end)
-                listenerEnded(ReadEnd::whyRead(-1, error));
+            if (ReadEnd::ofAccept(error, revents) == ReadEnd::end)
+                listenerEnded(ReadEnd::whyRead(-1, error, revents, fd));
             return;
         }
         acceptPause_.Accepted();
