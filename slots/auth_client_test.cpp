@@ -1,8 +1,17 @@
 #include "slots/auth_client.h"
 
+#include "runtime/multiplexer.h"
 #include "tests/modem_test_support.h"
+#include "tests/peer_end.h"
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -76,6 +85,45 @@ TEST_F(AuthClientTest, ARestartedListenerTakesItsPortWhileClosedConnectionsLinge
     factory.reset();
     factory = std::make_unique<ModemFactory>(port);
     EXPECT_EQ(factory->authPort(), port);
+}
+
+// Every way a connection of the authentication client, or the listener, can end: one line,
+// the connection (the listener, for good) let go, nothing left ready in the loop, and no
+// descriptor left behind.
+TEST_F(AuthClientTest, EveryEndIsTakenOnceAndLeavesTheLoopIdle)
+{
+    using testsupport::End;
+    auto descriptors = [] { return long(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})); };
+    for (End how : {End::close, End::reset, End::halfClose, End::sendThenClose, End::hangUp}) {
+        SCOPED_TRACE(testsupport::name(how));
+        bool const listener = how == End::hangUp;
+        testsupport::CaptureStream const& stream = listener ? err : log;
+        auto lines = [&] {
+            std::string const found = slotstest::linesOf(
+                stream.text(), listener ? "modem[4,0]: auth server socket error." : "modem[4,0]: auth client ");
+            return std::count(found.begin(), found.end(), '\n');
+        };
+        auto const before = lines();
+        testsupport::settle();
+        long const open = descriptors();
+        Fd socket;
+        if (listener) {
+            std::ostringstream dump;
+            multiplexer.dump(dump);
+            socket = Fd(::dup(testsupport::polledDescriptor(dump.str(), "ModemFactory::OnSocketEvent")));
+        } else {
+            socket = Fd(::dup(authClient()->fd()));
+        }
+        ASSERT_TRUE(socket);
+        testsupport::end(socket, how);
+        EXPECT_TRUE(waitFor([&] { return listener ? factory->authPort() == 0 : factory->connections() == 0; }));
+        socket.close();
+        testsupport::settle();
+        EXPECT_EQ(multiplexer.runOnce(0), 0);
+        EXPECT_EQ(lines(), before + 1);
+        // The listening socket and the loop's duplicate of it are closed for good.
+        EXPECT_EQ(descriptors(), open - (listener ? 2 : 0));
+    }
 }
 
 }  // namespace
