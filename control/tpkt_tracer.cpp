@@ -68,7 +68,7 @@ void TPKTTracer::OnEvent(int fd, short revents)
 
 void TPKTTracer::ListenerEnded(std::string const& why)
 {
-    std::cerr << "TPKTTracer: listening socket ended: " << why << std::endl;
+    std::cerr << listener_.event_name() << ": listening socket ended: " << why << std::endl;
     acceptPause_.Cancel();
     listener_.Release();
 }

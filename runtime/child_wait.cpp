@@ -101,7 +101,7 @@ bool ChildWaitService::openPair()
 
 void ChildWaitService::reopen(std::string const& why)
 {
-    std::cerr << "ChildWaitService: exit socket ended: " << why << "; opening a new one" << std::endl;
+    std::cerr << event_.event_name() << ": exit socket ended: " << why << "; opening a new one" << std::endl;
     // The handler does not run while the descriptors change; what it cannot write meanwhile
     // waits in the ring.
     sigset_t chld, saved;

@@ -63,7 +63,7 @@ void SignalWake::OnWake(int fd, short revents)
     }
     if (k != ReadEnd::end)
         return;
-    std::cerr << "SignalWake: wake-up socket ended: " << ReadEnd::whyRead(n, error, revents, fd)
+    std::cerr << event_.event_name() << ": wake-up socket ended: " << ReadEnd::whyRead(n, error, revents, fd)
               << "; opening a new one" << std::endl;
     close();
     open();

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <sstream>
@@ -93,28 +92,19 @@ TEST_F(AuthClientTest, ARestartedListenerTakesItsPortWhileClosedConnectionsLinge
 TEST_F(AuthClientTest, EveryEndIsTakenOnceAndLeavesTheLoopIdle)
 {
     using testsupport::End;
-    auto descriptors = [] { return long(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})); };
+    auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     for (End how : {End::close, End::reset, End::halfClose, End::sendThenClose, End::hangUp}) {
-        SCOPED_TRACE(testsupport::name(how));
+        SCOPED_TRACE(int(how));
         bool const listener = how == End::hangUp;
-        testsupport::CaptureStream const& stream = listener ? err : log;
-        auto lines = [&] {
-            std::string const found = slotstest::linesOf(
-                stream.text(), listener ? "modem[4,0]: auth server socket error." : "modem[4,0]: auth client ");
-            return std::count(found.begin(), found.end(), '\n');
-        };
+        std::string const line = listener ? "modem[4,0]: auth server socket error.\n" : "modem[4,0]: auth client ";
+        auto lines = [&] { return testsupport::occurrences((listener ? err : log).text(), line); };
         auto const before = lines();
         testsupport::settle();
-        long const open = descriptors();
-        Fd socket;
-        if (listener) {
-            std::ostringstream dump;
-            multiplexer.dump(dump);
-            socket = Fd(::dup(testsupport::polledDescriptor(dump.str(), "ModemFactory::OnSocketEvent")));
-        } else {
-            socket = Fd(::dup(authClient()->fd()));
-        }
-        ASSERT_TRUE(socket);
+        auto const open = descriptors();
+        std::ostringstream dump;
+        multiplexer.dump(dump);
+        Fd socket(::dup(listener ? testsupport::polledDescriptor(dump.str(), "ModemFactory::OnSocketEvent")
+                                 : authClient()->fd()));
         testsupport::end(socket, how);
         EXPECT_TRUE(waitFor([&] { return listener ? factory->authPort() == 0 : factory->connections() == 0; }));
         socket.close();

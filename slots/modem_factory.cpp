@@ -173,10 +173,11 @@ std::uint16_t ModemFactory::authPort() const
 
 void ModemFactory::OnSocketEvent(int, short revents)
 {
-    ReadEnd::Kind const ready = ReadEnd::ofPoll(revents);
-    if (ready == ReadEnd::end)
+    if (revents & (POLLERR | POLLHUP)) {
         ListenerFailed();
-    if (ready != ReadEnd::data)
+        return;
+    }
+    if (!(revents & POLLIN))
         return;
     INet4::Addr peer;
     socklen_t length = peer.size();

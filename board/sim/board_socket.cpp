@@ -44,7 +44,7 @@ private:
         }
         alive = alive && flush(fd);
         if (!alive || (ended_ && unhandled() == 0 && out_.empty())) {
-            std::cerr << "BoardSocket: client ended: " << why_ << std::endl;
+            std::cerr << event_.event_name() << ": ended: " << why_ << std::endl;
             owner_.drop(this);  // destroys this client: nothing of it is touched afterwards
             return;
         }
@@ -104,13 +104,12 @@ private:
     {
         while (!out_.empty()) {
             ssize_t n = ::send(fd, out_.data(), out_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-            int const error = errno;
-            if (n < 0 && ReadEnd::ofRead(n, error) == ReadEnd::end) {
-                why_ = ReadEnd::whyRead(n, error);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                return true;
+            if (n < 0) {
+                why_ = std::strerror(errno);
                 return false;
             }
-            if (n < 0)
-                return true;
             out_.erase(0, std::size_t(n));
         }
         return true;
@@ -202,8 +201,8 @@ void BoardSocket::onAccept(int fd, short revents)
 
 void BoardSocket::listenerEnded(std::string const& why)
 {
-    std::cerr << "BoardSocket: listening socket ended: " << why << "; listening again in " << kRelistenMs << " ms"
-              << std::endl;
+    std::cerr << listener_.event_name() << ": listening socket ended: " << why << "; listening again in "
+              << kRelistenMs << " ms" << std::endl;
     acceptPause_.Cancel();
     listener_.Release();
     relisten_.set(kRelistenMs, &BoardSocket::relisten, this);

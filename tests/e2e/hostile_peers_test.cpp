@@ -7,8 +7,6 @@
 #include "tests/peer_end.h"
 #include "tests/sim_daemon_test_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -210,161 +208,122 @@ TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController
     EXPECT_LT(ping(), 100.0);
 }
 
-// The services whose descriptors end in the table below.
-enum class Service { agent, player, recorder, console, controller, controllerListener, consoleListener, exits, wake };
+// The peers whose connections end in the table below, and the daemon's own descriptors.
+enum class Service { agent, player, recorder, console, controller, own };
 
 // Four agent links, each to its own listener here, and a trunk time slot the media slots
 // connect to.
 class EndingPeers : public HostilePeers {
 protected:
-    static constexpr int kAgents = 4;
-
-    EndingPeers()
-    {
-        for (auto& a : agents)
-            a.emplace();
-    }
-
     void SetUp() override
     {
         std::string conf;
         for (auto& a : agents)
-            conf += "[snmpagent]\nhost=" + a->address() + "\nname=qelt\n";
+            conf += "[snmpagent]\nhost=" + a.emplace().address() + "\nname=qelt\n";
         daemon.writeFile("/usr/local/etc/server.conf", conf);
         HostilePeers::SetUp();
         ASSERT_EQ(on(7, testsupport::createCommand(testsupport::trunkParams(1, 5))), "success");
         next(2);
     }
 
-    static char const* name(Service s)
-    {
-        char const* const names[] = {"agent link",
-                                     "network player",
-                                     "recorder",
-                                     "console client",
-                                     "controller",
-                                     "AcceptorNet::OnSocketEvent",
-                                     "BoardSocket::onAccept",
-                                     "ChildWaitService::OnChildEvent",
-                                     "SignalWake::OnWake"};
-        return names[int(s)];
-    }
-    // The descriptor the handler of one of the daemon's own descriptors polls (-1: none).
-    int polled(Service s)
+    // The descriptor the named handler polls (-1: none).
+    int polled(char const* handler)
     {
         bool const dumped = daemon.dumpStatus();
-        return dumped ? testsupport::polledDescriptor(daemon.readFile("/var/log/server-status"), name(s)) : -1;
+        return dumped ? testsupport::polledDescriptor(daemon.readFile("/var/log/server-status"), handler) : -1;
     }
 
-    // Makes the service's connection and returns this side of it (for the daemon's own
-    // descriptors a duplicate), with the line the daemon writes at its end and the signals
-    // the controller gets.
-    Fd open(Service s, End how, std::string& report, std::vector<std::string>& signals)
+    // Makes the connection and returns this side of it (of the daemon's own descriptor, a
+    // duplicate), with the start of the line the daemon writes at its end and the signals
+    // the controller then gets.
+    Fd open(Service s, End how, char const* handler, std::string& report, std::vector<std::string>& signals)
     {
-        using testsupport::createCommand;
+        using namespace testsupport;
         bool const reset = how == End::reset;
-        switch (s) {
-        case Service::agent: {
+        std::string const connected = "connected to " + peers.address();
+        std::string const closed = "connection to " + peers.address() + " closed.";
+        if (s == Service::agent) {
             std::string const prefix = "snmpagent.qelt " + agents[agent]->address() + ": ";
-            report = prefix + "connection lost, reset snmpagent instance\n";
+            report = prefix + "connection lost, reset snmpagent instance";
             EXPECT_TRUE(logged(prefix + "connected.\n"));
             return agents[agent]->accept(DaemonLauncher::kTimeout);
         }
-        case Service::player: {
-            EXPECT_EQ(on(30, createCommand(testsupport::networkPlayerParams("127.0.0.1", peers.port(), 1))),
-                      "success");
-            std::string const ts = channel(on(30, testsupport::connectCommand(7)));
+        if (s == Service::player) {
+            EXPECT_EQ(on(30, createCommand(networkPlayerParams("127.0.0.1", peers.port(), 1))), "success");
+            on(30, connectCommand(7));
             EXPECT_EQ(answer(next(), 30), "success");
             Fd socket = peers.accept(DaemonLauncher::kTimeout);
             EXPECT_EQ(next(), "slot=30 ioctl startPlaying : NULL");
-            EXPECT_EQ(testsupport::readFor(socket, 4, DaemonLauncher::kTimeout).size(), 4u);
-            report = "player[" + ts + "]: " + (reset ? "play failed" : "connection to " + peers.address() + " closed.")
-                   + "\n";
+            EXPECT_EQ(readFor(socket, 4, DaemonLauncher::kTimeout).size(), 4u);
+            report = reset ? "]: play failed" : closed;
             signals = {"slot=30 transmitter inactive", "slot=30 abort 0"};
             return socket;
         }
-        case Service::recorder: {
-            EXPECT_EQ(on(40, createCommand(testsupport::recorderParams("127.0.0.1", peers.port()))), "success");
-            std::string const ts = channel(next());
-            std::string const connected = "recorder[" + ts + "]: connected to " + peers.address() + ".\n";
+        if (s == Service::recorder) {
+            EXPECT_EQ(on(40, createCommand(recorderParams("127.0.0.1", peers.port()))), "success");
+            next();
             std::size_t const connections = count(connected);
-            EXPECT_EQ(on(7, testsupport::connectCommand(40)), "success");
+            EXPECT_EQ(on(7, connectCommand(40)), "success");
             Fd socket = peers.accept(DaemonLauncher::kTimeout);
             EXPECT_TRUE(DaemonLauncher::waitFor([&] { return count(connected) > connections; }));
-            report = "recorder[" + ts + "]: "
-                   + (reset ? "record aborted" : "connection to " + peers.address() + " closed.") + "\n";
+            report = reset ? "]: record aborted" : closed;
             signals = {std::string("slot=40 ioctl stopRecording : ") + (reset ? "connectionAborted" : "userRequest")};
             return socket;
         }
-        case Service::console: {
+        if (s == Service::console) {
             ConsoleSocket c(console());
             Fd socket(::dup(c.fd));
             // Accepted once it replies; a reply left unread makes the close a reset.
             EXPECT_EQ(::send(socket.lowlevel_fd(), "journal 0 0\n", 12, MSG_NOSIGNAL), 12);
             EXPECT_TRUE(DaemonLauncher::waitFor([&] { return c.arrived() > 0; }));
             if (!reset)
-                testsupport::readFor(socket, std::size_t(c.arrived()), DaemonLauncher::kTimeout);
-            report = std::string("BoardSocket: client ended: ")
-                   + (reset ? "Connection reset by peer" : "closed by the peer") + "\n";
+                readFor(socket, std::size_t(c.arrived()), DaemonLauncher::kTimeout);
+            report = std::string("BoardSocket::Client: ended: ") + (reset ? "Connection reset" : "closed by the peer");
             return socket;
         }
-        case Service::controller: {
+        if (s == Service::controller) {
+            // No agent link connects any more: the line is the controller's.
+            report = "control connection 127.0.0.1:";
             Fd socket(::dup(client->tcp().fd()));
-            sockaddr_in own{};
-            socklen_t size = sizeof own;
-            ::getsockname(socket.lowlevel_fd(), reinterpret_cast<sockaddr*>(&own), &size);
-            report = "control connection 127.0.0.1:" + std::to_string(ntohs(own.sin_port)) + " closed.\n";
             client.reset();
             return socket;
         }
-        default: {
-            char const* const lines[] = {"AcceptorNet::OnSocketEvent: listening socket ended: ",
-                                         "BoardSocket: listening socket ended: ",
-                                         "ChildWaitService: exit socket ended: ", "SignalWake: wake-up socket ended: "};
-            report = lines[int(s) - int(Service::controllerListener)];
-            return testsupport::descriptorOf(daemon.pid(), polled(s));
-        }
-        }
+        report = std::string(handler) + ": ";
+        return descriptorOf(daemon.pid(), polled(handler));
     }
 
-    // Puts the service back as it was before the row: a new controller; the media slot
-    // destroyed; the agent's listener closed, so that its link's retries are refused; the
-    // daemon's own descriptor polled again (a listener 5000 ms after its end).
-    void after(Service s)
+    // Puts the service back: a new controller; the media slot destroyed; the agent's
+    // listener closed, so that its link's later attempts are refused; the daemon's own
+    // descriptor polled again (a listener's 5000 ms after its end).
+    void after(Service s, char const* handler)
     {
         if (s == Service::controller) {
             EXPECT_TRUE(attach());
         } else if (s == Service::player || s == Service::recorder) {
-            ZGCP::Command const destroy = testsupport::plainCommand(ZGCP::Command::destroy::id);
-            EXPECT_EQ(on(s == Service::player ? 30 : 40, destroy), "success");
+            EXPECT_EQ(on(s == Service::player ? 30 : 40, testsupport::plainCommand(ZGCP::Command::destroy::id)),
+                      "success");
         } else if (s == Service::agent) {
             agents[agent++].reset();
-        } else if (s != Service::console) {
-            EXPECT_TRUE(DaemonLauncher::waitFor([&] { return polled(s) >= 0; }));
+        } else if (s == Service::own) {
+            EXPECT_TRUE(DaemonLauncher::waitFor([&] { return polled(handler) >= 0; }));
         }
     }
 
-    // The daemon's descriptors, without those an agent link's attempt holds for a moment.
+    // The daemon's descriptors, the least of a few looks: an agent link's attempt holds two
+    // for a moment.
     long settledDescriptors() const
     {
         long least = openDescriptors(daemon.pid());
-        for (int i = 0; i < 4; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (int i = 0; i < 4; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
             least = std::min(least, openDescriptors(daemon.pid()));
-        }
         return least;
     }
-    static std::string channel(std::string const& activeSignal) { return activeSignal.substr(activeSignal.rfind(' ') + 1); }
     std::size_t count(std::string const& line) const
     {
-        std::string const all = daemon.out() + daemon.err();
-        std::size_t n = 0;
-        for (std::size_t at = all.find(line); at != std::string::npos; at = all.find(line, at + 1))
-            ++n;
-        return n;
+        return testsupport::occurrences(daemon.out() + daemon.err(), line);
     }
 
-    std::optional<testsupport::LoopbackListener> agents[kAgents];
+    std::optional<testsupport::LoopbackListener> agents[4];
     int agent = 0;
     testsupport::LoopbackListener peers;
 };
@@ -372,36 +331,34 @@ protected:
 // Every descriptor the daemon polls that is not a board device, ended in every way that can
 // happen to it: one line tells it, once; the owner hears of it (the controller's signals);
 // the daemon is idle a second later and answers a ping; it holds no more descriptors than
-// before, once the service is back (an agent link's retry comes 10 s later).
+// before once the service is back (an agent link's next attempt comes 10 s later).
 TEST_F(EndingPeers, EveryEndIsTakenOnceAndLeavesTheDaemonIdle)
 {
     if (!testsupport::descriptorOf(daemon.pid(), 0))
         GTEST_SKIP() << "the system gives no duplicate of another process's descriptor (pidfd_getfd)";
-    using S = Service;
-    using E = End;
     struct Row {
-        S service;
-        E end;
-    } const rows[] = {
-        // Each agent link ends long before the agent's silence of 30 s would end it.
-        {S::agent, E::close}, {S::agent, E::reset}, {S::agent, E::halfClose}, {S::agent, E::sendThenClose},
-        {S::player, E::close}, {S::player, E::reset}, {S::player, E::halfClose}, {S::player, E::sendThenClose},
-        {S::recorder, E::close}, {S::recorder, E::reset}, {S::recorder, E::halfClose}, {S::recorder, E::sendThenClose},
-        {S::console, E::close}, {S::console, E::reset}, {S::console, E::halfClose}, {S::console, E::sendThenClose},
-        // Losing the controller destroys every slot: after the media slots.
-        {S::controller, E::close}, {S::controller, E::reset}, {S::controller, E::halfClose},
-        {S::controller, E::sendThenClose},
-        // The daemon's own descriptors, through duplicates. A listening socket takes a
-        // shutdown of either side alike.
-        {S::controllerListener, E::hangUp}, {S::consoleListener, E::hangUp},
-        {S::exits, E::shutRead}, {S::exits, E::hangUp}, {S::wake, E::shutRead}, {S::wake, E::hangUp},
+        Service service;
+        End end;
+        char const* handler;  // of the daemon's own descriptor
     };
+    // Each agent link ends long before its agent's silence of 30 s would end it; losing the
+    // controller destroys every slot, so it comes after the media slots. A listening socket
+    // takes a shutdown of either side alike.
+    std::vector<Row> rows;
+    for (Service s : {Service::agent, Service::player, Service::recorder, Service::console, Service::controller})
+        for (End e : {End::close, End::reset, End::halfClose, End::sendThenClose})
+            rows.push_back({s, e, ""});
+    for (char const* h : {"AcceptorNet::OnSocketEvent", "BoardSocket::onAccept"})
+        rows.push_back({Service::own, End::hangUp, h});
+    for (char const* h : {"ChildWaitService::OnChildEvent", "SignalWake::OnWake"})
+        for (End e : {End::shutRead, End::hangUp})
+            rows.push_back({Service::own, e, h});
     for (Row const& row : rows) {
-        SCOPED_TRACE(std::string(name(row.service)) + ", " + testsupport::name(row.end));
+        SCOPED_TRACE("row " + std::to_string(&row - rows.data()) + " " + row.handler);
         long const descriptors = settledDescriptors();
         std::string report;
         std::vector<std::string> signals;
-        Fd socket = open(row.service, row.end, report, signals);
+        Fd socket = open(row.service, row.end, row.handler, report, signals);
         ASSERT_TRUE(socket);
         std::size_t const before = count(report);
         testsupport::end(socket, row.end);
@@ -413,12 +370,12 @@ TEST_F(EndingPeers, EveryEndIsTakenOnceAndLeavesTheDaemonIdle)
         std::this_thread::sleep_for(std::chrono::seconds(1));
         EXPECT_LT(cpuSeconds(daemon.pid()) - cpu, 0.1);
         EXPECT_EQ(count(report), before + 1) << report;
-        after(row.service);
+        after(row.service, row.handler);
         EXPECT_TRUE(pinged());
         long now = 0;
         EXPECT_TRUE(DaemonLauncher::waitFor([&] {
             now = settledDescriptors();
-            return row.service == S::agent ? now < descriptors : now == descriptors;
+            return row.service == Service::agent ? now < descriptors : now == descriptors;
         })) << now << " descriptors, " << descriptors << " before";
     }
 }
