@@ -154,7 +154,7 @@ void Acceptor<Base>::BindSocket()
         SetUpFailed("can't set socket to non block mode: ");
         return;
     }
-    listenEvent_.Schedule(listenFd_, POLLIN);
+    listenEvent_.Schedule(listenFd_, ReadEnd::input);
 }
 
 template <class Base>

@@ -93,8 +93,7 @@ bool ChildWaitService::openPair()
     event_.Bind("ChildWaitService::OnChildEvent", &ChildWaitService::OnChildEvent, this);
     Fd read(sv[1]);
     read.NonBlock();
-    // A datagram socket shut down for reading tells it only by POLLRDHUP.
-    event_.Schedule(std::move(read), POLLIN | POLLRDHUP);
+    event_.Schedule(std::move(read), ReadEnd::input);
     writeFd_ = sv[0];
     return true;
 }

@@ -9,8 +9,7 @@ namespace ReadEnd {
 
 namespace {
 
-// POLLRDHUP comes only to those who ask for it: a datagram socket shut down for reading
-// reports it, while its reads would block.
+// POLLRDHUP comes only to those who ask for it (input).
 bool ended(short revents) { return (revents & (POLLERR | POLLHUP | POLLNVAL | POLLRDHUP)) != 0; }
 
 }  // namespace

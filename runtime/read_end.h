@@ -14,6 +14,10 @@
 // ready and the loop would spin on it. EAGAIN and EINTR only mean "not now".
 namespace ReadEnd {
 
+// What a reader polls for: input, and a shut input, which a datagram or a listening
+// unix-domain socket shows only by POLLRDHUP (its reads and accepts just would block).
+constexpr short input = POLLIN | POLLRDHUP;
+
 enum Kind {
     data,   // something to take: read it (or accept it)
     again,  // nothing for now: wait for the next readiness

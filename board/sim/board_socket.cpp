@@ -161,7 +161,7 @@ bool BoardSocket::openListener(std::string const& path)
     path_ = path;
     inode_ = st.st_ino;
     listener_.Bind("BoardSocket::onAccept", &BoardSocket::onAccept, this);
-    listener_.Schedule(std::move(s), POLLIN);
+    listener_.Schedule(std::move(s), ReadEnd::input);
     return true;
 }
 

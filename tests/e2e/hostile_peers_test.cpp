@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -334,25 +335,26 @@ protected:
 // before once the service is back (an agent link's next attempt comes 10 s later).
 TEST_F(EndingPeers, EveryEndIsTakenOnceAndLeavesTheDaemonIdle)
 {
-    if (!testsupport::descriptorOf(daemon.pid(), 0))
-        GTEST_SKIP() << "the system gives no duplicate of another process's descriptor (pidfd_getfd)";
     struct Row {
         Service service;
         End end;
         char const* handler;  // of the daemon's own descriptor
     };
     // Each agent link ends long before its agent's silence of 30 s would end it; losing the
-    // controller destroys every slot, so it comes after the media slots. A listening socket
-    // takes a shutdown of either side alike.
+    // controller destroys every slot, so it comes after the media slots. The daemon's own
+    // descriptors last, through duplicates.
     std::vector<Row> rows;
     for (Service s : {Service::agent, Service::player, Service::recorder, Service::console, Service::controller})
         for (End e : {End::close, End::reset, End::halfClose, End::sendThenClose})
             rows.push_back({s, e, ""});
-    for (char const* h : {"AcceptorNet::OnSocketEvent", "BoardSocket::onAccept"})
-        rows.push_back({Service::own, End::hangUp, h});
-    for (char const* h : {"ChildWaitService::OnChildEvent", "SignalWake::OnWake"})
-        for (End e : {End::shutRead, End::hangUp})
-            rows.push_back({Service::own, e, h});
+    if (!testsupport::descriptorOf(daemon.pid(), 0)) {
+        std::cout << "no duplicate of another process's descriptor (pidfd_getfd): the daemon's own are left out\n";
+    } else {
+        for (char const* h : {"AcceptorNet::OnSocketEvent", "BoardSocket::onAccept", "ChildWaitService::OnChildEvent",
+                              "SignalWake::OnWake"})
+            for (End e : {End::shutRead, End::hangUp})
+                rows.push_back({Service::own, e, h});
+    }
     for (Row const& row : rows) {
         SCOPED_TRACE("row " + std::to_string(&row - rows.data()) + " " + row.handler);
         long const descriptors = settledDescriptors();
