@@ -5,6 +5,7 @@
 #include "control/service.h"
 #include "runtime/accept_pause.h"
 #include "runtime/event.h"
+#include "runtime/read_end.h"
 #include "runtime/timer.h"
 
 #include <poll.h>
@@ -12,6 +13,7 @@
 
 #include <cerrno>
 #include <iostream>
+#include <string>
 
 namespace Control {
 
@@ -30,7 +32,9 @@ struct ListenFamily;
 // What the listening sides of a message connection share: one peer at a time; a peer
 // that connects while one is connected is accepted and closed at once. A bind that fails
 // is retried every 5000 ms, and so is a listen that fails (with a new socket). Out of
-// descriptors, it pauses (AcceptPause). Base is the service of the socket family.
+// descriptors, it pauses (AcceptPause). A listening socket that ends (a hang-up, an error,
+// an accept that fails for good) is closed with one line and replaced 5000 ms later, the
+// connected peer left in place. Base is the service of the socket family.
 template <class Base>
 class Acceptor : public Base {
     typedef ListenFamily<Base> Family;
@@ -89,6 +93,8 @@ private:
     void RetryLater() { bindTimer_.set(bind_retry_ms, &Acceptor::OnTimeout, this); }
     // Logs what failed with the error text, closes the socket and retries with a new one.
     void SetUpFailed(char const* what);
+    // The listening socket has ended: closed, and a new one is made later.
+    void ListenerEnded(std::string const& why);
 
     Address address_;
     Fd listenFd_;
@@ -148,13 +154,28 @@ void Acceptor<Base>::BindSocket()
         SetUpFailed("can't set socket to non block mode: ");
         return;
     }
-    listenEvent_.Schedule(listenFd_, POLLIN);
+    listenEvent_.Schedule(listenFd_, ReadEnd::input);
 }
 
 template <class Base>
-void Acceptor<Base>::OnSocketEvent(int, short revents)
+void Acceptor<Base>::ListenerEnded(std::string const& why)
 {
-    if (!(revents & POLLIN))
+    if (this->verbose())
+        std::cerr << listenEvent_.event_name() << ": listening socket ended: " << why << "; listening again in "
+                  << bind_retry_ms << " ms" << std::endl;
+    acceptPause_.Cancel();
+    listenEvent_.Release();
+    listenFd_.close();
+    RetryLater();
+}
+
+template <class Base>
+void Acceptor<Base>::OnSocketEvent(int listening, short revents)
+{
+    ReadEnd::Kind const ready = ReadEnd::ofPoll(revents);
+    if (ready == ReadEnd::end)
+        ListenerEnded(ReadEnd::whyPolled(revents, listening));
+    if (ready != ReadEnd::data)
         return;
     for (;;) {
         typename Family::Peer peer;
@@ -164,6 +185,8 @@ void Acceptor<Base>::OnSocketEvent(int, short revents)
         Fd fd(s);
         if (!fd.is_valid()) {
             acceptPause_.Failed(error);
+            if (ReadEnd::ofAccept(error, revents) == ReadEnd::end)
+                ListenerEnded(ReadEnd::whyRead(-1, error, revents, listening));
             return;
         }
         acceptPause_.Accepted();

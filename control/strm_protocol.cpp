@@ -4,6 +4,7 @@
 #include "base/packet.h"
 #include "base/clock.h"
 #include "runtime/multiplexer.h"
+#include "runtime/read_end.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -116,15 +117,11 @@ void StrmProtocol::do_read()
                              : ::recv(fd_.lowlevel_fd(), scratch, sizeof scratch, MSG_DONTWAIT | MSG_NOSIGNAL);
     int const error = errno;
     readMeasure_.end();
-    if (n < 0) {
-        if (error != EAGAIN && error != EWOULDBLOCK)
-            on_error(errorText("read error: ", error));
-        return;
-    }
-    if (n == 0) {
+    ReadEnd::Kind const k = ReadEnd::ofRead(n, error);
+    if (k == ReadEnd::end)
         on_error(errorText("read error: ", error));
+    if (k != ReadEnd::data)
         return;
-    }
     if (!pooled) {
         std::cerr << ext::header(this) << "no packet buffer: " << n << " bytes dropped" << std::endl;
         return;

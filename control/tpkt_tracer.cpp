@@ -2,6 +2,7 @@
 
 #include "base/fd.h"
 #include "runtime/inet4_addr.h"
+#include "runtime/read_end.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -37,14 +38,20 @@ bool TPKTTracer::Listen(unsigned short port)
 
 void TPKTTracer::OnEvent(int fd, short revents)
 {
-    if (!(revents & POLLIN))
+    ReadEnd::Kind const ready = ReadEnd::ofPoll(revents);
+    if (ready == ReadEnd::end)
+        ListenerEnded(ReadEnd::whyPolled(revents, fd));
+    if (ready != ReadEnd::data)
         return;
     for (;;) {
         INet4::Addr peer;
         socklen_t length = peer.size();
         Fd accepted(::accept4(fd, peer, &length, SOCK_CLOEXEC));
         if (!accepted.is_valid()) {
-            acceptPause_.Failed(errno);
+            int const error = errno;
+            acceptPause_.Failed(error);
+            if (ReadEnd::ofAccept(error, revents) == ReadEnd::end)
+                ListenerEnded(ReadEnd::whyRead(-1, error, revents, fd));
             return;
         }
         acceptPause_.Accepted();
@@ -57,6 +64,13 @@ void TPKTTracer::OnEvent(int fd, short revents)
         if (c->event.IsActive())
             connections_.push_back(std::move(c));
     }
+}
+
+void TPKTTracer::ListenerEnded(std::string const& why)
+{
+    std::cerr << listener_.event_name() << ": listening socket ended: " << why << std::endl;
+    acceptPause_.Cancel();
+    listener_.Release();
 }
 
 TPKTTracer::Position TPKTTracer::FindConnection(int fd)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <string>
 
 // A small TCP server for tracing: accepts any number of peers on one port, hands the body
 // of every TPKT frame they send to a sink, and sends frames to all peers, or only to the
@@ -67,6 +68,8 @@ public:
 private:
     // Reads what the peer has sent and hands over the complete frames.
     void Receive(Connection& c);
+    // The listening socket has ended: one line, and no more listening.
+    void ListenerEnded(std::string const& why);
     // Takes a complete header; false when the connection is to be closed.
     bool TakeHeader(Connection& c);
     void SendTo(Position position, void const* header, void const* data, unsigned int length);

@@ -1,6 +1,7 @@
 #include "runtime/async_copy.h"
 
 #include "board/board.h"
+#include "runtime/read_end.h"
 
 #include <errno.h>
 
@@ -52,6 +53,7 @@ int Copy::Start(Fd source, Fd destination)
     }
     begin_ = end_ = nullptr;
     written_ = 0;
+    srcEnd_ = 0;
     srcEvent_.Schedule(src_, 0);
     dstEvent_.Schedule(dst_, 0);
     // Without both events polled the copy could wait for ever.
@@ -82,7 +84,9 @@ bool Copy::SrcReady()
     errno = 0;
     // Through the board, which may be told to fail a device's reads.
     ssize_t const n = board::board().read(src_.lowlevel_fd(), buf_.get(), bufsize_);
-    if (n > 0) {
+    int const error = errno;
+    ReadEnd::Kind const k = ReadEnd::ofRead(n, error, srcEnd_);
+    if (k == ReadEnd::data) {
         begin_ = buf_.get();
         end_ = begin_ + n;
         srcEvent_.SetEvents(0);
@@ -90,14 +94,16 @@ bool Copy::SrcReady()
         step_ = &Copy::DstReady;
         return true;
     }
-    if (n == 0)
-        return finishSource();
-    if (wouldBlock(errno)) {
+    if (k == ReadEnd::again) {
         srcEvent_.SetEvents(params_.src);
         dstEvent_.SetEvents(0);
         return false;
     }
-    // A read error is a failure even after some bytes were copied: the stream is cut short.
+    // A read of 0, or a hang-up with nothing left to read, finishes the source. A read error
+    // (or a reported one) is a failure even after some bytes were copied: the stream is cut
+    // short.
+    if (n == 0 || (wouldBlock(error) && !(srcEnd_ & (POLLERR | POLLNVAL))))
+        return finishSource();
     complete(Status::failed);
     return false;
 }
@@ -172,13 +178,14 @@ void Copy::OnSrcEvent(int, short revents)
 {
     if (state_ != Status::copying)
         return;
-    if (revents & params_.src) {
-        progress();
-    } else if (revents & failure_events) {
-        // The read that follows sees the end or the error.
+    // After a hang-up or an error what is left is read; the read that would block then is
+    // the end.
+    srcEnd_ |= revents & failure_events;
+    ReadEnd::Kind const ready = ReadEnd::ofPoll(revents, short(params_.src));
+    if (ready == ReadEnd::end)
         srcEvent_.Release();
+    if (ready != ReadEnd::again)
         progress();
-    }
 }
 
 void Copy::OnDstEvent(int, short revents)

@@ -113,6 +113,8 @@ private:
     // The bytes read but not yet written.
     unsigned char* begin_ = nullptr;
     unsigned char* end_ = nullptr;
+    // The hang-up and error bits the source has reported.
+    short srcEnd_ = 0;
     int state_ = Status::idle;
 };
 

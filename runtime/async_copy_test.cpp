@@ -203,6 +203,23 @@ TEST_F(AsyncCopyTest, AReadErrorFailsTheCopyEvenAfterSomeBytes)
     EXPECT_EQ(copy.written(), 0u);
 }
 
+// A source that reports a hang-up while its reads would block (a datagram socket shut
+// down) has ended: the copy finishes instead of polling it again and again.
+TEST_F(AsyncCopyTest, ASourceThatHangsUpWithNothingToReadIsAtItsEnd)
+{
+    int s[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, s), 0);
+    Fd source(s[0]);
+    Fd other(s[1]);
+    Copy copy;
+    copy.Bind(&Owner::OnComplete, &owner_);
+    copy.set_events(Copy::EventsParams(POLLIN, POLLOUT, 0));
+    copy.Start(source, out_.w);
+    ::shutdown(source.lowlevel_fd(), SHUT_RDWR);
+    ASSERT_TRUE(runUntil([&] { return owner_.ended(); }, 5000));
+    EXPECT_EQ(owner_.statuses, std::vector<int>{Copy::Status::done});
+}
+
 TEST_F(AsyncCopyTest, ChangingMasksOrBufferEndsARunningCopy)
 {
     Copy copy;

@@ -1,7 +1,9 @@
 #include "runtime/child_wait.h"
 
 #include "runtime/ipc_signal.h"
+#include "runtime/read_end.h"
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -71,24 +73,45 @@ ChildWaitService::~ChildWaitService() { Deactivate(); }
 
 void ChildWaitService::Activate()
 {
-    if (installed_)
+    if (installed_ || !openPair())
         return;
+    IPC::Signal::handle(SIGCHLD, SigChldHandlerWrapper, SA_RESTART);
+    installed_ = true;
+    // Children that ended before the handler was there sent their signal to nobody.
+    reapNow();
+}
+
+bool ChildWaitService::openPair()
+{
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sv) != 0) {
         std::cerr << "ChildWaitService: initialize fails" << std::endl;
-        return;
+        return false;
     }
     write_ = Fd(sv[0]);
     write_.NonBlock();
     event_.Bind("ChildWaitService::OnChildEvent", &ChildWaitService::OnChildEvent, this);
     Fd read(sv[1]);
     read.NonBlock();
-    event_.Schedule(std::move(read), POLLIN);
+    event_.Schedule(std::move(read), ReadEnd::input);
     writeFd_ = sv[0];
-    IPC::Signal::handle(SIGCHLD, SigChldHandlerWrapper, SA_RESTART);
-    installed_ = true;
-    // Children that ended before the handler was there sent their signal to nobody.
-    reapNow();
+    return true;
+}
+
+void ChildWaitService::reopen(std::string const& why)
+{
+    std::cerr << event_.event_name() << ": exit socket ended: " << why << "; opening a new one" << std::endl;
+    // The handler does not run while the descriptors change; what it cannot write meanwhile
+    // waits in the ring.
+    sigset_t chld, saved;
+    sigemptyset(&chld);
+    sigaddset(&chld, SIGCHLD);
+    ::sigprocmask(SIG_BLOCK, &chld, &saved);
+    writeFd_ = -1;
+    event_.Release();
+    write_.close();
+    openPair();
+    ::sigprocmask(SIG_SETMASK, &saved, nullptr);
 }
 
 void ChildWaitService::Deactivate()
@@ -171,18 +194,17 @@ void ChildWaitService::reapNow()
 
 void ChildWaitService::OnChildEvent(int fd, short revents)
 {
-    if (!(revents & POLLIN) && ringEmpty() && !overflow_.load())
+    ReadEnd::Kind const ready = ReadEnd::ofPoll(revents);
+    if (ready == ReadEnd::end) {
+        reopen(ReadEnd::whyPolled(revents, fd));
+        revents = 0;
+    } else if (ready == ReadEnd::again && ringEmpty() && !overflow_.load()) {
         return;
+    }
     for (;;) {
         // The socket's records are older than the ring's.
-        for (;;) {
-            std::int32_t pid = 0;
-            std::int32_t status = 0;
-            struct iovec v[2] = {{&pid, sizeof pid}, {&status, sizeof status}};
-            if (::readv(fd, v, 2) != ssize_t(sizeof pid + sizeof status))
-                break;
-            dispatch(pid, status);
-        }
+        readRecords(revents);
+        revents = 0;
         while (!ringEmpty()) {
             unsigned int const h = head_.load();
             Record const r = ring_[h % kRingSize];
@@ -192,6 +214,29 @@ void ChildWaitService::OnChildEvent(int fd, short revents)
         if (!overflow_.exchange(false))
             return;
         reapNow();
+    }
+}
+
+void ChildWaitService::readRecords(short revents)
+{
+    while (event_.IsActive()) {
+        std::int32_t pid = 0;
+        std::int32_t status = 0;
+        struct iovec v[2] = {{&pid, sizeof pid}, {&status, sizeof status}};
+        ssize_t const n = ::readv(event_.lowlevel_fd(), v, 2);
+        int const error = errno;
+        if (n == ssize_t(sizeof pid + sizeof status)) {
+            dispatch(pid, status);
+            continue;
+        }
+        // A datagram of another size is no record: it is dropped.
+        ReadEnd::Kind const k = ReadEnd::ofRead(n, error, revents);
+        if (k == ReadEnd::again)
+            return;
+        if (k == ReadEnd::end) {
+            reopen(ReadEnd::whyRead(n, error, revents, event_.lowlevel_fd()));
+            return;
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <string>
 #include <type_traits>
 
 class ChildWaitService;
@@ -112,7 +113,8 @@ ChildWait::Init childWaitInit;
 // The handler never blocks: the write end is non-blocking, and a record that the socket
 // cannot take at once goes to a small ring that the loop drains after the socket. When the
 // ring is full too, the handler stops reaping, and the loop reaps the remaining children
-// once it has made room; so no exit is lost.
+// once it has made room; so no exit is lost. Should the read end ever end (a read of 0, an
+// error, a hang-up), one line says so and a new socket pair takes the old one's place.
 class ChildWaitService {
 public:
     // The one service (null outside the lifetime of the Init objects).
@@ -159,6 +161,13 @@ private:
     bool ringFull() const { return tail_.load() - head_.load() >= kRingSize; }
     // Reaps from the loop with SIGCHLD blocked.
     void reapNow();
+    // Makes the socket pair and polls its read end; false (logged) when it cannot.
+    bool openPair();
+    // The read end has ended: a new pair replaces the old one, so no exit is lost.
+    void reopen(std::string const& why);
+    // Hands on the records the socket holds, until it has none or ends (revents: the
+    // readiness that led to the reading, 0 for none).
+    void readRecords(short revents);
     void dispatch(std::int32_t pid, std::int32_t status);
 
     Event event_;

@@ -1,6 +1,7 @@
 #include "runtime/device_read.h"
 
 #include "board/board.h"
+#include "runtime/read_end.h"
 
 #include <poll.h>
 
@@ -12,29 +13,29 @@ DeviceRead readDevice(int fd, short revents, void* buf, std::size_t size)
 {
     DeviceRead r;
     r.revents = revents;
-    short constexpr endReports = POLLHUP | POLLERR | POLLNVAL;
-    if (!(revents & (POLLIN | endReports)))
-        return r;
-    if (!(revents & POLLIN)) {
-        r.result = DeviceRead::Result::ended;
-        return r;
+    switch (ReadEnd::ofPoll(revents, POLLIN)) {
+    case ReadEnd::again: return r;
+    case ReadEnd::end: r.result = DeviceRead::Result::ended; return r;
+    case ReadEnd::data: break;
     }
     ssize_t n;
     do
         n = board::board().read(fd, buf, size);
     while (n < 0 && errno == EINTR);
-    if (n > 0) {
+    int const error = errno;
+    switch (ReadEnd::ofRead(n, error, revents)) {
+    case ReadEnd::again: break;
+    case ReadEnd::data:
         r.result = DeviceRead::Result::data;
         r.size = std::size_t(n);
-    } else if (n == 0) {
+        break;
+    case ReadEnd::end:
+        // A read of 0, a read error, or nothing left to read on a descriptor that reports its end.
         r.result = DeviceRead::Result::ended;
-        r.endOfFile = true;
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        r.result = DeviceRead::Result::ended;
-        r.error = errno;
-    } else if (revents & endReports) {
-        // Nothing left to read on a descriptor that reports its end.
-        r.result = DeviceRead::Result::ended;
+        r.endOfFile = n == 0;
+        if (n < 0 && error != EAGAIN && error != EWOULDBLOCK)
+            r.error = error;
+        break;
     }
     return r;
 }

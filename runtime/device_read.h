@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <iosfwd>
 
-// What one read of a polled descriptor came to, under the one rule every handler of a board
-// device follows: a read of 0 bytes, a hang-up, error or invalid-descriptor report (POLLHUP,
-// POLLERR, POLLNVAL) with nothing to read, and a read error other than EAGAIN and EINTR end
-// the descriptor; EAGAIN and EINTR do not. The handler of an end writes one line, tells its
-// owner, and stops polling the descriptor.
+// What one read of a polled board device came to, under the rule of runtime/read_end.h that
+// every polled descriptor follows: a read of 0 bytes, a hang-up, error or invalid-descriptor
+// report (POLLHUP, POLLERR, POLLNVAL) with nothing to read, and a read error other than EAGAIN
+// and EINTR end the descriptor; EAGAIN and EINTR do not. The handler of an end writes one
+// line, tells its owner, and stops polling the descriptor.
 struct DeviceRead {
     enum class Result { data, nothing, ended };
 

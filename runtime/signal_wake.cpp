@@ -1,8 +1,9 @@
 #include "runtime/signal_wake.h"
 
 #include "base/errno.h"
+#include "runtime/read_end.h"
 
-#include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,12 +11,16 @@
 
 volatile std::sig_atomic_t SignalWake::writeFd_ = -1;
 
-SignalWake::SignalWake()
+SignalWake::SignalWake() { open(); }
+
+SignalWake::~SignalWake() { close(); }
+
+void SignalWake::open()
 {
     int p[2];
-    if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, p) != 0) {
         Errno e;
-        std::cerr << "SignalWake: cannot open the wake-up pipe: " << e << std::endl;
+        std::cerr << "SignalWake: cannot open the wake-up socket pair: " << e << std::endl;
         return;
     }
     write_ = Fd(p[1]);
@@ -24,7 +29,7 @@ SignalWake::SignalWake()
     writeFd_ = p[1];
 }
 
-SignalWake::~SignalWake()
+void SignalWake::close()
 {
     // Handlers stop writing before the descriptor goes.
     writeFd_ = -1;
@@ -39,16 +44,27 @@ void SignalWake::wake()
         return;
     int const saved = errno;
     char const byte = 0;
-    ssize_t ignored = ::write(fd, &byte, 1);
+    ssize_t ignored = ::send(fd, &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
     (void)ignored;
     errno = saved;
 }
 
 void SignalWake::OnWake(int fd, short revents)
 {
-    if (!(revents & POLLIN))
-        return;
+    ReadEnd::Kind k = ReadEnd::ofPoll(revents);
+    // Until a read says more, the readiness tells why it ended.
+    ssize_t n = -1;
+    int error = EAGAIN;
     char buf[64];
-    while (::read(fd, buf, sizeof buf) > 0) {
+    while (k == ReadEnd::data) {
+        n = ::read(fd, buf, sizeof buf);
+        error = errno;
+        k = ReadEnd::ofRead(n, error, revents);
     }
+    if (k != ReadEnd::end)
+        return;
+    std::cerr << event_.event_name() << ": wake-up socket ended: " << ReadEnd::whyRead(n, error, revents, fd)
+              << "; opening a new one" << std::endl;
+    close();
+    open();
 }

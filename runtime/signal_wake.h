@@ -10,12 +10,13 @@
 // A signal handler only sets a flag; the loop acts on it in its deferred calls. A signal
 // that arrives after the loop last looked at its flags but before it enters poll would
 // otherwise wait for the next event or timer. While a SignalWake lives, wake() writes one
-// byte to a non-blocking pipe whose read end the loop polls, so poll returns at once and
-// the loop runs another turn. The pipe is drained by the loop; a full pipe already holds
-// a pending wake-up, so a failed write loses nothing.
+// byte to a non-blocking socket pair whose read end the loop polls, so poll returns at once
+// and the loop runs another turn. The loop drains it; a full socket already holds a pending
+// wake-up, so a failed write loses nothing. Should the read end ever end (a read of 0, an
+// error, a hang-up), one line says so and a new pair takes the old one's place.
 class SignalWake {
 public:
-    // Opens the pipe (both ends close-on-exec) and polls its read end; on failure a line
+    // Opens the pair (both ends close-on-exec) and polls its read end; on failure a line
     // on the error stream, and wake() does nothing.
     SignalWake();
     ~SignalWake();
@@ -29,6 +30,8 @@ public:
     static void wake();
 
 private:
+    void open();
+    void close();
     void OnWake(int fd, short revents);
 
     Event event_;

@@ -41,7 +41,7 @@ TEST(SignalWake, AFullPipeLosesNothingAndKeepsErrno)
 {
     SignalWake wake;
     testsupport::settle();
-    for (int i = 0; i < 100000; ++i)  // far more than a pipe holds
+    for (int i = 0; i < 100000; ++i)  // far more than the socket holds
         SignalWake::wake();
     errno = EDOM;
     SignalWake::wake();

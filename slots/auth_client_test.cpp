@@ -1,8 +1,16 @@
 #include "slots/auth_client.h"
 
+#include "runtime/multiplexer.h"
 #include "tests/modem_test_support.h"
+#include "tests/peer_end.h"
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -76,6 +84,36 @@ TEST_F(AuthClientTest, ARestartedListenerTakesItsPortWhileClosedConnectionsLinge
     factory.reset();
     factory = std::make_unique<ModemFactory>(port);
     EXPECT_EQ(factory->authPort(), port);
+}
+
+// Every way a connection of the authentication client, or the listener, can end: one line,
+// the connection (the listener, for good) let go, nothing left ready in the loop, and no
+// descriptor left behind.
+TEST_F(AuthClientTest, EveryEndIsTakenOnceAndLeavesTheLoopIdle)
+{
+    using testsupport::End;
+    auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    for (End how : {End::close, End::reset, End::halfClose, End::sendThenClose, End::hangUp}) {
+        SCOPED_TRACE(int(how));
+        bool const listener = how == End::hangUp;
+        std::string const line = listener ? "modem[4,0]: auth server socket error.\n" : "modem[4,0]: auth client ";
+        auto lines = [&] { return testsupport::occurrences((listener ? err : log).text(), line); };
+        auto const before = lines();
+        testsupport::settle();
+        auto const open = descriptors();
+        std::ostringstream dump;
+        multiplexer.dump(dump);
+        Fd socket(::dup(listener ? testsupport::polledDescriptor(dump.str(), "ModemFactory::OnSocketEvent")
+                                 : authClient()->fd()));
+        testsupport::end(socket, how);
+        EXPECT_TRUE(waitFor([&] { return listener ? factory->authPort() == 0 : factory->connections() == 0; }));
+        socket.close();
+        testsupport::settle();
+        EXPECT_EQ(multiplexer.runOnce(0), 0);
+        EXPECT_EQ(lines(), before + 1);
+        // The listening socket and the loop's duplicate of it are closed for good.
+        EXPECT_EQ(descriptors(), open - (listener ? 2 : 0));
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "board/hdlc_iface.h"
 #include "board/mctl.h"
 #include "runtime/inet4_addr.h"
+#include "runtime/read_end.h"
 #include "slots/dsp_modem_slot.h"
 #include "slots/hdlc_modem_slot.h"
 
@@ -173,10 +174,7 @@ std::uint16_t ModemFactory::authPort() const
 void ModemFactory::OnSocketEvent(int, short revents)
 {
     if (revents & (POLLERR | POLLHUP)) {
-        std::cerr << ext::header(this) << "auth server socket error." << std::endl;
-        listener_.close();
-        acceptPause_.Cancel();
-        listenEvent_.Release();
+        ListenerFailed();
         return;
     }
     if (!(revents & POLLIN))
@@ -185,7 +183,10 @@ void ModemFactory::OnSocketEvent(int, short revents)
     socklen_t length = peer.size();
     Fd connection(::accept4(listener_.lowlevel_fd(), peer, &length, SOCK_CLOEXEC));
     if (!connection) {
-        acceptPause_.Failed(errno);
+        int const error = errno;
+        acceptPause_.Failed(error);
+        if (ReadEnd::ofAccept(error, revents) == ReadEnd::end)
+            ListenerFailed();
         return;
     }
     acceptPause_.Accepted();
@@ -204,6 +205,14 @@ void ModemFactory::OnSocketEvent(int, short revents)
     clients_.push_back(std::make_unique<AuthClient>(std::move(connection), peer, *this));
     clients_.back()->Activate();
     std::cerr << ext::header(this) << "incoming auth connection from " << peer << std::endl;
+}
+
+void ModemFactory::ListenerFailed()
+{
+    std::cerr << ext::header(this) << "auth server socket error." << std::endl;
+    listener_.close();
+    acceptPause_.Cancel();
+    listenEvent_.Release();
 }
 
 void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)

@@ -86,6 +86,8 @@ private:
     void update_hdlcDevices();
     bool held(std::string const& interfaceName) const;
     void OnSocketEvent(int fd, short revents);
+    // The listening socket has ended: it stays closed until the process restarts.
+    void ListenerFailed();
 
     std::uint16_t port_;
     std::vector<DspModemSlot*> dsp_;

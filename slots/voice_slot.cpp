@@ -4,6 +4,7 @@
 #include "board/path.h"
 #include "hardware/hw_mux.h"
 #include "hardware/mcc_device.h"
+#include "runtime/read_end.h"
 #include "slots/voice_factory.h"
 
 #include <arpa/inet.h>
@@ -214,30 +215,39 @@ void RecordSlot::OnConnect(ASync::Connect::Status::Type status, Fd socket)
 
 void RecordSlot::OnPeerEvent(int fd, short revents)
 {
-    if (!(revents & (POLLIN | POLLHUP | POLLERR)))
-        return;
-    char discard[256];
-    ssize_t const n = ::recv(fd, discard, sizeof discard, MSG_DONTWAIT);
-    // The peer sends nothing the recording uses.
-    if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)))
+    ReadEnd::Kind k = ReadEnd::ofPoll(revents);
+    ssize_t n = -1;
+    // The peer sends nothing the recording uses: one read a turn drops it.
+    if (k == ReadEnd::data) {
+        char discard[256];
+        n = ::recv(fd, discard, sizeof discard, MSG_DONTWAIT);
+        k = ReadEnd::ofRead(n, errno);
+    }
+    if (k != ReadEnd::end)
         return;
     peer_.Release();
-    // Its close ends the recording as the end of the source would; an error is the copy's
-    // to see.
+    // Its close ends the recording as the end of the source would (what was read is still
+    // sent); a reset, an error or a hang-up cuts it short.
     if (n == 0 && copy_)
         copy_->Stop();
+    else if (copy_)
+        Aborted();
 }
 
 void RecordSlot::OnRecordComplete(ASync::Copy::Status::Type status)
 {
-    ZGCP::StopRecordingCause::NamedNumber cause = ZGCP::StopRecordingCause::userRequest;
-    if (status == ASync::Copy::Status::done) {
-        std::clog << ext::header(this) << "connection to " << host_ << " closed." << std::endl;
-    } else {
-        std::cerr << ext::header(this) << "record aborted" << std::endl;
-        cause = ZGCP::StopRecordingCause::connectionAborted;
+    if (status != ASync::Copy::Status::done) {
+        Aborted();
+        return;
     }
-    StopRecording(cause);
+    std::clog << ext::header(this) << "connection to " << host_ << " closed." << std::endl;
+    StopRecording(ZGCP::StopRecordingCause::userRequest);
+}
+
+void RecordSlot::Aborted()
+{
+    std::cerr << ext::header(this) << "record aborted" << std::endl;
+    StopRecording(ZGCP::StopRecordingCause::connectionAborted);
 }
 
 void RecordSlot::StopRecording(ZGCP::StopRecordingCause::NamedNumber cause)

@@ -123,12 +123,15 @@ public:
 
     void OnConnect(ASync::Connect::Status::Type status, Fd socket);
     void OnRecordComplete(ASync::Copy::Status::Type status);
-    // The peer's side of the connection: its close ends the recording.
+    // The peer's side of the connection: its close ends the recording, its reset or
+    // error aborts it.
     void OnPeerEvent(int fd, short revents);
 
     bool recording() const { return copy_ != nullptr; }
 
 private:
+    // "record aborted", and the recording stops with connectionAborted.
+    void Aborted();
     void StopRecording(ZGCP::StopRecordingCause::NamedNumber cause);
 
     std::string host_;

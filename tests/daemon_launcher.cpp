@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -152,6 +153,15 @@ bool DaemonLauncher::waitForErr(std::string const& text, int timeoutMs) const
 }
 
 bool DaemonLauncher::signal(int sig) const { return running_ && ::kill(pid_, sig) == 0; }
+
+bool DaemonLauncher::dumpStatus() const
+{
+    std::remove(path("/var/log/server-status").c_str());
+    return signal(SIGUSR2) && waitFor([&] {
+        std::string const dump = readFile("/var/log/server-status");
+        return dump.size() >= 3 && dump.compare(dump.size() - 3, 3, "+\n\n") == 0;
+    });
+}
 
 int DaemonLauncher::wait(int timeoutMs)
 {

@@ -71,6 +71,10 @@ public:
     bool waitForErr(std::string const& text, int timeoutMs = kTimeout) const;
 
     bool signal(int sig) const;
+    // Asks for a status dump (SIGUSR2) and waits until the whole of it is in
+    // "/var/log/server-status" (the table of descriptors and a blank line end it): the loop
+    // is running then.
+    bool dumpStatus() const;
     // Waits for the watched process to end: its exit code, 128 + the signal that ended it,
     // or -1 when it is still running after timeoutMs.
     int wait(int timeoutMs = kTimeout);

@@ -2,6 +2,7 @@
 
 #include "board/path.h"
 #include "board/sim/sim_board.h"
+#include "runtime/read_end.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 
 namespace board::sim {
 
@@ -37,11 +39,12 @@ private:
         bool alive = flush(fd);
         runLines(lines);
         if (alive && wantsInput() && (revents & (POLLIN | POLLHUP | POLLERR))) {
-            receive(fd);
+            receive(fd, revents);
             runLines(lines);
         }
         alive = alive && flush(fd);
         if (!alive || (ended_ && unhandled() == 0 && out_.empty())) {
+            std::cerr << event_.event_name() << ": ended: " << why_ << std::endl;
             owner_.drop(this);  // destroys this client: nothing of it is touched afterwards
             return;
         }
@@ -55,15 +58,17 @@ private:
     bool wantsInput() const { return !ended_ && unhandled() == 0 && out_.size() < kOutputLimit; }
 
     // One read; marks the end when the client has stopped sending.
-    void receive(int fd)
+    void receive(int fd, short revents)
     {
         received_.resize(kReadSize);
         ssize_t const n = ::recv(fd, &received_[0], received_.size(), MSG_DONTWAIT);
         int const error = errno;
         received_.resize(n > 0 ? std::size_t(n) : 0);
         next_ = 0;
-        if (n == 0 || (n < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR))
+        if (ReadEnd::ofRead(n, error, revents) == ReadEnd::end) {
             ended_ = true;
+            why_ = ReadEnd::whyRead(n, error, revents, fd);
+        }
     }
 
     // Runs the lines received, while the batch and the unsent replies are under their limits.
@@ -99,8 +104,12 @@ private:
     {
         while (!out_.empty()) {
             ssize_t n = ::send(fd, out_.data(), out_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n < 0)
-                return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                return true;
+            if (n < 0) {
+                why_ = std::strerror(errno);
+                return false;
+            }
             out_.erase(0, std::size_t(n));
         }
         return true;
@@ -114,6 +123,8 @@ private:
     std::string out_;
     bool tooLong_ = false;
     bool ended_ = false;
+    // Why it ended, for the one line that says so.
+    std::string why_;
 };
 
 BoardSocket::BoardSocket(SimBoard& board) : console_(board) {}
@@ -125,6 +136,11 @@ bool BoardSocket::listen() { return listen(board::path(kPath)); }
 bool BoardSocket::listen(std::string const& path)
 {
     close();
+    return openListener(path);
+}
+
+bool BoardSocket::openListener(std::string const& path)
+{
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof addr.sun_path) {
@@ -145,12 +161,13 @@ bool BoardSocket::listen(std::string const& path)
     path_ = path;
     inode_ = st.st_ino;
     listener_.Bind("BoardSocket::onAccept", &BoardSocket::onAccept, this);
-    listener_.Schedule(std::move(s), POLLIN);
+    listener_.Schedule(std::move(s), ReadEnd::input);
     return true;
 }
 
 void BoardSocket::close()
 {
+    relisten_.reset();
     clients_.clear();
     acceptPause_.Cancel();
     listener_.Release();
@@ -163,17 +180,38 @@ void BoardSocket::close()
 
 void BoardSocket::onAccept(int fd, short revents)
 {
-    if (!(revents & POLLIN))
+    ReadEnd::Kind const ready = ReadEnd::ofPoll(revents);
+    if (ready == ReadEnd::end)
+        listenerEnded(ReadEnd::whyPolled(revents, fd));
+    if (ready != ReadEnd::data)
         return;
     for (;;) {
         int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (c < 0) {
-            acceptPause_.Failed(errno);
+            int const error = errno;
+            acceptPause_.Failed(error);
+            if (ReadEnd::ofAccept(error, revents) == ReadEnd::end)
+                listenerEnded(ReadEnd::whyRead(-1, error, revents, fd));
             return;
         }
         acceptPause_.Accepted();
         clients_.push_back(std::make_unique<Client>(*this, Fd(c)));
     }
+}
+
+void BoardSocket::listenerEnded(std::string const& why)
+{
+    std::cerr << listener_.event_name() << ": listening socket ended: " << why << "; listening again in "
+              << kRelistenMs << " ms" << std::endl;
+    acceptPause_.Cancel();
+    listener_.Release();
+    relisten_.set(kRelistenMs, &BoardSocket::relisten, this);
+}
+
+void BoardSocket::relisten()
+{
+    if (!openListener(path_))
+        relisten_.set(kRelistenMs, &BoardSocket::relisten, this);
 }
 
 std::size_t BoardSocket::pendingOutput() const

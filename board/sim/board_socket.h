@@ -3,6 +3,7 @@
 #include "board/sim/console.h"
 #include "runtime/accept_pause.h"
 #include "runtime/event.h"
+#include "runtime/timer.h"
 
 #include <sys/types.h>
 
@@ -29,6 +30,9 @@ public:
     static constexpr std::size_t kOutputLimit = 64 << 10;
     static constexpr std::size_t kReadSize = 4096;
     static constexpr std::size_t kBatchLines = 16;
+    // A listening socket that ends is replaced this much later (and again until one listens);
+    // the clients stay.
+    static constexpr unsigned int kRelistenMs = 1000;
 
     explicit BoardSocket(SimBoard& board);
     ~BoardSocket();
@@ -51,12 +55,17 @@ public:
 private:
     class Client;
 
+    // Binds and listens at the path, keeping the clients.
+    bool openListener(std::string const& path);
     void onAccept(int fd, short revents);
+    void listenerEnded(std::string const& why);
+    void relisten();
     void drop(Client* client);
 
     Console console_;
     Event listener_;
     AcceptPause acceptPause_{listener_};
+    Timer relisten_;
     std::string path_;
     ino_t inode_ = 0;  // of the socket file it made
     std::list<std::unique_ptr<Client>> clients_;

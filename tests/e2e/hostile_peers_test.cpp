@@ -1,8 +1,12 @@
 // Hostile peers on the daemon's listeners, on the simulated board: a process out of
-// descriptors, and a console client that floods without reading. Every wait is for a
-// condition; the only bounds are the CPU share, the memory and the ping time they are about.
+// descriptors, a console client that floods without reading, and every peer or descriptor
+// that ends in every way. Every wait is for a condition; the only bounds are the CPU share,
+// the memory and the ping time they are about.
 
+#include "tests/loopback.h"
+#include "tests/peer_end.h"
 #include "tests/sim_daemon_test_support.h"
+
 
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -12,12 +16,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -27,6 +34,7 @@
 namespace {
 
 using testsupport::DaemonLauncher;
+using testsupport::End;
 
 std::string proc(pid_t pid, char const* file) { return "/proc/" + std::to_string(pid) + "/" + file; }
 
@@ -199,6 +207,179 @@ TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController
     // The peak resident memory since the flood began, over what was resident before it.
     EXPECT_LT(statusKb(daemon.pid(), "VmHWM") - resident, 64 * 1024L);
     EXPECT_LT(ping(), 100.0);
+}
+
+// The peers whose connections end in the table below, and the daemon's own descriptors.
+enum class Service { agent, player, recorder, console, controller, own };
+
+// Four agent links, each to its own listener here, and a trunk time slot the media slots
+// connect to.
+class EndingPeers : public HostilePeers {
+protected:
+    void SetUp() override
+    {
+        std::string conf;
+        for (auto& a : agents)
+            conf += "[snmpagent]\nhost=" + a.emplace().address() + "\nname=qelt\n";
+        daemon.writeFile("/usr/local/etc/server.conf", conf);
+        HostilePeers::SetUp();
+        ASSERT_EQ(on(7, testsupport::createCommand(testsupport::trunkParams(1, 5))), "success");
+        next(2);
+    }
+
+    // The descriptor the named handler polls (-1: none).
+    int polled(char const* handler)
+    {
+        bool const dumped = daemon.dumpStatus();
+        return dumped ? testsupport::polledDescriptor(daemon.readFile("/var/log/server-status"), handler) : -1;
+    }
+
+    // Makes the connection and returns this side of it (of the daemon's own descriptor, a
+    // duplicate), with the start of the line the daemon writes at its end and the signals
+    // the controller then gets.
+    Fd open(Service s, End how, char const* handler, std::string& report, std::vector<std::string>& signals)
+    {
+        using namespace testsupport;
+        bool const reset = how == End::reset;
+        std::string const connected = "connected to " + peers.address();
+        std::string const closed = "connection to " + peers.address() + " closed.";
+        if (s == Service::agent) {
+            std::string const prefix = "snmpagent.qelt " + agents[agent]->address() + ": ";
+            report = prefix + "connection lost, reset snmpagent instance";
+            EXPECT_TRUE(logged(prefix + "connected.\n"));
+            return agents[agent]->accept(DaemonLauncher::kTimeout);
+        }
+        if (s == Service::player) {
+            EXPECT_EQ(on(30, createCommand(networkPlayerParams("127.0.0.1", peers.port(), 1))), "success");
+            on(30, connectCommand(7));
+            EXPECT_EQ(answer(next(), 30), "success");
+            Fd socket = peers.accept(DaemonLauncher::kTimeout);
+            EXPECT_EQ(next(), "slot=30 ioctl startPlaying : NULL");
+            EXPECT_EQ(readFor(socket, 4, DaemonLauncher::kTimeout).size(), 4u);
+            report = reset ? "]: play failed" : closed;
+            signals = {"slot=30 transmitter inactive", "slot=30 abort 0"};
+            return socket;
+        }
+        if (s == Service::recorder) {
+            EXPECT_EQ(on(40, createCommand(recorderParams("127.0.0.1", peers.port()))), "success");
+            next();
+            std::size_t const connections = count(connected);
+            EXPECT_EQ(on(7, connectCommand(40)), "success");
+            Fd socket = peers.accept(DaemonLauncher::kTimeout);
+            EXPECT_TRUE(DaemonLauncher::waitFor([&] { return count(connected) > connections; }));
+            report = reset ? "]: record aborted" : closed;
+            signals = {std::string("slot=40 ioctl stopRecording : ") + (reset ? "connectionAborted" : "userRequest")};
+            return socket;
+        }
+        if (s == Service::console) {
+            ConsoleSocket c(console());
+            Fd socket(::dup(c.fd));
+            // Accepted once it replies; a reply left unread makes the close a reset.
+            EXPECT_EQ(::send(socket.lowlevel_fd(), "journal 0 0\n", 12, MSG_NOSIGNAL), 12);
+            EXPECT_TRUE(DaemonLauncher::waitFor([&] { return c.arrived() > 0; }));
+            if (!reset)
+                readFor(socket, std::size_t(c.arrived()), DaemonLauncher::kTimeout);
+            report = std::string("BoardSocket::Client: ended: ") + (reset ? "Connection reset" : "closed by the peer");
+            return socket;
+        }
+        if (s == Service::controller) {
+            // No agent link connects any more: the line is the controller's.
+            report = "control connection 127.0.0.1:";
+            Fd socket(::dup(client->tcp().fd()));
+            client.reset();
+            return socket;
+        }
+        report = std::string(handler) + ": ";
+        return descriptorOf(daemon.pid(), polled(handler));
+    }
+
+    // Puts the service back: a new controller; the media slot destroyed; the agent's
+    // listener closed, so that its link's later attempts are refused; the daemon's own
+    // descriptor polled again (a listener's 5000 ms after its end).
+    void after(Service s, char const* handler)
+    {
+        if (s == Service::controller) {
+            EXPECT_TRUE(attach());
+        } else if (s == Service::player || s == Service::recorder) {
+            EXPECT_EQ(on(s == Service::player ? 30 : 40, testsupport::plainCommand(ZGCP::Command::destroy::id)),
+                      "success");
+        } else if (s == Service::agent) {
+            agents[agent++].reset();
+        } else if (s == Service::own) {
+            EXPECT_TRUE(DaemonLauncher::waitFor([&] { return polled(handler) >= 0; }));
+        }
+    }
+
+    // The daemon's descriptors, the least of a few looks: an agent link's attempt holds two
+    // for a moment.
+    long settledDescriptors() const
+    {
+        long least = openDescriptors(daemon.pid());
+        for (int i = 0; i < 4; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+            least = std::min(least, openDescriptors(daemon.pid()));
+        return least;
+    }
+    std::size_t count(std::string const& line) const
+    {
+        return testsupport::occurrences(daemon.out() + daemon.err(), line);
+    }
+
+    std::optional<testsupport::LoopbackListener> agents[4];
+    int agent = 0;
+    testsupport::LoopbackListener peers;
+};
+
+// Every descriptor the daemon polls that is not a board device, ended in every way that can
+// happen to it: one line tells it, once; the owner hears of it (the controller's signals);
+// the daemon is idle a second later and answers a ping; it holds no more descriptors than
+// before once the service is back (an agent link's next attempt comes 10 s later).
+TEST_F(EndingPeers, EveryEndIsTakenOnceAndLeavesTheDaemonIdle)
+{
+    struct Row {
+        Service service;
+        End end;
+        char const* handler;  // of the daemon's own descriptor
+    };
+    // Each agent link ends long before its agent's silence of 30 s would end it; losing the
+    // controller destroys every slot, so it comes after the media slots. The daemon's own
+    // descriptors last, through duplicates.
+    std::vector<Row> rows;
+    for (Service s : {Service::agent, Service::player, Service::recorder, Service::console, Service::controller})
+        for (End e : {End::close, End::reset, End::halfClose, End::sendThenClose})
+            rows.push_back({s, e, ""});
+    if (!testsupport::descriptorOf(daemon.pid(), 0)) {
+        std::cout << "no duplicate of another process's descriptor (pidfd_getfd): the daemon's own are left out\n";
+    } else {
+        for (char const* h : {"AcceptorNet::OnSocketEvent", "BoardSocket::onAccept", "ChildWaitService::OnChildEvent",
+                              "SignalWake::OnWake"})
+            for (End e : {End::shutRead, End::hangUp})
+                rows.push_back({Service::own, e, h});
+    }
+    for (Row const& row : rows) {
+        SCOPED_TRACE("row " + std::to_string(&row - rows.data()) + " " + row.handler);
+        long const descriptors = settledDescriptors();
+        std::string report;
+        std::vector<std::string> signals;
+        Fd socket = open(row.service, row.end, row.handler, report, signals);
+        ASSERT_TRUE(socket);
+        std::size_t const before = count(report);
+        testsupport::end(socket, row.end);
+        ASSERT_TRUE(DaemonLauncher::waitFor([&] { return count(report) > before; })) << report;
+        for (std::string const& signal : signals)
+            EXPECT_EQ(next(), signal);
+
+        double const cpu = cpuSeconds(daemon.pid());
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_LT(cpuSeconds(daemon.pid()) - cpu, 0.1);
+        EXPECT_EQ(count(report), before + 1) << report;
+        after(row.service, row.handler);
+        EXPECT_TRUE(pinged());
+        long now = 0;
+        EXPECT_TRUE(DaemonLauncher::waitFor([&] {
+            now = settledDescriptors();
+            return row.service == Service::agent ? now < descriptors : now == descriptors;
+        })) << now << " descriptors, " << descriptors << " before";
+    }
 }
 
 }  // namespace

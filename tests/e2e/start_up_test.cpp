@@ -54,16 +54,6 @@ struct Server : DaemonLauncher {
         args.push_back(portOption());
         return start(args) && waitForOut(startLine(port()));
     }
-    // Asks for a status dump and waits until the whole of it is there (the table of
-    // descriptors and a blank line end it): the loop is running then.
-    bool dumpStatus()
-    {
-        std::remove(path("/var/log/server-status").c_str());
-        return signal(SIGUSR2) && waitFor([&] {
-            std::string const dump = readFile("/var/log/server-status");
-            return dump.size() >= 3 && dump.compare(dump.size() - 3, 3, "+\n\n") == 0;
-        });
-    }
 };
 
 // Whether text is a syslog message of the priority: "<priority>", the local time as

@@ -1,0 +1,53 @@
+#include "tests/peer_end.h"
+
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <sstream>
+
+namespace testsupport {
+
+void end(Fd& socket, End how)
+{
+    int const fd = socket.lowlevel_fd();
+    linger const abort{1, 0};
+    if (how == End::reset)
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    if (how == End::sendThenClose)
+        (void)::send(fd, "\x03\x00\x00\x05\x00", 5, MSG_NOSIGNAL);
+    if (how == End::halfClose || how == End::shutRead || how == End::hangUp)
+        ::shutdown(fd, how == End::halfClose ? SHUT_WR : how == End::shutRead ? SHUT_RD : SHUT_RDWR);
+    if (how != End::halfClose)
+        socket.close();
+}
+
+int polledDescriptor(std::string const& dump, std::string const& handler)
+{
+    std::istringstream lines(dump);
+    for (std::string line; std::getline(lines, line);) {
+        // | name | events | count | handler | fd | measure |
+        std::size_t at = line.find(" " + handler + " ");
+        for (int bar = 0; at != std::string::npos && bar < 4; ++bar)
+            at = line.find('|', at + 1);
+        if (at != std::string::npos)
+            return std::stoi(line.substr(at + 1));
+    }
+    return -1;
+}
+
+Fd descriptorOf(pid_t pid, int fd)
+{
+    Fd process(int(::syscall(SYS_pidfd_open, pid, 0)));
+    return process && fd >= 0 ? Fd(int(::syscall(SYS_pidfd_getfd, process.lowlevel_fd(), fd, 0))) : Fd();
+}
+
+std::size_t occurrences(std::string const& text, std::string const& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+}  // namespace testsupport
