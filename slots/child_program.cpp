@@ -22,6 +22,20 @@ void say(char const* text)
     (void)ignored;
 }
 
+// In the child: every signal the daemon handles goes back to its default (ignored ones stay
+// ignored, as across an exec).
+void defaultHandlers()
+{
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction action {};
+        if (::sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN || action.sa_handler == SIG_DFL)
+            continue;
+        action = {};
+        action.sa_handler = SIG_DFL;
+        ::sigaction(sig, &action, nullptr);
+    }
+}
+
 }  // namespace
 
 int StartChildProgram(ChildProgram const& child, Fd* execReport)
@@ -38,9 +52,16 @@ int StartChildProgram(ChildProgram const& child, Fd* execReport)
     if (execReport != nullptr && ::pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0)
         return -1;
 
+    // Every signal waits across the fork, until the child has let go of the daemon's
+    // handlers: one sent before the exec then ends the child as it would end the program.
+    sigset_t all;
+    sigset_t mask;
+    ::sigfillset(&all);
+    ::sigprocmask(SIG_SETMASK, &all, &mask);
     pid_t const pid = ::fork();
     if (pid != 0) {
         int const saved = errno;
+        ::sigprocmask(SIG_SETMASK, &mask, nullptr);
         if (report[1] >= 0)
             ::close(report[1]);
         if (execReport != nullptr && pid < 0)
@@ -55,6 +76,7 @@ int StartChildProgram(ChildProgram const& child, Fd* execReport)
         SetCloexec(0, false);
     else if (child.input > 0)
         ::dup2(child.input, 0);
+    defaultHandlers();
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);

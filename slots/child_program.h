@@ -23,9 +23,11 @@ struct ChildProgram {
     char const* failText = nullptr;
 };
 
-// Starts the child program. In the child the signal mask is cleared and only the input named
-// is added to what it inherits (every other descriptor of the daemon is close-on-exec); it
-// runs nothing of the daemon's and, when the exec fails, ends with _exit(failCode) at once.
+// Starts the child program. In the child the daemon's signal handlers go back to the
+// default before the signal mask is cleared (a signal sent before the exec ends the child as
+// it would end the program), and only the input named is added to what it inherits (every
+// other descriptor of the daemon is close-on-exec); it runs nothing of the daemon's and,
+// when the exec fails, ends with _exit(failCode) at once.
 // Returns the child's pid, or -1 with errno set when the fork fails.
 //
 // With execReport, the child's exec failure can be told from the program's own exit code:
