@@ -207,25 +207,25 @@ struct Daemon {
 
 Daemon* gateway = nullptr;
 
-// Whether an output of the switch is still driven: connected to an input, or written with
-// anything but the idle byte, which only outputs off the shared bus send when let go.
-bool switchDriven()
+// The outputs of the switch still driven, as the switch model's runs ("37=in:8193"):
+// connected to an input, or written with anything but the idle byte, which only outputs off
+// the shared bus send when let go.
+std::string drivenOutputs()
 {
     auto* hal = dynamic_cast<board::sim::HalModel*>(gateway->simulation.board().device("/dev/hal"));
     std::istringstream outputs(hal ? hal->dump() : "");
+    std::string driven;
     for (std::string run; outputs >> run;) {
         if (run.find(":off") != std::string::npos)
             continue;
         std::size_t const at = run.find("=0xd5");
-        if (at == std::string::npos)
-            return true;
         std::size_t const dash = run.find('-');
         long const first = std::stol(run);
         long const last = dash < at ? std::stol(run.substr(dash + 1)) : first;
-        if (last >= HwMux::kBusFirst && first < HwMux::kBusFirst + HwMux::kBusCount)
-            return true;
+        if (at == std::string::npos || (last >= HwMux::kBusFirst && first < HwMux::kBusFirst + HwMux::kBusCount))
+            driven += " " + run;
     }
-    return false;
+    return driven;
 }
 
 // Whether a slot is left in the table or in a factory.
@@ -359,8 +359,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         breach("the connection outlives its peer");
     if (slotLeft())
         breach("a slot is left");
-    if (switchDriven())
-        breach("a switch output is left driven");
+    if (std::string const driven = drivenOutputs(); !driven.empty())
+        breach("switch outputs are left driven:" + driven);
     // The clock moves on while the children go, so that one that does not is killed as the
     // daemon kills it.
     if (!testsupport::runUntil(
