@@ -207,7 +207,7 @@ struct Daemon {
 
 Daemon* gateway = nullptr;
 
-// The outputs of the switch still driven, as the switch model's runs ("37=in:8193"):
+// The outputs of the switch still driven, as the switch model's runs ("513<512"):
 // connected to an input, or written with anything but the idle byte, which only outputs off
 // the shared bus send when let go.
 std::string drivenOutputs()
@@ -318,14 +318,17 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     args.push_back(nullptr);
     *argc = int(args.size()) - 1;
     *argv = args.data();
-
-    static Immortal<Daemon> instance;
-    gateway = &instance.value;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
+    // Built at the first input: a process that only runs the workers (-jobs) builds none, as
+    // its reaping of children would take the workers' exits from it.
+    if (gateway == nullptr) {
+        static Immortal<Daemon> instance;
+        gateway = &instance.value;
+    }
     std::vector<std::string> const descriptorsBefore = descriptors();
     std::uint64_t const mark = gateway->simulation.board().journal().next();
     int pair[2];
