@@ -197,6 +197,27 @@ int usage(int code)
 
 }  // namespace
 
+void BuildSlotFactories()
+{
+    // One line each in this order; each new factory goes to the head of the factory list,
+    // in front of the static trunk factories (built before main, E1 trunks 0..3 then BRI
+    // lines 0..7).
+    MapFactory::instance();
+    PstnFactory::instance();
+    RtpFactory::instance();
+    ModemFactory::instance();
+    Mixer::MixerFactory::instance();
+    ExtFactory::instance();
+    MccFactory::instance();
+    EchoFactory::instance();
+    VoiceFactory::instance();
+    T38SoftFactory::instance();
+    IsdnFactory::instance();
+    RtpZARNFactory::instance();
+    RtpED137Factory::instance();
+    HdlcSlotFactory::instance();
+}
+
 int serverMain(int argc, char** argv)
 {
     opterr = 1;
@@ -246,23 +267,7 @@ int serverMain(int argc, char** argv)
         return 2;
     }
 
-    // The slot factories, each built through its instance(), one line each in this order;
-    // each new factory goes to the head of the factory list, in front of the static trunk
-    // factories (built before main, E1 trunks 0..3 then BRI lines 0..7):
-    MapFactory::instance();
-    PstnFactory::instance();
-    RtpFactory::instance();
-    ModemFactory::instance();
-    Mixer::MixerFactory::instance();
-    ExtFactory::instance();
-    MccFactory::instance();
-    EchoFactory::instance();
-    VoiceFactory::instance();
-    T38SoftFactory::instance();
-    IsdnFactory::instance();
-    RtpZARNFactory::instance();
-    RtpED137Factory::instance();
-    HdlcSlotFactory::instance();
+    BuildSlotFactories();
 
     HwMux::instance();
 

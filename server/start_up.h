@@ -7,3 +7,7 @@
 // Every executable of the daemon calls it from its main (the real board's `server`, and
 // executables that install another board first).
 int serverMain(int argc, char** argv);
+
+// The slot factories, each built through its instance(), in the daemon's order (serverMain
+// calls it; a test process that stands for the daemon's slot side calls it too).
+void BuildSlotFactories();

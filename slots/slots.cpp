@@ -97,6 +97,9 @@ Slots::Answer Slots::CmdConnect(unsigned int number, unsigned int target)
     Slot* const dst = GetSlotAt(target);
     if (src == nullptr || dst == nullptr)
         return Answer::fail(ZGCP::ErrorCause::slotNotExists);
+    // A slot being released is deleted when its release ends: a link to it would outlive it.
+    if (src->is_releasing() || dst->is_releasing())
+        return Answer::fail(ZGCP::ErrorCause::destroyInProgress);
     if (!Connect(*src, *dst))
         return Answer::fail(ZGCP::ErrorCause::connectFail);
     return Answer::ok();
@@ -115,12 +118,14 @@ Slots::Answer Slots::CmdDisconnect(unsigned int number)
 namespace {
 
 // The answer of a command that one hook of the slot serves: true is success, false
-// `unsupported`.
+// `unsupported`. A slot being released runs no hook any more.
 template <class Hook>
 Slots::Answer serve(Slot* slot, Hook hook)
 {
     if (slot == nullptr)
         return Slots::Answer::fail(ZGCP::ErrorCause::slotNotExists);
+    if (slot->is_releasing())
+        return Slots::Answer::fail(ZGCP::ErrorCause::destroyInProgress);
     return hook(*slot) ? Slots::Answer::ok() : Slots::Answer::fail(ZGCP::ErrorCause::unsupported);
 }
 

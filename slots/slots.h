@@ -13,7 +13,9 @@ class Slot;
 // commands (connect, disconnect, create, destroy, activate, deactivate, userData, ioctl)
 // and the slot-less query. Bound to the controller server right after the heartbeat.
 //
-// Losing the controller destroys every slot.
+// A slot whose release goes on after its destroy takes no new link and runs no hook: a
+// connect from or to it, an activate, deactivate, userData or ioctl answers
+// destroyInProgress. Losing the controller destroys every slot.
 class Slots : public CtrlSrv::Service {
 public:
     static constexpr unsigned kCount = 1024;

@@ -186,6 +186,31 @@ TEST_F(SlotTableTest, PostponedDestroyHoldsTheNumberUntilTheReleaseCompletes)
     EXPECT_EQ(create(4, trunk(0, 4)), ok());
 }
 
+TEST_F(SlotTableTest, ASlotBeingReleasedTakesNoLinkAndNoCommandButDisconnect)
+{
+    ASSERT_EQ(create(7, trunk(1, 5)), ok());
+    ASSERT_EQ(create(4, lingering()), ok());
+    Slot* slot = at(4);
+    ASSERT_EQ(destroy(4).kind, Answer::delayed);
+    auto const releasing = fail(ZGCP::ErrorCause::destroyInProgress);
+    ZGCP::Command userData;
+    userData.select_userData() = std::vector<char>{'a'};
+    ZGCP::Command ioctl;
+    ioctl.select_ioctl().select_dtmf_disable();
+    EXPECT_EQ(connect(4, 7), releasing);
+    EXPECT_EQ(connect(7, 4), releasing);
+    EXPECT_EQ(activate(4), releasing);
+    EXPECT_EQ(deactivate(4), releasing);
+    EXPECT_EQ(run(4, userData), releasing);
+    EXPECT_EQ(run(4, ioctl), releasing);
+    EXPECT_EQ(disconnect(4), ok());
+    EXPECT_EQ(slot->GetSource(), nullptr);
+    EXPECT_TRUE(slot->GetListeners().empty());
+    // Its release ends with nothing of it left in the switch.
+    slot->on_release();
+    EXPECT_EQ(at(7)->GetSource(), nullptr);
+}
+
 TEST_F(SlotTableTest, ReleaseFinishedDuringTheDestroyRemovesTheSlotAtOnce)
 {
     ASSERT_EQ(create(4, lingering(true)), ok());
