@@ -2,7 +2,6 @@
 
 #include "base/fd.h"
 #include "board/rtp.h"
-#include "messages/term.h"
 #include "runtime/event.h"
 #include "runtime/timer.h"
 
@@ -12,6 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+namespace TERM {
+class RadioModifier;
+class RadioStatus;
+class RtpRadioRequest;
+}
 
 namespace RTPSignalling {
 
