@@ -1,14 +1,34 @@
 # Precompiled headers (GW_PCH): what nearly every file of a target parses and none of them
 # changes: the ASN.1 run-time, the controller protocol's classes (with the modules they
-# include) and the test framework. Each target precompiles its own, with its own flags.
+# include) and the test framework. The first target that asks for a set of headers
+# precompiles it; the others reuse that one (every target is compiled with the same flags;
+# a precompiled header that does not fit is a warning, -Winvalid-pch).
 set(GW_PCH_ASN1 [["asn1/asn1.h"]])
 set(GW_PCH_MESSAGES ${GW_PCH_ASN1} [["messages/zgcp.h"]])
 set(GW_PCH_TESTS <gmock/gmock.h> <gtest/gtest.h>)
 
 # gw_precompile(<target> <header>...): precompiles the headers for the target's sources.
 function(gw_precompile target)
-  if(GW_PCH AND ARGN)
+  if(NOT GW_PCH OR NOT ARGN)
+    return()
+  endif()
+  string(MD5 set "${ARGN}")
+  get_property(owner GLOBAL PROPERTY GW_PCH_${set})
+  if(owner)
+    target_precompile_headers(${target} REUSE_FROM ${owner})
+  else()
+    set_property(GLOBAL PROPERTY GW_PCH_${set} ${target})
     target_precompile_headers(${target} PRIVATE ${ARGN})
+  endif()
+endfunction()
+
+# gw_test_program(<target>): what every test program gets. Under the sanitizers its own code
+# is compiled without optimisation: the code under test keeps the configuration's -O1, while
+# the tests' assertions, which expand into much code, compile in half the time at -O0 with
+# every sanitizer check and the debugging information kept.
+function(gw_test_program target)
+  if(GW_SANITIZE)
+    target_compile_options(${target} PRIVATE -O0)
   endif()
 endfunction()
 
@@ -47,6 +67,7 @@ function(gw_subsystem name)
     add_executable(${name}_tests ${tests})
     target_link_libraries(${name}_tests PRIVATE ${name} ${GW_TEST_LINKS}
                           GTest::gmock GTest::gtest GTest::gtest_main)
+    gw_test_program(${name}_tests)
     gw_precompile(${name}_tests ${headers} ${GW_PCH_TESTS})
     gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
   endif()
