@@ -31,6 +31,7 @@ files include the headers of every module they name. Each header declares the
 of the class, so that no other file instantiates (or analyses) their virtual members.
 """
 
+import functools
 import os
 
 from .model import (INT32_MIN, Asn1Error, Builtin, Choice, Constructed, Enumerated,
@@ -409,6 +410,7 @@ class Emitter:
         n = t.name
         defs = []
         out = self.class_head(t, "SEQUENCE")
+        m = functools.partial(self.member, out, defs, n)
         fields = []
         for index, f in enumerate(t.fields):
             scope = f"{self.qualified(t)}::{cpp_name(f.name)}"
@@ -424,7 +426,6 @@ class Emitter:
             name = cpp_name(f.name)
             arg, _ = self.arg_of(f.type, ct)
             out.append("")
-            m = lambda *a: self.member(out, defs, n, *a)  # noqa: E731
             m(f"{c} const&", f"get_{name}() const", f"return static_cast<{c} const&>(*getField({index}));")
             if f.addition or f.optional:
                 presence = f.presence_bit if not f.addition else optional_count + (index - len(t.root))
@@ -444,6 +445,7 @@ class Emitter:
         n = t.name
         defs = []
         out = self.class_head(t, "CHOICE")
+        m = functools.partial(self.member, out, defs, n)
         alternatives = []
         for a in t.alternatives:
             self.check_identifier(a.name, a.loc, "alternative")
@@ -470,7 +472,6 @@ class Emitter:
             i = a.index
             arg, by_value = self.arg_of(a.type, ct)
             out.append("")
-            m = lambda *a: self.member(out, defs, n, *a)  # noqa: E731
             m(f"{c}&", f"select_{name}()", [f"return static_cast<{c}&>(",
                                             f"    *setSelection({i}, ASN1::AbstractData::create(theInfo.selectionInfos[{i}])));"])
             if by_value:
