@@ -1,8 +1,8 @@
 # Precompiled headers (GW_PCH): what nearly every file of a target parses and none of them
 # changes: the ASN.1 run-time, the controller protocol's classes (with the modules they
 # include) and the test framework. The first target that asks for a set of headers
-# precompiles it; the others reuse that one (every target is compiled with the same flags;
-# a precompiled header that does not fit is a warning, -Winvalid-pch).
+# precompiles it; the others reuse that one (the targets that share a set are compiled with
+# the same flags; one that would not fit is a warning, -Winvalid-pch).
 set(GW_PCH_ASN1 [["asn1/asn1.h"]])
 set(GW_PCH_MESSAGES ${GW_PCH_ASN1} [["messages/zgcp.h"]])
 set(GW_PCH_TESTS <gmock/gmock.h> <gtest/gtest.h>)
