@@ -30,14 +30,12 @@ function(gw_precompile target)
   endif()
 endfunction()
 
-# gw_test_program(<target>): what every test program gets. Under the sanitizers its own code
-# is compiled without optimisation: the code under test keeps the configuration's -O1, while
-# the tests' assertions, which expand into much code, compile in half the time at -O0 with
-# every sanitizer check and the debugging information kept.
+# gw_test_program(<target>): what every test program gets. Its own code is compiled without
+# optimisation: the code under test keeps the configuration's flags, while the tests'
+# assertions, which expand into much code, compile in half the time at -O0, with every
+# sanitizer check and the debugging information of the configuration kept.
 function(gw_test_program target)
-  if(GW_SANITIZE)
-    target_compile_options(${target} PRIVATE -O0)
-  endif()
+  target_compile_options(${target} PRIVATE -O0)
 endfunction()
 
 # gw_subsystem(<name> [LINKS <libs>...] [TEST_LINKS <libs>...])
