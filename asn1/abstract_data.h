@@ -107,21 +107,42 @@ protected:
 // Implements the copy and visit slots of a concrete value class Derived on its base: a
 // clone is a Derived (same record, same contents) and a visitor sees a Derived. Every value
 // class of the run-time and every generated message class derives through it.
+//
+// The virtual members are defined out of the class, so that an explicit instantiation
+// declaration (`extern template class Concrete<D, B>;`, as the generated headers make for
+// their classes) keeps every other file from instantiating them.
 template <class Derived, class Base>
 class Concrete : public Base {
 public:
     // The typed copy: a new Derived owned by the caller.
     Derived* clone() const { return static_cast<Derived*>(this->do_clone()); }
+    ~Concrete() override;
 
 protected:
     using Base::Base;
 
-    AbstractData* do_clone() const override { return new Derived(static_cast<Derived const&>(*this)); }
-    bool do_accept(Visitor& visitor) override { return visitor.visit(static_cast<Derived&>(*this)); }
-    bool do_accept(ConstVisitor& visitor) const override {
-        return visitor.visit(static_cast<Derived const&>(*this));
-    }
+    AbstractData* do_clone() const override;
+    bool do_accept(Visitor& visitor) override;
+    bool do_accept(ConstVisitor& visitor) const override;
 };
+
+template <class Derived, class Base>
+Concrete<Derived, Base>::~Concrete() = default;
+
+template <class Derived, class Base>
+AbstractData* Concrete<Derived, Base>::do_clone() const {
+    return new Derived(static_cast<Derived const&>(*this));
+}
+
+template <class Derived, class Base>
+bool Concrete<Derived, Base>::do_accept(Visitor& visitor) {
+    return visitor.visit(static_cast<Derived&>(*this));
+}
+
+template <class Derived, class Base>
+bool Concrete<Derived, Base>::do_accept(ConstVisitor& visitor) const {
+    return visitor.visit(static_cast<Derived const&>(*this));
+}
 
 // The factory a record names for a class whose values are always bound to the class's own
 // record `T::theInfo`: the generated message classes, the Constrained_INTEGER instances and

@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/coder_bench.h"
+#include "messages/acp.h"
 #include "messages/zgcp.h"
 
 namespace {

@@ -1,3 +1,43 @@
+# Precompiled headers (GW_PCH): what nearly every file of a target parses and none of them
+# changes. The libraries below the ASN.1 run-time get the standard headers they use most,
+# the libraries from asn1/ up the ASN.1 run-time, the test programs the run-time, the
+# controller protocol's classes (with the modules they include) and the test framework.
+# The first target that asks for a set of headers precompiles it; the others reuse that
+# one (the targets that share a set are compiled with the same flags; one that would not
+# fit is a warning, -Winvalid-pch).
+set(GW_PCH_STD <algorithm> <deque> <functional> <iostream> <map> <memory> <optional> <sstream>
+               <string> <vector>)
+set(GW_PCH_ASN1 [["asn1/asn1.h"]])
+set(GW_PCH_GTEST <gmock/gmock.h> <gtest/gtest.h>)
+set(GW_PCH_TESTS ${GW_PCH_ASN1} [["messages/zgcp.h"]] ${GW_PCH_GTEST})
+
+# gw_precompile(<target> <header>...): precompiles the headers for the target's sources.
+function(gw_precompile target)
+  if(NOT GW_PCH OR NOT ARGN)
+    return()
+  endif()
+  string(MD5 set "${ARGN}")
+  # The generated message headers must be there before the header is compiled.
+  if("${ARGN}" MATCHES "messages/")
+    add_dependencies(${target} messages)
+  endif()
+  get_property(owner GLOBAL PROPERTY GW_PCH_${set})
+  if(owner)
+    target_precompile_headers(${target} REUSE_FROM ${owner})
+  else()
+    set_property(GLOBAL PROPERTY GW_PCH_${set} ${target})
+    target_precompile_headers(${target} PRIVATE ${ARGN})
+  endif()
+endfunction()
+
+# gw_test_program(<target>): what every test program gets. Its own code is compiled without
+# optimisation: the code under test keeps the configuration's flags, while the tests'
+# assertions, which expand into much code, compile in half the time at -O0, with every
+# sanitizer check and the debugging information of the configuration kept.
+function(gw_test_program target)
+  target_compile_options(${target} PRIVATE -O0)
+endfunction()
+
 # gw_subsystem(<name> [LINKS <libs>...] [TEST_LINKS <libs>...])
 #
 # Builds the static library <name> from every *.cpp of the calling folder except the
@@ -12,10 +52,16 @@ function(gw_subsystem name)
   if(tests OR mains)
     list(REMOVE_ITEM sources ${tests} ${mains})
   endif()
+  if(name STREQUAL "asn1" OR "asn1" IN_LIST GW_LINKS OR "messages" IN_LIST GW_LINKS)
+    set(headers ${GW_PCH_ASN1})
+  else()
+    set(headers ${GW_PCH_STD})
+  endif()
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
     target_link_libraries(${name} PUBLIC ${GW_LINKS})
+    gw_precompile(${name} ${headers})
   else()
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
@@ -25,6 +71,13 @@ function(gw_subsystem name)
     add_executable(${name}_tests ${tests})
     target_link_libraries(${name}_tests PRIVATE ${name} ${GW_TEST_LINKS}
                           GTest::gmock GTest::gtest GTest::gtest_main)
+    gw_test_program(${name}_tests)
+    if(name STREQUAL "asn1")
+      # Its tests define classes of their own in the protocol's namespaces.
+      gw_precompile(${name}_tests ${GW_PCH_ASN1} ${GW_PCH_GTEST})
+    else()
+      gw_precompile(${name}_tests ${GW_PCH_TESTS})
+    endif()
     gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
   endif()
 endfunction()
@@ -34,6 +87,9 @@ function(gw_benchmark name)
   cmake_parse_arguments(GW "" "" "LINKS" ${ARGN})
   add_executable(${name} ${GW_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${GW_LINKS} benchmark::benchmark benchmark::benchmark_main)
+  if("messages" IN_LIST GW_LINKS)
+    gw_precompile(${name} ${GW_PCH_ASN1})
+  endif()
 endfunction()
 
 # gw_fuzz_target(<name> <sources>... LINKS <libs>...): a libFuzzer program (GW_FUZZ builds).

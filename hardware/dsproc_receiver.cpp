@@ -3,6 +3,8 @@
 #include "base/immortal.h"
 #include "base/trace_ctl.h"
 #include "hardware/board_devices.h"
+#include "messages/term.h"
+#include "messages/zgcp.h"
 
 #include <fcntl.h>
 

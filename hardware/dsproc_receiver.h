@@ -4,9 +4,12 @@
 #include "board/dsp.h"
 #include "hardware/driver_service.h"
 #include "hardware/dsproc_events.h"
-#include "messages/zgcp.h"
 
 #include <cstdint>
+
+namespace ZGCP {
+class VADParams;
+}
 
 namespace Hardware {
 

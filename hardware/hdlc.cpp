@@ -5,6 +5,7 @@
 #include "base/trace_ctl.h"
 #include "hardware/hw_mux.h"
 #include "hardware/mcc_device.h"
+#include "messages/zgcp.h"
 
 #include <fcntl.h>
 #include <poll.h>

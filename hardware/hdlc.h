@@ -1,12 +1,15 @@
 #pragma once
 
 #include "base/packet.h"
-#include "messages/zgcp.h"
 #include "runtime/device_read.h"
 #include "runtime/event.h"
 
 #include <cstdint>
 #include <iosfwd>
+
+namespace ZGCP {
+class HdlcLinkInfo;
+}
 
 // The transmitter side of an HDLC channel, as the link protocols use it.
 class GenericHDLC {

@@ -17,6 +17,7 @@
 #include "messages/mon.h"
 #include "messages/term.h"
 #include "messages/wire_test_support.h"
+#include "messages/zarngw.h"
 #include "messages/zgcp.h"
 
 namespace {

@@ -3,6 +3,8 @@
 
 #include "messages/zgcp.h"
 
+#include "messages/zarngw.h"
+
 #include <memory>
 #include <string>
 #include <string_view>

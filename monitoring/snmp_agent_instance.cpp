@@ -4,6 +4,7 @@
 #include "base/clock.h"
 #include "base/ini_file.h"
 #include "control/connector_net.h"
+#include "messages/mon.h"
 
 #include <iostream>
 #include <iterator>

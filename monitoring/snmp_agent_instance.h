@@ -1,7 +1,6 @@
 #pragma once
 
 #include "control/service.h"
-#include "messages/mon.h"
 #include "monitoring/snmp_agent_notify.h"
 #include "runtime/inet4_addr.h"
 #include "runtime/timer.h"
@@ -9,6 +8,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+namespace MON {
+class Command;
+class Message;
+class Response;
+class Signal;
+}
 
 namespace IniFile {
 class SubSection;

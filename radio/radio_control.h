@@ -3,7 +3,6 @@
 #include "base/errno.h"
 #include "base/fd.h"
 #include "board/rtp.h"
-#include "messages/term.h"
 #include "runtime/device_read.h"
 #include "runtime/event.h"
 #include "runtime/timer.h"
@@ -15,6 +14,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+
+namespace TERM {
+class RadioModifier;
+class RadioStatus;
+class RtpRadioRequest;
+}
 
 namespace RTPSignalling {
 

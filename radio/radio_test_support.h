@@ -8,6 +8,7 @@
 #include "board/sim/rtp_ext_model.h"
 #include "board/sim/rtp_model.h"
 #include "board/sim/sim_board.h"
+#include "messages/term.h"
 #include "radio/r2s_proto.h"
 #include "radio/radio_control.h"
 #include "radio/sig_proto.h"

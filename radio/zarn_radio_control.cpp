@@ -3,6 +3,7 @@
 #include "asn1/value_notation.h"
 #include "base/clock.h"
 #include "base/errno.h"
+#include "messages/term.h"
 
 #include <poll.h>
 

@@ -1,5 +1,6 @@
 #include "radio/zarn_radio_state.h"
 
+#include "messages/term.h"
 #include "runtime/inet4_addr.h"
 
 #include <arpa/inet.h>

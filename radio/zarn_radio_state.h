@@ -1,11 +1,16 @@
 #pragma once
 
-#include "messages/term.h"
 #include "radio/sig_proto.h"
 
 #include <netinet/in.h>
 
 #include <cstdint>
+
+namespace TERM {
+class RtpRadioRequest;
+class ZarnRadioModifier;
+class ZarnRadioStatus;
+}
 
 namespace RTPSignalling {
 

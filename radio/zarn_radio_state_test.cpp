@@ -1,5 +1,7 @@
 #include "radio/zarn_radio_state.h"
 
+#include "messages/term.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 

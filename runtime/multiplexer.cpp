@@ -4,7 +4,8 @@
 #include "base/immortal.h"
 #include "base/profile.h"
 #include "base/table.h"
-#include "board/path.h"
+#include "board/board.h"
+#include "board/watchdog.h"
 #include "base/clock.h"
 #include "base/errno.h"
 
@@ -346,11 +347,13 @@ void Multiplexer::run(bool watchdog, bool liveClock)
 bool Multiplexer::openWatchdog()
 {
     lastPing_ = 0;
-    if (!watchdog_.open(board::path("/dev/misc/gw-wd").c_str(), O_WRONLY)) {
+    int const fd = board::board().open(watchdog::kPath, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
         Errno e;
         std::cerr << "Mux: fail to open watchdog: " << e << std::endl;
         return false;
     }
+    watchdog_ = Fd(fd);
     if (!tellWatchdog("START", "Mux: fail to activate watchdog: ")) {
         watchdog_.close();
         return false;

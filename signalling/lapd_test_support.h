@@ -83,6 +83,7 @@ inline Bytes supervisory(unsigned type, bool command, unsigned nr, bool pf, unsi
 inline Bytes iframe(unsigned ns, unsigned nr, bool p, Bytes const& info = {0x08, 0x00, 0x7B}, unsigned tei = 0)
 {
     Bytes f = {addr1(true), std::uint8_t(tei << 1 | 1), std::uint8_t(ns << 1), std::uint8_t(nr << 1 | (p ? 1 : 0))};
+    f.reserve(f.size() + info.size());
     f.insert(f.end(), info.begin(), info.end());
     return f;
 }

@@ -50,6 +50,7 @@ Bytes su(unsigned bsn, bool bib, unsigned fsn, bool fib, Bytes const& payload = 
 {
     Bytes f = {std::uint8_t(bsn | (bib ? 0x80 : 0)), std::uint8_t(fsn | (fib ? 0x80 : 0)),
                std::uint8_t(payload.size() <= 62 ? payload.size() : 63)};
+    f.reserve(f.size() + payload.size());
     f.insert(f.end(), payload.begin(), payload.end());
     return f;
 }

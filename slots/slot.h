@@ -2,9 +2,6 @@
 
 #include "hardware/tonec_receiver.h"
 #include "messages/acp.h"
-#include "messages/term.h"
-#include "messages/zarngw.h"
-#include "messages/zgcp.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -21,6 +18,24 @@ class Slots;
 namespace Hardware {
 struct DSProcSDEvent;
 struct DSProcVADEvent;
+}
+namespace TERM {
+class ModemInformation;
+class ModemProceeding;
+class RtpRadioRequest;
+class TermActivateParams;
+}
+namespace ZARNGW {
+class ProtoZarnPackets;
+}
+namespace ZGCP {
+class IoctlParams;
+class IoctlResponse;
+class RtpEvent;
+class SDEvent;
+class Signal;
+class TonecEvent;
+class VADEvent;
 }
 
 // A termination the controller creates, connects and destroys by number.

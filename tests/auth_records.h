@@ -15,6 +15,7 @@ namespace testsupport {
 inline Bytes words(std::initializer_list<std::uint32_t> values)
 {
     Bytes out;
+    out.reserve(values.size() * 4);
     for (std::uint32_t v : values) {
         std::uint8_t b[4];
         std::memcpy(b, &v, sizeof v);
@@ -33,6 +34,7 @@ inline Bytes field(std::string const& text, std::size_t size)
 
 inline Bytes operator+(Bytes a, Bytes const& b)
 {
+    a.reserve(a.size() + b.size());
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "messages/mon.h"
 #include "messages/zgcp.h"
 
 #include <optional>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "messages/acp.h"
 #include "messages/zgcp.h"
 #include "tests/controller_client.h"
 

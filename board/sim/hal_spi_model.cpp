@@ -46,16 +46,21 @@ std::optional<std::string> HalSpiModel::command(std::vector<std::string> const& 
         present_ = words[1] == "present";
         return std::string("ok");
     }
-    auto const line = words.size() >= 3 ? words::number(words[1], 0, kLines - 1) : std::nullopt;
-    auto const reg = words.size() >= 3 ? words::number(words[2], 0, 255) : std::nullopt;
-    auto const value = words.size() == 4 ? words::number(words[3], 0, 255) : std::nullopt;
-    if (line && reg && words.size() == 3)
-        return "ok " + std::to_string(regs_[std::size_t(*line)][std::size_t(*reg)]);
-    if (line && reg && value) {
-        regs_[std::size_t(*line)][std::size_t(*reg)] = std::uint8_t(*value);
-        return std::string("ok");
-    }
-    return std::string("error usage: spi LINE REG [VALUE] | spi absent | spi present");
+    std::string const usage = "error usage: spi LINE REG [VALUE] | spi absent | spi present";
+    if (words.size() != 3 && words.size() != 4)
+        return usage;
+    auto const line = words::number(words[1], 0, kLines - 1);
+    auto const reg = words::number(words[2], 0, 255);
+    if (!line || !reg)
+        return usage;
+    std::uint8_t& r = regs_[std::size_t(*line)][std::size_t(*reg)];
+    if (words.size() == 3)
+        return "ok " + std::to_string(r);
+    auto const value = words::number(words[3], 0, 255);
+    if (!value)
+        return usage;
+    r = std::uint8_t(*value);
+    return std::string("ok");
 }
 
 }  // namespace board::sim

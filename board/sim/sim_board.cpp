@@ -13,6 +13,7 @@
 #include "board/sim/rtp_ext_model.h"
 #include "board/sim/rtp_model.h"
 #include "board/sim/voice_model.h"
+#include "board/sim/watchdog_model.h"
 #include "runtime/event.h"
 
 #include <fcntl.h>
@@ -88,6 +89,7 @@ void SimBoard::addStandardDevices()
     add<MixerModel>();
     add<DspDataModel>();
     add<RtpExtModel>(&rtp);
+    add<WatchdogModel>();
 }
 
 Device& SimBoard::add(std::unique_ptr<Device> device)
@@ -298,8 +300,13 @@ void SimBoard::remember(int fd, OpenFile* file)
 
 void SimBoard::closing(int fd)
 {
-    if (fd >= 0 && std::size_t(fd) < byFd_.size())
-        byFd_[std::size_t(fd)] = nullptr;
+    if (fd < 0 || std::size_t(fd) >= byFd_.size())
+        return;
+    // What the daemon wrote on it reaches the model before the descriptor goes: the last
+    // words of a descriptor closed as the daemon ends are seen too.
+    if (OpenFile* file = byFd_[std::size_t(fd)])
+        serviceOpen(*file, 0);
+    byFd_[std::size_t(fd)] = nullptr;
 }
 
 int SimBoard::ioctl(int fd, unsigned long request, void* arg)

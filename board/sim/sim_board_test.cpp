@@ -280,6 +280,15 @@ TEST_F(SimBoardTest, ModelRecordsAreReadOneAtATimeAndDaemonWritesReachTheModel)
     EXPECT_EQ(probe.closedIds.size(), 1u);
 }
 
+TEST_F(SimBoardTest, WhatADescriptorWroteReachesTheModelWhenItIsClosed)
+{
+    int fd = sim.open("/dev/probe", O_RDWR);
+    ASSERT_EQ(::write(fd, "STOP", 4), 4);
+    sim.closing(fd);  // as Fd tells the board just before its close; no loop runs after it
+    ::close(fd);
+    EXPECT_EQ(probe.writes, std::vector<std::string>{"STOP"});
+}
+
 TEST_F(SimBoardTest, TheEventLoopHandsWritesAndClosesToTheModel)
 {
     int fd = sim.open("/dev/probe", O_RDWR);

@@ -1,8 +1,11 @@
 """C++ emitter: the classes, constant records and accessors of the checked modules.
 
 Each module becomes one header (`<stem>.h`, the classes in namespace `<MODULE>`) and one or
-more source files (`<stem>_<i>.cpp`, the records and the out-of-line destructors), where
-`<stem>` is the name of the module's source file. The shape of a class:
+more source files (`<stem>_<i>.cpp`, the records, the member functions and the run-time's
+`ASN1::Concrete` base of each class, compiled once), where `<stem>` is the name of the module's
+source file. The header declares the members and defines only the constructors and copy
+operations, so that a file that includes it parses declarations, not bodies. The shape of a
+class:
 
 - SEQUENCE, CHOICE and ENUMERATED types become classes deriving through
   `ASN1::Concrete<T, ASN1::SEQUENCE | CHOICE | ENUMERATED>`, with no data of their own and
@@ -20,10 +23,15 @@ more source files (`<stem>_<i>.cpp`, the records and the out-of-line destructors
   select_a(v), get_a, ref_a, a_isSelected. ENUMERATED: `enum NamedNumber : int`, is_n,
   set_n, conversions.
 
-Classes are emitted in an order where every class follows the classes it contains; a
-module's header includes the headers of the modules whose classes it names.
+Classes are emitted in an order where every class follows the classes it contains. A
+module's header declares the classes of other modules that it names, and includes the header
+of another module only when it takes one of that module's enumerations by value; its source
+files include the headers of every module they name. Each header declares the
+`ASN1::Concrete` base of its classes `extern template`, instantiated once in the source file
+of the class, so that no other file instantiates (or analyses) their virtual members.
 """
 
+import functools
 import os
 
 from .model import (INT32_MIN, Asn1Error, Builtin, Choice, Constructed, Enumerated,
@@ -213,6 +221,26 @@ class Emitter:
         items = t.fields if isinstance(t, Sequence) else t.alternatives if isinstance(t, Choice) else []
         return [(m.name, f"{q}::{cpp_name(m.name)}", m.type) for m in items]
 
+    def named_classes(self, module):
+        """The classes of other modules that the module's classes and aliases name."""
+        named = []
+        for kind, node in self.units(module):
+            named += [u for u in self.uses_of(kind, node) if u.module is not module and u not in named]
+        return named
+
+    def value_modules(self, module):
+        """The other modules whose enumerations the module's setters and constructors take by
+        value (their NamedNumber): their headers must be included, not just declared."""
+        names = set()
+        for kind, node in self.units(module):
+            if kind != "class":
+                continue
+            for _, scope, t in self.members(node):
+                r = resolve(t)
+                if isinstance(r, Enumerated) and r.module is not module:
+                    names.add(r.module.name)
+        return sorted((m for m in self.model.modules if m.name in names), key=self.stem)
+
     def included_modules(self, module):
         names = set()
         for kind, node in self.units(module):
@@ -264,22 +292,54 @@ class Emitter:
             "",
             '#include "asn1/asn1.h"',
         ]
-        for m in self.included_modules(module):
+        for m in self.value_modules(module):
             out.append(f'#include "{self.include_prefix}{self.stem(m)}.h"')
+        out += self.forward_declarations(module)
         out += ["", f"namespace {module.name} {{", ""]
+        instances = []
         for kind, node in self.units(module):
             if kind == "alias":
                 out.append(f"// {node.name} ::= {node.type.describe()}")
                 out.append(f"using {node.name} = {self.cpp_type(node.type).cls};")
                 out.append("")
-            elif isinstance(node, Sequence):
-                out += self.sequence_class(node)
-            elif isinstance(node, Choice):
-                out += self.choice_class(node)
             else:
-                out += self.enumerated_class(node)
+                out += self.class_of(node)[0]
+                instances += self.concrete_bases(node)
         out.append(f"}}  // namespace {module.name}")
+        if instances:
+            out += ["", "// Instantiated once, in the source file of each class."]
+            out += [f"extern template class {b};" for b in instances]
         return "\n".join(out) + "\n"
+
+    def forward_declarations(self, module):
+        """Declarations of the classes of other modules that the header names."""
+        by_module = {}
+        for t in self.named_classes(module):
+            by_module.setdefault(t.module.name, set()).add(t.name)
+        out = []
+        for name in sorted(by_module):
+            out += ["", f"namespace {name} {{"]
+            out += [f"class {n};" for n in sorted(by_module[name])]
+            out.append(f"}}  // namespace {name}")
+        return out
+
+    def class_of(self, t):
+        """(the class definition for the header, the member definitions for a source file)."""
+        if isinstance(t, Sequence):
+            return self.sequence_class(t)
+        if isinstance(t, Choice):
+            return self.choice_class(t)
+        return self.enumerated_class(t)
+
+    def concrete_bases(self, t):
+        """The `ASN1::Concrete` bases of the class and of its nested string classes."""
+        q = self.qualified(t)
+        out = [f"ASN1::Concrete<{q}, ASN1::{t.kind}>"]
+        for _, scope, member in self.members(t):
+            ct = self.cpp_type(member, scope)
+            if ct.nested is not None:
+                out.append(f"ASN1::Concrete<{ct.cls}, ASN1::IA5String>")
+        return out
 
     @staticmethod
     def summary(t):
@@ -336,9 +396,21 @@ class Emitter:
         ]
         return out
 
+    @staticmethod
+    def member(decls, defs, cls, ret, signature, body):
+        """A member function: its declaration in the class, its definition in the source.
+        `body` is one statement (one line) or a list of lines."""
+        decls.append(f"    {ret} {signature};")
+        if isinstance(body, str):
+            defs.append(f"{ret} {cls}::{signature} {{ {body} }}")
+        else:
+            defs += [f"{ret} {cls}::{signature} {{", *[f"    {line}" for line in body], "}"]
+
     def sequence_class(self, t):
         n = t.name
+        defs = []
         out = self.class_head(t, "SEQUENCE")
+        m = functools.partial(self.member, out, defs, n)
         fields = []
         for index, f in enumerate(t.fields):
             scope = f"{self.qualified(t)}::{cpp_name(f.name)}"
@@ -354,30 +426,26 @@ class Emitter:
             name = cpp_name(f.name)
             arg, _ = self.arg_of(f.type, ct)
             out.append("")
-            out.append(f"    {c} const& get_{name}() const {{ return static_cast<{c} const&>(*getField({index})); }}")
+            m(f"{c} const&", f"get_{name}() const", f"return static_cast<{c} const&>(*getField({index}));")
             if f.addition or f.optional:
                 presence = f.presence_bit if not f.addition else optional_count + (index - len(t.root))
-                out += [
-                    f"    {c}& set_{name}() {{",
-                    f"        includeOptionalField({presence}, {index});",
-                    f"        return static_cast<{c}&>(*getField({index}));",
-                    "    }",
-                    f"    {c}& set_{name}({arg} value) {{ return set_{name}() = value; }}",
-                    f"    bool {name}_isPresent() const {{ return hasOptionalField({presence}); }}",
-                    f"    void omit_{name}() {{ removeOptionalField({presence}); }}",
-                ]
+                m(f"{c}&", f"set_{name}()", [f"includeOptionalField({presence}, {index});",
+                                             f"return static_cast<{c}&>(*getField({index}));"])
+                m(f"{c}&", f"set_{name}({arg} value)", f"return set_{name}() = value;")
+                m("bool", f"{name}_isPresent() const", f"return hasOptionalField({presence});")
+                m("void", f"omit_{name}()", f"removeOptionalField({presence});")
             else:
-                out += [
-                    f"    {c}& set_{name}() {{ return ref_{name}(); }}",
-                    f"    {c}& set_{name}({arg} value) {{ return ref_{name}() = value; }}",
-                    f"    {c}& ref_{name}() {{ return static_cast<{c}&>(*getField({index})); }}",
-                ]
+                m(f"{c}&", f"set_{name}()", f"return ref_{name}();")
+                m(f"{c}&", f"set_{name}({arg} value)", f"return ref_{name}() = value;")
+                m(f"{c}&", f"ref_{name}()", f"return static_cast<{c}&>(*getField({index}));")
         out += ["};", ""]
-        return out
+        return out, defs
 
     def choice_class(self, t):
         n = t.name
+        defs = []
         out = self.class_head(t, "CHOICE")
+        m = functools.partial(self.member, out, defs, n)
         alternatives = []
         for a in t.alternatives:
             self.check_identifier(a.name, a.loc, "alternative")
@@ -396,33 +464,29 @@ class Emitter:
         for a, name, ct in alternatives:
             arg, by_value = self.arg_of(a.type, ct)
             made = f"new {ct.cls}(value)" if by_value else "value.clone()"
-            typed.append(f"    {n}({name}::Id, {arg} value) : Concrete(&theInfo, {a.index}, {made}) {{}}")
+            typed.append(f"    {n}({name}::Id, {arg} value);")
+            defs.append(f"{n}::{n}({name}::Id, {arg} value) : Concrete(&theInfo, {a.index}, {made}) {{}}")
         out += self.constructors(n, typed)
         for a, name, ct in alternatives:
             c = ct.cls
             i = a.index
             arg, by_value = self.arg_of(a.type, ct)
             out.append("")
-            out.append(f"    {c}& select_{name}() {{")
-            out.append(f"        return static_cast<{c}&>(")
-            out.append(f"            *setSelection({i}, ASN1::AbstractData::create(theInfo.selectionInfos[{i}])));")
-            out.append("    }")
+            m(f"{c}&", f"select_{name}()", [f"return static_cast<{c}&>(",
+                                            f"    *setSelection({i}, ASN1::AbstractData::create(theInfo.selectionInfos[{i}])));"])
             if by_value:
-                out.append(f"    {c}& select_{name}({arg} value) {{ return select_{name}() = value; }}")
+                m(f"{c}&", f"select_{name}({arg} value)", f"return select_{name}() = value;")
             else:
-                out.append(f"    {c}& select_{name}({arg} value) {{")
-                out.append(f"        return static_cast<{c}&>(*setSelection({i}, value.clone()));")
-                out.append("    }")
-            out += [
-                f"    {c} const& get_{name}() const {{ return static_cast<{c} const&>(*getSelection()); }}",
-                f"    {c}& ref_{name}() {{ return static_cast<{c}&>(*getSelection()); }}",
-                f"    bool {name}_isSelected() const {{ return currentSelection() == {i}; }}",
-            ]
+                m(f"{c}&", f"select_{name}({arg} value)", f"return static_cast<{c}&>(*setSelection({i}, value.clone()));")
+            m(f"{c} const&", f"get_{name}() const", f"return static_cast<{c} const&>(*getSelection());")
+            m(f"{c}&", f"ref_{name}()", f"return static_cast<{c}&>(*getSelection());")
+            m("bool", f"{name}_isSelected() const", f"return currentSelection() == {i};")
         out += ["};", ""]
-        return out
+        return out, defs
 
     def enumerated_class(self, t):
         n = t.name
+        defs = []
         out = self.class_head(t, "ENUMERATED")
         items = []
         for item in t.items:
@@ -443,16 +507,17 @@ class Emitter:
             "",
         ]
         for name, _ in items:
-            out.append(f"    bool is_{name}() const {{ return asInt() == {name}; }}")
-            out.append(f"    void set_{name}() {{ setFromInt({name}); }}")
+            self.member(out, defs, n, "bool", f"is_{name}() const", f"return asInt() == {name};")
+            self.member(out, defs, n, "void", f"set_{name}()", f"setFromInt({name});")
         out += ["};", ""]
-        return out
+        return out, defs
 
     # Records
 
     def records(self, module, units):
-        """The source text of the records and destructors of `units`."""
-        arrays, definitions = [], []
+        """The source text of the records, destructors and member functions of `units`, and
+        the instances of their `ASN1::Concrete` bases."""
+        arrays, definitions, instances = [], [], []
         for kind, node in units:
             if kind != "class":
                 continue
@@ -462,19 +527,26 @@ class Emitter:
                 self.choice_records(node, arrays, definitions)
             else:
                 self.enumerated_records(node, arrays, definitions)
+            members = self.class_of(node)[1]
+            if members:
+                definitions += members + [""]
+            instances += self.concrete_bases(node)
         out = [
-            f"// Records of the ASN.1 module {module.name}, generated from {os.path.basename(module.loc.file)}"
-            " by tools/asn1gen.py: do not edit.",
+            f"// Records and members of the ASN.1 module {module.name}, generated from "
+            f"{os.path.basename(module.loc.file)} by tools/asn1gen.py: do not edit.",
             "",
             f'#include "{self.include_prefix}{self.stem(module)}.h"',
-            "",
-            f"namespace {module.name} {{",
         ]
+        for m in self.included_modules(module):
+            out.append(f'#include "{self.include_prefix}{self.stem(m)}.h"')
+        out += ["", f"namespace {module.name} {{"]
         if arrays:
             out += ["", "namespace {", ""] + arrays + ["}  // namespace"]
         if definitions:
             out += [""] + definitions
         out += ["", f"}}  // namespace {module.name}"]
+        if instances:
+            out += [""] + [f"template class {b};" for b in instances]
         return "\n".join(out) + "\n"
 
     @staticmethod

@@ -1,5 +1,6 @@
 """The C++ emitter: a tiny module in, the expected declarations and records out."""
 
+import concurrent.futures
 import os
 import shutil
 import subprocess
@@ -82,28 +83,40 @@ class Declarations(unittest.TestCase):
         self.assertNotIn('#include "messages/other.h"', self.header)
 
     def test_sequence_accessors(self):
+        # Declared in the class, defined in the source file.
         slot = "ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023>"
         self.assertLines(
             self.header,
             "class Message : public ASN1::Concrete<Message, ASN1::SEQUENCE> {",
             "    Message() : Concrete(&theInfo) {}",
             "    ~Message() override;",
-            "    ASN1::INTEGER& set_seq(int value) { return set_seq() = value; }",
-            "    bool seq_isPresent() const { return hasOptionalField(0); }",
-            "    void omit_seq() { removeOptionalField(0); }",
-            f"    {slot}& set_slot(unsigned int value) {{ return set_slot() = value; }}",
-            "        includeOptionalField(1, 1);",
-            "    TINY::Pdu& set_pdu() { return ref_pdu(); }",
-            "    TINY::Pdu& set_pdu(TINY::Pdu const& value) { return ref_pdu() = value; }",
-            "    TINY::Pdu& ref_pdu() { return static_cast<TINY::Pdu&>(*getField(2)); }",
-            "    TINY::Message::name::value_type& set_name(std::string const& value) { return ref_name() = value; }",
+            "    ASN1::INTEGER& set_seq(int value);",
+            "    bool seq_isPresent() const;",
+            f"    {slot}& set_slot(unsigned int value);",
+            "    TINY::Pdu& ref_pdu();",
+            "    TINY::Message::name::value_type& set_name(std::string const& value);",
+            "    ASN1::BOOLEAN const& get_late() const;",
+        )
+        self.assertLines(
+            self.source,
+            "ASN1::INTEGER& Message::set_seq(int value) { return set_seq() = value; }",
+            "bool Message::seq_isPresent() const { return hasOptionalField(0); }",
+            "void Message::omit_seq() { removeOptionalField(0); }",
+            f"{slot}& Message::set_slot(unsigned int value) {{ return set_slot() = value; }}",
+            "    includeOptionalField(1, 1);",
+            "TINY::Pdu& Message::set_pdu() { return ref_pdu(); }",
+            "TINY::Pdu& Message::set_pdu(TINY::Pdu const& value) { return ref_pdu() = value; }",
+            "TINY::Pdu& Message::ref_pdu() { return static_cast<TINY::Pdu&>(*getField(2)); }",
+            "TINY::Message::name::value_type& Message::set_name(std::string const& value) { return ref_name() = value; }",
             # The extension addition: presence index after the two optional root fields.
-            "    ASN1::BOOLEAN const& get_late() const { return static_cast<ASN1::BOOLEAN const&>(*getField(4)); }",
-            "        includeOptionalField(2, 4);",
-            "    bool late_isPresent() const { return hasOptionalField(2); }",
-            "    ASN1::BOOLEAN& set_late(bool value) { return set_late() = value; }",
+            "ASN1::BOOLEAN const& Message::get_late() const { return static_cast<ASN1::BOOLEAN const&>(*getField(4)); }",
+            "    includeOptionalField(2, 4);",
+            "bool Message::late_isPresent() const { return hasOptionalField(2); }",
+            "ASN1::BOOLEAN& Message::set_late(bool value) { return set_late() = value; }",
         )
         self.assertNotIn("ref_seq", self.header, "optional fields have no ref_ accessor")
+        self.assertNotIn(" { return ", self.header.split("namespace TINY {")[1].split("class Message")[1],
+                         "no accessor body in the header")
 
     def test_nested_string_class_and_its_record(self):
         self.assertLines(
@@ -141,17 +154,23 @@ class Declarations(unittest.TestCase):
             "    struct data_in { enum Id { id = 1 }; };",
             # An enumerator cannot bear its class's name.
             "    struct id { enum class Id { id = 3 }; };",
-            "    Pdu(ping::Id, ASN1::Null const& value) : Concrete(&theInfo, 0, value.clone()) {}",
-            "    Pdu(data_in::Id, std::vector<char> const& value) : Concrete(&theInfo, 1, new ASN1::OCTET_STRING(value)) {}",
-            "    Pdu(kind::Id, TINY::Kind::NamedNumber value) : Concrete(&theInfo, 2, new TINY::Kind(value)) {}",
-            "    Pdu(id::Id, int value) : Concrete(&theInfo, 3, new ASN1::INTEGER(value)) {}",
-            "            *setSelection(1, ASN1::AbstractData::create(theInfo.selectionInfos[1])));",
-            "    ASN1::OCTET_STRING& select_data_in(std::vector<char> const& value) { return select_data_in() = value; }",
-            "    TINY::Kind& select_kind(TINY::Kind::NamedNumber value) { return select_kind() = value; }",
-            "        return static_cast<ASN1::Null&>(*setSelection(0, value.clone()));",
-            "    bool data_in_isSelected() const { return currentSelection() == 1; }",
-            "    ASN1::INTEGER const& get_id() const { return static_cast<ASN1::INTEGER const&>(*getSelection()); }",
-            "    ASN1::INTEGER& ref_id() { return static_cast<ASN1::INTEGER&>(*getSelection()); }",
+            "    Pdu(kind::Id, TINY::Kind::NamedNumber value);",
+            "    TINY::Kind& select_kind(TINY::Kind::NamedNumber value);",
+            "    ASN1::INTEGER& ref_id();",
+        )
+        self.assertLines(
+            self.source,
+            "Pdu::Pdu(ping::Id, ASN1::Null const& value) : Concrete(&theInfo, 0, value.clone()) {}",
+            "Pdu::Pdu(data_in::Id, std::vector<char> const& value) : Concrete(&theInfo, 1, new ASN1::OCTET_STRING(value)) {}",
+            "Pdu::Pdu(kind::Id, TINY::Kind::NamedNumber value) : Concrete(&theInfo, 2, new TINY::Kind(value)) {}",
+            "Pdu::Pdu(id::Id, int value) : Concrete(&theInfo, 3, new ASN1::INTEGER(value)) {}",
+            "        *setSelection(1, ASN1::AbstractData::create(theInfo.selectionInfos[1])));",
+            "ASN1::OCTET_STRING& Pdu::select_data_in(std::vector<char> const& value) { return select_data_in() = value; }",
+            "TINY::Kind& Pdu::select_kind(TINY::Kind::NamedNumber value) { return select_kind() = value; }",
+            "ASN1::Null& Pdu::select_ping(ASN1::Null const& value) { return static_cast<ASN1::Null&>(*setSelection(0, value.clone())); }",
+            "bool Pdu::data_in_isSelected() const { return currentSelection() == 1; }",
+            "ASN1::INTEGER const& Pdu::get_id() const { return static_cast<ASN1::INTEGER const&>(*getSelection()); }",
+            "ASN1::INTEGER& Pdu::ref_id() { return static_cast<ASN1::INTEGER&>(*getSelection()); }",
         )
 
     def test_choice_record(self):
@@ -173,11 +192,12 @@ class Declarations(unittest.TestCase):
             "    Kind(NamedNumber value) : Concrete(&theInfo) { setFromInt(value); }",
             "    Kind& operator=(NamedNumber value) {",
             "    operator NamedNumber() const { return static_cast<NamedNumber>(asInt()); }",
-            "    bool is_standby() const { return asInt() == standby; }",
-            "    void set_not_use() { setFromInt(not_use); }",
+            "    bool is_standby() const;",
         )
         self.assertLines(
             self.source,
+            "bool Kind::is_standby() const { return asInt() == standby; }",
+            "void Kind::set_not_use() { setFromInt(not_use); }",
             'char const* const Kind_enum_names__[] = {"not-use=-1", "none", "standby=8", "active=16"};',
             "Kind::InfoType const Kind::theInfo = {{&ASN1::createValue<Kind>, 10}, true, 16, Kind_enum_names__, 4};",
         )
@@ -187,13 +207,23 @@ class Declarations(unittest.TestCase):
         self.assertLines(
             self.header,
             "class List_subtype : public ASN1::Concrete<List_subtype, ASN1::SEQUENCE> {",
-            f"    {negative}& set_a(unsigned int value) {{ return ref_a() = value; }}",
+            f"    {negative}& set_a(unsigned int value);",
             "using List = ASN1::SET_OF<TINY::List_subtype>;",
             "using OtherList = ASN1::SET_OF<TINY::List_subtype>;",
-            "    ASN1::SET_OF<TINY::List_subtype>& set_other() { return ref_other(); }",
-            "    ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>& set_big(unsigned int value) "
+            "    ASN1::SET_OF<TINY::List_subtype>& set_other();",
+        )
+        self.assertLines(
+            self.source,
+            "ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>& Holder::set_big(unsigned int value) "
             "{ return ref_big() = value; }",
         )
+
+    def test_concrete_bases_are_instantiated_once_in_the_source(self):
+        bases = ["ASN1::Concrete<TINY::Kind, ASN1::ENUMERATED>", "ASN1::Concrete<TINY::Pdu, ASN1::CHOICE>",
+                 "ASN1::Concrete<TINY::Message, ASN1::SEQUENCE>",
+                 "ASN1::Concrete<TINY::Message::name::value_type, ASN1::IA5String>"]
+        self.assertLines(self.header, *[f"extern template class {b};" for b in bases])
+        self.assertLines(self.source, *[f"template class {b};" for b in bases])
 
 
 class Names(unittest.TestCase):
@@ -220,6 +250,20 @@ class Names(unittest.TestCase):
                 with self.assertRaises(Asn1Error) as caught:
                     emitted(f"A DEFINITIONS AUTOMATIC TAGS ::= BEGIN\n{body}\nEND")
                 self.assertIn("a.asn:2:", str(caught.exception))
+
+    def test_other_modules_are_declared_and_included_for_their_enumerations(self):
+        a = "A DEFINITIONS AUTOMATIC TAGS ::= BEGIN S ::= SEQUENCE { n NULL } E ::= ENUMERATED { x(0) } END"
+        b = "B DEFINITIONS AUTOMATIC TAGS ::= BEGIN IMPORTS S FROM A; T ::= SEQUENCE { s S } END"
+        c = "C DEFINITIONS AUTOMATIC TAGS ::= BEGIN IMPORTS S, E FROM A; U ::= SEQUENCE { s S, e E } END"
+        model, diags = model_of(a, b, c)
+        self.assertEqual(diags, [])
+        emitter = Emitter(model)
+        b_files = emitter.module_files(model.modules[1])
+        self.assertIn("namespace A {\nclass S;\n}  // namespace A", b_files["b.h"])
+        self.assertNotIn('#include "messages/a.h"', b_files["b.h"])
+        self.assertIn('#include "messages/a.h"', b_files["b_1.cpp"])
+        # set_e takes A::E::NamedNumber: the header needs the class.
+        self.assertIn('#include "messages/a.h"', emitter.module_files(model.modules[2])["c.h"])
 
     def test_modules_that_include_each_other_are_refused(self):
         a = "A DEFINITIONS AUTOMATIC TAGS ::= BEGIN IMPORTS Y FROM B; X ::= SEQUENCE { y Y } Z ::= NULL END"
@@ -307,8 +351,16 @@ int main() {
             runtime = [os.path.join(ROOT, "asn1", n) for n in os.listdir(os.path.join(ROOT, "asn1"))
                        if n.endswith(".cpp") and not n.endswith("_test.cpp")]
             exe = os.path.join(tmp, "tiny")
-            r = subprocess.run(["c++", "-std=c++17", "-Wall", "-Wextra", "-Werror", "-O0", "-I", ROOT, "-I", tmp,
-                                "-o", exe, *sources, *runtime], capture_output=True, text=True)
+            flags = ["-std=c++17", "-Wall", "-Wextra", "-Werror", "-O0", "-I", ROOT, "-I", tmp]
+            objects = [os.path.join(tmp, f"{k}.o") for k in range(len(sources) + len(runtime))]
+            # One compiler a source, side by side; then the link.
+            with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
+                runs = list(pool.map(lambda so: subprocess.run(["c++", *flags, "-c", so[0], "-o", so[1]],
+                                                               capture_output=True, text=True),
+                                     zip(sources + runtime, objects)))
+            for r in runs:
+                self.assertEqual(r.returncode, 0, r.stderr[-4000:])
+            r = subprocess.run(["c++", "-o", exe, *objects], capture_output=True, text=True)
             self.assertEqual(r.returncode, 0, r.stderr[-4000:])
             r = subprocess.run([exe], capture_output=True, text=True)
             self.assertEqual((r.returncode, r.stdout), (0, ""))
