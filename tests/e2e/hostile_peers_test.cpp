@@ -212,16 +212,21 @@ TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController
 // The peers whose connections end in the table below, and the daemon's own descriptors.
 enum class Service { agent, player, recorder, console, controller, own };
 
-// Four agent links, each to its own listener here, and a trunk time slot the media slots
-// connect to.
-class EndingPeers : public HostilePeers {
+struct Row {
+    Service service;
+    End end;
+    char const* handler;  // of the daemon's own descriptor
+};
+
+// A daemon for one row: an agent link to a listener here when the row ends one, and a trunk
+// time slot the media slots connect to.
+class EndingPeers : public HostilePeers, public testing::WithParamInterface<Row> {
 protected:
     void SetUp() override
     {
-        std::string conf;
-        for (auto& a : agents)
-            conf += "[snmpagent]\nhost=" + a.emplace().address() + "\nname=qelt\n";
-        daemon.writeFile("/usr/local/etc/server.conf", conf);
+        if (GetParam().service == Service::agent)
+            daemon.writeFile("/usr/local/etc/server.conf",
+                             "[snmpagent]\nhost=" + agent.emplace().address() + "\nname=qelt\n");
         HostilePeers::SetUp();
         ASSERT_EQ(on(7, testsupport::createCommand(testsupport::trunkParams(1, 5))), "success");
         next(2);
@@ -244,10 +249,10 @@ protected:
         std::string const connected = "connected to " + peers.address();
         std::string const closed = "connection to " + peers.address() + " closed.";
         if (s == Service::agent) {
-            std::string const prefix = "snmpagent.qelt " + agents[agent]->address() + ": ";
+            std::string const prefix = "snmpagent.qelt " + agent->address() + ": ";
             report = prefix + "connection lost, reset snmpagent instance";
             EXPECT_TRUE(logged(prefix + "connected.\n"));
-            return agents[agent]->accept(DaemonLauncher::kTimeout);
+            return agent->accept(DaemonLauncher::kTimeout);
         }
         if (s == Service::player) {
             EXPECT_EQ(on(30, createCommand(networkPlayerParams("127.0.0.1", peers.port(), 1))), "success");
@@ -304,7 +309,7 @@ protected:
             EXPECT_EQ(on(s == Service::player ? 30 : 40, testsupport::plainCommand(ZGCP::Command::destroy::id)),
                       "success");
         } else if (s == Service::agent) {
-            agents[agent++].reset();
+            agent.reset();
         } else if (s == Service::own) {
             EXPECT_TRUE(DaemonLauncher::waitFor([&] { return polled(handler) >= 0; }));
         }
@@ -324,8 +329,7 @@ protected:
         return testsupport::occurrences(daemon.out() + daemon.err(), line);
     }
 
-    std::optional<testsupport::LoopbackListener> agents[4];
-    int agent = 0;
+    std::optional<testsupport::LoopbackListener> agent;
     testsupport::LoopbackListener peers;
 };
 
@@ -333,53 +337,60 @@ protected:
 // happen to it: one line tells it, once; the owner hears of it (the controller's signals);
 // the daemon is idle a second later and answers a ping; it holds no more descriptors than
 // before once the service is back (an agent link's next attempt comes 10 s later).
-TEST_F(EndingPeers, EveryEndIsTakenOnceAndLeavesTheDaemonIdle)
+TEST_P(EndingPeers, IsTakenOnceAndLeavesTheDaemonIdle)
 {
-    struct Row {
-        Service service;
-        End end;
-        char const* handler;  // of the daemon's own descriptor
-    };
-    // Each agent link ends long before its agent's silence of 30 s would end it; losing the
-    // controller destroys every slot, so it comes after the media slots. The daemon's own
-    // descriptors last, through duplicates.
+    Row const& row = GetParam();
+    if (row.service == Service::own && !testsupport::descriptorOf(daemon.pid(), 0))
+        GTEST_SKIP() << "no duplicate of another process's descriptor (pidfd_getfd)";
+    long const descriptors = settledDescriptors();
+    std::string report;
+    std::vector<std::string> signals;
+    Fd socket = open(row.service, row.end, row.handler, report, signals);
+    ASSERT_TRUE(socket);
+    std::size_t const before = count(report);
+    testsupport::end(socket, row.end);
+    ASSERT_TRUE(DaemonLauncher::waitFor([&] { return count(report) > before; })) << report;
+    for (std::string const& signal : signals)
+        EXPECT_EQ(next(), signal);
+
+    double const cpu = cpuSeconds(daemon.pid());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LT(cpuSeconds(daemon.pid()) - cpu, 0.1);
+    EXPECT_EQ(count(report), before + 1) << report;
+    after(row.service, row.handler);
+    EXPECT_TRUE(pinged());
+    long now = 0;
+    EXPECT_TRUE(DaemonLauncher::waitFor([&] {
+        now = settledDescriptors();
+        return row.service == Service::agent ? now < descriptors : now == descriptors;
+    })) << now << " descriptors, " << descriptors << " before";
+}
+
+std::vector<Row> rows()
+{
     std::vector<Row> rows;
     for (Service s : {Service::agent, Service::player, Service::recorder, Service::console, Service::controller})
         for (End e : {End::close, End::reset, End::halfClose, End::sendThenClose})
             rows.push_back({s, e, ""});
-    if (!testsupport::descriptorOf(daemon.pid(), 0)) {
-        std::cout << "no duplicate of another process's descriptor (pidfd_getfd): the daemon's own are left out\n";
-    } else {
-        for (char const* h : {"AcceptorNet::OnSocketEvent", "BoardSocket::onAccept", "ChildWaitService::OnChildEvent",
-                              "SignalWake::OnWake"})
-            for (End e : {End::shutRead, End::hangUp})
-                rows.push_back({Service::own, e, h});
-    }
-    for (Row const& row : rows) {
-        SCOPED_TRACE("row " + std::to_string(&row - rows.data()) + " " + row.handler);
-        long const descriptors = settledDescriptors();
-        std::string report;
-        std::vector<std::string> signals;
-        Fd socket = open(row.service, row.end, row.handler, report, signals);
-        ASSERT_TRUE(socket);
-        std::size_t const before = count(report);
-        testsupport::end(socket, row.end);
-        ASSERT_TRUE(DaemonLauncher::waitFor([&] { return count(report) > before; })) << report;
-        for (std::string const& signal : signals)
-            EXPECT_EQ(next(), signal);
-
-        double const cpu = cpuSeconds(daemon.pid());
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        EXPECT_LT(cpuSeconds(daemon.pid()) - cpu, 0.1);
-        EXPECT_EQ(count(report), before + 1) << report;
-        after(row.service, row.handler);
-        EXPECT_TRUE(pinged());
-        long now = 0;
-        EXPECT_TRUE(DaemonLauncher::waitFor([&] {
-            now = settledDescriptors();
-            return row.service == Service::agent ? now < descriptors : now == descriptors;
-        })) << now << " descriptors, " << descriptors << " before";
-    }
+    for (char const* h : {"AcceptorNet::OnSocketEvent", "BoardSocket::onAccept", "ChildWaitService::OnChildEvent",
+                          "SignalWake::OnWake"})
+        for (End e : {End::shutRead, End::hangUp})
+            rows.push_back({Service::own, e, h});
+    return rows;
 }
+
+std::string name(Row const& row)
+{
+    static char const* const services[] = {"agent", "player", "recorder", "console", "controller", "own"};
+    static char const* const ends[] = {"close", "reset", "halfClose", "sendThenClose", "shutRead", "hangUp"};
+    std::string const handler = row.handler;
+    return (handler.empty() ? services[int(row.service)] : handler.substr(0, handler.find(':'))) + "_" +
+           ends[int(row.end)];
+}
+
+void PrintTo(Row const& row, std::ostream* os) { *os << name(row); }
+
+INSTANTIATE_TEST_SUITE_P(EveryEnd, EndingPeers, testing::ValuesIn(rows()),
+                         [](testing::TestParamInfo<Row> const& info) { return name(info.param); });
 
 }  // namespace
