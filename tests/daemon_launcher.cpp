@@ -1,5 +1,6 @@
 #include "tests/daemon_launcher.h"
 
+#include "tests/capture.h"
 #include "tests/tcp_client.h"
 
 #include <fcntl.h>
@@ -129,6 +130,8 @@ int DaemonLauncher::run(std::vector<std::string> const& args, int timeoutMs)
 std::string DaemonLauncher::out() const { return slurp(dir_ + "/stdout"); }
 
 std::string DaemonLauncher::err() const { return slurp(dir_ + "/stderr"); }
+
+std::size_t DaemonLauncher::said(std::string const& part) const { return occurrences(out() + err(), part); }
 
 bool DaemonLauncher::waitFor(std::function<bool()> const& done, int timeoutMs)
 {

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -64,6 +65,8 @@ public:
     // Everything written to the standard output and error so far.
     std::string out() const;
     std::string err() const;
+    // How often the part occurs in what it wrote to both (a log line).
+    std::size_t said(std::string const& part) const;
 
     // Waits until done() is true, asking it every few milliseconds.
     static bool waitFor(std::function<bool()> const& done, int timeoutMs = kTimeout);

@@ -138,6 +138,16 @@ protected:
         std::string const prefix = "seq=" + std::to_string(seq) + " slot=" + std::to_string(number) + " ";
         return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
     }
+    // The same, the signals that come before the answer passed over.
+    std::string done(unsigned number, ZGCP::Command const& command)
+    {
+        EXPECT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq, number)));
+        ZGCP::Message m;
+        while (client->receive(m, ControllerClient::kTimeout))
+            if (!m.get_pdu().signal_isSelected())
+                return answer(describe(m), number);
+        return "no message";
+    }
 
     // The next message, which must be a signal: its value notation ("no signal" otherwise).
     std::string signal()
