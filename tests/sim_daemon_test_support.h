@@ -102,6 +102,17 @@ protected:
         return text == "seq=" + std::to_string(seq) + " success";
     }
 
+    // The commands the tests send most.
+    static ZGCP::Command create(ZGCP::CreateParams const& params) { return createCommand(params); }
+    static ZGCP::Command connect(unsigned target) { return connectCommand(target); }
+    // Slot 7, time slot 5 of trunk 1, for the slots of a test to join (its stream signals
+    // taken).
+    void trunkSlot7()
+    {
+        ASSERT_EQ(on(7, create(trunkParams(1, 5))), "success");
+        next(2);
+    }
+
     // Sends the command (with the next sequence number, and the slot number when given)
     // and returns the next message that arrives, in short.
     std::string call(ZGCP::Command const& command, std::optional<unsigned> slot = std::nullopt)

@@ -190,8 +190,7 @@ protected:
             daemon.writeFile("/usr/local/etc/server.conf",
                              "[snmpagent]\nhost=" + agent.emplace().address() + "\nname=qelt\n");
         HostilePeers::SetUp();
-        ASSERT_EQ(on(7, testsupport::createCommand(testsupport::trunkParams(1, 5))), "success");
-        next(2);
+        trunkSlot7();
     }
 
     // The descriptor the named handler polls (-1: none).

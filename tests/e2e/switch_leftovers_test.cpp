@@ -18,7 +18,6 @@ namespace {
 using testsupport::DaemonLauncher;
 using testsupport::plainCommand;
 
-ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
 ZGCP::Command const disconnectCmd = plainCommand(ZGCP::Command::disconnect::id);
 ZGCP::Command const destroyCmd = plainCommand(ZGCP::Command::destroy::id);
 ZGCP::Command const activateCmd = plainCommand(ZGCP::Command::activate::id);
