@@ -155,6 +155,11 @@ bool DaemonLauncher::waitForErr(std::string const& text, int timeoutMs) const
     return waitFor([&] { return err().find(text) != std::string::npos; }, timeoutMs);
 }
 
+bool DaemonLauncher::logged(std::string const& text, int timeoutMs) const
+{
+    return waitFor([&] { return said(text) > 0; }, timeoutMs);
+}
+
 bool DaemonLauncher::signal(int sig) const { return running_ && ::kill(pid_, sig) == 0; }
 
 bool DaemonLauncher::dumpStatus() const

@@ -72,6 +72,8 @@ public:
     static bool waitFor(std::function<bool()> const& done, int timeoutMs = kTimeout);
     bool waitForOut(std::string const& text, int timeoutMs = kTimeout) const;
     bool waitForErr(std::string const& text, int timeoutMs = kTimeout) const;
+    // Waits for the text in either (a log line).
+    bool logged(std::string const& text, int timeoutMs = kTimeout) const;
 
     bool signal(int sig) const;
     // Asks for a status dump (SIGUSR2) and waits until the whole of it is in

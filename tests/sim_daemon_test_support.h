@@ -208,7 +208,7 @@ protected:
 
     // The state of a switch output as the board socket reports it ("ok =0xd5 disables=2").
     std::string output(int channel) { return board->command("device /dev/hal output " + std::to_string(channel)); }
-    bool logged(std::string const& line) { return daemon.waitForErr(line) || daemon.waitForOut(line); }
+    bool logged(std::string const& line) { return daemon.logged(line); }
 
     DaemonLauncher daemon;
     std::optional<ControllerClient> client;
