@@ -70,6 +70,16 @@ inline long openDescriptors(pid_t pid, bool pipes = true)
     return n;
 }
 
+// Its descriptor that has the file open; -1 when none.
+inline int descriptorOn(pid_t pid, std::string const& file)
+{
+    std::error_code gone;
+    for (auto const& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", gone))
+        if (std::filesystem::read_symlink(fd.path(), gone) == file)
+            return std::stoi(fd.path().filename().string());
+    return -1;
+}
+
 // The processes whose parent it is.
 inline int childCount(pid_t pid)
 {
