@@ -2,6 +2,7 @@
 // types, and hostile input.
 
 #include "asn1/ber_decoder.h"
+#include "asn1/ber_encoder.h"
 
 #include <climits>
 #include <functional>
@@ -68,34 +69,41 @@ TEST(BerDecoder, EveryValueKindReadsBack) {
     }
 }
 
-// An INTEGER whose range starts at 0 holds an unsigned 32-bit number; others a signed one.
-// Values that need a 33rd bit for their sign take five octets, and a value is read when the
-// type's reading holds it.
-TEST(BerDecoder, IntegersAreReadAsTheirTypeHoldsThem) {
+// An INTEGER whose range starts at 0 holds an unsigned 32-bit number, written with a leading
+// zero octet from 2^31 on (every BER reader takes a first octet from 0x80 up for a sign);
+// others a signed one. A value is read when the type's reading holds it.
+TEST(BerDecoder, IntegersAreWrittenAndReadAsTheirTypeHoldsThem) {
     using Unsigned = ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>;
+    enum Way { writtenAndRead, read, refused };
     struct Case {
         char const* octets;
         bool isUnsigned;
-        bool read;
+        Way way;
         unsigned bits;
     };
     Case const cases[] = {
-        {"02 05 00 FF FF FF FF", true, true, 4294967295u},
-        {"02 05 00 80 00 00 00", true, true, 2147483648u},
-        {"02 04 7F FF FF FF", true, true, 2147483647u},
-        {"02 04 FF FF FF FF", true, true, 4294967295u},  // as written before the five-octet form
-        {"02 05 01 00 00 00 00", true, false, 0},         // 2^32
-        {"02 05 FF FF FF FF FF", true, false, 0},         // -1 in five octets
-        {"02 06 00 00 FF FF FF FF", true, false, 0},
-        {"02 05 00 FF FF FF FF", false, false, 0},  // beyond a signed number
-        {"02 05 FF 80 00 00 00", false, true, 0x80000000u},
-        {"02 05 00 7F FF FF FF", false, true, 0x7FFFFFFFu},
+        {"02 01 00", true, writtenAndRead, 0},
+        {"02 02 00 80", true, writtenAndRead, 128},
+        {"02 04 7F FF FF FF", true, writtenAndRead, 2147483647u},
+        {"02 05 00 80 00 00 00", true, writtenAndRead, 2147483648u},
+        {"02 05 00 FF FF FF FF", true, writtenAndRead, 4294967295u},
+        {"02 04 FF FF FF FF", true, read, 4294967295u},  // as written before the five-octet form
+        {"02 05 01 00 00 00 00", true, refused, 0},      // 2^32
+        {"02 05 FF FF FF FF FF", true, refused, 0},      // -1 in five octets
+        {"02 06 00 00 FF FF FF FF", true, refused, 0},
+        {"02 05 00 FF FF FF FF", false, refused, 0},  // beyond a signed number
+        {"02 05 FF 80 00 00 00", false, read, 0x80000000u},
+        {"02 05 00 7F FF FF FF", false, read, 0x7FFFFFFFu},
     };
     for (Case const& c : cases) {
         std::unique_ptr<ASN1::INTEGER> value(c.isUnsigned ? new Unsigned() : new ASN1::INTEGER());
-        ASSERT_EQ(c.read, decode(c.octets, *value)) << c.octets;
-        if (c.read) {
+        ASSERT_EQ(c.way != refused, decode(c.octets, *value)) << c.octets;
+        if (c.way != refused) {
             EXPECT_EQ(c.bits, static_cast<unsigned>(value->getValue())) << c.octets;
+        }
+        if (c.way == writtenAndRead) {
+            EXPECT_EQ(c.octets, encode(*value));
+            EXPECT_EQ((std::string(c.octets).size() + 1) / 3, ASN1::getObjectLength(*value, -1)) << c.octets;
         }
     }
 }

@@ -2,6 +2,8 @@
 
 #include "base/html_generator.h"
 
+#include "tests/capture.h"
+
 #include <iostream>
 #include <map>
 #include <memory>
@@ -124,13 +126,10 @@ TEST(HtmlGenerator, RefusesTemplatesNestedTooDeep)
     for (Case const& c : cases) {
         std::istringstream in(nested(c.depth, c.closed));
         std::ostringstream out;
-        std::ostringstream err;
-        std::streambuf* const saved = std::cerr.rdbuf(err.rdbuf());
-        bool const generated = Stat::Html::generateV1(root, out, in);
-        std::cerr.rdbuf(saved);
-        EXPECT_EQ(c.generated, generated) << c.depth;
+        testsupport::CaptureStream err(std::cerr);
+        EXPECT_EQ(c.generated, Stat::Html::generateV1(root, out, in)) << c.depth;
         EXPECT_EQ(c.generated ? "xy" : "", out.str()) << c.depth;
-        EXPECT_EQ(c.generated ? "" : "html generator: template nested deeper than 64 sections\n", err.str()) << c.depth;
+        EXPECT_EQ(c.generated ? "" : "html generator: template nested deeper than 64 sections\n", err.text()) << c.depth;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "base/trace_ctl.h"
 
 #include "base/ini_file.h"
+#include "tests/capture.h"
 
 #include <gtest/gtest.h>
 
@@ -53,15 +54,13 @@ TEST(TraceCtl, TheLastSectionDecidesEverySwitch)
 
 TEST(TraceCtl, BadOrRepeatedKeysAreReportedAndLeaveTheSwitchOff)
 {
-    std::ostringstream err;
-    std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
+    testsupport::CaptureStream err(std::cerr);
     TraceCtl t = configured("[traces]\nsignalling.hdlc=on\nmonitoring.internal=yes\n"
                             "monitoring.internal=yes\nsignalling.events=yes\n");
-    std::cerr.rdbuf(saved);
     EXPECT_TRUE(t.signalling.events);
     EXPECT_FALSE(t.signalling.hdlc);
     EXPECT_FALSE(t.monitoring.internal);
-    EXPECT_EQ(err.str(),
+    EXPECT_EQ(err.text(),
               "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be "
               "ignored.\n"
               "traces: optional key \"monitoring.internal\" is duplicated!\n"

@@ -13,9 +13,9 @@
 
 #include "tests/controller_client.h"
 #include "tests/daemon_launcher.h"
+#include "tests/process_figures.h"
 #include "tests/slot_commands.h"
 
-#include <dirent.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,7 +23,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -273,17 +272,7 @@ struct Usage {
 
 Usage usageOf(pid_t pid)
 {
-    Usage u;
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            u.rssKb = std::stol(line.substr(6));
-    if (DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-        while (dirent* e = ::readdir(d))
-            u.fds += e->d_name[0] != '.';
-        ::closedir(d);
-    }
-    return u;
+    return {testsupport::statusKb(pid, "VmRSS"), int(testsupport::openDescriptors(pid))};
 }
 
 // Fills every slot number with a map slot (each on its own bus channel), then destroys

@@ -95,14 +95,6 @@ struct Owner {
     void third(int status) { calls.push_back({3, status}); }
 };
 
-int lines(std::string const& text, std::string const& start)
-{
-    int n = 0;
-    for (std::size_t p = text.find(start); p != std::string::npos; p = text.find(start, p + 1))
-        ++n;
-    return n;
-}
-
 TEST_F(ChildWaitTest, ThreeChildrenEndingTogetherGiveThreeRecordsLinesAndCalls)
 {
     int p[2];
@@ -136,9 +128,9 @@ TEST_F(ChildWaitTest, ThreeChildrenEndingTogetherGiveThreeRecordsLinesAndCalls)
         EXPECT_FALSE(waits[i].attached());
         std::string const line = "terminate child process, pid=" + std::to_string(pids[i]) +
                                  " status=" + std::to_string(byWho[i + 1]) + "\n";
-        EXPECT_EQ(lines(log.text(), line), 1) << log.text();
+        EXPECT_EQ(log.count(line), 1u) << log.text();
     }
-    EXPECT_EQ(lines(log.text(), "terminate child process"), 3);
+    EXPECT_EQ(log.count("terminate child process"), 3u);
     EXPECT_EQ(service().waiting(), 0u);
     EXPECT_TRUE(noChildLeft());
 }
@@ -194,9 +186,9 @@ TEST_F(ChildWaitTest, UnboundDetachedAndUnwatchedExitsOnlyLog)
     detached.Detach();  // twice changes nothing
 
     CaptureStream log(std::clog);
-    ASSERT_TRUE(runUntil([&] { return lines(log.text(), "terminate child process") >= 3; }, kTimeout));
+    ASSERT_TRUE(runUntil([&] { return log.count("terminate child process") >= 3; }, kTimeout));
     for (pid_t p : {a, b, c})
-        EXPECT_EQ(lines(log.text(), "pid=" + std::to_string(p) + " "), 1) << log.text();
+        EXPECT_EQ(log.count("pid=" + std::to_string(p) + " "), 1u) << log.text();
     EXPECT_TRUE(owner.calls.empty());
     EXPECT_FALSE(unbound.attached());
     EXPECT_EQ(service().waiting(), 0u);
@@ -275,9 +267,9 @@ TEST_F(ChildWaitTest, NoExitIsLostWhenTheSocketAndTheRingAreFull)
     ASSERT_TRUE(runUntil([&] { return owner.calls.size() >= std::size_t(kChildren); }, kTimeout));
     testsupport::settle();
     EXPECT_EQ(owner.calls.size(), std::size_t(kChildren));
-    EXPECT_EQ(lines(log.text(), "terminate child process"), kChildren);
+    EXPECT_EQ(log.count("terminate child process"), std::size_t(kChildren));
     for (auto const& c : codes)
-        EXPECT_EQ(lines(log.text(), "pid=" + std::to_string(c.first) + " status=" + std::to_string(c.second << 8) + "\n"), 1);
+        EXPECT_EQ(log.count("pid=" + std::to_string(c.first) + " status=" + std::to_string(c.second << 8) + "\n"), 1u);
     EXPECT_EQ(service().waiting(), 0u);
     EXPECT_TRUE(noChildLeft());
 }

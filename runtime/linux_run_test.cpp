@@ -1,6 +1,7 @@
 #include "runtime/linux_run.h"
 
 #include "tests/capture.h"
+#include "tests/process_figures.h"
 #include "tests/temp_root.h"
 
 #include <fcntl.h>
@@ -27,19 +28,6 @@ std::string slurp(std::string const& file)
 
 bool exists(std::string const& file) { return ::access(file.c_str(), F_OK) == 0; }
 
-// The descriptor of this process that has the file open; -1 when none.
-int descriptorOf(std::string const& file)
-{
-    char target[4096];
-    for (int fd = 0; fd < 1024; ++fd) {
-        std::string link = "/proc/self/fd/" + std::to_string(fd);
-        ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-        if (n > 0 && std::string(target, std::size_t(n)) == file)
-            return fd;
-    }
-    return -1;
-}
-
 TEST(LinuxRun, ThePidFileHoldsThePidWhileTheGuardLives)
 {
     TempRoot root({"/var/run"});
@@ -50,7 +38,7 @@ TEST(LinuxRun, ThePidFileHoldsThePidWhileTheGuardLives)
         EXPECT_TRUE(run.written());
         EXPECT_EQ(run.path(), "/var/run/server.pid");
         EXPECT_EQ(slurp(file), std::to_string(::getpid()));
-        int fd = descriptorOf(file);
+        int fd = testsupport::descriptorOn(::getpid(), file);
         ASSERT_GE(fd, 0);
         EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
         EXPECT_EQ(err.text(), "");

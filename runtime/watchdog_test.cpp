@@ -4,14 +4,13 @@
 #include "base/clock.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
+#include "tests/process_figures.h"
 #include "tests/temp_root.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -32,22 +31,6 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    // The descriptor that has the device open, or -1.
-    int openDescriptor() const
-    {
-        DIR* d = ::opendir("/proc/self/fd");
-        int found = -1;
-        while (dirent* e = d ? ::readdir(d) : nullptr) {
-            char target[512];
-            std::string link = std::string("/proc/self/fd/") + e->d_name;
-            ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-            if (n > 0 && std::string(target, std::size_t(n)) == device_)
-                found = std::atoi(e->d_name);
-        }
-        if (d)
-            ::closedir(d);
-        return found;
-    }
 
     testsupport::TempRoot root_{"/dev/misc"};
     std::string const device_ = root_.dir() + "/dev/misc/gw-wd";
@@ -57,7 +40,7 @@ TEST_F(WatchdogTest, StartPingAtMostEverySecondAndStop)
 {
     Mux::TestClock clock;
     ASSERT_TRUE(multiplexer.openWatchdog());
-    int fd = openDescriptor();
+    int fd = testsupport::descriptorOn(::getpid(), device_);
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
     EXPECT_EQ(written(), "START");
@@ -78,7 +61,7 @@ TEST_F(WatchdogTest, StartPingAtMostEverySecondAndStop)
     multiplexer.closeWatchdog();
     EXPECT_EQ(written(), "STARTPINGPINGPINGPINGSTOP");
     EXPECT_FALSE(multiplexer.watchdogOpen());
-    EXPECT_EQ(openDescriptor(), -1);
+    EXPECT_EQ(testsupport::descriptorOn(::getpid(), device_), -1);
 }
 
 void stopLoop() { multiplexer.terminate(); }

@@ -3,13 +3,12 @@
 #include "runtime/multiplexer.h"
 #include "tests/modem_test_support.h"
 #include "tests/peer_end.h"
+#include "tests/process_figures.h"
 
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <iterator>
 #include <sstream>
 
 namespace {
@@ -92,12 +91,12 @@ TEST_F(AuthClientTest, ARestartedListenerTakesItsPortWhileClosedConnectionsLinge
 TEST_F(AuthClientTest, EveryEndIsTakenOnceAndLeavesTheLoopIdle)
 {
     using testsupport::End;
-    auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    auto descriptors = [] { return testsupport::openDescriptors(::getpid()); };
     for (End how : {End::close, End::reset, End::halfClose, End::sendThenClose, End::hangUp}) {
         SCOPED_TRACE(int(how));
         bool const listener = how == End::hangUp;
         std::string const line = listener ? "modem[4,0]: auth server socket error.\n" : "modem[4,0]: auth client ";
-        auto lines = [&] { return testsupport::occurrences((listener ? err : log).text(), line); };
+        auto lines = [&] { return (listener ? err : log).count(line); };
         auto const before = lines();
         testsupport::settle();
         auto const open = descriptors();

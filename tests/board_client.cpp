@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <thread>
 
 namespace testsupport {
@@ -72,6 +74,27 @@ std::string BoardClient::command(std::string const& line, int timeoutMs)
             return {};
         in_.append(buf, std::size_t(n));
     }
+}
+
+int BoardClient::opens(std::string const& device)
+{
+    std::string const list = command("devices"), key = " " + device + ":opens=";
+    std::size_t const at = list.find(key);
+    return at == std::string::npos ? -1 : std::atoi(list.c_str() + at + key.size());
+}
+
+std::string BoardClient::switchLeftovers()
+{
+    std::string const dump = command("dump /dev/hal");
+    std::istringstream words(dump.substr(dump.rfind("ok", 0) == 0 ? 2 : 0));
+    std::string out;
+    for (std::string word; words >> word;) {
+        bool const connected = word.find('<') != std::string::npos;
+        bool const driven = std::stoi(word) >= 128 && word.find(":off") == std::string::npos;
+        if (connected || driven)
+            out += (out.empty() ? "" : " ") + word;
+    }
+    return out;
 }
 
 }  // namespace testsupport

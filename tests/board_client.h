@@ -20,6 +20,14 @@ public:
     // reply came within timeoutMs or the connection is gone.
     std::string command(std::string const& line, int timeoutMs = 20000);
 
+    // Readers of the board's state.
+    // The opens of the device the board holds (its "devices" list); -1 for no such device.
+    int opens(std::string const& device);
+    // What the time-slot switch ("dump /dev/hal") shows left behind: every connection
+    // ("512<37"), and every output beyond the trunks' (0..127) that is still driven
+    // ("512=0xd5"), with a space between them; "" when nothing is.
+    std::string switchLeftovers();
+
 private:
     int fd_ = -1;
     std::string in_;

@@ -1,10 +1,20 @@
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <sstream>
 #include <string>
 
 namespace testsupport {
+
+// How often the part occurs in the text (a log line in a log).
+inline std::size_t occurrences(std::string const& text, std::string const& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
 
 // Collects what is written to a stream (std::cerr, std::clog, ...) while it lives.
 class CaptureStream {
@@ -16,14 +26,7 @@ public:
 
     std::string text() const { return text_.str(); }
     // How many times the part occurs in the text.
-    std::size_t count(std::string const& part) const
-    {
-        std::string const text = text_.str();
-        std::size_t n = 0;
-        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-            ++n;
-        return n;
-    }
+    std::size_t count(std::string const& part) const { return occurrences(text_.str(), part); }
 
 private:
     std::ostream& stream_;

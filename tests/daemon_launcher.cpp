@@ -1,5 +1,6 @@
 #include "tests/daemon_launcher.h"
 
+#include "tests/capture.h"
 #include "tests/tcp_client.h"
 
 #include <fcntl.h>
@@ -130,6 +131,8 @@ std::string DaemonLauncher::out() const { return slurp(dir_ + "/stdout"); }
 
 std::string DaemonLauncher::err() const { return slurp(dir_ + "/stderr"); }
 
+std::size_t DaemonLauncher::said(std::string const& part) const { return occurrences(out() + err(), part); }
+
 bool DaemonLauncher::waitFor(std::function<bool()> const& done, int timeoutMs)
 {
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -150,6 +153,11 @@ bool DaemonLauncher::waitForOut(std::string const& text, int timeoutMs) const
 bool DaemonLauncher::waitForErr(std::string const& text, int timeoutMs) const
 {
     return waitFor([&] { return err().find(text) != std::string::npos; }, timeoutMs);
+}
+
+bool DaemonLauncher::logged(std::string const& text, int timeoutMs) const
+{
+    return waitFor([&] { return said(text) > 0; }, timeoutMs);
 }
 
 bool DaemonLauncher::signal(int sig) const { return running_ && ::kill(pid_, sig) == 0; }

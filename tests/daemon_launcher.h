@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -64,11 +65,15 @@ public:
     // Everything written to the standard output and error so far.
     std::string out() const;
     std::string err() const;
+    // How often the part occurs in what it wrote to both (a log line).
+    std::size_t said(std::string const& part) const;
 
     // Waits until done() is true, asking it every few milliseconds.
     static bool waitFor(std::function<bool()> const& done, int timeoutMs = kTimeout);
     bool waitForOut(std::string const& text, int timeoutMs = kTimeout) const;
     bool waitForErr(std::string const& text, int timeoutMs = kTimeout) const;
+    // Waits for the text in either (a log line).
+    bool logged(std::string const& text, int timeoutMs = kTimeout) const;
 
     bool signal(int sig) const;
     // Asks for a status dump (SIGUSR2) and waits until the whole of it is in

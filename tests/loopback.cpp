@@ -10,9 +10,7 @@
 
 namespace testsupport {
 
-namespace {
-
-sockaddr_in loopback(unsigned short port)
+sockaddr_in loopbackAddress(unsigned short port)
 {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -21,11 +19,13 @@ sockaddr_in loopback(unsigned short port)
     return sa;
 }
 
+namespace {
+
 // A socket bound to 127.0.0.1 at the port, a free one when 0; the port is stored.
 Fd boundSocket(unsigned short& port)
 {
     Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in sa = loopback(port);
+    sockaddr_in sa = loopbackAddress(port);
     socklen_t size = sizeof sa;
     if (!fd.is_valid() || ::bind(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
         ::getsockname(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), &size) != 0) {
@@ -77,7 +77,7 @@ std::string readFor(Fd const& socket, std::size_t n, int timeoutMs)
 Fd LoopbackListener::connect() const
 {
     Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in sa = loopback(port_);
+    sockaddr_in sa = loopbackAddress(port_);
     if (::connect(fd.lowlevel_fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
         return Fd();
     return fd;
@@ -87,7 +87,7 @@ LoopbackUdp::LoopbackUdp(char const* address, unsigned short port, bool shared)
     : fd_(::socket(AF_INET, SOCK_DGRAM, 0))
 {
     int const on = 1;
-    sockaddr_in sa = loopback(port);
+    sockaddr_in sa = loopbackAddress(port);
     socklen_t size = sizeof sa;
     if (!fd_.is_valid() || ::inet_pton(AF_INET, address, &sa.sin_addr) != 1 ||
         (shared && ::setsockopt(fd_.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) ||

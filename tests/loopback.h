@@ -2,11 +2,16 @@
 
 #include "base/fd.h"
 
+#include <netinet/in.h>
+
 #include <string>
 #include <utility>
 
 // Real TCP sockets on the loopback interface for tests and benchmarks.
 namespace testsupport {
+
+// 127.0.0.1 at the port.
+sockaddr_in loopbackAddress(unsigned short port);
 
 // A listening TCP socket on 127.0.0.1 at the port given, or one the system chose.
 class LoopbackListener {

@@ -42,12 +42,4 @@ Fd descriptorOf(pid_t pid, int fd)
     return process && fd >= 0 ? Fd(int(::syscall(SYS_pidfd_getfd, process.lowlevel_fd(), fd, 0))) : Fd();
 }
 
-std::size_t occurrences(std::string const& text, std::string const& part)
-{
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 }  // namespace testsupport

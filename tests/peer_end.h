@@ -4,7 +4,6 @@
 
 #include <sys/types.h>
 
-#include <cstddef>
 #include <string>
 
 // Ending connections in every way a peer can, and reaching the descriptors a daemon process
@@ -26,7 +25,5 @@ void end(Fd& socket, End how);
 int polledDescriptor(std::string const& dump, std::string const& handler);
 // A duplicate of descriptor fd of process pid (pidfd_getfd); closed when not given.
 Fd descriptorOf(pid_t pid, int fd);
-// How often the part occurs in the text (a log line in a log).
-std::size_t occurrences(std::string const& text, std::string const& part);
 
 }  // namespace testsupport

@@ -102,6 +102,17 @@ protected:
         return text == "seq=" + std::to_string(seq) + " success";
     }
 
+    // The commands the tests send most.
+    static ZGCP::Command create(ZGCP::CreateParams const& params) { return createCommand(params); }
+    static ZGCP::Command connect(unsigned target) { return connectCommand(target); }
+    // Slot 7, time slot 5 of trunk 1, for the slots of a test to join (its stream signals
+    // taken).
+    void trunkSlot7()
+    {
+        ASSERT_EQ(on(7, create(trunkParams(1, 5))), "success");
+        next(2);
+    }
+
     // Sends the command (with the next sequence number, and the slot number when given)
     // and returns the next message that arrives, in short.
     std::string call(ZGCP::Command const& command, std::optional<unsigned> slot = std::nullopt)
@@ -137,6 +148,16 @@ protected:
     {
         std::string const prefix = "seq=" + std::to_string(seq) + " slot=" + std::to_string(number) + " ";
         return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+    }
+    // The same, the signals that come before the answer passed over.
+    std::string done(unsigned number, ZGCP::Command const& command)
+    {
+        EXPECT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq, number)));
+        ZGCP::Message m;
+        while (client->receive(m, ControllerClient::kTimeout))
+            if (!m.get_pdu().signal_isSelected())
+                return answer(describe(m), number);
+        return "no message";
     }
 
     // The next message, which must be a signal: its value notation ("no signal" otherwise).
@@ -187,7 +208,7 @@ protected:
 
     // The state of a switch output as the board socket reports it ("ok =0xd5 disables=2").
     std::string output(int channel) { return board->command("device /dev/hal output " + std::to_string(channel)); }
-    bool logged(std::string const& line) { return daemon.waitForErr(line) || daemon.waitForOut(line); }
+    bool logged(std::string const& line) { return daemon.logged(line); }
 
     DaemonLauncher daemon;
     std::optional<ControllerClient> client;

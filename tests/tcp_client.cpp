@@ -1,6 +1,7 @@
 #include "tests/tcp_client.h"
 
 #include "tests/loop_pump.h"
+#include "tests/loopback.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,15 +23,6 @@
 namespace testsupport {
 
 namespace {
-
-sockaddr_in loopback(std::uint16_t port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
 
 // Claims the port among the test processes of the machine: a lock on a file named after it,
 // held until this process ends (its descriptor stays open), which no other test process
@@ -59,7 +51,7 @@ std::uint16_t freePort(int type)
     for (int attempt = 0; attempt < 1000; ++attempt) {
         std::uint16_t const port = std::uint16_t(pick(random));
         Fd s(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
-        sockaddr_in a = loopback(port);
+        sockaddr_in a = loopbackAddress(port);
         a.sin_addr.s_addr = htonl(INADDR_ANY);
         if (::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && claim(port))
             return port;
@@ -85,7 +77,7 @@ bool TcpClient::connect(std::uint16_t port, int rcvbuf)
     fd_ = Fd(::socket(AF_INET, SOCK_STREAM, 0));
     if (rcvbuf > 0)
         ::setsockopt(fd_.lowlevel_fd(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-    sockaddr_in a = loopback(port);
+    sockaddr_in a = loopbackAddress(port);
     if (::connect(fd_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         fd_.close();
         return false;

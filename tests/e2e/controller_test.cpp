@@ -28,7 +28,7 @@ protected:
     {
         ASSERT_TRUE(daemon.start({daemon.portOption()}));
         ASSERT_TRUE(client.connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout));
-        ASSERT_TRUE(daemon.waitForErr("controller connect.") || daemon.waitForOut("controller connect."));
+        ASSERT_TRUE(daemon.logged("controller connect."));
     }
 
     void TearDown() override

@@ -7,87 +7,21 @@
 // channel: a read fault that needs a read (eof, an error) cannot reach it.
 
 #include "tests/loopback.h"
+#include "tests/process_figures.h"
 #include "tests/radio_commands.h"
 #include "tests/sim_daemon_test_support.h"
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using testsupport::DaemonLauncher;
-
-ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
-ZGCP::Command connect(unsigned target) { return testsupport::connectCommand(target); }
-ZGCP::Command plain(int alternative) { return testsupport::plainCommand(alternative); }
-
-// What follows the command in a process's stat line ("" once it is gone): the state
-// (field 3), then numbers.
-std::string stat(std::string const& pid)
-{
-    Fd file(::open(("/proc/" + pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
-    char buf[1024];
-    ssize_t const n = file ? ::read(file.lowlevel_fd(), buf, sizeof buf - 1) : -1;
-    std::string const text(buf, n > 0 ? std::size_t(n) : 0);
-    std::size_t const name = text.rfind(')');
-    return name == std::string::npos ? "" : text.substr(name + 1);
-}
-
-// The processor time a process has used, in milliseconds.
-long cpuMs(pid_t pid)
-{
-    // User and system time are fields 14 and 15.
-    std::istringstream fields(stat(std::to_string(pid)));
-    std::string state;
-    fields >> state;
-    long v = 0, ticks = 0;
-    for (int i = 4; i <= 15 && fields >> v; ++i)
-        ticks += i >= 14 ? v : 0;
-    return ticks * 1000 / ::sysconf(_SC_CLK_TCK);
-}
-
-// The entries of a /proc folder whose names are numbers.
-std::vector<std::string> numbered(std::string const& folder)
-{
-    std::vector<std::string> out;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent const* e = ::readdir(dir))
-            if (e->d_name[0] >= '0' && e->d_name[0] <= '9')
-                out.push_back(e->d_name);
-        ::closedir(dir);
-    }
-    return out;
-}
-
-int children(pid_t pid)
-{
-    int n = 0;
-    for (std::string const& p : numbered("/proc")) {
-        std::istringstream fields(stat(p));
-        std::string state;
-        pid_t parent = 0;
-        n += (fields >> state >> parent) && parent == pid ? 1 : 0;
-    }
-    return n;
-}
-
-std::size_t count(std::string const& text, std::string const& part)
-{
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); !part.empty() && at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
+using namespace testsupport;
 
 // One way a device fails: the fail-read fault, and what the owners say of it.
 struct Fault {
@@ -119,7 +53,7 @@ protected:
     // The messages up to the answer of a ping, which must come.
     std::vector<std::string> untilPing()
     {
-        EXPECT_TRUE(client->send(testsupport::zgcpCommand(plain(ZGCP::Command::ping::id), ++seq)));
+        EXPECT_TRUE(client->send(zgcpCommand(pingCommand(), ++seq)));
         std::vector<std::string> out;
         std::string m;
         while ((m = next()) != "seq=" + std::to_string(seq) + " success" && m != "no message")
@@ -127,26 +61,17 @@ protected:
         EXPECT_NE(m, "no message") << "no answer to a ping";
         return out;
     }
-    // A command for the slot, answered after any signals on the way.
-    void command(unsigned number, ZGCP::Command const& c)
-    {
-        EXPECT_TRUE(client->send(testsupport::zgcpCommand(c, ++seq, number)));
-        std::string const answer = "seq=" + std::to_string(seq) + " slot=" + std::to_string(number) + " success";
-        std::string m;
-        while ((m = next()) != answer && m != "no message" && m.rfind("seq=" + std::to_string(seq) + " ", 0) != 0) {
-        }
-        EXPECT_EQ(m, answer);
-    }
+    void command(unsigned number, ZGCP::Command const& c) { EXPECT_EQ(done(number, c), "success"); }
     void make(unsigned number, ZGCP::CreateParams const& params)
     {
-        command(number, create(params));
+        command(number, createCommand(params));
         made.push_back(number);
     }
     // Both ways between the slot and trunk slot 7.
     void join(unsigned number)
     {
-        command(7, connect(number));
-        command(number, connect(7));
+        command(7, connectCommand(number));
+        command(number, connectCommand(7));
     }
     std::string dump(std::string const& path) { return board->command("dump " + path); }
     // The channel of the device's newest session, from its dump ("512" of "512:data:ino=...").
@@ -156,40 +81,22 @@ protected:
         std::string const last = d.substr(d.rfind(' ') + 1);
         return last.substr(0, last.find(':'));
     }
-    // The opens of the device the board holds.
-    int opens(std::string const& path)
-    {
-        std::string const devices = board->command("devices");
-        std::size_t const at = devices.find(" " + path + ":opens=");
-        return at == std::string::npos ? -1 : std::stoi(devices.substr(at + path.size() + 8));
-    }
-    int descriptors() { return int(numbered("/proc/" + std::to_string(daemon.pid()) + "/fd").size()); }
-    // The switch outputs connected to an input ("512<37").
-    std::vector<std::string> driven()
-    {
-        std::istringstream words(dump("/dev/hal"));
-        std::vector<std::string> out;
-        for (std::string w; words >> w;)
-            if (w.find('<') != std::string::npos)
-                out.push_back(w);
-        return out;
-    }
 
     // An RTP channel to a port no one listens on, with the tone and voice-processing
     // services in use.
     void rtp(unsigned number)
     {
-        make(number, testsupport::rtpParams(testsupport::rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9)));
+        make(number, rtpParams(rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9)));
         ZGCP::IoctlParams dtmf, sd;
         dtmf.select_dtmf_enable(true);
         sd.select_sd_params();
-        command(number, testsupport::ioctlCommand(dtmf));
-        command(number, testsupport::ioctlCommand(sd));
+        command(number, ioctlCommand(dtmf));
+        command(number, ioctlCommand(sd));
     }
     void destroyAll()
     {
         for (auto it = made.rbegin(); it != made.rend(); ++it)
-            command(*it, plain(ZGCP::Command::destroy::id));
+            command(*it, destroyCommand());
         made.clear();
     }
 
@@ -197,7 +104,6 @@ protected:
     // and active (the E1 service's CAS device is open from the controller's connect on).
     void ready(std::string const& owner)
     {
-        using namespace testsupport;
         if (owner == "mcc" || owner == "hdlcLink") {
             unsigned const number = owner == "mcc" ? 20 : 40;
             make(number, owner == "mcc" ? mccParams(ZGCP::MccType::data, ZGCP::MccMode::standard)
@@ -212,12 +118,12 @@ protected:
             board->command("device " + std::string(path) + " peer " + channel(path) + " on");
             if (owner != "qsig")
                 join(number);
-            command(number, plain(ZGCP::Command::activate::id));
+            command(number, plainCommand(ZGCP::Command::activate::id));
         } else if (owner == "recorder" || owner == "player") {
             unsigned const number = owner == "recorder" ? 40 : 30;
             make(number, owner == "recorder" ? recorderParams("127.0.0.1", peer.port())
                                              : networkPlayerParams("127.0.0.1", peer.port(), 1));
-            command(owner == "recorder" ? 7 : number, connect(owner == "recorder" ? number : 7));
+            command(owner == "recorder" ? 7 : number, connectCommand(owner == "recorder" ? number : 7));
             peerSocket = peer.accept(DaemonLauncher::kTimeout);
         } else if (owner == "zarn" || owner == "ed137") {
             TERM::ED137RadioStatus ed137 = ed137Status(false);
@@ -232,37 +138,38 @@ protected:
     }
 
     std::vector<unsigned> made;
-    testsupport::LoopbackListener peer;
+    LoopbackListener peer;
     Fd peerSocket;
 };
 
 // A read that fails, where the others read the end.
 bool failed(Fault const& f) { return f.cause != 0 || std::string(f.name) == err.name; }
-std::string abort(unsigned slot, Fault const& f) { return "slot=" + std::to_string(slot) + " abort " + std::to_string(f.cause); }
-std::string none(Fault const&) { return ""; }
-
 auto line(std::string head) { return [head](Fault const& f) { return head + f.why; }; }
+auto always(std::string text) { return [text](Fault const&) { return text; }; }
+auto aborted(unsigned slot)
+{
+    return [slot](Fault const& f) { return "slot=" + std::to_string(slot) + " abort " + std::to_string(f.cause); };
+}
 
 Owner const owners[] = {
-    {"mcc", "/dev/mcc/ctl", line("20:MCC: MCC line closed: "), [](Fault const& f) { return abort(20, f); }},
-    {"hdlcLink", "/dev/mcc/ctl", line("]: read error: "), [](Fault const&) { return "slot=40 deactivated"; }},
-    {"ss7", "/dev/mcc/ctl", line("]: read error: "), [](Fault const&) { return "slot=20 deactivated"; }},
-    {"isdn", "/dev/mcc/ctl", line("20:MCC: read error: "), [](Fault const&) { return "slot=20 deactivated"; }},
-    {"qsig", "/dev/dsp-data", line("ats-qsig: read error: "), [](Fault const&) { return "slot=30 deactivated"; }},
+    {"mcc", "/dev/mcc/ctl", line("20:MCC: MCC line closed: "), aborted(20)},
+    {"hdlcLink", "/dev/mcc/ctl", line("]: read error: "), always("slot=40 deactivated")},
+    {"ss7", "/dev/mcc/ctl", line("]: read error: "), always("slot=20 deactivated")},
+    {"isdn", "/dev/mcc/ctl", line("20:MCC: read error: "), always("slot=20 deactivated")},
+    {"qsig", "/dev/dsp-data", line("ats-qsig: read error: "), always("slot=30 deactivated")},
     // The recording ends as at the end of its source, or fails on an error.
     {"recorder", "/dev/mcc/ctl",
      [](Fault const& f) { return std::string(failed(f) ? "]: record aborted" : " closed."); },
      [](Fault const& f) {
          return std::string("slot=40 ioctl stopRecording : ") + (failed(f) ? "connectionAborted" : "userRequest");
      }},
-    {"player", "/dev/mcc/ctl", [](Fault const&) { return std::string("]: play failed"); },
-     [](Fault const&) { return "slot=30 abort 0"; }},
-    {"cas", "/dev/e1-cas", line("E1: cas interface closed: "), none},
-    {"dtmf", "/dev/dtmf", line("fail to read from tonec: "), none},
-    {"dsp", "/dev/dsp", line("fail to read from dsproc: "), none},
-    {"rtp", "/dev/rtp", line("rtp[1024]: fail to read from rtp: "), [](Fault const& f) { return abort(20, f); }},
-    {"zarn", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), [](Fault const& f) { return abort(20, f); }},
-    {"ed137", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), [](Fault const& f) { return abort(20, f); }},
+    {"player", "/dev/mcc/ctl", always("]: play failed"), always("slot=30 abort 0")},
+    {"cas", "/dev/e1-cas", line("E1: cas interface closed: "), always("")},
+    {"dtmf", "/dev/dtmf", line("fail to read from tonec: "), always("")},
+    {"dsp", "/dev/dsp", line("fail to read from dsproc: "), always("")},
+    {"rtp", "/dev/rtp", line("rtp[1024]: fail to read from rtp: "), aborted(20)},
+    {"zarn", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), aborted(20)},
+    {"ed137", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), aborted(20)},
 };
 
 std::vector<Row> rows()
@@ -282,37 +189,35 @@ TEST_P(DeviceFailures, EndsItsDescriptorOnceAndLeavesNothingBehind)
     bool const ends = *fault.why != '\0';
     // A round without a failure first: the services the slots use opened then are the measure
     // of what the failure may leave open.
-    make(7, testsupport::trunkParams(1, 5));
+    make(7, trunkParams(1, 5));
     ready(owner.name);
     rtp(21);
     destroyAll();
-    int const fds = descriptors(), devices = opens(owner.path);
+    long const fds = openDescriptors(daemon.pid());
+    int const devices = board->opens(owner.path);
 
-    make(7, testsupport::trunkParams(1, 5));
+    make(7, trunkParams(1, 5));
     ready(owner.name);
     untilPing();
-    int const held = opens(owner.path);
-    std::size_t const errBefore = daemon.err().size(), outBefore = daemon.out().size();
+    int const held = board->opens(owner.path);
+    std::size_t const said = daemon.said(owner.line(fault));
     ASSERT_EQ(board->command("fail-read " + std::string(owner.path) + " " + fault.name), "ok");
-    long const start = cpuMs(daemon.pid());
-    ::usleep(1000000);
-    EXPECT_LT(cpuMs(daemon.pid()) - start, 100) << "the loop spins";
+    EXPECT_LT(cpuSecondsOver(daemon.pid(), std::chrono::seconds(1)), 0.1) << "the loop spins";
     std::vector<std::string> const heard = untilPing();
     EXPECT_EQ(board->command("clear-failures"), "ok");
 
-    std::string const said = daemon.err().substr(errBefore) + daemon.out().substr(outBefore);
-    EXPECT_EQ(count(said, owner.line(fault)), ends ? 1u : 0u) << said;
+    EXPECT_EQ(daemon.said(owner.line(fault)) - said, ends ? 1u : 0u) << daemon.err();
     std::string const report = ends ? owner.report(fault) : "";
     EXPECT_EQ(std::count(heard.begin(), heard.end(), report), report.empty() ? 0 : 1) << testing::PrintToString(heard);
     if (!ends) {
-        EXPECT_EQ(opens(owner.path), held) << "EAGAIN is not an end";
+        EXPECT_EQ(board->opens(owner.path), held) << "EAGAIN is not an end";
     }
 
     destroyAll();
-    EXPECT_EQ(driven(), std::vector<std::string>{}) << dump("/dev/hal");
-    EXPECT_LE(opens(owner.path), devices) << dump(owner.path);
-    EXPECT_LE(descriptors(), fds);
-    EXPECT_EQ(children(daemon.pid()), 0);
+    EXPECT_EQ(board->switchLeftovers(), "");
+    EXPECT_LE(board->opens(owner.path), devices) << dump(owner.path);
+    EXPECT_LE(openDescriptors(daemon.pid()), fds);
+    EXPECT_EQ(childCount(daemon.pid()), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDevice, DeviceFailures, ::testing::ValuesIn(rows()),

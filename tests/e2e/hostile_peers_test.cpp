@@ -5,8 +5,8 @@
 
 #include "tests/loopback.h"
 #include "tests/peer_end.h"
+#include "tests/process_figures.h"
 #include "tests/sim_daemon_test_support.h"
-
 
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -19,13 +19,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -35,40 +31,8 @@ namespace {
 
 using testsupport::DaemonLauncher;
 using testsupport::End;
-
-std::string proc(pid_t pid, char const* file) { return "/proc/" + std::to_string(pid) + "/" + file; }
-
-// User and system time of the process, in seconds.
-double cpuSeconds(pid_t pid)
-{
-    std::ifstream in(proc(pid, "stat"));
-    std::string text;
-    std::getline(in, text);
-    // The fields after the command name: state is field 3, utime 14, stime 15.
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string skip;
-    for (int field = 3; field < 14; ++field)
-        fields >> skip;
-    unsigned long long user = 0, system = 0;
-    fields >> user >> system;
-    return double(user + system) / double(::sysconf(_SC_CLK_TCK));
-}
-
-// A figure of /proc/<pid>/status in kB ("VmRSS": the resident memory, "VmHWM": its peak).
-long statusKb(pid_t pid, std::string const& key)
-{
-    std::ifstream in(proc(pid, "status"));
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key + ":", 0) == 0)
-            return std::stol(line.substr(key.size() + 1));
-    }
-    return -1;
-}
-
-long openDescriptors(pid_t pid)
-{
-    return long(std::distance(std::filesystem::directory_iterator(proc(pid, "fd")), {}));
-}
+using testsupport::openDescriptors;
+using testsupport::statusKb;
 
 // A connection to the board console, opened without waiting for the daemon to accept it;
 // invalid when the listening queue was full.
@@ -152,9 +116,7 @@ TEST_F(HostilePeers, OutOfDescriptorsListenersPauseAndNoControllerIsLost)
 
     EXPECT_GE(ping(), 0);
     auto const start = std::chrono::steady_clock::now();
-    double const before = cpuSeconds(daemon.pid());
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    double const used = cpuSeconds(daemon.pid()) - before;
+    double const used = testsupport::cpuSecondsOver(daemon.pid(), std::chrono::seconds(1));
     double const wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(used, 0.25 * wall) << "CPU seconds over " << wall << " s";
     EXPECT_GE(ping(), 0);
@@ -228,8 +190,7 @@ protected:
             daemon.writeFile("/usr/local/etc/server.conf",
                              "[snmpagent]\nhost=" + agent.emplace().address() + "\nname=qelt\n");
         HostilePeers::SetUp();
-        ASSERT_EQ(on(7, testsupport::createCommand(testsupport::trunkParams(1, 5))), "success");
-        next(2);
+        trunkSlot7();
     }
 
     // The descriptor the named handler polls (-1: none).
@@ -268,10 +229,10 @@ protected:
         if (s == Service::recorder) {
             EXPECT_EQ(on(40, createCommand(recorderParams("127.0.0.1", peers.port()))), "success");
             next();
-            std::size_t const connections = count(connected);
+            std::size_t const connections = daemon.said(connected);
             EXPECT_EQ(on(7, connectCommand(40)), "success");
             Fd socket = peers.accept(DaemonLauncher::kTimeout);
-            EXPECT_TRUE(DaemonLauncher::waitFor([&] { return count(connected) > connections; }));
+            EXPECT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said(connected) > connections; }));
             report = reset ? "]: record aborted" : closed;
             signals = {std::string("slot=40 ioctl stopRecording : ") + (reset ? "connectionAborted" : "userRequest")};
             return socket;
@@ -324,10 +285,6 @@ protected:
             least = std::min(least, openDescriptors(daemon.pid()));
         return least;
     }
-    std::size_t count(std::string const& line) const
-    {
-        return testsupport::occurrences(daemon.out() + daemon.err(), line);
-    }
 
     std::optional<testsupport::LoopbackListener> agent;
     testsupport::LoopbackListener peers;
@@ -347,16 +304,14 @@ TEST_P(EndingPeers, IsTakenOnceAndLeavesTheDaemonIdle)
     std::vector<std::string> signals;
     Fd socket = open(row.service, row.end, row.handler, report, signals);
     ASSERT_TRUE(socket);
-    std::size_t const before = count(report);
+    std::size_t const before = daemon.said(report);
     testsupport::end(socket, row.end);
-    ASSERT_TRUE(DaemonLauncher::waitFor([&] { return count(report) > before; })) << report;
+    ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said(report) > before; })) << report;
     for (std::string const& signal : signals)
         EXPECT_EQ(next(), signal);
 
-    double const cpu = cpuSeconds(daemon.pid());
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_LT(cpuSeconds(daemon.pid()) - cpu, 0.1);
-    EXPECT_EQ(count(report), before + 1) << report;
+    EXPECT_LT(testsupport::cpuSecondsOver(daemon.pid(), std::chrono::seconds(1)), 0.1);
+    EXPECT_EQ(daemon.said(report), before + 1) << report;
     after(row.service, row.handler);
     EXPECT_TRUE(pinged());
     long now = 0;

@@ -23,16 +23,13 @@ using testsupport::plainCommand;
 
 constexpr int kTimeout = DaemonLauncher::kTimeout;
 
-ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
-ZGCP::Command connect(unsigned target) { return testsupport::connectCommand(target); }
 
 class MccChannels : public testsupport::SimDaemonTest {
 protected:
     void SetUp() override
     {
         SimDaemonTest::SetUp();
-        ASSERT_EQ(on(7, create(testsupport::trunkParams(1, 5))), "success");
-        next(2);
+        trunkSlot7();
     }
 
     // The only channel of the controller in use: its switch channel and inode ("512",

@@ -16,7 +16,6 @@ using testsupport::plainCommand;
 using testsupport::tdmChannel;
 using Texts = std::vector<std::string>;
 
-ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
 ZGCP::Command const destroyCmd = plainCommand(ZGCP::Command::destroy::id);
 ZGCP::Command const queryCmd = plainCommand(ZGCP::Command::query::id);
 

@@ -2,6 +2,7 @@
 // limit most services get, its slots created and destroyed through the controller.
 
 #include "board/sim/rtp_model.h"
+#include "tests/process_figures.h"
 #include "tests/radio_commands.h"
 #include "tests/sim_daemon_test_support.h"
 #include "tests/stub_child.h"
@@ -13,12 +14,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <system_error>
 
 namespace {
 
@@ -40,51 +38,15 @@ protected:
         if (daemon.running())
             SimDaemonTest::TearDown();
     }
-    // Signals are passed over: the next response.
-    std::string next() override
-    {
-        ZGCP::Message m;
-        while (client->receive(m, testsupport::ControllerClient::kTimeout))
-            if (!m.get_pdu().signal_isSelected())
-                return testsupport::describe(m);
-        return "no message";
-    }
-    // The descriptors the daemon holds, but pipes: the sanitizers of the test build open and
-    // close pipes of their own at any moment (and no slot holds one).
-    int held() const
-    {
-        int n = 0;
-        for (auto const& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(daemon.pid()) + "/fd")) {
-            std::error_code gone;
-            n += std::filesystem::read_symlink(fd.path(), gone).string().rfind("pipe:", 0) != 0 && !gone;
-        }
-        return n;
-    }
-    // The opens of the device the board counts; it sees the last close of one when it looks
-    // (at its journal).
-    int opens(std::string const& device)
-    {
-        journalNext();
-        std::string const list = board->command("devices"), key = " " + device + ":opens=";
-        std::size_t const at = list.find(key);
-        return at == std::string::npos ? -1 : std::atoi(list.c_str() + at + key.size());
-    }
     // The descriptors held once the device is down to `idle` opens: a slot may go a turn
     // after its destroy is answered.
-    int settled(std::string const& device, int idle)
+    long settled(std::string const& device, int idle)
     {
-        EXPECT_TRUE(daemon.waitFor([&] { return opens(device) == idle; })) << device;
+        EXPECT_TRUE(daemon.waitFor([&] { return board->opens(device) == idle; })) << device;
         return held();
     }
-    // Lines of the daemon's output that name the cause.
-    int causes(std::string const& cause) const
-    {
-        std::string const text = daemon.out() + daemon.err();
-        int n = 0;
-        for (std::size_t at = text.find(cause); at != std::string::npos; at = text.find(cause, at + 1))
-            ++n;
-        return n;
-    }
+    // The descriptors the daemon holds, but pipes (no slot holds one).
+    long held() const { return testsupport::openDescriptors(daemon.pid(), false); }
     // An RTP create to a far end whose next port, the RTCP port the slot binds, is free.
     ZGCP::CreateRtpParams rtp() const
     {
@@ -100,16 +62,16 @@ TEST_F(OpenFilesE2E, EveryRtpChannelOfTheBoardFitsUnderTheRaisedLimit)
     ZGCP::Command const create = testsupport::createCommand(testsupport::rtpParams(rtp()));
     ZGCP::Command const destroy = testsupport::plainCommand(ZGCP::Command::destroy::id);
     // The first slot opens the voice-processing service, which stays open.
-    ASSERT_EQ(on(0, create), "success");
-    ASSERT_EQ(on(0, destroy), "success");
-    int const before = settled("/dev/rtp", 0);
+    ASSERT_EQ(done(0, create), "success");
+    ASSERT_EQ(done(0, destroy), "success");
+    long const before = settled("/dev/rtp", 0);
     int made = 0;
     for (int i = 0; i < board::sim::RtpModel::kChannels; ++i)
-        made += on(unsigned(i), create) == "success";
+        made += done(unsigned(i), create) == "success";
     EXPECT_EQ(made, board::sim::RtpModel::kChannels);
-    EXPECT_GT(held(), int(kSoft));
+    EXPECT_GT(held(), long(kSoft));
     for (int i = 0; i < board::sim::RtpModel::kChannels; ++i)
-        EXPECT_EQ(on(unsigned(i), destroy), "success") << i;
+        EXPECT_EQ(done(unsigned(i), destroy), "success") << i;
     EXPECT_EQ(settled("/dev/rtp", 0), before);
 }
 
@@ -117,7 +79,7 @@ TEST_F(OpenFilesE2E, EveryRtpChannelOfTheBoardFitsUnderTheRaisedLimit)
 TEST_F(OpenFilesE2E, AChildProgramGetsTheLimitTheDaemonStartedWith)
 {
     testsupport::StubChild relay(daemon.root(), "/usr/local/sbin/t38");
-    ASSERT_EQ(on(50, testsupport::createCommand(testsupport::t38Params("10.0.0.1", 4000, 5000))), "success");
+    ASSERT_EQ(done(50, testsupport::createCommand(testsupport::t38Params("10.0.0.1", 4000, 5000))), "success");
     ASSERT_TRUE(daemon.waitFor([&] { return !relay.pids().empty(); }));
     std::ifstream limits("/proc/" + std::to_string(relay.pids().front()) + "/limits");
     std::string const text((std::istreambuf_iterator<char>(limits)), std::istreambuf_iterator<char>());
@@ -150,16 +112,17 @@ TEST_F(OpenFilesE2E, ACreateShortOfADescriptorIsRefusedAndLeavesNothingOpen)
     for (Path const& p : paths) {
         SCOPED_TRACE(p.params.asValueNotation());
         ZGCP::Command const create = createCommand(p.params);
-        int const idle = opens(p.device);
+        int const idle = board->opens(p.device);
         // Made and destroyed once: the services it opens for good are open.
-        ASSERT_EQ(on(100, create), "success");
-        ASSERT_EQ(on(100, plainCommand(ZGCP::Command::destroy::id)), "success");
-        int const before = settled(p.device, idle), lines = causes(p.cause);
+        ASSERT_EQ(done(100, create), "success");
+        ASSERT_EQ(done(100, plainCommand(ZGCP::Command::destroy::id)), "success");
+        long const before = settled(p.device, idle);
+        std::size_t const lines = daemon.said(p.cause);
         ASSERT_EQ(board->command(std::string("fail-open ") + p.device + " EMFILE"), "ok");
-        EXPECT_EQ(on(100, create), "error=1");
+        EXPECT_EQ(done(100, create), "error=1");
         ASSERT_EQ(board->command("clear-failures"), "ok");
         EXPECT_EQ(settled(p.device, idle), before);
-        EXPECT_EQ(causes(p.cause), lines + 1) << daemon.err();
+        EXPECT_EQ(daemon.said(p.cause), lines + 1) << daemon.err();
     }
 }
 

@@ -49,8 +49,7 @@ TEST_F(RtpE2E, ChannelLivesFromSdesToBye)
     unsigned const remotePort = far.port() - 1u;
     unsigned const localPort = testsupport::freePort(SOCK_DGRAM) - 1u;
 
-    EXPECT_EQ(on(7, testsupport::createCommand(testsupport::trunkParams(1, 5))), "success");
-    next(2);
+    trunkSlot7();
 
     ZGCP::CreateRtpParams p = testsupport::rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", remotePort);
     p.set_codecRTP().set_shost().set_iaddr("127.0.0.1");

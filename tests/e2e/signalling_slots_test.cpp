@@ -17,8 +17,6 @@ namespace {
 
 using testsupport::DaemonLauncher;
 
-ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
-ZGCP::Command connect(unsigned target) { return testsupport::connectCommand(target); }
 ZGCP::Command activate() { return testsupport::plainCommand(ZGCP::Command::activate::id); }
 ZGCP::Command deactivate() { return testsupport::plainCommand(ZGCP::Command::deactivate::id); }
 ZGCP::Command destroy() { return testsupport::plainCommand(ZGCP::Command::destroy::id); }
@@ -40,8 +38,7 @@ protected:
     void SetUp() override
     {
         SimDaemonTest::SetUp();
-        ASSERT_EQ(on(7, create(testsupport::trunkParams(1, 5))), "success");
-        next(2);
+        trunkSlot7();
     }
 
     // The next message on one line; the periodic counters of a link only while they are

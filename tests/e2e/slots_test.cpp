@@ -24,8 +24,6 @@ ZGCP::CreateParams trunk(unsigned t, unsigned ts) { return testsupport::trunkPar
 ZGCP::CreateParams map(std::optional<BusChannel> tx, std::optional<BusChannel> rx) { return testsupport::mapParams(tx, rx); }
 ZGCP::CreateParams ext(int tx, int rx) { return testsupport::extParams(tx, rx); }
 ZGCP::CreateParams echo(int bus, int channel) { return testsupport::echoParams(bus, channel); }
-ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
-ZGCP::Command connect(unsigned target) { return testsupport::connectCommand(target); }
 
 ZGCP::Command const disconnectCmd = plainCommand(ZGCP::Command::disconnect::id);
 ZGCP::Command const destroyCmd = plainCommand(ZGCP::Command::destroy::id);

@@ -10,17 +10,14 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using testsupport::ControllerClient;
 using testsupport::DaemonLauncher;
 using testsupport::plainCommand;
 
-ZGCP::Command create(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
 ZGCP::Command const disconnectCmd = plainCommand(ZGCP::Command::disconnect::id);
 ZGCP::Command const destroyCmd = plainCommand(ZGCP::Command::destroy::id);
 ZGCP::Command const activateCmd = plainCommand(ZGCP::Command::activate::id);
@@ -35,36 +32,8 @@ struct Kind {
     bool activate = false;
 };
 
-// What a dump of "/dev/hal" shows left behind: every connection ("512<37"), and every output
-// beyond the trunks' (0..127) that is still driven ("512=0xd5").
-std::string leftovers(std::string const& dump)
-{
-    std::string out;
-    std::istringstream words(dump.substr(dump.rfind("ok", 0) == 0 ? 2 : 0));
-    for (std::string word; words >> word;) {
-        bool const connected = word.find('<') != std::string::npos;
-        bool const driven = std::stoi(word) >= 128 && word.find(":off") == std::string::npos;
-        if (connected || driven)
-            out += (out.empty() ? "" : " ") + word;
-    }
-    return out;
-}
-
 class SwitchLeftovers : public testsupport::SimDaemonTest {
 protected:
-    // The answer to the command ("success", "error=N"), the signals before it skipped.
-    std::string done(unsigned number, ZGCP::Command const& command)
-    {
-        EXPECT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq, number)));
-        for (;;) {
-            ZGCP::Message m;
-            if (!client->receive(m, ControllerClient::kTimeout))
-                return "no answer";
-            if (!m.get_pdu().signal_isSelected() && m.seq_isPresent() && m.get_seq().getValue() == seq)
-                return answer(testsupport::describe(m), number);
-        }
-    }
-
     // Kind i is slot 10 + i, joined both ways with trunk slot 100 + i (trunk 2, time slot 1 + i).
     static unsigned slot(unsigned i) { return 10 + i; }
     static unsigned trunk(unsigned i) { return 100 + i; }
@@ -83,8 +52,6 @@ protected:
         EXPECT_EQ(done(slot(i), destroyCmd), "success");
         EXPECT_EQ(done(trunk(i), destroyCmd), "success");
     }
-
-    std::string halLeftovers() { return leftovers(board->command("dump /dev/hal")); }
 
     // Every kind but the echo slot, which this board declines. The QSIG slot is the 17th; its
     // B slot follows it.
@@ -151,17 +118,17 @@ TEST_F(SwitchLeftovers, EverySlotKindLeavesNoConnectionWhenDestroyedOrWhenTheCon
             if (i == kQsig + 1)
                 destroy(kQsig);
         }
-        EXPECT_EQ(halLeftovers(), "") << "round " << round;
+        EXPECT_EQ(board->switchLeftovers(), "") << "round " << round;
     }
 
     for (unsigned i = 0; i < all.size(); ++i) {
         SCOPED_TRACE(all[i].name);
         join(i, all[i]);
     }
-    EXPECT_NE(halLeftovers(), "");
+    EXPECT_NE(board->switchLeftovers(), "");
     client->close();
-    DaemonLauncher::waitFor([&] { return halLeftovers().empty(); });
-    EXPECT_EQ(halLeftovers(), "");
+    DaemonLauncher::waitFor([&] { return board->switchLeftovers().empty(); });
+    EXPECT_EQ(board->switchLeftovers(), "");
     ASSERT_TRUE(attach());
 }
 
