@@ -89,6 +89,18 @@ int DtmfModel::request(OpenFile*, RequestInfo const& info, void* arg)
     return 0;
 }
 
+void DtmfModel::closed(OpenFile&)
+{
+    if (!opens().empty())
+        return;
+    for (auto& [ts, c] : channels_) {
+        c.detector.reset();
+        c.dtmf = c.iva = c.lms = c.rejection = false;
+        c.id = 0;
+        c.ivaLevel.reset();
+    }
+}
+
 int DtmfModel::inject(std::uint32_t ts, std::uint32_t code, std::optional<std::uint32_t> id)
 {
     Channel const* c = channel(ts);
