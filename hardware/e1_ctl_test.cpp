@@ -141,6 +141,22 @@ TEST_F(E1CtlTest, ACasDeviceThatHangsUpIsClosedAndOpenedAgainByTheNextUse)
     EXPECT_EQ(replaced.dump(), "open=2 2/1:rx=0,tx=3");
 }
 
+TEST_F(E1CtlTest, ACasDeviceThatEndsComesBackWithItsTrunksAndChannelsAndTheirBits)
+{
+    connectQuietly();
+    for (ZGCP::Command const& c : {casCommand("open", 1, 2, 9), casCommand("open", 1, 5, 3), casCommand("close", 1, 5),
+                                   casCommand("open", 3, 7, 4), casCommand("open", 0, 0, 1), casCommand("close", 0, 0)})
+        call(c);
+    std::string const before = cas.dump();
+
+    sim.failRead(e1cas::kPath, {board::sim::ReadFault::Kind::eof, 0});
+    testsupport::settle();
+    EXPECT_TRUE(e1->casAway());
+    testsupport::advance(clock, DeviceReturn::first_wait_ms + DeviceReturn::trial_ms);
+    EXPECT_FALSE(e1->casAway());
+    EXPECT_EQ(cas.dump(), before);
+}
+
 TEST_F(E1CtlTest, TrunksOutsideTheMaskChangeNoBitAndEachConnectClearsIt)
 {
     connectQuietly();
