@@ -51,6 +51,7 @@ std::string withoutIds(std::string const& state) { return std::regex_replace(sta
 TEST(DriverServices, ADeviceThatEndsComesBackWithWhatEveryReceiverAskedOfIt)
 {
     struct Case {
+        std::string ts;
         char const* path;
         Hardware::DriverService& service;
         std::function<void(TestChannel&)> setup;
@@ -61,9 +62,8 @@ TEST(DriverServices, ADeviceThatEndsComesBackWithWhatEveryReceiverAskedOfIt)
         std::function<std::uint32_t(TestChannel const&)> id;  // of the receiver's detector
     };
     SimEnv& env = SimEnv::get();
-    std::string const ts = "90";
     Case const cases[] = {
-        {dtmf::kPath, Hardware::TonecReceiverService::instance(),
+        {"90", dtmf::kPath, Hardware::TonecReceiverService::instance(),
          [](TestChannel& c) {
              c.configureDTMF(dtmfParams());
              c.enableDTMF(true);
@@ -72,8 +72,16 @@ TEST(DriverServices, ADeviceThatEndsComesBackWithWhatEveryReceiverAskedOfIt)
              c.enableDTMFReject(true);
              c.echoCancel(true);
          },
-         {"dtmf", ts, "5"}, {"dtmf", ts, "6"}, {"tonec 6"}, [](TestChannel const& c) { return c.rid(); }},
-        {dsp::kPath, Hardware::DSProcReceiverService::instance(),
+         {"dtmf", "90", "5"}, {"dtmf", "90", "6"}, {"tonec 6"}, [](TestChannel const& c) { return c.rid(); }},
+        // IVA records come under no id on a device where DTMF was not enabled again.
+        {"91", dtmf::kPath, Hardware::TonecReceiverService::instance(),
+         [](TestChannel& c) {
+             c.enableDTMF(true);
+             c.disableDTMF();
+             c.enableIVA(true);
+         },
+         {"iva", "91", "3"}, {"iva", "91", "4"}, {"tonec 1024"}, [](TestChannel const& c) { return c.rid(); }},
+        {"92", dsp::kPath, Hardware::DSProcReceiverService::instance(),
          [](TestChannel& c) {
              c.configureVAD(vadParams());
              c.enableVAD(true);
@@ -86,14 +94,14 @@ TEST(DriverServices, ADeviceThatEndsComesBackWithWhatEveryReceiverAskedOfIt)
              c.configureRxGain(-6);
              c.configureToneFilter(2100, 1, 400, -30);
          },
-         {"vad", ts, "1", "-"}, {"vad", ts, "0", "-"}, {"vad 0 -1"}, [](TestChannel const& c) { return c.vad().id; }},
+         {"vad", "92", "1", "-"}, {"vad", "92", "0", "-"}, {"vad 0 -1"}, [](TestChannel const& c) { return c.vad().id; }},
     };
     for (Case const& c : cases) {
         Mux::TestClock clock;
         board::sim::Device& model = *env.sim.device(c.path);
-        TestChannel channel(std::uint32_t(std::stoul(ts)));
+        TestChannel channel(std::uint32_t(std::stoul(c.ts)));
         c.setup(channel);
-        std::string const state = model.command({"channel", ts});
+        std::string const state = model.command({"channel", c.ts});
         std::string const oldId = std::to_string(c.id(channel));
 
         env.sim.failRead(c.path, {board::sim::ReadFault::Kind::eof, 0});
@@ -101,7 +109,7 @@ TEST(DriverServices, ADeviceThatEndsComesBackWithWhatEveryReceiverAskedOfIt)
         ASSERT_TRUE(c.service.away()) << c.path;
         testsupport::advance(clock, DeviceReturn::first_wait_ms + DeviceReturn::trial_ms);
         EXPECT_FALSE(c.service.away()) << c.path;
-        EXPECT_EQ(withoutIds(model.command({"channel", ts})), withoutIds(state)) << c.path;
+        EXPECT_EQ(withoutIds(model.command({"channel", c.ts})), withoutIds(state)) << c.path;
 
         std::vector<std::string> stale = c.stale;
         stale.push_back(oldId);
