@@ -94,7 +94,8 @@ TEST(DriverServices, ADeviceThatEndsComesBackWithWhatEveryReceiverAskedOfIt)
              c.configureRxGain(-6);
              c.configureToneFilter(2100, 1, 400, -30);
          },
-         {"vad", "92", "1", "-"}, {"vad", "92", "0", "-"}, {"vad 0 -1"}, [](TestChannel const& c) { return c.vad().id; }},
+         {"vad", "92", "1", "-"}, {"vad", "92", "0", "-"}, {"vad 0 -1"},
+         [](TestChannel const& c) { return c.vad().id; }},
     };
     for (Case const& c : cases) {
         Mux::TestClock clock;

@@ -153,7 +153,8 @@ bool DSProcReceiverService::configureRxGain(unsigned ts, char gain_dB)
     r.params.gain_dB = std::int8_t(gain_dB);
     if (!configure(r, "DSPROC_CONFIGURE Rx Gain fail:"))
         return false;
-    done(std::clog) << "DSPROC_CONFIGURE RX GAIN" << " ts=" << ts << " gain_dB=" << int(r.params.gain_dB) << std::endl;
+    done(std::clog) << "DSPROC_CONFIGURE RX GAIN" << " ts=" << ts << " gain_dB=" << int(r.params.gain_dB)
+                    << std::endl;
     return true;
 }
 
@@ -172,7 +173,7 @@ bool DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsi
     if (!configure(r, "DSPROC_CONFIGURE Tone Filter fail:"))
         return false;
     done(std::clog) << "DSPROC_CONFIGURE TONE FILTER" << " ts=" << ts << " freq=" << freq << ", en=" << enable
-              << ", dur_th_msec=" << dur_th_msec << ", det_lvl_dB=" << det_lvl_dB << std::endl;
+                    << ", dur_th_msec=" << dur_th_msec << ", det_lvl_dB=" << det_lvl_dB << std::endl;
     return true;
 }
 

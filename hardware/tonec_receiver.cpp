@@ -75,7 +75,7 @@ bool TonecReceiverService::configureDTMF(unsigned ts, ZGCP::DTMFParams const& pa
         return false;
     }
     done(std::clog) << "DTMF_CONFIGURE_DETECTOR" << " ts=" << ts << " twist=" << r.twist << " ratio=" << r.ratio
-              << " noise=" << r.noise << " silence=" << r.silence << std::endl;
+                    << " noise=" << r.noise << " silence=" << r.silence << std::endl;
     return true;
 }
 

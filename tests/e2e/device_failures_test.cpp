@@ -217,6 +217,13 @@ auto aborted(unsigned slot)
     return [slot](Fault const& f) { return "slot=" + std::to_string(slot) + " abort " + std::to_string(f.cause); };
 }
 
+// The ioctl that switches a function of a slot on.
+template <class Id>
+std::function<ZGCP::Command()> switchOn(Id id)
+{
+    return [id] { return ioctlCommand(ZGCP::IoctlParams(id, true)); };
+}
+
 Owner const owners[] = {
     {"mcc", "/dev/mcc/ctl", line("20:MCC: MCC line closed: "), aborted(20)},
     {"hdlcLink", "/dev/mcc/ctl", line("]: read error: "), always("slot=40 deactivated")},
@@ -231,24 +238,16 @@ Owner const owners[] = {
      }},
     {"player", "/dev/mcc/ctl", always("]: play failed"), always("slot=30 abort 0")},
     {"cas", "/dev/e1-cas", line("E1: cas interface closed: "), always(""), "E1: cas interface opened!",
-     [](std::string const&) { return "device /dev/e1-cas rx 1 5 7"; }, "cas : \\{ channel \\{ path 1, timeslot 5 \\}, rx 7, tx 9 \\}",
+     [](std::string const&) { return "device /dev/e1-cas rx 1 5 7"; },
+     "cas : \\{ channel \\{ path 1, timeslot 5 \\}, rx 7, tx 9 \\}",
      [] { return casCommand("get", 1, 5); }},
     {"dtmf", "/dev/dtmf", line("fail to read from tonec: "), always(""), "tonec interface opened",
-     [](std::string const& ts) { return "device /dev/dtmf dtmf " + ts + " 5"; }, "slot=20 tonec : \\{ timestamp [0-9]+, event dtmf : 5 \\}",
-     [] {
-         ZGCP::IoctlParams p;
-         p.select_dtmf_enable(true);
-         return ioctlCommand(p);
-     },
-     20},
+     [](std::string const& ts) { return "device /dev/dtmf dtmf " + ts + " 5"; },
+     "slot=20 tonec : \\{ timestamp [0-9]+, event dtmf : 5 \\}",
+     switchOn(ZGCP::IoctlParams::dtmf_enable::id), 20},
     {"dsp", "/dev/dsp", line("fail to read from dsproc: "), always(""), "dsproc interface opened",
      [](std::string const& ts) { return "device /dev/dsp vad " + ts + " 1 -"; }, "slot=20 vad : \\{ vad-rx TRUE \\}",
-     [] {
-         ZGCP::IoctlParams p;
-         p.select_vad_enable(true);
-         return ioctlCommand(p);
-     },
-     20},
+     switchOn(ZGCP::IoctlParams::vad_enable::id), 20},
     {"rtp", "/dev/rtp", line("rtp[1024]: fail to read from rtp: "), aborted(20)},
     {"zarn", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), aborted(20)},
     {"ed137", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), aborted(20)},
@@ -258,8 +257,9 @@ std::vector<Row> rows()
 {
     std::vector<Row> out;
     for (Owner const& o : owners) {
+        bool const player = std::string(o.name) == "player";
         for (Fault const& f : {eof, hangup, err, eio, eagain})
-            if (std::string(o.name) != "player" || std::string(f.name) == hangup.name || std::string(f.name) == err.name)
+            if (!player || std::string(f.name) == hangup.name || std::string(f.name) == err.name)
                 out.push_back({&o, f});
         if (o.back != nullptr) {
             out.push_back({&o, hangupThrice});
@@ -295,8 +295,8 @@ TEST_P(DeviceFailures, EndsItsDescriptorOnceAndLeavesNothingBehind)
     if (fault.lasting) {
         ASSERT_EQ(board->command("fail-open " + std::string(owner.path) + " ENODEV always"), "ok");
     }
-    ASSERT_EQ(board->command("fail-read " + std::string(owner.path) + " " + fault.name + " " + std::to_string(fault.times)),
-              "ok");
+    std::string const times = std::to_string(fault.times);
+    ASSERT_EQ(board->command("fail-read " + std::string(owner.path) + " " + fault.name + " " + times), "ok");
     EXPECT_LT(cpuSecondsOver(daemon.pid(), std::chrono::seconds(1)), 0.1) << "the loop spins";
     std::vector<std::string> const heard = untilPing();
     bool const returns = owner.back != nullptr && ends;
