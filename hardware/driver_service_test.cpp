@@ -43,7 +43,10 @@ ZGCP::VADParams vadParams()
 
 // A device model's state of a timeslot with the ids left out: the same before an end and
 // after the return.
-std::string withoutIds(std::string const& state) { return std::regex_replace(state, std::regex("[0-9]+"), "#"); }
+std::string withoutIds(std::string const& state)
+{
+    return std::regex_replace(state, std::regex("(id=|[a-z-]+:)[0-9]+"), "$1#");
+}
 
 // A tone or voice-processing device that ends is opened again by the service's timer, and
 // every receiver gets back on it what it had asked of the old descriptor; the detectors under
@@ -71,6 +74,7 @@ TEST(DriverServices, ADeviceThatEndsComesBackWithWhatEveryReceiverAskedOfIt)
              c.enableIVA(true);
              c.enableDTMFReject(true);
              c.echoCancel(true);
+             c.enableToneGenerator(425, 0, 2048, 0);
          },
          {"dtmf", "90", "5"}, {"dtmf", "90", "6"}, {"tonec 6"}, [](TestChannel const& c) { return c.rid(); }},
         // IVA records come under no id on a device where DTMF was not enabled again.

@@ -253,6 +253,9 @@ void TonecReceiverService::restore(TonecReceiver& r)
         r.rejectionOn_ = enableDTMFReject(ts, true);
     if (std::exchange(r.echoCancelOn_, false))
         r.echoCancelOn_ = echoCancel(ts, true);
+    auto const& g = r.generator_;
+    if (g != decltype(r.generator_){} && !enableToneGenerator(ts, g[0], g[1], g[2], g[3]))
+        r.generator_ = {};
 }
 
 // The receiver.
@@ -307,13 +310,15 @@ bool TonecReceiver::translateSelcal(TERM::SelcalCommand const& command)
 bool TonecReceiver::enableToneGenerator(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1,
                                         std::uint16_t amp2)
 {
-    return TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1, amp2);
+    if (!TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1, amp2))
+        return false;
+    generator_ = {freq1, freq2, amp1, amp2};
+    return true;
 }
 
 bool TonecReceiver::step(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1, std::uint16_t amp2)
 {
-    TonecReceiverService& service = TonecReceiverService::instance();
-    return service.IsActive() && service.enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1, amp2);
+    return TonecReceiverService::instance().IsActive() && enableToneGenerator(freq1, freq2, amp1, amp2);
 }
 
 bool TonecReceiver::generatorReady() { return TonecReceiverService::instance().ready("DTMF_DIAL", tonec_timeslot()); }

@@ -7,6 +7,7 @@
 #include "messages/zgcp.h"
 #include "runtime/timer.h"
 
+#include <array>
 #include <cstdint>
 #include <iosfwd>
 #include <map>
@@ -61,10 +62,10 @@ private:
 
 // A switch channel's use of the tone functions, inherited by the media slots once per
 // channel they serve. It remembers what it switched on and configured, so that the service
-// can put it back on a device opened again and CleanBeforeDestroy (which the slot's
-// destructor calls) can switch it off before the channel is reused, and it runs the two
-// timed tone sequences (DTMF sending, the wait tone) on its own timer; their steps send
-// nothing while the device is closed.
+// can put it back on a device opened again (the generator's setting too) and
+// CleanBeforeDestroy (which the slot's destructor calls) can switch it off before the
+// channel is reused, and it runs the two timed tone sequences (DTMF sending, the wait tone)
+// on its own timer; their steps send nothing while the device is closed.
 class TonecReceiver {
 public:
     // One detector event: its code and timestamp, as the event record gives them.
@@ -148,6 +149,8 @@ private:
     bool rejectionOn_ = false;
     bool echoCancelOn_ = false;
     bool waitTonePending_ = false;
+    // The generator's setting the driver took last (freq1, freq2, amp1, amp2; all 0: off).
+    std::array<std::uint16_t, 4> generator_{};
     // The configurations the driver took last, put back with the detectors.
     std::optional<ZGCP::DTMFParams> dtmfParams_;
     std::optional<ZGCP::IVAParams> ivaParams_;

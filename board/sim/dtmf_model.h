@@ -16,8 +16,8 @@ namespace board::sim {
 // detector with the id of its last enable, IVA, rejection, echo canceller, the last
 // SELCAL) and the tone generator's recent settings with the clock's time of each; and the
 // detector events a test injects. When the last open closes, the driver lets go of what
-// was asked: the detectors, IVA, rejection and echo canceller are off and unconfigured, and
-// no enable id is current.
+// was asked: the detectors, IVA, rejection and echo canceller are off and unconfigured, no
+// enable id is current, and a generator that sounds is switched off.
 class DtmfModel : public Device {
 public:
     // Timeslots the driver knows; others are refused with EINVAL.
@@ -62,6 +62,7 @@ public:
 
 private:
     std::string injected(std::uint32_t ts, std::uint32_t code, std::optional<std::uint32_t> id);
+    static void record(Channel& c, Tone const& tone);
 
     std::map<std::uint32_t, Channel> channels_;
 };
