@@ -4,6 +4,37 @@
 
 namespace Hardware {
 
+void DriverService::init()
+{
+    if (open())
+        return;
+    Errno e;
+    std::cerr << device_.openFailText << e << std::endl;
+    return_.Lost();
+}
+
+bool DriverService::open()
+{
+    int const fd = board::board().open(device_.path, device_.flags);
+    if (fd < 0)
+        return false;
+    Bind(device_.eventName, &DriverService::OnEvent, this);
+    Schedule(Fd(fd), POLLIN);
+    return true;
+}
+
+bool DriverService::Reopen()
+{
+    if (!open())
+        return false;
+    restoring_ = true;
+    restore();
+    restoring_ = false;
+    return true;
+}
+
+void DriverService::Back() { std::clog << device_.word << " interface opened" << std::endl; }
+
 std::uint32_t DriverService::nextId()
 {
     if (++lastId_ == 0)
@@ -16,25 +47,24 @@ int DriverService::request(unsigned long number, void* arg)
     return board::board().ioctl(lowlevel_fd(), number, arg);
 }
 
-bool DriverService::ready(char const* what, unsigned ts)
+bool DriverService::ready(char const* what, unsigned ts, char const* suffix)
 {
-    if (!IsActive())
-        init();
-    if (IsActive())
+    if (IsActive() || (return_.Retry() && IsActive()))
         return true;
-    std::cerr << what << " fail: (interface not opened)" << " timeslot=" << ts << std::endl;
+    std::cerr << what << suffix << " fail: (interface not opened)" << " timeslot=" << ts << std::endl;
     return false;
 }
 
 void DriverService::ended(DeviceRead const& read)
 {
-    std::cerr << "fail to read from " << device_ << ": " << read << std::endl;
     Release();
+    if (return_.Ended())
+        std::cerr << "fail to read from " << device_.word << ": " << read << std::endl;
 }
 
 void DriverService::shortRecord(std::size_t size, std::size_t expected)
 {
-    std::cerr << "fail to read from " << device_ << ": short record of " << size << " bytes of " << expected
+    std::cerr << "fail to read from " << device_.word << ": short record of " << size << " bytes of " << expected
               << ", dropped" << std::endl;
 }
 

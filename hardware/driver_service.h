@@ -3,6 +3,7 @@
 #include "base/errno.h"
 #include "board/board.h"
 #include "runtime/device_read.h"
+#include "runtime/device_return.h"
 #include "runtime/event.h"
 
 #include <cerrno>
@@ -24,19 +25,40 @@ inline std::ostream& operator<<(std::ostream& os, ErrnoField const& f)
 
 // What the tone and the voice-processing services share: the owner of one device that
 // delivers fixed-size event records, polled as an Event, which numbers its enable requests.
-class DriverService : public Event {
+//
+// A device that cannot be opened or ends is opened again (runtime/device_return.h): by the
+// next request that needs it, and when none asks, by a timer whose waits grow to about a
+// minute. On the new descriptor the service puts back what every receiver had asked of the
+// old one (restore), with fresh request ids. Meanwhile the requests fail with their line.
+class DriverService : public Event, private DeviceReturn::Owner {
 public:
+    // What names the device.
+    struct Device {
+        char const* word;          // in the read-failure lines ("tonec")
+        char const* path;
+        int flags;                 // of the open
+        char const* eventName;     // of the poll registration
+        char const* openFailText;  // the first line of a failed open
+    };
+
     DriverService(DriverService const&) = delete;
     DriverService& operator=(DriverService const&) = delete;
 
-    // Opens the device and starts polling it; on failure writes a line and stays inactive.
-    virtual void init() = 0;
+    // Opens the device and starts polling it; when it cannot be opened, writes the
+    // open-failure line and the tries begin.
+    void init();
+    // Reads the pending event records and routes them.
+    virtual void OnEvent(int fd, short revents) = 0;
     // The request id handed out last.
     std::uint32_t lastId() const { return lastId_; }
+    // The device is closed and tried again now and then.
+    bool away() const { return return_.away(); }
+    // Active, or made so by a try now; otherwise the line "<what><suffix> fail: (interface
+    // not opened)" with the timeslot on the error stream.
+    bool ready(char const* what, unsigned ts, char const* suffix = "");
 
 protected:
-    // device: the device's name in the read-failure lines ("tonec").
-    DriverService(char const* device, std::uint32_t lastId) : device_(device), lastId_(lastId) {}
+    DriverService(Device const& device, std::uint32_t lastId) : device_(device), lastId_(lastId) {}
     ~DriverService() override = default;
 
     // The id of the next enable request: counted on, 0 skipped; used up whatever happens
@@ -44,43 +66,33 @@ protected:
     std::uint32_t nextId();
     // A request on the device's descriptor: the driver's result, or -1 with errno set.
     int request(unsigned long number, void* arg);
-    // Opens the device at path and polls it for input with the callback; when it cannot be
-    // opened, writes failText and the error to the error stream.
-    template <class T>
-    void open(char const* path, int flags, char const* name, void (T::*onEvent)(int, short), T* object,
-              char const* failText);
-    // Active, or made so by init(); otherwise the line "<what> fail: (interface not opened)"
-    // with the timeslot on the error stream.
-    bool ready(char const* what, unsigned ts);
+    // Where a request's success line goes: the stream, or nowhere while the receivers'
+    // functions are put back.
+    std::ostream& done(std::ostream& os) { return restoring_ ? quiet_ : os; }
+    // Puts back on a new descriptor what every receiver had asked of the device.
+    virtual void restore() = 0;
 
     // Reads the records waiting on the device and hands each whole one to take(record).
     // The burst ends when nothing is left, and on a record that is short (a line; it is
-    // dropped). The end of the device (runtime/device_read.h) is said in one line, and the
-    // service stops polling it until init() again.
+    // dropped). The end of the device (runtime/device_read.h) is said in one line, the
+    // service stops polling it, and the tries to open it again begin.
     template <class Record, class Take>
     void readBurst(int fd, short revents, Take take);
 
 private:
+    // Opens the device and polls it; false, errno set, when it cannot be opened.
+    bool open();
+    bool Reopen() override;
+    void Back() override;
     void ended(DeviceRead const& read);
     void shortRecord(std::size_t size, std::size_t expected);
 
-    char const* device_;
+    Device device_;
     std::uint32_t lastId_;
+    DeviceReturn return_{*this};
+    bool restoring_ = false;
+    std::ostream quiet_{nullptr};
 };
-
-template <class T>
-void DriverService::open(char const* path, int flags, char const* name, void (T::*onEvent)(int, short), T* object,
-                         char const* failText)
-{
-    int fd = board::board().open(path, flags);
-    if (fd < 0) {
-        Errno e;
-        std::cerr << failText << e << std::endl;
-        return;
-    }
-    Bind(name, onEvent, object);
-    Schedule(Fd(fd), POLLIN);
-}
 
 template <class Record, class Take>
 void DriverService::readBurst(int fd, short revents, Take take)

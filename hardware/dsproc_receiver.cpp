@@ -73,12 +73,12 @@ DSProcReceiverService& DSProcReceiverService::instance()
     return service;
 }
 
-DSProcReceiverService::DSProcReceiverService(std::uint32_t lastId) : DriverService("dsproc", lastId) { init(); }
-
-void DSProcReceiverService::init()
+DSProcReceiverService::DSProcReceiverService(std::uint32_t lastId)
+    : DriverService({"dsproc", GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC, "DSProcReceiverService::OnEvent",
+                     "open dsproc fail, VAD proceeding disabled: "},
+                    lastId)
 {
-    open(GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC, "DSProcReceiverService::OnEvent",
-         &DSProcReceiverService::OnEvent, this, "open dsproc fail, VAD proceeding disabled: ");
+    init();
 }
 
 bool DSProcReceiverService::configure(dsproc_configure_params& r, char const* failText)
@@ -111,7 +111,7 @@ bool DSProcReceiverService::configureVAD(unsigned ts, ZGCP::VADParams const& par
     }
     if (!configure(r, "DSPROC_CONFIGURE VAD fail:"))
         return false;
-    std::clog << "DSPROC_CONFIGURE VAD" << " ts=" << ts << std::endl;
+    done(std::clog) << "DSPROC_CONFIGURE VAD" << " ts=" << ts << std::endl;
     return true;
 }
 
@@ -124,7 +124,7 @@ bool DSProcReceiverService::configureSD(unsigned ts)
     r.kind = dsp::kConfigureSd;
     if (!configure(r, "DSPROC_CONFIGURE SD fail:"))
         return false;
-    std::clog << "DSPROC_CONFIGURE SD" << " ts=" << ts << std::endl;
+    done(std::clog) << "DSPROC_CONFIGURE SD" << " ts=" << ts << std::endl;
     return true;
 }
 
@@ -139,7 +139,7 @@ bool DSProcReceiverService::configureDelays(unsigned ts, unsigned rx, unsigned t
     r.params.delays.tx = tx;
     if (!configure(r, "DSPROC_CONFIGURE DELAYS fail:"))
         return false;
-    std::clog << "DSPROC_CONFIGURE DELAYS" << " ts=" << ts << " rx=" << rx << " tx=" << tx << std::endl;
+    done(std::clog) << "DSPROC_CONFIGURE DELAYS" << " ts=" << ts << " rx=" << rx << " tx=" << tx << std::endl;
     return true;
 }
 
@@ -153,7 +153,8 @@ bool DSProcReceiverService::configureRxGain(unsigned ts, char gain_dB)
     r.params.gain_dB = std::int8_t(gain_dB);
     if (!configure(r, "DSPROC_CONFIGURE Rx Gain fail:"))
         return false;
-    std::clog << "DSPROC_CONFIGURE RX GAIN" << " ts=" << ts << " gain_dB=" << int(r.params.gain_dB) << std::endl;
+    done(std::clog) << "DSPROC_CONFIGURE RX GAIN" << " ts=" << ts << " gain_dB=" << int(r.params.gain_dB)
+                    << std::endl;
     return true;
 }
 
@@ -171,8 +172,8 @@ bool DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsi
     r.params.tone.det_lvl_dB = std::int8_t(det_lvl_dB);
     if (!configure(r, "DSPROC_CONFIGURE Tone Filter fail:"))
         return false;
-    std::clog << "DSPROC_CONFIGURE TONE FILTER" << " ts=" << ts << " freq=" << freq << ", en=" << enable
-              << ", dur_th_msec=" << dur_th_msec << ", det_lvl_dB=" << det_lvl_dB << std::endl;
+    done(std::clog) << "DSPROC_CONFIGURE TONE FILTER" << " ts=" << ts << " freq=" << freq << ", en=" << enable
+                    << ", dur_th_msec=" << dur_th_msec << ", det_lvl_dB=" << det_lvl_dB << std::endl;
     return true;
 }
 
@@ -187,7 +188,7 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver)
         std::cerr << "Disable All Tone fail:" << " timeslot=" << ts << e << std::endl;
         return false;
     }
-    std::clog << "DISABLE ALL TONE done: " << " ts=" << ts << std::endl;
+    done(std::clog) << "DISABLE ALL TONE done: " << " ts=" << ts << std::endl;
     return true;
 }
 
@@ -196,12 +197,13 @@ bool DSProcReceiverService::enableRequest(unsigned long number, dsproc_enable_pa
     char const* word = number == dsp::kEnable ? "DSPROC_ENABLE " : "DSPROC_DISABLE ";
     bool const ok = request(number, &r) != -1;
     ErrnoField e;
-    std::cerr << word << name << (ok ? " done:" : " fail:") << " timeslot=" << r.timeslot;
+    std::ostream& os = ok ? done(std::cerr) : std::cerr;
+    os << word << name << (ok ? " done:" : " fail:") << " timeslot=" << r.timeslot;
     if (number == dsp::kEnable)
-        std::cerr << " id=" << r.id;
+        os << " id=" << r.id;
     if (!ok)
-        std::cerr << e;
-    std::cerr << std::endl;
+        os << e;
+    os << std::endl;
     return ok;
 }
 
@@ -209,9 +211,12 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::Sta
                                    std::uint32_t mask, char const* name, bool on)
 {
     DSProcReceiver::State& s = receiver.*state;
+    unsigned const ts = receiver.dsproc_timeslot();
+    if (!ready(on ? "DSPROC_ENABLE " : "DSPROC_DISABLE ", ts, name))
+        return false;
     if (s.state >= 0 && (s.state != 0) == on)
         return true;
-    dsproc_enable_params r{receiver.dsproc_timeslot(), on ? nextId() : 0, mask};
+    dsproc_enable_params r{ts, on ? nextId() : 0, mask};
     if (!enableRequest(on ? dsp::kEnable : dsp::kDisable, r, name))
         return false;
     s.state = on ? 1 : 0;
@@ -242,10 +247,12 @@ bool DSProcReceiverService::enableNG(DSProcReceiver& receiver, bool on)
 
 bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool rx, bool tx)
 {
+    bool const on = rx || tx;
+    if (!ready(on ? "DSPROC_ENABLE " : "DSPROC_DISABLE ", receiver.dsproc_timeslot(), "MUTE"))
+        return false;
     if (receiver.muteRx_ >= 0 && receiver.muteTx_ >= 0 && (receiver.muteRx_ != 0) == rx
         && (receiver.muteTx_ != 0) == tx)
         return true;
-    bool const on = rx || tx;
     std::uint32_t const mask = on ? (rx ? dsp::kMuteRx : 0) | (tx ? dsp::kMuteTx : 0) : dsp::kMuteRx | dsp::kMuteTx;
     dsproc_enable_params r{receiver.dsproc_timeslot(), on ? nextId() : 0, mask};
     if (!enableRequest(on ? dsp::kEnable : dsp::kDisable, r, "MUTE"))
@@ -306,6 +313,45 @@ void DSProcReceiverService::route(dsproc_event_record const& r)
     }
 }
 
+void DSProcReceiverService::restore()
+{
+    for (Containers::CyclicList& node : dsprocReceivers())
+        restore(*DSProcReceiver::of(&node));
+}
+
+// The configurations first, then what was on, from off, under new ids.
+void DSProcReceiverService::restore(DSProcReceiver& r)
+{
+    unsigned const ts = r.dsproc_timeslot();
+    if (r.vadParams_)
+        configureVAD(ts, *r.vadParams_);
+    if (r.sdConfigured_)
+        configureSD(ts);
+    if (r.delaysSet_)
+        r.delaysSet_ = configureDelays(ts, r.rxDelay_, r.txDelay_);
+    if (r.rxGainSet_)
+        r.rxGainSet_ = configureRxGain(ts, r.rxGain_);
+    for (auto const& [freq, f] : r.toneFilters_)
+        configureToneFilter(ts, freq, f.enable, f.dur_th_msec, f.det_lvl_dB);
+    struct Function {
+        DSProcReceiver::State DSProcReceiver::*state;
+        std::uint32_t mask;
+        char const* name;
+    };
+    for (Function const& f : {Function{&DSProcReceiver::vad_, dsp::kVad, "VAD"}, {&DSProcReceiver::sd_, dsp::kSd, "SD"},
+                              {&DSProcReceiver::bss_, dsp::kBss, "BSS"}, {&DSProcReceiver::ng_, dsp::kNg, "NG"}}) {
+        if ((r.*f.state).state > 0) {
+            (r.*f.state).state = 0;
+            enable(r, f.state, f.mask, f.name, true);
+        }
+    }
+    bool const rx = r.muteRx_ > 0, tx = r.muteTx_ > 0;
+    if (rx || tx) {
+        r.muteRx_ = r.muteTx_ = 0;
+        enableMute(r, rx, tx);
+    }
+}
+
 // The receiver.
 
 DSProcReceiver::DSProcReceiver() { dsprocReceivers().AddToTail(&link_); }
@@ -314,7 +360,10 @@ DSProcReceiver::~DSProcReceiver() = default;
 
 bool DSProcReceiver::configureVAD(ZGCP::VADParams const& params)
 {
-    return DSProcReceiverService::instance().configureVAD(dsproc_timeslot(), params);
+    if (!DSProcReceiverService::instance().configureVAD(dsproc_timeslot(), params))
+        return false;
+    vadParams_ = params;
+    return true;
 }
 
 bool DSProcReceiver::enableVAD(bool on) { return DSProcReceiverService::instance().enableVAD(*this, on); }
@@ -323,33 +372,61 @@ bool DSProcReceiver::enableBSS(bool on) { return DSProcReceiverService::instance
 bool DSProcReceiver::disableBSS() { return enableBSS(false); }
 bool DSProcReceiver::enableNG(bool on) { return DSProcReceiverService::instance().enableNG(*this, on); }
 bool DSProcReceiver::disableNG() { return enableNG(false); }
-bool DSProcReceiver::configureSD() { return DSProcReceiverService::instance().configureSD(dsproc_timeslot()); }
+bool DSProcReceiver::configureSD()
+{
+    if (!DSProcReceiverService::instance().configureSD(dsproc_timeslot()))
+        return false;
+    sdConfigured_ = true;
+    return true;
+}
 bool DSProcReceiver::enableSD(bool on) { return DSProcReceiverService::instance().enableSD(*this, on); }
 bool DSProcReceiver::disableSD() { return enableSD(false); }
 bool DSProcReceiver::enableMute(bool rx, bool tx) { return DSProcReceiverService::instance().enableMute(*this, rx, tx); }
 bool DSProcReceiver::disableMute() { return enableMute(false, false); }
 
-void DSProcReceiver::configureDelays(unsigned rx, unsigned tx)
+bool DSProcReceiver::configureDelays(unsigned rx, unsigned tx)
 {
-    if (DSProcReceiverService::instance().configureDelays(dsproc_timeslot(), rx, tx))
-        delaysSet_ = rx != 0 || tx != 0;
+    if (!DSProcReceiverService::instance().configureDelays(dsproc_timeslot(), rx, tx))
+        return false;
+    delaysSet_ = rx != 0 || tx != 0;
+    rxDelay_ = rx;
+    txDelay_ = tx;
+    return true;
 }
 
-void DSProcReceiver::configureRxGain(char gain_dB)
+bool DSProcReceiver::configureRxGain(char gain_dB)
 {
-    if (DSProcReceiverService::instance().configureRxGain(dsproc_timeslot(), gain_dB))
-        rxGainSet_ = gain_dB != 0;
+    if (!DSProcReceiverService::instance().configureRxGain(dsproc_timeslot(), gain_dB))
+        return false;
+    rxGainSet_ = gain_dB != 0;
+    rxGain_ = gain_dB;
+    return true;
 }
 
-void DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int dur_th_msec, int det_lvl_dB)
+bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int dur_th_msec, int det_lvl_dB)
 {
-    DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, enable, dur_th_msec, det_lvl_dB);
+    if (!DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, enable, dur_th_msec,
+                                                               det_lvl_dB))
+        return false;
+    // The driver keeps a filter by its frequency, cut to 16 bits.
+    unsigned const key = freq & 0xFFFF;
+    if (enable != 0)
+        toneFilters_[key] = {enable, dur_th_msec, det_lvl_dB};
+    else
+        toneFilters_.erase(key);
+    return true;
 }
 
-void DSProcReceiver::disableToneAll() { DSProcReceiverService::instance().disableToneAll(*this); }
+void DSProcReceiver::disableToneAll()
+{
+    if (DSProcReceiverService::instance().disableToneAll(*this))
+        toneFilters_.clear();
+}
 
 void DSProcReceiver::CleanBeforeDestroy()
 {
+    if (!DSProcReceiverService::instance().IsActive())
+        return;
     if (vad_.state > 0)
         enableVAD(false);
     if (bss_.state > 0)

@@ -5,11 +5,11 @@
 #include "hardware/driver_service.h"
 #include "hardware/dsproc_events.h"
 
-#include <cstdint>
+#include "messages/zgcp.h"
 
-namespace ZGCP {
-class VADParams;
-}
+#include <cstdint>
+#include <map>
+#include <optional>
 
 namespace Hardware {
 
@@ -20,9 +20,9 @@ class DSProcReceiverService;
 Containers::CyclicList& dsprocReceivers();
 
 // A switch channel's use of the voice-processing functions, inherited by the media slots
-// once per channel they serve. It remembers what it switched on, so that
-// CleanBeforeDestroy (which the slot's destructor calls) can switch it off before the
-// channel is reused.
+// once per channel they serve. It remembers what it switched on and configured, so that the
+// service can put it back on a device opened again and CleanBeforeDestroy (which the slot's
+// destructor calls) can switch it off before the channel is reused.
 class DSProcReceiver {
 public:
     // A function's state (-1 never requested, 0 off, 1 on) and the id of its last
@@ -60,13 +60,14 @@ public:
     bool disableSD();
     bool enableMute(bool rx, bool tx);
     bool disableMute();
-    // Failures are only logged; what CleanBeforeDestroy resets follows what the driver took.
-    void configureDelays(unsigned rx, unsigned tx);
-    void configureRxGain(char gain_dB);
-    void configureToneFilter(unsigned freq, unsigned enable, int dur_th_msec, int det_lvl_dB);
+    // What CleanBeforeDestroy resets and a device opened again gets back follows what the
+    // driver took.
+    bool configureDelays(unsigned rx, unsigned tx);
+    bool configureRxGain(char gain_dB);
+    bool configureToneFilter(unsigned freq, unsigned enable, int dur_th_msec, int det_lvl_dB);
     void disableToneAll();
     // Switches off VAD, BSS, NG, delays and receive gain where this receiver set them, and
-    // every tone filter of the channel.
+    // every tone filter of the channel (nothing is on a device that is closed).
     void CleanBeforeDestroy();
 
     State vad() const { return vad_; }
@@ -86,6 +87,13 @@ private:
         return Containers::offset(node, &DSProcReceiver::link_);
     }
 
+    // A tone filter's settings other than its frequency.
+    struct ToneFilter {
+        unsigned enable;
+        int dur_th_msec;
+        int det_lvl_dB;
+    };
+
     State vad_{-1, 0};
     State bss_{0, 0};
     State ng_{0, 0};
@@ -96,14 +104,24 @@ private:
     bool delaysSet_ = false;
     bool rxGainSet_ = false;
     Containers::CyclicList link_;
+    // The configurations the driver took last, put back with the functions.
+    std::optional<ZGCP::VADParams> vadParams_;
+    bool sdConfigured_ = false;
+    unsigned rxDelay_ = 0;
+    unsigned txDelay_ = 0;
+    char rxGain_ = 0;
+    std::map<unsigned, ToneFilter> toneFilters_;
 };
 
 // The owner of the voice-processing device "/dev/dsp": issues the driver requests of every
 // receiver, numbers the enable requests, reads the DSP's event records and hands each to
 // the first receiver built for its timeslot.
 //
-// The device is opened when the service is built; a failed open is retried by the next
-// configure request. A bool result is true when the driver took the request.
+// The device is opened when the service is built. While it is closed (it could not be
+// opened, or it ended) every request tries to open it again and fails when it cannot; on
+// the new descriptor the service puts back every receiver's configurations and the
+// functions it had on, the muting included. A bool result is true when the driver took the
+// request.
 class DSProcReceiverService : public DriverService {
 public:
     // The process's service, built on first use.
@@ -111,8 +129,6 @@ public:
 
     // lastId: the request id handed out last (the next enable takes the one after it).
     explicit DSProcReceiverService(std::uint32_t lastId = 0);
-
-    void init() override;
 
     bool configureVAD(unsigned ts, ZGCP::VADParams const& params);
     bool configureSD(unsigned ts);
@@ -126,8 +142,7 @@ public:
     bool enableNG(DSProcReceiver& receiver, bool on);
     bool enableMute(DSProcReceiver& receiver, bool rx, bool tx);
 
-    // Reads the pending event records and routes them.
-    void OnEvent(int fd, short revents);
+    void OnEvent(int fd, short revents) override;
 
 private:
     // Enable or disable of the function whose state the receiver keeps in *state.
@@ -137,6 +152,8 @@ private:
     // Sends the configuration; a failure is written with its text.
     bool configure(dsproc_configure_params& r, char const* failText);
     void route(dsproc_event_record const& record);
+    void restore() override;
+    void restore(DSProcReceiver& receiver);
 };
 
 }  // namespace Hardware

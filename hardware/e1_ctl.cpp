@@ -36,13 +36,22 @@ E1Ctl& E1Ctl::instance()
     return e1;
 }
 
-E1Ctl::E1Ctl() = default;
+E1Ctl::E1Ctl()
+{
+    for (auto& trunk : casChannels_)
+        trunk.fill(-1);
+}
 E1Ctl::~E1Ctl() = default;
 
 void E1Ctl::PutHeader(std::ostream& os) const { os << "E1: "; }
 
 bool E1Ctl::OnCommand(ZGCP::Command const& command)
 {
+    if (command.ioctl_isSelected() && command.get_ioctl().cas_isSelected()
+        && !(casReturn_.away() ? casReturn_.Retry() : CheckOpenCas())) {
+        Error(ZGCP::ErrorCause::unsupported);
+        return true;
+    }
     if (command.ioctl_isSelected())
         HandleCas(command.get_ioctl());
     else if (command.trunkCfg_isSelected())
@@ -144,15 +153,56 @@ void E1Ctl::select_source(int source)
 
 bool E1Ctl::CheckOpenCas()
 {
-    if (cas_)
-        return true;
+    // While it is away, its own tries bring it back.
+    if (cas_ || casReturn_.away())
+        return bool(cas_);
+    if (!openCas()) {
+        casReturn_.Lost();
+        return false;
+    }
+    Back();
+    return true;
+}
+
+bool E1Ctl::openCas()
+{
     cas_ = Fd(board::board().open(e1cas::kPath, kDeviceFlags));
     if (!cas_)
         return false;
-    std::clog << ext::header(this) << "cas interface opened!" << std::endl;
     casEvent_.Bind("E1/Cas", &E1Ctl::OnUpdateCas, this);
     casEvent_.Schedule(cas_, POLLIN);
     return true;
+}
+
+void E1Ctl::Back() { std::clog << ext::header(this) << "cas interface opened!" << std::endl; }
+
+bool E1Ctl::Reopen()
+{
+    if (!openCas())
+        return false;
+    for (int trunk = 0; trunk < kTrunks; ++trunk) {
+        if (!casOpen(trunk))
+            continue;
+        auto const t = std::uint32_t(trunk);
+        casOpen_[t] = restore(e1cas::kOpenTrunk, board::byValue(t), "trunk", trunk, 0);
+        for (std::uint32_t ts = 0; ts < kTimeslots; ++ts) {
+            if (!casOpen(trunk) || casChannels_[t][ts] < 0)
+                continue;
+            e1cas::ChannelControl control{{t, ts, 0, std::uint8_t(casChannels_[t][ts]), {0, 0}}, e1cas::kOpenChannel};
+            if (!restore(e1cas::kChannelControl, &control, "channel", trunk, int(ts)))
+                casChannels_[t][ts] = -1;
+        }
+    }
+    return true;
+}
+
+bool E1Ctl::restore(unsigned long number, void* arg, char const* what, int trunk, int timeslot)
+{
+    int const r = casRequest(number, arg);
+    if (r < 0)
+        std::cerr << ext::header(this) << "cas " << what << " " << trunk << "/" << timeslot
+                  << " not opened again - fail(" << r << ")" << std::endl;
+    return r >= 0;
 }
 
 void E1Ctl::OnUpdateCas(int, short revents)
@@ -161,11 +211,11 @@ void E1Ctl::OnUpdateCas(int, short revents)
     unsigned char buffer[sizeof(cas_channel) + 1];
     DeviceRead const read = readDevice(cas_.lowlevel_fd(), revents, buffer, sizeof buffer);
     if (read.ended()) {
-        // Closed; the next use opens it again, with no trunk open on the new descriptor.
-        std::cerr << ext::header(this) << "cas interface closed: " << read << std::endl;
+        // Closed; opened again with the trunks and channels open now.
         casEvent_.Release();
         cas_ = Fd();
-        casOpen_.fill(0);
+        if (casReturn_.Ended())
+            std::cerr << ext::header(this) << "cas interface closed: " << read << std::endl;
         return;
     }
     if (!read.data() || read.size != sizeof(cas_channel))
@@ -179,7 +229,7 @@ int E1Ctl::casRequest(unsigned long number, void* arg) { return board::board().i
 
 void E1Ctl::HandleCas(ZGCP::IoctlParams const& params)
 {
-    if (!CheckOpenCas() || !params.cas_isSelected())
+    if (!params.cas_isSelected() || !CheckOpenCas())
         return;
     ZGCP::CasCommand const& command = params.get_cas();
     cas_channel ch{};
@@ -220,10 +270,13 @@ void E1Ctl::HandleCasOpen(cas_channel const& ch, int value)
     control.channel.rx = 0;
     control.channel.tx = std::uint8_t(value & 15);
     int const r = casRequest(e1cas::kChannelControl, &control);
-    if (r < 0)
+    if (r < 0) {
         SendCASSignal(trunk, int(ch.timeslot), r, 0);
-    else
-        reportChannel(ch);
+        return;
+    }
+    if (ch.timeslot < kTimeslots)
+        casChannels_[ch.path][ch.timeslot] = std::int8_t(control.channel.tx);
+    reportChannel(ch);
 }
 
 void E1Ctl::HandleCasClose(cas_channel const& ch)
@@ -244,10 +297,13 @@ void E1Ctl::HandleCasClose(cas_channel const& ch)
     control.channel.rx = 0;
     control.channel.tx = 0;
     int const r = casRequest(e1cas::kChannelControl, &control);
-    if (r < 0)
+    if (r < 0) {
         SendCASSignal(trunk, int(ch.timeslot), r, 0);
-    else
-        SendCASSignal(trunk, int(ch.timeslot), -1, 1);
+        return;
+    }
+    if (ch.timeslot < kTimeslots)
+        casChannels_[ch.path][ch.timeslot] = -1;
+    SendCASSignal(trunk, int(ch.timeslot), -1, 1);
 }
 
 void E1Ctl::HandleCasGet(cas_channel const& ch)

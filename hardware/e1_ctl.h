@@ -3,6 +3,7 @@
 #include "base/fd.h"
 #include "board/e1_cas.h"
 #include "control/ctrl_server.h"
+#include "runtime/device_return.h"
 #include "runtime/event.h"
 #include "runtime/timer.h"
 
@@ -19,11 +20,15 @@
 // open, close, set and read CAS bits on "/dev/e1-cas"; the results and every change of
 // received bits the driver reports go to the controller as cas signals. Driver failures
 // reach the controller inside those reports, never as an error cause. Both devices open at
-// first use; a failed open is tried again at the next. A CAS device that hangs up is closed
-// and its trunks count as closed: the next open of a trunk goes to the new descriptor.
-class E1Ctl : public CtrlSrv::Service {
+// first use. A failed open of the maintenance device is tried again at its next use. A CAS
+// device that cannot be opened or ends is opened again (runtime/device_return.h): by the
+// next CAS command, and when none comes, by a timer whose waits grow to about a minute; the
+// new descriptor gets back every trunk and channel the controller had opened, with its
+// bits. While the CAS device cannot be had, a CAS command is answered unsupported.
+class E1Ctl : public CtrlSrv::Service, private DeviceReturn::Owner {
 public:
     static constexpr int kTrunks = 4;
+    static constexpr std::uint32_t kTimeslots = 32;
     static constexpr unsigned kPollMs = 1000;
 
     // The process's service, built on first call.
@@ -59,6 +64,8 @@ public:
 
     std::uint32_t tclk() const { return tclk_; }
     bool casOpen(int trunk) const { return casOpen_[std::size_t(trunk)] != 0; }
+    // The CAS device is closed and tried again now and then.
+    bool casAway() const { return casReturn_.away(); }
     bool polling() const { return timer_.is_running(); }
     void PutHeader(std::ostream& os) const;
 
@@ -67,11 +74,21 @@ private:
     int casRequest(unsigned long number, void* arg);
     // The get request; reports the bits or the failure.
     void reportChannel(cas_channel const& ch);
+    // Opens the CAS device and polls it; false when it cannot be opened.
+    bool openCas();
+    // Opens the CAS device again and opens on it the trunks and channels open before.
+    bool Reopen() override;
+    void Back() override;
+    // A request of the putting back; a failure is logged.
+    bool restore(unsigned long number, void* arg, char const* what, int trunk, int timeslot);
 
     Fd maintenance_;
     Timer timer_;
     Fd cas_;
     Event casEvent_;
     std::array<std::int32_t, kTrunks> casOpen_{};
+    // Per trunk and time slot, the bits the open channel transmits; -1 where closed.
+    std::array<std::array<std::int8_t, kTimeslots>, kTrunks> casChannels_;
+    DeviceReturn casReturn_{*this};
     std::uint32_t tclk_ = 0;
 };

@@ -104,11 +104,11 @@ TEST_F(E1CtlTest, StatusPollSkipsAFailingTrunkAndGoesOnAfterADisconnect)
     EXPECT_TRUE(e1->polling());
 }
 
-TEST_F(E1CtlTest, CasDeviceOpenedByTheNextPollAndOnlyWholeRecordsReported)
+TEST_F(E1CtlTest, AMissingCasDeviceIsTriedAgainAndOnlyWholeRecordsReported)
 {
     sim.remove(e1cas::kPath);
     connectQuietly();
-    EXPECT_EQ(call(casCommand("open", 2, 1, 3)), V{"success"});
+    EXPECT_EQ(call(casCommand("open", 2, 1, 3)), V{"error=6"});
 
     sim.restore(e1cas::kPath);
     testsupport::advance(clock, E1Ctl::kPollMs);
@@ -133,11 +133,28 @@ TEST_F(E1CtlTest, ACasDeviceThatHangsUpIsClosedAndOpenedAgainByTheNextUse)
     auto& replaced = sim.add<board::sim::E1CasModel>();  // the old open sees a hang-up
     testsupport::settle();
     EXPECT_NE(err.text().find("E1: cas interface closed: end of file\n"), std::string::npos);
-    EXPECT_FALSE(e1->casOpen(2));
+    // Kept, to be opened again on the new descriptor.
+    EXPECT_TRUE(e1->casOpen(2));
     EXPECT_EQ(call(casCommand("open", 2, 1, 3)), (V{"cas 2/0 rx=0 tx=0", "cas 2/1 rx=0 tx=3", "success"}));
     EXPECT_EQ(replaced.opens().size(), 1u);
     // The trunk was opened again on the new descriptor.
     EXPECT_EQ(replaced.dump(), "open=2 2/1:rx=0,tx=3");
+}
+
+TEST_F(E1CtlTest, ACasDeviceThatEndsComesBackWithItsTrunksAndChannelsAndTheirBits)
+{
+    connectQuietly();
+    for (ZGCP::Command const& c : {casCommand("open", 1, 2, 9), casCommand("open", 1, 5, 3), casCommand("close", 1, 5),
+                                   casCommand("open", 3, 7, 4), casCommand("open", 0, 0, 1), casCommand("close", 0, 0)})
+        call(c);
+    std::string const before = cas.dump();
+
+    sim.failRead(e1cas::kPath, {board::sim::ReadFault::Kind::eof, 0});
+    testsupport::settle();
+    EXPECT_TRUE(e1->casAway());
+    testsupport::advance(clock, DeviceReturn::first_wait_ms + DeviceReturn::trial_ms);
+    EXPECT_FALSE(e1->casAway());
+    EXPECT_EQ(cas.dump(), before);
 }
 
 TEST_F(E1CtlTest, TrunksOutsideTheMaskChangeNoBitAndEachConnectClearsIt)

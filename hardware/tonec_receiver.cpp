@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 namespace Hardware {
 namespace {
@@ -50,12 +51,12 @@ TonecReceiverService& TonecReceiverService::instance()
     return service;
 }
 
-TonecReceiverService::TonecReceiverService(std::uint32_t lastId) : DriverService("tonec", lastId) { init(); }
-
-void TonecReceiverService::init()
+TonecReceiverService::TonecReceiverService(std::uint32_t lastId)
+    : DriverService({"tonec", GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, "TonecReceiverService::OnEvent",
+                     "open tonec fail, DTMF proceeding disabled: "},
+                    lastId)
 {
-    open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, "TonecReceiverService::OnEvent",
-         &TonecReceiverService::OnEvent, this, "open tonec fail, DTMF proceeding disabled: ");
+    init();
 }
 
 bool TonecReceiverService::configureDTMF(unsigned ts, ZGCP::DTMFParams const& params)
@@ -73,19 +74,21 @@ bool TonecReceiverService::configureDTMF(unsigned ts, ZGCP::DTMFParams const& pa
         std::cerr << "DTMF_CONFIGURE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
         return false;
     }
-    std::clog << "DTMF_CONFIGURE_DETECTOR" << " ts=" << ts << " twist=" << r.twist << " ratio=" << r.ratio
-              << " noise=" << r.noise << " silence=" << r.silence << std::endl;
+    done(std::clog) << "DTMF_CONFIGURE_DETECTOR" << " ts=" << ts << " twist=" << r.twist << " ratio=" << r.ratio
+                    << " noise=" << r.noise << " silence=" << r.silence << std::endl;
     return true;
 }
 
 bool TonecReceiverService::byValue(char const* word, char const* suffix, unsigned long number, unsigned ts)
 {
+    if (!ready(word, ts, suffix))
+        return false;
     if (request(number, board::byValue(ts)) == -1) {
         ErrnoField e;
         std::cerr << word << suffix << " fail:" << " timeslot=" << ts << e << std::endl;
         return false;
     }
-    std::clog << word << suffix << "[" << ts << "] ok" << std::endl;
+    done(std::clog) << word << suffix << "[" << ts << "] ok" << std::endl;
     return true;
 }
 
@@ -102,9 +105,11 @@ bool TonecReceiverService::enableDTMFReject(unsigned ts, bool on)
 
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
 {
+    unsigned const ts = receiver.tonec_timeslot();
+    if (!ready(on ? "DTMF_ENABLE_DETECTOR" : "DTMF_DISABLE_DETECTOR", ts))
+        return false;
     if (receiver.dtmfOn_ == on)
         return true;
-    unsigned const ts = receiver.tonec_timeslot();
     if (!on) {
         if (request(dtmf::kDisableDetector, board::byValue(ts)) == -1) {
             ErrnoField e;
@@ -112,7 +117,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
             return false;
         }
         receiver.dtmfOn_ = false;
-        std::cerr << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << ts << std::endl;
+        done(std::cerr) << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << ts << std::endl;
         return true;
     }
     dtmf_enable_params r{};
@@ -125,13 +130,15 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
     }
     receiver.rid_ = r.id;
     receiver.dtmfOn_ = true;
-    std::cerr << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << ts << " id=" << r.id << std::endl;
+    done(std::cerr) << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << ts << " id=" << r.id << std::endl;
     return true;
 }
 
 bool TonecReceiverService::enableToneGenerator(unsigned ts, std::uint16_t freq1, std::uint16_t freq2,
                                                std::uint16_t amp1, std::uint16_t amp2)
 {
+    if (!ready("DTMF_DIAL", ts))
+        return false;
     dtmf_dial_params r{};
     r.timeslot = ts;
     r.freq1 = freq1;
@@ -159,7 +166,7 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, ZGCP::IVAParams
         std::cerr << "IVA_CONFIGURE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
         return false;
     }
-    std::clog << "IVA_CONFIGURE_DETECTOR" << " ts=" << ts << " det_lvl_dB=" << r.det_lvl_dB << std::endl;
+    done(std::clog) << "IVA_CONFIGURE_DETECTOR" << " ts=" << ts << " det_lvl_dB=" << r.det_lvl_dB << std::endl;
     return true;
 }
 
@@ -172,14 +179,16 @@ bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on)
     return true;
 }
 
-void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::SelcalCommand const& command)
+bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::SelcalCommand const& command)
 {
     unsigned const ts = receiver.tonec_timeslot();
     std::string const& signs = command.get_signs();
     if (signs.size() < kSelcalSigns) {
         std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << " incorect signs:" << signs << std::endl;
-        return;
+        return false;
     }
+    if (!ready("SELCAL_DIAL", ts))
+        return false;
     selcal_dial_params r{};
     r.timeslot = ts;
     r.amplitude = optional16(command.amp_isPresent(), [&] { return command.get_amp(); }, kSelcalAmplitude);
@@ -187,7 +196,9 @@ void TonecReceiverService::translateSelcal(TonecReceiver& receiver, TERM::Selcal
     if (request(dtmf::kSelcalDial, &r) == -1) {
         ErrnoField e;
         std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << e << std::endl;
+        return false;
     }
+    return true;
 }
 
 void TonecReceiverService::OnEvent(int fd, short revents)
@@ -216,6 +227,37 @@ void TonecReceiverService::route(tonec_event_record const& r)
     std::cerr << "receive tonec event from unknown timeslot " << r.timeslot << std::endl;
 }
 
+void TonecReceiverService::restore()
+{
+    for (Containers::CyclicList& node : tonecReceivers())
+        restore(*TonecReceiver::of(&node));
+}
+
+// The configurations first, then what was on, from off: the DTMF detector under a new id.
+void TonecReceiverService::restore(TonecReceiver& r)
+{
+    unsigned const ts = r.tonec_timeslot();
+    if (r.dtmfParams_)
+        configureDTMF(ts, *r.dtmfParams_);
+    if (r.ivaParams_)
+        configureIVA(r, *r.ivaParams_);
+    bool const dtmf = std::exchange(r.dtmfOn_, false);
+    bool const iva = std::exchange(r.ivaOn_, false);
+    // The new descriptor has no DTMF enable of the channel until this one: IVA records come
+    // under no id before it.
+    if (!dtmf || !enableDTMF(r, true))
+        r.rid_ = 0;
+    if (iva)
+        enableIVA(r, true);
+    if (std::exchange(r.rejectionOn_, false))
+        r.rejectionOn_ = enableDTMFReject(ts, true);
+    if (std::exchange(r.echoCancelOn_, false))
+        r.echoCancelOn_ = echoCancel(ts, true);
+    auto const& g = r.generator_;
+    if (g != decltype(r.generator_){} && !enableToneGenerator(ts, g[0], g[1], g[2], g[3]))
+        r.generator_ = {};
+}
+
 // The receiver.
 
 TonecReceiver::TonecReceiver() { tonecReceivers().AddToTail(&link_); }
@@ -224,14 +266,23 @@ TonecReceiver::~TonecReceiver() = default;
 
 bool TonecReceiver::configureDTMF(ZGCP::DTMFParams const& params)
 {
-    return TonecReceiverService::instance().configureDTMF(tonec_timeslot(), params);
+    if (!TonecReceiverService::instance().configureDTMF(tonec_timeslot(), params))
+        return false;
+    dtmfParams_ = params;
+    return true;
 }
 
 bool TonecReceiver::enableDTMF(bool on) { return TonecReceiverService::instance().enableDTMF(*this, on); }
 
 bool TonecReceiver::disableDTMF() { return enableDTMF(false); }
 
-bool TonecReceiver::echoCancel(bool on) { return TonecReceiverService::instance().echoCancel(tonec_timeslot(), on); }
+bool TonecReceiver::echoCancel(bool on)
+{
+    if (!TonecReceiverService::instance().echoCancel(tonec_timeslot(), on))
+        return false;
+    echoCancelOn_ = on;
+    return true;
+}
 
 bool TonecReceiver::enableDTMFReject(bool on)
 {
@@ -245,28 +296,41 @@ bool TonecReceiver::enableIVA(bool on) { return TonecReceiverService::instance()
 
 bool TonecReceiver::configureIVA(ZGCP::IVAParams const& params)
 {
-    return TonecReceiverService::instance().configureIVA(*this, params);
+    if (!TonecReceiverService::instance().configureIVA(*this, params))
+        return false;
+    ivaParams_ = params;
+    return true;
 }
 
-void TonecReceiver::translateSelcal(TERM::SelcalCommand const& command)
+bool TonecReceiver::translateSelcal(TERM::SelcalCommand const& command)
 {
-    TonecReceiverService::instance().translateSelcal(*this, command);
+    return TonecReceiverService::instance().translateSelcal(*this, command);
 }
 
 bool TonecReceiver::enableToneGenerator(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1,
                                         std::uint16_t amp2)
 {
-    return TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1, amp2);
+    if (!TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1, amp2))
+        return false;
+    generator_ = {freq1, freq2, amp1, amp2};
+    return true;
 }
 
-bool TonecReceiver::enableSilence() { return enableToneGenerator(kSilenceFreq, kSilenceFreq, 0, 0); }
+bool TonecReceiver::step(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1, std::uint16_t amp2)
+{
+    return TonecReceiverService::instance().IsActive() && enableToneGenerator(freq1, freq2, amp1, amp2);
+}
+
+bool TonecReceiver::generatorReady() { return TonecReceiverService::instance().ready("DTMF_DIAL", tonec_timeslot()); }
+
+bool TonecReceiver::enableSilence() { return step(kSilenceFreq, kSilenceFreq, 0, 0); }
 
 bool TonecReceiver::disableToneGenerator(bool force)
 {
     if (!force && !sending_)
         return false;
     stopSequence();
-    return enableToneGenerator(0, 0, 0, 0);
+    return step(0, 0, 0, 0);
 }
 
 void TonecReceiver::stopSequence()
@@ -278,13 +342,16 @@ void TonecReceiver::stopSequence()
     waitTonePending_ = false;
 }
 
-void TonecReceiver::translateDTMF(ZGCP::TranslateDtmfParams const& params)
+bool TonecReceiver::translateDTMF(ZGCP::TranslateDtmfParams const& params)
 {
+    if (!generatorReady())
+        return false;
     digits_ = params;
     if (sending_)
-        return;
+        return true;
     sending_ = true;
     pauseEnd();
+    return true;
 }
 
 void TonecReceiver::pauseEnd()
@@ -300,7 +367,7 @@ void TonecReceiver::pauseEnd()
         return;
     }
     ZGCP::DualTone const& tone = *digits.begin();
-    enableToneGenerator(std::uint16_t(tone.get_freq1().getValue()), std::uint16_t(tone.get_freq2().getValue()),
+    step(std::uint16_t(tone.get_freq1().getValue()), std::uint16_t(tone.get_freq2().getValue()),
                         optional16(digits_.amp1_isPresent(), [this] { return digits_.get_amp1(); }, kDefaultAmplitude),
                         optional16(digits_.amp2_isPresent(), [this] { return digits_.get_amp2(); }, kDefaultAmplitude));
     digits.erase(digits.begin());
@@ -317,12 +384,15 @@ void TonecReceiver::toneEnd()
     timer_.set(ms, &TonecReceiver::pauseEnd, this);
 }
 
-void TonecReceiver::activateAudibleCall()
+bool TonecReceiver::activateAudibleCall()
 {
+    if (!generatorReady())
+        return false;
     if (sending_)
         waitTonePending_ = true;
     else
         waitToneOn();
+    return true;
 }
 
 void TonecReceiver::cancelAudibleCall()
@@ -332,12 +402,12 @@ void TonecReceiver::cancelAudibleCall()
         return;
     }
     timer_.reset();
-    enableToneGenerator(0, 0, 0, 0);
+    step(0, 0, 0, 0);
 }
 
 void TonecReceiver::waitToneOn()
 {
-    enableToneGenerator(kWaitToneFreq, 0, kWaitToneAmplitude, kWaitToneAmplitude);
+    step(kWaitToneFreq, 0, kWaitToneAmplitude, kWaitToneAmplitude);
     timer_.set(kWaitToneOnMs, &TonecReceiver::waitToneOff, this);
 }
 
@@ -349,6 +419,8 @@ void TonecReceiver::waitToneOff()
 
 void TonecReceiver::CleanBeforeDestroy()
 {
+    if (!TonecReceiverService::instance().IsActive())
+        return;
     if (dtmfOn_)
         disableDTMF();
     if (ivaOn_)

@@ -7,6 +7,7 @@
 #include "messages/zgcp.h"
 #include "runtime/timer.h"
 
+#include <array>
 #include <cstdint>
 #include <iosfwd>
 #include <map>
@@ -24,8 +25,11 @@ Containers::CyclicList& tonecReceivers();
 // numbers the DTMF detector enables, reads the detector events and hands each to the first
 // receiver built for its timeslot.
 //
-// The device is opened when the service is built; a failed open is retried by the next
-// configure request. A bool result is true when the driver took the request.
+// The device is opened when the service is built. While it is closed (it could not be
+// opened, or it ended) every request tries to open it again and fails when it cannot; on
+// the new descriptor the service puts back every receiver's detectors, their
+// configuration, the rejection and the echo canceller. A bool result is true when the
+// driver took the request.
 class TonecReceiverService : public DriverService {
 public:
     // The process's service, built on first use.
@@ -36,8 +40,6 @@ public:
     TonecReceiverService(TonecReceiverService const&) = delete;
     TonecReceiverService& operator=(TonecReceiverService const&) = delete;
 
-    void init() override;
-
     bool configureDTMF(unsigned ts, ZGCP::DTMFParams const& params);
     bool echoCancel(unsigned ts, bool on);
     bool enableDTMFReject(unsigned ts, bool on);
@@ -46,21 +48,24 @@ public:
                              std::uint16_t amp2);
     bool configureIVA(TonecReceiver& receiver, ZGCP::IVAParams const& params);
     bool enableIVA(TonecReceiver& receiver, bool on);
-    void translateSelcal(TonecReceiver& receiver, TERM::SelcalCommand const& command);
+    bool translateSelcal(TonecReceiver& receiver, TERM::SelcalCommand const& command);
 
-    // Reads the pending event records and routes them.
-    void OnEvent(int fd, short revents);
+    void OnEvent(int fd, short revents) override;
 
 private:
     // A request that takes the timeslot by value, logged under its word and suffix.
     bool byValue(char const* word, char const* suffix, unsigned long number, unsigned ts);
     void route(tonec_event_record const& record);
+    void restore() override;
+    void restore(TonecReceiver& receiver);
 };
 
 // A switch channel's use of the tone functions, inherited by the media slots once per
-// channel they serve. It remembers what it switched on, so that CleanBeforeDestroy (which
-// the slot's destructor calls) can switch it off before the channel is reused, and it runs
-// the two timed tone sequences (DTMF sending, the wait tone) on its own timer.
+// channel they serve. It remembers what it switched on and configured, so that the service
+// can put it back on a device opened again (the generator's setting too) and
+// CleanBeforeDestroy (which the slot's destructor calls) can switch it off before the
+// channel is reused, and it runs the two timed tone sequences (DTMF sending, the wait tone)
+// on its own timer; their steps send nothing while the device is closed.
 class TonecReceiver {
 public:
     // One detector event: its code and timestamp, as the event record gives them.
@@ -87,7 +92,7 @@ public:
     bool enableDTMFReject(bool on);
     bool enableIVA(bool on);
     bool configureIVA(ZGCP::IVAParams const& params);
-    void translateSelcal(TERM::SelcalCommand const& command);
+    bool translateSelcal(TERM::SelcalCommand const& command);
     bool enableToneGenerator(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1, std::uint16_t amp2);
     // The generator sends nothing (1000 Hz twice at amplitude 0).
     bool enableSilence();
@@ -95,19 +100,22 @@ public:
     // when a sequence is running (false otherwise, nothing sent).
     bool disableToneGenerator(bool force);
     // Starts sending the digits, or gives a running sequence the new list from its next
-    // step on.
-    void translateDTMF(ZGCP::TranslateDtmfParams const& params);
+    // step on; false, nothing started, when the device cannot be had.
+    bool translateDTMF(ZGCP::TranslateDtmfParams const& params);
     // The wait tone: 1 s of 425 Hz, 3 s of silence, until cancelled. While a DTMF sequence
-    // is being sent it starts when the sequence has ended.
-    void activateAudibleCall();
+    // is being sent it starts when the sequence has ended. False, nothing started, when the
+    // device cannot be had.
+    bool activateAudibleCall();
     void cancelAudibleCall();
     bool is_inDTMFTransmit() const { return sending_; }
-    // Switches off the detectors and the rejection that this receiver switched on.
+    // Switches off the detectors and the rejection that this receiver switched on (nothing
+    // is on a device that is closed).
     void CleanBeforeDestroy();
 
     bool dtmfOn() const { return dtmfOn_; }
     bool ivaOn() const { return ivaOn_; }
     bool rejectionOn() const { return rejectionOn_; }
+    bool echoCancelOn() const { return echoCancelOn_; }
     // The id of the last successful DTMF detector enable.
     std::uint32_t rid() const { return rid_; }
     // A wait tone waits for the end of the DTMF sequence.
@@ -125,6 +133,10 @@ private:
     void waitToneOn();
     void waitToneOff();
     void stopSequence();
+    // A generator setting of a timed step: nothing while the device is closed.
+    bool step(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1, std::uint16_t amp2);
+    // The tone device, tried at once when it is closed (a line when it cannot be had).
+    bool generatorReady();
 
     Timer timer_;
     bool sending_ = false;
@@ -135,7 +147,13 @@ private:
     bool dtmfOn_ = false;
     bool ivaOn_ = false;
     bool rejectionOn_ = false;
+    bool echoCancelOn_ = false;
     bool waitTonePending_ = false;
+    // The generator's setting the driver took last (freq1, freq2, amp1, amp2; all 0: off).
+    std::array<std::uint16_t, 4> generator_{};
+    // The configurations the driver took last, put back with the detectors.
+    std::optional<ZGCP::DTMFParams> dtmfParams_;
+    std::optional<ZGCP::IVAParams> ivaParams_;
 };
 
 }  // namespace Hardware

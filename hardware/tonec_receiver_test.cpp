@@ -329,18 +329,16 @@ TEST_F(TonecTest, CleanBeforeDestroySwitchesOffWhatTheReceiverSwitchedOn)
               "ok dtmf=off id=" + std::to_string(channel->rid()) + " iva=off lms=on reject=off gen=1000/1000/0/0");
 }
 
-TEST(TonecDevice, AFailedOpenIsRetriedByTheConfigureRequests)
+TEST(TonecDevice, AFailedOpenIsRetriedByTheNextRequest)
 {
     SimEnv& env = SimEnv::get();
     testsupport::CaptureStream err{std::cerr};
-    env.sim.failOpen(kDtmf, ENOENT);
+    env.sim.failOpen(kDtmf, ENOENT, 2);
     TonecReceiverService own;
     EXPECT_EQ(err.text(), "open tonec fail, DTMF proceeding disabled: No such file or directory\n");
     TestChannel channel(52);
     EXPECT_FALSE(own.enableDTMF(channel, true));
-    env.sim.failOpen(kDtmf, ENOENT);
-    EXPECT_FALSE(own.configureIVA(channel, ZGCP::IVAParams()));
-    EXPECT_EQ(linesWith(err.text(), "configure IVA fail: (interface not opened) timeslot=52").size(), 1u);
+    EXPECT_EQ(linesWith(err.text(), "DTMF_ENABLE_DETECTOR fail: (interface not opened) timeslot=52").size(), 1u);
     EXPECT_TRUE(own.configureIVA(channel, ZGCP::IVAParams()));
     EXPECT_TRUE(own.enableDTMF(channel, true));
     own.enableDTMF(channel, false);

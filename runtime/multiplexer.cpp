@@ -344,27 +344,48 @@ void Multiplexer::run(bool watchdog, bool liveClock)
 
 // The watchdog
 
+namespace {
+
+bool writeWord(Fd& fd, char const* word)
+{
+    unsigned int const n = static_cast<unsigned int>(std::strlen(word));
+    return write(fd, word, n) == static_cast<ssize_t>(n);
+}
+
+}  // namespace
+
 bool Multiplexer::openWatchdog()
 {
-    lastPing_ = 0;
-    int const fd = board::board().open(watchdog::kPath, O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        Errno e;
-        std::cerr << "Mux: fail to open watchdog: " << e << std::endl;
-        return false;
-    }
-    watchdog_ = Fd(fd);
-    if (!tellWatchdog("START", "Mux: fail to activate watchdog: ")) {
-        watchdog_.close();
-        return false;
-    }
-    return true;
+    watchdogReturn_.Cancel();
+    if (startWatchdog())
+        return true;
+    Errno e;
+    std::cerr << (watchdog_.is_valid() ? "Mux: fail to activate watchdog: " : "Mux: fail to open watchdog: ") << e
+              << std::endl;
+    watchdog_.close();
+    return false;
 }
+
+bool Multiplexer::startWatchdog()
+{
+    lastPing_ = 0;
+    watchdog_ = Fd(board::board().open(watchdog::kPath, O_WRONLY | O_CLOEXEC));
+    return watchdog_.is_valid() && writeWord(watchdog_, "START");
+}
+
+bool Multiplexer::Reopen()
+{
+    if (startWatchdog())
+        return true;
+    watchdog_.close();
+    return false;
+}
+
+void Multiplexer::Back() { std::clog << "Mux: watchdog opened again" << std::endl; }
 
 bool Multiplexer::tellWatchdog(char const* word, char const* failure)
 {
-    unsigned int const n = static_cast<unsigned int>(std::strlen(word));
-    if (write(watchdog_, word, n) == static_cast<ssize_t>(n))
+    if (writeWord(watchdog_, word))
         return true;
     Errno e;
     std::cerr << failure << e << std::endl;
@@ -373,12 +394,17 @@ bool Multiplexer::tellWatchdog(char const* word, char const* failure)
 
 void Multiplexer::resetWD()
 {
-    if (watchdog_.is_valid())
-        tellWatchdog("PING", "Mux: ping watchdog failed: ");
+    if (!watchdog_.is_valid() || writeWord(watchdog_, "PING"))
+        return;
+    Errno e;
+    watchdog_.close();
+    if (watchdogReturn_.Ended())
+        std::cerr << "Mux: ping watchdog failed: " << e << std::endl;
 }
 
 void Multiplexer::closeWatchdog()
 {
+    watchdogReturn_.Cancel();
     if (!watchdog_.is_valid())
         return;
     tellWatchdog("STOP", "Mux: stop watchdog failed: ");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/dual_list.h"
+#include "runtime/device_return.h"
 #include "runtime/dpc.h"
 #include "runtime/event.h"
 #include "base/fd.h"
@@ -27,7 +28,11 @@
 // turn poll without waiting. While a Mux::TestClock is installed, the loop never waits for
 // clock time: timers make the poll wait only when one is due (time-out 0), the watchdog
 // does not cap the wait, and a test moves the clock and runs turns itself.
-class Multiplexer {
+//
+// A watchdog whose word cannot be written is closed with one line and opened again
+// (runtime/device_return.h) with "START", its next "PING" at once; one line says it is
+// back.
+class Multiplexer : private DeviceReturn::Owner {
 public:
     // One pass of asking the timer-poll plugins.
     class TimerPollNotify {
@@ -90,6 +95,8 @@ public:
     void resetWD();
     void closeWatchdog();
     bool watchdogOpen() const { return watchdog_.is_valid(); }
+    // The watchdog failed and is tried again now and then.
+    bool watchdogAway() const { return watchdogReturn_.away(); }
 
     // The loop's section of the status dump.
     void dump(std::ostream& os) const;
@@ -108,6 +115,10 @@ private:
     void pingIfDue();
     // Writes the word to the watchdog; on failure the line "<failure><error text>".
     bool tellWatchdog(char const* word, char const* failure);
+    // Opens the watchdog and writes "START"; false, errno set, when either fails.
+    bool startWatchdog();
+    bool Reopen() override;
+    void Back() override;
     void service();
 
     F_sorted_list<TimerEvent> timers_;
@@ -128,6 +139,7 @@ private:
     std::list<TimerPoolPlugin*> plugins_;
     TimerPollNotify* pluginPass_ = nullptr;
     Fd watchdog_;
+    DeviceReturn watchdogReturn_{*this};
     std::uint32_t lastPing_ = 0;
     bool liveClock_ = true;
     // Arming numbers: with a clock that does not move during a turn, a timer armed while

@@ -90,6 +90,33 @@ TEST_F(WatchdogTest, TheWatchdogCapsTheWaitAtOneSecond)
     multiplexer.closeWatchdog();
 }
 
+TEST_F(WatchdogTest, AWatchdogThatTakesNoWordIsOpenedAgainWithOneLineEachWay)
+{
+    Mux::TestClock clock;
+    ASSERT_TRUE(multiplexer.openWatchdog());
+    multiplexer.runOnce(0);
+    CaptureStream err(std::cerr);
+    CaptureStream log(std::clog);
+    // The open device takes no word any more, and the node opens to one that takes none.
+    Fd const full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_GE(::dup3(full.lowlevel_fd(), testsupport::descriptorOn(::getpid(), device_), O_CLOEXEC), 0);
+    ASSERT_EQ(::unlink(device_.c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/full", device_.c_str()), 0);
+    testsupport::advance(clock, 1000);
+    EXPECT_TRUE(multiplexer.watchdogAway());
+    testsupport::advance(clock, 20000);
+    EXPECT_TRUE(multiplexer.watchdogAway());
+
+    ASSERT_EQ(::unlink(device_.c_str()), 0);
+    std::ofstream(device_.c_str());
+    testsupport::advance(clock, 17000);
+    EXPECT_FALSE(multiplexer.watchdogAway());
+    EXPECT_EQ(written().substr(0, 9), "STARTPING");
+    EXPECT_EQ(err.text(), "Mux: ping watchdog failed: No space left on device\n");
+    EXPECT_EQ(log.text(), "Mux: watchdog opened again\n");
+    multiplexer.closeWatchdog();
+}
+
 TEST_F(WatchdogTest, AMissingDeviceCostsOneLine)
 {
     ::unlink(device_.c_str());

@@ -91,7 +91,7 @@ bool MixerSlot::serve(P const& p)
     case P::dtmf_reject_enable::id: return enableDTMFReject(p.get_dtmf_reject_enable());
     case P::dtmf_reject_disable::id: return enableDTMFReject(false);
     case P::dtmf_disable::id: return disableToneGenerator(false);
-    case P::translateDTMF::id: translateDTMF(p.get_translateDTMF()); return true;
+    case P::translateDTMF::id: return translateDTMF(p.get_translateDTMF());
     case P::dtmf_params::id: return configureDTMF(p.get_dtmf_params());
     case P::vad_enable::id: return enableVAD(p.get_vad_enable());
     case P::vad_disable::id: return disableVAD();
@@ -101,20 +101,18 @@ bool MixerSlot::serve(P const& p)
     case P::sd_params::id: return configureSD();
     case P::iva_enable::id: return enableIVA(p.get_iva_enable());
     case P::iva_params::id: return configureIVA(p.get_iva_params());
-    case P::rx_gain::id: configureRxGain(char(p.get_rx_gain().get_gainDB().getValue() & 255)); return true;
+    case P::rx_gain::id: return configureRxGain(char(p.get_rx_gain().get_gainDB().getValue() & 255));
     case P::tone_filter::id: {
         ZGCP::ToneFilter const& f = p.get_tone_filter();
-        configureToneFilter(unsigned(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
-                            f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
-        return true;
+        return configureToneFilter(unsigned(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
+                                   f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
     }
-    case P::delays::id: configureDelays(rxDelay(p.get_delays()), txDelay(p.get_delays())); return true;
+    case P::delays::id: return configureDelays(rxDelay(p.get_delays()), txDelay(p.get_delays()));
     case P::tone_gen_enable::id: {
         ZGCP::ToneGenerator const& g = p.get_tone_gen_enable();
         disableToneGenerator(false);
-        enableToneGenerator(std::uint16_t(g.get_freq().getValue() & 0xFFFF), 0,
-                            std::uint16_t(g.get_amp().getValue() & 0xFFFF), 0);
-        return true;
+        return enableToneGenerator(std::uint16_t(g.get_freq().getValue() & 0xFFFF), 0,
+                                   std::uint16_t(g.get_amp().getValue() & 0xFFFF), 0);
     }
     case P::tone_gen_disable::id: disableToneGenerator(true); return true;
     default: return false;

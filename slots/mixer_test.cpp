@@ -224,6 +224,36 @@ TEST_F(MixerTest, ResetAndVersionFailuresAreWritten)
     EXPECT_TRUE(factory.versionValid());
 }
 
+// The ports' own requests of the tone and voice-processing devices answer an error while the
+// device cannot be opened (the RTP slot's test goes through those they share with it), and are
+// served once it can be again.
+TEST_F(MixerTest, PortRequestsAnswerAnErrorWhileTheirDeviceCannotBeOpened)
+{
+    using P = ZGCP::IoctlParams;
+    ASSERT_EQ(create(30, mixerInParams(3, tdmChannel(4))), ok());
+    ASSERT_EQ(create(31, mixerOutParams(3, tdmChannel(5), {})), ok());
+    P tone, delays;
+    tone.select_tone_gen_enable().set_freq(425);
+    tone.ref_tone_gen_enable().set_amp(2048);
+    delays.select_delays().set_rx(10);
+    struct Request {
+        unsigned port;
+        P params;
+    };
+    Request const requests[] = {{30, delays}, {31, delays}, {31, tone}};
+    for (char const* path : {dtmf::kPath, dsp::kPath}) {
+        env.sim.failOpen(path, ENODEV, -1);
+        env.sim.failRead(path, {board::sim::ReadFault::Kind::eof, 0});
+    }
+    testsupport::settle();
+    for (Request const& r : requests)
+        EXPECT_EQ(run(r.port, ZGCP::Command(ZGCP::Command::ioctl::id, r.params)), fail(ZGCP::ErrorCause::unsupported))
+            << r.port << ' ' << r.params;
+    env.sim.clearFailures();
+    for (Request const& r : requests)
+        EXPECT_EQ(run(r.port, ZGCP::Command(ZGCP::Command::ioctl::id, r.params)), ok()) << r.port << ' ' << r.params;
+}
+
 TEST_F(MixerTest, EachPortServesItsOwnRequestsAndEvents)
 {
     using P = ZGCP::IoctlParams;

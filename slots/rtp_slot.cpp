@@ -91,9 +91,9 @@ bool RtpSlot::Ioctl(ZGCP::IoctlParams const& p)
     case P::echoSuppressor::id: return Hardware::TonecReceiver::echoCancel(p.get_echoSuppressor());
     case P::dtmf_enable::id: return enableDTMF(p.get_dtmf_enable());
     case P::dtmf_reject_enable::id: return enableDTMFReject(p.get_dtmf_reject_enable());
-    case P::activateWaitTone::id: activateAudibleCall(); return true;
+    case P::activateWaitTone::id: return activateAudibleCall();
     case P::deactivateWaitTone::id: cancelAudibleCall(); return true;
-    case P::translateDTMF::id: translateDTMF(p.get_translateDTMF()); return true;
+    case P::translateDTMF::id: return translateDTMF(p.get_translateDTMF());
     case P::dtmf_params::id: return configureDTMF(p.get_dtmf_params());
     case P::vad_enable::id: return Hardware::DSProcReceiver::enableVAD(p.get_vad_enable());
     case P::vad_disable::id: return disableVAD();
@@ -105,14 +105,13 @@ bool RtpSlot::Ioctl(ZGCP::IoctlParams const& p)
     case P::pd_disable::id: return disablePD();
     case P::encoder_mode::id: return changePayload(p, p.get_encoder_mode(), params_.tx_pt);
     case P::decoder_mode::id: return changePayload(p, p.get_decoder_mode(), params_.rx_pt);
-    case P::rx_gain::id: configureRxGain(char(p.get_rx_gain().get_gainDB().getValue() & 255)); return true;
+    case P::rx_gain::id: return configureRxGain(char(p.get_rx_gain().get_gainDB().getValue() & 255));
     case P::tone_filter::id: {
         ZGCP::ToneFilter const& f = p.get_tone_filter();
-        configureToneFilter(unsigned(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
-                            f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
-        return true;
+        return configureToneFilter(unsigned(f.get_freq().getValue()), f.get_enable() ? 1 : 0,
+                                   f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
     }
-    case P::selcal::id: Hardware::TonecReceiver::translateSelcal(p.get_selcal()); return true;
+    case P::selcal::id: return Hardware::TonecReceiver::translateSelcal(p.get_selcal());
     default: return false;
     }
 }

@@ -68,6 +68,18 @@ void putChannel(std::ostream& os, DspModel::Channel const& c, int version)
 
 }  // namespace
 
+void DspModel::closed(OpenFile&)
+{
+    if (!opens().empty())
+        return;
+    for (auto& [ts, c] : channels_) {
+        c.on = 0;
+        c.ids.clear();
+        c.configs.clear();
+        c.toneFilters.clear();
+    }
+}
+
 DspModel::DspModel()
     : Device(dsp::kPath, {
                              {dsp::kConfigure, "configure", sizeof(dsproc_configure_params)},

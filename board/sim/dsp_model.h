@@ -13,7 +13,9 @@ namespace board::sim {
 
 // "/dev/dsp": per timeslot, the functions switched on with the id of the enable of each,
 // the last configuration of each kind (tone filters by frequency), how often all tone
-// filters were switched off; the driver version; and the DSP events a test injects.
+// filters were switched off; the driver version; and the DSP events a test injects. When the
+// last open closes, the driver lets go of what was asked: every function is off and
+// unconfigured, and no enable id is current (the count of resets stays).
 class DspModel : public Device {
 public:
     // Timeslots the driver knows; others are refused with EINVAL.
@@ -38,6 +40,7 @@ public:
     int inject(dsproc_event_record const& record);
 
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
+    void closed(OpenFile& file) override;
     // "version=2" then "TS: on=vad,bss ids=vad:1,bss:2 vad=v2:..." for every timeslot named.
     std::string dump() const override;
     // Injects under the id given or the function's current one (0 for tone and flags):

@@ -71,9 +71,7 @@ int DtmfModel::request(OpenFile*, RequestInfo const& info, void* arg)
     case dtmf::kDisableDetector: c.dtmf = false; break;
     case dtmf::kDial: {
         auto const& r = *static_cast<dtmf_dial_params*>(arg);
-        c.generator.push_back({Mux::milliseconds(), r.freq1, r.freq2, r.amp1, r.amp2});
-        if (c.generator.size() > kHistory)
-            c.generator.pop_front();
+        record(c, {Mux::milliseconds(), r.freq1, r.freq2, r.amp1, r.amp2});
         break;
     }
     case dtmf::kLmsOn:
@@ -87,6 +85,28 @@ int DtmfModel::request(OpenFile*, RequestInfo const& info, void* arg)
     default: return -ENOTTY;
     }
     return 0;
+}
+
+void DtmfModel::closed(OpenFile&)
+{
+    if (!opens().empty())
+        return;
+    for (auto& [ts, c] : channels_) {
+        Tone const& last = c.generator.empty() ? Tone{} : c.generator.back();
+        if (last.freq1 || last.freq2 || last.amp1 || last.amp2)
+            record(c, {Mux::milliseconds(), 0, 0, 0, 0});
+        c.detector.reset();
+        c.dtmf = c.iva = c.lms = c.rejection = false;
+        c.id = 0;
+        c.ivaLevel.reset();
+    }
+}
+
+void DtmfModel::record(Channel& c, Tone const& tone)
+{
+    c.generator.push_back(tone);
+    if (c.generator.size() > kHistory)
+        c.generator.pop_front();
 }
 
 int DtmfModel::inject(std::uint32_t ts, std::uint32_t code, std::optional<std::uint32_t> id)

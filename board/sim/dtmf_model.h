@@ -15,7 +15,9 @@ namespace board::sim {
 // "/dev/dtmf": per timeslot, what the tone requests set (detector thresholds, the DTMF
 // detector with the id of its last enable, IVA, rejection, echo canceller, the last
 // SELCAL) and the tone generator's recent settings with the clock's time of each; and the
-// detector events a test injects.
+// detector events a test injects. When the last open closes, the driver lets go of what
+// was asked: the detectors, IVA, rejection and echo canceller are off and unconfigured, no
+// enable id is current, and a generator that sounds is switched off.
 class DtmfModel : public Device {
 public:
     // Timeslots the driver knows; others are refused with EINVAL.
@@ -51,6 +53,7 @@ public:
     int inject(std::uint32_t ts, std::uint32_t code, std::optional<std::uint32_t> id = {});
 
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
+    void closed(OpenFile& file) override;
     // "TS: dtmf=on id=3 iva=off lms=on reject=off ..." for every timeslot named, "; " between.
     std::string dump() const override;
     // "dtmf TS CODE [ID]", "iva TS CODE [ID]": inject an event; "channel TS": its state;
@@ -59,6 +62,7 @@ public:
 
 private:
     std::string injected(std::uint32_t ts, std::uint32_t code, std::optional<std::uint32_t> id);
+    static void record(Channel& c, Tone const& tone);
 
     std::map<std::uint32_t, Channel> channels_;
 };

@@ -24,6 +24,8 @@ void E1CasModel::setReceived(int trunk, int timeslot, std::uint8_t rx)
     if (c.rx == rx)
         return;
     c.rx = rx;
+    if (!c.open)
+        return;
     cas_channel event{std::uint32_t(trunk), std::uint32_t(timeslot), c.rx, c.tx, {0, 0}};
     broadcast(&event, sizeof event);
 }
@@ -52,6 +54,18 @@ int E1CasModel::request(OpenFile*, RequestInfo const& info, void* arg)
     c.open = flag == e1cas::kOpenChannel;
     c.tx = c.open ? std::uint8_t(ch.tx & 15) : 0;
     return 0;
+}
+
+void E1CasModel::closed(OpenFile&)
+{
+    if (!opens().empty())
+        return;
+    open_.fill(false);
+    for (auto& trunk : channels_)
+        for (Channel& c : trunk) {
+            c.open = false;
+            c.tx = 0;
+        }
 }
 
 std::string E1CasModel::dump() const

@@ -10,9 +10,10 @@
 namespace board::sim {
 
 // "/dev/e1-cas": which of the four trunks are open for CAS, and per time slot whether it
-// is open with the bits it transmits and the bits it receives (0 until set). A change of a
-// time slot's received bits queues a cas_channel record for every open of the device. A
-// trunk outside 0..3, a time slot outside 0..31 or an unknown control flag is EINVAL.
+// is open with the bits it transmits and the bits it receives (0 until set). A change of an
+// open time slot's received bits queues a cas_channel record for every open of the device. A
+// trunk outside 0..3, a time slot outside 0..31 or an unknown control flag is EINVAL. When
+// the last open closes, every trunk and time slot is closed (the received bits stay).
 class E1CasModel : public Device {
 public:
     static constexpr int kTrunks = 4;
@@ -28,10 +29,12 @@ public:
 
     bool trunkOpen(int trunk) const { return open_[std::size_t(trunk)]; }
     Channel const& channel(int trunk, int timeslot) const { return channels_[std::size_t(trunk)][std::size_t(timeslot)]; }
-    // New received bits of a time slot; the change goes to every open as an event record.
+    // New received bits of a time slot; the change of an open one goes to every open as an
+    // event record.
     void setReceived(int trunk, int timeslot, std::uint8_t rx);
 
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
+    void closed(OpenFile& file) override;
     // "open=0,2 0/1:rx=5,tx=9": the open trunks, then every time slot that is open or has
     // bits.
     std::string dump() const override;

@@ -1,11 +1,15 @@
 // Every board device the daemon polls fails under it, one way after another (the board
 // socket's fail-read): the loop does not spin, the owner hears of the end once, and once the
-// slots are gone nothing is left of them.
+// slots are gone nothing is left of them. The tone, voice-processing and CAS devices come
+// back by themselves, with one line when they go and one when they are back, as the daemon
+// left them: what the board raises then reaches the controller with no new command. While
+// they cannot be opened, a request that needs them answers an error.
 //
 // "/dev/mctl" has no row: the daemon only makes requests on it, a modem's data runs in its
 // child on the modem's tty, so no read of it is polled. The network player only writes its
 // channel: a read fault that needs a read (eof, an error) cannot reach it.
 
+#include "tests/hardware_commands.h"
 #include "tests/loopback.h"
 #include "tests/process_figures.h"
 #include "tests/radio_commands.h"
@@ -16,7 +20,9 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -28,9 +34,21 @@ struct Fault {
     char const* name;
     char const* why;  // the end's reason in the log line ("" : no end)
     int cause;        // the abort's cause
+    int times = 1;    // opens (or reads) it strikes
+    // Every open fails for kLasting after the end.
+    bool lasting = false;
 };
 Fault const eof{"eof", "end of file", 0}, hangup{"hangup", "hang-up", 0}, err{"err", "device error", 0},
-    eio{"EIO", "Input/output error", 5}, eagain{"EAGAIN", "", 0};
+    eio{"EIO", "Input/output error", 5}, eagain{"EAGAIN", "", 0}, hangupThrice{"hangup", "hang-up", 0, 3},
+    hangupLasting{"hangup", "hang-up", 0, 1, true};
+constexpr std::chrono::seconds kLasting{10};
+
+std::string label(Fault const& f)
+{
+    return std::string(f.name) + (f.times > 1 ? std::to_string(f.times) + "times" : "") + (f.lasting ? "Lasting" : "");
+}
+
+class DeviceFailures;
 
 // What owns a device's descriptor: how it is made, and what it says of an end.
 struct Owner {
@@ -39,6 +57,14 @@ struct Owner {
     // The log line of an end (with no reason: any end), and the controller's report ("" :
     // none).
     std::function<std::string(Fault const&)> line, report;
+    // For a device that comes back: its line then; a board command that raises an event of
+    // the owner's channel (the tone channel of slot 20 given) and the signal it makes (a
+    // pattern); a command that needs the device, and the slot it is for (none: slotless).
+    char const* back = nullptr;
+    std::function<std::string(std::string const& channel)> raise = {};
+    char const* raised = nullptr;
+    std::function<ZGCP::Command()> request = {};
+    std::optional<unsigned> slot = std::nullopt;
 };
 
 struct Row {
@@ -46,7 +72,7 @@ struct Row {
     Fault fault;
 };
 
-void PrintTo(Row const& row, std::ostream* os) { *os << row.owner->name << ' ' << row.fault.name; }
+void PrintTo(Row const& row, std::ostream* os) { *os << row.owner->name << ' ' << label(row.fault); }
 
 class DeviceFailures : public testsupport::SimDaemonTest, public ::testing::WithParamInterface<Row> {
 protected:
@@ -61,7 +87,35 @@ protected:
         EXPECT_NE(m, "no message") << "no answer to a ping";
         return out;
     }
+    // Whether a signal that matches the pattern comes, as "slot=N " (when it has one) and its
+    // value on one line.
+    bool signalled(std::string const& pattern)
+    {
+        ZGCP::Message m;
+        while (client->receive(m, ControllerClient::kTimeout)) {
+            std::string const slot = m.slot_isPresent() ? "slot=" + std::to_string(m.get_slot().getValue()) + " " : "";
+            if (m.get_pdu().signal_isSelected()
+                && std::regex_match(std::regex_replace(slot + m.get_pdu().get_signal().asValueNotation(),
+                                                       std::regex("\\s+"), " "),
+                                    std::regex(pattern)))
+                return true;
+        }
+        return false;
+    }
     void command(unsigned number, ZGCP::Command const& c) { EXPECT_EQ(done(number, c), "success"); }
+    // The answer to a command for the slot, or without one.
+    std::string answerOf(ZGCP::Command const& c, std::optional<unsigned> number)
+    {
+        if (number)
+            return done(*number, c);
+        EXPECT_TRUE(client->send(zgcpCommand(c, ++seq)));
+        std::string const prefix = "seq=" + std::to_string(seq) + " ";
+        std::string m;
+        while ((m = next()) != "no message")
+            if (m.rfind(prefix, 0) == 0)
+                return m.substr(prefix.size());
+        return m;
+    }
     void make(unsigned number, ZGCP::CreateParams const& params)
     {
         command(number, createCommand(params));
@@ -74,6 +128,14 @@ protected:
         command(number, connectCommand(7));
     }
     std::string dump(std::string const& path) { return board->command("dump " + path); }
+    // The timeslot whose DTMF detector is on ("1024" of "1024: dtmf=on ...").
+    std::string toneChannel()
+    {
+        std::string const d = dump("/dev/dtmf");
+        std::size_t const at = d.find(": dtmf=on");
+        std::size_t const from = d.find_last_of(' ', at) + 1;
+        return at == std::string::npos ? "" : d.substr(from, at - from);
+    }
     // The channel of the device's newest session, from its dump ("512" of "512:data:ino=...").
     std::string channel(std::string const& path)
     {
@@ -87,11 +149,13 @@ protected:
     void rtp(unsigned number)
     {
         make(number, rtpParams(rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9)));
-        ZGCP::IoctlParams dtmf, sd;
+        ZGCP::IoctlParams dtmf, sd, vad;
         dtmf.select_dtmf_enable(true);
         sd.select_sd_params();
+        vad.select_vad_enable(true);
         command(number, ioctlCommand(dtmf));
         command(number, ioctlCommand(sd));
+        command(number, ioctlCommand(vad));
     }
     void destroyAll()
     {
@@ -132,7 +196,9 @@ protected:
             ed137.set_radio_response().set_r2s_keepalive_multiplier(50);
             make(20, rtpParams(radioCreate(owner == "zarn" ? radioStatus(zarnStatus()) : radioStatus(ed137),
                                            "127.0.0.1", 9)));
-        } else if (owner != "cas") {
+        } else if (owner == "cas") {
+            EXPECT_EQ(answerOf(casCommand("open", 1, 5, 9), std::nullopt), "success");
+        } else {
             rtp(20);
         }
     }
@@ -151,6 +217,13 @@ auto aborted(unsigned slot)
     return [slot](Fault const& f) { return "slot=" + std::to_string(slot) + " abort " + std::to_string(f.cause); };
 }
 
+// The ioctl that switches a function of a slot on.
+template <class Id>
+std::function<ZGCP::Command()> switchOn(Id id)
+{
+    return [id] { return ioctlCommand(ZGCP::IoctlParams(id, true)); };
+}
+
 Owner const owners[] = {
     {"mcc", "/dev/mcc/ctl", line("20:MCC: MCC line closed: "), aborted(20)},
     {"hdlcLink", "/dev/mcc/ctl", line("]: read error: "), always("slot=40 deactivated")},
@@ -164,9 +237,17 @@ Owner const owners[] = {
          return std::string("slot=40 ioctl stopRecording : ") + (failed(f) ? "connectionAborted" : "userRequest");
      }},
     {"player", "/dev/mcc/ctl", always("]: play failed"), always("slot=30 abort 0")},
-    {"cas", "/dev/e1-cas", line("E1: cas interface closed: "), always("")},
-    {"dtmf", "/dev/dtmf", line("fail to read from tonec: "), always("")},
-    {"dsp", "/dev/dsp", line("fail to read from dsproc: "), always("")},
+    {"cas", "/dev/e1-cas", line("E1: cas interface closed: "), always(""), "E1: cas interface opened!",
+     [](std::string const&) { return "device /dev/e1-cas rx 1 5 7"; },
+     "cas : \\{ channel \\{ path 1, timeslot 5 \\}, rx 7, tx 9 \\}",
+     [] { return casCommand("get", 1, 5); }},
+    {"dtmf", "/dev/dtmf", line("fail to read from tonec: "), always(""), "tonec interface opened",
+     [](std::string const& ts) { return "device /dev/dtmf dtmf " + ts + " 5"; },
+     "slot=20 tonec : \\{ timestamp [0-9]+, event dtmf : 5 \\}",
+     switchOn(ZGCP::IoctlParams::dtmf_enable::id), 20},
+    {"dsp", "/dev/dsp", line("fail to read from dsproc: "), always(""), "dsproc interface opened",
+     [](std::string const& ts) { return "device /dev/dsp vad " + ts + " 1 -"; }, "slot=20 vad : \\{ vad-rx TRUE \\}",
+     switchOn(ZGCP::IoctlParams::vad_enable::id), 20},
     {"rtp", "/dev/rtp", line("rtp[1024]: fail to read from rtp: "), aborted(20)},
     {"zarn", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), aborted(20)},
     {"ed137", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), aborted(20)},
@@ -175,10 +256,16 @@ Owner const owners[] = {
 std::vector<Row> rows()
 {
     std::vector<Row> out;
-    for (Owner const& o : owners)
+    for (Owner const& o : owners) {
+        bool const player = std::string(o.name) == "player";
         for (Fault const& f : {eof, hangup, err, eio, eagain})
-            if (std::string(o.name) != "player" || std::string(f.name) == hangup.name || std::string(f.name) == err.name)
+            if (!player || std::string(f.name) == hangup.name || std::string(f.name) == err.name)
                 out.push_back({&o, f});
+        if (o.back != nullptr) {
+            out.push_back({&o, hangupThrice});
+            out.push_back({&o, hangupLasting});
+        }
+    }
     return out;
 }
 
@@ -200,13 +287,40 @@ TEST_P(DeviceFailures, EndsItsDescriptorOnceAndLeavesNothingBehind)
     ready(owner.name);
     untilPing();
     int const held = board->opens(owner.path);
+    std::string const channel = toneChannel();
     std::size_t const said = daemon.said(owner.line(fault));
-    ASSERT_EQ(board->command("fail-read " + std::string(owner.path) + " " + fault.name), "ok");
+    std::size_t const saidBack = owner.back ? daemon.said(owner.back) : 0;
+    auto const back = [&] { return daemon.said(owner.back) > saidBack; };
+    auto const failed = std::chrono::steady_clock::now();
+    if (fault.lasting) {
+        ASSERT_EQ(board->command("fail-open " + std::string(owner.path) + " ENODEV always"), "ok");
+    }
+    std::string const times = std::to_string(fault.times);
+    ASSERT_EQ(board->command("fail-read " + std::string(owner.path) + " " + fault.name + " " + times), "ok");
     EXPECT_LT(cpuSecondsOver(daemon.pid(), std::chrono::seconds(1)), 0.1) << "the loop spins";
     std::vector<std::string> const heard = untilPing();
+    bool const returns = owner.back != nullptr && ends;
+    if (returns && fault.lasting) {
+        // The requests meanwhile, one at the start and one at the end, find no device.
+        EXPECT_NE(answerOf(owner.request(), owner.slot), "success");
+        std::this_thread::sleep_until(failed + kLasting);
+        EXPECT_NE(answerOf(owner.request(), owner.slot), "success");
+    } else if (returns) {
+        // Its strikes are used up once it is back.
+        EXPECT_TRUE(DaemonLauncher::waitFor(back)) << daemon.err();
+    }
     EXPECT_EQ(board->command("clear-failures"), "ok");
 
     EXPECT_EQ(daemon.said(owner.line(fault)) - said, ends ? 1u : 0u) << daemon.err();
+    if (owner.back != nullptr) {
+        if (returns) {
+            EXPECT_TRUE(DaemonLauncher::waitFor(back)) << daemon.err();
+        }
+        EXPECT_EQ(daemon.said(owner.back) - saidBack, returns ? 1u : 0u) << daemon.out();
+        // What the board raises now reaches the controller.
+        EXPECT_EQ(board->command(owner.raise(channel)).substr(0, 2), "ok");
+        EXPECT_TRUE(signalled(owner.raised));
+    }
     std::string const report = ends ? owner.report(fault) : "";
     EXPECT_EQ(std::count(heard.begin(), heard.end(), report), report.empty() ? 0 : 1) << testing::PrintToString(heard);
     if (!ends) {
@@ -222,7 +336,7 @@ TEST_P(DeviceFailures, EndsItsDescriptorOnceAndLeavesNothingBehind)
 
 INSTANTIATE_TEST_SUITE_P(EveryDevice, DeviceFailures, ::testing::ValuesIn(rows()),
                          [](::testing::TestParamInfo<Row> const& info) {
-                             return std::string(info.param.owner->name) + "_" + info.param.fault.name;
+                             return std::string(info.param.owner->name) + "_" + label(info.param.fault);
                          });
 
 }  // namespace
