@@ -111,6 +111,17 @@ bool HdlcSlot::Ioctl(ZGCP::IoctlParams const& params)
             return false;
         }
     }
+    // Packages that do not all fit in the queue are refused together: none is queued and
+    // none uses up a sequence number.
+    std::size_t const packages = params.get_hdlcPackages().size();
+    unsigned const free = queue_.size() - queue_.count();
+    if (packages > free) {
+        overflows_ += std::uint32_t(packages);
+        std::clog << ext::header(this) << "transmit queue has room for " << free << ", " << packages
+                  << " packages refused" << std::endl;
+        Refuse(ZGCP::ErrorCause::insufficientResources);
+        return false;
+    }
     for (ZGCP::HdlcPackage const& package : params.get_hdlcPackages()) {
         std::vector<char> const& body = package.get_body();
         Packet packet;
@@ -133,10 +144,8 @@ bool HdlcSlot::Ioctl(ZGCP::IoctlParams const& params)
 
 void HdlcSlot::transmitPacket(Packet& packet)
 {
-    if (!queue_.put(packet)) {
-        ++overflows_;
-        std::clog << ext::header(this) << "transmit queue full, package dropped" << std::endl;
-    }
+    // Room was made sure of for the whole request.
+    queue_.put(packet);
     if (channel_.is_ready())
         on_hdlc_ready();
 }
