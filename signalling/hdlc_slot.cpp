@@ -48,39 +48,36 @@ bool HdlcSlot::connectChannel(int tdm)
     p.tdm = tdm;
     p.type = 1;
     channel_.params(p);
-    if (tdm != -1)
-        iactivate();
-    return true;
+    return tdm == -1 || iactivate();
 }
 
 bool HdlcSlot::IHwDisconnectTransmitter(Slot& destination)
 {
     if (tracing())
         trace() << "IHwDisconnectTransmitter" << std::endl;
-    Slot::IHwDisconnectTransmitter(destination);
-    channel_.deactivate();
-    return true;
+    bool const left = Slot::IHwDisconnectTransmitter(destination);
+    return channel_.deactivate() && left;
 }
 
 bool HdlcSlot::IHwDisconnectReceiver(Slot& source)
 {
     if (tracing())
         trace() << "IHwDisconnectReceiver" << std::endl;
-    Slot::IHwDisconnectReceiver(source);
-    channel_.deactivate();
-    return true;
+    bool const left = Slot::IHwDisconnectReceiver(source);
+    return channel_.deactivate() && left;
 }
 
-void HdlcSlot::iactivate()
+bool HdlcSlot::iactivate()
 {
     if (tracing())
         trace() << "Try to activate HDCL, params.tdm = " << channel_.params().tdm << std::endl;
     if (!channel_.activate()) {
         OnDeactivated();
-        return;
+        return false;
     }
     if (tracing())
         trace() << "HDLC activated successfully" << std::endl;
+    return true;
 }
 
 bool HdlcSlot::IActivate(TERM::TermActivateParams const&)
