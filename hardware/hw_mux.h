@@ -72,8 +72,6 @@ public:
     // The re-disable pass: 128 bus outputs a run, and every output whose disable failed.
     void RefreshChannel(int i);
     void OnDPC();
-    // Outputs outside the bus whose disable failed, waiting for the re-disable pass.
-    std::vector<int> const& pending() const { return pending_; }
 
     // The shadow entry of shared-bus output kBusFirst + i.
     std::uint16_t shadow(int i) const { return shadow_[std::size_t(i)]; }

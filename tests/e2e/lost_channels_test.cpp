@@ -1,8 +1,8 @@
 // Every slot kind that can lose its channel while it lives, on the daemon running on the
-// simulated board: slot 10, joined with trunk slot 1, loses its channel the way its kind loses
-// it, and a new slot of the kind (11), joined with trunk slot 2, takes the same channel. The
-// old slot then takes no link from or to trunk slot 3, its destroy leaves the live routes as
-// they are, and when everything is destroyed nothing is left in the switch.
+// simulated board: slot 10, joined with trunk slot 1 (switch channel 65), loses its channel the
+// way its kind loses it, and a new slot of the kind (11), joined with trunk slot 2, takes the
+// same channel. The old slot then takes no link from or to trunk slot 3, its destroy leaves
+// the live routes as they are, and when everything is destroyed nothing is left in the switch.
 
 #include "tests/loopback.h"
 #include "tests/radio_commands.h"
@@ -13,100 +13,79 @@
 
 #include <signal.h>
 
-#include <algorithm>
 #include <functional>
+#include <sstream>
 #include <string>
-#include <vector>
 
 namespace {
 
+using namespace testsupport;
+
 class LostChannels;
+using Action = std::function<void(LostChannels&)>;
+using Params = std::function<ZGCP::CreateParams(LostChannels&)>;
 
 struct Row {
     char const* name;
     // Whether the kind has an output and an input.
     bool output;
     bool input;
-    // The old slot and the new one.
-    std::function<ZGCP::CreateParams(LostChannels&)> old;
-    std::function<ZGCP::CreateParams(LostChannels&)> fresh;
+    // Of the old slot and of the new one.
+    Params params;
     // Takes the channel away from the old slot (and brings back what the new one needs).
-    std::function<void(LostChannels&)> takeAway;
+    Action takeAway;
     // What the old slot needs first.
-    std::function<void(LostChannels&)> before = [](LostChannels&) {};
+    Action before = [](LostChannels&) {};
 };
+
+Params constant(ZGCP::CreateParams const& params)
+{
+    return [params](LostChannels&) { return params; };
+}
 
 void PrintTo(Row const& row, std::ostream* os) { *os << row.name; }
 
-class LostChannels : public testsupport::SimDaemonTest, public ::testing::WithParamInterface<Row> {
-public:
-    static constexpr unsigned kOld = 10;
-    static constexpr unsigned kNew = 11;
-    // The QSIG slots that lend the B channels.
-    static constexpr unsigned kLender = 20;
-    static constexpr unsigned kNewLender = 21;
-    // The mixer unit of the ports.
-    static constexpr int kUnit = 3;
+ZGCP::Command const destroy = plainCommand(ZGCP::Command::destroy::id);
 
-    // The answer to the command ("success", "error=N"; slot-less when no slot is given); the
-    // messages that come before it are heard.
-    std::string run(ZGCP::Command const& command, std::optional<unsigned> slot = std::nullopt)
+class LostChannels : public SimDaemonTest, public ::testing::WithParamInterface<Row> {
+public:
+    using SimDaemonTest::done;
+
+    // The slot made and joined with the trunk slot in the directions it has.
+    void join(unsigned slot, ZGCP::CreateParams const& params, unsigned trunk)
     {
-        EXPECT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq, slot)));
-        std::string const mine = "seq=" + std::to_string(seq) + " ";
-        for (std::string text = next(); text != "no message"; text = next()) {
-            if (text.rfind(mine, 0) != 0) {
-                heard.push_back(text);
-                continue;
-            }
-            std::string const rest = text.substr(mine.size());
-            return slot ? answer(text, *slot) : rest;
+        EXPECT_EQ(done(slot, create(params)), "success");
+        if (GetParam().output) {
+            EXPECT_EQ(done(slot, connect(trunk)), "success");
         }
-        return "no message";
+        if (GetParam().input) {
+            EXPECT_EQ(done(trunk, connect(slot)), "success");
+        }
     }
-    std::string on(unsigned slot, ZGCP::Command const& command) { return run(command, slot); }
-    // Whether the message was heard, waiting for it when it was not yet.
-    bool await(std::string const& text)
+    // The channel joined with a trunk channel in the switch ("" when none).
+    std::string joinedWith(std::string const& trunk)
     {
-        if (std::find(heard.begin(), heard.end(), text) != heard.end())
-            return true;
-        for (std::string got = next(); got != "no message"; got = next())
-            if (got == text)
-                return true;
-        return false;
-    }
-    // The channel the slot's last stream signal heard carries ("" when none).
-    std::string channelOf(unsigned slot) const
-    {
-        std::string const mine = "slot=" + std::to_string(slot) + " ";
-        for (auto at = heard.rbegin(); at != heard.rend(); ++at)
-            if (at->rfind(mine, 0) == 0 && at->find(" active ") != std::string::npos)
-                return at->substr(at->find(" active ") + 8);
+        std::istringstream words(board->command("dump /dev/hal").substr(3));
+        for (std::string w; words >> w;) {
+            std::size_t const at = w.find('<');
+            if (at != std::string::npos && w.substr(0, at) == trunk)
+                return w.substr(at + 1);
+            if (at != std::string::npos && w.substr(at + 1) == trunk)
+                return w.substr(0, at);
+        }
         return "";
-    }
-    // The slot made and joined with the trunk slot in the directions it has: its channel.
-    std::string join(unsigned slot, ZGCP::CreateParams const& params, unsigned trunk)
-    {
-        Row const& row = GetParam();
-        EXPECT_EQ(on(slot, create(params)), "success");
-        if (row.output) {
-            EXPECT_EQ(on(slot, connect(trunk)), "success");
-        }
-        if (row.input) {
-            EXPECT_EQ(on(trunk, connect(slot)), "success");
-        }
-        return channelOf(slot);
     }
 
     void mixerUnit(bool present)
     {
-        std::string const unit = std::to_string(kUnit);
-        ASSERT_EQ(board->command(present ? "device /dev/mixer add " + unit + " 32 16" : "device /dev/mixer remove " + unit),
-                  "ok");
+        ASSERT_EQ(board->command(present ? "device /dev/mixer add 3 32 16" : "device /dev/mixer remove 3"), "ok");
         // The daemon sees the units at a resource query.
-        ASSERT_EQ(run(testsupport::plainCommand(ZGCP::Command::query::id)), "success");
+        ASSERT_TRUE(client->send(zgcpCommand(plainCommand(ZGCP::Command::query::id), ++seq)));
+        std::string const answer = "seq=" + std::to_string(seq) + " success";
+        for (std::string text = next(); text != answer; text = next())
+            ASSERT_NE(text, "no message");
     }
-    void qsig(unsigned slot) { ASSERT_EQ(on(slot, create(testsupport::qsigParams(true))), "success"); }
+    void qsigSlot(unsigned slot) { ASSERT_EQ(done(slot, create(qsigParams(true))), "success"); }
     void hangUp() { ASSERT_EQ(board->command("device /dev/mcc/ctl hangup " + channel), "ok"); }
     void failReads(std::string const& path) { ASSERT_EQ(board->command("fail-read " + path + " hangup"), "ok"); }
     // The recording runs: its line's end is seen.
@@ -115,109 +94,79 @@ public:
     // The relay, once it runs, ends by a signal.
     void relayEnds()
     {
-        ASSERT_TRUE(testsupport::DaemonLauncher::waitFor([&] { return !relay.pids().empty(); }));
+        ASSERT_TRUE(DaemonLauncher::waitFor([&] { return !relay.pids().empty(); }));
         ASSERT_EQ(::kill(relay.pids().back(), SIGUSR1), 0);
     }
 
-    std::vector<std::string> heard;
     // The old slot's channel.
     std::string channel;
-    testsupport::LoopbackListener peer{64};
-    testsupport::StubChild relay{daemon.root(), "/usr/local/sbin/t38"};
+    // The QSIG slot that lends B channels.
+    unsigned lender = 20;
+    StubChild relay{daemon.root(), "/usr/local/sbin/t38"};
+    LoopbackListener peer{64};
 };
 
-ZGCP::CreateParams rtp(LostChannels&)
-{
-    return testsupport::rtpParams(testsupport::rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9000));
-}
-ZGCP::CreateParams zarnRadio(LostChannels&)
-{
-    using namespace testsupport;
-    return rtpParams(radioCreate(radioStatus(zarnStatus()), "127.0.0.1", 9002));
-}
-ZGCP::CreateParams ed137Radio(LostChannels&)
-{
-    using namespace testsupport;
-    return rtpParams(radioCreate(radioStatus(ed137Status(false)), "127.0.0.1", 9004));
-}
-ZGCP::CreateParams mixerInput(LostChannels&)
-{
-    return testsupport::mixerInParams(LostChannels::kUnit, testsupport::tdmChannel(1), testsupport::tdmChannel(0));
-}
-ZGCP::CreateParams mixerOutput(LostChannels&)
-{
-    return testsupport::mixerOutParams(LostChannels::kUnit, testsupport::tdmChannel(0), {{testsupport::tdmChannel(1), 32767}});
-}
-ZGCP::CreateParams mcc(LostChannels&) { return testsupport::mccParams(ZGCP::MccType::data, ZGCP::MccMode::standard); }
-ZGCP::CreateParams isdn(LostChannels&) { return testsupport::isdnParams(ZGCP::IsdnType::pri, 2); }
-ZGCP::CreateParams qsig(LostChannels&) { return testsupport::qsigParams(true); }
-ZGCP::CreateParams t38(LostChannels&) { return testsupport::t38Params("10.0.0.1", 4000, 5000); }
-ZGCP::CreateParams recorder(LostChannels& t) { return testsupport::recorderParams("127.0.0.1", t.peer.port()); }
-ZGCP::CreateParams filePlayer(LostChannels&) { return testsupport::filePlayerParams({"a"}, 0); }
-
-void unitComesBack(LostChannels& t)
-{
+Action const unitComesBack = [](LostChannels& t) {
     t.mixerUnit(false);
     t.mixerUnit(true);
-}
-void unitFirst(LostChannels& t) { t.mixerUnit(true); }
-void rtpEnds(LostChannels& t) { t.failReads("/dev/rtp"); }
-void lineEnds(LostChannels& t) { t.hangUp(); }
+};
+Action const unitFirst = [](LostChannels& t) { t.mixerUnit(true); };
+Action const rtpEnds = [](LostChannels& t) { t.failReads("/dev/rtp"); };
+Action const lineEnds = [](LostChannels& t) { t.hangUp(); };
 
 Row const rows[] = {
-    {"mixerInput", false, true, mixerInput, mixerInput, unitComesBack, unitFirst},
-    {"mixerOutput", true, false, mixerOutput, mixerOutput, unitComesBack, unitFirst},
-    // The B slot's QSIG slot goes; another one lends the channel again.
-    {"qsigB", true, true, [](LostChannels&) { return testsupport::qsigBParams(LostChannels::kLender, 1); },
-     [](LostChannels&) { return testsupport::qsigBParams(LostChannels::kNewLender, 1); },
+    {"mixerInput", false, true, constant(mixerInParams(3, tdmChannel(1), tdmChannel(0))), unitComesBack, unitFirst},
+    {"mixerOutput", true, false, constant(mixerOutParams(3, tdmChannel(0), {{tdmChannel(1), 32767}})), unitComesBack,
+     unitFirst},
+    // Its QSIG slot (20) goes; another one (21) lends the channel again.
+    {"qsigB", true, true, [](LostChannels& t) { return qsigBParams(t.lender, 1); },
      [](LostChannels& t) {
-         EXPECT_EQ(t.on(LostChannels::kLender, testsupport::plainCommand(ZGCP::Command::destroy::id)), "success");
-         t.qsig(LostChannels::kNewLender);
+         EXPECT_EQ(t.done(20, destroy), "success");
+         t.qsigSlot(t.lender = 21);
      },
-     [](LostChannels& t) { t.qsig(LostChannels::kLender); }},
-    {"qsig", true, true, qsig, qsig, [](LostChannels& t) { t.failReads("/dev/dsp-data"); }},
-    {"rtp", true, true, rtp, rtp, rtpEnds},
-    {"zarnRadio", true, true, zarnRadio, zarnRadio, rtpEnds},
-    {"ed137Radio", true, true, ed137Radio, ed137Radio, rtpEnds},
-    {"mcc", true, true, mcc, mcc, lineEnds},
-    {"isdn", true, true, isdn, isdn, lineEnds},
+     [](LostChannels& t) { t.qsigSlot(20); }},
+    {"qsig", true, true, constant(qsigParams(true)), [](LostChannels& t) { t.failReads("/dev/dsp-data"); }},
+    {"rtp", true, true, constant(rtpParams(rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9000))), rtpEnds},
+    {"zarnRadio", true, true, constant(rtpParams(radioCreate(radioStatus(zarnStatus()), "127.0.0.1", 9002))), rtpEnds},
+    {"ed137Radio", true, true, constant(rtpParams(radioCreate(radioStatus(ed137Status(false)), "127.0.0.1", 9004))),
+     rtpEnds},
+    {"mcc", true, true, constant(mccParams(ZGCP::MccType::data, ZGCP::MccMode::standard)), lineEnds},
+    {"isdn", true, true, constant(isdnParams(ZGCP::IsdnType::pri, 2)), lineEnds},
     // The relay, which alone holds the channel, ends.
-    {"t38", true, true, t38, t38, [](LostChannels& t) { t.relayEnds(); }},
+    {"t38", true, true, constant(t38Params("10.0.0.1", 4000, 5000)), [](LostChannels& t) { t.relayEnds(); }},
     // A recording that runs, and a player that plays without end, find the line gone.
-    {"recorder", false, true, recorder, recorder,
+    {"recorder", false, true, [](LostChannels& t) { return recorderParams("127.0.0.1", t.peer.port()); },
      [](LostChannels& t) {
          t.recording();
          t.hangUp();
      }},
-    {"filePlayer", true, false, filePlayer, filePlayer, lineEnds,
-     [](LostChannels& t) { t.phrase(); }},
+    {"filePlayer", true, false, constant(filePlayerParams({"a"}, 0)), lineEnds, [](LostChannels& t) { t.phrase(); }},
 };
 
 TEST_P(LostChannels, TheOldSlotTakesNoLinkAndItsDestroyLeavesTheLiveRoutes)
 {
     Row const& row = GetParam();
     for (unsigned trunk = 1; trunk <= 3; ++trunk)
-        ASSERT_EQ(on(trunk, create(testsupport::trunkParams(2, trunk))), "success");
+        ASSERT_EQ(done(trunk, create(trunkParams(2, trunk))), "success");
     row.before(*this);
-    channel = join(kOld, row.old(*this), 1);
+    join(10, row.params(*this), 1);
+    channel = joinedWith("65");
     ASSERT_FALSE(channel.empty());
 
-    heard.clear();
     row.takeAway(*this);
-    // The old slot reports its streams gone.
-    EXPECT_TRUE(await("slot=10 " + std::string(row.input ? "receiver" : "transmitter") + " inactive"));
-    EXPECT_EQ(join(kNew, row.fresh(*this), 2), channel) << "the new slot takes the channel";
+    EXPECT_TRUE(DaemonLauncher::waitFor([&] { return joinedWith("65").empty(); })) << "the old slot leaves its links";
+    join(11, row.params(*this), 2);
+    EXPECT_EQ(joinedWith("66"), channel) << "the new slot takes the channel";
     std::string const routes = board->command("dump /dev/hal");
 
-    EXPECT_EQ(on(kOld, connect(3)), "error=9");
-    EXPECT_EQ(on(3, connect(kOld)), "error=9");
+    EXPECT_EQ(done(10, connect(3)), "error=9");
+    EXPECT_EQ(done(3, connect(10)), "error=9");
     EXPECT_EQ(board->command("dump /dev/hal"), routes);
-    ZGCP::Command const destroy = testsupport::plainCommand(ZGCP::Command::destroy::id);
-    EXPECT_EQ(on(kOld, destroy), "success");
+    EXPECT_EQ(done(10, destroy), "success");
     EXPECT_EQ(board->command("dump /dev/hal"), routes);
 
-    for (unsigned slot : {kNew, kNewLender, kLender, 1u, 2u, 3u})
-        on(slot, destroy);
+    for (unsigned slot : {11, 21, 20, 1, 2, 3})
+        done(slot, destroy);
     EXPECT_EQ(board->switchLeftovers(), "");
 }
 

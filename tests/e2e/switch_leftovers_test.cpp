@@ -14,6 +14,7 @@
 
 #include <sstream>
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
@@ -152,90 +153,67 @@ protected:
         unsigned slot;
         ZGCP::Command command;
     };
-    // A request of a step: "connect 37" (the request and its output).
+    // A switch request of a step: "connect 37", the request and its output.
     struct Request {
         std::size_t step;
         std::string text;
+        bool refused;
     };
 
     // Kind i's churn: made and joined with its trunk slot, then parted and destroyed, or
     // destroyed while joined. A B slot's QSIG slot comes first and goes last.
     std::vector<Step> churn(unsigned i, Kind const& kind, bool parted)
     {
-        using namespace testsupport;
+        using testsupport::createCommand;
         std::vector<Step> steps;
         if (i == kQsig + 1)
-            steps.push_back({slot(kQsig), createCommand(qsigParams(true))});
-        steps.push_back({trunk(i), createCommand(trunkParams(2, 1 + i))});
+            steps.push_back({slot(kQsig), createCommand(testsupport::qsigParams(true))});
+        steps.push_back({trunk(i), createCommand(testsupport::trunkParams(2, 1 + i))});
         steps.push_back({slot(i), createCommand(kind.params)});
         if (kind.activate)
             steps.push_back({slot(i), activateCmd});
-        steps.push_back({slot(i), connectCommand(trunk(i))});
-        steps.push_back({trunk(i), connectCommand(slot(i))});
+        steps.push_back({slot(i), connect(trunk(i))});
+        steps.push_back({trunk(i), connect(slot(i))});
         if (parted) {
-            steps.push_back({slot(i), disconnectCmd});
-            steps.push_back({trunk(i), disconnectCmd});
+            steps.insert(steps.end(), {{slot(i), disconnectCmd}, {trunk(i), disconnectCmd}});
             if (kind.activate)
-                steps.push_back({slot(i), plainCommand(ZGCP::Command::deactivate::id)});
+                steps.push_back({slot(i), testsupport::plainCommand(ZGCP::Command::deactivate::id)});
         }
-        steps.push_back({slot(i), destroyCmd});
-        steps.push_back({trunk(i), destroyCmd});
+        steps.insert(steps.end(), {{slot(i), destroyCmd}, {trunk(i), destroyCmd}});
         if (i == kQsig + 1)
             steps.push_back({slot(kQsig), destroyCmd});
         return steps;
     }
 
-    // A switch request as the journal shows it: "connect 37", and whether it was refused.
-    struct Entry {
-        std::string text;
-        bool refused;
-    };
-    std::vector<Entry> requests(unsigned long long from)
-    {
-        std::vector<Entry> out;
-        for (std::string const& e : journal(from, "ioctl /dev/hal ")) {
-            std::istringstream words(e.substr(std::string("ioctl /dev/hal ").size()));
-            std::string request, output;
-            words >> request >> output;
-            out.push_back({request + " " + output, e.substr(e.size() - 3) == "EIO"});
-        }
-        return out;
-    }
-    // Whether a refused request stands: no connect or write made the same output anew after it.
-    static bool standing(std::vector<Entry> const& entries, std::size_t at)
-    {
-        std::string const output = entries[at].text.substr(entries[at].text.find(' '));
-        for (std::size_t later = at + 1; later < entries.size(); ++later) {
-            Entry const& e = entries[later];
-            bool const makes = e.text.rfind("connect", 0) == 0 || e.text.rfind("write", 0) == 0;
-            if (makes && !e.refused && e.text.substr(e.text.find(' ')) == output)
-                return false;
-        }
-        return true;
-    }
-
-    // Runs the steps, the board's refusal of a request armed before the step `failing` names
-    // ("write EIO 1 70": the request, its error, once, for output 70). A step whose refused
-    // request stands is not answered success (but a destroy). The connect and write requests
-    // each step made ("connect 37"); how many were refused.
-    std::vector<Request> run(std::vector<Step> const& steps, std::size_t& refused, std::optional<Request> failing = {})
+    // Runs the steps, the board told to refuse a request once before the step `failing` names
+    // (its text: "write 70"). A step whose refused request stands (no connect or write made
+    // its output anew later in the step) is not answered success, but a destroy. The
+    // requests made, in order.
+    std::vector<Request> run(std::vector<Step> const& steps, std::optional<Request> failing = {})
     {
         std::vector<Request> made;
         for (std::size_t s = 0; s < steps.size(); ++s) {
             if (failing && failing->step == s) {
-                EXPECT_EQ(board->command("fail-request /dev/hal " + failing->text), "ok");
+                std::string const& t = failing->text;
+                EXPECT_EQ(board->command("fail-request /dev/hal " + t.substr(0, t.find(' ')) + " EIO 1" + t.substr(t.find(' '))),
+                          "ok");
             }
             unsigned long long const from = journalNext();
             std::string const answer = done(steps[s].slot, steps[s].command);
-            std::vector<Entry> const entries = requests(from);
-            for (std::size_t e = 0; e < entries.size(); ++e) {
-                if (entries[e].text.rfind("connect", 0) == 0 || entries[e].text.rfind("write", 0) == 0)
-                    made.push_back({s, entries[e].text});
-                if (!entries[e].refused)
-                    continue;
-                ++refused;
-                if (standing(entries, e) && !steps[s].command.destroy_isSelected()) {
-                    EXPECT_NE(answer, "success") << entries[e].text << " refused, step " << s;
+            std::size_t const first = made.size();
+            for (std::string const& e : journal(from, "ioctl /dev/hal ")) {
+                std::istringstream words(e.substr(std::string("ioctl /dev/hal ").size()));
+                std::string request, output;
+                words >> request >> output;
+                made.push_back({s, request + " " + output, e.substr(e.size() - 3) == "EIO"});
+            }
+            for (std::size_t r = first; r < made.size(); ++r) {
+                std::string const output = made[r].text.substr(made[r].text.find(' '));
+                bool const stands = std::none_of(made.begin() + long(r) + 1, made.end(), [&](Request const& later) {
+                    return !later.refused && later.text.rfind("disable", 0) != 0 && later.text.substr(later.text.find(' ')) == output;
+                });
+                if (made[r].refused && stands && !steps[s].command.destroy_isSelected()) {
+                    EXPECT_NE(answer, "success") << made[r].text << " refused at step " << s;
                 }
             }
         }
@@ -247,8 +225,7 @@ protected:
     {
         EXPECT_EQ(board->command("clear-failures"), "ok");
         EXPECT_TRUE(DaemonLauncher::waitFor([&] {
-            std::string const mcc = board->command("dump /dev/mcc/ctl");
-            return mcc.find(':') == std::string::npos && board->switchLeftovers().empty();
+            return board->command("dump /dev/mcc/ctl").find(':') == std::string::npos && board->switchLeftovers().empty();
         })) << board->switchLeftovers();
     }
 };
@@ -258,37 +235,31 @@ TEST_P(SwitchFailures, NoRefusedRequestIsAnsweredSuccessAndNothingIsLeftDriven)
     std::string const request = GetParam();
     prepare();
     std::vector<Kind> const all = kinds();
-    std::size_t struck = 0;
+    std::size_t refused = 0;
     for (unsigned i = 0; i < all.size(); ++i) {
         for (bool parted : {true, false}) {
             SCOPED_TRACE(std::string(all[i].name) + (parted ? " parted" : " joined"));
             std::vector<Step> const steps = churn(i, all[i], parted);
-            std::size_t clean = 0;
-            std::vector<Request> const made = run(steps, clean);
-            EXPECT_EQ(clean, 0u);
+            std::vector<Request> const made = run(steps);
             settled();
-            // The connects and writes as they were made; a disable is armed once its output
-            // is driven (before, the re-disable pass would meet it).
-            std::vector<Request> failing;
+            // Each connect or write made, refused in its step; a disable refused once its
+            // output is driven (before, the re-disable pass would meet it).
             std::set<std::string> driven;
             for (Request const& r : made) {
                 std::string const output = r.text.substr(r.text.find(' ') + 1);
-                if (r.text.rfind(request, 0) == 0)
-                    failing.push_back(r);
-                else if (request == "disable" && driven.insert(output).second)
-                    failing.push_back({r.step + 1, "disable " + output});
-            }
-            for (Request const& f : failing) {
-                SCOPED_TRACE(f.text + " refused at step " + std::to_string(f.step));
-                std::string const text = f.text.substr(0, f.text.find(' ')) + " EIO 1" + f.text.substr(f.text.find(' '));
-                std::size_t refused = 0;
-                run(steps, refused, Request{f.step, text});
-                struck += refused;
+                if (r.text.rfind("disable", 0) == 0 || r.refused)
+                    continue;
+                if (r.text.rfind(request, 0) != 0 && !(request == "disable" && driven.insert(output).second))
+                    continue;
+                Request const failing = request == "disable" ? Request{r.step + 1, "disable " + output, true} : r;
+                SCOPED_TRACE(failing.text + " refused at step " + std::to_string(failing.step));
+                for (Request const& m : run(steps, failing))
+                    refused += m.refused;
                 settled();
             }
         }
     }
-    EXPECT_GT(struck, 0u);
+    EXPECT_GT(refused, 0u);
 
     // Every slot destroyed by the loss of the controller, every such request refused.
     if (request == "connect")
@@ -300,7 +271,7 @@ TEST_P(SwitchFailures, NoRefusedRequestIsAnsweredSuccessAndNothingIsLeftDriven)
     ASSERT_EQ(board->command("fail-request /dev/hal " + request + " EIO always"), "ok");
     client->close();
     if (request == "disable") {
-        // Destroyed; what the board refuses to disable goes once it no longer refuses.
+        // What the board refuses to disable goes once it no longer refuses.
         EXPECT_TRUE(DaemonLauncher::waitFor([&] { return board->command("dump /dev/mcc/ctl").find(':') == std::string::npos; }));
         EXPECT_NE(board->switchLeftovers(), "");
         EXPECT_EQ(board->command("clear-failures"), "ok");
