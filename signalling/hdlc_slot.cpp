@@ -111,10 +111,10 @@ bool HdlcSlot::Ioctl(ZGCP::IoctlParams const& params)
     // Packages that do not all fit in the queue are refused together: none is queued and
     // none uses up a sequence number.
     std::size_t const packages = params.get_hdlcPackages().size();
-    unsigned const free = queue_.size() - queue_.count();
-    if (packages > free) {
+    unsigned const room = queue_.size() - queue_.count();
+    if (packages > room) {
         overflows_ += std::uint32_t(packages);
-        std::clog << ext::header(this) << "transmit queue has room for " << free << ", " << packages
+        std::clog << ext::header(this) << "transmit queue has room for " << room << ", " << packages
                   << " packages refused" << std::endl;
         Refuse(ZGCP::ErrorCause::insufficientResources);
         return false;

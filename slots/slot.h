@@ -111,8 +111,6 @@ public:
     bool is_releasing() const { return releasing_; }
     // False once the slot lost its channel.
     bool HoldsChannel() const { return !channelLost_; }
-    // The cause a command hook that answered false named; none: `unsupported`.
-    std::optional<ZGCP::ErrorCause::NamedNumber> refusal() const { return refusal_; }
     SlotFactory* GetSlotFactory() { return factory_; }
     Slot* GetSource() const { return source_; }
     // The slots this one feeds, in the order they were connected.
@@ -195,6 +193,7 @@ private:
     bool inBeforeDestroy_ = false;
     bool releasedEarly_ = false;
     bool channelLost_ = false;
+    // The cause the last command hook that answered false named.
     std::optional<ZGCP::ErrorCause::NamedNumber> refusal_;
 };
 
