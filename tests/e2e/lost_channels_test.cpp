@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <functional>
 #include <sstream>
@@ -91,6 +92,22 @@ public:
     // The recording runs: its line's end is seen.
     void recording() { ASSERT_TRUE(daemon.logged("recorder[" + channel + "]: connected to ")); }
     void phrase() { daemon.writeFile("/usr/local/voice/a", std::string(4000, 'A')); }
+    // The player's peer sends once its line ended: the player writes into the ended line.
+    void playerLineEnds()
+    {
+        Fd player = peer.accept(DaemonLauncher::kTimeout);
+        ASSERT_TRUE(player);
+        hangUp();
+        ASSERT_EQ(::send(player.lowlevel_fd(), "x", 1, MSG_NOSIGNAL), 1);
+        EXPECT_TRUE(DaemonLauncher::waitFor([&] { return joinedWith("65").empty(); }));
+    }
+    // A codec change whose new session the driver refuses.
+    void restartFails()
+    {
+        ASSERT_EQ(board->command("fail-request /dev/rtp begin EIO 1"), "ok");
+        EXPECT_EQ(done(10, ioctlCommand(ZGCP::IoctlParams(ZGCP::IoctlParams::encoder_mode::id, ZGCP::CodecMode::ulaw))),
+                  "error=6");
+    }
     // The relay, once it runs, ends by a signal.
     void relayEnds()
     {
@@ -127,6 +144,8 @@ Row const rows[] = {
      [](LostChannels& t) { t.qsigSlot(20); }},
     {"qsig", true, true, constant(qsigParams(true)), [](LostChannels& t) { t.failReads("/dev/dsp-data"); }},
     {"rtp", true, true, constant(rtpParams(rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9000))), rtpEnds},
+    {"rtpRestart", true, true, constant(rtpParams(rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9000))),
+     [](LostChannels& t) { t.restartFails(); }},
     {"zarnRadio", true, true, constant(rtpParams(radioCreate(radioStatus(zarnStatus()), "127.0.0.1", 9002))), rtpEnds},
     {"ed137Radio", true, true, constant(rtpParams(radioCreate(radioStatus(ed137Status(false)), "127.0.0.1", 9004))),
      rtpEnds},
@@ -141,6 +160,8 @@ Row const rows[] = {
          t.hangUp();
      }},
     {"filePlayer", true, false, constant(filePlayerParams({"a"}, 0)), lineEnds, [](LostChannels& t) { t.phrase(); }},
+    {"networkPlayer", true, false, [](LostChannels& t) { return networkPlayerParams("127.0.0.1", t.peer.port(), 1); },
+     [](LostChannels& t) { t.playerLineEnds(); }},
 };
 
 TEST_P(LostChannels, TheOldSlotTakesNoLinkAndItsDestroyLeavesTheLiveRoutes)
