@@ -81,10 +81,12 @@ bool HDLC::activate()
     }
     int const output = params_.type == 2 ? params_.txTdm : params_.tdm;
     joins_.channel = ts;
-    if (join(ts, output))
-        joins_.lineOutput = output;
-    if (join(params_.tdm, ts))
-        joins_.lineInput = params_.tdm;
+    if (!join(ts, output, joins_.lineOutput) || !join(params_.tdm, ts, joins_.lineInput)) {
+        // Half a line is no link: what was joined goes again, and the channel with its
+        // descriptor.
+        leaveLine();
+        return false;
+    }
     event_.Schedule(channel, POLLIN | POLLOUT);
     ready_ = false;
     ++generation_;
@@ -93,37 +95,43 @@ bool HDLC::activate()
     return true;
 }
 
-// A connection the switch refuses leaves the channel without that direction: said on the
-// error stream, and the channel works on.
-bool HDLC::join(int src, int dst)
+// A line channel that is not given (-1) is not joined. A connection the switch refuses is
+// said on the error stream.
+bool HDLC::join(int src, int dst, int& line)
 {
-    if (HwMux::instance().Connect(src, dst))
+    if (src < 0 || dst < 0)
         return true;
-    std::cerr << ext::header(this) << "switch connect " << src << " -> " << dst << " failed" << std::endl;
-    return false;
+    if (!HwMux::instance().Connect(src, dst)) {
+        std::cerr << ext::header(this) << "switch connect " << src << " -> " << dst << " failed" << std::endl;
+        return false;
+    }
+    line = src == joins_.channel ? dst : src;
+    return true;
 }
 
 // Done before the descriptor closes, while the controller's channel is still held: once given
 // back it may be another user's.
-void HDLC::leaveLine()
+bool HDLC::leaveLine()
 {
     if (joins_.channel < 0)
-        return;
+        return true;
     HwMux& mux = HwMux::instance();
-    mux.Release(joins_.channel, joins_.lineInput);
+    bool left = mux.Release(joins_.channel, joins_.lineInput);
     if (joins_.lineOutput >= 0)
-        mux.Disconnect(joins_.channel, joins_.lineOutput);
+        left = mux.Disconnect(joins_.channel, joins_.lineOutput) && left;
     joins_ = Joins();
+    return left;
 }
 
-void HDLC::deactivate()
+bool HDLC::deactivate()
 {
-    leaveLine();
+    bool const left = leaveLine();
     event_.Release();
     ready_ = false;
     ++generation_;
     if (traces.signalling.hdlc)
         std::clog << ext::header(this) << "deactivated" << std::endl;
+    return left;
 }
 
 void HDLC::fail()

@@ -107,9 +107,12 @@ public:
     void unbind();
 
     // Allocates a controller channel and joins it to the line both ways; false (and
-    // inactive) when the device, the allocation or the time-slot query fails.
+    // inactive, nothing of it left in the switch) when the device, the allocation, the
+    // time-slot query or a switch connection fails.
     bool activate();
-    void deactivate();
+    // False when the switch refused a request of the leaving (the switch then disables the
+    // outputs concerned itself).
+    bool deactivate();
 
     bool hdlc_transmit(Packet& packet) override;
     bool is_open() const override { return event_.IsActive(); }
@@ -127,12 +130,12 @@ public:
 
 private:
     void readFrame(short revents);
-    // Connects the switch; a refusal is logged.
-    bool join(int src, int dst);
+    // Connects the switch, recording the line channel joined; a refusal is logged.
+    bool join(int src, int dst, int& line);
     // The channel's line went away: the channel deactivates and the observer hears of it.
     void fail();
-    // Undoes the switch connections of the active channel.
-    void leaveLine();
+    // Undoes the switch connections of the active channel; false when a request failed.
+    bool leaveLine();
 
     bool ready_ = false;
     Params params_;

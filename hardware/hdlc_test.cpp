@@ -160,31 +160,36 @@ TEST_F(HdlcTest, GivingTheChannelBackLeavesNothingOfItInTheSwitch)
 
 TEST_F(HdlcTest, FailedActivationSaysWhyAndLeavesNoChannel)
 {
+    int const ts = MccModel::kFirstTimeslot;
+    std::string const tsText = std::to_string(ts);
     struct Case {
         char const* inject;
         int error;
-        char const* line;
+        std::string line;
+        std::uint32_t output = 0;  // of a switch connection refused
     } const cases[] = {
         {"open", EIO, "hdlc [1/16]: fail to open MCC device: Input/output error\n"},
         {"allocate", ENOSPC, "hdlc [1/16]: MCC_ALLOCATE fail: No space left on device\n"},
         {"timeslot", EINVAL, "hdlc [1/16]: MCC_TIMESLOT fail: Invalid argument\n"},
+        // Half a line is no link: what was joined goes again.
+        {"connect", EIO, "hdlc [1/16]: switch connect " + tsText + " -> 48 failed\n", 48},
+        {"connect", EIO, "hdlc [1/16]: switch connect 48 -> " + tsText + " failed\n", std::uint32_t(ts)},
     };
     for (Case const& c : cases) {
-        SCOPED_TRACE(c.inject);
+        SCOPED_TRACE(c.line);
         testsupport::CaptureStream e(std::cerr);
-        testsupport::failMcc(b.sim, c.inject, c.error);
+        if (c.output != 0)
+            b.sim.failRequest(hal::kPath, hal::kSwitchConnect, c.error, 1, c.output);
+        else
+            testsupport::failMcc(b.sim, c.inject, c.error);
         EXPECT_FALSE(hdlc.activate());
         EXPECT_FALSE(hdlc.is_open());
         EXPECT_EQ(e.text(), c.line);
         b.sim.service();
         EXPECT_EQ(b.sim.device(mcc::kPath)->opens().size(), 0u);
+        EXPECT_NE(output(48).state, State::connected);
+        EXPECT_NE(output(ts).state, State::connected);
     }
-    // A switch that refuses a direction is said; the channel works on.
-    b.sim.failRequest(hal::kPath, hal::kSwitchConnect, EIO);
-    ASSERT_TRUE(hdlc.activate());
-    int const ts = channel();
-    EXPECT_EQ(err.text(), "hdlc [1/16]: switch connect " + std::to_string(ts) + " -> 48 failed\n");
-    EXPECT_EQ(output(ts), (HalModel::Output{State::connected, 48, 0}));
 }
 
 TEST_F(HdlcTest, FramesBothWaysWithTheirCounters)

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <iostream>
 
 HwMux& HwMux::instance()
@@ -73,6 +74,7 @@ bool HwMux::Connect(int src, int dst)
     if (isBus(dst))
         shadow_[std::size_t(dst - kBusFirst)] = std::uint16_t(src);
     sources_[dst] = src;
+    settled(dst);
     return true;
 }
 
@@ -80,11 +82,16 @@ bool HwMux::drive(int dst, std::uint16_t mark, unsigned long number, void* recor
 {
     if (isBus(dst))
         shadow_[std::size_t(dst - kBusFirst)] = mark;
+    // Done or not, the output no longer is, or is no longer known to be, the connection
+    // recorded: a release must not keep it for another user's.
+    sources_.erase(dst);
     if (request(number, record) < 0)
         return false;
-    sources_.erase(dst);
+    settled(dst);
     return true;
 }
+
+void HwMux::settled(int dst) { pending_.erase(std::remove(pending_.begin(), pending_.end(), dst), pending_.end()); }
 
 bool HwMux::Disconnect(int dst)
 {
@@ -95,6 +102,8 @@ bool HwMux::Disconnect(int dst)
         return true;
     Errno e;
     std::clog << ext::header(this) << "disconnect failed " << dst << " : " << e << std::endl;
+    // Rather not driven than left copying what it did.
+    Disable(dst);
     return false;
 }
 
@@ -107,6 +116,9 @@ bool HwMux::Disable(int dst)
         return true;
     Errno e;
     std::clog << ext::header(this) << "disable failed " << dst << " : " << e << std::endl;
+    // A bus output's shadow entry says disabled: the pass retries it with the others.
+    if (!isBus(dst) && std::find(pending_.begin(), pending_.end(), dst) == pending_.end())
+        pending_.push_back(dst);
     return false;
 }
 
@@ -120,6 +132,7 @@ bool HwMux::Write(int dst, unsigned char value)
     Errno e;
     std::clog << ext::header(this) << "write failed " << dst << " <- 0x" << std::hex << unsigned(value) << std::dec
               << " : " << e << std::endl;
+    Disable(dst);
     return false;
 }
 
@@ -169,4 +182,7 @@ void HwMux::OnDPC()
         cursor_ = (cursor_ + 1) % kBusCount;
         RefreshChannel(int(cursor_));
     }
+    // Few, and only after failures: each is tried on every pass until it goes.
+    pending_.erase(std::remove_if(pending_.begin(), pending_.end(), [this](int output) { return disable(output); }),
+                   pending_.end());
 }

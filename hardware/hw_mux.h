@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <unordered_map>
+#include <vector>
 
 // The board's TDM time-slot switch on "/dev/hal".
 //
@@ -18,6 +19,11 @@
 // The switch also remembers the input it connected to each output, so that one user can undo
 // its own connection without touching a connection another user has made on the same output
 // since.
+//
+// A request the driver refuses leaves no record that could mislead a later release: a failed
+// idle or byte write forgets the input the output copied and falls back to disabling the
+// output, and an output whose disable failed stays marked, so that the re-disable pass keeps
+// trying until it is disabled or driven again.
 class HwMux {
 public:
     static constexpr int kBusFirst = 8192;
@@ -40,11 +46,13 @@ public:
 
     // Input src to output dst.
     bool Connect(int src, int dst);
-    // Output dst sends the idle byte.
+    // Output dst sends the idle byte. False when the write failed: the output is then
+    // disabled instead (or left to the re-disable pass).
     bool Disconnect(int dst);
-    // Output dst is no longer driven.
+    // Output dst is no longer driven. False when the request failed: the re-disable pass
+    // tries again.
     bool Disable(int dst);
-    // Output dst sends value.
+    // Output dst sends value; a failed write is followed as Disconnect's.
     bool Write(int dst, unsigned char value);
     // Output dst, while it still copies src, sends the idle byte: true when it no longer
     // copies src. A connection made on dst since is kept.
@@ -61,7 +69,7 @@ public:
     // Opens the device when it is not open yet.
     bool IsOpened();
 
-    // The re-disable pass.
+    // The re-disable pass: 128 bus outputs a run, and every output whose disable failed.
     void RefreshChannel(int i);
     void OnDPC();
 
@@ -73,10 +81,14 @@ private:
     static bool isBus(int channel) { return channel >= kBusFirst && channel < kBusFirst + kBusCount; }
     int request(unsigned long number, void* record);
     bool disable(int output);
-    // Marks the shadow entry of a bus output, then sends the request; false (errno set) when
-    // the driver refuses it.
+    // Marks the shadow entry of a bus output and forgets the input recorded for the output,
+    // then sends the request; false (errno set) when the driver refuses it.
     bool drive(int dst, std::uint16_t mark, unsigned long number, void* record);
+    // The output needs no retry of its disable any more.
+    void settled(int dst);
 
+    // Outputs outside the bus whose disable failed.
+    std::vector<int> pending_;
     // Output -> input of every connected output.
     std::unordered_map<int, int> sources_;
     Fd fd_;

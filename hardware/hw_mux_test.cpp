@@ -175,7 +175,8 @@ TEST_F(HwMuxTest, FailuresAreLoggedWithTheChannelAndTheErrorText)
 {
     build();
     sim.failRequest(hal::kPath, hal::kSwitchWrite, EIO, 2);
-    sim.failRequest(hal::kPath, hal::kSwitchDisable, ENXIO);
+    // Not the disables that follow the failed writes.
+    sim.failRequest(hal::kPath, hal::kSwitchDisable, ENXIO, 1, 5u);
     EXPECT_FALSE(mux->Disconnect(8200));
     EXPECT_FALSE(mux->Write(8193, 0x7F));
     EXPECT_FALSE(mux->Disable(5));

@@ -49,12 +49,11 @@ void RtpExtSlot::IAfterCreate()
         control_->SendASNToChan(status_);
 }
 
-bool RtpExtSlot::IBeforeDestroy()
+void RtpExtSlot::endSession()
 {
-    if (control_)
+    if (control_ && rtp_)
         control_->RtpExtStop();
-    RtpSlot::IBeforeDestroy();
-    return true;
+    RtpSlot::endSession();
 }
 
 bool RtpExtSlot::Ioctl(ZGCP::IoctlParams const& params)

@@ -22,8 +22,8 @@ public:
 
     // Opens the streams, then gives the control the create-time status.
     void IAfterCreate() override;
-    // Stops the extension session before the RTP channel closes.
-    bool IBeforeDestroy() override;
+    // Stops the extension session before the RTP session ends.
+    void endSession() override;
     bool Ioctl(ZGCP::IoctlParams const& params) override;
     char const* GetName() const override { return "rtp ext"; }
 

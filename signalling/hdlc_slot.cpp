@@ -48,39 +48,36 @@ bool HdlcSlot::connectChannel(int tdm)
     p.tdm = tdm;
     p.type = 1;
     channel_.params(p);
-    if (tdm != -1)
-        iactivate();
-    return true;
+    return tdm == -1 || iactivate();
 }
 
 bool HdlcSlot::IHwDisconnectTransmitter(Slot& destination)
 {
     if (tracing())
         trace() << "IHwDisconnectTransmitter" << std::endl;
-    Slot::IHwDisconnectTransmitter(destination);
-    channel_.deactivate();
-    return true;
+    bool const left = Slot::IHwDisconnectTransmitter(destination);
+    return channel_.deactivate() && left;
 }
 
 bool HdlcSlot::IHwDisconnectReceiver(Slot& source)
 {
     if (tracing())
         trace() << "IHwDisconnectReceiver" << std::endl;
-    Slot::IHwDisconnectReceiver(source);
-    channel_.deactivate();
-    return true;
+    bool const left = Slot::IHwDisconnectReceiver(source);
+    return channel_.deactivate() && left;
 }
 
-void HdlcSlot::iactivate()
+bool HdlcSlot::iactivate()
 {
     if (tracing())
         trace() << "Try to activate HDCL, params.tdm = " << channel_.params().tdm << std::endl;
     if (!channel_.activate()) {
         OnDeactivated();
-        return;
+        return false;
     }
     if (tracing())
         trace() << "HDLC activated successfully" << std::endl;
+    return true;
 }
 
 bool HdlcSlot::IActivate(TERM::TermActivateParams const&)
@@ -111,6 +108,17 @@ bool HdlcSlot::Ioctl(ZGCP::IoctlParams const& params)
             return false;
         }
     }
+    // Packages that do not all fit in the queue are refused together: none is queued and
+    // none uses up a sequence number.
+    std::size_t const packages = params.get_hdlcPackages().size();
+    unsigned const room = queue_.size() - queue_.count();
+    if (packages > room) {
+        overflows_ += std::uint32_t(packages);
+        std::clog << ext::header(this) << "transmit queue has room for " << room << ", " << packages
+                  << " packages refused" << std::endl;
+        Refuse(ZGCP::ErrorCause::insufficientResources);
+        return false;
+    }
     for (ZGCP::HdlcPackage const& package : params.get_hdlcPackages()) {
         std::vector<char> const& body = package.get_body();
         Packet packet;
@@ -133,10 +141,8 @@ bool HdlcSlot::Ioctl(ZGCP::IoctlParams const& params)
 
 void HdlcSlot::transmitPacket(Packet& packet)
 {
-    if (!queue_.put(packet)) {
-        ++overflows_;
-        std::clog << ext::header(this) << "transmit queue full, package dropped" << std::endl;
-    }
+    // Room was made sure of for the whole request.
+    queue_.put(packet);
     if (channel_.is_ready())
         on_hdlc_ready();
 }

@@ -22,11 +22,14 @@
 // counters go up as hdlcLinkInfo every 3000 ms.
 //
 // The channel opens on a connect (or activate) and closes on a disconnect of either
-// direction; a channel that breaks sends up what was gathered and deactivated, and stays
-// closed until the next connect or activate. Frames shorter than the header are dropped; a body without a second octet
-// flushes at once; a body that finds the transmit queue full is dropped, counted (as
-// txOverflow) and logged. A request holding a body too long for one frame behind the header
-// is refused whole.
+// direction; a connect whose channel cannot be opened or joined to the line fails, and a
+// disconnect whose switch requests failed answers so. A channel that breaks sends up what
+// was gathered and deactivated, and stays
+// closed until the next connect or activate. Frames shorter than the header are dropped; a
+// body without a second octet flushes at once. A request holding a body too long for one
+// frame behind the header is refused whole (unsupported), and so is one whose packages do not
+// all fit in the transmit queue (insufficientResources; they are counted as txOverflow and
+// logged): nothing of it is queued and it uses up no sequence number.
 class HdlcSlot : public Slot, public HDLC::Notify {
 public:
     static constexpr unsigned kHeaderSize = 3;
@@ -62,9 +65,11 @@ public:
 
 private:
     void OnUpdateTimer();
-    // The channel towards the tdm channel, activated unless there is none.
+    // The channel towards the tdm channel, activated unless there is none; false when it
+    // could not be.
     bool connectChannel(int tdm);
-    void iactivate();
+    // False (deactivated sent) when the channel cannot be opened or joined.
+    bool iactivate();
     void transmitPacket(Packet& packet);
     void flushResponce();
     // The log stream after the header, while the "signalling.hdlc" switch is on.
@@ -80,7 +85,7 @@ private:
     std::uint16_t address_;
     std::uint8_t txSeq_ = 0;
     std::uint8_t peerSeq_ = 0;
-    // Bodies dropped on a full queue.
+    // Packages refused for want of room in the queue.
     std::uint32_t overflows_ = 0;
     // Last: destroyed first, so the descriptor goes before the queue and the timers.
     HDLC channel_;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <sstream>
 
@@ -72,23 +73,48 @@ TEST_F(HdlcSlotTest, ReceivedBodiesAreHeldAtMostTheGatheringDelay)
     EXPECT_EQ(linesOf(log.text(), "HdlcSlot[1/*]: frame"), "HdlcSlot[1/*]: frame of 2 octets dropped\n");
 }
 
-TEST_F(HdlcSlotTest, AFullQueueDropsCountsAndSaysSoAndCountersGoUpEveryThreeSeconds)
+TEST_F(HdlcSlotTest, PackagesThatDoNotFitTheQueueAreRefusedWholeAndCountersGoUpEveryThreeSeconds)
 {
     // Disconnected: the channel is closed and takes nothing, so the queue fills.
     ASSERT_EQ(disconnect(40), ok());
-    ASSERT_EQ(send(std::vector<std::vector<char>>(HdlcSlot::kQueueSize + 1, {0x66})), ok());
-    EXPECT_EQ(linesOf(log.text(), "HdlcSlot[1/*]: transmit"), "HdlcSlot[1/*]: transmit queue full, package dropped\n");
+    Answer const refused = fail(ZGCP::ErrorCause::insufficientResources);
+    struct Step {
+        unsigned packages;
+        Answer answer;
+    } const steps[] = {
+        {HdlcSlot::kQueueSize + 1, refused}, {HdlcSlot::kQueueSize - 1, ok()}, {2, refused}, {1, ok()}, {1, refused},
+    };
+    // Package n carries the body n; the frames queued are the packages taken, in order.
+    std::vector<std::string> queued;
+    for (Step const& s : steps) {
+        std::vector<std::vector<char>> bodies;
+        for (unsigned i = 0; i < s.packages; ++i)
+            bodies.push_back({char(queued.size() + i)});
+        EXPECT_EQ(send(bodies), s.answer) << s.packages;
+        for (unsigned i = 0; s.answer == ok() && i < s.packages; ++i) {
+            char frame[16];
+            std::snprintf(frame, sizeof frame, "1234%02x%02x", unsigned(queued.size() % 8) << 5, unsigned(queued.size()));
+            queued.push_back(frame);
+        }
+    }
+    EXPECT_EQ(linesOf(log.text(), "HdlcSlot[1/*]: transmit"),
+              "HdlcSlot[1/*]: transmit queue has room for 120, 121 packages refused\n"
+              "HdlcSlot[1/*]: transmit queue has room for 1, 2 packages refused\n"
+              "HdlcSlot[1/*]: transmit queue has room for 0, 1 packages refused\n");
     wait(3000);
-    EXPECT_EQ(reports(), std::vector<std::string>{"ioctl : hdlcLinkInfo : { txSU 0, txDiscard 0, txError 0, txOverflow 1, rxSU 0 }"});
+    EXPECT_EQ(reports(), std::vector<std::string>{"ioctl : hdlcLinkInfo : { txSU 0, txDiscard 0, txError 0, txOverflow 124, rxSU 0 }"});
 
-    // Connected again, the queue drains into the new channel.
+    // Connected again, the queue drains into the new channel: every package taken, the
+    // sequence without a gap, and the next one goes on from there.
     ASSERT_EQ(connect(7, 40), ok());
     settle();
-    EXPECT_EQ(mccWritten().size(), HdlcSlot::kQueueSize);
+    EXPECT_EQ(mccWritten(), queued);
+    EXPECT_EQ(send({{0x7f}}), ok());
+    EXPECT_EQ(mccWritten(), std::vector<std::string>{"1234007f"});
     // A deactivate reports at once and leaves the link running.
     EXPECT_EQ(deactivate(40), ok());
     std::vector<std::string> const counters = {
-        "ioctl : hdlcLinkInfo : { txSU 120, txDiscard 0, txError 0, txOverflow 1, rxSU 0 }"};
+        "ioctl : hdlcLinkInfo : { txSU 121, txDiscard 0, txError 0, txOverflow 124, rxSU 0 }"};
     EXPECT_EQ(reports(), counters);
     EXPECT_TRUE(slot().channel().is_open());
     wait(2999);

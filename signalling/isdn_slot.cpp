@@ -67,7 +67,7 @@ void IsdnSlot::OnEvent(int, short revents)
 void IsdnSlot::lost(DeviceRead const& why)
 {
     std::cerr << ext::header(this) << "read error: " << why << std::endl;
-    event_.Release();
+    releaseChannel();
     ready_ = false;
     // The link stops and reports itself down once.
     link_->channel_lost();
@@ -89,6 +89,14 @@ bool IsdnSlot::hdlc_transmit(Packet& packet)
     case FrameIo::Write::failed: break;
     }
     return false;
+}
+
+void IsdnSlot::releaseChannel()
+{
+    // While the channel is still the slot's: once the descriptor closes it may be another's.
+    LoseChannel(channel_);
+    channel_ = -1;
+    event_.Release();
 }
 
 bool IsdnSlot::IBeforeDestroy()
@@ -121,15 +129,28 @@ void AtsQsigSlot::DestroyBChannel(std::uint32_t index)
     }
 }
 
+void AtsQsigSlot::giveBackBChannels(bool toDriver)
+{
+    if (SlotFactory* factory = GetSlotFactory())
+        for (Slot* s : factory->slots())
+            if (auto* b = dynamic_cast<AtsQsigBSlot*>(s); b && b->HoldsChannel() && b->signallingSlot() == GetId()) {
+                b->givenBack();
+                if (toDriver)
+                    DestroyBChannel(b->index());
+            }
+}
+
+void AtsQsigSlot::releaseChannel()
+{
+    // The device that lent the B channels ended: they went with it.
+    giveBackBChannels(false);
+    IsdnSlot::releaseChannel();
+}
+
 bool AtsQsigSlot::IBeforeDestroy()
 {
     // The B channels go back while the device is still open.
-    if (SlotFactory* factory = GetSlotFactory())
-        for (Slot* s : factory->slots())
-            if (auto* b = dynamic_cast<AtsQsigBSlot*>(s); b && b->holds() && b->signallingSlot() == GetId()) {
-                b->givenBack();
-                DestroyBChannel(b->index());
-            }
+    giveBackBChannels(true);
     IsdnSlot::IBeforeDestroy();
     event_.Release();
     return true;
@@ -137,15 +158,13 @@ bool AtsQsigSlot::IBeforeDestroy()
 
 void AtsQsigBSlot::givenBack()
 {
-    OnChangeInputStream(false);
-    OnChangeOutputStream(false);
-    HwMux::instance().Release(channel_);
-    holds_ = false;
+    LoseChannel(channel_);
+    channel_ = -1;
 }
 
 bool AtsQsigBSlot::IBeforeDestroy()
 {
-    auto* qsig = holds_ ? dynamic_cast<AtsQsigSlot*>(IsdnFactory::instance().FindSlot(signallingSlot_)) : nullptr;
+    auto* qsig = HoldsChannel() ? dynamic_cast<AtsQsigSlot*>(IsdnFactory::instance().FindSlot(signallingSlot_)) : nullptr;
     if (qsig == nullptr) {
         std::clog << ext::header(this) << "Can't find signalling slot" << std::endl;
         return true;

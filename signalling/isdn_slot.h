@@ -20,7 +20,7 @@
 //
 // A channel that fails for good (a read error, the end of its line) is no longer polled and
 // the link goes down at once, reported as deactivated; a later activate is answered with
-// deactivated.
+// deactivated. The slot has lost its channel then: it takes no link any more.
 class IsdnSlot : public StackSlot, public ISDN::LAPD::Notify, public GenericHDLC {
 public:
     // Takes the device's descriptor (polled from here on), its switch channel and the link,
@@ -55,6 +55,8 @@ public:
 
 protected:
     void ReportLinkInfo() override;
+    // The device ended: the slot lets go of its channel, then of the descriptor.
+    virtual void releaseChannel();
 
     Event event_;
 
@@ -69,8 +71,8 @@ private:
 };
 
 // A QSIG D channel on the signalling channel of the DSP data device, which also lends out the
-// B channels its B slots stand for. Destroying it gives back the B channels its B slots hold;
-// those slots stay until destroyed.
+// B channels its B slots stand for. Destroying it, or the end of its device, gives back the B
+// channels its B slots hold; those slots stay until destroyed, holding no channel.
 class AtsQsigSlot : public IsdnSlot {
 public:
     AtsQsigSlot(Fd device, int channel, std::unique_ptr<ISDN::LAPD> link);
@@ -84,6 +86,12 @@ public:
     int GetTimeslot() const { return channel(); }
 
     void PutHeader(std::ostream& os) const override { os << "ats-qsig: "; }
+
+private:
+    void releaseChannel() override;
+    // Every B slot of this slot that holds its channel loses it; the driver is asked to take
+    // each back when toDriver.
+    void giveBackBChannels(bool toDriver);
 };
 
 // One B channel of a QSIG slot, switched by the channel the driver lent.
@@ -104,9 +112,8 @@ public:
 
     std::uint32_t signallingSlot() const { return signallingSlot_; }
     std::uint32_t index() const { return index_; }
-    bool holds() const { return holds_; }
-    // The QSIG slot gives the channel back: the slot's streams end (it leaves its
-    // connections) and the channel's switch output is disabled.
+    // The QSIG slot gives the channel back (it is destroyed, or its device ended): the slot
+    // loses its channel.
     void givenBack();
 
     void PutHeader(std::ostream& os) const { os << "ats-qsig-b: "; }
@@ -115,7 +122,6 @@ private:
     std::uint32_t signallingSlot_;
     std::uint32_t index_;
     int channel_;
-    bool holds_ = true;
 };
 
 // Makes the ISDN D-channel slots (isdn), the QSIG slots (ats-qsig) and their B slots

@@ -88,9 +88,7 @@ bool PstnSlot::IHwConnectReceiver(Slot& source)
     p.type = mode_ == ss7 ? 0 : mode_ == isdnPri ? 1 : 2;
     p.tdm = source.GetTransmitChannel();
     channel_.params(p);
-    if (primary() || p.txTdm != -1)
-        activateLink();
-    return true;
+    return (!primary() && p.txTdm == -1) || activateLink();
 }
 
 bool PstnSlot::IHwConnectTransmitter(Slot& destination)
@@ -100,9 +98,7 @@ bool PstnSlot::IHwConnectTransmitter(Slot& destination)
     HDLC::Params p = channel_.params();
     p.txTdm = destination.GetReceiveChannel();
     channel_.params(p);
-    if (p.tdm != -1)
-        activateLink();
-    return true;
+    return p.tdm == -1 || activateLink();
 }
 
 bool PstnSlot::IHwDisconnectReceiver(Slot& source)
@@ -128,13 +124,14 @@ bool PstnSlot::IActivate(TERM::TermActivateParams const&)
     return true;
 }
 
-void PstnSlot::activateLink()
+bool PstnSlot::activateLink()
 {
     if (!channel_.activate()) {
         linkDown();
-        return;
+        return false;
     }
     activate();
+    return true;
 }
 
 void PstnSlot::linkDown()

@@ -20,7 +20,7 @@
 // The slot owns the channel and forwards the channel's events to its link; the SS7 and LAPD
 // links transmit through the channel themselves, the network side of a bus through the slot.
 // A channel that fails to open or breaks takes the link down, and the controller hears
-// deactivated once. The links stop before the channel goes.
+// deactivated once; a connect that opens it then fails. The links stop before the channel goes.
 class PstnSlot : public StackSlot, public ISDN::LAPD::Notify, public HDLC::Notify {
 public:
     // 0 SS7, 1 LAPD on a primary-rate link (either side), 2 LAPD on a basic-rate user side,
@@ -63,8 +63,9 @@ protected:
 private:
     void OnUpdateTimer();
     void ReportSs7LinkInfo();
-    // Opens the channel and runs the stack on it.
-    void activateLink();
+    // Opens the channel and runs the stack on it; false when the channel cannot be opened
+    // or joined (the link is then down).
+    bool activateLink();
     // The channel failed: the link goes down and deactivated goes up once.
     void linkDown();
     bool primary() const { return mode_ == ss7 || mode_ == isdnPri; }

@@ -7,6 +7,11 @@
 
 bool Connect(Slot& src, Slot& dst)
 {
+    if (!src.HoldsChannel() || !dst.HoldsChannel()) {
+        std::cerr << "slot " << (src.HoldsChannel() ? dst : src) << " holds no channel: no link from " << src
+                  << " to " << dst << std::endl;
+        return false;
+    }
     if (dst.GetSource() == &src)
         return true;
 
@@ -66,6 +71,21 @@ bool Disconnect(Slot& dst)
     if (src->GetListeners().empty())
         src->IOnOutputRelease();
     return result;
+}
+
+void DisconnectAll(Slot& slot)
+{
+    Disconnect(slot);
+    std::size_t const n = slot.GetListeners().size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (slot.GetListeners().empty()) {
+            std::cerr << "mux internal error: expected slots not exists." << std::endl;
+            break;
+        }
+        Disconnect(*slot.GetListeners().front());
+    }
+    if (!slot.GetListeners().empty())
+        std::cerr << "mux internal error: unexpected slots exists." << std::endl;
 }
 
 bool llConnect(Slot& src, Slot& dst)

@@ -6,13 +6,16 @@ class Slot;
 // destinations; a destination has at most one source. Streams are opened on a slot's first
 // connection and released after its last; the side with the higher connection priority
 // programs the hardware (on a tie the destination connects and the source disconnects).
-// Each returns true on success.
+// Each returns true on success. A slot that lost its channel takes no link.
 
 // dst receives from src (the `connect` command).
 bool Connect(Slot& src, Slot& dst);
 // dst leaves its source; true also when it had none. The logical link goes even when the
 // hardware step fails.
 bool Disconnect(Slot& dst);
+// The slot leaves its source and every listener leaves it (a slot being destroyed, or one
+// that lost its channel).
+void DisconnectAll(Slot& slot);
 
 // The hardware step alone, on the side the priorities choose.
 bool llConnect(Slot& src, Slot& dst);

@@ -1,6 +1,7 @@
 #include "slots/ext_slot.h"
 
 #include "hardware/hw_mux.h"
+#include "slots/connection.h"
 
 void ExtSlot::IAfterCreate() { OnChangeOutputStream(true); }
 
@@ -12,19 +13,26 @@ bool ExtSlot::IBeforeDestroy()
 
 bool ExtSlot::IActivate(TERM::TermActivateParams const&)
 {
-    OnChangeInputStream(true);
     // The receiver sends the idle byte until a source is connected; a connection already
-    // made on it stays.
-    if (HwMux::instance().Source(int(rxChannel_)) < 0)
-        HwMux::instance().Disconnect(int(rxChannel_));
+    // made on it stays. A receiver the switch does not drive is not opened.
+    HwMux& mux = HwMux::instance();
+    if (mux.Source(int(rxChannel_)) < 0 && !mux.Disconnect(int(rxChannel_))) {
+        Refuse(ZGCP::ErrorCause::connectFail);
+        return false;
+    }
+    OnChangeInputStream(true);
     return true;
 }
 
 bool ExtSlot::IDeactivate()
 {
+    // The source goes (the receiver reported inactive), then the receiver is not driven.
+    bool const left = Disconnect(*this);
     OnChangeInputStream(false);
-    HwMux::instance().Release(int(rxChannel_));
-    return true;
+    if (HwMux::instance().Release(int(rxChannel_)) && left)
+        return true;
+    Refuse(ZGCP::ErrorCause::disconnectFail);
+    return false;
 }
 
 ExtFactory& ExtFactory::instance()

@@ -7,7 +7,9 @@
 
 // A pair of shared-bus channels given as plain indexes (0..2047). The transmitter is always
 // a source; the receiver takes a source, and the board drives it, only between activate and
-// deactivate.
+// deactivate. An activate whose idle byte the switch refuses answers connectFail (the
+// receiver is not opened); a deactivate whose switch requests fail answers disconnectFail
+// (the receiver is closed all the same).
 class ExtSlot : public Slot {
 public:
     ExtSlot(std::uint32_t txChannel, std::uint32_t rxChannel) : txChannel_(txChannel), rxChannel_(rxChannel) {}

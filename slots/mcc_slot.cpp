@@ -49,10 +49,14 @@ void MccSlot::OnEvent(int, short revents)
     }
 }
 
-// The line is not polled any more; the controller hears of it as an abort.
+// The line is not polled any more and its channel is given back; the controller hears of it
+// as an abort.
 void MccSlot::lost(DeviceRead const& why)
 {
     std::cerr << ext::header(this) << "MCC line closed: " << why << std::endl;
+    // While the channel is still the slot's: once the descriptor closes it may be another's.
+    LoseChannel(channel_);
+    channel_ = -1;
     event_.Release();
     OnAbort(why.error);
 }

@@ -10,7 +10,8 @@
 
 // A raw frame channel of the MCC controller: user data from the controller is written to the
 // channel as one frame, and every frame the channel delivers goes to the controller as a
-// userData signal. The channel's switch channel is the slot's, both ways.
+// userData signal. The channel's switch channel is the slot's, both ways, until the line
+// ends: the slot then loses its channel.
 class MccSlot : public Slot {
 public:
     // The largest frame read.
@@ -29,7 +30,7 @@ public:
     int IGetReceiveChannel() override { return channel_; }
     char const* GetName() const override { return "MCC"; }
 
-    // Reads the frames waiting; the end of the line ends the slot's reading.
+    // Reads the frames waiting; the end of the line ends the slot's reading and its channel.
     void OnEvent(int fd, short revents);
 
     void PutHeader(std::ostream& os) const;

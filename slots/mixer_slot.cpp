@@ -44,7 +44,7 @@ MixerSlot::MixerSlot(std::shared_ptr<Mixer> unit, int channel, int timeslot)
 
 MixerSlot::~MixerSlot()
 {
-    if (!gone_)
+    if (HoldsChannel())
         letGoOfFunctions();
 }
 
@@ -56,7 +56,7 @@ void MixerSlot::letGoOfFunctions()
 
 void MixerSlot::stopDTMF()
 {
-    if (gone_ || !is_inDTMFTransmit())
+    if (!HoldsChannel() || !is_inDTMFTransmit())
         return;
     enableSilence();
     disableToneGenerator(true);
@@ -64,10 +64,11 @@ void MixerSlot::stopDTMF()
 
 void MixerSlot::unitGone()
 {
-    if (!gone_) {
+    if (HoldsChannel()) {
         stopDTMF();
         letGoOfFunctions();
-        gone_ = true;
+        LoseChannel(timeslot_);
+        timeslot_ = -1;
     }
     OnAbort(0);
 }
@@ -75,7 +76,7 @@ void MixerSlot::unitGone()
 template <class Port>
 bool MixerSlot::release(Port& port)
 {
-    // Unless a connection made since by a port of a unit come back under the number holds it.
+    // Nothing of a channel let go of: a port of a unit come back under the number may hold it.
     HwMux::instance().Release(timeslot_);
     unit().Release(port);
     return true;
@@ -83,7 +84,7 @@ bool MixerSlot::release(Port& port)
 
 bool MixerSlot::serve(P const& p)
 {
-    if (gone_)
+    if (!HoldsChannel())
         return false;
     switch (p.currentSelection()) {
     case P::echoSuppressor::id: return echoCancel(p.get_echoSuppressor());

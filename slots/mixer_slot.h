@@ -17,13 +17,11 @@ class Mixer;
 //
 // When its unit disappears the port lets go of the channel at once (a unit that comes back
 // under the number is another one, whose ports may take the channel): its tone and
-// voice-processing functions are switched off, it takes no more of the channel's events and
-// no more requests, and its release touches nothing of the unit.
+// voice-processing functions are switched off, its links go and its switch output is given
+// back, it takes no more of the channel's events, no more requests and no link, and its
+// release touches nothing of the unit or the switch.
 class MixerSlot : public Slot, protected Hardware::TonecReceiver, protected Hardware::DSProcReceiver {
 public:
-    // The timeslot a port that let go of its channel answers for: no event has it.
-    static constexpr std::uint32_t kNoTimeslot = 0xFFFFFFFF;
-
     MixerSlot(std::shared_ptr<Mixer> unit, int channel, int timeslot);
     // Switches off the tone and voice-processing functions the port used.
     ~MixerSlot() override;
@@ -43,16 +41,17 @@ protected:
     template <class Port>
     bool release(Port& port);
 
-    int const timeslot_;
+    // The channel's switch timeslot; -1 once the port let go of it (the receivers then answer
+    // for timeslot 0xFFFFFFFF, which no event has).
+    int timeslot_;
 
 private:
-    std::uint32_t tonec_timeslot() const override { return gone_ ? kNoTimeslot : std::uint32_t(timeslot_); }
-    std::uint32_t dsproc_timeslot() const override { return gone_ ? kNoTimeslot : std::uint32_t(timeslot_); }
+    std::uint32_t tonec_timeslot() const override { return std::uint32_t(timeslot_); }
+    std::uint32_t dsproc_timeslot() const override { return std::uint32_t(timeslot_); }
     void letGoOfFunctions();
 
     std::shared_ptr<Mixer> unit_;
     int const channel_;
-    bool gone_ = false;
 };
 
 // Where a signal enters a unit: the switch delivers to its channel, and it may feed the

@@ -33,6 +33,12 @@ RtpSlot::~RtpSlot()
 {
     send(RTPC::BYE(params_.ssrc, "session end"));
     rtcp_.close();
+    if (HoldsChannel())
+        letGoOfFunctions();
+}
+
+void RtpSlot::letGoOfFunctions()
+{
     Hardware::TonecReceiver::CleanBeforeDestroy();
     Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
@@ -59,14 +65,31 @@ void RtpSlot::IAfterCreate()
 
 bool RtpSlot::IBeforeDestroy()
 {
+    endSession();
+    HwMux::instance().Release(channel_);
+    return true;
+}
+
+void RtpSlot::endSession()
+{
+    if (!rtp_)
+        return;
     request(rtp::kStopFirst, nullptr);
     request(rtp::kStop, nullptr);
     request(rtp::kStopLast, nullptr);
     std::int32_t pd = kPdEventWord;
     request(rtp::kDisableEvent, &pd);
     rtp_.close();
-    HwMux::instance().Release(channel_);
-    return true;
+}
+
+void RtpSlot::letGoOfChannel()
+{
+    if (!HoldsChannel())
+        return;
+    letGoOfFunctions();
+    LoseChannel(channel_);
+    endSession();
+    channel_ = -1;
 }
 
 bool RtpSlot::IOnInputStream()
@@ -137,6 +160,9 @@ bool RtpSlot::changePayload(ZGCP::IoctlParams const& params, ZGCP::CodecMode con
     if (!restart()) {
         std::clog << std::endl;
         std::cerr << ext::header(this) << "fail to restart RTP session!" << std::endl;
+        // Without a session the channel is no longer the slot's.
+        if (!rtp_)
+            letGoOfChannel();
         return false;
     }
     std::clog << " - OK" << std::endl;
@@ -228,10 +254,12 @@ void RtpSlot::OnRtpEvent(int, short revents)
     }
 }
 
-// The session is not polled any more; the controller hears of it as an abort.
+// The session is not polled any more and its channel is given back; the controller hears of
+// it as an abort.
 void RtpSlot::lost(DeviceRead const& why)
 {
     std::cerr << ext::header(this) << "fail to read from rtp: " << why << std::endl;
     event_.Release();
+    letGoOfChannel();
     OnAbort(why.error);
 }

@@ -26,6 +26,10 @@
 // Built by a factory on a session that is already begun with its channel added. The radio
 // slots derive from it: they start and stop the receive direction themselves when it
 // depends on the squelch, so the channel, the device and both flags are theirs to use.
+//
+// A slot whose session ends (its device ended, or a restart failed) loses its channel: its
+// tone and voice-processing functions are switched off and its links undone while the
+// channel is its own, then the session is stopped and the channel left to the driver.
 class RtpSlot : public Slot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
 public:
     RtpSlot(int channel, Fd rtp, rtp_connection_params const& params);
@@ -36,6 +40,8 @@ public:
     void IAfterCreate() override;
     // Stops the session, closes the device, disables the channel's switch output.
     bool IBeforeDestroy() override;
+    // Stops the session on the driver and closes the device (nothing once closed).
+    virtual void endSession();
     bool Ioctl(ZGCP::IoctlParams const& params) override;
     bool IOnOutputStream() override { return true; }
     // Starts the receive direction, unless it depends on the squelch.
@@ -59,8 +65,8 @@ public:
     void setTransmissionDependOnSQU(bool on) { transmissionDependOnSQU_ = on; }
     // Begins the session again on a new open of the device with the current record and
     // re-adds the channel; the event registration moves to the new open and the old session
-    // is closed. False when a step fails: the slot is then left without a session, or
-    // without its watch.
+    // is closed. False when a step fails: the slot is then left without a session (a codec
+    // change then loses the channel), or without its watch.
     bool restart();
     // Why the slot does not watch its session: the watch's own copy of the descriptor could
     // not be made (no descriptor free). None while it watches.
@@ -102,6 +108,9 @@ private:
     void dsproc_flags_event(::dsproc_flags_event const* event) override { processFlagsEvent(event); }
     std::uint32_t dsproc_timeslot() const override { return std::uint32_t(channel_); }
 
+    void letGoOfFunctions();
+    // The session ended: the slot loses its channel.
+    void letGoOfChannel();
     // The encoder-mode (tx_pt) or decoder-mode (rx_pt) request.
     bool changePayload(ZGCP::IoctlParams const& params, ZGCP::CodecMode const& mode, std::uint16_t& field);
     // Polls the current device for driver events; false (watchError) when it cannot.

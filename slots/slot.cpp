@@ -3,6 +3,7 @@
 #include "board/dsp.h"
 #include "board/rtp.h"
 #include "hardware/dsproc_events.h"
+#include "hardware/hw_mux.h"
 #include "slots/connection.h"
 #include "slots/slot_factory.h"
 #include "slots/slots.h"
@@ -108,6 +109,18 @@ void Slot::on_release()
     if (factory_ != nullptr)
         factory_->Remove(this);
     Slots::instance().on_release(this);
+}
+
+void Slot::LoseChannel(int channel)
+{
+    if (channelLost_)
+        return;
+    OnChangeInputStream(false);
+    OnChangeOutputStream(false);
+    // Links whose stream was not reported go as well.
+    DisconnectAll(*this);
+    HwMux::instance().Release(channel);
+    channelLost_ = true;
 }
 
 void Slot::OnChangeInputStream(bool on)

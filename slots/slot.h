@@ -2,9 +2,11 @@
 
 #include "hardware/tonec_receiver.h"
 #include "messages/acp.h"
+#include "messages/zgcp.h"
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,11 @@ class VADEvent;
 //
 // A slot is made on the heap by its factory and owned by the slot table from its creation
 // until the table deletes it; source and listeners are not owned.
+//
+// A slot that loses its channel while it lives (its device ended, its unit vanished, the slot
+// that lent it the channel took it back) says so with LoseChannel: it leaves its links, its
+// streams are reported inactive, the channel's switch output is given back, and from then on
+// it reports no channel and takes no link; its destroy touches no switch output.
 class Slot {
 public:
     // The id of a slot the table has not numbered yet.
@@ -68,7 +75,8 @@ public:
     // True: the slot may go at once. False: its release goes on; it calls on_release()
     // when done.
     virtual bool IBeforeDestroy();
-    // The controller's commands of the same names; false is answered `unsupported`.
+    // The controller's commands of the same names; false is answered `unsupported`, or with
+    // the cause the hook named (Refuse).
     virtual bool IActivate(TERM::TermActivateParams const& params);
     virtual bool IDeactivate();
     virtual bool IUserData(std::vector<char> const& data);
@@ -101,6 +109,8 @@ public:
     bool GetInputStream() const { return inputActive_; }
     bool GetOutputStream() const { return outputActive_; }
     bool is_releasing() const { return releasing_; }
+    // False once the slot lost its channel.
+    bool HoldsChannel() const { return !channelLost_; }
     SlotFactory* GetSlotFactory() { return factory_; }
     Slot* GetSource() const { return source_; }
     // The slots this one feeds, in the order they were connected.
@@ -157,6 +167,14 @@ public:
     void processBSSEvent(dsproc_bss_event const* event);
     void processRtpEvent(rtp_event const& event);
 
+protected:
+    // Called by a command hook that then returns false: the command is answered with the cause.
+    void Refuse(ZGCP::ErrorCause::NamedNumber cause) { refusal_ = cause; }
+    // The slot no longer holds the switch channel it had: called while the channel is still
+    // its own (its links are undone on it, its output given back). The kind then reports -1
+    // as its channels.
+    void LoseChannel(int channel);
+
 private:
     friend class Slots;
     friend class SlotFactory;
@@ -174,6 +192,9 @@ private:
     // BeforeDestroy is running, and on_release was called from inside it.
     bool inBeforeDestroy_ = false;
     bool releasedEarly_ = false;
+    bool channelLost_ = false;
+    // The cause the last command hook that answered false named.
+    std::optional<ZGCP::ErrorCause::NamedNumber> refusal_;
 };
 
 std::ostream& operator<<(std::ostream& os, Slot const& slot);

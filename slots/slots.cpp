@@ -98,9 +98,7 @@ Slots::Answer Slots::CmdConnect(unsigned int number, unsigned int target)
     if (src == nullptr || dst == nullptr)
         return Answer::fail(ZGCP::ErrorCause::slotNotExists);
     // A slot being released is deleted when its release ends: a link to it would outlive it.
-    if (src->is_releasing() || dst->is_releasing())
-        return Answer::fail(ZGCP::ErrorCause::destroyInProgress);
-    if (!Connect(*src, *dst))
+    if (src->is_releasing() || dst->is_releasing() || !Connect(*src, *dst))
         return Answer::fail(ZGCP::ErrorCause::connectFail);
     return Answer::ok();
 }
@@ -115,40 +113,42 @@ Slots::Answer Slots::CmdDisconnect(unsigned int number)
     return Answer::ok();
 }
 
-namespace {
-
-// The answer of a command that one hook of the slot serves: true is success, false
-// `unsupported`. A slot being released runs no hook any more.
+// The answer of a command that one hook of the slot serves: true is success, false the cause
+// the hook named, `unsupported` when it named none. A slot being released serves them too:
+// none of them links it.
 template <class Hook>
-Slots::Answer serve(Slot* slot, Hook hook)
+Slots::Answer Slots::serve(unsigned int number, Hook hook)
 {
+    Slot* const slot = GetSlotAt(number);
     if (slot == nullptr)
-        return Slots::Answer::fail(ZGCP::ErrorCause::slotNotExists);
-    if (slot->is_releasing())
-        return Slots::Answer::fail(ZGCP::ErrorCause::destroyInProgress);
-    return hook(*slot) ? Slots::Answer::ok() : Slots::Answer::fail(ZGCP::ErrorCause::unsupported);
+        return Answer::fail(ZGCP::ErrorCause::slotNotExists);
+    slot->refusal_.reset();
+    if (hook(*slot))
+        return Answer::ok();
+    // A hook whose slot's release ended inside it leaves nothing to ask.
+    if (GetSlotAt(number) != slot || !slot->refusal_)
+        return Answer::fail(ZGCP::ErrorCause::unsupported);
+    return Answer::fail(*slot->refusal_);
 }
-
-}  // namespace
 
 Slots::Answer Slots::CmdActivate(unsigned int number, TERM::TermActivateParams const& params)
 {
-    return serve(GetSlotAt(number), [&](Slot& s) { return s.IActivate(params); });
+    return serve(number, [&](Slot& s) { return s.IActivate(params); });
 }
 
 Slots::Answer Slots::CmdDeactivate(unsigned int number)
 {
-    return serve(GetSlotAt(number), [](Slot& s) { return s.IDeactivate(); });
+    return serve(number, [](Slot& s) { return s.IDeactivate(); });
 }
 
 Slots::Answer Slots::CmdUserData(unsigned int number, std::vector<char> const& data)
 {
-    return serve(GetSlotAt(number), [&](Slot& s) { return s.IUserData(data); });
+    return serve(number, [&](Slot& s) { return s.IUserData(data); });
 }
 
 Slots::Answer Slots::CmdIoctl(unsigned int number, ZGCP::IoctlParams const& params)
 {
-    return serve(GetSlotAt(number), [&](Slot& s) { return s.Ioctl(params); });
+    return serve(number, [&](Slot& s) { return s.Ioctl(params); });
 }
 
 Slots::Answer Slots::CmdDestroy(unsigned int number)
@@ -206,17 +206,7 @@ Slots::Answer Slots::CmdQuery()
 
 bool Slots::Destroy(Slot* slot)
 {
-    Disconnect(*slot);
-    std::size_t const n = slot->listeners_.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (slot->listeners_.empty()) {
-            std::cerr << "mux internal error: expected slots not exists." << std::endl;
-            break;
-        }
-        Disconnect(*slot->listeners_.front());
-    }
-    if (!slot->listeners_.empty())
-        std::cerr << "mux internal error: unexpected slots exists." << std::endl;
+    DisconnectAll(*slot);
     slot->releasing_ = true;
     if (!slot->BeforeDestroy())
         return false;

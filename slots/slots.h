@@ -13,9 +13,8 @@ class Slot;
 // commands (connect, disconnect, create, destroy, activate, deactivate, userData, ioctl)
 // and the slot-less query. Bound to the controller server right after the heartbeat.
 //
-// A slot whose release goes on after its destroy takes no new link and runs no hook: a
-// connect from or to it, an activate, deactivate, userData or ioctl answers
-// destroyInProgress. Losing the controller destroys every slot.
+// A slot whose release goes on after its destroy takes no new link: a connect from or to it
+// answers connectFail. Losing the controller destroys every slot.
 class Slots : public CtrlSrv::Service {
 public:
     static constexpr unsigned kCount = 1024;
@@ -77,6 +76,9 @@ private:
     Answer CmdUserData(unsigned int number, std::vector<char> const& data);
     Answer CmdIoctl(unsigned int number, ZGCP::IoctlParams const& params);
     Answer CmdQuery();
+    // A command one hook of the slot at the number answers.
+    template <class Hook>
+    Answer serve(unsigned int number, Hook hook);
 
     // Sends a success or an error (a delayed answer was arranged by the handler).
     void Reply(Answer const& answer);

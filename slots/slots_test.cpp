@@ -25,6 +25,8 @@ public:
             on_release();
         return false;
     }
+    // Serves activate only.
+    bool IActivate(TERM::TermActivateParams const&) override { return true; }
     bool IOnOutputStream() override { return true; }
     bool IOnInputStream() override { return true; }
     int IGetTransmitChannel() override { return 9000; }
@@ -186,23 +188,22 @@ TEST_F(SlotTableTest, PostponedDestroyHoldsTheNumberUntilTheReleaseCompletes)
     EXPECT_EQ(create(4, trunk(0, 4)), ok());
 }
 
-TEST_F(SlotTableTest, ASlotBeingReleasedTakesNoLinkAndNoCommandButDisconnect)
+TEST_F(SlotTableTest, ASlotBeingReleasedTakesNoLinkAndServesTheOtherCommandsAsBefore)
 {
     ASSERT_EQ(create(7, trunk(1, 5)), ok());
     ASSERT_EQ(create(4, lingering()), ok());
     Slot* slot = at(4);
     ASSERT_EQ(destroy(4).kind, Answer::delayed);
-    auto const releasing = fail(ZGCP::ErrorCause::destroyInProgress);
     ZGCP::Command userData;
     userData.select_userData() = std::vector<char>{'a'};
     ZGCP::Command ioctl;
     ioctl.select_ioctl().select_dtmf_disable();
-    EXPECT_EQ(connect(4, 7), releasing);
-    EXPECT_EQ(connect(7, 4), releasing);
-    EXPECT_EQ(activate(4), releasing);
-    EXPECT_EQ(deactivate(4), releasing);
-    EXPECT_EQ(run(4, userData), releasing);
-    EXPECT_EQ(run(4, ioctl), releasing);
+    EXPECT_EQ(connect(4, 7), fail(ZGCP::ErrorCause::connectFail));
+    EXPECT_EQ(connect(7, 4), fail(ZGCP::ErrorCause::connectFail));
+    EXPECT_EQ(activate(4), ok());
+    EXPECT_EQ(deactivate(4), fail(ZGCP::ErrorCause::unsupported));
+    EXPECT_EQ(run(4, userData), fail(ZGCP::ErrorCause::unsupported));
+    EXPECT_EQ(run(4, ioctl), fail(ZGCP::ErrorCause::unsupported));
     EXPECT_EQ(disconnect(4), ok());
     EXPECT_EQ(slot->GetSource(), nullptr);
     EXPECT_TRUE(slot->GetListeners().empty());

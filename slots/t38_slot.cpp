@@ -61,6 +61,9 @@ void T38SoftSlot::OnT38Terminate(int status)
     std::clog << ext::header(this);
     logRelayEnd(std::clog, status);
     childId_ = -1;
+    // The channel went with the relay, its only holder.
+    LoseChannel(channel_);
+    channel_ = -1;
     OnAbort(status);
 }
 

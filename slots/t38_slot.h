@@ -13,7 +13,7 @@
 // A running T.38 relay: the external program with an MCC channel as its standard input. The
 // slot's switch channel is that channel's, so the controller connects it like any TDM
 // endpoint. The relay's end is reported as abort with its wait status; the slot then stays
-// until destroyed.
+// until destroyed, having lost its channel with the relay.
 class T38SoftSlot : public Slot {
 public:
     T38SoftSlot(int childId, int switchChannel);

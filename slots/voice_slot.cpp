@@ -25,6 +25,18 @@ constexpr int kDrained = 256;
 
 void VoiceSlot::PutHeader(std::ostream& os) const { os << GetName() << '[' << channel_ << "]: "; }
 
+void VoiceSlot::checkLine()
+{
+    pollfd line{device_.lowlevel_fd(), POLLRDHUP, 0};
+    if (!device_ || ::poll(&line, 1, 0) <= 0 || !(line.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)))
+        return;
+    std::cerr << ext::header(this) << "channel line ended" << std::endl;
+    // While the channel is still the slot's: once the descriptor closes it may be another's.
+    LoseChannel(channel_);
+    channel_ = -1;
+    device_.close();
+}
+
 PlaySlotGeneric::PlaySlotGeneric(Fd device) : VoiceSlot(-1, std::move(device)) { channel_ = Mcc::timeslot(device_); }
 
 bool PlaySlotGeneric::IBeforeDestroy()
@@ -89,6 +101,7 @@ void PlaySlotNetwork::Release()
     OnChangeOutputStream(false);
     copy_.reset();
     connect_.reset();
+    checkLine();
     OnAbort(0);
 }
 
@@ -102,6 +115,8 @@ PlaySlotFile::PlaySlotFile(Fd device, ZGCP::PlayerParams_file const& params)
 
 bool PlaySlotFile::IOnOutputStream()
 {
+    if (released_)
+        return false;
     if (!started_) {
         if (!restart()) {
             delayedAbort_.Activate();
@@ -159,8 +174,10 @@ void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status)
 
 void PlaySlotFile::Release()
 {
+    released_ = true;
     OnChangeOutputStream(false);
     copy_.reset();
+    checkLine();
     OnAbort(0);
 }
 
@@ -255,5 +272,6 @@ void RecordSlot::StopRecording(ZGCP::StopRecordingCause::NamedNumber cause)
     copy_.reset();
     connect_.reset();
     peer_.Release();
+    checkLine();
     OnIoctlResponse(ZGCP::IoctlResponse(ZGCP::IoctlResponse::stopRecording::id, cause));
 }

@@ -17,6 +17,8 @@
 // feeds its channel from a TCP peer or from phrase files, a recorder sends its channel's
 // audio to a TCP peer. The bytes pass unchanged; the slot reports start, end and failure.
 // The channel is freed when the slot goes (its descriptor closes), its switch output disabled.
+// A copy that ends with the channel's line (hung up, broken) leaves the slot without its
+// channel: the descriptor is closed then, and the slot takes no link any more.
 class VoiceSlot : public Slot {
 public:
     // A TCP peer's connect time-out.
@@ -28,6 +30,10 @@ public:
     void PutHeader(std::ostream& os) const;
 
 protected:
+    // After a copy ended: when the channel's line has ended too, the slot loses its channel
+    // and closes its descriptor.
+    void checkLine();
+
     int channel_;
     Fd device_;
 };
@@ -74,7 +80,8 @@ private:
 };
 
 // Plays phrase files of "/usr/local/voice/" in order, the list repeat times (0: without
-// end). Files that do not open are skipped; a pass that plays nothing ends the player.
+// end). Files that do not open are skipped; a pass that plays nothing ends the player. A
+// player that ended has no output any more.
 class PlaySlotFile : public PlaySlotGeneric {
 public:
     static constexpr char const* kFolder = "/usr/local/voice/";
@@ -98,6 +105,7 @@ private:
     Fd file_;
     std::uint32_t repeat_;
     bool started_ = false;
+    bool released_ = false;
     Dpc delayedAbort_;
     std::vector<std::string> names_;
     std::size_t current_ = 0;

@@ -83,9 +83,11 @@ TEST_F(MccChannels, DataSlotCarriesFramesBothWaysAndSurvivesItsLine)
     EXPECT_EQ(board->command("device /dev/mcc/ctl push " + ts + " 0a 0b0c 0d"), "ok 3");
     EXPECT_EQ(next(3), (std::vector<std::string>{"slot=20 userData 0a", "slot=20 userData 0b0c", "slot=20 userData 0d"}));
 
-    // The end of the line does not hold the daemon; the slot says it with an abort.
+    // The end of the line does not hold the daemon; the slot says it with its streams gone and
+    // an abort.
     EXPECT_EQ(board->command("device /dev/mcc/ctl hangup " + ts), "ok");
-    EXPECT_EQ(next(), "slot=20 abort 0");
+    EXPECT_EQ(next(3), (std::vector<std::string>{"slot=20 receiver inactive", "slot=20 transmitter inactive",
+                                                 "slot=20 abort 0"}));
     EXPECT_TRUE(logged("20:MCC: MCC line closed: end of file\n"));
     EXPECT_TRUE(pinged());
     EXPECT_EQ(on(20, testsupport::userDataCommand({3})), "success");

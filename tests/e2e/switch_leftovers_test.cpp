@@ -1,7 +1,9 @@
 // Every slot kind that goes through the time-slot switch, churned on the daemon running on the
 // simulated board: created, joined with a trunk time slot both ways, parted, destroyed (parted
 // first, or still joined), and at last destroyed by the loss of the controller. Afterwards the
-// switch holds no connection.
+// switch holds no connection. And the same with each switch request of the churn refused once
+// by the board: no command whose request was refused answers success (but a destroy: its slot
+// is gone all the same), and afterwards no output is left driven.
 
 #include "tests/loopback.h"
 #include "tests/radio_commands.h"
@@ -10,6 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include <algorithm>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,7 +74,8 @@ protected:
             {"ext", extParams(5, 6), true, true, true},
             {"mcc", mccParams(ZGCP::MccType::data, ZGCP::MccMode::standard)},
             {"network player", networkPlayerParams("127.0.0.1", peer.port(), 1), true, false},
-            {"file player", filePlayerParams({"a"}, 1), true, false},
+            // Played without end: it does not end by itself during a churn.
+            {"file player", filePlayerParams({"a"}, 0), true, false},
             {"recorder", recorderParams("127.0.0.1", peer.port()), false},
             {"t38", t38Params("10.0.0.1", 4000, 5000)},
             {"rtp", rtpParams(rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9000))},
@@ -88,19 +96,25 @@ protected:
         };
     }
 
+    // The stub programs, the phrase file, the interface and the mixer unit the kinds use.
+    void prepare()
+    {
+        daemon.writeFile("/usr/local/voice/a", "AAA");
+        ASSERT_EQ(board->command("device hdlc0 p2p on"), "ok");
+        ASSERT_EQ(board->command("device /dev/mixer add 3 32 16"), "ok");
+        resources();  // the daemon learns of the mixer unit
+        ASSERT_EQ(kinds()[kQsig + 1].name, std::string("qsig b"));
+    }
+
     testsupport::LoopbackListener peer{64};
+    testsupport::StubChild relay{daemon.root(), "/usr/local/sbin/t38"};
+    testsupport::StubChild pppd{daemon.root(), "/usr/local/sbin/pppd"};
 };
 
 TEST_F(SwitchLeftovers, EverySlotKindLeavesNoConnectionWhenDestroyedOrWhenTheControllerGoes)
 {
-    testsupport::StubChild relay(daemon.root(), "/usr/local/sbin/t38");
-    testsupport::StubChild pppd(daemon.root(), "/usr/local/sbin/pppd");
-    daemon.writeFile("/usr/local/voice/a", "AAA");
-    ASSERT_EQ(board->command("device hdlc0 p2p on"), "ok");
-    ASSERT_EQ(board->command("device /dev/mixer add 3 32 16"), "ok");
-    resources();  // the daemon learns of the mixer unit
+    prepare();
     std::vector<Kind> const all = kinds();
-    ASSERT_EQ(all[kQsig + 1].name, std::string("qsig b"));
 
     // Parted, then destroyed; then destroyed while joined. The channels given back are taken
     // again by the kinds that follow.
@@ -131,5 +145,143 @@ TEST_F(SwitchLeftovers, EverySlotKindLeavesNoConnectionWhenDestroyedOrWhenTheCon
     EXPECT_EQ(board->switchLeftovers(), "");
     ASSERT_TRUE(attach());
 }
+
+// One row a switch request: connect, write (the idle byte) or disable.
+class SwitchFailures : public SwitchLeftovers, public ::testing::WithParamInterface<std::string> {
+protected:
+    struct Step {
+        unsigned slot;
+        ZGCP::Command command;
+    };
+    // A switch request of a step: "connect 37", the request and its output.
+    struct Request {
+        std::size_t step;
+        std::string text;
+        bool refused;
+    };
+
+    // Kind i's churn: made and joined with its trunk slot, then parted and destroyed, or
+    // destroyed while joined. A B slot's QSIG slot comes first and goes last.
+    std::vector<Step> churn(unsigned i, Kind const& kind, bool parted)
+    {
+        using testsupport::createCommand;
+        std::vector<Step> steps;
+        if (i == kQsig + 1)
+            steps.push_back({slot(kQsig), createCommand(testsupport::qsigParams(true))});
+        steps.push_back({trunk(i), createCommand(testsupport::trunkParams(2, 1 + i))});
+        steps.push_back({slot(i), createCommand(kind.params)});
+        if (kind.activate)
+            steps.push_back({slot(i), activateCmd});
+        steps.push_back({slot(i), connect(trunk(i))});
+        steps.push_back({trunk(i), connect(slot(i))});
+        if (parted) {
+            steps.insert(steps.end(), {{slot(i), disconnectCmd}, {trunk(i), disconnectCmd}});
+            if (kind.activate)
+                steps.push_back({slot(i), testsupport::plainCommand(ZGCP::Command::deactivate::id)});
+        }
+        steps.insert(steps.end(), {{slot(i), destroyCmd}, {trunk(i), destroyCmd}});
+        if (i == kQsig + 1)
+            steps.push_back({slot(kQsig), destroyCmd});
+        return steps;
+    }
+
+    // Runs the steps, the board told to refuse a request once before the step `failing` names
+    // (its text: "write 70"). A step whose refused request stands (no connect or write made
+    // its output anew later in the step) is not answered success, but a destroy. The
+    // requests made, in order.
+    std::vector<Request> run(std::vector<Step> const& steps, std::optional<Request> failing = {})
+    {
+        std::vector<Request> made;
+        for (std::size_t s = 0; s < steps.size(); ++s) {
+            if (failing && failing->step == s) {
+                std::string const& t = failing->text;
+                EXPECT_EQ(board->command("fail-request /dev/hal " + t.substr(0, t.find(' ')) + " EIO 1" + t.substr(t.find(' '))),
+                          "ok");
+            }
+            unsigned long long const from = journalNext();
+            std::string const answer = done(steps[s].slot, steps[s].command);
+            std::size_t const first = made.size();
+            for (std::string const& e : journal(from, "ioctl /dev/hal ")) {
+                std::istringstream words(e.substr(std::string("ioctl /dev/hal ").size()));
+                std::string request, output;
+                words >> request >> output;
+                made.push_back({s, request + " " + output, e.substr(e.size() - 3) == "EIO"});
+            }
+            for (std::size_t r = first; r < made.size(); ++r) {
+                std::string const output = made[r].text.substr(made[r].text.find(' '));
+                bool const stands = std::none_of(made.begin() + long(r) + 1, made.end(), [&](Request const& later) {
+                    return !later.refused && later.text.rfind("disable", 0) != 0 && later.text.substr(later.text.find(' ')) == output;
+                });
+                if (made[r].refused && stands && !steps[s].command.destroy_isSelected()) {
+                    EXPECT_NE(answer, "success") << made[r].text << " refused at step " << s;
+                }
+            }
+        }
+        return made;
+    }
+
+    // Nothing left of a churn: no channel held, nothing driven in the switch.
+    void settled()
+    {
+        EXPECT_EQ(board->command("clear-failures"), "ok");
+        EXPECT_TRUE(DaemonLauncher::waitFor([&] {
+            return board->command("dump /dev/mcc/ctl").find(':') == std::string::npos && board->switchLeftovers().empty();
+        })) << board->switchLeftovers();
+    }
+};
+
+TEST_P(SwitchFailures, NoRefusedRequestIsAnsweredSuccessAndNothingIsLeftDriven)
+{
+    std::string const request = GetParam();
+    prepare();
+    std::vector<Kind> const all = kinds();
+    std::size_t refused = 0;
+    for (unsigned i = 0; i < all.size(); ++i) {
+        for (bool parted : {true, false}) {
+            SCOPED_TRACE(std::string(all[i].name) + (parted ? " parted" : " joined"));
+            std::vector<Step> const steps = churn(i, all[i], parted);
+            std::vector<Request> const made = run(steps);
+            settled();
+            // Each connect or write made, refused in its step; a disable refused once its
+            // output is driven (before, the re-disable pass would meet it).
+            std::set<std::string> driven;
+            for (Request const& r : made) {
+                std::string const output = r.text.substr(r.text.find(' ') + 1);
+                if (r.text.rfind("disable", 0) == 0 || r.refused)
+                    continue;
+                if (r.text.rfind(request, 0) != 0 && !(request == "disable" && driven.insert(output).second))
+                    continue;
+                Request const failing = request == "disable" ? Request{r.step + 1, "disable " + output, true} : r;
+                SCOPED_TRACE(failing.text + " refused at step " + std::to_string(failing.step));
+                for (Request const& m : run(steps, failing))
+                    refused += m.refused;
+                settled();
+            }
+        }
+    }
+    EXPECT_GT(refused, 0u);
+
+    // Every slot destroyed by the loss of the controller, every such request refused.
+    if (request == "connect")
+        return;
+    for (unsigned i = 0; i < all.size(); ++i) {
+        SCOPED_TRACE(all[i].name);
+        join(i, all[i]);
+    }
+    ASSERT_EQ(board->command("fail-request /dev/hal " + request + " EIO always"), "ok");
+    client->close();
+    if (request == "disable") {
+        // What the board refuses to disable goes once it no longer refuses.
+        EXPECT_TRUE(DaemonLauncher::waitFor([&] { return board->command("dump /dev/mcc/ctl").find(':') == std::string::npos; }));
+        EXPECT_NE(board->switchLeftovers(), "");
+        EXPECT_EQ(board->command("clear-failures"), "ok");
+    }
+    EXPECT_TRUE(DaemonLauncher::waitFor([&] { return board->switchLeftovers().empty(); })) << board->switchLeftovers();
+    EXPECT_EQ(board->command("clear-failures"), "ok");
+    ASSERT_TRUE(attach());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryRequest, SwitchFailures, ::testing::Values("connect", "write", "disable"),
+                         [](::testing::TestParamInfo<std::string> const& info) { return info.param; });
 
 }  // namespace
