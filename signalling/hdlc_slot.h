@@ -26,7 +26,8 @@
 // closed until the next connect or activate. Frames shorter than the header are dropped; a body without a second octet
 // flushes at once; a body that finds the transmit queue full is dropped, counted (as
 // txOverflow) and logged. A request holding a body too long for one frame behind the header
-// is refused whole.
+// is refused whole, and so is one whose bodies the link queues have no more packets for
+// (insufficientResources).
 class HdlcSlot : public Slot, public HDLC::Notify {
 public:
     static constexpr unsigned kHeaderSize = 3;

@@ -68,7 +68,8 @@ public:
     // True: the slot may go at once. False: its release goes on; it calls on_release()
     // when done.
     virtual bool IBeforeDestroy();
-    // The controller's commands of the same names; false is answered `unsupported`.
+    // The controller's commands of the same names; false is answered `unsupported`, or
+    // `insufficientResources` when the hook called LackResources.
     virtual bool IActivate(TERM::TermActivateParams const& params);
     virtual bool IDeactivate();
     virtual bool IUserData(std::vector<char> const& data);
@@ -131,6 +132,14 @@ public:
     void OnChangeInputStream(bool on);
     void OnChangeOutputStream(bool on);
 
+    // Whether the last command hook refused for want of resources; asking clears it.
+    bool TakeResourceLack()
+    {
+        bool const lack = lacksResources_;
+        lacksResources_ = false;
+        return lack;
+    }
+
     // Signal senders.
     void OnTonecEvent(ZGCP::TonecEvent const& event);
     void OnNumber(std::string const& digits);
@@ -157,6 +166,10 @@ public:
     void processBSSEvent(dsproc_bss_event const* event);
     void processRtpEvent(rtp_event const& event);
 
+protected:
+    // Called by a command hook that refuses for want of resources, before it returns false.
+    void LackResources() { lacksResources_ = true; }
+
 private:
     friend class Slots;
     friend class SlotFactory;
@@ -174,6 +187,7 @@ private:
     // BeforeDestroy is running, and on_release was called from inside it.
     bool inBeforeDestroy_ = false;
     bool releasedEarly_ = false;
+    bool lacksResources_ = false;
 };
 
 std::ostream& operator<<(std::ostream& os, Slot const& slot);

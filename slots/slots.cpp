@@ -126,7 +126,10 @@ Slots::Answer serve(Slot* slot, Hook hook)
         return Slots::Answer::fail(ZGCP::ErrorCause::slotNotExists);
     if (slot->is_releasing())
         return Slots::Answer::fail(ZGCP::ErrorCause::destroyInProgress);
-    return hook(*slot) ? Slots::Answer::ok() : Slots::Answer::fail(ZGCP::ErrorCause::unsupported);
+    if (hook(*slot))
+        return Slots::Answer::ok();
+    return Slots::Answer::fail(slot->TakeResourceLack() ? ZGCP::ErrorCause::insufficientResources
+                                                        : ZGCP::ErrorCause::unsupported);
 }
 
 }  // namespace
