@@ -320,9 +320,8 @@ void Slots::SendResources()
     r.set_universal(0);
     for (SlotFactory* f = SlotFactory::first(); f != nullptr; f = f->next())
         f->Query(r);
-    // A send that loses the controller drops what is still owed.
-    while (resourcesOwed_ > 0) {
-        --resourcesOwed_;
+    unsigned int const owed = resourcesOwed_;
+    resourcesOwed_ = 0;
+    for (unsigned int i = 0; i < owed; ++i)
         SendSignal(signal);
-    }
 }
