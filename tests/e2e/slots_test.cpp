@@ -149,7 +149,8 @@ TEST_F(SlotsE2E, QueriesNeverWaitOnTheRelayProgram)
     struct Case {
         char const* settings;
         int queries;
-    } const cases[] = {{"INSTANCES=4", 1000}, {"COUNT=hang", 1}};
+        bool answersFirst;  // every answer comes before the first report
+    } const cases[] = {{"INSTANCES=4", 1000, false}, {"COUNT=hang", 1, true}};
     for (Case const& c : cases) {
         SCOPED_TRACE(c.settings);
         relay.configure(c.settings);
@@ -179,8 +180,7 @@ TEST_F(SlotsE2E, QueriesNeverWaitOnTheRelayProgram)
             ASSERT_TRUE(client->receive(m, ControllerClient::kTimeout)) << answered.size() << " " << reports.size();
             if (m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().query_isSelected()) {
                 reports.push_back(m.get_pdu().get_signal().get_query().get_t38_instances().getValue());
-                // The program that tells nothing holds no answer back.
-                EXPECT_EQ(answered.size(), expected.size());
+                EXPECT_TRUE(!c.answersFirst || answered.size() == expected.size());
             } else {
                 ASSERT_TRUE(m.seq_isPresent());
                 EXPECT_TRUE(answered.emplace(m.get_seq().getValue(), testsupport::describe(m)).second);
