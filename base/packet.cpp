@@ -25,6 +25,20 @@ void putRooms(std::ostream& os, _Packet const& b)
     os << "head=" << b.headroom() << ", " << "data=" << b.length() << ", " << "tail=" << b.tailroom();
 }
 
+// The free blocks a take for the use leaves to the others.
+unsigned int floorOf(PacketUse use)
+{
+    switch (use) {
+    case PacketUse::queued: return packet_control_reserve + packet_frame_reserve;
+    case PacketUse::frame: return packet_control_reserve;
+    case PacketUse::control: break;
+    }
+    return 0;
+}
+
+// Whether the last take for each use was refused.
+bool refused[3] = {false, false, false};
+
 }  // namespace
 
 // ---- _Packet
@@ -107,9 +121,11 @@ void Packet::check(char const* operation) const
 
 _Packet* Packet::block() { return p_.operator->(); }
 
-bool Packet::take(unsigned int n)
+bool Packet::take(unsigned int n, PacketUse use)
 {
-    _Packet* b = new (std::nothrow) _Packet;
+    bool& refusal = refused[static_cast<unsigned>(use)];
+    _Packet* b = _Packet::Pool::available() > floorOf(use) ? new (std::nothrow) _Packet : nullptr;
+    refusal = b == nullptr;
     if (!b)
         return false;
     b->data = b->tail = b->buf + n;
@@ -130,14 +146,16 @@ void Packet::reserve_head(unsigned int n)
     b->tail += n;
 }
 
-bool Packet::try_reserve_head(unsigned int n)
+bool Packet::try_reserve_head(unsigned int n, PacketUse use)
 {
     passert(n <= packet_max_size, "length>packet_max_size");
     if (null())
-        return take(n);
+        return take(n, use);
     reserve_head(n);
     return true;
 }
+
+bool Packet::refusing(PacketUse use) { return refused[static_cast<unsigned>(use)]; }
 
 void Packet::reserve_tail(unsigned int n)
 {

@@ -13,6 +13,19 @@ constexpr unsigned int packet_max_size = 65536;
 // The number of blocks in the packet pool.
 constexpr unsigned int packet_pool_size = 1024;
 
+// What a block is taken for. The pool keeps its last blocks for the message links (the
+// controller's and the SNMP agents'), so that answers, signals and pings are always built,
+// and the blocks above those for the frames the link stacks build and receive, so that the
+// messages the signalling links queue can never take them all.
+enum class PacketUse : unsigned char {
+    queued,   // a message a link holds in its queue until it is sent
+    frame,    // a frame a link stack builds or receives, and every other use
+    control,  // the message links: what they read, and every message they send
+};
+// The blocks only the message links take, and the blocks queued messages leave to frames.
+constexpr unsigned int packet_control_reserve = 32;
+constexpr unsigned int packet_frame_reserve = 64;
+
 // One packet block: a reference count, the window [data, tail) and the buffer.
 // Blocks only ever live in the pool: new takes one, delete gives it back.
 class _Packet final {
@@ -87,7 +100,8 @@ std::ostream& operator<<(std::ostream& os, PacketInfo const& info);
 // Misuse (a null packet, a window overrun, an index out of range) prints
 // "PACKET ASSERTION FAILED!", the message and the packet's report to the log stream and
 // ends the process. Taking a block from an empty pool is misuse too, except through
-// try_reserve_head, which the receive paths use: they drop the frame when it fails.
+// try_reserve_head, which every path of the daemon uses: it drops its frame or refuses its
+// message when the pool keeps no block for its use.
 class Packet {
 public:
     Packet() = default;
@@ -101,9 +115,11 @@ public:
     // On a null packet: takes a block with an empty window n bytes before the end (tail
     // room n). On a block: moves the (empty) window n bytes towards the start.
     void reserve_tail(unsigned int n);
-    // As reserve_head, except that an empty pool is not fatal: false, and the packet stays
-    // null. The receive paths take their packets this way.
-    bool try_reserve_head(unsigned int n);
+    // As reserve_head, except that a pool that keeps no block for the use is not fatal:
+    // false, and the packet stays null.
+    bool try_reserve_head(unsigned int n, PacketUse use = PacketUse::frame);
+    // Whether the last take for the use was refused: a run of refusals goes on.
+    static bool refusing(PacketUse use);
 
     // Appends n bytes to the window; returns where they go.
     unsigned char* put(unsigned int n);
@@ -180,8 +196,9 @@ private:
     // Writes the assertion report of the block (null: a null packet) and ends the process.
     [[noreturn]] static void fail(_Packet const* block, char const* message);
 
-    // Takes a block for a null packet: an empty window at offset n; false on an empty pool.
-    bool take(unsigned int n);
+    // Takes a block for a null packet, as the use may: an empty window at offset n; false
+    // when the pool keeps none for it.
+    bool take(unsigned int n, PacketUse use = PacketUse::control);
     // The window check after put, push and trim.
     void check(char const* operation) const;
     _Packet* block();

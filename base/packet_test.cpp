@@ -1,5 +1,7 @@
 #include "base/packet.h"
 
+#include "tests/pool_drain.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -28,20 +30,7 @@ Packet bytes(std::vector<unsigned char> const& b, unsigned int head = 16)
     return p;
 }
 
-// Takes every free block of the pool while it lives (all but `leave` of them).
-struct PoolDrain {
-    explicit PoolDrain(unsigned int leave = 0)
-    {
-        while (freeBlocks() > leave)
-            held.push_back(new _Packet);
-    }
-    ~PoolDrain()
-    {
-        for (_Packet* b : held)
-            delete b;
-    }
-    std::vector<_Packet*> held;
-};
+using testsupport::PoolDrain;
 
 class PacketTest : public ::testing::Test {
 protected:
@@ -272,6 +261,34 @@ TEST_F(PacketTest, AReceivePathSurvivesAnEmptyPool)
     ASSERT_TRUE(frame.try_reserve_head(4));
     EXPECT_TRUE(frame.try_reserve_head(2));
     EXPECT_EQ(rooms(frame), "head=6, data=0, tail=65530");
+}
+
+// Each use takes blocks only while more than its floor are free: queued messages leave the
+// blocks kept for frames and for the message links, frames leave those of the message
+// links, and the message links take the last block. A refusal is remembered until a take of
+// the use succeeds again.
+TEST_F(PacketTest, EachUseLeavesTheBlocksKeptForTheOthers)
+{
+    struct Case {
+        PacketUse use;
+        unsigned int left;
+    } const cases[] = {
+        {PacketUse::queued, packet_control_reserve + packet_frame_reserve},
+        {PacketUse::frame, packet_control_reserve},
+        {PacketUse::control, 0},
+    };
+    std::vector<Packet> taken;
+    for (Case const& c : cases) {
+        SCOPED_TRACE(int(c.use));
+        for (Packet p; p.try_reserve_head(0, c.use); p.clear())
+            taken.push_back(p);
+        EXPECT_EQ(freeBlocks(), c.left);
+        EXPECT_TRUE(Packet::refusing(c.use));
+        taken.pop_back();
+        Packet again;
+        EXPECT_TRUE(again.try_reserve_head(0, c.use));
+        EXPECT_FALSE(Packet::refusing(c.use));
+    }
 }
 
 TEST(PacketDeathTest, AssertionsReportThePacket)

@@ -5,12 +5,14 @@
 #include "base/clock.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -19,6 +21,13 @@
 namespace {
 
 char const kDefaultIdent[] = "syslog-qe";
+
+// Real time, whatever clock the loop runs on: the bound of a wait on the receiver.
+long long steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Built before main, never destroyed.
 Immortal<SysLogManager> immortal;
@@ -64,7 +73,9 @@ void SysLogManager::openlog_internal(char const* ident, int options, int facilit
         if (!mFd) {
             if (!(mOptions & LOG_NDELAY))
                 return;
-            int s = ::socket(AF_UNIX, mType | SOCK_CLOEXEC, 0);
+            // Non-blocking while it connects: a stream receiver with a full queue refuses at
+            // once instead of holding the caller.
+            int s = ::socket(AF_UNIX, mType | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
             if (s < 0)
                 return;
             mFd.emplace(s);
@@ -84,7 +95,11 @@ void SysLogManager::openlog_internal(char const* ident, int options, int facilit
             r = ::connect(mFd->lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
         }
         if (r == 0) {
-            mConnected = true;
+            // Blocking again for those that inherit it as their standard output; the client
+            // itself never waits on it without a bound.
+            mConnected = BlockMode(mFd->lowlevel_fd());
+            if (!mConnected)
+                mFd.reset();
             return;
         }
         int err = errno;
@@ -197,14 +212,16 @@ int SysLogManager::transmit()
     if (fd < 0)
         return -1;
     long bytes = 0;
+    long long const deadline = steadyMs() + kSendWaitMs;
     if (mType == SOCK_DGRAM) {
         while (mSent < mCount) {
-            int n = ::sendmmsg(fd, mMsgs + mSent, unsigned(mCount - mSent), MSG_NOSIGNAL);
+            int n = ::sendmmsg(fd, mMsgs + mSent, unsigned(mCount - mSent), MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0) {
-                if (errno == EINTR)
+                if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && waitForRoom(fd, deadline)))
                     continue;
                 return -1;
             }
+            mStalled = false;
             for (int i = 0; i < n; ++i)
                 bytes += long(mVec[mSent + i].iov_len);
             mSent += n;
@@ -221,12 +238,13 @@ int SysLogManager::transmit()
         struct msghdr h = {};
         h.msg_iov = rest;
         h.msg_iovlen = std::size_t(parts);
-        ssize_t n = ::sendmsg(fd, &h, MSG_NOSIGNAL);
+        ssize_t n = ::sendmsg(fd, &h, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && waitForRoom(fd, deadline)))
                 continue;
             return -1;
         }
+        mStalled = false;
         bytes += n;
         std::size_t left = std::size_t(n);
         while (left > 0 && mSent < mCount) {
@@ -242,6 +260,21 @@ int SysLogManager::transmit()
         }
     }
     return int(bytes);
+}
+
+bool SysLogManager::waitForRoom(int fd, long long deadline)
+{
+    for (long long left; !mStalled && (left = deadline - steadyMs()) > 0;) {
+        pollfd entry{fd, POLLOUT, 0};
+        int const r = ::poll(&entry, 1, int(left));
+        if (r > 0)
+            return true;
+        if (r == 0 || errno != EINTR)
+            break;
+    }
+    mStalled = true;
+    errno = EAGAIN;
+    return false;
 }
 
 int SysLogManager::sendmsg()

@@ -21,12 +21,18 @@
 // keeps every line; on a stream socket the NUL-terminated messages follow each other.
 // A failed send reconnects once and sends again what is left. The client connects by
 // itself whenever a message finds it unconnected.
+//
+// A receiver that takes nothing (a syslog daemon that hangs) holds the caller up for
+// kSendWaitMs at most: a batch waits for room that long in all, then the rest of it is
+// lost, and the batches after it do not wait at all until a send goes through again. A
+// connect to a stream receiver whose queue is full fails at once.
 class SysLogManager {
 public:
     static constexpr int kLineSize = 1024;
     static constexpr int kBatchSize = 16384;
     static constexpr int kBatchSendAt = 12288;  // bytes queued past which the batch leaves
     static constexpr int kMaxMessages = 256;
+    static constexpr int kSendWaitMs = 1000;
 
     SysLogManager();
     SysLogManager(SysLogManager const&) = delete;
@@ -50,6 +56,9 @@ private:
     void closelog_internal();
     int sendmsg_internal(char const* data, unsigned int length);
     int transmit();
+    // Waits for room on the socket until the deadline (milliseconds of the steady clock),
+    // not at all while stalled; false (stalled from now on) when no room comes.
+    bool waitForRoom(int fd, long long deadline);
     void console(char const* text, std::size_t length);
 
     int mType;
@@ -67,6 +76,7 @@ private:
     int mCount = 0;
     int mSent = 0;            // messages of the batch already sent
     std::size_t mPartial = 0;  // bytes of the next message already sent (stream socket)
+    bool mStalled = false;     // the receiver gave no room: sends do not wait until one goes
 };
 
 // The one client of the process. It is never destroyed, so the standard streams may still

@@ -9,11 +9,13 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -376,6 +378,81 @@ TEST(SysLogManager, RootTooLongForASocketAddressFailsCleanly)
     EXPECT_EQ(syslogManager.fd(), -1);
     syslogManager.syslog(LOG_NOTICE, "dropped");
     EXPECT_EQ(syslogManager.sendmsg(), 0);
+}
+
+// What a receiver that never reads on its own has been sent since last asked: it takes every
+// connection that waits (a stream), and reads what they and it hold.
+std::string takeAll(int receiver, int type, std::vector<Fd>& connections)
+{
+    std::string text;
+    char buf[4096];
+    if (type == SOCK_STREAM) {
+        for (int c; (c = ::accept4(receiver, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
+            connections.emplace_back(c);
+    } else {
+        for (ssize_t n; (n = ::recv(receiver, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+            text.append(buf, std::size_t(n));
+    }
+    for (Fd const& c : connections)
+        for (ssize_t n; (n = ::recv(c.lowlevel_fd(), buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+            text.append(buf, std::size_t(n));
+    return text;
+}
+
+// In a child process: flushes that the receiver cannot take, so that most of them are lost;
+// then, once the receiver has taken what it holds, a flush that reaches it. The exit code
+// says which step failed (0: none).
+int floodThenRecover(int receiver, int type)
+{
+    openDaemonLog();
+    int const lines = 3000;
+    for (int flush = 0; flush < lines / 300; ++flush) {
+        for (int i = 0; i < 300; ++i)
+            syslogManager.syslog(LOG_DAEMON | LOG_NOTICE, "%0200d", i);
+        syslogManager.sendmsg();
+    }
+    std::vector<Fd> connections;
+    std::string const held = takeAll(receiver, type, connections);
+    if (std::count(held.begin(), held.end(), '\0') >= lines)
+        return 1;
+    syslogManager.syslog(LOG_DAEMON | LOG_NOTICE, "found");
+    if (syslogManager.sendmsg() < 0)
+        return 2;
+    return takeAll(receiver, type, connections).find(": found") == std::string::npos ? 3 : 0;
+}
+
+// A receiver that takes nothing (a syslog daemon that hangs) holds a flush up for a second at
+// most, and the flushes after it not at all; what they held is lost. Once the receiver takes
+// again, the next flush reaches it. The flushes run in a child, ended should it hang.
+TEST(SysLogManager, AReceiverThatTakesNothingHoldsNoFlushForLong)
+{
+    for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
+        SCOPED_TRACE(type);
+        Board b;
+        Fd receiver(::socket(AF_UNIX, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        struct sockaddr_un addr = {};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/dev/log", b.dir.c_str());
+        ASSERT_EQ(::bind(receiver.lowlevel_fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ASSERT_TRUE(type == SOCK_DGRAM || ::listen(receiver.lowlevel_fd(), 1) == 0);
+        pid_t const child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+            ::_exit(floodThenRecover(receiver.lowlevel_fd(), type));
+        int status = -1;
+        bool ended = false;
+        for (int i = 0; i < 3000 && !ended; ++i) {
+            ended = ::waitpid(child, &status, WNOHANG) == child;
+            if (!ended)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!ended) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+        }
+        EXPECT_TRUE(ended);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
 }
 
 TEST(SysLogManager, CallerArrayFullWithoutLineEndGoesOutWhole)

@@ -120,6 +120,15 @@ void Protocol::prepare_head(Packet& p)
     local_prepare_head(p);
 }
 
+bool Protocol::new_packet(Packet& p, PacketUse use)
+{
+    p.clear();
+    if (!p.try_reserve_head(0, use))
+        return false;
+    prepare_head(p);
+    return true;
+}
+
 void Protocol::prepare_tail(Packet& p)
 {
     if (Protocol* below = layer_below())

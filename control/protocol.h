@@ -1,12 +1,11 @@
 #pragma once
 
 #include "base/dual_list.h"
+#include "base/packet.h"
 #include "base/smart_pointer.h"
 
 #include <iosfwd>
 #include <string>
-
-class Packet;
 
 // Layer names.
 class Protocol_name {
@@ -159,6 +158,10 @@ public:
     // Every layer from the lowest up to this one reserves its room.
     void prepare_head(Packet& p);
     void prepare_tail(Packet& p);
+    // A new packet for this layer to send: a block taken for the use, with the room of
+    // every layer up to this one reserved. False, the packet null, when the pool keeps no
+    // block for the use.
+    bool new_packet(Packet& p, PacketUse use = PacketUse::frame);
     // From the lowest layer up; the first failure is returned.
     Protocol_status initialize();
 

@@ -65,14 +65,14 @@ void Service::Send(char const* data, int length)
     static Profile::Point send("Control::Service::Send [2]");
     build.begin();
     Packet p;
-    // An empty pool refuses the message instead of ending the process.
-    if (!p.try_reserve_head(0)) {
+    // The blocks the pool keeps for the message links serve when every other is taken; an
+    // empty pool refuses the message instead of ending the process.
+    if (!new_packet(p, PacketUse::control)) {
         build.end();
         std::cerr << "Control::Service::Send() no packet buffer, message of " << length << " bytes dropped"
                   << std::endl;
         return;
     }
-    prepare_head(p);
     if (length > 0)
         std::memcpy(p.put(unsigned(length)), data, unsigned(length));
     build.end();

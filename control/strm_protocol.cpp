@@ -110,7 +110,7 @@ void StrmProtocol::do_read()
     // With the pool empty the bytes are read and dropped, so that the socket does not
     // stay readable for ever; the framing above finds its way back.
     Packet p;
-    bool const pooled = p.try_reserve_head(0);
+    bool const pooled = p.try_reserve_head(0, PacketUse::control);
     unsigned char scratch[4096];
     readMeasure_.begin();
     ssize_t const n = pooled ? ::recv(fd_.lowlevel_fd(), p.data(), p.tailroom(), MSG_DONTWAIT | MSG_NOSIGNAL)

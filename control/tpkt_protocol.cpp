@@ -123,7 +123,7 @@ void Tpkt_protocol::begin_frame()
     }
     remaining_ -= header_size;
     frame_.clear();
-    if (!frame_.try_reserve_head(0)) {
+    if (!frame_.try_reserve_head(0, PacketUse::control)) {
         std::clog << name() << " no packet buffer: frame of " << remaining_ << " bytes dropped" << std::endl;
         state_ = remaining_ > 0 ? State::Skip : State::Version;
         return;

@@ -2,6 +2,7 @@
 
 #include "base/clock.h"
 #include "base/ini_file.h"
+#include "base/packet.h"
 #include "control/connector_net.h"
 #include "tests/capture.h"
 #include "tests/fake_agent.h"
@@ -193,6 +194,32 @@ TEST_F(AgentLinks, PingsKeepAnAnsweringAgentAndThirtySecondsOfSilenceDropIt)
     testsupport::advance(clock, Control::ConnectorNet::reconnect_wait_ms);
     connect(agent, 2);
     EXPECT_EQ(agent.receiveText(100), "no message");
+}
+
+// The agent links draw on the packets the pool keeps for the message links: with every
+// other packet taken (by the signalling links' queues and frames), items and pings still go
+// out and the agent is still heard.
+TEST_F(AgentLinks, AnAgentIsServedWhileTheSignallingLinksHoldEveryOtherPacket)
+{
+    CaptureStream err(std::cerr);
+    FakeAgent agent(Waiting::Loop);
+    SnmpAgentCtrl ctrl;
+    configure(ctrl, agentBlock(agent, "qelt"));
+    connect(agent, 1);
+    std::vector<Packet> held;
+    for (PacketUse use : {PacketUse::queued, PacketUse::frame})
+        for (Packet p; p.try_reserve_head(0, use); p.clear())
+            held.push_back(p);
+    ctrl.Send(SnmpAgentCtrl::temperature, "40");
+    EXPECT_EQ(agent.receiveText(), "set 1:gatewayCommon/temperature/0=40");
+    testsupport::advance(clock, SnmpAgentInstance::ping_ms);
+    EXPECT_EQ(agent.receiveText(), "ping");
+    MON::Message command;
+    command.set_pdu().select_command().select_ping();
+    ASSERT_TRUE(agent.send(command));
+    ASSERT_TRUE(testsupport::runUntil([&] { return !err.text().empty(); }, 5000));
+    std::string const prefix = "snmpagent.qelt 127.0.0.1:" + std::to_string(agent.port());
+    EXPECT_EQ(err.text(), prefix + ": receive unknown message type\n");
 }
 
 }  // namespace

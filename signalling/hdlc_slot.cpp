@@ -2,6 +2,7 @@
 
 #include "base/ext.h"
 #include "base/trace_ctl.h"
+#include "signalling/stack_slot.h"
 
 #include <cstring>
 #include <iostream>
@@ -119,14 +120,19 @@ bool HdlcSlot::Ioctl(ZGCP::IoctlParams const& params)
         Refuse(ZGCP::ErrorCause::insufficientResources);
         return false;
     }
+    // Every package takes its packet first: a request the link queues cannot hold is refused
+    // whole.
+    std::vector<Packet> packets(params.get_hdlcPackages().size());
+    for (Packet& packet : packets) {
+        if (!TakeQueuedBlock(packet, *this)) {
+            Refuse(ZGCP::ErrorCause::insufficientResources);
+            return false;
+        }
+    }
+    auto next = packets.begin();
     for (ZGCP::HdlcPackage const& package : params.get_hdlcPackages()) {
         std::vector<char> const& body = package.get_body();
-        Packet packet;
-        if (!packet.try_reserve_head(0)) {
-            std::cerr << ext::header(this) << "no packet for a package of " << body.size() << " octets, dropped"
-                      << std::endl;
-            continue;
-        }
+        Packet& packet = *next++;
         packet.put16_b(address_);
         packet.put8(std::uint8_t(txSeq_ << 5 | peerSeq_));
         ++txSeq_;

@@ -111,17 +111,20 @@ bool readAddress(Packet const& frame, Address& address)
 
 bool LAPD::cr(bool command) const { return command ? side_ == Side::network : side_ == Side::user; }
 
-Packet LAPD::new_frame(bool command)
+bool LAPD::new_frame(Packet& frame)
 {
-    Packet frame;
-    prepare_head(frame);
-    frame::putAddress(frame, unsigned(selfSAPI), cr(command), unsigned(selfTEI));
-    return frame;
+    if (new_packet(frame))
+        return true;
+    log() << "no packet for a frame, not sent" << std::endl;
+    return false;
 }
 
 bool LAPD::tx_cmd_resp(unsigned char type, bool pf, bool command)
 {
-    Packet frame = new_frame(command);
+    Packet frame;
+    if (!new_frame(frame))
+        return false;
+    frame::putAddress(frame, unsigned(selfSAPI), cr(command), unsigned(selfTEI));
     frame::putControl(frame, type, pf, unsigned(VR));
     return xmit(frame);
 }
@@ -129,9 +132,10 @@ bool LAPD::tx_cmd_resp(unsigned char type, bool pf, bool command)
 bool LAPD::tx_iframe(Packet const& data, bool p)
 {
     // The header goes into the head room reserved for it, so every message the stack
-    // prepared fits (message() refuses longer ones).
+    // prepared fits (message() refuses longer ones). Without a packet the message waits.
     Packet frame;
-    prepare_head(frame);
+    if (!new_frame(frame))
+        return false;
     frame.put(data);
     frame::pushIControl(frame, unsigned(VS), unsigned(VR), p);
     frame::pushAddress(frame, unsigned(selfSAPI), cr(true), unsigned(selfTEI));

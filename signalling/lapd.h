@@ -237,8 +237,9 @@ private:
     bool xmit(Packet& frame);
     // The C/R bit of a command or a response from this side.
     bool cr(bool command) const;
-    // A new frame with the room of the stack reserved and the own address written.
-    Packet new_frame(bool command);
+    // A new frame with the room of the stack reserved; false (logged) when the pool keeps
+    // no packet for it: the frame is not sent, and the protocol's timers try again.
+    bool new_frame(Packet& frame);
     void trace(char const* prefix, Packet const& frame, bool received) const;
 
     // Local events and their steps.

@@ -264,7 +264,8 @@ void LAPD_NT_user::set_unbusy()
 void LAPD_NT_user::tx(unsigned char type, bool command, bool pf)
 {
     Packet frame;
-    link_->prepare_head(frame);
+    if (!link_->new_frame(frame))
+        return;
     frame::putAddress(frame, 0, command, tei_);
     frame::putControl(frame, type, pf, unsigned(VR_));
     if (logs())
@@ -272,10 +273,11 @@ void LAPD_NT_user::tx(unsigned char type, bool command, bool pf)
     link_->send_to_layer1(frame);
 }
 
-void LAPD_NT_user::tx_iframe(Packet const& message)
+bool LAPD_NT_user::tx_iframe(Packet const& message)
 {
     Packet frame;
-    link_->prepare_head(frame);
+    if (!link_->new_frame(frame))
+        return false;
     frame.put(message);
     frame::pushIControl(frame, unsigned(VS_), unsigned(VR_), true);
     frame::pushAddress(frame, 0, true, tei_);
@@ -284,6 +286,7 @@ void LAPD_NT_user::tx_iframe(Packet const& message)
     if (logs())
         log() << "transmit I frame" << std::endl;
     link_->send_to_layer1(frame);
+    return true;
 }
 
 void LAPD_NT_user::hold(Packet const& message)
@@ -298,8 +301,8 @@ bool LAPD_NT_user::send_waiting()
 {
     bool sent = false;
     Packet next;
-    while (!busy_ && ackQueue_.count() < kWindow && waitQueue_.get(next)) {
-        tx_iframe(next);
+    while (!busy_ && ackQueue_.count() < kWindow && waitQueue_.preview(&next) && tx_iframe(next)) {
+        waitQueue_.get(next);
         sent = true;
     }
     return sent;
@@ -310,11 +313,11 @@ bool LAPD_NT_user::message(Packet& p)
     Packet const& m = p;
     if (state_ == unassigned || !callRef_ || m.length() < 3 || *callRef_ != (m[2] & 0x7F))
         return false;
-    if (busy_ || ackQueue_.count() >= kWindow || !waitQueue_.empty()) {
+    // A message that finds no packet for its frame waits with the others.
+    if (busy_ || ackQueue_.count() >= kWindow || !waitQueue_.empty() || !tx_iframe(p)) {
         hold(p);
         return true;
     }
-    tx_iframe(p);
     supervise(wait_answer, kT200);
     return true;
 }
@@ -406,7 +409,8 @@ void LAPD_NT::message(Packet& p)
         return;
     if (m[3] == kSetup) {
         Packet frame;
-        prepare_head(frame);
+        if (!new_frame(frame))
+            return;
         frame.put(m);
         frame.push8(frame::kUiControl);
         frame::pushAddress(frame, 0, true, frame::kGroupTei);
@@ -453,10 +457,19 @@ void LAPD_NT::receive(Packet& p)
 
 // TEI management
 
+bool LAPD_NT::new_frame(Packet& frame)
+{
+    if (new_packet(frame))
+        return true;
+    log() << "no packet for a frame, not sent" << std::endl;
+    return false;
+}
+
 void LAPD_NT::tx_identity(unsigned short ri, unsigned ai, unsigned char type)
 {
     Packet frame;
-    prepare_head(frame);
+    if (!new_frame(frame))
+        return;
     frame::putIdentity(frame, true, ri, ai, type);
     send_to_layer1(frame);
 }

@@ -70,7 +70,8 @@ private:
 
     // Sending.
     void tx(unsigned char type, bool command, bool pf);
-    void tx_iframe(Packet const& message);
+    // False (nothing sent, nothing counted) when no packet is left for the frame.
+    bool tx_iframe(Packet const& message);
     void hold(Packet const& message);
     // Sends waiting messages while the terminal is not busy and the window has room; true
     // when one went.
@@ -132,6 +133,9 @@ public:
     // "LAPD(NT BRI):".
     void PutHeader(std::ostream& os) const;
 
+    // A new frame with the room of the stack reserved; false (logged) when the pool keeps
+    // no packet for it: the frame is not sent, and the supervision tries again.
+    bool new_frame(Packet& frame);
     void send_to_layer3(Packet& p) { on_message(p); }
     void send_to_layer1(Packet& p) { transmit(p); }
     // A TEI management frame from the network.

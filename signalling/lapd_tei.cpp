@@ -46,7 +46,8 @@ bool LAPD::tx_identity(unsigned short Ri, int Ai, unsigned char type)
     if (!bri_)
         return false;
     Packet frame;
-    prepare_head(frame);
+    if (!new_frame(frame))
+        return false;
     frame::putIdentity(frame, side_ == Side::network, Ri, unsigned(Ai), type);
     return xmit(frame);
 }

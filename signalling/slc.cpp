@@ -344,8 +344,12 @@ bool SLC::CoutCongestion()
 void SLC::lssu(Indication indication)
 {
     Packet frame;
-    if (channel_ == nullptr || !frame.try_reserve_head(0))
+    if (channel_ == nullptr)
         return;
+    if (!frame.try_reserve_head(0)) {
+        error() << "no packet for a status unit" << std::endl;
+        return;
+    }
     frame.put8(0xFF);
     frame.put8(0xFF);
     frame.put8(0x01);

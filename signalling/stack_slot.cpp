@@ -17,13 +17,22 @@ bool StackSlot::IDeactivate()
     return true;
 }
 
+bool TakeQueuedBlock(Packet& packet, Slot const& slot)
+{
+    bool const refusing = Packet::refusing(PacketUse::queued);
+    if (packet.try_reserve_head(0, PacketUse::queued))
+        return true;
+    if (!refusing)
+        std::cerr << slot << ": the link queues hold every packet they may, data refused until they send" << std::endl;
+    return false;
+}
+
 bool StackSlot::IUserData(std::vector<char> const& data)
 {
-    // A packet is taken without ending the process when the pool is empty, and a message
-    // that does not fit in one is refused.
+    // A message that does not fit in one packet is refused.
     Packet packet;
-    if (!packet.try_reserve_head(0)) {
-        std::cerr << static_cast<Slot const&>(*this) << ": no packet for user data, dropped" << std::endl;
+    if (!TakeQueuedBlock(packet, *this)) {
+        Refuse(ZGCP::ErrorCause::insufficientResources);
         return false;
     }
     prepare_head(packet);

@@ -6,8 +6,14 @@
 
 #include <vector>
 
+// Takes a block for a message that a link of the slot will queue. The link queues may not
+// take the blocks the pool keeps for the links' frames and for the controller: then false,
+// and the first refusal of a run of them is logged.
+bool TakeQueuedBlock(Packet& packet, Slot const& slot);
+
 // A slot that hosts a protocol stack of signalling layers: the controller's user data goes
-// down the stack as one message, each message the top layer delivers goes to the controller
+// down the stack as one message (refused, insufficientResources, when the link queues have
+// taken every block the pool gives them), each message the top layer delivers goes to the controller
 // as userData; activate and deactivate run the stack, and the stack's activation and
 // deactivation reach the controller as activated and deactivated, each after the link
 // figures a kind reports (ReportLinkInfo).

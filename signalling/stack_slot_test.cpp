@@ -1,9 +1,11 @@
 #include "signalling/stack_slot.h"
 
+#include "base/clock.h"
 #include "signalling/hdlc_slot.h"
 #include "signalling/isdn_slot.h"
 #include "signalling/pstn_slot.h"
 #include "signalling/signalling_test_support.h"
+#include "tests/pool_drain.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +69,79 @@ TEST_F(LinkSlotsTest, TheLongestDataThatFitsGoesOutAndLongerIsRefused)
         settle();
         EXPECT_EQ(sent(), std::vector<std::string>{});
         ASSERT_EQ(destroy(20), ok());
+    }
+}
+
+// Every kind of link with the packet pool empty under it: the controller's data is refused
+// (insufficientResources, one line for the run of refusals), a frame from the peer is dropped
+// and a frame the link would build is not sent, each with a line, and nothing ends the
+// process. Once packets are free again the link goes on: its timers or the peer's next frame
+// get its answer out, and the controller's data is taken.
+TEST_F(LinkSlotsTest, AnEmptyPoolRefusesDataDropsFramesAndTheLinkGoesOn)
+{
+    Mux::TestClock clock;
+    PstnFactory::instance();
+    IsdnFactory::instance();
+    HdlcSlotFactory::instance();
+    using Bytes = std::vector<std::uint8_t>;
+    enum Up { activated, teiRemoved, joinedFromTrunk, joinedBothWays };
+    struct Case {
+        char const* what;
+        ZGCP::CreateParams params;
+        Up up;
+        unsigned wait;  // the protocol's retry, run out with the pool empty and again after
+        Bytes peer;     // pushed with the pool empty and again after
+        std::string answer;
+    } const cases[] = {
+        {"LAPD, user side", testsupport::isdnParams(Type::pri, 2), activated, ISDN::LAPD::kT200, {0x00, 0x01, 0x73},
+         "000100000801"},
+        {"LAPD, TEI management", testsupport::isdnParams(Type::bri, 3), teiRemoved, ISDN::LAPD::kT202, {},
+         "fcff030f"},
+        {"LAPD, network side of a bus", testsupport::pstnIsdnParams(Type::bri, 2, true), joinedBothWays,
+         ISDN::LAPD_NT::kCheckCycle, {}, "feff030f000004ff"},
+        {"MTP level 2", testsupport::ss7Params(2, 1, 2, 3, false), joinedFromTrunk, 0, {0xFF, 0xFF, 0x01, 0x00},
+         "ffff0101"},
+        {"HDLC link", testsupport::hdlcParams(2, 0x1234), joinedFromTrunk, 0, {}, "12340001"},
+    };
+    std::string const refused = ": the link queues hold every packet they may, data refused until they send\n";
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        bool const hdlc = c.params.hdlcParams_isSelected();
+        auto data = [&] {
+            return run(20, hdlc ? testsupport::hdlcPackagesCommand({{1}}) : testsupport::userDataCommand({8, 1}));
+        };
+        auto dropped = [&] { return err.count("no packet for") + log.count("no packet for"); };
+        ASSERT_EQ(create(20, c.params), ok());
+        if (c.up == activated) {
+            EXPECT_EQ(activate(20), ok());
+        } else if (c.up == teiRemoved) {
+            mccPush({0xFE, 0xFF, 0x03, 0x0F, 0x00, 0x00, 0x06, 0xFF});
+        } else {
+            EXPECT_EQ(connect(7, 20), ok());
+            EXPECT_EQ(c.up == joinedBothWays ? connect(20, 7) : ok(), ok());
+        }
+        settle();
+        mccWritten();
+        std::size_t const lines = err.count(refused), drops = dropped();
+        {
+            testsupport::PoolDrain drain;
+            EXPECT_EQ(data(), fail(ZGCP::ErrorCause::insufficientResources));
+            EXPECT_EQ(data(), fail(ZGCP::ErrorCause::insufficientResources));
+            mccPush(c.peer.empty() ? Bytes{0x12, 0x34, 0x00} : c.peer);
+            testsupport::advance(clock, c.wait);
+            EXPECT_EQ(mccWritten(), std::vector<std::string>{});
+        }
+        EXPECT_EQ(err.count(refused), lines + 1);
+        EXPECT_GT(dropped(), drops);
+        EXPECT_EQ(data(), ok());
+        if (!c.peer.empty())
+            mccPush(c.peer);
+        testsupport::advance(clock, c.wait);
+        std::vector<std::string> const sent = mccWritten();
+        ASSERT_FALSE(sent.empty());
+        EXPECT_EQ(sent.front().rfind(c.answer, 0), 0u) << sent.front() << " of " << sent.size();
+        ASSERT_EQ(destroy(20), ok());
+        kinds();
     }
 }
 

@@ -1,5 +1,6 @@
 #include "slots/auth_client.h"
 
+#include "base/ext.h"
 #include "slots/modem_factory.h"
 
 #include <poll.h>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 
 AuthClient::AuthClient(Fd socket, INet4::Addr const& peer, ModemFactory& owner)
     : socket_(std::move(socket)), peer_(peer), owner_(owner)
@@ -18,8 +20,17 @@ void AuthClient::Activate() { event_.Schedule(socket_, POLLIN); }
 
 void AuthClient::OnDisconnect()
 {
+    partTimer_.reset();
     socket_.close();
     event_.Release();
+}
+
+void AuthClient::OnPartTimeout()
+{
+    Guard const guard(*this);
+    std::cerr << ext::header(&owner_) << "auth client " << peer_ << " sent part of a record and nothing more for "
+              << kPartMs << " ms, closed" << std::endl;
+    OnDisconnect();
 }
 
 void AuthClient::CheckDisconnect()
@@ -45,8 +56,11 @@ void AuthClient::receive()
         ssize_t const n = ::recv(socket_.lowlevel_fd(), buffer_ + position_, end_ - position_, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (position_ > 0 && !partTimer_.is_running())
+                partTimer_.set(kPartMs, &AuthClient::OnPartTimeout, this);
             return;
+        }
         if (n <= 0)
             break;
         position_ += std::size_t(n);
@@ -64,6 +78,7 @@ void AuthClient::receive()
         attr header;
         std::memcpy(&header, buffer_, sizeof header);
         session_ = header.session;
+        partTimer_.reset();
         position_ = 0;
         end_ = sizeof(std::uint32_t);
         owner_.OnAuth(reinterpret_cast<attr const*>(buffer_));

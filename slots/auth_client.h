@@ -3,6 +3,7 @@
 #include "base/fd.h"
 #include "runtime/event.h"
 #include "runtime/inet4_addr.h"
+#include "runtime/timer.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -98,9 +99,12 @@ private:
 // One connection of the authentication client, accepted by the modem factory. It assembles
 // the records the peer sends, one at a time, and hands each complete one to the factory; it
 // sends the daemon's records. Any failure ends the connection at once, and the factory
-// deletes it when no member call of it is running any more.
+// deletes it when no member call of it is running any more. A connection that holds part
+// of a record for kPartMs without completing it is closed too, so that it keeps no place.
 class AuthClient {
 public:
+    static constexpr unsigned kPartMs = 10000;
+
     AuthClient(Fd socket, INet4::Addr const& peer, ModemFactory& owner);
     AuthClient(AuthClient const&) = delete;
     AuthClient& operator=(AuthClient const&) = delete;
@@ -127,6 +131,8 @@ private:
 
     // Reads until the socket has nothing more or the connection ends.
     void receive();
+    // Part of a record has waited kPartMs for the rest.
+    void OnPartTimeout();
 
     Event event_;
     Fd socket_;
@@ -137,4 +143,6 @@ private:
     std::size_t end_ = sizeof(std::uint32_t);
     ModemFactory& owner_;
     int session_ = -1;
+    // Runs while part of a record is held.
+    Timer partTimer_;
 };

@@ -1,5 +1,6 @@
 #include "slots/auth_client.h"
 
+#include "base/clock.h"
 #include "runtime/multiplexer.h"
 #include "tests/modem_test_support.h"
 #include "tests/peer_end.h"
@@ -9,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -71,6 +74,46 @@ TEST_F(AuthClientTest, RecordsAreAssembledAcrossReadsAndHandedOnInOrder)
     client->close();
     ASSERT_TRUE(waitFor([&] { return factory->connections() == 0; }));
     EXPECT_EQ(handed(), line(7) + line(8) + line(9));
+}
+
+// A connection holding part of a record (the size word or not) is closed once the part has
+// waited ten seconds; a record completed in time starts the wait anew with the next part.
+// So connections that hold every place give them back, and a real client is served.
+TEST_F(AuthClientTest, PartsOfRecordsHeldTenSecondsCloseTheirConnections)
+{
+    Mux::TestClock clock;
+    Bytes const request = testsupport::authRequest(7, "u", "p");
+    Bytes const half(request.begin(), request.begin() + 70);
+    Bytes const rest(request.begin() + 70, request.end());
+    std::string const closed = "sent part of a record and nothing more for 10000 ms, closed\n";
+    std::size_t const bound = factory->authBound();
+    std::vector<std::unique_ptr<testsupport::TcpClient>> holders;
+    for (std::size_t i = 0; i < bound; ++i) {
+        holders.push_back(authClient());
+        ASSERT_TRUE(holders.back()->send(i % 2 ? half : Bytes(half.begin(), half.begin() + 2)));
+    }
+    testsupport::settle();
+    testsupport::TcpClient turnedAway(factory->authPort());
+    EXPECT_TRUE(turnedAway.waitClosed());
+
+    testsupport::advance(clock, AuthClient::kPartMs - 1);
+    ASSERT_TRUE(holders[1]->send(rest + half));
+    ASSERT_TRUE(waitFor([&] { return handed() == line(7); }));
+    testsupport::advance(clock, 1);
+    ASSERT_TRUE(waitFor([&] { return factory->connections() == 1; }));
+    EXPECT_EQ(err.count(closed), bound - 1);
+    // The part sent with the completed record has waited one millisecond less.
+    testsupport::advance(clock, AuthClient::kPartMs - 2);
+    EXPECT_EQ(factory->connections(), 1u);
+    testsupport::advance(clock, 1);
+    ASSERT_TRUE(waitFor([&] { return factory->connections() == 0; }));
+    for (auto const& holder : holders)
+        EXPECT_TRUE(holder->waitClosed());
+    EXPECT_EQ(err.count(closed), bound);
+
+    auto client = authClient();
+    ASSERT_TRUE(client->send(testsupport::authRequest(8, "u", "p")));
+    EXPECT_TRUE(waitFor([&] { return handed() == line(7) + line(8); }));
 }
 
 TEST_F(AuthClientTest, ARestartedListenerTakesItsPortWhileClosedConnectionsLinger)

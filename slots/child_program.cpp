@@ -3,10 +3,13 @@
 #include "base/open_files.h"
 #include "board/path.h"
 #include "runtime/fork.h"
+#include "runtime/read_end.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -84,25 +87,81 @@ int StartChildProgram(char const* program, std::vector<std::string> const& args,
     return StartChildProgram(child);
 }
 
-std::optional<std::string> ReadChildProgramLine(ChildProgram child, std::size_t maxLength)
+ChildProgramLine::~ChildProgramLine()
+{
+    if (pid_ > 0)
+        ::kill(pid_, SIGKILL);
+}
+
+bool ChildProgramLine::Start(ChildProgram child, std::size_t maxLength, unsigned timeoutMs)
 {
     int ends[2] = {-1, -1};
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-        return std::nullopt;
-    Fd const output(ends[0]);
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    Fd output(ends[0]);
     child.output = ends[1];
     int const pid = StartChildProgram(child);
     ::close(ends[1]);
     if (pid < 0)
-        return std::nullopt;
-    std::string line;
-    char c = 0;
-    while (line.size() < maxLength && ::read(output.lowlevel_fd(), &c, 1) == 1) {
-        line += c;
-        if (c == '\n')
+        return false;
+    pid_ = pid;
+    maxLength_ = maxLength;
+    line_.clear();
+    wait_.Bind(this, &ChildProgramLine::OnExit);
+    wait_.Attach(pid);
+    output_.Bind("ChildProgramLine::OnOutput", &ChildProgramLine::OnOutput, this);
+    output_.Schedule(std::move(output), POLLIN);
+    timer_.set(timeoutMs, &ChildProgramLine::OnTimeout, this);
+    return true;
+}
+
+void ChildProgramLine::OnOutput(int fd, short revents)
+{
+    if (ReadEnd::ofPoll(revents) == ReadEnd::again)
+        return;
+    char buffer[64];
+    while (line_.size() < maxLength_) {
+        ssize_t const n = ::read(fd, buffer, std::min(sizeof buffer, maxLength_ - line_.size()));
+        int const error = errno;
+        ReadEnd::Kind const k = ReadEnd::ofRead(n, error, revents);
+        if (k == ReadEnd::again && error == EINTR)
+            continue;
+        if (k == ReadEnd::again)
+            return;
+        if (k == ReadEnd::end)
             break;
+        line_.append(buffer, std::size_t(n));
+        std::size_t const end = line_.find('\n');
+        if (end != std::string::npos) {
+            line_.resize(end + 1);
+            break;
+        }
     }
-    return line;
+    Tell(line_);
+}
+
+void ChildProgramLine::OnExit(int)
+{
+    // What the program wrote is still read to its end.
+    pid_ = -1;
+    if (!awaited())
+        timer_.reset();
+}
+
+void ChildProgramLine::OnTimeout()
+{
+    if (pid_ > 0)
+        ::kill(pid_, SIGKILL);
+    if (awaited())
+        Tell(std::nullopt);
+}
+
+void ChildProgramLine::Tell(Line const& line)
+{
+    output_.Release();
+    if (pid_ < 0)
+        timer_.reset();
+    handler_.Invoke(line);
 }
 
 bool ExecFailed(Fd& execReport)

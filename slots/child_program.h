@@ -1,6 +1,10 @@
 #pragma once
 
 #include "base/fd.h"
+#include "runtime/async_handler.h"
+#include "runtime/child_wait.h"
+#include "runtime/event.h"
+#include "runtime/timer.h"
 
 #include <cstddef>
 #include <optional>
@@ -40,10 +44,50 @@ int StartChildProgram(ChildProgram const& child, Fd* execReport = nullptr);
 // The same with the program's input and exit code of a failed exec only.
 int StartChildProgram(char const* program, std::vector<std::string> const& args, int input, int failCode);
 
-// Runs the child program with its standard output on a pipe and returns what it writes up to
-// its first end of line (included) or its end, at most maxLength characters; nothing when the
-// pipe or the fork fails. The child is not waited for: the child-exit service reaps it.
-std::optional<std::string> ReadChildProgramLine(ChildProgram child, std::size_t maxLength);
+// The first line a child program writes, taken without waiting in the loop: the program runs
+// with its standard output on a pipe that the loop polls, and what it writes up to its first
+// end of line (included), its end, or maxLength characters is its line. The handler hears
+// once, from the loop: the line (empty when the program ended without writing), or nothing
+// when the program has not told its line within the time limit; the program is then killed.
+// A program that still runs when the time limit is up, or when the object goes, is killed
+// too; the child-exit service reaps it.
+class ChildProgramLine {
+public:
+    typedef std::optional<std::string> Line;
+
+    ChildProgramLine() = default;
+    ~ChildProgramLine();
+    ChildProgramLine(ChildProgramLine const&) = delete;
+    ChildProgramLine& operator=(ChildProgramLine const&) = delete;
+
+    template <class T>
+    void Bind(void (T::*action)(Line const&), T* object)
+    {
+        handler_.Bind(action, object);
+    }
+    // Starts the program; false, and the handler is never called, when the pipe or the fork
+    // fails.
+    bool Start(ChildProgram child, std::size_t maxLength, unsigned timeoutMs);
+    // Started, and the handler not called yet.
+    bool awaited() const { return output_.IsActive(); }
+    // The program's pid; -1 before the start and once its end was seen.
+    int pid() const { return pid_; }
+
+private:
+    void OnOutput(int fd, short revents);
+    void OnExit(int status);
+    void OnTimeout();
+    // Stops reading and hands the line on; nothing may touch the object afterwards.
+    void Tell(Line const& line);
+
+    Event output_;
+    ChildWait wait_;
+    Timer timer_;
+    std::string line_;
+    std::size_t maxLength_ = 0;
+    int pid_ = -1;
+    ASync::BoundHandler<Line const&> handler_;
+};
 
 // Whether a child whose exit was seen had failed to execute its program (from the
 // descriptor StartChildProgram gave; it is closed here).

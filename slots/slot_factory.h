@@ -28,6 +28,10 @@ public:
     // A new slot when the parameters select this factory's kind and the slot can be built;
     // null otherwise.
     virtual Slot* INewSlot(ZGCP::CreateParams const& params) = 0;
+    // Whether Query can answer now. A factory that must learn its counts first (from a
+    // program it runs) starts that and answers false; it calls Slots::OnResourcesReady once
+    // it has them.
+    virtual bool QueryReady() { return true; }
     // Adds this factory's resource counts.
     virtual void Query(ZGCP::Resources& resources) = 0;
     // Every trunkStatus signal a service sends.

@@ -233,6 +233,7 @@ void Slots::int_destroy(Slot* slot)
 
 void Slots::OnDisconnect()
 {
+    resourcesOwed_ = 0;
     std::vector<Slot*> postponed;
     while (!live_.empty()) {
         Slot* const slot = live_.front();
@@ -263,6 +264,28 @@ void Slots::OnSignal(ZGCP::Signal const& signal)
 
 void Slots::UpdateHardwareResources()
 {
+    ++resourcesOwed_;
+    if (ResourcesReady())
+        SendResources();
+}
+
+void Slots::OnResourcesReady()
+{
+    if (resourcesOwed_ > 0 && ResourcesReady())
+        SendResources();
+}
+
+bool Slots::ResourcesReady()
+{
+    // Every factory is asked, so that each starts what it must learn.
+    bool ready = true;
+    for (SlotFactory* f = SlotFactory::first(); f != nullptr; f = f->next())
+        ready = f->QueryReady() && ready;
+    return ready;
+}
+
+void Slots::SendResources()
+{
     ZGCP::Signal signal;
     ZGCP::Resources& r = signal.select_query();
     r.set_boardMajor(0);
@@ -284,5 +307,8 @@ void Slots::UpdateHardwareResources()
     r.set_universal(0);
     for (SlotFactory* f = SlotFactory::first(); f != nullptr; f = f->next())
         f->Query(r);
-    SendSignal(signal);
+    unsigned int const owed = resourcesOwed_;
+    resourcesOwed_ = 0;
+    for (unsigned int i = 0; i < owed; ++i)
+        SendSignal(signal);
 }

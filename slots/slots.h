@@ -57,8 +57,12 @@ public:
     // Takes the slot out of the table and deletes it.
     void int_destroy(Slot* slot);
 
-    // Sends the hardware resources of every factory to the controller (query signal).
+    // Sends the hardware resources of every factory to the controller (query signal): at
+    // once when every factory is ready to tell them, else when the last is. Every call gets
+    // its own signal; those still owed when the controller goes are dropped.
     void UpdateHardwareResources();
+    // A factory that was not ready has its counts.
+    void OnResourcesReady();
 
     // The slot with this number; null when the number is free or out of range.
     Slot* GetSlotAt(unsigned int number) const { return number < kCount ? table_[number] : nullptr; }
@@ -82,7 +86,12 @@ private:
 
     // Sends a success or an error (a delayed answer was arranged by the handler).
     void Reply(Answer const& answer);
+    // Asks every factory whether it can tell its counts now.
+    bool ResourcesReady();
+    // One query signal for each report owed.
+    void SendResources();
 
     std::array<Slot*, kCount> table_{};
     std::vector<Slot*> live_;
+    unsigned int resourcesOwed_ = 0;
 };

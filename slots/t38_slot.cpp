@@ -1,10 +1,12 @@
 #include "slots/t38_slot.h"
 
+#include "base/clock.h"
 #include "base/errno.h"
 #include "base/ext.h"
 #include "hardware/hw_mux.h"
 #include "hardware/mcc_device.h"
 #include "slots/child_program.h"
+#include "slots/slots.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,7 +15,6 @@
 #include <climits>
 #include <cstdlib>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -168,22 +169,47 @@ Slot* T38SoftFactory::INewSlot(ZGCP::CreateParams const& params)
     return new T38SoftSlot(pid, ts);
 }
 
-void T38SoftFactory::Query(ZGCP::Resources& resources) { resources.set_t38_instances(QueryNumOfInstances()); }
+void T38SoftFactory::Query(ZGCP::Resources& resources) { resources.set_t38_instances(instances_); }
 
-int T38SoftFactory::QueryNumOfInstances()
+bool T38SoftFactory::QueryReady()
 {
+    if (count_ && count_->awaited())
+        return false;
+    std::int32_t const age = std::int32_t(Mux::milliseconds() - countedAt_);
+    if (counted_ && age >= 0 && age < std::int32_t(kCountMs))
+        return true;
+    // A program that told its count and still runs goes with its object.
+    count_ = std::make_unique<ChildProgramLine>();
+    count_->Bind(&T38SoftFactory::OnCount, this);
     ChildProgram child;
     child.program = kProgram;
     child.args = {kProgram, "--num-of-instances"};
-    std::optional<std::string> const line = ReadChildProgramLine(child, 31);
+    if (count_->Start(child, 31, kCountMs))
+        return false;
+    std::clog << ext::header(this) << "t38 daemon not found!" << std::endl;
+    instances_ = 0;
+    Counted();
+    return true;
+}
+
+void T38SoftFactory::OnCount(ChildProgramLine::Line const& line)
+{
     if (!line) {
-        std::clog << ext::header(this) << "t38 daemon not found!" << std::endl;
-        return 0;
-    }
-    if (line->empty()) {
+        std::cerr << ext::header(this) << "t38 daemon[" << count_->pid() << "] told no count within " << kCountMs
+                  << " ms, killed; the last count stands" << std::endl;
+    } else if (line->empty()) {
         std::clog << "t38: can't detect T38 resources" << std::endl;
-        return 0;
+        instances_ = 0;
+    } else {
+        long const n = std::strtol(line->c_str(), nullptr, 10);
+        instances_ = n < 0 ? 0 : n > INT_MAX ? INT_MAX : int(n);
     }
-    long const n = std::strtol(line->c_str(), nullptr, 10);
-    return n < 0 ? 0 : n > INT_MAX ? INT_MAX : int(n);
+    Counted();
+    Slots::instance().OnResourcesReady();
+}
+
+void T38SoftFactory::Counted()
+{
+    counted_ = true;
+    countedAt_ = Mux::milliseconds();
 }

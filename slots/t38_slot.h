@@ -2,10 +2,12 @@
 
 #include "runtime/child_wait.h"
 #include "runtime/timer.h"
+#include "slots/child_program.h"
 #include "slots/slot.h"
 #include "slots/slot_factory.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <list>
 #include <memory>
@@ -42,6 +44,11 @@ private:
 // Makes T.38 slots: allocates an MCC channel and starts the relay program on it. A relay
 // told to end (its slot destroyed) that is still running after a grace period is killed, so
 // that it cannot keep its channel.
+//
+// The relay program also tells how many relays the board offers. The count runs beside the
+// loop: a resources report waits for it at most kCountMs (a program that has not told its
+// count by then is killed, and the last count stands), and a count serves every report of
+// the kCountMs after it, so that a burst of reports does not run the program once each.
 class T38SoftFactory : public SlotFactory {
 public:
     static constexpr char const* kProgram = "/usr/local/sbin/t38";
@@ -51,6 +58,8 @@ public:
     static constexpr int kExecFailed = 237;
     // How long a relay told to end may take before it is killed, in milliseconds.
     static constexpr unsigned kGraceMs = 5000;
+    // How long the relay program may take to tell its count, and how long a count serves.
+    static constexpr unsigned kCountMs = 1000;
 
     static T38SoftFactory& instance();
 
@@ -60,10 +69,11 @@ public:
 
     char const* GetName() const override { return "T.38 soft"; }
     Slot* INewSlot(ZGCP::CreateParams const& params) override;
-    // t38-instances, as the relay program tells.
+    // Ready with a count younger than kCountMs; otherwise the relay program is asked, and
+    // the slot table hears when the count is in.
+    bool QueryReady() override;
+    // t38-instances: the last count (0 before the first, or when the program could not say).
     void Query(ZGCP::Resources& resources) override;
-    // Runs the relay program to ask how many relays the board offers; 0 when it cannot say.
-    int QueryNumOfInstances();
 
     // The relay was told to end: it is watched until it does, and killed after the grace
     // period.
@@ -75,5 +85,14 @@ public:
 private:
     class Retired;
 
+    // The relay program's answer to "--num-of-instances".
+    void OnCount(ChildProgramLine::Line const& line);
+    // The count is in (or given up): it serves from now on.
+    void Counted();
+
     std::list<std::unique_ptr<Retired>> retired_;
+    std::unique_ptr<ChildProgramLine> count_;
+    int instances_ = 0;
+    bool counted_ = false;
+    std::uint32_t countedAt_ = 0;
 };

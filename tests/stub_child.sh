@@ -7,12 +7,14 @@
 #   PID exit CODE          it ends by itself
 # and behaves as "$0.conf" (shell assignments, read when it starts) says:
 #   INSTANCES=N            "--num-of-instances" prints N (nothing when unset)
+#   COUNT=hang             "--num-of-instances" prints nothing and runs until a signal ends it
 #   IGNORE="TERM HUP"      these signals are recorded and survived; others end it by the signal
 #   RUN=S                  it ends by itself after S seconds (unset: when a signal ends it)
 #   EXIT=N                 the code it ends with by itself (0 when unset)
 
 log="$0.log"
 INSTANCES=
+COUNT=
 IGNORE=
 RUN=
 EXIT=0
@@ -50,6 +52,7 @@ say args "$@"
 say stdin "$(readlink /proc/$$/fd/0)"
 
 if [ "$1" = "--num-of-instances" ]; then
+    [ "$COUNT" = hang ] && while :; do pause 1; done
     [ -n "$INSTANCES" ] && echo "$INSTANCES"
     say exit 0
     exit 0

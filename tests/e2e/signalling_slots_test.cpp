@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -294,6 +295,57 @@ TEST_F(SignallingSlots, BasicRateNetworkSideServesTwoTerminals)
         EXPECT_EQ(on(30, testsupport::userDataCommand(c.down)), "success");
         EXPECT_EQ(written(kMcc, ts, 1), std::vector<std::string>{c.frame});
     }
+}
+
+// Ten QSIG links without a far end, given more data than the packet pool holds: the link
+// queues take what they may, then the data is refused (insufficientResources, one line for
+// the run), and every command of the burst, the pings among them, gets exactly one answer.
+// Destroyed, the links give every packet back: a second round takes as many as the first.
+TEST_F(SignallingSlots, QsigLinksWithoutAFarEndCannotStarveTheController)
+{
+    std::vector<std::size_t> taken;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        for (unsigned n = 0; n < 10; ++n)
+            ASSERT_EQ(on(30 + n, create(testsupport::qsigParams(false))), "success");
+        testsupport::Bytes burst;
+        std::map<int, std::string> sent;
+        auto add = [&](ZGCP::Command const& command, std::optional<unsigned> slot) {
+            testsupport::Bytes const frame =
+                testsupport::tpktFrame(testsupport::encodeZgcp(testsupport::zgcpCommand(command, ++seq, slot)));
+            burst.insert(burst.end(), frame.begin(), frame.end());
+            sent[seq] = slot ? "userData" : "ping";
+        };
+        for (unsigned i = 0; i < 1200; ++i) {
+            add(testsupport::userDataCommand({8, 1, 2}), 30 + i % 10);
+            if (i % 50 == 49)
+                add(testsupport::plainCommand(ZGCP::Command::ping::id), std::nullopt);
+        }
+        ASSERT_TRUE(client->sendRaw(burst));
+
+        std::map<std::string, std::size_t> answers;
+        std::map<int, int> times;
+        while (times.size() < sent.size()) {
+            ZGCP::Message m;
+            ASSERT_TRUE(client->receive(m, testsupport::ControllerClient::kTimeout))
+                << times.size() << " of " << sent.size();
+            if (m.get_pdu().signal_isSelected())
+                continue;
+            ASSERT_TRUE(m.seq_isPresent());
+            int const s = m.get_seq().getValue();
+            EXPECT_EQ(++times[s], 1) << s;
+            std::string const text = testsupport::describe(m);
+            ++answers[sent[s] + text.substr(text.rfind(' '))];
+        }
+        EXPECT_EQ(answers["ping success"], 24u);
+        EXPECT_GT(answers["userData error=1"], 0u);
+        EXPECT_EQ(answers["userData success"] + answers["userData error=1"], 1200u);
+        taken.push_back(answers["userData success"]);
+        for (unsigned n = 0; n < 10; ++n)
+            ASSERT_EQ(on(30 + n, destroy()), "success");
+    }
+    EXPECT_EQ(taken[0], taken[1]);
+    EXPECT_EQ(daemon.said(": the link queues hold every packet they may, data refused until they send\n"), 2u);
 }
 
 }  // namespace

@@ -2,12 +2,18 @@
 // the simulated board, and sees the switch through the board socket.
 
 #include "tests/sim_daemon_test_support.h"
+#include "tests/stub_child.h"
+
+#include <signal.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -131,6 +137,64 @@ TEST_F(SlotsE2E, SlotlessQueryIsAnsweredThenReportsTheResources)
     ASSERT_TRUE(client->receive(m, ControllerClient::kTimeout));
     EXPECT_TRUE(m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().query_isSelected());
     EXPECT_TRUE(logged("update hardware resources\n"));
+}
+
+// The relay program counts the board's relays beside the loop. A burst of pipelined queries
+// runs it a handful of times, not once each, and every query gets its answer and its report.
+// A program that tells nothing holds nothing up: a ping sent meanwhile is answered, the report
+// comes with the last count once the program has had its second, and the program is gone.
+TEST_F(SlotsE2E, QueriesNeverWaitOnTheRelayProgram)
+{
+    testsupport::StubChild relay(daemon.root(), "/usr/local/sbin/t38");
+    struct Case {
+        char const* settings;
+        int queries;
+        bool answersFirst;  // every answer comes before the first report
+    } const cases[] = {{"INSTANCES=4", 1000, false}, {"COUNT=hang", 1, true}};
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.settings);
+        relay.configure(c.settings);
+        // Past the second in which the last count serves.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        std::size_t const runs = relay.pids().size();
+        auto const start = std::chrono::steady_clock::now();
+        Bytes burst;
+        std::map<int, std::string> expected;
+        auto add = [&](ZGCP::Command const& command) {
+            Bytes const frame = testsupport::tpktFrame(testsupport::encodeZgcp(testsupport::zgcpCommand(command, ++seq)));
+            burst.insert(burst.end(), frame.begin(), frame.end());
+            expected[seq] = "seq=" + std::to_string(seq) + " success";
+        };
+        for (int i = 0; i < c.queries; ++i) {
+            add(queryCmd);
+            if (i % 100 == 99)
+                add(pingCmd);
+        }
+        add(pingCmd);
+        ASSERT_TRUE(client->sendRaw(burst));
+
+        std::map<int, std::string> answered;
+        std::vector<int> reports;
+        while (answered.size() < expected.size() || reports.size() < std::size_t(c.queries)) {
+            ZGCP::Message m;
+            ASSERT_TRUE(client->receive(m, ControllerClient::kTimeout)) << answered.size() << " " << reports.size();
+            if (m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().query_isSelected()) {
+                reports.push_back(m.get_pdu().get_signal().get_query().get_t38_instances().getValue());
+                EXPECT_TRUE(!c.answersFirst || answered.size() == expected.size());
+            } else {
+                ASSERT_TRUE(m.seq_isPresent());
+                EXPECT_TRUE(answered.emplace(m.get_seq().getValue(), testsupport::describe(m)).second);
+            }
+        }
+        EXPECT_EQ(answered, expected);
+        EXPECT_EQ(reports, std::vector<int>(std::size_t(c.queries), 4));
+        auto const seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+        EXPECT_LE(relay.pids().size() - runs, std::size_t(seconds.count()) + 2);
+        int const pid = relay.pids().back();
+        EXPECT_TRUE(DaemonLauncher::waitFor([&] { return ::kill(pid, 0) != 0; }));
+    }
+    EXPECT_TRUE(logged("t38soft: t38 daemon[" + std::to_string(relay.pids().back())
+                       + "] told no count within 1000 ms, killed; the last count stands\n"));
 }
 
 TEST_F(SlotsE2E, LosingTheControllerDestroysEverySlot)
