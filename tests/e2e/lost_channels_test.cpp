@@ -80,10 +80,10 @@ public:
     void mixerUnit(bool present)
     {
         ASSERT_EQ(board->command(present ? "device /dev/mixer add 3 32 16" : "device /dev/mixer remove 3"), "ok");
-        // The daemon sees the units at a resource query.
+        // The daemon sees the units when it reports its resources, after the query's answer.
         ASSERT_TRUE(client->send(zgcpCommand(plainCommand(ZGCP::Command::query::id), ++seq)));
-        std::string const answer = "seq=" + std::to_string(seq) + " success";
-        for (std::string text = next(); text != answer; text = next())
+        std::string const report = "signal=" + std::to_string(ZGCP::Signal::query::id);
+        for (std::string text = next(); text != report; text = next())
             ASSERT_NE(text, "no message");
     }
     void qsigSlot(unsigned slot) { ASSERT_EQ(done(slot, create(qsigParams(true))), "success"); }
