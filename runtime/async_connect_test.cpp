@@ -52,6 +52,25 @@ TEST(AsyncConnectTest, HandsTheConnectedSocketToTheHandler)
     EXPECT_EQ(std::string(buf, 4), "ping");
 }
 
+// A peer that sends and resets before the connect is seen: connected all the same, what it
+// sent there to read.
+TEST(AsyncConnectTest, APeerThatSentBeforeItsResetWasConnected)
+{
+    testsupport::LoopbackListener listener;
+    Owner owner;
+    Connect connect;
+    connect.Bind(&Owner::OnConnect, &owner);
+    connect.Start(listener.address(), 5000);
+    testsupport::TcpClient peer;
+    peer.adopt(listener.accept());
+    ASSERT_TRUE(peer.send({'l', 'a', 's', 't'}));
+    peer.close(true);
+    ASSERT_TRUE(runUntil([&] { return owner.ended(); }, 5000));
+    EXPECT_EQ(owner.statuses, std::vector<int>{Connect::Status::connected});
+    char buf[8];
+    EXPECT_EQ(read(owner.result, buf, sizeof buf), 4);
+}
+
 TEST(AsyncConnectTest, ARefusingPeerFails)
 {
     Owner owner;

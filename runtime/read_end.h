@@ -41,6 +41,11 @@ Kind ofRead(ssize_t n, int error, short revents = 0);
 // shortages of descriptors and memory, which AcceptPause deals with.
 Kind ofAccept(int error, short revents);
 
+// The bytes waiting to be read on a socket (FIONREAD); 0 when it cannot tell. What waits
+// when an end is seen is read before it; a connect whose socket reports an end with bytes
+// waiting was made all the same.
+int waiting(int fd);
+
 // The reason in the end's log line, for an end seen in the readiness: the socket's pending
 // error on POLLERR (when it has one), "hang-up" on POLLHUP, "input shut down" on POLLRDHUP,
 // "descriptor not open" on POLLNVAL.

@@ -5,14 +5,18 @@
 #   PID stdin WHAT         what its standard input is (as /proc shows it: "socket:[123]")
 #   PID signal NAME        a signal it got (TERM, HUP, INT, USR1, USR2)
 #   PID exit CODE          it ends by itself
-# and behaves as "$0.conf" (shell assignments, read when it starts) says:
+# and the descriptors it starts with to "$0.fds", "PID N WHAT" a line as /proc shows them (the
+# shell's own hold of this script among them); and behaves as "$0.conf" (shell assignments,
+# read when it starts) says:
 #   INSTANCES=N            "--num-of-instances" prints N (nothing when unset)
+#   HOLD=FILE              "--num-of-instances" answers only once FILE exists
 #   IGNORE="TERM HUP"      these signals are recorded and survived; others end it by the signal
 #   RUN=S                  it ends by itself after S seconds (unset: when a signal ends it)
 #   EXIT=N                 the code it ends with by itself (0 when unset)
 
 log="$0.log"
 INSTANCES=
+HOLD=
 IGNORE=
 RUN=
 EXIT=0
@@ -48,8 +52,13 @@ done
 
 say args "$@"
 say stdin "$(readlink /proc/$$/fd/0)"
+# Listed from a subshell, which makes the redirections its own: none is among them.
+(find /proc/$$/fd -mindepth 1 -printf "$$ %f %l\n" >>"$0.fds" 2>/dev/null)
 
 if [ "$1" = "--num-of-instances" ]; then
+    while [ -n "$HOLD" ] && [ ! -e "$HOLD" ]; do
+        sleep 0.01
+    done
     [ -n "$INSTANCES" ] && echo "$INSTANCES"
     say exit 0
     exit 0

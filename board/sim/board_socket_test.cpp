@@ -3,7 +3,11 @@
 #include "board/hal.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/sim_board.h"
+#include "runtime/multiplexer.h"
+#include "board/sim/console.h"
+#include "tests/capture.h"
 #include "tests/loop_pump.h"
+#include "tests/peer_end.h"
 #include "tests/temp_root.h"
 
 #include <fcntl.h>
@@ -17,6 +21,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iostream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -146,6 +152,48 @@ TEST_F(BoardSocketTest, SeveralClientsAndTheirEnds)
     EXPECT_EQ(b.reply(), "ok /dev/hal:opens=0");
     EXPECT_TRUE(b.closedByServer());
     EXPECT_EQ(server.clientCount(), 0u);
+}
+
+// A client that goes with more lines waiting than one turn runs has every whole one run
+// before its end; one whose descriptor is closed behind the server ends as well. Either way
+// one line says why, and the loop is idle afterwards.
+TEST_F(BoardSocketTest, AClientGoneHasItsLastLinesRunThenEndsOnce)
+{
+    ASSERT_TRUE(server.listen());
+    std::string lines;
+    for (std::size_t reg = 0; reg < 2 * BoardSocket::kBatchLines; ++reg)
+        lines += "device /dev/hal spi 0 " + std::to_string(reg) + " 7\n";
+    struct Row {
+        char const* end;
+        std::size_t run;  // of the lines sent
+        char const* why;
+    } const rows[] = {{"close", 2 * BoardSocket::kBatchLines, "closed by the peer"},
+                      {"closed behind", 0, "descriptor not open"}};
+    for (Row const& row : rows) {
+        SCOPED_TRACE(row.end);
+        board::sim::Console console(sim);
+        for (std::size_t reg = 0; reg < 2 * BoardSocket::kBatchLines; ++reg)
+            console.execute("device /dev/hal spi 0 " + std::to_string(reg) + " 0");
+        LineClient c(server.path());
+        ASSERT_TRUE(testsupport::runUntil([&] { return server.clientCount() == 1; }, 5000));
+        testsupport::CaptureStream err(std::cerr);
+        if (row.run > 0) {
+            c.send(lines + "device /dev/hal spi 0 0 9");
+            c.close();
+        } else {
+            std::ostringstream dump;
+            multiplexer.dump(dump);
+            ASSERT_EQ(::close(testsupport::polledDescriptor(dump.str(), "BoardSocket::Client")), 0);
+        }
+        EXPECT_TRUE(testsupport::runUntil([&] { return server.clientCount() == 0; }, 5000));
+        testsupport::settle();
+        EXPECT_EQ(multiplexer.runOnce(0), 0);
+        std::size_t run = 0;
+        for (std::size_t reg = 0; reg < 2 * BoardSocket::kBatchLines; ++reg)
+            run += console.execute("device /dev/hal spi 0 " + std::to_string(reg)) == "ok 7";
+        EXPECT_EQ(run, row.run);
+        EXPECT_EQ(err.text(), std::string("BoardSocket::Client: ended: ") + row.why + "\n");
+    }
 }
 
 TEST_F(BoardSocketTest, OverlongLinesAreRefusedAndTheRestServed)
