@@ -12,6 +12,11 @@
 // handler then writes one log line, stops polling and closes it, and tells its owner the way
 // the owner hears of a lost line; it never waits on it again, since an ended descriptor stays
 // ready and the loop would spin on it. EAGAIN and EINTR only mean "not now".
+//
+// An end that comes with data waiting (a peer's last message, then its reset) is taken only
+// after the reads have passed on every whole message that waits. A descriptor found not open
+// (POLLNVAL) has nothing to read: the loop has let go of it already (Multiplexer), and its
+// handler says so and tells its owner.
 namespace ReadEnd {
 
 // What a reader polls for: input, and a shut input, which a datagram or a listening

@@ -129,6 +129,8 @@ protected:
         std::set<std::string> users;
         for (int i = 0; i < kTimes; ++i) {
             std::string const s = next();
+            if (s == "no message")
+                break;
             std::size_t const at = s.find("username \"");
             if (s.rfind("slot=20 modemProceeding auth", 0) == 0 && at != std::string::npos)
                 users.insert(s.substr(at + 10, s.find('"', at + 10) - at - 10));
