@@ -84,18 +84,25 @@ TEST_F(ChildDescriptors, AChildHasTheStandardStreamsAndWhatItIsHandedOnly)
                                                      receiver.pids().size() == 1 && relay.pids().size() == 2; }));
     EXPECT_EQ(daemon.said("connected to 127.0.0.1:" + std::to_string(full.port())), 0u) << "no longer connecting";
 
+    // A run of the stub by the start of its arguments (the relay's two runs apart).
+    auto run = [](StubChild const& stub, std::string const& args) {
+        for (int pid : stub.pids())
+            if (stub.args(pid).rfind(args, 0) == 0)
+                return pid;
+        return 0;
+    };
     struct Child {
         char const* kind;
         StubChild const& stub;
-        int run;
+        char const* args;
         int handed;  // the standard stream it gets in place of the daemon's; -1: none
     } const children[] = {
-        {"pppd", pppd, 0, -1}, {"fax sender", sender, 0, -1}, {"fax receiver", receiver, 0, -1},
-        {"T.38 relay", relay, 0, 0}, {"T.38 instance count", relay, 1, 1},
+        {"pppd", pppd, "", -1}, {"fax sender", sender, "", -1}, {"fax receiver", receiver, "", -1},
+        {"T.38 relay", relay, "--child", 0}, {"T.38 instance count", relay, "--num-of-instances", 1},
     };
     for (Child const& c : children) {
         SCOPED_TRACE(c.kind);
-        std::map<int, std::string> const held = descriptors(c.stub, c.stub.pids()[std::size_t(c.run)]);
+        std::map<int, std::string> const held = descriptors(c.stub, run(c.stub, c.args));
         std::map<int, std::string> expected = streams;
         if (c.handed >= 0)
             expected[c.handed] = held.count(c.handed) ? held.at(c.handed) : "";
