@@ -5,17 +5,13 @@
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
 #include "tests/loopback.h"
-#include "tests/peer_end.h"
 #include "tests/tcp_client.h"
-
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -93,26 +89,6 @@ TEST(ConnectorNet, AnAgentThatSentBeforeItsResetIsHeard)
     ASSERT_TRUE(testsupport::runUntil([&] { return o.disconnects == 1; }, 5000));
     EXPECT_EQ(o.connects, 1);
     EXPECT_EQ(o.messages, std::vector<Bytes>{Bytes{0x18}});
-}
-
-// The connecting socket closed behind the connector: one failure, a retry, an idle loop.
-TEST(ConnectorNet, ASocketClosedBehindTheConnectFailsOnce)
-{
-    Mux::TestClock clock;
-    testsupport::LoopbackListener silent(0);
-    Fd const parked = silent.connect();
-    ConnectorNet connector(silent.address());
-    Observer o(connector);
-    testsupport::CaptureStream err(std::cerr);
-    ASSERT_TRUE(connector.Activate());
-    testsupport::settle();
-    std::ostringstream dump;
-    multiplexer.dump(dump);
-    ASSERT_EQ(::close(testsupport::polledDescriptor(dump.str(), "ConnectorNet::OnSocketEvent")), 0);
-    testsupport::settle();
-    EXPECT_EQ(multiplexer.runOnce(0), 0);
-    EXPECT_EQ(err.count("fail to connect to " + silent.address() + "\n"), 1u);
-    EXPECT_TRUE(connector.waiting());
 }
 
 TEST(ConnectorNet, RetriesAClosedPortSevenTimesASecondApartThenAtTheLongWait)

@@ -19,13 +19,6 @@ using testsupport::Bytes;
 struct AuthClientTest : ModemTest {
     // The sessions of the records handed on so far, in order, as the factory logs them.
     std::string handed() { return slotstest::linesOf(err.text(), "modem[4,0]: receive auth request"); }
-    // The descriptor the named handler polls.
-    static int polled(char const* handler)
-    {
-        std::ostringstream dump;
-        multiplexer.dump(dump);
-        return testsupport::polledDescriptor(dump.str(), handler);
-    }
     static std::string line(int session)
     {
         return "modem[4,0]: receive auth request for unknown session " + std::to_string(session) + "\n";
@@ -92,66 +85,47 @@ TEST_F(AuthClientTest, ARestartedListenerTakesItsPortWhileClosedConnectionsLinge
     EXPECT_EQ(factory->authPort(), port);
 }
 
-// Records that wait when the connection ends, by the peer's reset or its own descriptor's
-// hang-up, are handed on before it goes.
-TEST_F(AuthClientTest, RecordsThatWaitAtTheEndAreHandedOnFirst)
+// Records that wait when the connection's own descriptor hangs up are handed on before it
+// goes.
+TEST_F(AuthClientTest, RecordsThatWaitAtAHangUpAreHandedOnFirst)
 {
-    using testsupport::End;
-    for (End how : {End::reset, End::hangUp}) {
-        SCOPED_TRACE(int(how));
-        auto client = authClient();
-        std::string const before = handed();
-        ASSERT_TRUE(client->send(testsupport::record(16, 2, 1) + testsupport::record(20, 3, 2)));
-        if (how == End::reset) {
-            client->close(true);
-        } else {
-            Fd own(::dup(polled("AuthClient::OnSocketEvent")));
-            testsupport::end(own, how);
-        }
-        ASSERT_TRUE(waitFor([&] { return factory->connections() == 0; }));
-        EXPECT_EQ(handed(), before + line(1) + line(2));
-    }
+    auto client = authClient();
+    ASSERT_TRUE(client->send(testsupport::record(16, 2, 1) + testsupport::record(20, 3, 2)));
+    std::ostringstream dump;
+    multiplexer.dump(dump);
+    Fd own(::dup(testsupport::polledDescriptor(dump.str(), "AuthClient::OnSocketEvent")));
+    testsupport::end(own, testsupport::End::hangUp);
+    ASSERT_TRUE(waitFor([&] { return factory->connections() == 0; }));
+    EXPECT_EQ(handed(), line(1) + line(2));
 }
 
-// Every way a connection of the authentication client, or the listener, can end, its
-// descriptor closed behind it included: one line, the connection (the listener, for good)
-// let go, nothing left ready in the loop, and no descriptor left behind.
+// Every way a connection of the authentication client, or the listener, can end: one line,
+// the connection (the listener, for good) let go, nothing left ready in the loop, and no
+// descriptor left behind.
 TEST_F(AuthClientTest, EveryEndIsTakenOnceAndLeavesTheLoopIdle)
 {
     using testsupport::End;
     auto descriptors = [] { return testsupport::openDescriptors(::getpid()); };
-    struct Row {
-        End how;
-        bool listener;
-    } const rows[] = {{End::close, false},  {End::reset, false},       {End::halfClose, false},
-                      {End::sendThenClose, false}, {End::closedBehind, false}, {End::hangUp, true},
-                      {End::closedBehind, true}};
-    for (Row const& row : rows) {
-        SCOPED_TRACE(std::to_string(int(row.how)) + (row.listener ? " listener" : " connection"));
-        std::string const line = row.listener ? "modem[4,0]: auth server socket error.\n" : "modem[4,0]: auth client ";
-        auto lines = [&] { return (row.listener ? err : log).count(line); };
+    for (End how : {End::close, End::reset, End::halfClose, End::sendThenClose, End::hangUp}) {
+        SCOPED_TRACE(int(how));
+        bool const listener = how == End::hangUp;
+        std::string const line = listener ? "modem[4,0]: auth server socket error.\n" : "modem[4,0]: auth client ";
+        auto lines = [&] { return (listener ? err : log).count(line); };
         auto const before = lines();
-        // A listener that ended is gone for good: the next row has a new one.
-        if (row.listener && factory->authPort() == 0)
-            factory = std::make_unique<ModemFactory>(0);
         testsupport::settle();
         auto const open = descriptors();
-        Fd socket = row.listener ? Fd() : Fd(::dup(authClient()->fd()));
-        int const own = polled(row.listener ? "ModemFactory::OnSocketEvent" : "AuthClient::OnSocketEvent");
-        if (row.how == End::closedBehind) {
-            ASSERT_EQ(::close(own), 0);
-        } else {
-            if (row.listener)
-                socket = Fd(::dup(own));
-            testsupport::end(socket, row.how);
-        }
-        EXPECT_TRUE(waitFor([&] { return row.listener ? factory->authPort() == 0 : factory->connections() == 0; }));
+        std::ostringstream dump;
+        multiplexer.dump(dump);
+        Fd socket(::dup(listener ? testsupport::polledDescriptor(dump.str(), "ModemFactory::OnSocketEvent")
+                                 : authClient()->fd()));
+        testsupport::end(socket, how);
+        EXPECT_TRUE(waitFor([&] { return listener ? factory->authPort() == 0 : factory->connections() == 0; }));
         socket.close();
         testsupport::settle();
         EXPECT_EQ(multiplexer.runOnce(0), 0);
         EXPECT_EQ(lines(), before + 1);
         // The listening socket and the loop's duplicate of it are closed for good.
-        EXPECT_EQ(descriptors(), open - (row.listener ? 2 : 0));
+        EXPECT_EQ(descriptors(), open - (listener ? 2 : 0));
     }
 }
 

@@ -3,7 +3,6 @@
 // send and reset while the daemon cannot look (stopped, or its loop held by the child whose
 // answer it waits for), so that it finds the message and the reset waiting together.
 
-#include "board/hal.h"
 #include "messages/mon.h"
 #include "tests/auth_records.h"
 #include "tests/hardware_commands.h"
@@ -17,8 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
-#include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,6 +33,11 @@ using testsupport::operator+;
 constexpr int kTimes = 20;
 
 enum class Peer { controller, agent, auth, player };
+// The authentication client's row holds the lock of the listener's fixed port
+// (tests/e2e/CMakeLists.txt): its name begins with "auth".
+char const* const peerNames[] = {"controller", "agent", "auth", "player"};
+
+void PrintTo(Peer p, std::ostream* os) { *os << peerNames[int(p)]; }
 
 class LastMessages : public testsupport::SimDaemonTest, public testing::WithParamInterface<Peer> {
 protected:
@@ -156,10 +161,12 @@ protected:
         std::set<std::string> sent;
         for (int i = 0; i < kTimes; ++i) {
             Fd socket = peers.accept(DaemonLauncher::kTimeout);
-            std::string const last = "last" + std::to_string(i);
-            ASSERT_TRUE(writeAll(socket.lowlevel_fd(), last.data(), last.size()));
+            unsigned char const last[] = {0x4c, static_cast<unsigned char>(0x61 + i)};
+            ASSERT_TRUE(writeAll(socket.lowlevel_fd(), last, sizeof last));
             testsupport::end(socket, End::reset);
-            sent.insert(hex(last));
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "4c%02x", 0x61 + i);
+            sent.insert(hex);
         }
         daemon.writeFile("/var/hold", "");
 
@@ -171,30 +178,19 @@ protected:
             if (at != std::string::npos)
                 channels.push_back(m.substr(at + 20));
         }
+        // What each channel was written since the last look ("ok 4c61").
         std::set<std::string> played;
         EXPECT_TRUE(DaemonLauncher::waitFor([&] {
             for (std::string const& ts : channels) {
                 std::string const frames = board->command("device /dev/mcc/ctl written " + ts);
-                for (std::size_t at = 3; at < frames.size(); at = frames.find(' ', at) + 1) {
-                    played.insert(frames.substr(at, frames.find(' ', at) - at));
-                    if (frames.find(' ', at) == std::string::npos)
-                        break;
-                }
+                if (frames.size() > 3)
+                    played.insert(frames.substr(3));
             }
             return played == sent;
         })) << played.size() << " of " << sent.size();
     }
 
     static testsupport::Bytes frame(ZGCP::Message const& m) { return testsupport::tpktFrame(testsupport::encodeZgcp(m)); }
-
-    static std::string hex(std::string const& text)
-    {
-        static char const digits[] = "0123456789abcdef";
-        std::string out;
-        for (unsigned char c : text)
-            out += std::string{digits[c >> 4], digits[c & 0xF]};
-        return out;
-    }
 
     testsupport::LoopbackListener peers{2 * kTimes};
 };
@@ -209,13 +205,7 @@ TEST_P(LastMessages, AreTakenEveryTime)
     }
 }
 
-// The authentication client's row holds the lock of the listener's fixed port
-// (tests/e2e/CMakeLists.txt): its name begins with "auth".
-std::string name(testing::TestParamInfo<Peer> const& info)
-{
-    static char const* const names[] = {"controller", "agent", "auth", "player"};
-    return names[int(info.param)];
-}
+std::string name(testing::TestParamInfo<Peer> const& info) { return peerNames[int(info.param)]; }
 
 INSTANTIATE_TEST_SUITE_P(EveryPeer, LastMessages,
                          testing::Values(Peer::controller, Peer::agent, Peer::auth, Peer::player), name);
