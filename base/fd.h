@@ -34,6 +34,9 @@ public:
     bool open(char const* path, int flags);
     // -1 and errno EBADF when already closed; otherwise close(2)'s result. Always leaves -1.
     int close();
+    // Lets the number go without closing it, for a descriptor found not open: the number
+    // may be another descriptor's by now. Leaves -1.
+    void forget() { fd_ = -1; }
     bool NonBlock();
 
 private:

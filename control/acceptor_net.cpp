@@ -152,7 +152,8 @@ void AcceptorNetCheckConnection::CheckConnection()
         if (close) {
             probeState_ = ProbeState::Idle;
             SetupKeepAlive(false);
-            Disconnect();
+            // What the controller sent before its end is still carried out.
+            PeerGone("connection check");
             if (verbose())
                 std::clog << "CheckConnectionState Idle" << std::endl;
         }

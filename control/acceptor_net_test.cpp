@@ -411,6 +411,27 @@ TEST(AcceptorNetCheckConnection, PendingSocketErrorDropsThePeer)
     EXPECT_EQ(1, k.echo.disconnects);
 }
 
+// A controller that sends a command and goes, seen gone by the check before any read: its
+// command is carried out first, then the connection ends once.
+TEST(AcceptorNetCheckConnection, APeerTheCheckFindsGoneIsReadFirst)
+{
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "closed");
+        Mux::TestClock clock;
+        Checked k;
+        testsupport::CaptureStream log(std::clog), err(std::cerr);
+        ASSERT_TRUE(k.client.send(frameABC));
+        if (reset)
+            k.client.close(true);
+        else
+            ::shutdown(k.client.fd(), SHUT_WR);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        testsupport::advance(clock, 1000);
+        EXPECT_EQ(k.echo.messages, std::vector<Bytes>{abc});
+        EXPECT_EQ(1, k.echo.disconnects);
+    }
+}
+
 // The congestion path through a stand-in TCP_INFO: established, with the congestion state
 // the test sets; it also notes the keep-alive settings of the probed socket.
 struct Congestion {

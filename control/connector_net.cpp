@@ -1,6 +1,7 @@
 #include "control/connector_net.h"
 
 #include "base/errno.h"
+#include "runtime/read_end.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -97,18 +98,21 @@ void ConnectorNet::OnSocketEvent(int, short revents)
 {
     INet4::Addr peer;
     PeerAddress(peer);
-    if (revents & (POLLERR | POLLHUP)) {
+    // A peer that sent something and went was connected: the stream reads it before the end.
+    bool const made = !(revents & POLLNVAL) && (revents & (POLLERR | POLLHUP)) &&
+                      ReadEnd::waiting(connecting_.lowlevel_fd()) > 0;
+    if ((revents & (POLLERR | POLLHUP | POLLNVAL)) && !made) {
         std::cerr << "fail to connect to " << peer << std::endl;
         connectEvent_.Release();
         RetryLater(event_error_wait_ms);
         return;
     }
-    if (!(revents & POLLOUT))
+    if (!made && !(revents & POLLOUT))
         return;
     connectEvent_.Release();
     int pending = 0;
     socklen_t length = sizeof pending;
-    if (::getsockopt(connecting_.lowlevel_fd(), SOL_SOCKET, SO_ERROR, &pending, &length) != 0) {
+    if (!made && ::getsockopt(connecting_.lowlevel_fd(), SOL_SOCKET, SO_ERROR, &pending, &length) != 0) {
         GiveUp("getsockopt(SOL_SOCKET,SO_ERROR) fail: ");
         return;
     }

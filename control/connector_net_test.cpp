@@ -73,6 +73,24 @@ TEST(ConnectorNet, ExchangesFramesAndReconnectsTenSecondsAfterALoss)
     EXPECT_EQ(pingFrame, testsupport::readFor(server, pingFrame.size(), 5000));
 }
 
+// An agent that sends a message and resets before the connect is seen: the link is made,
+// the message taken, then the link is lost.
+TEST(ConnectorNet, AnAgentThatSentBeforeItsResetIsHeard)
+{
+    testsupport::LoopbackListener listener;
+    ConnectorNet connector(listener.address());
+    Observer o(connector);
+    testsupport::CaptureStream out(std::cout), err(std::cerr);
+    ASSERT_TRUE(connector.Activate());
+    testsupport::TcpClient agent;
+    agent.adopt(listener.accept());
+    ASSERT_TRUE(agent.send(Bytes(pingFrame.begin(), pingFrame.end())));
+    agent.close(true);
+    ASSERT_TRUE(testsupport::runUntil([&] { return o.disconnects == 1; }, 5000));
+    EXPECT_EQ(o.connects, 1);
+    EXPECT_EQ(o.messages, std::vector<Bytes>{Bytes{0x18}});
+}
+
 TEST(ConnectorNet, RetriesAClosedPortSevenTimesASecondApartThenAtTheLongWait)
 {
     Mux::TestClock clock;

@@ -47,6 +47,12 @@ void Service::Disconnect()
         deactivate();
 }
 
+void Service::PeerGone(std::string const& why)
+{
+    if (state_ == State::Connected)
+        strm_->end(why);
+}
+
 void Service::Send(char const* data, int length)
 {
     if (state_ == State::Deactivating)

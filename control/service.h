@@ -46,6 +46,9 @@ public:
     void Deactivate();
     // Ends a live connection in order; does nothing unless Connected.
     void Disconnect();
+    // Ends a live connection whose peer has gone (its owner saw it in the socket's state):
+    // the messages that wait are read and handled first, then it ends as on any loss.
+    void PeerGone(std::string const& why);
     // Sends one message while Connected; refused (and logged when verbose) in Idle and
     // Connecting, silently dropped while Deactivating. A message longer than one frame can
     // carry is refused with a line on the error stream.

@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -66,6 +67,8 @@ void StrmProtocol::attach(Fd const& fd)
 
 void StrmProtocol::release()
 {
+    pendingEnd_.clear();
+    writeFailed_ = false;
     if (!fd_.is_valid())
         return;
     event_.Release();
@@ -97,37 +100,73 @@ void StrmProtocol::local_deactivate()
 
 void StrmProtocol::on_event(int, short revents)
 {
-    if (revents & POLLERR)
-        on_error(errorText("pollerr: ", errno));
+    if (revents & POLLNVAL)
+        on_error("pollnval: descriptor not open");
+    else if (revents & POLLERR)
+        end(errorText("pollerr: ", errno));
     else if (revents & POLLHUP)
-        on_error(errorText("pollhup: ", errno));
+        end(errorText("pollhup: ", errno));
     else if (revents & POLLIN)
         do_read();
 }
 
+void StrmProtocol::end(std::string const& text)
+{
+    if (!fd_.is_valid())
+        return;
+    if (pendingEnd_.empty())
+        pendingEnd_ = text;
+    if (!reading_)
+        take_rest();
+}
+
 void StrmProtocol::do_read()
+{
+    ssize_t const n = read_up(packet_max_size);
+    int const error = errno;
+    if (ReadEnd::ofRead(n, error) == ReadEnd::end)
+        on_error(errorText("read error: ", error));
+    else if (!pendingEnd_.empty())
+        take_rest();
+}
+
+void StrmProtocol::take_rest()
+{
+    // What waits now: a peer that still sends cannot keep the end waiting.
+    int left = inq_space();
+    while (left > 0 && fd_.is_valid()) {
+        ssize_t const n = read_up(std::size_t(left));
+        if (n <= 0)
+            break;
+        left -= int(n);
+    }
+    // The layers above may have ended the stream meanwhile; then that was its end.
+    if (fd_.is_valid() && !pendingEnd_.empty())
+        on_error(std::string(pendingEnd_));
+}
+
+ssize_t StrmProtocol::read_up(std::size_t limit)
 {
     // With the pool empty the bytes are read and dropped, so that the socket does not
     // stay readable for ever; the framing above finds its way back.
     Packet p;
     bool const pooled = p.try_reserve_head(0, PacketUse::control);
     unsigned char scratch[4096];
+    std::size_t const room = std::min<std::size_t>(limit, pooled ? p.tailroom() : sizeof scratch);
     readMeasure_.begin();
-    ssize_t const n = pooled ? ::recv(fd_.lowlevel_fd(), p.data(), p.tailroom(), MSG_DONTWAIT | MSG_NOSIGNAL)
-                             : ::recv(fd_.lowlevel_fd(), scratch, sizeof scratch, MSG_DONTWAIT | MSG_NOSIGNAL);
+    ssize_t const n = ::recv(fd_.lowlevel_fd(), pooled ? p.data() : scratch, room, MSG_DONTWAIT | MSG_NOSIGNAL);
     int const error = errno;
     readMeasure_.end();
-    ReadEnd::Kind const k = ReadEnd::ofRead(n, error);
-    if (k == ReadEnd::end)
-        on_error(errorText("read error: ", error));
-    if (k != ReadEnd::data)
-        return;
-    if (!pooled) {
+    if (n > 0 && !pooled)
         std::cerr << ext::header(this) << "no packet buffer: " << n << " bytes dropped" << std::endl;
-        return;
+    if (n > 0 && pooled) {
+        p.put(static_cast<unsigned int>(n));
+        reading_ = true;
+        on_message(p);
+        reading_ = false;
     }
-    p.put(static_cast<unsigned int>(n));
-    on_message(p);
+    errno = error;
+    return n;
 }
 
 void StrmProtocol::on_error(std::string const& text)
@@ -138,7 +177,7 @@ void StrmProtocol::on_error(std::string const& text)
 
 void StrmProtocol::message(Packet& p)
 {
-    if (!fd_.is_valid())
+    if (!fd_.is_valid() || writeFailed_)
         return;
     writeMeasure_.begin();
     std::uint32_t const start = Mux::milliseconds();
@@ -160,7 +199,8 @@ void StrmProtocol::message(Packet& p)
             writeMeasure_.end();
             write_failure_line("write error", error);
             ++overflow_;
-            on_error(errorText("write error: ", error));
+            writeFailed_ = true;
+            end(errorText("write error: ", error));
             return;
         }
         int const timeLeft = write_timeout_ms - int(Mux::milliseconds() - start);
@@ -176,7 +216,8 @@ void StrmProtocol::message(Packet& p)
         writeMeasure_.end();
         write_failure_line("write timeout", 0);
         ++overflow_;
-        on_error("write timeout");
+        writeFailed_ = true;
+        end("write timeout");
         return;
     }
     writeMeasure_.end();

@@ -5,6 +5,9 @@
 #include "base/fd.h"
 #include "base/measure.h"
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -13,6 +16,11 @@
 // whatever arrives, writes every packet completely before returning (waiting at most
 // 1000 ms in all for a full socket) and turns any socket trouble into one error status
 // that ends the connection. The descriptor is closed before the status is reported.
+//
+// A peer's last words are not lost to its end: a hang-up, an error or a failed write is
+// reported only after what waits in the socket has been read and passed up, each message
+// handled as if the peer were still there; once a write has failed, later writes are
+// dropped silently. A descriptor found not open (POLLNVAL) ends the stream at once.
 class StrmProtocol : public Protocol {
 public:
     // The longest time one packet may take to be written.
@@ -35,6 +43,9 @@ public:
     void message(Packet& p) override;
 
     void on_event(int fd, short revents);
+    // Ends the stream for the reason given (an end its owner saw in the socket's state):
+    // what waits is read and passed up first.
+    void end(std::string const& text);
 
     std::string const& service_name() const { return serviceName_; }
     void service_name(std::string const& name) { serviceName_ = name; }
@@ -55,6 +66,10 @@ public:
 private:
     void init();
     void do_read();
+    // One read of at most limit bytes, passed up: its result, errno kept.
+    ssize_t read_up(std::size_t limit);
+    // Reads and passes up what waits in the socket, then reports the end that is due.
+    void take_rest();
     void on_error(std::string const& text);
     // "<what>, sendbuf=..., recvbuf=..., free=..., inq=..., outq=..." on the error stream,
     // then ", error=" and the error's text unless error is 0.
@@ -68,4 +83,10 @@ private:
     Measure readMeasure_;
     Measure writeMeasure_;
     std::uint32_t overflow_ = 0;
+    // A read is passing its bytes up: an end found meanwhile waits for it.
+    bool reading_ = false;
+    // Why the stream ends, once the rest is read; empty while no end is due.
+    std::string pendingEnd_;
+    // A write has failed: the peer takes nothing more.
+    bool writeFailed_ = false;
 };

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -37,7 +38,12 @@ public:
         strm = static_cast<StrmProtocol*>(add_protocol_tail(new StrmProtocol(fd)));
         strm->service_name("test");
     }
-    void on_message(Packet& p) override { received.insert(received.end(), p.data(), p.data() + p.length()); }
+    void on_message(Packet& p) override
+    {
+        received.insert(received.end(), p.data(), p.data() + p.length());
+        if (onReceived)
+            onReceived();
+    }
     void on_deactivated(Protocol*, Protocol_status s) override { statuses.push_back(s); }
 
     void send(Bytes const& bytes)
@@ -51,6 +57,8 @@ public:
 
     StrmProtocol* strm;
     Bytes received;
+    // Runs after each read passed up.
+    std::function<void()> onReceived;
     std::vector<Protocol_status> statuses;
 };
 
@@ -116,25 +124,60 @@ TEST(StrmProtocol, SpuriousWakeUpChangesNothing)
     EXPECT_TRUE(s.received.empty());
 }
 
-TEST(StrmProtocol, PollErrorAndHangUpEndTheStreamErrorFirst)
+// However the end shows (an error before a hang-up), it is reported once, after what the
+// peer sent before it has been passed up.
+TEST(StrmProtocol, AnEndComesAfterWhatThePeerSentIsPassedUp)
 {
-    {
+    struct Row {
+        char const* end;
+        std::function<void(Stack&, Pair&)> see;
+        std::string status;  // its beginning
+    } const rows[] = {
+        {"error", [](Stack& s, Pair& p) { s.strm->on_event(p.ours.lowlevel_fd(), POLLERR | POLLHUP | POLLIN); },
+         "pollerr: "},
+        {"hang-up", [](Stack& s, Pair& p) { s.strm->on_event(p.ours.lowlevel_fd(), POLLHUP | POLLIN); }, "pollhup: "},
+        {"failed write",
+         [](Stack& s, Pair& p) {
+             p.peer.close();
+             s.send(Bytes{1});
+         },
+         std::string("write error: ") + std::strerror(EPIPE)},
+        {"owner's", [](Stack& s, Pair&) { s.strm->end("tcp state"); }, "tcp state"},
+    };
+    for (Row const& row : rows) {
+        SCOPED_TRACE(row.end);
         Pair pair;
         Stack s(pair.ours);
         s.activate();
-        s.strm->on_event(pair.ours.lowlevel_fd(), POLLERR | POLLHUP | POLLIN);
+        ASSERT_EQ(3, ::write(pair.peer.lowlevel_fd(), "abc", 3));
+        testsupport::CaptureStream err(std::cerr);
+        row.see(s, pair);
+        EXPECT_EQ(s.received, (Bytes{'a', 'b', 'c'}));
         ASSERT_EQ(1u, s.statuses.size());
-        EXPECT_TRUE(startsWith(s.lastStatus(), "pollerr: ")) << s.lastStatus();
+        EXPECT_TRUE(startsWith(s.lastStatus(), row.status)) << s.lastStatus();
         EXPECT_FALSE(s.strm->opened());
     }
-    {
-        Pair pair;
-        Stack s(pair.ours);
-        s.activate();
-        s.strm->on_event(pair.ours.lowlevel_fd(), POLLHUP | POLLIN);
-        ASSERT_EQ(1u, s.statuses.size());
-        EXPECT_TRUE(startsWith(s.lastStatus(), "pollhup: ")) << s.lastStatus();
-    }
+}
+
+// A write that fails while a read's bytes are handled ends the stream after the rest that
+// waits, once, with one line; the answers to the rest are dropped.
+TEST(StrmProtocol, AWriteFailingDuringAReadEndsTheStreamAfterTheRest)
+{
+    Pair pair;
+    Stack s(pair.ours);
+    s.activate();
+    s.onReceived = [&] { s.send(Bytes{9}); };
+    // More than one read takes.
+    Bytes const sent(70000, 'x');
+    ASSERT_EQ(ssize_t(sent.size()), ::write(pair.peer.lowlevel_fd(), sent.data(), sent.size()));
+    ::shutdown(pair.peer.lowlevel_fd(), SHUT_RD);
+    testsupport::CaptureStream err(std::cerr);
+    s.strm->on_event(pair.ours.lowlevel_fd(), POLLIN);
+    EXPECT_EQ(s.received.size(), sent.size());
+    ASSERT_EQ(1u, s.statuses.size());
+    EXPECT_TRUE(startsWith(s.lastStatus(), "write error: ")) << s.lastStatus();
+    EXPECT_EQ(1u, s.strm->GetOverflowCounter());
+    EXPECT_EQ(err.text().find("write error", err.text().find("write error") + 1), std::string::npos) << err.text();
 }
 
 TEST(StrmProtocol, ActivationNeedsADescriptorAndDeactivationReleasesIt)

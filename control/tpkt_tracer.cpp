@@ -94,22 +94,26 @@ void TPKTTracer::OnDataEvent(int fd, short revents)
     current_ = FindConnection(fd);
     if (current_ == connections_.end())
         return;
-    if (revents & (POLLERR | POLLHUP))
+    // The frames a peer sent before its end are handed over first.
+    ReadEnd::Kind const ready = ReadEnd::ofPoll(revents);
+    if (ready == ReadEnd::end)
         CloseConnection(current_);
-    else if (revents & POLLIN)
-        Receive(**current_);
+    else if (ready == ReadEnd::data)
+        Receive(**current_, revents);
     current_ = connections_.end();
 }
 
-void TPKTTracer::Receive(Connection& c)
+void TPKTTracer::Receive(Connection& c, short revents)
 {
     for (;;) {
         ssize_t const n = ::recv(c.event.lowlevel_fd(), c.buffer + c.received, c.expected - c.received, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
+        int const error = errno;
+        if (n < 0 && error == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        ReadEnd::Kind const k = ReadEnd::ofRead(n, error, revents);
+        if (k == ReadEnd::again)
             return;
-        if (n <= 0) {
+        if (k == ReadEnd::end) {
             CloseConnection(current_);
             return;
         }

@@ -66,8 +66,9 @@ public:
     std::size_t connection_count() const { return connections_.size(); }
 
 private:
-    // Reads what the peer has sent and hands over the complete frames.
-    void Receive(Connection& c);
+    // Reads what the peer has sent and hands over the complete frames; after a hang-up or
+    // an error in revents, the connection closes once nothing more waits.
+    void Receive(Connection& c, short revents);
     // The listening socket has ended: one line, and no more listening.
     void ListenerEnded(std::string const& why);
     // Takes a complete header; false when the connection is to be closed.

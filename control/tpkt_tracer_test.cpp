@@ -1,12 +1,19 @@
 #include "control/tpkt_tracer.h"
 
 #include "tests/capture.h"
+#include "runtime/multiplexer.h"
 #include "tests/loop_pump.h"
+#include "tests/peer_end.h"
 #include "tests/tcp_client.h"
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -118,6 +125,41 @@ TEST(TPKTTracer, BadFrameClosesItsPeerOnly)
     EXPECT_TRUE(t.sink.bodies.empty());
     ASSERT_TRUE(t.a.sendFrame(text("ok")));
     ASSERT_TRUE(testsupport::runUntil([&] { return t.sink.bodies.size() == 1; }, 5000));
+}
+
+// A peer's end closes that peer alone, once, after the frames it sent before are handed
+// over; its descriptor closed behind the tracer included. The loop is idle afterwards.
+TEST(TPKTTracer, APeersEndClosesItAfterItsLastFrames)
+{
+    struct Row {
+        char const* end;
+        std::function<void(Traced&)> make;
+        std::vector<Bytes> bodies;
+    } const rows[] = {
+        {"reset",
+         [](Traced& t) {
+             ASSERT_TRUE(t.a.sendFrame(text("last")));
+             t.a.close(true);
+         },
+         {text("last")}},
+        {"closed behind",
+         [](Traced&) {
+             std::ostringstream dump;
+             multiplexer.dump(dump);
+             ASSERT_EQ(::close(testsupport::polledDescriptor(dump.str(), "TPKTTracer::OnDataEvent")), 0);
+         },
+         {}},
+    };
+    for (Row const& row : rows) {
+        SCOPED_TRACE(row.end);
+        Traced t;
+        row.make(t);
+        EXPECT_TRUE(testsupport::runUntil([&] { return t.tracer.connection_count() == 1; }, 5000));
+        testsupport::settle();
+        EXPECT_EQ(multiplexer.runOnce(0), 0);
+        EXPECT_EQ(t.sink.bodies, row.bodies);
+        EXPECT_EQ(t.tracer.connection_count(), 1u);
+    }
 }
 
 }  // namespace

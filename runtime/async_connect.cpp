@@ -1,6 +1,7 @@
 #include "runtime/async_connect.h"
 
 #include "runtime/inet4_addr.h"
+#include "runtime/read_end.h"
 
 #include <errno.h>
 #include <netinet/in.h>
@@ -24,7 +25,7 @@ void Connect::Start(std::string const& address, unsigned int timeoutMs)
         complete(Status::failed);
         return;
     }
-    socket_ = Fd(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    socket_ = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
     if (!socket_.is_valid() || !socket_.NonBlock()) {
         complete(Status::failed);
         return;
@@ -49,8 +50,11 @@ void Connect::Stop() { complete(Status::stopped); }
 
 void Connect::OnSocketEvent(int, short revents)
 {
-    if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
+    if (revents & POLLNVAL) {
         complete(Status::failed);
+    } else if (revents & (POLLERR | POLLHUP)) {
+        // A peer that sent something and went was connected: what it sent is there to read.
+        complete(ReadEnd::waiting(socket_.lowlevel_fd()) > 0 ? Status::connected : Status::failed);
     } else if (revents & POLLOUT) {
         int error = 0;
         socklen_t size = sizeof error;

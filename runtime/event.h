@@ -50,7 +50,9 @@ private:
 // The Event holds its own duplicate of the descriptor it is given and is attached to the
 // loop exactly while that descriptor is open. On every turn in which any polled descriptor
 // is ready, the callback runs with this Event's readiness, which may be 0: callbacks test
-// the bits they care about.
+// the bits they care about. A descriptor the loop reports not open (POLLNVAL) is no longer
+// polled; the callback hears it once, and the number is never closed from here, since it
+// may be another descriptor's by then.
 class Event : public EventHandler {
 public:
     class Handler {
@@ -90,13 +92,15 @@ public:
 
     // Polls a duplicate of fd for the events; a closed fd leaves the Event detached.
     void Schedule(Fd fd, short events);
-    // Detaches and closes the descriptor; Fd::close's result.
+    // Detaches and closes the descriptor; Fd::close's result (-1 with EBADF for one that
+    // was found not open).
     int Release();
     // The new mask counts from the next building of the poll array.
     void SetEvents(int events) { events_ = short(events); }
 
+    // The number, also of a descriptor found not open (until Release or Schedule).
     int lowlevel_fd() const { return fd_.lowlevel_fd(); }
-    bool IsActive() const { return fd_.is_valid(); }
+    bool IsActive() const { return fd_.is_valid() && !notOpen_; }
     Measure const& measure() const { return measure_; }
     short events() const { return events_; }
     unsigned int count() const { return count_; }
@@ -109,8 +113,12 @@ public:
     bool is_named() const override { return true; }
 
 private:
+    // Lets go of a number found not open.
+    void forgetNotOpen();
+
     std::unique_ptr<Handler> handler_;
     Fd fd_;
+    bool notOpen_ = false;
     short events_ = 0;
     std::string name_ = "Unknown";
     unsigned int count_ = 0;

@@ -48,6 +48,13 @@ void Multiplexer::moveTo(EventHandler* h, int to)
     h->muxList_ = static_cast<signed char>(to);
 }
 
+void Multiplexer::letGo(EventHandler* h)
+{
+    handlers_[h->muxList_].remove(h);
+    h->muxList_ = -1;
+    h->attached_ = false;
+}
+
 void Multiplexer::attach(EventHandler* h)
 {
     if (event_exists(h)) {
@@ -275,7 +282,11 @@ void Multiplexer::service()
     while (EventHandler* h = polled.head()) {
         if (terminate_)
             break;
-        moveTo(h, serviced_);
+        // A descriptor that is not open stays so and would wake every poll at once.
+        if (h->revents_ & POLLNVAL)
+            letGo(h);
+        else
+            moveTo(h, serviced_);
         eventMeasure_.begin();
         h->svc_event();
         eventMeasure_.end();

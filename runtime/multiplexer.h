@@ -24,6 +24,10 @@
 // poll time-out from the earliest timer and the timer-poll plugins, polls, pings the
 // watchdog when due and, when any descriptor is ready, services every polled handler.
 //
+// A handler whose descriptor poll reports not open (POLLNVAL) is detached before it is
+// serviced: it hears of it that once, and the loop never spins on it, whatever the handler
+// does with it.
+//
 // Timers run on the monotonic millisecond clock. A timer that is already due makes the
 // turn poll without waiting. While a Mux::TestClock is installed, the loop never waits for
 // clock time: timers make the poll wait only when one is due (time-out 0), the watchdog
@@ -109,6 +113,8 @@ private:
     enum { Pending = 0, ListCount = 3 };
     F_dual_list<EventHandler>& list(int i) { return handlers_[i]; }
     void moveTo(EventHandler* h, int to);
+    // Takes the handler out of the loop, as if it had detached itself.
+    void letGo(EventHandler* h);
     void fireDueTimers();
     void timeWarp(std::uint32_t now, std::uint32_t first);
     int pollTimeout(int maxWaitMs);

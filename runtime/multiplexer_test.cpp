@@ -169,6 +169,28 @@ TEST(Multiplexer, AnEventMayReleaseOrDestroyItselfInItsCallback)
     EXPECT_EQ(rec.calls, (Calls{{"c", POLLIN}}));
 }
 
+// A descriptor closed behind its Event: the loop lets it go before servicing it, the
+// callback hears so once, the next turns wait; the number, another descriptor's by then, is
+// not closed from the Event.
+TEST(Multiplexer, ADescriptorClosedBehindItsEventIsLetGoAndToldOnce)
+{
+    Three t;
+    t.watch("ab");
+    int const number = t.a.lowlevel_fd();
+    ASSERT_EQ(::close(number), 0);
+    CaptureStream err(std::cerr);
+    EXPECT_EQ(multiplexer.runOnce(1000), 1);
+    EXPECT_EQ(multiplexer.runOnce(50), 0);
+    EXPECT_EQ(t.rec.calls, (Calls{{"a", POLLNVAL}, {"b", 0}}));
+    EXPECT_FALSE(t.a.IsActive());
+
+    ASSERT_EQ(::fcntl(t.pb.r.lowlevel_fd(), F_DUPFD_CLOEXEC, number), number);
+    Fd const other(number);
+    EXPECT_EQ(t.a.Release(), -1);
+    EXPECT_GE(::fcntl(number, F_GETFD), 0) << "the Event closed another descriptor";
+    EXPECT_EQ(err.text(), "");
+}
+
 TEST(Multiplexer, DuplicateAttachAndStrayDetachAreReported)
 {
     Pipe p;

@@ -1,5 +1,6 @@
 #include "runtime/read_end.h"
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -45,6 +46,12 @@ Kind ofAccept(int error, short revents)
     default:
         return again;
     }
+}
+
+int waiting(int fd)
+{
+    int n = 0;
+    return ::ioctl(fd, FIONREAD, &n) == 0 && n > 0 ? n : 0;
 }
 
 std::string whyPolled(short revents, int fd)

@@ -12,6 +12,11 @@
 // handler then writes one log line, stops polling and closes it, and tells its owner the way
 // the owner hears of a lost line; it never waits on it again, since an ended descriptor stays
 // ready and the loop would spin on it. EAGAIN and EINTR only mean "not now".
+//
+// An end that comes with data waiting (a peer's last message, then its reset) is taken only
+// after the reads have passed on every whole message that waits. A descriptor found not open
+// (POLLNVAL) has nothing to read: the loop has let go of it already (Multiplexer), and its
+// handler says so and tells its owner.
 namespace ReadEnd {
 
 // What a reader polls for: input, and a shut input, which a datagram or a listening
@@ -40,6 +45,11 @@ Kind ofRead(ssize_t n, int error, short revents = 0);
 // a connection gone before it was taken, the network errors Linux passes on, and the
 // shortages of descriptors and memory, which AcceptPause deals with.
 Kind ofAccept(int error, short revents);
+
+// The bytes waiting to be read on a socket (FIONREAD); 0 when it cannot tell. What waits
+// when an end is seen is read before it; a connect whose socket reports an end with bytes
+// waiting was made all the same.
+int waiting(int fd);
 
 // The reason in the end's log line, for an end seen in the readiness: the socket's pending
 // error on POLLERR (when it has one), "hang-up" on POLLHUP, "input shut down" on POLLRDHUP,

@@ -1,6 +1,7 @@
 #include "slots/auth_client.h"
 
 #include "base/ext.h"
+#include "runtime/read_end.h"
 #include "slots/modem_factory.h"
 
 #include <poll.h>
@@ -42,26 +43,28 @@ void AuthClient::CheckDisconnect()
 void AuthClient::OnSocketEvent(int, short revents)
 {
     Guard const guard(*this);
-    if (revents & (POLLERR | POLLHUP)) {
-        OnDisconnect();
-        return;
+    // A hang-up or an error with records waiting ends the connection after the reads.
+    switch (ReadEnd::ofPoll(revents)) {
+    case ReadEnd::again: return;
+    case ReadEnd::end: OnDisconnect(); return;
+    case ReadEnd::data: receive(revents); return;
     }
-    if (revents & POLLIN)
-        receive();
 }
 
-void AuthClient::receive()
+void AuthClient::receive(short revents)
 {
     while (socket_) {
         ssize_t const n = ::recv(socket_.lowlevel_fd(), buffer_ + position_, end_ - position_, MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR)
+        int const error = errno;
+        if (n < 0 && error == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        ReadEnd::Kind const k = ReadEnd::ofRead(n, error, revents);
+        if (k == ReadEnd::again) {
             if (position_ > 0 && !partTimer_.is_running())
                 partTimer_.set(kPartMs, &AuthClient::OnPartTimeout, this);
             return;
         }
-        if (n <= 0)
+        if (k == ReadEnd::end)
             break;
         position_ += std::size_t(n);
         if (position_ < end_)

@@ -129,8 +129,9 @@ public:
 private:
     using Guard = RecursiveGuard<AuthClient, &AuthClient::CheckDisconnect, &AuthClient::mRecursionLevel>;
 
-    // Reads until the socket has nothing more or the connection ends.
-    void receive();
+    // Reads until the socket has nothing more or the connection ends (after what waits
+    // behind the readiness).
+    void receive(short revents);
     // Part of a record has waited kPartMs for the rest.
     void OnPartTimeout();
 

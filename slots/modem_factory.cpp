@@ -173,11 +173,11 @@ std::uint16_t ModemFactory::authPort() const
 
 void ModemFactory::OnSocketEvent(int, short revents)
 {
-    if (revents & (POLLERR | POLLHUP)) {
+    // A connection that waits is taken before an end that comes with it.
+    ReadEnd::Kind const ready = ReadEnd::ofPoll(revents);
+    if (ready == ReadEnd::end)
         ListenerFailed();
-        return;
-    }
-    if (!(revents & POLLIN))
+    if (ready != ReadEnd::data)
         return;
     INet4::Addr peer;
     socklen_t length = peer.size();

@@ -22,8 +22,9 @@ void end(Fd& socket, End how)
         socket.close();
 }
 
-int polledDescriptor(std::string const& dump, std::string const& handler)
+std::vector<int> polledDescriptors(std::string const& dump, std::string const& handler)
 {
+    std::vector<int> out;
     std::istringstream lines(dump);
     for (std::string line; std::getline(lines, line);) {
         // | name | events | count | handler | fd | measure |
@@ -31,9 +32,15 @@ int polledDescriptor(std::string const& dump, std::string const& handler)
         for (int bar = 0; at != std::string::npos && bar < 4; ++bar)
             at = line.find('|', at + 1);
         if (at != std::string::npos)
-            return std::stoi(line.substr(at + 1));
+            out.push_back(std::stoi(line.substr(at + 1)));
     }
-    return -1;
+    return out;
+}
+
+int polledDescriptor(std::string const& dump, std::string const& handler)
+{
+    std::vector<int> const all = polledDescriptors(dump, handler);
+    return all.empty() ? -1 : all.front();
 }
 
 Fd descriptorOf(pid_t pid, int fd)

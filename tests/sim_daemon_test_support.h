@@ -82,6 +82,21 @@ protected:
         board.emplace(daemon.root());
     }
 
+    // Restarts the daemon until it holds the fixed port of the authentication listener, which
+    // a daemon of another test may hold for a while; the tests that need the port hold its
+    // lock (tests/e2e/CMakeLists.txt).
+    void takeAuthPort()
+    {
+        ASSERT_TRUE(DaemonLauncher::waitFor(
+            [&] {
+                if (daemon.err().find("fail to bind auth socket: ") == std::string::npos)
+                    return true;
+                restart();
+                return false;
+            },
+            120000));
+    }
+
     // A new controller connection (the daemon has seen it when this returns true).
     bool attach()
     {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <utility>
@@ -16,6 +17,7 @@ StubChild::StubChild(std::string const& root, std::string const& boardPath) : pa
     std::filesystem::copy_file(GW_STUB_CHILD_SCRIPT, target, std::filesystem::copy_options::overwrite_existing);
     ::chmod(path_.c_str(), 0755);
     std::filesystem::remove(path_ + ".log");
+    std::filesystem::remove(path_ + ".fds");
     std::filesystem::remove(path_ + ".conf");
 }
 
@@ -67,6 +69,20 @@ bool StubChild::recorded(int pid, std::string const& line) const
 {
     std::vector<std::string> const all = lines(pid);
     return std::find(all.begin(), all.end(), line) != all.end();
+}
+
+std::map<int, std::string> StubChild::descriptors(int pid) const
+{
+    std::error_code none;
+    std::string const script = std::filesystem::canonical(path_, none).string();
+    std::map<int, std::string> out;
+    for (auto const& [p, line] : entries(path_ + ".fds")) {
+        int fd = -1;
+        char what[512] = "";
+        if (p == pid && std::sscanf(line.c_str(), "%d %511[^\n]", &fd, what) == 2 && what != script)
+            out[fd] = what;
+    }
+    return out;
 }
 
 }  // namespace testsupport

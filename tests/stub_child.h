@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ public:
     std::string args(int pid) const;
     // Whether one run recorded that line.
     bool recorded(int pid, std::string const& line) const;
+    // The descriptors one run had when it started, by number, each with what /proc showed of
+    // it ("socket:[123]", "/dev/null"); the shell's own hold of the script left out.
+    std::map<int, std::string> descriptors(int pid) const;
 
 private:
     std::string path_;

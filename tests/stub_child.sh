@@ -5,7 +5,9 @@
 #   PID stdin WHAT         what its standard input is (as /proc shows it: "socket:[123]")
 #   PID signal NAME        a signal it got (TERM, HUP, INT, USR1, USR2)
 #   PID exit CODE          it ends by itself
-# and behaves as "$0.conf" (shell assignments, read when it starts) says:
+# and the descriptors it starts with to "$0.fds", "PID N WHAT" a line as /proc shows them (the
+# shell's own hold of this script among them); and behaves as "$0.conf" (shell assignments,
+# read when it starts) says:
 #   INSTANCES=N            "--num-of-instances" prints N (nothing when unset)
 #   COUNT=hang             "--num-of-instances" prints nothing and runs until a signal ends it
 #   IGNORE="TERM HUP"      these signals are recorded and survived; others end it by the signal
@@ -50,6 +52,8 @@ done
 
 say args "$@"
 say stdin "$(readlink /proc/$$/fd/0)"
+# Listed from a subshell, which makes the redirections its own: none is among them.
+(find /proc/$$/fd -mindepth 1 -printf "$$ %f %l\n" >>"$0.fds" 2>/dev/null)
 
 if [ "$1" = "--num-of-instances" ]; then
     [ "$COUNT" = hang ] && while :; do pause 1; done

@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -19,7 +20,9 @@ namespace board::sim {
 // One connected client: what it sent and is not handled yet, its unfinished command line
 // and its unsent replies. It is read only while nothing it sent waits and its unsent
 // replies are under kOutputLimit, so a client that sends faster than it reads costs
-// bounded memory; one turn handles at most one read and kBatchLines lines.
+// bounded memory; one turn handles at most one read and kBatchLines lines. A client gone
+// (a hang-up, an error, a reply it cannot take) has every whole line it sent run before its
+// end, since nothing more can come from it; their replies are dropped.
 class BoardSocket::Client {
 public:
     Client(BoardSocket& owner, Fd fd) : owner_(owner)
@@ -35,19 +38,23 @@ private:
     {
         if (revents == 0)
             return;
+        // Nothing can be read or sent on a number that is not open.
+        if (revents & POLLNVAL) {
+            why_ = "descriptor not open";
+            return finish();
+        }
         std::size_t lines = 0;
-        bool alive = flush(fd);
+        if ((revents & (POLLHUP | POLLERR)) || !flush(fd))
+            return takeRest(fd, revents);
         runLines(lines);
-        if (alive && wantsInput() && (revents & (POLLIN | POLLHUP | POLLERR))) {
+        if (wantsInput() && (revents & POLLIN)) {
             receive(fd, revents);
             runLines(lines);
         }
-        alive = alive && flush(fd);
-        if (!alive || (ended_ && unhandled() == 0 && out_.empty())) {
-            std::cerr << event_.event_name() << ": ended: " << why_ << std::endl;
-            owner_.drop(this);  // destroys this client: nothing of it is touched afterwards
-            return;
-        }
+        if (!flush(fd))
+            return takeRest(fd, revents);
+        if (ended_ && unhandled() == 0 && out_.empty())
+            return finish();
         // Lines left for the next turn ask for it through POLLOUT, which an idle socket
         // reports at once.
         bool const more = unhandled() > 0 && out_.size() < kOutputLimit;
@@ -67,14 +74,42 @@ private:
         next_ = 0;
         if (ReadEnd::ofRead(n, error, revents) == ReadEnd::end) {
             ended_ = true;
-            why_ = ReadEnd::whyRead(n, error, revents, fd);
+            if (why_.empty())
+                why_ = ReadEnd::whyRead(n, error, revents, fd);
         }
     }
 
-    // Runs the lines received, while the batch and the unsent replies are under their limits.
+    // The client is gone: what it sent is read and run to the end, then it ends. Only what
+    // waits now is read, and the read that finds the end: one that goes on sending while it
+    // takes no reply cannot hold the loop.
+    void takeRest(int fd, short revents)
+    {
+        gone_ = true;
+        out_.clear();
+        std::size_t left = std::size_t(ReadEnd::waiting(fd)) + 1;
+        std::size_t lines = 0;
+        runLines(lines);
+        while (!ended_ && left > 0) {
+            // Nothing waiting any more is its end as well.
+            receive(fd, revents | POLLHUP);
+            left -= std::min(left, std::max<std::size_t>(received_.size(), 1));
+            runLines(lines);
+        }
+        finish();
+    }
+
+    // One line says why it ended; the owner drops it.
+    void finish()
+    {
+        std::cerr << event_.event_name() << ": ended: " << why_ << std::endl;
+        owner_.drop(this);  // destroys this client: nothing of it is touched afterwards
+    }
+
+    // Runs the lines received, while the batch and the unsent replies are under their limits
+    // (without limit once the client is gone).
     void runLines(std::size_t& lines)
     {
-        while (next_ < received_.size() && lines < kBatchLines && out_.size() < kOutputLimit) {
+        while (next_ < received_.size() && (gone_ || (lines < kBatchLines && out_.size() < kOutputLimit))) {
             if (take(received_[next_++]))
                 ++lines;
         }
@@ -92,8 +127,9 @@ private:
         }
         if (!line_.empty() && line_.back() == '\r')
             line_.pop_back();
-        out_ += tooLong_ ? std::string("error line too long") : owner_.console_.execute(line_);
-        out_ += '\n';
+        std::string const reply = tooLong_ ? std::string("error line too long") : owner_.console_.execute(line_);
+        if (!gone_)
+            out_ += reply + '\n';
         line_.clear();
         tooLong_ = false;
         return true;
@@ -123,6 +159,8 @@ private:
     std::string out_;
     bool tooLong_ = false;
     bool ended_ = false;
+    // It takes no reply any more.
+    bool gone_ = false;
     // Why it ended, for the one line that says so.
     std::string why_;
 };

@@ -3,6 +3,9 @@
 #include "board/hal.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/sim_board.h"
+#include "runtime/multiplexer.h"
+#include "board/sim/console.h"
+#include "tests/capture.h"
 #include "tests/loop_pump.h"
 #include "tests/temp_root.h"
 
@@ -17,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 namespace {
@@ -146,6 +150,29 @@ TEST_F(BoardSocketTest, SeveralClientsAndTheirEnds)
     EXPECT_EQ(b.reply(), "ok /dev/hal:opens=0");
     EXPECT_TRUE(b.closedByServer());
     EXPECT_EQ(server.clientCount(), 0u);
+}
+
+// A client that goes with more lines waiting than one turn runs has every whole one run
+// before its end (its half line dropped), which one line says; the loop is idle afterwards.
+TEST_F(BoardSocketTest, AClientGoneHasItsLastLinesRunThenEndsOnce)
+{
+    ASSERT_TRUE(server.listen());
+    std::size_t const registers = 2 * BoardSocket::kBatchLines;
+    std::string lines;
+    for (std::size_t reg = 0; reg < registers; ++reg)
+        lines += "device /dev/hal spi 0 " + std::to_string(reg) + " 7\n";
+    LineClient c(server.path());
+    ASSERT_TRUE(testsupport::runUntil([&] { return server.clientCount() == 1; }, 5000));
+    testsupport::CaptureStream err(std::cerr);
+    c.send(lines + "device /dev/hal spi 0 0 9");
+    c.close();
+    EXPECT_TRUE(testsupport::runUntil([&] { return server.clientCount() == 0; }, 5000));
+    testsupport::settle();
+    EXPECT_EQ(multiplexer.runOnce(0), 0);
+    board::sim::Console console(sim);
+    for (std::size_t reg = 0; reg < registers; ++reg)
+        EXPECT_EQ(console.execute("device /dev/hal spi 0 " + std::to_string(reg)), "ok 7") << reg;
+    EXPECT_EQ(err.text(), "BoardSocket::Client: ended: closed by the peer\n");
 }
 
 TEST_F(BoardSocketTest, OverlongLinesAreRefusedAndTheRestServed)

@@ -2,9 +2,15 @@
 
 #include "board/sim/sim_board.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <sstream>
@@ -63,7 +69,8 @@ std::string Console::execute(std::string const& line)
     if (cmd == "help")
         return "ok devices | dump PATH | device PATH ARGS... | journal [SINCE [COUNT]] | "
                "fail-open PATH ERRNO [TIMES] | fail-request PATH REQUEST ERRNO [TIMES [WORD0]] | "
-               "fail-read PATH eof|hangup|err|ERRNO [TIMES] | clear-failures | remove PATH | restore PATH";
+               "fail-read PATH eof|hangup|err|ERRNO [TIMES] | clear-failures | remove PATH | restore PATH | "
+               "unread PATH | close-fd FD | stop-at-pause";
 
     if (cmd == "devices") {
         std::ostringstream os;
@@ -89,14 +96,29 @@ std::string Console::execute(std::string const& line)
         return os.str();
     }
 
+    if (cmd == "close-fd") {
+        unsigned long long fd = 0;
+        if (w.size() != 2 || !parseUnsigned(w[1], fd) || fd > unsigned(INT_MAX))
+            return usage("close-fd FD");
+        // As a stray close elsewhere in the process would: the descriptor's owner is not told.
+        if (::close(int(fd)) != 0)
+            return std::string("error ") + std::strerror(errno);
+        return "ok";
+    }
+
+    if (cmd == "stop-at-pause" && w.size() == 1) {
+        board_.stopAtPause();
+        return "ok";
+    }
+
     if (cmd == "clear-failures" && w.size() == 1) {
         board_.clearFailures();
         return "ok";
     }
 
     // The remaining commands name a device.
-    static char const* const pathCommands[] = {"dump",    "device", "fail-open", "fail-request", "fail-read",
-                                               "remove", "restore"};
+    static char const* const pathCommands[] = {"dump",   "device",  "fail-open", "fail-request", "fail-read",
+                                               "remove", "restore", "unread"};
     if (std::find(std::begin(pathCommands), std::end(pathCommands), cmd) == std::end(pathCommands))
         return "error unknown command " + cmd;
     if (w.size() < 2)
@@ -113,6 +135,16 @@ std::string Console::execute(std::string const& line)
     if (cmd == "device") {
         board_.service();
         return device->command(std::vector<std::string>(w.begin() + 2, w.end()));
+    }
+    if (cmd == "unread" && w.size() == 2) {
+        board_.service();
+        // What the daemon has not read of what the model sent: the socket holds it still.
+        std::size_t waiting = 0;
+        for (OpenFile* file : device->opens()) {
+            int queued = 0;
+            waiting += ::ioctl(file->modelFd(), SIOCOUTQ, &queued) == 0 && queued > 0;
+        }
+        return "ok " + std::to_string(waiting);
     }
     if (cmd == "remove" && w.size() == 2) {
         board_.remove(path);

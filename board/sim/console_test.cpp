@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -96,6 +98,8 @@ TEST_F(ConsoleTest, BadCommandsGetOneErrorLine)
     EXPECT_EQ(run("fail-read /dev/hal hup"), "error usage: fail-read PATH eof|hangup|err|ERRNO [TIMES]");
     EXPECT_EQ(run("fail-read /dev/hal eof 0"), "error usage: fail-read PATH eof|hangup|err|ERRNO [TIMES]");
     EXPECT_EQ(run("device /dev/hal").rfind("error usage: byte CH VALUE | output CH", 0), 0u);
+    EXPECT_EQ(run("close-fd x"), "error usage: close-fd FD");
+    EXPECT_EQ(run("close-fd 1048576"), std::string("error ") + std::strerror(EBADF));
     EXPECT_EQ(run("help").substr(0, 3), "ok ");
 }
 

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace board::sim {
@@ -343,7 +344,14 @@ ssize_t SimBoard::read(int fd, void* buf, std::size_t size)
     return reads_.read(file, fd, buf, size);
 }
 
-void SimBoard::pause(unsigned int us) { journal_.add(JournalEntry::Kind::pause, Journal::kNoSite, nullptr, 0, us); }
+void SimBoard::pause(unsigned int us)
+{
+    journal_.add(JournalEntry::Kind::pause, Journal::kNoSite, nullptr, 0, us);
+    if (stopAtPause_) {
+        stopAtPause_ = false;
+        ::raise(SIGSTOP);
+    }
+}
 
 int SimBoard::perform(OpenFile* file, Device& device, JournalEntry::Kind kind, unsigned long request, void* arg)
 {

@@ -88,8 +88,10 @@ public:
     int open(char const* path, int flags) override;
     int ioctl(int fd, unsigned long request, void* arg) override;
     int ifaceIoctl(unsigned long request, ifreq* ifr) override;
-    // Records the wait and returns at once.
+    // Records the wait and returns at once; the one after stopAtPause() stops the process
+    // first (SIGSTOP), so that a test can act while the loop is held at a known point.
     void pause(unsigned int us) override;
+    void stopAtPause() { stopAtPause_ = true; }
     // A plain read unless a read failure is armed or an open is struck.
     ssize_t read(int fd, void* buf, std::size_t size) override;
     void closing(int fd) override;
@@ -136,6 +138,7 @@ private:
     } found_;
     unsigned nextOpenId_ = 1;
     std::vector<char> buffer_;
+    bool stopAtPause_ = false;
 };
 
 }  // namespace board::sim

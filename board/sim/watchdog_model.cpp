@@ -1,11 +1,15 @@
 #include "board/sim/watchdog_model.h"
 
 #include "base/clock.h"
+#include "base/fd.h"
 #include "board/path.h"
 #include "board/watchdog.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <fstream>
+#include <string>
 
 namespace board::sim {
 
@@ -20,8 +24,15 @@ void WatchdogModel::received(OpenFile&, void const* data, std::size_t length)
         if (c < 0x20 || c > 0x7E)
             c = '?';
     // Only under a root: never into the real board's files.
-    if (!board::root().empty())
-        std::ofstream(board::path(kTrace), std::ios::app) << w.ms << ' ' << w.text << '\n';
+    if (!board::root().empty()) {
+        // Close-on-exec from its open, as every descriptor of the daemon's process.
+        int const trace = ::open(board::path(kTrace).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        std::string const line = std::to_string(w.ms) + ' ' + w.text + '\n';
+        if (trace >= 0) {
+            writeAll(trace, line.data(), line.size());
+            ::close(trace);
+        }
+    }
     if (words_.size() == kKept)
         words_.pop_front();
     words_.push_back(std::move(w));

@@ -8,6 +8,7 @@
 #include "tests/process_figures.h"
 #include "tests/sim_daemon_test_support.h"
 
+#include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -171,8 +173,9 @@ TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController
     EXPECT_LT(ping(), 100.0);
 }
 
-// The peers whose connections end in the table below, and the daemon's own descriptors.
-enum class Service { agent, player, recorder, console, controller, own };
+// The peers whose connections end in the table below, the daemon's own descriptors, and the
+// authentication client's connection and listener and an agent link still connecting.
+enum class Service { agent, player, recorder, console, controller, own, auth, authListener, connecting };
 
 struct Row {
     Service service;
@@ -180,50 +183,93 @@ struct Row {
     char const* handler;  // of the daemon's own descriptor
 };
 
-// A daemon for one row: an agent link to a listener here when the row ends one, and a trunk
-// time slot the media slots connect to.
+// A daemon for one row: an agent link to a listener here when the row ends one (one whose
+// queue is full when the link is to stay connecting), and a trunk time slot the media slots
+// connect to.
 class EndingPeers : public HostilePeers, public testing::WithParamInterface<Row> {
 protected:
     void SetUp() override
     {
-        if (GetParam().service == Service::agent)
-            daemon.writeFile("/usr/local/etc/server.conf",
-                             "[snmpagent]\nhost=" + agent.emplace().address() + "\nname=qelt\n");
+        Service const s = GetParam().service;
+        if (s == Service::agent || s == Service::connecting) {
+            std::string const host = s == Service::agent ? agent.emplace().address() : silent.address();
+            daemon.writeFile("/usr/local/etc/server.conf", "[snmpagent]\nhost=" + host + "\nname=qelt\n");
+        }
         HostilePeers::SetUp();
+        if (s == Service::auth || s == Service::authListener)
+            takeAuthPort();
         trunkSlot7();
     }
 
-    // The descriptor the named handler polls (-1: none).
-    int polled(char const* handler)
+    // The descriptors the named handler polls, in the order the loop took them up.
+    std::vector<int> polled(char const* handler)
     {
         bool const dumped = daemon.dumpStatus();
-        return dumped ? testsupport::polledDescriptor(daemon.readFile("/var/log/server-status"), handler) : -1;
+        return dumped ? testsupport::polledDescriptors(daemon.readFile("/var/log/server-status"), handler)
+                      : std::vector<int>();
+    }
+    int polledFirst(char const* handler)
+    {
+        std::vector<int> const all = polled(handler);
+        return all.empty() ? -1 : all.front();
+    }
+    // Of those, the one connected to this end of a TCP connection (-1: none).
+    int polledPeerOf(char const* handler, Fd const& socket)
+    {
+        sockaddr_in ours{}, theirs{};
+        socklen_t length = sizeof ours;
+        ::getsockname(socket.lowlevel_fd(), reinterpret_cast<sockaddr*>(&ours), &length);
+        for (int fd : polled(handler)) {
+            Fd const own = testsupport::descriptorOf(daemon.pid(), fd);
+            length = sizeof theirs;
+            if (own && ::getpeername(own.lowlevel_fd(), reinterpret_cast<sockaddr*>(&theirs), &length) == 0 &&
+                theirs.sin_port == ours.sin_port)
+                return fd;
+        }
+        return -1;
     }
 
+    // What a row's end shows: the start of the line the daemon writes at the end, the signals
+    // the controller then gets, and (for sendThenClose) whether the bytes sent were taken.
+    struct Ending {
+        std::string report;
+        std::vector<std::string> signals;
+        std::function<bool()> taken;
+    };
+
     // Makes the connection and returns this side of it (of the daemon's own descriptor, a
-    // duplicate), with the start of the line the daemon writes at its end and the signals
-    // the controller then gets.
-    Fd open(Service s, End how, char const* handler, std::string& report, std::vector<std::string>& signals)
+    // duplicate; none for a listener or a connect), with what its end shows; own is the
+    // descriptor the daemon polls for it.
+    Fd open(Service s, End how, char const* handler, Ending& e, int& own)
     {
         using namespace testsupport;
         bool const reset = how == End::reset;
+        bool const behind = how == End::closedBehind;
         std::string const connected = "connected to " + peers.address();
         std::string const closed = "connection to " + peers.address() + " closed.";
         if (s == Service::agent) {
             std::string const prefix = "snmpagent.qelt " + agent->address() + ": ";
-            report = prefix + "connection lost, reset snmpagent instance";
+            e.report = prefix + "connection lost, reset snmpagent instance";
+            std::size_t const decodes = daemon.said(prefix + "receive : decode error!");
+            e.taken = [=] { return daemon.said(prefix + "receive : decode error!") > decodes; };
             EXPECT_TRUE(logged(prefix + "connected.\n"));
-            return agent->accept(DaemonLauncher::kTimeout);
+            Fd socket = agent->accept(DaemonLauncher::kTimeout);
+            own = polledPeerOf("StrmProtocol::on_event", socket);
+            return socket;
         }
         if (s == Service::player) {
             EXPECT_EQ(on(30, createCommand(networkPlayerParams("127.0.0.1", peers.port(), 1))), "success");
-            on(30, connectCommand(7));
+            std::string const stream = on(30, connectCommand(7));
             EXPECT_EQ(answer(next(), 30), "success");
             Fd socket = peers.accept(DaemonLauncher::kTimeout);
             EXPECT_EQ(next(), "slot=30 ioctl startPlaying : NULL");
             EXPECT_EQ(readFor(socket, 4, DaemonLauncher::kTimeout).size(), 4u);
-            report = reset ? "]: play failed" : closed;
-            signals = {"slot=30 transmitter inactive", "slot=30 abort 0"};
+            e.report = reset ? "]: play failed" : closed;
+            e.signals = {"slot=30 transmitter inactive", "slot=30 abort 0"};
+            std::string const channel = stream.substr(stream.rfind(' ') + 1);
+            e.taken = [this, channel] {
+                return board->command("device /dev/mcc/ctl written " + channel).find("0300000500") != std::string::npos;
+            };
             return socket;
         }
         if (s == Service::recorder) {
@@ -233,8 +279,8 @@ protected:
             EXPECT_EQ(on(7, connectCommand(40)), "success");
             Fd socket = peers.accept(DaemonLauncher::kTimeout);
             EXPECT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said(connected) > connections; }));
-            report = reset ? "]: record aborted" : closed;
-            signals = {std::string("slot=40 ioctl stopRecording : ") + (reset ? "connectionAborted" : "userRequest")};
+            e.report = reset ? "]: record aborted" : closed;
+            e.signals = {std::string("slot=40 ioctl stopRecording : ") + (reset ? "connectionAborted" : "userRequest")};
             return socket;
         }
         if (s == Service::console) {
@@ -245,18 +291,45 @@ protected:
             EXPECT_TRUE(DaemonLauncher::waitFor([&] { return c.arrived() > 0; }));
             if (!reset)
                 readFor(socket, std::size_t(c.arrived()), DaemonLauncher::kTimeout);
-            report = std::string("BoardSocket::Client: ended: ") + (reset ? "Connection reset" : "closed by the peer");
+            e.report = std::string("BoardSocket::Client: ended: ") +
+                       (reset ? "Connection reset" : behind ? "descriptor not open" : "closed by the peer");
+            // The newest client.
+            std::vector<int> const clients = polled("BoardSocket::Client");
+            own = clients.empty() ? -1 : clients.back();
             return socket;
         }
         if (s == Service::controller) {
             // No agent link connects any more: the line is the controller's.
-            report = "control connection 127.0.0.1:";
+            e.report = "control connection 127.0.0.1:";
+            std::size_t const decodes = daemon.said("receive fail: decode error!");
+            e.taken = [=] { return daemon.said("receive fail: decode error!") > decodes; };
             Fd socket(::dup(client->tcp().fd()));
-            client.reset();
+            own = polledFirst("StrmProtocol::on_event");
+            if (!behind)
+                client.reset();
             return socket;
         }
-        report = std::string(handler) + ": ";
-        return descriptorOf(daemon.pid(), polled(handler));
+        if (s == Service::auth) {
+            TcpClient c(TcpClient::Waiting::Socket);
+            EXPECT_TRUE(c.connect(52000));
+            EXPECT_TRUE(logged("incoming auth connection from "));
+            e.report = "auth client 127.0.0.1:";
+            own = polledFirst("AuthClient::OnSocketEvent");
+            return Fd(::dup(c.fd()));
+        }
+        if (s == Service::authListener) {
+            e.report = "auth server socket error.";
+            own = polledFirst("ModemFactory::OnSocketEvent");
+            return Fd();
+        }
+        if (s == Service::connecting) {
+            e.report = "fail to connect to " + silent.address();
+            own = polledFirst("ConnectorNet::OnSocketEvent");
+            return Fd();
+        }
+        e.report = std::string(handler) + ": ";
+        own = polledFirst(handler);
+        return descriptorOf(daemon.pid(), own);
     }
 
     // Puts the service back: a new controller; the media slot destroyed; the agent's
@@ -265,6 +338,7 @@ protected:
     void after(Service s, char const* handler)
     {
         if (s == Service::controller) {
+            client.reset();
             EXPECT_TRUE(attach());
         } else if (s == Service::player || s == Service::recorder) {
             EXPECT_EQ(on(s == Service::player ? 30 : 40, testsupport::plainCommand(ZGCP::Command::destroy::id)),
@@ -272,7 +346,7 @@ protected:
         } else if (s == Service::agent) {
             agent.reset();
         } else if (s == Service::own) {
-            EXPECT_TRUE(DaemonLauncher::waitFor([&] { return polled(handler) >= 0; }));
+            EXPECT_TRUE(DaemonLauncher::waitFor([&] { return polledFirst(handler) >= 0; }));
         }
     }
 
@@ -288,36 +362,50 @@ protected:
 
     std::optional<testsupport::LoopbackListener> agent;
     testsupport::LoopbackListener peers;
+    // A listener whose one place in the queue is taken: a link to it stays connecting.
+    testsupport::LoopbackListener silent{0};
+    Fd const parked = silent.connect();
 };
 
 // Every descriptor the daemon polls that is not a board device, ended in every way that can
-// happen to it: one line tells it, once; the owner hears of it (the controller's signals);
-// the daemon is idle a second later and answers a ping; it holds no more descriptors than
-// before once the service is back (an agent link's next attempt comes 10 s later).
+// happen to it (closed behind its handler included): one line tells it, once; the owner
+// hears of it (the controller's signals); what the peer sent before its end was taken; the
+// daemon is idle a second later and answers a ping; it holds no more descriptors than before
+// once the service is back (an agent link's next attempt comes 10 s later, an authentication
+// listener that ended is gone for good).
 TEST_P(EndingPeers, IsTakenOnceAndLeavesTheDaemonIdle)
 {
     Row const& row = GetParam();
-    if (row.service == Service::own && !testsupport::descriptorOf(daemon.pid(), 0))
+    bool const behind = row.end == End::closedBehind;
+    if ((row.service == Service::own || row.service == Service::agent) && !testsupport::descriptorOf(daemon.pid(), 0))
         GTEST_SKIP() << "no duplicate of another process's descriptor (pidfd_getfd)";
     long const descriptors = settledDescriptors();
-    std::string report;
-    std::vector<std::string> signals;
-    Fd socket = open(row.service, row.end, row.handler, report, signals);
-    ASSERT_TRUE(socket);
-    std::size_t const before = daemon.said(report);
-    testsupport::end(socket, row.end);
-    ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said(report) > before; })) << report;
-    for (std::string const& signal : signals)
+    Ending e;
+    int own = -1;
+    Fd socket = open(row.service, row.end, row.handler, e, own);
+    ASSERT_TRUE(behind ? own >= 0 : bool(socket));
+    std::size_t const before = daemon.said(e.report);
+    if (behind)
+        ASSERT_EQ(board->command("close-fd " + std::to_string(own)), "ok");
+    else
+        testsupport::end(socket, row.end);
+    ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said(e.report) > before; })) << e.report;
+    for (std::string const& signal : e.signals)
         EXPECT_EQ(next(), signal);
+    if (row.end == End::sendThenClose && e.taken) {
+        EXPECT_TRUE(DaemonLauncher::waitFor(e.taken)) << "what the peer sent before its end was not taken";
+    }
 
     EXPECT_LT(testsupport::cpuSecondsOver(daemon.pid(), std::chrono::seconds(1)), 0.1);
-    EXPECT_EQ(daemon.said(report), before + 1) << report;
+    EXPECT_EQ(daemon.said(e.report), before + 1) << e.report;
+    socket.close();
     after(row.service, row.handler);
     EXPECT_TRUE(pinged());
     long now = 0;
+    bool const fewer = row.service == Service::agent || row.service == Service::authListener;
     EXPECT_TRUE(DaemonLauncher::waitFor([&] {
         now = settledDescriptors();
-        return row.service == Service::agent ? now < descriptors : now == descriptors;
+        return fewer ? now < descriptors : now == descriptors;
     })) << now << " descriptors, " << descriptors << " before";
 }
 
@@ -331,13 +419,21 @@ std::vector<Row> rows()
                           "SignalWake::OnWake"})
         for (End e : {End::shutRead, End::hangUp})
             rows.push_back({Service::own, e, h});
+    // The handlers that heard nothing of a descriptor closed behind them.
+    for (Service s : {Service::agent, Service::console, Service::controller, Service::auth, Service::authListener,
+                      Service::connecting})
+        rows.push_back({s, End::closedBehind, ""});
     return rows;
 }
 
+// The rows of the authentication client's connection and listener hold the lock of its fixed
+// port (tests/e2e/CMakeLists.txt): their names begin with "auth".
 std::string name(Row const& row)
 {
-    static char const* const services[] = {"agent", "player", "recorder", "console", "controller", "own"};
-    static char const* const ends[] = {"close", "reset", "halfClose", "sendThenClose", "shutRead", "hangUp"};
+    static char const* const services[] = {"agent",      "player", "recorder",     "console",   "controller",
+                                           "own",        "auth",   "authListener", "connecting"};
+    static char const* const ends[] = {"close", "reset", "halfClose", "sendThenClose", "shutRead", "hangUp",
+                                       "closedBehind"};
     std::string const handler = row.handler;
     return (handler.empty() ? services[int(row.service)] : handler.substr(0, handler.find(':'))) + "_" +
            ends[int(row.end)];

@@ -37,15 +37,7 @@ protected:
     void SetUp() override
     {
         SimDaemonTest::SetUp();
-        // The port is fixed, and a daemon of another test may hold it for a while.
-        ASSERT_TRUE(DaemonLauncher::waitFor(
-            [&] {
-                if (daemon.err().find("fail to bind auth socket: ") == std::string::npos)
-                    return true;
-                restart();
-                return false;
-            },
-            120000));
+        takeAuthPort();
         trunkSlot7();
     }
 
