@@ -88,7 +88,9 @@ constexpr std::uint32_t kQuietMs = ModemSlot::kTerminateMs + 1000;
 constexpr int kChildEndMs = 10000;
 
 // The steps of an input between its frames, by their first byte modulo kSteps, with their
-// operand bytes.
+// operand bytes. A device is the board's (device nodes by path, then the interfaces by name)
+// at the operand modulo their number; a request the device model's at the operand modulo
+// the number of its requests, in the order of its table.
 enum Step {
     kFailOpen,       // device, error, times: the device's next opens fail
     kFailRequest,    // device, request (in the model's table), error, times
