@@ -43,6 +43,7 @@
 #include "messages/zgcp.h"
 #include "monitoring/monitoring_ctl.h"
 #include "runtime/child_wait.h"
+#include "runtime/ipc_signal.h"
 #include "server/start_up.h"
 #include "slots/dsp_modem_slot.h"
 #include "slots/modem_slot.h"
@@ -220,6 +221,10 @@ void noPacketSockets()
         std::cerr << "command_path_fuzz: samples the network interfaces" << std::endl;
 }
 
+// As the daemon's start-up has it: a write to a peer or a device that has gone fails with
+// EPIPE instead of ending the process.
+void OnBrokenPipe(int) {}
+
 // The devices the daemon's services keep open from their first use, opened now where an
 // input's failure closed one, as the services' next use would.
 void holdDevices()
@@ -244,6 +249,7 @@ struct Daemon {
     {
         privateNetwork();
         noPacketSockets();
+        IPC::Signal::handle(SIGPIPE, OnBrokenPipe, SA_RESTART);
         char folder[] = "/tmp/gw-fuzz-XXXXXX";
         if (::mkdtemp(folder))
             board::setRoot(folder);
