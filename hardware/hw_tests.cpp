@@ -95,10 +95,20 @@ void HwTests::compare(char const* failed, char const* expected, char const* read
 
 void HwTests::TestRead() { compare("test failed on channel ", " expected ", " read "); }
 
+void HwTests::OnDisconnect()
+{
+    // One whose disable fails is tried again when the next controller goes.
+    for (std::size_t i = 0; i < driven_.size(); ++i)
+        if (driven_[i] && mux().Release(kBusFirst + int(i)))
+            driven_.reset(i);
+}
+
 void HwTests::TestWrite()
 {
-    for (int channel = first_; channel < end_; ++channel)
+    for (int channel = first_; channel < end_; ++channel) {
         mux().Write(channel, next());
+        driven_.set(std::size_t(channel - kBusFirst));
+    }
     board::board().pause(kWriteSettleUs);
     seed();
     compare("write failed on channel ", " write ", " written ");
@@ -107,7 +117,8 @@ void HwTests::TestWrite()
 void HwTests::TestDisconnect()
 {
     for (int channel = first_; channel < end_; ++channel)
-        mux().Disable(channel);
+        if (mux().Disable(channel))
+            driven_.reset(std::size_t(channel - kBusFirst));
     board::board().pause(kDisableSettleUs);
     Success();
 }

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <iosfwd>
 
@@ -17,6 +18,10 @@ class HwMux;
 //
 // The pattern is the C library's srandom(seed) and random() sequence, drawn from a state
 // of the service's own so that the process-wide generator is left alone.
+//
+// A write test leaves its pattern on the bus, for other boards to read, until a disconnect
+// test lets the channels go; when the controller goes, the service lets go every channel it
+// still drives, so that nothing of a controller that is gone stays on the bus between boards.
 class HwTests : public CtrlSrv::Service {
 public:
     static constexpr int kBusFirst = 8192;
@@ -31,7 +36,9 @@ public:
     explicit HwTests(HwMux* mux = nullptr);
 
     void OnConnect() override {}
-    void OnDisconnect() override {}
+    // Lets go the bus outputs the write tests drove and no disconnect test has let go since;
+    // one that another user has connected since is kept.
+    void OnDisconnect() override;
     bool OnCommand(ZGCP::Command const& command) override;
 
     void OnTestBpc(ZGCP::BpcTestParams const& params);
@@ -55,6 +62,8 @@ private:
     std::int32_t first_ = 0;
     std::int32_t end_ = 0;
     std::int32_t seed_ = 0;
+    // The bus outputs the write tests drove and no disconnect test has let go since.
+    std::bitset<kBusEnd - kBusFirst> driven_;
     // The pattern generator's state (the size of the C library's default state).
     std::array<char, 128> state_{};
     random_data random_{};

@@ -112,4 +112,44 @@ TEST_F(HwTestsTest, WriteReadsBackEveryChannelAndDisconnectDisablesThem)
     EXPECT_EQ(mux.shadow(128 + 5), HwMux::kDisabled);
 }
 
+TEST_F(HwTestsTest, WhenTheControllerGoesEveryChannelAWriteTestStillDrivesIsLetGo)
+{
+    struct Case {
+        char const* name;
+        std::vector<ZGCP::Command> tests;  // run while the controller is there, a write test first
+        int connected;                     // an output another user connects after them (-1: none)
+        std::vector<int> released;         // the outputs disabled once the controller has gone
+    };
+    Case const cases[] = {
+        {"write", {testBpcCommand(1, 5, kWrite, 5, 4)}, -1, {8325, 8326, 8327, 8328}},
+        {"into the next bus", {testBpcCommand(2, 9, kWrite, 126, 4)}, -1, {8574, 8575, 8576, 8577}},
+        {"partly disconnected", {testBpcCommand(4, 7, kWrite, 0, 4), testBpcCommand(4, 7, kDisconnect, 0, 2)}, -1,
+         {8704, 8705, 8706, 8707}},
+        {"connected since", {testBpcCommand(5, 3, kWrite, 0, 2)}, 8832, {8833}},
+    };
+    for (Case const& c : cases) {
+        for (ZGCP::Command const& test : c.tests)
+            EXPECT_EQ(call(test).back(), "success") << c.name;
+        if (c.connected >= 0) {
+            EXPECT_TRUE(mux.Connect(37, c.connected));
+        }
+        disconnect();
+        for (int output : c.released)
+            EXPECT_EQ(hal.output(output).state, board::sim::HalModel::Output::State::disabled) << c.name << " " << output;
+        if (c.connected >= 0) {
+            EXPECT_EQ(hal.output(c.connected).input, 37) << c.name;
+        }
+
+        // The next controller's write test over the same channels, let go in turn.
+        connect();
+        EXPECT_EQ(call(c.tests.front()), V{"success"}) << c.name;
+        disconnect();
+        connect();
+        ZGCP::BpcTestParams const& first = c.tests.front().get_testBpc();
+        int const from = HwMux::kBusFirst + int(first.get_bus().getValue()) * 128 + int(first.get_timeslot_start().getValue());
+        for (int output = from; output < from + int(first.get_timeslot_length().getValue()); ++output)
+            EXPECT_EQ(hal.output(output).state, board::sim::HalModel::Output::State::disabled) << c.name << " " << output;
+    }
+}
+
 }  // namespace

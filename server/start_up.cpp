@@ -195,8 +195,6 @@ int usage(int code)
     return code;
 }
 
-}  // namespace
-
 void BuildSlotFactories()
 {
     // One line each in this order; each new factory goes to the head of the factory list,
@@ -216,6 +214,27 @@ void BuildSlotFactories()
     RtpZARNFactory::instance();
     RtpED137Factory::instance();
     HdlcSlotFactory::instance();
+}
+
+}  // namespace
+
+void BuildServices(IniFile::File& config)
+{
+    BuildSlotFactories();
+    HwMux::instance();
+    // An unopened file has no "snmpagent" section.
+    MonitoringCtl::instance().Configure(config);
+}
+
+void BindCommandServices()
+{
+    ctrlServer.Bind(&HeartBeatCtl::instance());
+    ctrlServer.Bind(&Slots::instance());
+    ctrlServer.Bind(&HwTests::instance());
+    ctrlServer.Bind(&BusCtl::instance());
+    ctrlServer.Bind(&E1Ctl::instance());
+    ctrlServer.Bind(&spiCtrl::instance());
+    ctrlServer.Bind(&MonitoringCtl::instance());
 }
 
 int serverMain(int argc, char** argv)
@@ -267,13 +286,7 @@ int serverMain(int argc, char** argv)
         return 2;
     }
 
-    BuildSlotFactories();
-
-    HwMux::instance();
-
-    // The monitoring controller, from the file whether it opened or not (an unopened file
-    // has no "snmpagent" section).
-    MonitoringCtl::instance().Configure(config);
+    BuildServices(config);
 
     if (daemonRequest)
         RunDaemon();
@@ -283,15 +296,7 @@ int serverMain(int argc, char** argv)
     std::cout << "Starting server [" << Version::current << "], port=" << port << std::endl;
     RaiseOpenFilesLimit();
 
-    // The controller's command services, bound in the order in which every command is
-    // offered to them, one line each:
-    ctrlServer.Bind(&HeartBeatCtl::instance());
-    ctrlServer.Bind(&Slots::instance());
-    ctrlServer.Bind(&HwTests::instance());
-    ctrlServer.Bind(&BusCtl::instance());
-    ctrlServer.Bind(&E1Ctl::instance());
-    ctrlServer.Bind(&spiCtrl::instance());
-    ctrlServer.Bind(&MonitoringCtl::instance());
+    BindCommandServices();
 
     ChildWait::Activate();
 

@@ -8,6 +8,16 @@
 // executables that install another board first).
 int serverMain(int argc, char** argv);
 
-// The slot factories, each built through its instance(), in the daemon's order (serverMain
-// calls it; a test process that stands for the daemon's slot side calls it too).
-void BuildSlotFactories();
+namespace IniFile {
+class File;
+}
+
+// The process-wide services in the daemon's order: the slot factories (each through its
+// instance()), the switch, and the monitoring controller configured from the file (whether
+// it opened or not). serverMain calls it; a test process that stands for the daemon calls
+// it too.
+void BuildServices(IniFile::File& config);
+
+// The controller's command services bound to the controller server, in the order in which
+// every command is offered to them.
+void BindCommandServices();

@@ -156,6 +156,13 @@ ssize_t ReadFailures::read(OpenFile* file, int fd, void* buf, std::size_t size)
     return n;
 }
 
+void ReadFailures::kept(std::vector<int>& out) const
+{
+    for (auto const& [file, s] : opens_)
+        if (s.held)
+            out.push_back(s.held.lowlevel_fd());
+}
+
 OpenFile* ReadFailures::replaced(dev_t dev, ino_t inode) const
 {
     for (auto const& [file, s] : opens_)

@@ -57,6 +57,8 @@ public:
     OpenFile* replaced(dev_t dev, ino_t inode) const;
     // The inodes of replaced opens of which the daemon holds no descriptor any more.
     std::vector<ino_t> abandoned() const;
+    // The sockets it keeps of replaced opens, added to out.
+    void kept(std::vector<int>& out) const;
     // The open is gone.
     void forget(OpenFile const& file) { opens_.erase(&file); }
 

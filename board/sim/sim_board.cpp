@@ -52,6 +52,8 @@ public:
         event_.Schedule(Fd(::fcntl(file.modelFd(), F_DUPFD_CLOEXEC, 0)), POLLIN);
     }
 
+    int fd() const { return event_.lowlevel_fd(); }
+
 private:
     void onReady(int, short revents)
     {
@@ -274,6 +276,17 @@ int SimBoard::open(char const* path, int flags)
                  error);
     errno = error;
     return error ? -1 : daemonEnd;
+}
+
+std::vector<int> SimBoard::ownDescriptors() const
+{
+    std::vector<int> out;
+    for (auto const& [inode, file] : opens_)
+        out.push_back(file->modelFd());
+    for (auto const& [inode, watch] : watches_)
+        out.push_back(watch->fd());
+    reads_.kept(out);
+    return out;
 }
 
 OpenFile* SimBoard::lookUp(int fd)

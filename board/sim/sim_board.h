@@ -84,6 +84,10 @@ public:
     void service();
     // Opens held now.
     std::size_t openCount();
+    // The descriptors the board holds itself: the models' ends of the opens and what watches
+    // them, and the sockets of opens whose descriptors a read failure replaced. What the
+    // daemon holds is every other descriptor of the process.
+    std::vector<int> ownDescriptors() const;
 
     int open(char const* path, int flags) override;
     int ioctl(int fd, unsigned long request, void* arg) override;

@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,7 @@ namespace {
 using board::sim::Device;
 using board::sim::JournalEntry;
 using board::sim::OpenFile;
+using board::sim::ReadFault;
 using board::sim::RequestInfo;
 using board::sim::SimBoard;
 namespace ioc = board::ioc;
@@ -394,6 +397,36 @@ TEST_F(SimBoardTest, InterfaceRequestsGoToTheInterfaceModel)
     EXPECT_EQ(sim.ifaceIoctl(SIOCGIFINDEX, &ifr), -1);
     EXPECT_EQ(errno, ENODEV);
     EXPECT_EQ(last().path, "hdlc1");
+}
+
+TEST_F(SimBoardTest, TheDescriptorsTheBoardHoldsItselfAreNeverTheDaemons)
+{
+    struct Case {
+        char const* name;
+        std::optional<ReadFault::Kind> fault;
+        std::size_t own;  // while the daemon holds its descriptor
+    };
+    Case const cases[] = {
+        {"open", std::nullopt, 2},  // the model's end and its watch
+        {"end of file", ReadFault::Kind::eof, 2},
+        {"hang-up", ReadFault::Kind::hangup, 3},  // and the socket the daemon's descriptor was
+        {"error", ReadFault::Kind::err, 3},
+    };
+    for (Case const& c : cases) {
+        int const fd = sim.open("/dev/probe", O_RDWR | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        if (c.fault)
+            sim.failRead("/dev/probe", ReadFault{*c.fault, 0});
+        std::vector<int> const own = sim.ownDescriptors();
+        EXPECT_EQ(own.size(), c.own) << c.name;
+        EXPECT_EQ(std::count(own.begin(), own.end(), fd), 0) << c.name;
+        for (int d : own)
+            EXPECT_GE(::fcntl(d, F_GETFD), 0) << c.name << " " << d;
+        sim.clearFailures();
+        ::close(fd);
+        sim.service();
+        EXPECT_EQ(sim.ownDescriptors(), std::vector<int>{}) << c.name;
+    }
 }
 
 }  // namespace

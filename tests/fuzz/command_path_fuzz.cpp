@@ -1,33 +1,49 @@
 // Fuzz target of the controller's whole command path on the simulated board: the input is
-// the byte stream a controller sends, read by the stream and TPKT layers of a controller
-// connection, decoded and dispatched by the controller server to the heartbeat and the
-// slot table (with every slot factory of the daemon, in the daemon's order; the stub child
-// program stands in for pppd, the fax programs and the T.38 relay), and answered. After
-// every input:
-// - every message that decoded got exactly one answer (or still owes a delayed one);
-// - once the controller's side closes, no slot is left (in the table or a factory), no
-//   output of the switch is driven (connected, or written with anything but the idle byte
-//   off the shared bus), no child process is left or waited for once those told to end
-//   have gone, and the process holds no more descriptors than before the input.
+// what a controller sends, read by the stream and TPKT layers of a controller connection,
+// decoded and dispatched by the controller server to every command service the daemon binds,
+// in its order (the heartbeat; the slot table with every slot factory, the stub child program
+// standing in for pppd, the fax programs and the T.38 relay; the bus tests, the clock, E1 and
+// SPI controls and the monitoring controller), and answered. Between its frames the input
+// also makes the board's device opens, requests and reads fail, and moves the clock on:
+// - a piece that begins with the TPKT version (3) is a frame, sent as the controller sends it:
+//   the length its header gives (at least the header, at most what is left), whole or not;
+// - any other first byte is a step, chosen by its value modulo the number of steps (Step),
+//   that takes its operands from the bytes after it (a missing one reads as 0).
+// After every input:
+// - every message that decoded got exactly one answer (or still owes a delayed one, or was
+//   owed to a controller the daemon dropped);
+// - once the controller's side closes and the board works again, no slot is left (in the
+//   table or a factory), no output of the switch is driven (connected, or written with
+//   anything but the idle byte off the shared bus), no child process is left or waited for
+//   once those told to end have gone, and the process holds no descriptor it did not hold
+//   before the input (the devices the services keep open from their first use are held
+//   again first, as their next use would).
 // A breach aborts the run. The loop runs on the test clock, moved on by the target only, so
 // that no input makes the run wait for real time; only the children's ends are waited for,
 // within a bound. Seeds: tests/fuzz/command_path_seeds (TPKT frames of the protocol's
-// examples, and sessions of the slot kinds).
+// examples, sessions of the slot kinds and of the hardware services, and sessions with
+// device failures).
 
 #include "asn1/asn1.h"
 #include "base/clock.h"
 #include "base/immortal.h"
+#include "base/ini_file.h"
 #include "board/path.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/simulation.h"
 #include "control/ctrl_server.h"
 #include "control/heart_beat_ctl.h"
 #include "control/service.h"
+#include "hardware/bus_ctl.h"
 #include "hardware/dsproc_receiver.h"
+#include "hardware/e1_ctl.h"
 #include "hardware/hw_mux.h"
+#include "hardware/spi_ctrl.h"
 #include "hardware/tonec_receiver.h"
 #include "messages/zgcp.h"
+#include "monitoring/monitoring_ctl.h"
 #include "runtime/child_wait.h"
+#include "runtime/ipc_signal.h"
 #include "server/start_up.h"
 #include "slots/dsp_modem_slot.h"
 #include "slots/modem_slot.h"
@@ -38,15 +54,18 @@
 #include "tests/loop_pump.h"
 #include "tests/stub_child.h"
 
+#include <linux/capability.h>
 #include <net/if.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -69,6 +88,31 @@ constexpr std::uint32_t kQuietMs = ModemSlot::kTerminateMs + 1000;
 // Real time the children told to end may take to go once the connection has closed.
 constexpr int kChildEndMs = 10000;
 
+// The steps of an input between its frames, by their first byte modulo kSteps, with their
+// operand bytes. A device is the board's (device nodes by path, then the interfaces by name)
+// at the operand modulo their number; a request the device model's at the operand modulo
+// the number of its requests, in the order of its table.
+enum Step {
+    kFailOpen,       // device, error, times: the device's next opens fail
+    kFailRequest,    // device, request (in the model's table), error, times
+    kFailRead,       // device, fault (eof, hangup, err, then the errors), times
+    kClearFailures,  // the board works again
+    kTime,           // n: the clock moves on by 2^(n mod 18) ms, within kTimeSteps
+    kRaw,            // n, then n bytes sent as they are (a stream that is not whole frames)
+    kSteps
+};
+constexpr std::uint8_t kTpktVersion = 3;
+// Clock time the steps of one input may pass in all: past the heartbeat's time-out, and no
+// more, since every second costs the periodic checks of the services.
+constexpr std::uint32_t kTimeSteps = HeartBeatCtl::timeout_ms + 10000;
+// What a failing open, request or read gives. Not ENODEV: the line-chip service takes it for
+// a board without SPI, for the rest of the process, so that every later input would run
+// without it.
+constexpr int kErrors[] = {EIO, EINVAL, EBUSY, EAGAIN, EINTR, ENOMEM, ENOENT, EFAULT, ENXIO, EPERM};
+constexpr int kErrorCount = int(sizeof kErrors / sizeof kErrors[0]);
+// Times a failure strikes, from an operand: 1 to 7, or until cleared.
+int times(std::uint8_t operand) { return (operand & 7) == 7 ? -1 : (operand & 7) + 1; }
+
 // Takes whatever is written and keeps nothing: the daemon's log lines are not looked at.
 class Discard : public std::streambuf {
 protected:
@@ -88,11 +132,16 @@ protected:
     void ImplOnDisconnect() override {}
 };
 
-// Between the connection and the controller server: counts the messages that decode.
+// Between the connection and the controller server: counts the messages that decode, and
+// the delayed answers owed to a controller the daemon dropped.
 class Counter : public Control::Notify {
 public:
     void OnConnect() override { ctrlServer.OnConnect(); }
-    void OnDisconnect() override { ctrlServer.OnDisconnect(); }
+    void OnDisconnect() override
+    {
+        owedToNobody += ctrlServer.delayed_count();
+        ctrlServer.OnDisconnect();
+    }
     void OnMessage(char const* data, int length) override
     {
         ASN1::CoderEnv env;
@@ -104,6 +153,7 @@ public:
     }
 
     std::size_t decoded = 0;
+    std::size_t owedToNobody = 0;
 };
 
 // What the controller's side receives: TPKT frames, of which the responses are counted.
@@ -155,12 +205,51 @@ void privateNetwork()
     ::ioctl(socket.lowlevel_fd(), SIOCSIFFLAGS, &loopback);
 }
 
+// Without CAP_NET_RAW the process opens no packet socket, so that the monitoring controller
+// finds no network interface to sample: the close of a packet socket waits for the kernel's
+// grace period (tens of milliseconds here), at every sample, every 2 s of the clock, which
+// would make the run several times slower; what the samples do depends on no input.
+void noPacketSockets()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[_LINUX_CAPABILITY_U32S_3]{};
+    if (::syscall(SYS_capget, &header, caps) != 0)
+        return;
+    caps[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
+    caps[CAP_TO_INDEX(CAP_NET_RAW)].permitted &= ~CAP_TO_MASK(CAP_NET_RAW);
+    if (::syscall(SYS_capset, &header, caps) != 0)
+        std::cerr << "command_path_fuzz: samples the network interfaces" << std::endl;
+}
+
+// As the daemon's start-up has it: a write to a peer or a device that has gone fails with
+// EPIPE instead of ending the process.
+void OnBrokenPipe(int) {}
+
+// The devices the daemon's services keep open from their first use, opened now where an
+// input's failure closed one, as the services' next use would.
+void holdDevices()
+{
+    HwMux::instance().IsOpened();
+    BusCtl::instance().IsOpen();
+    spiCtrl::instance().init_device_and_channels();
+    E1Ctl::instance().IsOpen();
+    E1Ctl::instance().CheckOpenCas();
+    MonitoringCtl::instance().IsOpen();
+    for (Hardware::DriverService* service :
+         {static_cast<Hardware::DriverService*>(&Hardware::TonecReceiverService::instance()),
+          static_cast<Hardware::DriverService*>(&Hardware::DSProcReceiverService::instance())})
+        if (!service->IsActive())
+            service->init();
+}
+
 // The daemon's part under test, built once and never destroyed (the process's singletons
 // still use it while the process exits).
 struct Daemon {
     Daemon()
     {
         privateNetwork();
+        noPacketSockets();
+        IPC::Signal::handle(SIGPIPE, OnBrokenPipe, SA_RESTART);
         char folder[] = "/tmp/gw-fuzz-XXXXXX";
         if (::mkdtemp(folder))
             board::setRoot(folder);
@@ -180,29 +269,28 @@ struct Daemon {
             for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
                 s->rdbuf(&discard);
 
-        // The slot factories and the switch as the daemon builds them (the static trunk
-        // factories are there already).
-        BuildSlotFactories();
-        HwMux::instance();
-        // Device services the slots start at first use and keep: started here, so that
-        // their descriptors are held before the first input.
-        Hardware::TonecReceiverService::instance();
-        Hardware::DSProcReceiverService::instance();
-
-        ctrlServer.Bind(&HeartBeatCtl::instance());
-        ctrlServer.Bind(&Slots::instance());
+        // The services as the daemon builds and binds them (the static trunk factories are
+        // there already), with no configuration file.
+        BuildServices(config);
+        BindCommandServices();
         ctrlServer.Activate(link);
         link->Bind(&counter);
         ChildWait::Activate();
+        // Devices the services open at first use and keep: held before the first input.
+        holdDevices();
+        devices = simulation.board().devices();
     }
 
     Discard discard;
+    IniFile::File config;
     Mux::TestClock clock;
     board::sim::Simulation simulation;
     std::string root;
     std::vector<testsupport::StubChild> stubs;
     PairLink* link = new PairLink;  // owned by ctrlServer
     Counter counter;
+    // The devices an input's steps name, by their operand modulo their number.
+    std::vector<board::sim::Device*> devices;
 };
 
 Daemon* gateway = nullptr;
@@ -262,15 +350,20 @@ std::string childrenLeft()
          + std::to_string(T38SoftFactory::instance().retiring());
 }
 
-// The descriptors the process holds, each as its number and what it refers to; the board
-// has seen the daemon's closes first, so that the models' ends of closed devices are gone.
+// The descriptors the process holds but the board's own (the board has seen the daemon's
+// closes first), each as its number and what it refers to.
 std::vector<std::string> descriptors()
 {
-    gateway->simulation.board().service();
+    board::sim::SimBoard& board = gateway->simulation.board();
+    board.service();
+    std::vector<int> const own = board.ownDescriptors();
     std::vector<std::string> out;
     for (auto const& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::string const number = entry.path().filename().string();
+        if (std::find(own.begin(), own.end(), std::atoi(number.c_str())) != own.end())
+            continue;
         std::error_code ignored;
-        out.push_back(entry.path().filename().string() + " " + std::filesystem::read_symlink(entry, ignored).string());
+        out.push_back(number + " " + std::filesystem::read_symlink(entry, ignored).string());
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -293,6 +386,110 @@ std::string descriptorsLeft(std::vector<std::string> const& before, std::vector<
         out += "]";
     }
     return out;
+}
+
+// The bytes of an input, read in order; past the end they read as 0.
+class Input {
+public:
+    Input(std::uint8_t const* data, std::size_t size) : at_(data), end_(data + size) {}
+
+    bool done() const { return at_ == end_; }
+    std::uint8_t peek() const { return done() ? 0 : *at_; }
+    std::uint8_t byte() { return done() ? 0 : *at_++; }
+    // The next n bytes, or what is left, appended to out.
+    void take(std::size_t n, std::vector<char>& out)
+    {
+        n = std::min<std::size_t>(n, std::size_t(end_ - at_));
+        out.insert(out.end(), at_, at_ + n);
+        at_ += n;
+    }
+    // The length of the TPKT frame that begins here, at least its header.
+    std::size_t frameLength() const
+    {
+        if (end_ - at_ < 4)
+            return 4;
+        return std::max<std::size_t>(std::size_t(at_[2]) << 8 | at_[3], 4);
+    }
+
+private:
+    std::uint8_t const* at_;
+    std::uint8_t const* end_;
+};
+
+// Sends what the controller has to send, a piece at a time, taking the answers in between,
+// so that neither side waits. What the daemon no longer reads (it dropped the controller)
+// is not sent.
+void send(int peer, std::vector<char>& bytes, Controller& controller)
+{
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        ssize_t const n = ::send(peer, bytes.data() + sent, std::min<std::size_t>(bytes.size() - sent, 4096),
+                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0)
+            sent += std::size_t(n);
+        else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        testsupport::settle(1000);
+        controller.drain();
+    }
+    bytes.clear();
+}
+
+// The clock moves on a second at a time, the answers and signals taken in between, as a
+// controller reads them: one that did not would make the daemon's writes wait.
+void passTime(std::uint32_t ms, Controller& controller)
+{
+    for (std::uint32_t left = ms; left > 0;) {
+        std::uint32_t const now = std::min<std::uint32_t>(left, 1000);
+        testsupport::advance(gateway->clock, now);
+        controller.drain();
+        left -= now;
+    }
+}
+
+// The device an operand names.
+board::sim::Device const& device(std::uint8_t operand) { return *gateway->devices[operand % gateway->devices.size()]; }
+
+// One step of the board or the clock, its operands read from the input; timeLeft: what
+// the clock may still pass in this input.
+void step(Step kind, Input& in, Controller& controller, std::uint32_t& timeLeft)
+{
+    board::sim::SimBoard& board = gateway->simulation.board();
+    switch (kind) {
+    case kFailOpen: {
+        std::string const& path = device(in.byte()).path();
+        int const error = kErrors[in.byte() % kErrorCount];
+        board.failOpen(path, error, times(in.byte()));
+        break;
+    }
+    case kFailRequest: {
+        board::sim::Device const& named = device(in.byte());
+        std::vector<board::sim::RequestInfo> const& requests = named.requests();
+        std::uint8_t const request = in.byte();
+        int const error = kErrors[in.byte() % kErrorCount];
+        int const count = times(in.byte());
+        if (!requests.empty())
+            board.failRequest(named.path(), requests[request % requests.size()].number, error, count);
+        break;
+    }
+    case kFailRead: {
+        using Kind = board::sim::ReadFault::Kind;
+        std::string const& path = device(in.byte()).path();
+        // Kind's first three: eof, hangup, err.
+        int const fault = in.byte() % (3 + kErrorCount);
+        board::sim::ReadFault const read =
+            fault < 3 ? board::sim::ReadFault{Kind(fault), 0} : board::sim::ReadFault{Kind::error, kErrors[fault - 3]};
+        board.failRead(path, read, times(in.byte()));
+        break;
+    }
+    case kClearFailures: board.clearFailures(); break;
+    case kTime: {
+        std::uint32_t const ms = std::min(std::uint32_t(1) << (in.byte() % 18), timeLeft);
+        timeLeft -= ms;
+        passTime(ms, controller);
+        break;
+    }
+    default: break;
+    }
 }
 
 // Ends the run on a breach, saying which (on the standard error, which the daemon's log
@@ -329,6 +526,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         static Immortal<Daemon> instance;
         gateway = &instance.value;
     }
+    holdDevices();
     std::vector<std::string> const descriptorsBefore = descriptors();
     std::uint64_t const mark = gateway->simulation.board().journal().next();
     int pair[2];
@@ -338,20 +536,32 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     gateway->link->take(Fd(pair[0]));
     Controller controller(peer.lowlevel_fd());
     std::size_t const decodedBefore = gateway->counter.decoded;
+    std::size_t const owedBefore = gateway->counter.owedToNobody;
 
-    // Written a piece at a time, answers taken in between, so that neither side waits.
-    for (std::size_t sent = 0; sent < size;) {
-        ssize_t const n = ::send(peer.lowlevel_fd(), data + sent, std::min<std::size_t>(size - sent, 4096),
-                                 MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n > 0)
-            sent += std::size_t(n);
-        testsupport::settle(1000);
-        controller.drain();
+    // Frames and raw bytes in a row go as one stream; a step of the board or the clock
+    // comes once what came before it has been sent and handled.
+    Input in(data, size);
+    std::vector<char> stream;
+    std::uint32_t timeLeft = kTimeSteps;
+    while (!in.done()) {
+        if (in.peek() == kTpktVersion) {
+            in.take(in.frameLength(), stream);
+            continue;
+        }
+        Step const kind = Step(in.byte() % kSteps);
+        if (kind == kRaw) {
+            in.take(in.byte(), stream);
+            continue;
+        }
+        send(peer.lowlevel_fd(), stream, controller);
+        step(kind, in, controller, timeLeft);
     }
-    testsupport::advance(gateway->clock, kQuietMs);
+    send(peer.lowlevel_fd(), stream, controller);
+    passTime(kQuietMs, controller);
     testsupport::settle(1000);
     controller.drain();
-    if (controller.responses + ctrlServer.delayed_count() != gateway->counter.decoded - decodedBefore)
+    if (controller.responses + ctrlServer.delayed_count() + (gateway->counter.owedToNobody - owedBefore)
+        != gateway->counter.decoded - decodedBefore)
         breach("a message without exactly one answer");
 
     // Shut first: a child that has not executed its program yet holds a copy of the peer.
@@ -360,6 +570,10 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     testsupport::settle(1000);
     if (gateway->link->IsConnected())
         breach("the connection outlives its peer");
+    // What is left once the board works again.
+    gateway->simulation.board().clearFailures();
+    holdDevices();
+    testsupport::settle(1000);
     if (slotLeft())
         breach("a slot is left");
     if (std::string const driven = drivenOutputs(); !driven.empty())
