@@ -6,6 +6,11 @@ namespace Hardware {
 
 void DriverService::init()
 {
+    // Away, its tries bring it back: one now.
+    if (return_.away()) {
+        return_.Retry();
+        return;
+    }
     if (open())
         return;
     Errno e;

@@ -45,7 +45,7 @@ public:
     DriverService& operator=(DriverService const&) = delete;
 
     // Opens the device and starts polling it; when it cannot be opened, writes the
-    // open-failure line and the tries begin.
+    // open-failure line and the tries begin. While it is away, one try now.
     void init();
     // Reads the pending event records and routes them.
     virtual void OnEvent(int fd, short revents) = 0;

@@ -122,6 +122,17 @@ TEST(DriverServices, ADeviceThatEndsComesBackWithWhatEveryReceiverAskedOfIt)
         EXPECT_EQ(model.command(c.current), "ok sent=1") << c.path;
         testsupport::settle();
         EXPECT_EQ(channel.take(), c.heard) << c.path;
+
+        // An init while it is away is the service's one try: its timer opens it no more.
+        env.sim.failRead(c.path, {board::sim::ReadFault::Kind::eof, 0});
+        testsupport::settle();
+        c.service.init();
+        ASSERT_EQ(model.opens().size(), 1u) << c.path;
+        unsigned const open = model.opens().front()->id();
+        testsupport::advance(clock, DeviceReturn::last_wait_ms + DeviceReturn::trial_ms);
+        EXPECT_FALSE(c.service.away()) << c.path;
+        ASSERT_EQ(model.opens().size(), 1u) << c.path;
+        EXPECT_EQ(model.opens().front()->id(), open) << c.path;
     }
 }
 

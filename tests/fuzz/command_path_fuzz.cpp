@@ -43,6 +43,7 @@
 #include "messages/zgcp.h"
 #include "monitoring/monitoring_ctl.h"
 #include "runtime/child_wait.h"
+#include "runtime/device_return.h"
 #include "runtime/ipc_signal.h"
 #include "server/start_up.h"
 #include "slots/dsp_modem_slot.h"
@@ -226,8 +227,10 @@ void noPacketSockets()
 void OnBrokenPipe(int) {}
 
 // The devices the daemon's services keep open from their first use, opened now where an
-// input's failure closed one, as the services' next use would.
-void holdDevices()
+// input's failure closed one, as the services' next use would. A device that ended comes
+// back by its own tries, the last a minute after the one before: the clock moves on until
+// each is back, so that what an input finds open does not depend on the input before it.
+void holdDevices(Mux::TestClock& clock)
 {
     HwMux::instance().IsOpened();
     BusCtl::instance().IsOpen();
@@ -235,11 +238,17 @@ void holdDevices()
     E1Ctl::instance().IsOpen();
     E1Ctl::instance().CheckOpenCas();
     MonitoringCtl::instance().IsOpen();
-    for (Hardware::DriverService* service :
-         {static_cast<Hardware::DriverService*>(&Hardware::TonecReceiverService::instance()),
-          static_cast<Hardware::DriverService*>(&Hardware::DSProcReceiverService::instance())})
+    Hardware::DriverService* const services[] = {&Hardware::TonecReceiverService::instance(),
+                                                 &Hardware::DSProcReceiverService::instance()};
+    for (Hardware::DriverService* service : services)
         if (!service->IsActive())
             service->init();
+    auto const away = [&] {
+        return E1Ctl::instance().casAway()
+               || std::any_of(std::begin(services), std::end(services), [](auto* s) { return s->away(); });
+    };
+    for (std::uint32_t waited = 0; away() && waited <= DeviceReturn::last_wait_ms; waited += 1000)
+        testsupport::advance(clock, 1000);
 }
 
 // The daemon's part under test, built once and never destroyed (the process's singletons
@@ -277,7 +286,7 @@ struct Daemon {
         link->Bind(&counter);
         ChildWait::Activate();
         // Devices the services open at first use and keep: held before the first input.
-        holdDevices();
+        holdDevices(clock);
         devices = simulation.board().devices();
     }
 
@@ -526,7 +535,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         static Immortal<Daemon> instance;
         gateway = &instance.value;
     }
-    holdDevices();
+    holdDevices(gateway->clock);
     std::vector<std::string> const descriptorsBefore = descriptors();
     std::uint64_t const mark = gateway->simulation.board().journal().next();
     int pair[2];
@@ -572,7 +581,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         breach("the connection outlives its peer");
     // What is left once the board works again.
     gateway->simulation.board().clearFailures();
-    holdDevices();
+    holdDevices(gateway->clock);
     testsupport::settle(1000);
     if (slotLeft())
         breach("a slot is left");
