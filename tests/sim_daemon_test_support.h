@@ -159,13 +159,15 @@ protected:
     {
         return answer(call(command, number), number);
     }
-    std::string answer(std::string const& text, unsigned number) const
+    std::string answer(std::string const& text, std::optional<unsigned> number) const
     {
-        std::string const prefix = "seq=" + std::to_string(seq) + " slot=" + std::to_string(number) + " ";
+        std::string const prefix =
+            "seq=" + std::to_string(seq) + (number ? " slot=" + std::to_string(*number) : "") + " ";
         return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
     }
-    // The same, the signals that come before the answer passed over.
-    std::string done(unsigned number, ZGCP::Command const& command)
+    // The same, the signals that come before the answer passed over; for a command without a
+    // slot when there is no number.
+    std::string done(std::optional<unsigned> number, ZGCP::Command const& command)
     {
         EXPECT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq, number)));
         ZGCP::Message m;
