@@ -16,18 +16,15 @@
 #include "tests/radio_commands.h"
 #include "tests/sim_daemon_test_support.h"
 
-#include <sys/types.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <optional>
 #include <regex>
-#include <set>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -203,20 +200,6 @@ protected:
     Fd peerSocket;
 };
 
-// What the process's descriptors lead to ("socket:[4711]" once for each descriptor), pipes
-// left out (the sanitizers open their own at any moment).
-std::multiset<std::string> descriptorTargets(pid_t pid)
-{
-    std::multiset<std::string> out;
-    std::error_code gone;
-    for (auto const& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", gone)) {
-        std::string const target = std::filesystem::read_symlink(fd.path(), gone).string();
-        if (!gone && target.rfind("pipe:", 0) != 0)
-            out.insert(target);
-    }
-    return out;
-}
-
 // A read that fails, where the others read the end.
 bool failed(Fault const& f) { return f.cause != 0 || std::string(f.name) == err.name; }
 auto line(std::string head) { return [head](Fault const& f) { return head + f.why; }; }
@@ -329,7 +312,7 @@ TEST_P(DeviceFailures, EndsItsDescriptorOnceAndLeavesNothingBehind)
     untilPing();
     int const held = board->opens(owner.path);
     std::string const channel = toneChannel();
-    std::multiset<std::string> const fdsHeld = descriptorTargets(daemon.pid());
+    std::map<int, std::string> const fdsHeld = descriptorTargets(daemon.pid(), false);
     std::size_t const said = daemon.said(owner.line(fault));
     std::size_t const saidBack = owner.back ? daemon.said(owner.back) : 0;
     auto const back = [&] { return daemon.said(owner.back) > saidBack; };
@@ -382,7 +365,7 @@ TEST_P(DeviceFailures, EndsItsDescriptorOnceAndLeavesNothingBehind)
     }
     if (fault.cause == eio.cause) {
         // One the daemon held before is gone (a device that comes back has a new socket).
-        std::multiset<std::string> const now = descriptorTargets(daemon.pid());
+        std::map<int, std::string> const now = descriptorTargets(daemon.pid(), false);
         EXPECT_FALSE(std::includes(now.begin(), now.end(), fdsHeld.begin(), fdsHeld.end()))
             << "the descriptor that failed stays open";
     }
