@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -175,6 +177,31 @@ protected:
             if (!m.get_pdu().signal_isSelected())
                 return answer(describe(m), number);
         return "no message";
+    }
+
+    // Appends the command, with the next sequence number (and the slot number when given), to a
+    // burst of commands sent in one write.
+    void append(Bytes& burst, ZGCP::Command const& command, std::optional<unsigned> slot = std::nullopt)
+    {
+        Bytes const frame = tpktFrame(encodeZgcp(zgcpCommand(command, ++seq, slot)));
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    // The answers to the commands numbered from first to the last sent, in short (describe())
+    // by number, each of which must come once; the signals that come before the last go to
+    // the callback.
+    std::map<int, std::string> answers(int first, std::function<void(ZGCP::Message const&)> const& signal = {})
+    {
+        std::map<int, std::string> out;
+        ZGCP::Message m;
+        while (int(out.size()) <= seq - first && client->receive(m, ControllerClient::kTimeout)) {
+            if (!m.get_pdu().signal_isSelected()) {
+                EXPECT_TRUE(m.seq_isPresent() && out.emplace(m.get_seq().getValue(), describe(m)).second) << describe(m);
+            } else if (signal) {
+                signal(m);
+            }
+        }
+        EXPECT_EQ(int(out.size()), seq - first + 1) << "answers missing";
+        return out;
     }
 
     // The next message, which must be a signal: its value notation ("no signal" otherwise).
