@@ -90,13 +90,40 @@ TEST_F(T38SlotTest, TheRelaysEndIsReportedAsAbortWithItsWaitStatus)
         ASSERT_EQ(destroy(5), ok());
         EXPECT_EQ(factory.retiring(), 0u);
     }
-    // Without the program the board offers no relay (a count a second old is not used).
+}
+
+// The relay count runs beside the loop: a program that tells nothing holds the resources
+// report a second at most, and the last count stands; without the program the board offers
+// no relay.
+TEST_F(T38SlotTest, ASilentRelayProgramHoldsTheReportASecondAtMost)
+{
     Mux::TestClock clock;
-    testsupport::advance(clock, T38SoftFactory::kCountMs);
-    signals.take();
-    table.UpdateHardwareResources();
-    ASSERT_TRUE(waitFor([&] { return !signals.signals.empty(); }));
-    EXPECT_EQ(signals.signals.back().get_query().get_t38_instances().getValue(), 0);
+    auto update = [&] {
+        testsupport::advance(clock, T38SoftFactory::kCountMs);
+        table.UpdateHardwareResources();
+    };
+    // The count of the report that comes.
+    auto counted = [&] {
+        EXPECT_TRUE(waitFor([&] { return !signals.signals.empty(); }));
+        int const n = signals.signals.empty() ? -1 : signals.signals.back().get_query().get_t38_instances().getValue();
+        signals.take();
+        return n;
+    };
+    relay.configure("INSTANCES=4");
+    update();
+    EXPECT_EQ(counted(), 4);
+    EXPECT_EQ((log.text() + err.text()).find("t38"), std::string::npos) << "a prompt count says nothing";
+    relay.configure("COUNT=hang");
+    update();
+    ASSERT_TRUE(waitFor([&] { return relay.pids().size() == 2 && relay.lines(relay.pids().back()).size() >= 2; }));
+    testsupport::advance(clock, T38SoftFactory::kCountMs - 1);
+    EXPECT_TRUE(signals.signals.empty());
+    testsupport::advance(clock, 1);
+    EXPECT_EQ(counted(), 4);
+
+    std::remove(relay.path().c_str());
+    update();
+    EXPECT_EQ(counted(), 0);
     EXPECT_NE(log.text().find("t38: can't detect T38 resources\n"), std::string::npos);
 }
 
