@@ -213,16 +213,16 @@ protected:
         return m.get_pdu().get_signal().asValueNotation();
     }
 
-    // The resources a slot-less query reports (empty ones when no report comes).
+    // The resources a slot-less query reports, the other signals before its answer and its
+    // report passed over (empty ones when no report comes).
     ZGCP::Resources resources()
     {
-        std::string const answer = call(plainCommand(ZGCP::Command::query::id));
-        EXPECT_EQ(answer, "seq=" + std::to_string(seq) + " success");
+        EXPECT_EQ(done(std::nullopt, plainCommand(ZGCP::Command::query::id)), "success");
         ZGCP::Message m;
-        if (!client->receive(m, ControllerClient::kTimeout) || !m.get_pdu().signal_isSelected()
-            || !m.get_pdu().get_signal().query_isSelected())
-            return ZGCP::Resources();
-        return m.get_pdu().get_signal().get_query();
+        while (client->receive(m, ControllerClient::kTimeout) && m.get_pdu().signal_isSelected())
+            if (m.get_pdu().get_signal().query_isSelected())
+                return m.get_pdu().get_signal().get_query();
+        return ZGCP::Resources();
     }
 
     // The number the board's journal gives its next entry.
