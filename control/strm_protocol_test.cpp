@@ -142,7 +142,6 @@ TEST(StrmProtocol, AnEndComesAfterWhatThePeerSentIsPassedUp)
              s.send(Bytes{1});
          },
          std::string("write error: ") + std::strerror(EPIPE)},
-        {"owner's", [](Stack& s, Pair&) { s.strm->end("tcp state"); }, "tcp state"},
     };
     for (Row const& row : rows) {
         SCOPED_TRACE(row.end);

@@ -11,35 +11,10 @@
 
 namespace {
 
+using receivertest::dtmfParams;
+using receivertest::ivaParams;
 using receivertest::SimEnv;
 using receivertest::TestChannel;
-
-ZGCP::DTMFParams dtmfParams()
-{
-    ZGCP::DTMFParams p;
-    p.set_threshold().set_twist(1);
-    p.set_threshold().set_ratio(2);
-    p.set_threshold().set_noise(3);
-    p.set_level().set_silence(4);
-    return p;
-}
-
-ZGCP::IVAParams ivaParams()
-{
-    ZGCP::IVAParams p;
-    p.set_det_lvl_dB(-20);
-    return p;
-}
-
-ZGCP::VADParams vadParams()
-{
-    ZGCP::VADParams p;
-    TERM::VADParamsV2& v = p.select_v2();
-    v.set_voice_th_msec(600);
-    v.set_silence_th_msec(400);
-    v.set_e_th_dB(30);
-    return p;
-}
 
 // A device model's state of a timeslot with the ids left out: the same before an end and
 // after the return.
@@ -87,7 +62,7 @@ TEST(DriverServices, ADeviceThatEndsComesBackWithWhatEveryReceiverAskedOfIt)
          {"iva", "91", "3"}, {"iva", "91", "4"}, {"tonec 1024"}, [](TestChannel const& c) { return c.rid(); }},
         {"92", dsp::kPath, Hardware::DSProcReceiverService::instance(),
          [](TestChannel& c) {
-             c.configureVAD(vadParams());
+             c.configureVAD(receivertest::vadV2(600, 400, 30));
              c.enableVAD(true);
              c.configureSD();
              c.enableSD(true);

@@ -16,6 +16,7 @@ using Hardware::DSProcReceiverService;
 using receivertest::linesWith;
 using receivertest::SimEnv;
 using receivertest::TestChannel;
+using receivertest::vadV2;
 
 constexpr char const* kDsp = "/dev/dsp";
 using Op = std::function<void(TestChannel&)>;
@@ -62,16 +63,6 @@ struct DsprocTest : ::testing::Test {
     }
 };
 
-ZGCP::VADParams v2(int voice, int silence, int energy)
-{
-    ZGCP::VADParams p;
-    TERM::VADParamsV2& v = p.select_v2();
-    v.set_voice_th_msec(voice);
-    v.set_silence_th_msec(silence);
-    v.set_e_th_dB(energy);
-    return p;
-}
-
 ZGCP::VADParams v1()
 {
     ZGCP::VADParams p;
@@ -89,10 +80,10 @@ TEST_F(DsprocTest, VadConfigurationFollowsTheDriverVersion)
         char const* state;  // the model's channel after it
     };
     Case const cases[] = {
-        {2, false, v2(600, 400, 30), true, "ok on=none vad=v2:600/400/30 tone-resets=0"},
+        {2, false, vadV2(600, 400, 30), true, "ok on=none vad=v2:600/400/30 tone-resets=0"},
         {2, false, v1(), false, "error no request for timeslot 81"},
-        {1, false, v2(600, 400, 30), true, "ok on=none vad=v1:3/127/0 tone-resets=0"},
-        {1, true, v2(600, 400, 30), true, "ok on=none vad=v1:3/127/0 tone-resets=0"},
+        {1, false, vadV2(600, 400, 30), true, "ok on=none vad=v1:3/127/0 tone-resets=0"},
+        {1, true, vadV2(600, 400, 30), true, "ok on=none vad=v1:3/127/0 tone-resets=0"},
     };
     std::uint32_t ts = 79;
     for (Case const& c : cases) {

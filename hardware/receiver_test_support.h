@@ -63,6 +63,34 @@ private:
     std::vector<std::string> events_;
 };
 
+// Detector settings with each field apart from the others.
+inline ZGCP::DTMFParams dtmfParams()
+{
+    ZGCP::DTMFParams p;
+    p.set_threshold().set_twist(1);
+    p.set_threshold().set_ratio(2);
+    p.set_threshold().set_noise(3);
+    p.set_level().set_silence(4);
+    return p;
+}
+
+inline ZGCP::IVAParams ivaParams()
+{
+    ZGCP::IVAParams p;
+    p.set_det_lvl_dB(-20);
+    return p;
+}
+
+inline ZGCP::VADParams vadV2(int voice, int silence, int energy)
+{
+    ZGCP::VADParams p;
+    TERM::VADParamsV2& v = p.select_v2();
+    v.set_voice_th_msec(voice);
+    v.set_silence_th_msec(silence);
+    v.set_e_th_dB(energy);
+    return p;
+}
+
 // The lines of a captured stream that contain the text.
 inline std::vector<std::string> linesWith(std::string const& text, std::string const& part)
 {

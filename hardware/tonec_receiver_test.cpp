@@ -276,13 +276,6 @@ TEST_F(TonecTest, SelcalSendsTheFirstFourSigns)
 // Each request as the driver gets it; a failed one is refused and said with its time slot.
 TEST_F(TonecTest, RequestsAndTheirFailures)
 {
-    ZGCP::DTMFParams dtmfParams;
-    dtmfParams.set_threshold().set_twist(1);
-    dtmfParams.set_threshold().set_ratio(2);
-    dtmfParams.set_threshold().set_noise(3);
-    dtmfParams.set_level().set_silence(4);
-    ZGCP::IVAParams ivaParams;
-    ivaParams.set_det_lvl_dB(-20);
     struct Case {
         unsigned long request;
         std::function<bool(TestChannel&)> call;
@@ -290,12 +283,12 @@ TEST_F(TonecTest, RequestsAndTheirFailures)
         char const* name;  // the request's, in the error line
     };
     Case const cases[] = {
-        {dtmf::kConfigureDetector, [&](TestChannel& c) { return c.configureDTMF(dtmfParams); },
+        {dtmf::kConfigureDetector, [](TestChannel& c) { return c.configureDTMF(receivertest::dtmfParams()); },
          "configure 50 1 2 4 3 -> 0", "DTMF_CONFIGURE_DETECTOR"},
         {dtmf::kLmsOn, [](TestChannel& c) { return c.echoCancel(true); }, "lms-on 50 -> 0", "CHANNEL_LMS_ON"},
         {dtmf::kRejectionEnable, [](TestChannel& c) { return c.enableDTMFReject(true); }, "reject-on 50 -> 0",
          "DTMF_REJECTION_ENABLE"},
-        {dtmf::kIvaConfigure, [&](TestChannel& c) { return c.configureIVA(ivaParams); },
+        {dtmf::kIvaConfigure, [](TestChannel& c) { return c.configureIVA(receivertest::ivaParams()); },
          "iva-configure 50 4294967276 -> 0", "IVA_CONFIGURE_DETECTOR"},
         // Silence: 1000 Hz twice in 16 bits each, no amplitude.
         {dtmf::kDial, [](TestChannel& c) { return c.enableSilence(); }, "dial 50 65537000 0 -> 0", "DTMF_DIAL"},

@@ -128,20 +128,6 @@ TEST_F(AuthClientTest, ARestartedListenerTakesItsPortWhileClosedConnectionsLinge
     EXPECT_EQ(factory->authPort(), port);
 }
 
-// Records that wait when the connection's own descriptor hangs up are handed on before it
-// goes.
-TEST_F(AuthClientTest, RecordsThatWaitAtAHangUpAreHandedOnFirst)
-{
-    auto client = authClient();
-    ASSERT_TRUE(client->send(testsupport::record(16, 2, 1) + testsupport::record(20, 3, 2)));
-    std::ostringstream dump;
-    multiplexer.dump(dump);
-    Fd own(::dup(testsupport::polledDescriptor(dump.str(), "AuthClient::OnSocketEvent")));
-    testsupport::end(own, testsupport::End::hangUp);
-    ASSERT_TRUE(waitFor([&] { return factory->connections() == 0; }));
-    EXPECT_EQ(handed(), line(1) + line(2));
-}
-
 // Every way a connection of the authentication client, or the listener, can end: one line,
 // the connection (the listener, for good) let go, nothing left ready in the loop, and no
 // descriptor left behind.

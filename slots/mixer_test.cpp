@@ -225,8 +225,8 @@ TEST_F(MixerTest, ResetAndVersionFailuresAreWritten)
 }
 
 // The ports' own requests of the tone and voice-processing devices answer an error while the
-// device cannot be opened (the RTP slot's test goes through those they share with it), and are
-// served once it can be again.
+// device cannot be opened (the end-to-end device-failure table goes through those they share
+// with the RTP slot), and are served once it can be again.
 TEST_F(MixerTest, PortRequestsAnswerAnErrorWhileTheirDeviceCannotBeOpened)
 {
     using P = ZGCP::IoctlParams;

@@ -241,45 +241,6 @@ TEST_F(RtpTest, CodecModesRestartTheSessionOnlyForANewPayloadTypeAndPdEventsAreT
     EXPECT_EQ(rtcp(), 203);
 }
 
-// A request that needs the tone or the voice-processing device answers an error while the
-// device cannot be opened, and is served once it can be again: the request opens it.
-TEST_F(RtpTest, ToneAndVoiceRequestsAnswerAnErrorWhileTheirDeviceCannotBeOpened)
-{
-    using P = ZGCP::IoctlParams;
-    P digits, waitTone, selcal, gain, filter, vadOff, sdOff;
-    ZGCP::DualTone five;
-    five.set_freq1(770);
-    five.set_freq2(1336);
-    digits.select_translateDTMF().set_digits().push_back(five);
-    waitTone.select_activateWaitTone();
-    vadOff.select_vad_disable();
-    sdOff.select_sd_disable();
-    selcal.select_selcal().set_signs("ABCD");
-    gain.select_rx_gain().set_gainDB(-6);
-    ZGCP::ToneFilter& f = filter.select_tone_filter();
-    f.set_freq(2100);
-    f.set_enable(true);
-    f.set_duration_th_msec(400);
-    f.set_det_level_dB(-30);
-    P const requests[] = {
-        P(P::echoSuppressor::id, true), P(P::dtmf_enable::id, true), P(P::dtmf_reject_enable::id, true), digits,
-        waitTone, selcal, P(P::vad_enable::id, true), vadOff, P(P::sd_enable::id, true), sdOff, gain, filter,
-    };
-    ASSERT_EQ(create(params()), ok());
-    for (char const* path : {dtmf::kPath, dsp::kPath}) {
-        env.sim.failOpen(path, ENODEV, -1);
-        env.sim.failRead(path, {board::sim::ReadFault::Kind::eof, 0});
-    }
-    testsupport::settle();
-    ASSERT_TRUE(Hardware::TonecReceiverService::instance().away());
-    ASSERT_TRUE(Hardware::DSProcReceiverService::instance().away());
-    for (P const& r : requests)
-        EXPECT_EQ(ioctl(r), fail(Cause::unsupported)) << r;
-    env.sim.clearFailures();
-    for (P const& r : requests)
-        EXPECT_EQ(ioctl(r), ok()) << r;
-}
-
 // Without the squelch dependence the end-to-end test shows the receive direction started.
 TEST_F(RtpTest, InputStreamWaitsForTheSquelchWhenItDependsOnIt)
 {

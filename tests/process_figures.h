@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -56,19 +57,24 @@ inline long statusKb(pid_t pid, std::string const& key)
     return -1;
 }
 
-// The descriptors it holds; with pipes passed over when asked (the sanitizers of the test
-// build open and close pipes of their own at any moment).
-inline long openDescriptors(pid_t pid, bool pipes = true)
+// The descriptors it holds, by number, each with what it leads to ("socket:[4711]"); with
+// pipes passed over when asked (the sanitizers of the test build open and close pipes of
+// their own at any moment).
+inline std::map<int, std::string> descriptorTargets(pid_t pid, bool pipes = true)
 {
-    long n = 0;
+    std::map<int, std::string> out;
     std::error_code gone;
     for (auto const& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", gone)) {
-        // A descriptor closed since the listing is not counted.
+        // A descriptor closed since the listing is left out.
         std::string const target = std::filesystem::read_symlink(fd.path(), gone).string();
-        n += !gone && (pipes || target.rfind("pipe:", 0) != 0);
+        if (!gone && (pipes || target.rfind("pipe:", 0) != 0))
+            out[std::stoi(fd.path().filename().string())] = target;
     }
-    return n;
+    return out;
 }
+
+// How many.
+inline long openDescriptors(pid_t pid, bool pipes = true) { return long(descriptorTargets(pid, pipes).size()); }
 
 // Its descriptor that has the file open; -1 when none.
 inline int descriptorOn(pid_t pid, std::string const& file)

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -159,13 +161,15 @@ protected:
     {
         return answer(call(command, number), number);
     }
-    std::string answer(std::string const& text, unsigned number) const
+    std::string answer(std::string const& text, std::optional<unsigned> number) const
     {
-        std::string const prefix = "seq=" + std::to_string(seq) + " slot=" + std::to_string(number) + " ";
+        std::string const prefix =
+            "seq=" + std::to_string(seq) + (number ? " slot=" + std::to_string(*number) : "") + " ";
         return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
     }
-    // The same, the signals that come before the answer passed over.
-    std::string done(unsigned number, ZGCP::Command const& command)
+    // The same, the signals that come before the answer passed over; for a command without a
+    // slot when there is no number.
+    std::string done(std::optional<unsigned> number, ZGCP::Command const& command)
     {
         EXPECT_TRUE(client->send(testsupport::zgcpCommand(command, ++seq, number)));
         ZGCP::Message m;
@@ -173,6 +177,31 @@ protected:
             if (!m.get_pdu().signal_isSelected())
                 return answer(describe(m), number);
         return "no message";
+    }
+
+    // Appends the command, with the next sequence number (and the slot number when given), to a
+    // burst of commands sent in one write.
+    void append(Bytes& burst, ZGCP::Command const& command, std::optional<unsigned> slot = std::nullopt)
+    {
+        Bytes const frame = tpktFrame(encodeZgcp(zgcpCommand(command, ++seq, slot)));
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    // The answers to the commands numbered from first to the last sent, in short (describe())
+    // by number, each of which must come once; the signals that come before the last go to
+    // the callback.
+    std::map<int, std::string> answers(int first, std::function<void(ZGCP::Message const&)> const& signal = {})
+    {
+        std::map<int, std::string> out;
+        ZGCP::Message m;
+        while (int(out.size()) <= seq - first && client->receive(m, ControllerClient::kTimeout)) {
+            if (!m.get_pdu().signal_isSelected()) {
+                EXPECT_TRUE(m.seq_isPresent() && out.emplace(m.get_seq().getValue(), describe(m)).second) << describe(m);
+            } else if (signal) {
+                signal(m);
+            }
+        }
+        EXPECT_EQ(int(out.size()), seq - first + 1) << "answers missing";
+        return out;
     }
 
     // The next message, which must be a signal: its value notation ("no signal" otherwise).
@@ -184,16 +213,16 @@ protected:
         return m.get_pdu().get_signal().asValueNotation();
     }
 
-    // The resources a slot-less query reports (empty ones when no report comes).
+    // The resources a slot-less query reports, the other signals before its answer and its
+    // report passed over (empty ones when no report comes).
     ZGCP::Resources resources()
     {
-        std::string const answer = call(plainCommand(ZGCP::Command::query::id));
-        EXPECT_EQ(answer, "seq=" + std::to_string(seq) + " success");
+        EXPECT_EQ(done(std::nullopt, plainCommand(ZGCP::Command::query::id)), "success");
         ZGCP::Message m;
-        if (!client->receive(m, ControllerClient::kTimeout) || !m.get_pdu().signal_isSelected()
-            || !m.get_pdu().get_signal().query_isSelected())
-            return ZGCP::Resources();
-        return m.get_pdu().get_signal().get_query();
+        while (client->receive(m, ControllerClient::kTimeout) && m.get_pdu().signal_isSelected())
+            if (m.get_pdu().get_signal().query_isSelected())
+                return m.get_pdu().get_signal().get_query();
+        return ZGCP::Resources();
     }
 
     // The number the board's journal gives its next entry.

@@ -3,7 +3,8 @@
 // slots are gone nothing is left of them. The tone, voice-processing and CAS devices come
 // back by themselves, with one line when they go and one when they are back, as the daemon
 // left them: what the board raises then reaches the controller with no new command. While
-// they cannot be opened, a request that needs them answers an error.
+// they cannot be opened, every request that needs them answers an error; once they can, the
+// next request opens them and is served.
 //
 // "/dev/mctl" has no row: the daemon only makes requests on it, a modem's data runs in its
 // child on the modem's tty, so no read of it is polled. The network player only writes its
@@ -15,16 +16,15 @@
 #include "tests/radio_commands.h"
 #include "tests/sim_daemon_test_support.h"
 
-#include <sys/types.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <functional>
+#include <initializer_list>
+#include <optional>
 #include <regex>
-#include <set>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,11 +63,12 @@ struct Owner {
     std::function<std::string(Fault const&)> line, report;
     // For a device that comes back: its line then; a board command that raises an event of
     // the owner's channel (the tone channel of slot 20 given) and the signal it makes (a
-    // pattern); a command that needs the device, and the slot it is for (none: slotless).
+    // pattern); the commands that need the device, and the slot they are for (none:
+    // slotless).
     char const* back = nullptr;
     std::function<std::string(std::string const& channel)> raise = {};
     char const* raised = nullptr;
-    std::function<ZGCP::Command()> request = {};
+    std::function<std::vector<ZGCP::Command>()> requests = {};
     std::optional<unsigned> slot = std::nullopt;
 };
 
@@ -107,19 +108,6 @@ protected:
         return false;
     }
     void command(unsigned number, ZGCP::Command const& c) { EXPECT_EQ(done(number, c), "success"); }
-    // The answer to a command for the slot, or without one.
-    std::string answerOf(ZGCP::Command const& c, std::optional<unsigned> number)
-    {
-        if (number)
-            return done(*number, c);
-        EXPECT_TRUE(client->send(zgcpCommand(c, ++seq)));
-        std::string const prefix = "seq=" + std::to_string(seq) + " ";
-        std::string m;
-        while ((m = next()) != "no message")
-            if (m.rfind(prefix, 0) == 0)
-                return m.substr(prefix.size());
-        return m;
-    }
     void make(unsigned number, ZGCP::CreateParams const& params)
     {
         command(number, createCommand(params));
@@ -201,7 +189,7 @@ protected:
             make(20, rtpParams(radioCreate(owner == "zarn" ? radioStatus(zarnStatus()) : radioStatus(ed137),
                                            "127.0.0.1", 9)));
         } else if (owner == "cas") {
-            EXPECT_EQ(answerOf(casCommand("open", 1, 5, 9), std::nullopt), "success");
+            EXPECT_EQ(done(std::nullopt, casCommand("open", 1, 5, 9)), "success");
         } else {
             rtp(20);
         }
@@ -212,20 +200,6 @@ protected:
     Fd peerSocket;
 };
 
-// What the process's descriptors lead to ("socket:[4711]" once for each descriptor), pipes
-// left out (the sanitizers open their own at any moment).
-std::multiset<std::string> descriptorTargets(pid_t pid)
-{
-    std::multiset<std::string> out;
-    std::error_code gone;
-    for (auto const& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", gone)) {
-        std::string const target = std::filesystem::read_symlink(fd.path(), gone).string();
-        if (!gone && target.rfind("pipe:", 0) != 0)
-            out.insert(target);
-    }
-    return out;
-}
-
 // A read that fails, where the others read the end.
 bool failed(Fault const& f) { return f.cause != 0 || std::string(f.name) == err.name; }
 auto line(std::string head) { return [head](Fault const& f) { return head + f.why; }; }
@@ -235,11 +209,43 @@ auto aborted(unsigned slot)
     return [slot](Fault const& f) { return "slot=" + std::to_string(slot) + " abort " + std::to_string(f.cause); };
 }
 
-// The ioctl that switches a function of a slot on.
-template <class Id>
-std::function<ZGCP::Command()> switchOn(Id id)
+std::vector<ZGCP::Command> ioctls(std::initializer_list<ZGCP::IoctlParams> params)
 {
-    return [id] { return ioctlCommand(ZGCP::IoctlParams(id, true)); };
+    std::vector<ZGCP::Command> out;
+    for (ZGCP::IoctlParams const& p : params)
+        out.push_back(ioctlCommand(p));
+    return out;
+}
+
+// The requests of an RTP slot that need the tone device, its DTMF detection on at the end.
+std::vector<ZGCP::Command> toneRequests()
+{
+    using P = ZGCP::IoctlParams;
+    P digits, waitTone, selcal;
+    ZGCP::DualTone five;
+    five.set_freq1(770);
+    five.set_freq2(1336);
+    digits.select_translateDTMF().set_digits().push_back(five);
+    waitTone.select_activateWaitTone();
+    selcal.select_selcal().set_signs("ABCD");
+    return ioctls({P(P::echoSuppressor::id, true), P(P::dtmf_reject_enable::id, true), digits, waitTone, selcal,
+                   P(P::dtmf_enable::id, true)});
+}
+
+// Those that need the voice-processing device, its VAD on at the end.
+std::vector<ZGCP::Command> voiceRequests()
+{
+    using P = ZGCP::IoctlParams;
+    P gain, filter, vadOff, sdOff;
+    vadOff.select_vad_disable();
+    sdOff.select_sd_disable();
+    gain.select_rx_gain().set_gainDB(-6);
+    ZGCP::ToneFilter& f = filter.select_tone_filter();
+    f.set_freq(2100);
+    f.set_enable(true);
+    f.set_duration_th_msec(400);
+    f.set_det_level_dB(-30);
+    return ioctls({sdOff, P(P::sd_enable::id, true), gain, filter, vadOff, P(P::vad_enable::id, true)});
 }
 
 Owner const owners[] = {
@@ -258,14 +264,14 @@ Owner const owners[] = {
     {"cas", "/dev/e1-cas", line("E1: cas interface closed: "), always(""), "E1: cas interface opened!",
      [](std::string const&) { return "device /dev/e1-cas rx 1 5 7"; },
      "cas : \\{ channel \\{ path 1, timeslot 5 \\}, rx 7, tx 9 \\}",
-     [] { return casCommand("get", 1, 5); }},
+     [] { return std::vector<ZGCP::Command>{casCommand("get", 1, 5)}; }},
     {"dtmf", "/dev/dtmf", line("fail to read from tonec: "), always(""), "tonec interface opened",
      [](std::string const& ts) { return "device /dev/dtmf dtmf " + ts + " 5"; },
      "slot=20 tonec : \\{ timestamp [0-9]+, event dtmf : 5 \\}",
-     switchOn(ZGCP::IoctlParams::dtmf_enable::id), 20},
+     toneRequests, 20},
     {"dsp", "/dev/dsp", line("fail to read from dsproc: "), always(""), "dsproc interface opened",
      [](std::string const& ts) { return "device /dev/dsp vad " + ts + " 1 -"; }, "slot=20 vad : \\{ vad-rx TRUE \\}",
-     switchOn(ZGCP::IoctlParams::vad_enable::id), 20},
+     voiceRequests, 20},
     {"rtp", "/dev/rtp", line("rtp[1024]: fail to read from rtp: "), aborted(20)},
     {"zarn", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), aborted(20)},
     {"ed137", "/dev/rtp_ext", line(": fail to read from rtp_ext: "), aborted(20)},
@@ -306,7 +312,7 @@ TEST_P(DeviceFailures, EndsItsDescriptorOnceAndLeavesNothingBehind)
     untilPing();
     int const held = board->opens(owner.path);
     std::string const channel = toneChannel();
-    std::multiset<std::string> const fdsHeld = descriptorTargets(daemon.pid());
+    std::map<int, std::string> const fdsHeld = descriptorTargets(daemon.pid(), false);
     std::size_t const said = daemon.said(owner.line(fault));
     std::size_t const saidBack = owner.back ? daemon.said(owner.back) : 0;
     auto const back = [&] { return daemon.said(owner.back) > saidBack; };
@@ -319,16 +325,25 @@ TEST_P(DeviceFailures, EndsItsDescriptorOnceAndLeavesNothingBehind)
     EXPECT_LT(cpuSecondsOver(daemon.pid(), std::chrono::seconds(1)), 0.1) << "the loop spins";
     std::vector<std::string> const heard = untilPing();
     bool const returns = owner.back != nullptr && ends;
+    std::string const unsupported = "error=" + std::to_string(ZGCP::ErrorCause::unsupported);
+    auto const requests = [&](bool served) {
+        for (ZGCP::Command const& r : owner.requests())
+            EXPECT_EQ(done(owner.slot, r), served ? "success" : unsupported) << r.asValueNotation();
+    };
     if (returns && fault.lasting) {
-        // The requests meanwhile, one at the start and one at the end, find no device.
-        EXPECT_NE(answerOf(owner.request(), owner.slot), "success");
+        // The requests meanwhile, at the start and at the end, find no device.
+        requests(false);
         std::this_thread::sleep_until(failed + kLasting);
-        EXPECT_NE(answerOf(owner.request(), owner.slot), "success");
+        requests(false);
     } else if (returns) {
         // Its strikes are used up once it is back.
         EXPECT_TRUE(DaemonLauncher::waitFor(back)) << daemon.err();
     }
     EXPECT_EQ(board->command("clear-failures"), "ok");
+    if (returns && fault.lasting) {
+        // Served once it can be opened: the first request opens it.
+        requests(true);
+    }
 
     EXPECT_EQ(daemon.said(owner.line(fault)) - said, ends ? 1u : 0u) << daemon.err();
     if (owner.back != nullptr) {
@@ -351,7 +366,7 @@ TEST_P(DeviceFailures, EndsItsDescriptorOnceAndLeavesNothingBehind)
     }
     if (fault.cause == eio.cause) {
         // One the daemon held before is gone (a device that comes back has a new socket).
-        std::multiset<std::string> const now = descriptorTargets(daemon.pid());
+        std::map<int, std::string> const now = descriptorTargets(daemon.pid(), false);
         EXPECT_FALSE(std::includes(now.begin(), now.end(), fdsHeld.begin(), fdsHeld.end()))
             << "the descriptor that failed stays open";
     }

@@ -201,18 +201,11 @@ protected:
         trunkSlot7();
     }
 
-    // The descriptors the named handler polls, in the order the loop took them up.
-    std::vector<int> polled(char const* handler)
-    {
-        bool const dumped = daemon.dumpStatus();
-        return dumped ? testsupport::polledDescriptors(daemon.readFile("/var/log/server-status"), handler)
-                      : std::vector<int>();
-    }
-    int polledFirst(char const* handler)
-    {
-        std::vector<int> const all = polled(handler);
-        return all.empty() ? -1 : all.front();
-    }
+    // The daemon's status dump, with the table of what its loop polls ("" when none came).
+    std::string statusDump() { return daemon.dumpStatus() ? daemon.readFile("/var/log/server-status") : ""; }
+    // The descriptors the named handler polls, in the order the loop took them up; the first.
+    std::vector<int> polled(char const* handler) { return testsupport::polledDescriptors(statusDump(), handler); }
+    int polledFirst(char const* handler) { return testsupport::polledDescriptor(statusDump(), handler); }
     // Of those, the one connected to this end of a TCP connection (-1: none).
     int polledPeerOf(char const* handler, Fd const& socket)
     {

@@ -28,7 +28,6 @@ namespace {
 
 using testsupport::DaemonLauncher;
 using testsupport::End;
-using testsupport::operator+;
 
 // Each kind of peer sends its last message this many times.
 constexpr int kTimes = 20;
@@ -157,10 +156,8 @@ protected:
         ASSERT_EQ(board->command("stop-at-pause"), "ok");
         testsupport::Bytes batch;
         for (int i = 0; i < kTimes; ++i)
-            batch = batch + frame(testsupport::zgcpCommand(connect(7), ++seq, unsigned(30 + i)));
-        batch = batch
-              + frame(testsupport::zgcpCommand(testsupport::testBpcCommand(0, 1, ZGCP::BpcTestMode::disconnect::id, 0, 1),
-                                               ++seq));
+            append(batch, connect(7), unsigned(30 + i));
+        append(batch, testsupport::testBpcCommand(0, 1, ZGCP::BpcTestMode::disconnect::id, 0, 1));
         ASSERT_TRUE(client->sendRaw(batch));
         ASSERT_TRUE(DaemonLauncher::waitFor([&] { return stopped(); }));
         std::set<std::string> sent;
@@ -194,8 +191,6 @@ protected:
             return played == sent;
         })) << played.size() << " of " << sent.size();
     }
-
-    static testsupport::Bytes frame(ZGCP::Message const& m) { return testsupport::tpktFrame(testsupport::encodeZgcp(m)); }
 
     testsupport::LoopbackListener peers{2 * kTimes};
 };

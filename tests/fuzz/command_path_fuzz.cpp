@@ -53,6 +53,7 @@
 #include "slots/t38_slot.h"
 #include "slots/voice_slot.h"
 #include "tests/loop_pump.h"
+#include "tests/process_figures.h"
 #include "tests/stub_child.h"
 
 #include <linux/capability.h>
@@ -367,13 +368,9 @@ std::vector<std::string> descriptors()
     board.service();
     std::vector<int> const own = board.ownDescriptors();
     std::vector<std::string> out;
-    for (auto const& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::string const number = entry.path().filename().string();
-        if (std::find(own.begin(), own.end(), std::atoi(number.c_str())) != own.end())
-            continue;
-        std::error_code ignored;
-        out.push_back(number + " " + std::filesystem::read_symlink(entry, ignored).string());
-    }
+    for (auto const& [number, target] : testsupport::descriptorTargets(::getpid()))
+        if (std::find(own.begin(), own.end(), number) == own.end())
+            out.push_back(std::to_string(number) + " " + target);
     std::sort(out.begin(), out.end());
     return out;
 }
