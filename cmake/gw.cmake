@@ -92,10 +92,41 @@ function(gw_benchmark name)
   endif()
 endfunction()
 
-# gw_fuzz_target(<name> <sources>... LINKS <libs>...): a libFuzzer program (GW_FUZZ builds).
+# The header of the fuzzing engine's input reader (FuzzedDataProvider), which the replays
+# of the targets that use it compile with g++ too: copied alone into the build tree, since
+# the folder it comes from holds the other compiler's own standard headers.
+file(GLOB GW_FUZZER_HEADERS /usr/lib/llvm-*/lib/clang/*/include/fuzzer/FuzzedDataProvider.h)
+if(GW_FUZZER_HEADERS)
+  list(GET GW_FUZZER_HEADERS 0 GW_FUZZER_HEADER)
+  set(GW_FUZZER_INCLUDE ${PROJECT_BINARY_DIR}/fuzzer_include)
+  file(COPY ${GW_FUZZER_HEADER} DESTINATION ${GW_FUZZER_INCLUDE}/fuzzer)
+endif()
+
+# gw_fuzz_target(<name> <sources>... CORPUS <folder> [LINKS <libs>...]): a fuzz target of one
+# input surface, whose entry point is LLVMFuzzerTestOneInput in <sources>.
+# - GW_FUZZ builds: the libFuzzer program <name>, for the long runs.
+# - GW_TESTS builds: the program <name>_replay, which passes every file of the corpus folder
+#   (relative to the calling folder: the target's seeds and every input that ever found a
+#   fault) through the same entry point, registered with CTest as <name>.replay.
 function(gw_fuzz_target name)
-  cmake_parse_arguments(GW "" "" "LINKS" ${ARGN})
-  add_executable(${name} ${GW_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE ${GW_LINKS})
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  cmake_parse_arguments(GW "" "CORPUS" "LINKS" ${ARGN})
+  if(NOT GW_CORPUS)
+    message(FATAL_ERROR "gw_fuzz_target(${name}): no CORPUS folder")
+  endif()
+  if(GW_FUZZ)
+    add_executable(${name} ${GW_UNPARSED_ARGUMENTS})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+    target_link_libraries(${name} PRIVATE ${GW_LINKS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  endif()
+  if(GW_TESTS)
+    add_executable(${name}_replay ${GW_UNPARSED_ARGUMENTS} ${PROJECT_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
+    target_include_directories(${name}_replay PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+    if(GW_FUZZER_INCLUDE)
+      target_include_directories(${name}_replay SYSTEM PRIVATE ${GW_FUZZER_INCLUDE})
+    endif()
+    target_link_libraries(${name}_replay PRIVATE ${GW_LINKS})
+    add_test(NAME ${name}.replay COMMAND ${name}_replay ${CMAKE_CURRENT_SOURCE_DIR}/${GW_CORPUS})
+    set_tests_properties(${name}.replay PROPERTIES TIMEOUT 300)
+  endif()
 endfunction()

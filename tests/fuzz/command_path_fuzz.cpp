@@ -20,7 +20,7 @@
 //   again first, as their next use would).
 // A breach aborts the run. The loop runs on the test clock, moved on by the target only, so
 // that no input makes the run wait for real time; only the children's ends are waited for,
-// within a bound. Seeds: tests/fuzz/command_path_seeds (TPKT frames of the protocol's
+// within a bound. Corpus: tests/fuzz/command_path_corpus (TPKT frames of the protocol's
 // examples, sessions of the slot kinds and of the hardware services, and sessions with
 // device failures).
 
