@@ -172,7 +172,9 @@ void HDLC::readFrame(short revents)
 {
     if (traces.signalling.hdlc)
         std::clog << ext::header(this) << "do_read" << std::endl;
-    if (!is_open()) {
+    // Never opened, or given up: nothing to read. A descriptor the loop found not open still
+    // has its number, and its read tells the end.
+    if (event_.lowlevel_fd() < 0) {
         std::clog << ext::header(this) << "do_read: !m_event.IsActive()" << std::endl;
         return;
     }

@@ -124,7 +124,9 @@ public:
     // "hdlc [trunk/timeslot]: ".
     void PutHeader(std::ostream& os) const;
 
-    // Loop callbacks: a readiness report, and the reading of one frame.
+    // Loop callbacks: a readiness report, and the reading of one frame. Any end of the
+    // descriptor (a read of nothing, a hang-up, an error, a descriptor found not open)
+    // deactivates the channel and tells the observer (on_hdlc_error), once.
     void on_event(int fd, short revents);
     void do_read();
 

@@ -76,6 +76,7 @@ bool HdlcSlot::iactivate()
         OnDeactivated();
         return false;
     }
+    channelEnded_ = false;
     if (tracing())
         trace() << "HDLC activated successfully" << std::endl;
     return true;
@@ -101,6 +102,10 @@ bool HdlcSlot::Ioctl(ZGCP::IoctlParams const& params)
 {
     if (!params.hdlcPackages_isSelected())
         return false;
+    if (channelEnded_) {
+        std::clog << ext::header(this) << "packages refused: the channel has ended" << std::endl;
+        return false;
+    }
     // A body that does not fit in a frame behind the header refuses the whole request.
     for (ZGCP::HdlcPackage const& package : params.get_hdlcPackages()) {
         if (package.get_body().size() > packet_max_size - kHeaderSize) {
@@ -210,6 +215,7 @@ void HdlcSlot::flushResponce()
 void HdlcSlot::on_hdlc_error(HDLC::Notify::Cause::Type)
 {
     std::clog << ext::header(this) << "on_hdlc_error" << std::endl;
+    channelEnded_ = true;
     // The channel has closed itself: the bodies gathered go up now, and the controller
     // hears once that the link is down.
     flushTimer_.reset();

@@ -24,10 +24,11 @@
 // The channel opens on a connect (or activate) and closes on a disconnect of either
 // direction; a connect whose channel cannot be opened or joined to the line fails, and a
 // disconnect whose switch requests failed answers so. A channel that breaks sends up what
-// was gathered and deactivated, and stays closed until the next connect or activate. Frames
-// shorter than the header are dropped; a body without a second octet flushes at once. A request holding a body too long for one
-// frame behind the header is refused whole (unsupported), and so is one whose packages do not
-// all fit in the transmit queue (insufficientResources; they are counted as txOverflow and
+// was gathered and deactivated, and stays closed until the next connect or activate; packages
+// sent meanwhile are refused (unsupported). Frames shorter than the header are dropped; a body
+// without a second octet flushes at once. A request holding a body too long for one frame
+// behind the header is refused whole (unsupported), and so is one whose packages do not all
+// fit in the transmit queue (insufficientResources; they are counted as txOverflow and
 // logged), or whose bodies the link queues have no more packets for: nothing of it is queued
 // and it uses up no sequence number.
 class HdlcSlot : public Slot, public HDLC::Notify {
@@ -77,6 +78,8 @@ private:
     std::ostream& trace() const;
 
     Protocol_name_str name_{"hdlc"};
+    // The channel broke and was not opened again since: packages are refused.
+    bool channelEnded_ = false;
     ZGCP::IoctlResponse pending_;
     std::uint32_t trunkNo_;
     TimerSpec<HdlcSlot>::SpecTimer<TUpdatespec> updateTimer_;

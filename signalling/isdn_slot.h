@@ -55,6 +55,8 @@ public:
 
 protected:
     void ReportLinkInfo() override;
+    // The device's channel is gone for good.
+    bool ChannelEnded() const override { return !is_open(); }
     // The device ended: the slot lets go of its channel, then of the descriptor.
     virtual void releaseChannel();
 

@@ -157,10 +157,10 @@ TEST_F(IsdnSlotTest, AChannelLostForGoodTakesTheLinkDownOnceAndIsNoLongerPolled)
         EXPECT_EQ(kinds(), (std::vector<std::string>{"isdnLinkInfo", "deactivated"}));
         EXPECT_FALSE(isdn(20).is_open());
         EXPECT_EQ(isdn(20).link().state_text(), std::string("TEI unassigned"));
-        // Beyond every timer of the link (a TEI request's five tries take 10 s), with user
-        // data on the way.
+        // Beyond every timer of the link (a TEI request's five tries take 10 s); user data has
+        // no channel to go to.
         std::size_t const tries = log.count("tx full");
-        EXPECT_EQ(run(20, testsupport::userDataCommand({8})), ok());
+        EXPECT_EQ(run(20, testsupport::userDataCommand({8})), fail(ZGCP::ErrorCause::unsupported));
         testsupport::advance(clock, 11000);
         EXPECT_EQ(kinds(), std::vector<std::string>{});
         EXPECT_EQ(log.count("tx full"), tries);
@@ -169,7 +169,8 @@ TEST_F(IsdnSlotTest, AChannelLostForGoodTakesTheLinkDownOnceAndIsNoLongerPolled)
         EXPECT_EQ(kinds(), std::vector<std::string>{"deactivated"});
         ASSERT_EQ(destroy(20), ok());
     }
-    EXPECT_EQ(linesOf(err.text(), "20:MCC: "), "20:MCC: read error: end of file\n20:MCC: read error: end of file\n");
+    std::string const once = "20:MCC: read error: end of file\n20:MCC: user data refused: the link's channel has ended\n";
+    EXPECT_EQ(linesOf(err.text(), "20:MCC: "), once + once);
 }
 
 TEST_F(IsdnSlotTest, AFullChannelHoldsTheLinkUntilItIsWritableAgain)

@@ -130,6 +130,7 @@ bool PstnSlot::activateLink()
         linkDown();
         return false;
     }
+    channelEnded_ = false;
     activate();
     return true;
 }
@@ -170,6 +171,7 @@ void PstnSlot::on_hdlc_receive(Packet& packet)
 
 void PstnSlot::on_hdlc_error(HDLC::Notify::Cause::Type cause)
 {
+    channelEnded_ = true;
     if (target_ != nullptr)
         target_->on_hdlc_error(cause);
     linkDown();

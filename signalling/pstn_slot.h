@@ -20,7 +20,8 @@
 // The slot owns the channel and forwards the channel's events to its link; the SS7 and LAPD
 // links transmit through the channel themselves, the network side of a bus through the slot.
 // A channel that fails to open or breaks takes the link down, and the controller hears
-// deactivated once; a connect that opens it then fails. The links stop before the channel goes.
+// deactivated once; a connect that opens it then fails. User data for a link whose channel
+// broke is refused until a connect or activate opens a new one. The links stop before the channel goes.
 class PstnSlot : public StackSlot, public ISDN::LAPD::Notify, public HDLC::Notify {
 public:
     // 0 SS7, 1 LAPD on a primary-rate link (either side), 2 LAPD on a basic-rate user side,
@@ -59,6 +60,7 @@ public:
 
 protected:
     void ReportLinkInfo() override;
+    bool ChannelEnded() const override { return channelEnded_; }
 
 private:
     void OnUpdateTimer();
@@ -82,6 +84,8 @@ private:
     TimerSpec<PstnSlot>::SpecTimer<TUpdatespec> updateTimer_;
     // Set while the link is taken down for a failed channel, until it reports itself down.
     bool downPending_ = false;
+    // The channel broke and was not opened again since.
+    bool channelEnded_ = false;
     // Last: closed before the other members go.
     HDLC channel_;
 };

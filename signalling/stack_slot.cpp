@@ -29,6 +29,11 @@ bool TakeQueuedBlock(Packet& packet, Slot const& slot)
 
 bool StackSlot::IUserData(std::vector<char> const& data)
 {
+    if (ChannelEnded()) {
+        std::cerr << static_cast<Slot const&>(*this) << ": user data refused: the link's channel has ended"
+                  << std::endl;
+        return false;
+    }
     // A message that does not fit in one packet is refused.
     Packet packet;
     if (!TakeQueuedBlock(packet, *this)) {

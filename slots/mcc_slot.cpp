@@ -6,6 +6,7 @@
 #include "hardware/mcc_device.h"
 
 #include <fcntl.h>
+#include <cerrno>
 #include <poll.h>
 #include <unistd.h>
 #include <iostream>
@@ -26,11 +27,25 @@ bool MccSlot::IBeforeDestroy()
     return true;
 }
 
+// A frame that does not reach the channel is not answered success: a channel that is full
+// refuses it for now (insufficientResources), a line that ended or failed for good
+// (unsupported).
 bool MccSlot::IUserData(std::vector<char> const& data)
 {
-    if (::write(event_.lowlevel_fd(), data.data(), data.size()) < 0) {
+    if (!event_.IsActive()) {
+        std::cerr << ext::header(this) << "user data refused: the line has ended" << std::endl;
+        return false;
+    }
+    ssize_t n;
+    do
+        n = ::write(event_.lowlevel_fd(), data.data(), data.size());
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
         Errno e;
         std::cerr << ext::header(this) << "write failed: " << e << std::endl;
+        if (e.value() == EAGAIN || e.value() == EWOULDBLOCK)
+            Refuse(ZGCP::ErrorCause::insufficientResources);
+        return false;
     }
     return true;
 }

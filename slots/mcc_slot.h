@@ -9,8 +9,8 @@
 #include <iosfwd>
 
 // A raw frame channel of the MCC controller: user data from the controller is written to the
-// channel as one frame, and every frame the channel delivers goes to the controller as a
-// userData signal. The channel's switch channel is the slot's, both ways, until the line
+// channel as one frame (answered with an error when it is not written), and every frame the
+// channel delivers goes to the controller as a userData signal. The channel's switch channel is the slot's, both ways, until the line
 // ends: the slot then loses its channel.
 class MccSlot : public Slot {
 public:

@@ -27,10 +27,14 @@ std::vector<int> polledDescriptors(std::string const& dump, std::string const& h
     std::vector<int> out;
     std::istringstream lines(dump);
     for (std::string line; std::getline(lines, line);) {
-        // | name | events | count | handler | fd | measure |
+        // | name | events | count | handler | fd | measure |, where the events are joined by
+        // '|' too ("POLLIN|POLLOUT"): the descriptor follows the binding's column.
         std::size_t at = line.find(" " + handler + " ");
-        for (int bar = 0; at != std::string::npos && bar < 4; ++bar)
-            at = line.find('|', at + 1);
+        if (at == std::string::npos)
+            continue;
+        at = line.find("attached ", at);
+        if (at != std::string::npos)
+            at = line.find('|', at);
         if (at != std::string::npos)
             out.push_back(std::stoi(line.substr(at + 1)));
     }

@@ -173,9 +173,10 @@ TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController
     EXPECT_LT(ping(), 100.0);
 }
 
-// The peers whose connections end in the table below, the daemon's own descriptors, and the
-// authentication client's connection and listener and an agent link still connecting.
-enum class Service { agent, player, recorder, console, controller, own, auth, authListener, connecting };
+// The peers whose connections end in the table below, the daemon's own descriptors, the
+// authentication client's connection and listener, an agent link still connecting, and the
+// HDLC channels of a raw HDLC link slot and of a PSTN (SS7) slot joined to trunk slot 7.
+enum class Service { agent, player, recorder, console, controller, own, auth, authListener, connecting, hdlcLink, pstn };
 
 struct Row {
     Service service;
@@ -228,6 +229,8 @@ protected:
         std::string report;
         std::vector<std::string> signals;
         std::function<bool()> taken;
+        // A request that needs what ended, and its answer then.
+        std::optional<std::pair<ZGCP::Command, std::string>> later;
     };
 
     // Makes the connection and returns this side of it (of the daemon's own descriptor, a
@@ -315,6 +318,19 @@ protected:
             own = polledFirst("ModemFactory::OnSocketEvent");
             return Fd();
         }
+        if (s == Service::hdlcLink || s == Service::pstn) {
+            // The link figures every 3 s are not what the row looks at.
+            client->skipSignal(ZGCP::Signal::ioctl::id);
+            bool const raw = s == Service::hdlcLink;
+            EXPECT_EQ(done(50, createCommand(raw ? hdlcParams(1, 9) : ss7Params(1, 0, 1, 2, false))), "success");
+            EXPECT_EQ(done(7, connectCommand(50)), "success");
+            e.report = std::string("hdlc [1/") + (raw ? "0" : "5") + "]: read error: invalid descriptor";
+            e.signals = {"slot=50 deactivated"};
+            std::string const unsupported = "error=" + std::to_string(ZGCP::ErrorCause::unsupported);
+            e.later.emplace(raw ? hdlcPackagesCommand({{0x0d}}) : userDataCommand({0x08, 0x01}), unsupported);
+            own = polledFirst("HDLC::OnEvent");
+            return Fd();
+        }
         if (s == Service::connecting) {
             e.report = "fail to connect to " + silent.address();
             own = polledFirst("ConnectorNet::OnSocketEvent");
@@ -336,6 +352,8 @@ protected:
         } else if (s == Service::player || s == Service::recorder) {
             EXPECT_EQ(on(s == Service::player ? 30 : 40, testsupport::plainCommand(ZGCP::Command::destroy::id)),
                       "success");
+        } else if (s == Service::hdlcLink || s == Service::pstn) {
+            EXPECT_EQ(done(50, testsupport::plainCommand(ZGCP::Command::destroy::id)), "success");
         } else if (s == Service::agent) {
             agent.reset();
         } else if (s == Service::own) {
@@ -388,6 +406,9 @@ TEST_P(EndingPeers, IsTakenOnceAndLeavesTheDaemonIdle)
     if (row.end == End::sendThenClose && e.taken) {
         EXPECT_TRUE(DaemonLauncher::waitFor(e.taken)) << "what the peer sent before its end was not taken";
     }
+    if (e.later) {
+        EXPECT_EQ(on(50, e.later->first), e.later->second);
+    }
 
     EXPECT_LT(testsupport::cpuSecondsOver(daemon.pid(), std::chrono::seconds(1)), 0.1);
     EXPECT_EQ(daemon.said(e.report), before + 1) << e.report;
@@ -414,7 +435,7 @@ std::vector<Row> rows()
             rows.push_back({Service::own, e, h});
     // The handlers that heard nothing of a descriptor closed behind them.
     for (Service s : {Service::agent, Service::console, Service::controller, Service::auth, Service::authListener,
-                      Service::connecting})
+                      Service::connecting, Service::hdlcLink, Service::pstn})
         rows.push_back({s, End::closedBehind, ""});
     return rows;
 }
@@ -423,8 +444,8 @@ std::vector<Row> rows()
 // port (tests/e2e/CMakeLists.txt): their names begin with "auth".
 std::string name(Row const& row)
 {
-    static char const* const services[] = {"agent",      "player", "recorder",     "console",   "controller",
-                                           "own",        "auth",   "authListener", "connecting"};
+    static char const* const services[] = {"agent", "player",       "recorder",   "console",  "controller", "own",
+                                           "auth",  "authListener", "connecting", "hdlcLink", "pstn"};
     static char const* const ends[] = {"close", "reset", "halfClose", "sendThenClose", "shutRead", "hangUp",
                                        "closedBehind"};
     std::string const handler = row.handler;

@@ -37,6 +37,8 @@ struct Row {
     Action takeAway;
     // What the old slot needs first.
     Action before = [](LostChannels&) {};
+    // The kind takes user data for its channel.
+    bool userData = false;
 };
 
 Params constant(ZGCP::CreateParams const& params)
@@ -125,6 +127,7 @@ Action const unitComesBack = [](LostChannels& t) {
 Action const unitFirst = [](LostChannels& t) { t.mixerUnit(true); };
 Action const rtpEnds = [](LostChannels& t) { t.failReads("/dev/rtp"); };
 Action const lineEnds = [](LostChannels& t) { t.hangUp(); };
+Action const nothing = [](LostChannels&) {};
 
 Row const rows[] = {
     {"mixerInput", false, true, constant(mixerInParams(3, tdmChannel(1), tdmChannel(0))), unitComesBack, unitFirst},
@@ -137,15 +140,16 @@ Row const rows[] = {
          t.qsigSlot(t.lender = 21);
      },
      [](LostChannels& t) { t.qsigSlot(20); }},
-    {"qsig", true, true, constant(qsigParams(true)), [](LostChannels& t) { t.failReads("/dev/dsp-data"); }},
+    {"qsig", true, true, constant(qsigParams(true)), [](LostChannels& t) { t.failReads("/dev/dsp-data"); }, nothing,
+     true},
     {"rtp", true, true, constant(rtpParams(rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9000))), rtpEnds},
     {"rtpRestart", true, true, constant(rtpParams(rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9000))),
      [](LostChannels& t) { t.restartFails(); }},
     {"zarnRadio", true, true, constant(rtpParams(radioCreate(radioStatus(zarnStatus()), "127.0.0.1", 9002))), rtpEnds},
     {"ed137Radio", true, true, constant(rtpParams(radioCreate(radioStatus(ed137Status(false)), "127.0.0.1", 9004))),
      rtpEnds},
-    {"mcc", true, true, constant(mccParams(ZGCP::MccType::data, ZGCP::MccMode::standard)), lineEnds},
-    {"isdn", true, true, constant(isdnParams(ZGCP::IsdnType::pri, 2)), lineEnds},
+    {"mcc", true, true, constant(mccParams(ZGCP::MccType::data, ZGCP::MccMode::standard)), lineEnds, nothing, true},
+    {"isdn", true, true, constant(isdnParams(ZGCP::IsdnType::pri, 2)), lineEnds, nothing, true},
     // The relay, which alone holds the channel, ends.
     {"t38", true, true, constant(t38Params("10.0.0.1", 4000, 5000)), [](LostChannels& t) { t.relayEnds(); }},
     // A recording that runs, and a player that plays without end, find the line gone.
@@ -177,6 +181,10 @@ TEST_P(LostChannels, TheOldSlotTakesNoLinkAndItsDestroyLeavesTheLiveRoutes)
 
     EXPECT_EQ(done(10, connect(3)), "error=9");
     EXPECT_EQ(done(3, connect(10)), "error=9");
+    // User data has no channel to go to.
+    if (row.userData) {
+        EXPECT_EQ(done(10, userDataCommand({0x08, 0x01})), "error=" + std::to_string(ZGCP::ErrorCause::unsupported));
+    }
     EXPECT_EQ(board->command("dump /dev/hal"), routes);
     EXPECT_EQ(done(10, destroy), "success");
     EXPECT_EQ(board->command("dump /dev/hal"), routes);

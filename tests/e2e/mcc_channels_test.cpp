@@ -90,8 +90,8 @@ TEST_F(MccChannels, DataSlotCarriesFramesBothWaysAndSurvivesItsLine)
                                                  "slot=20 abort 0"}));
     EXPECT_TRUE(logged("20:MCC: MCC line closed: end of file\n"));
     EXPECT_TRUE(pinged());
-    EXPECT_EQ(on(20, testsupport::userDataCommand({3})), "success");
-    EXPECT_TRUE(logged("20:MCC: write failed: "));
+    EXPECT_EQ(on(20, testsupport::userDataCommand({3})), "error=" + std::to_string(ZGCP::ErrorCause::unsupported));
+    EXPECT_TRUE(logged("20:MCC: user data refused: the line has ended"));
 }
 
 TEST_F(MccChannels, NetworkPlayerSendsItsIdThenPlaysWhatThePeerSends)
