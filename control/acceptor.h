@@ -30,7 +30,9 @@ template <class Base>
 struct ListenFamily;
 
 // What the listening sides of a message connection share: one peer at a time; a peer
-// that connects while one is connected is accepted and closed at once. A bind that fails
+// that connects while one is connected is accepted and closed at once, unless the connected
+// one has gone and its end only waits to be served (its last messages are then handled, its
+// end taken, and the new peer served). A bind that fails
 // is retried every 5000 ms, and so is a listen that fails (with a new socket). Out of
 // descriptors, it pauses (AcceptPause). A listening socket that ends (a hang-up, an error,
 // an accept that fails for good) is closed with one line and replaced 5000 ms later, the
@@ -190,7 +192,8 @@ void Acceptor<Base>::OnSocketEvent(int listening, short revents)
             return;
         }
         acceptPause_.Accepted();
-        if (this->GetState() == Service::State::Connected) {
+        // A peer that has just gone (its end not served yet in this turn) gives its place.
+        if (this->PeerConnected()) {
             if (this->verbose())
                 std::cerr << "refuse connection from " << peer << std::endl;
             ImplRefuseConnection();

@@ -53,6 +53,13 @@ void Service::PeerGone(std::string const& why)
         strm_->end(why);
 }
 
+bool Service::PeerConnected()
+{
+    if (state_ == State::Connected)
+        strm_->take_waiting_end();
+    return state_ == State::Connected;
+}
+
 void Service::Send(char const* data, int length)
 {
     if (state_ == State::Deactivating)

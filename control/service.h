@@ -49,6 +49,9 @@ public:
     // Ends a live connection whose peer has gone (its owner saw it in the socket's state):
     // the messages that wait are read and handled first, then it ends as on any loss.
     void PeerGone(std::string const& why);
+    // Whether a peer is connected and has not gone: an end that waits in the socket (one
+    // the loop has not served yet) is taken now, as PeerGone takes it.
+    bool PeerConnected();
     // Sends one message while Connected; refused (and logged when verbose) in Idle and
     // Connecting, silently dropped while Deactivating. A message longer than one frame can
     // carry is refused with a line on the error stream.

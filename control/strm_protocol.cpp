@@ -120,6 +120,15 @@ void StrmProtocol::end(std::string const& text)
         take_rest();
 }
 
+void StrmProtocol::take_waiting_end()
+{
+    if (!fd_.is_valid())
+        return;
+    pollfd p{fd_.lowlevel_fd(), ReadEnd::input, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP | POLLRDHUP)))
+        end(ReadEnd::whyPolled(p.revents, p.fd));
+}
+
 void StrmProtocol::do_read()
 {
     ssize_t const n = read_up(packet_max_size);

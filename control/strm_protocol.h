@@ -46,6 +46,9 @@ public:
     // Ends the stream for the reason given (an end its owner saw in the socket's state):
     // what waits is read and passed up first.
     void end(std::string const& text);
+    // Looks at the socket now, outside the loop's turn: a peer that has gone (a reset, an
+    // error, its sending side shut) ends the stream as end() does.
+    void take_waiting_end();
 
     std::string const& service_name() const { return serviceName_; }
     void service_name(std::string const& name) { serviceName_ = name; }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <string>
 
 namespace {
@@ -138,6 +140,33 @@ TEST_F(Controller, EveryCommandOfOneWriteGetsOneResponseInOrder)
     }
     // Nothing more came: the next frame answers the next command.
     EXPECT_EQ("03 00 00 05 10", exchange("06 00"));
+}
+
+// A controller that resets its connection, followed at once by the next one (a standby taking
+// over): the next one is served, also when the loop meets the listener before the reset
+// connection in one turn (the daemon is stopped while both come), twenty times over. A
+// second controller is still refused while the first lives.
+TEST_F(Controller, AControllerThatFollowsAResetAtOnceIsServed)
+{
+    std::string const ping = "80 01 01 18";
+    std::string const answer = "03 00 00 08 80 01 01 40";
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(::kill(daemon.pid(), SIGSTOP), 0);
+        client.sendFrame(hexBytes(ping));
+        client.close(true);
+        ASSERT_TRUE(client.connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout));
+        EXPECT_TRUE(client.sendFrame(hexBytes(ping)));
+        ASSERT_EQ(::kill(daemon.pid(), SIGCONT), 0);
+        ASSERT_EQ(nextFrame(), answer);
+    }
+    EXPECT_EQ(daemon.said("refuse connection from "), 0u);
+
+    ControllerClient second(testsupport::TcpClient::Waiting::Socket);
+    ASSERT_TRUE(second.connect(std::uint16_t(daemon.port()), DaemonLauncher::kTimeout));
+    EXPECT_TRUE(second.waitClosed(ControllerClient::kTimeout));
+    EXPECT_EQ(daemon.said("refuse connection from "), 1u);
+    EXPECT_EQ(exchange(ping), answer);
 }
 
 }  // namespace
