@@ -105,6 +105,7 @@ bool ChildProgramLine::Start(ChildProgram child, std::size_t maxLength, unsigned
     if (pid < 0)
         return false;
     pid_ = pid;
+    killed_ = -1;
     maxLength_ = maxLength;
     line_.clear();
     wait_.Bind(this, &ChildProgramLine::OnExit);
@@ -150,8 +151,8 @@ void ChildProgramLine::OnExit(int)
 
 void ChildProgramLine::OnTimeout()
 {
-    if (pid_ > 0)
-        ::kill(pid_, SIGKILL);
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0)
+        killed_ = pid_;
     if (awaited())
         Tell(std::nullopt);
 }

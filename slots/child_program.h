@@ -72,6 +72,9 @@ public:
     bool awaited() const { return output_.IsActive(); }
     // The program's pid; -1 before the start and once its end was seen.
     int pid() const { return pid_; }
+    // The program the time limit killed; -1 when none was (it had ended, and something it
+    // left behind held its output open).
+    int killed() const { return killed_; }
 
 private:
     void OnOutput(int fd, short revents);
@@ -86,6 +89,7 @@ private:
     std::string line_;
     std::size_t maxLength_ = 0;
     int pid_ = -1;
+    int killed_ = -1;
     ASync::BoundHandler<Line const&> handler_;
 };
 

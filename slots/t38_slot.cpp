@@ -13,7 +13,7 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
+#include <optional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -184,7 +184,7 @@ bool T38SoftFactory::QueryReady()
     ChildProgram child;
     child.program = kProgram;
     child.args = {kProgram, "--num-of-instances"};
-    if (count_->Start(child, 31, kCountMs))
+    if (count_->Start(child, kCountLineMax, kCountMs))
         return false;
     std::clog << ext::header(this) << "t38 daemon not found!" << std::endl;
     instances_ = 0;
@@ -192,17 +192,44 @@ bool T38SoftFactory::QueryReady()
     return true;
 }
 
+namespace {
+
+// The count of a line that holds a plain decimal count (blanks around it allowed) that an
+// int holds; none otherwise.
+std::optional<int> plainCount(std::string const& line)
+{
+    std::size_t const first = line.find_first_not_of(" \t");
+    std::size_t const last = line.find_last_not_of(" \t\r\n");
+    if (first == std::string::npos || last < first)
+        return std::nullopt;
+    std::string const digits = line.substr(first, last + 1 - first);
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 10)
+        return std::nullopt;
+    long long const n = std::stoll(digits);
+    if (n > INT_MAX)
+        return std::nullopt;
+    return int(n);
+}
+
+}  // namespace
+
 void T38SoftFactory::OnCount(ChildProgramLine::Line const& line)
 {
-    if (!line) {
-        std::cerr << ext::header(this) << "t38 daemon[" << count_->pid() << "] told no count within " << kCountMs
+    if (!line && count_->killed() > 0) {
+        std::cerr << ext::header(this) << "t38 daemon[" << count_->killed() << "] told no count within " << kCountMs
                   << " ms, killed; the last count stands" << std::endl;
+    } else if (!line) {
+        std::cerr << ext::header(this) << "t38 daemon ended without its count, and its output stayed open for "
+                  << kCountMs << " ms; the last count stands" << std::endl;
     } else if (line->empty()) {
         std::clog << "t38: can't detect T38 resources" << std::endl;
         instances_ = 0;
+    } else if (std::optional<int> const n = line->size() < kCountLineMax || line->back() == '\n' ? plainCount(*line)
+                                                                                               : std::nullopt) {
+        instances_ = *n;
     } else {
-        long const n = std::strtol(line->c_str(), nullptr, 10);
-        instances_ = n < 0 ? 0 : n > INT_MAX ? INT_MAX : int(n);
+        std::cerr << ext::header(this) << "t38 daemon told no plain count: " << ext::quoted(line->substr(0, line->find('\n')))
+                  << "; the last count stands" << std::endl;
     }
     Counted();
     Slots::instance().OnResourcesReady();

@@ -48,7 +48,9 @@ private:
 // The relay program also tells how many relays the board offers. The count runs beside the
 // loop: a resources report waits for it at most kCountMs (a program that has not told its
 // count by then is killed, and the last count stands), and a count serves every report of
-// the kCountMs after it, so that a burst of reports does not run the program once each.
+// the kCountMs after it, so that a burst of reports does not run the program once each. A
+// line that is not a plain count an int holds (blanks around it allowed), or that does not
+// end within kCountLineMax characters, is no count either: the last count stands, one line.
 class T38SoftFactory : public SlotFactory {
 public:
     static constexpr char const* kProgram = "/usr/local/sbin/t38";
@@ -60,6 +62,9 @@ public:
     static constexpr unsigned kGraceMs = 5000;
     // How long the relay program may take to tell its count, and how long a count serves.
     static constexpr unsigned kCountMs = 1000;
+    // The longest line of the count read, its end of line included: a line cut there is no
+    // count.
+    static constexpr std::size_t kCountLineMax = 31;
 
     static T38SoftFactory& instance();
 

@@ -92,10 +92,11 @@ TEST_F(T38SlotTest, TheRelaysEndIsReportedAsAbortWithItsWaitStatus)
     }
 }
 
-// The relay count runs beside the loop: a program that tells nothing holds the resources
-// report a second at most, and the last count stands; without the program the board offers
-// no relay.
-TEST_F(T38SlotTest, ASilentRelayProgramHoldsTheReportASecondAtMost)
+// The relay count runs beside the loop, and only a plain count that an int holds is taken: a
+// program that tells nothing holds the resources report a second at most, and after any
+// answer that is no count the last count stands, with one line that says why; without the
+// program the board offers no relay.
+TEST_F(T38SlotTest, TheRelayCountIsAPlainCountOrTheLastOneStands)
 {
     Mux::TestClock clock;
     auto update = [&] {
@@ -109,17 +110,52 @@ TEST_F(T38SlotTest, ASilentRelayProgramHoldsTheReportASecondAtMost)
         signals.take();
         return n;
     };
-    relay.configure("INSTANCES=4");
-    update();
-    EXPECT_EQ(counted(), 4);
-    EXPECT_EQ((log.text() + err.text()).find("t38"), std::string::npos) << "a prompt count says nothing";
-    relay.configure("COUNT=hang");
-    update();
-    ASSERT_TRUE(waitFor([&] { return relay.pids().size() == 2 && relay.lines(relay.pids().back()).size() >= 2; }));
-    testsupport::advance(clock, T38SoftFactory::kCountMs - 1);
-    EXPECT_TRUE(signals.signals.empty());
-    testsupport::advance(clock, 1);
-    EXPECT_EQ(counted(), 4);
+    std::string const digits39(39, '7');
+    struct Case {
+        std::string settings;
+        char const* held;  // what the program does while the report waits for it
+        int count;
+        std::string line;  // on the error stream, once ("" none)
+    } const cases[] = {
+        {"INSTANCES=4", nullptr, 4, ""},
+        {"INSTANCES=7 COUNT=raw", nullptr, 7, ""},
+        {"INSTANCES=" + digits39 + " COUNT=raw", nullptr, 7,
+         "t38soft: t38 daemon told no plain count: \"" + digits39.substr(0, T38SoftFactory::kCountLineMax)
+             + "\"; the last count stands\n"},
+        {"INSTANCES=2147483648", nullptr, 7, "t38 daemon told no plain count: \"2147483648\";"},
+        {"INSTANCES='3 relays'", nullptr, 7, "t38 daemon told no plain count: \"3 relays\";"},
+        {"COUNT=hang", "stdin", 7, "] told no count within 1000 ms, killed; the last count stands\n"},
+        {"COUNT=orphan", "exit", 7,
+         "t38soft: t38 daemon ended without its count, and its output stayed open for 1000 ms; the last count "
+         "stands\n"},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.settings);
+        relay.configure(c.settings);
+        std::size_t const said = c.line.empty() ? 0 : err.count(c.line);
+        std::size_t const runs = relay.pids().size();
+        update();
+        if (c.held) {
+            ASSERT_TRUE(waitFor([&] {
+                std::vector<int> const pids = relay.pids();
+                if (pids.size() <= runs)
+                    return false;
+                for (std::string const& line : relay.lines(pids.back()))
+                    if (line.rfind(c.held, 0) == 0)
+                        return true;
+                return false;
+            }));
+            testsupport::advance(clock, T38SoftFactory::kCountMs - 1);
+            EXPECT_TRUE(signals.signals.empty());
+            testsupport::advance(clock, 1);
+        }
+        EXPECT_EQ(counted(), c.count);
+        if (!c.line.empty()) {
+            EXPECT_EQ(err.count(c.line), said + 1) << err.text();
+        }
+    }
+    EXPECT_EQ(log.text().find("t38"), std::string::npos) << "a count says nothing";
+    EXPECT_EQ(err.count("t38soft: t38 daemon[" + std::to_string(relay.pids().at(5)) + "] told no count"), 1u);
 
     std::remove(relay.path().c_str());
     update();

@@ -10,6 +10,9 @@
 # read when it starts) says:
 #   INSTANCES=N            "--num-of-instances" prints N (nothing when unset)
 #   COUNT=hang             "--num-of-instances" prints nothing and runs until a signal ends it
+#   COUNT=raw              "--num-of-instances" prints N without an end of line
+#   COUNT=orphan           "--num-of-instances" prints nothing and ends, leaving a process of
+#                          its own that holds its output for 3 s
 #   IGNORE="TERM HUP"      these signals are recorded and survived; others end it by the signal
 #   RUN=S                  it ends by itself after S seconds (unset: when a signal ends it)
 #   EXIT=N                 the code it ends with by itself (0 when unset)
@@ -57,7 +60,12 @@ say stdin "$(readlink /proc/$$/fd/0)"
 
 if [ "$1" = "--num-of-instances" ]; then
     [ "$COUNT" = hang ] && while :; do pause 1; done
-    [ -n "$INSTANCES" ] && echo "$INSTANCES"
+    [ "$COUNT" = orphan ] && sleep 3 </dev/null 2>/dev/null &
+    if [ "$COUNT" = raw ]; then
+        printf %s "$INSTANCES"
+    elif [ -n "$INSTANCES" ]; then
+        echo "$INSTANCES"
+    fi
     say exit 0
     exit 0
 fi
