@@ -28,14 +28,20 @@ bool DriverService::open()
     return true;
 }
 
-bool DriverService::Reopen()
+bool DriverService::Reopen() { return IsActive() || open(); }
+
+bool DriverService::PutBack()
 {
-    if (!open())
-        return false;
     restoring_ = true;
-    restore();
+    bool const whole = restore();
     restoring_ = false;
-    return true;
+    return whole;
+}
+
+void DriverService::Refused()
+{
+    std::cerr << device_.word << " interface opened, but the driver refused part of what is put back on it: tried again"
+              << std::endl;
 }
 
 void DriverService::Back() { std::clog << device_.word << " interface opened" << std::endl; }
@@ -63,6 +69,7 @@ bool DriverService::ready(char const* what, unsigned ts, char const* suffix)
 void DriverService::ended(DeviceRead const& read)
 {
     Release();
+    forget();
     if (return_.Ended())
         std::cerr << "fail to read from " << device_.word << ": " << read << std::endl;
 }

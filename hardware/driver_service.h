@@ -28,8 +28,11 @@ inline std::ostream& operator<<(std::ostream& os, ErrnoField const& f)
 //
 // A device that cannot be opened or ends is opened again (runtime/device_return.h): by the
 // next request that needs it, and when none asks, by a timer whose waits grow to about a
-// minute. On the new descriptor the service puts back what every receiver had asked of the
-// old one (restore), with fresh request ids. Meanwhile the requests fail with their line.
+// minute. Each receiver keeps what the controller's answered requests leave it (what is put
+// back) apart from what the driver holds on the open descriptor (nothing, once it ended). On
+// the new descriptor the service puts back what the driver does not hold yet (restore), with
+// fresh request ids; what the driver refuses is tried again on the same back-off, and the
+// device is back once it holds all of it. Meanwhile the requests fail with their line.
 class DriverService : public Event, private DeviceReturn::Owner {
 public:
     // What names the device.
@@ -66,11 +69,14 @@ protected:
     std::uint32_t nextId();
     // A request on the device's descriptor: the driver's result, or -1 with errno set.
     int request(unsigned long number, void* arg);
-    // Where a request's success line goes: the stream, or nowhere while the receivers'
-    // functions are put back.
+    // Where a request's success or failure line goes: the stream, or nowhere while the
+    // receivers' functions are put back.
     std::ostream& done(std::ostream& os) { return restoring_ ? quiet_ : os; }
-    // Puts back on a new descriptor what every receiver had asked of the device.
-    virtual void restore() = 0;
+    // Puts back on the open descriptor what every receiver had asked of the device and the
+    // driver does not hold; true when it holds all of it.
+    virtual bool restore() = 0;
+    // The descriptor is gone: the driver holds nothing of any receiver any more.
+    virtual void forget() = 0;
 
     // Reads the records waiting on the device and hands each whole one to take(record).
     // The burst ends when nothing is left, and on a record that is short (a line; it is
@@ -83,6 +89,8 @@ private:
     // Opens the device and polls it; false, errno set, when it cannot be opened.
     bool open();
     bool Reopen() override;
+    bool PutBack() override;
+    void Refused() override;
     void Back() override;
     void ended(DeviceRead const& read);
     void shortRecord(std::size_t size, std::size_t expected);

@@ -86,7 +86,7 @@ bool DSProcReceiverService::configure(dsproc_configure_params& r, char const* fa
     if (request(dsp::kConfigure, &r) != -1)
         return true;
     ErrnoField e;
-    std::cerr << failText << " timeslot=" << r.timeslot << e << std::endl;
+    done(std::cerr) << failText << " timeslot=" << r.timeslot << e << std::endl;
     return false;
 }
 
@@ -99,7 +99,7 @@ bool DSProcReceiverService::configureVAD(unsigned ts, ZGCP::VADParams const& par
     r.kind = dsp::kConfigureVad;
     if (request(dsp::kVersion, board::byValue(0)) == dsp::kVersionThresholds) {
         if (!params.v2_isSelected()) {
-            std::cerr << "DSPROC_CONFIGURE VAD: params not specified for v2: " << " timeslot=" << ts << std::endl;
+            done(std::cerr) << "DSPROC_CONFIGURE VAD: params not specified for v2: " << " timeslot=" << ts << std::endl;
             return false;
         }
         TERM::VADParamsV2 const& v2 = params.get_v2();
@@ -185,7 +185,7 @@ bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver)
     dsproc_enable_params r{ts, 0, dsp::kToneAll};
     if (request(dsp::kDisable, &r) == -1) {
         ErrnoField e;
-        std::cerr << "Disable All Tone fail:" << " timeslot=" << ts << e << std::endl;
+        done(std::cerr) << "Disable All Tone fail:" << " timeslot=" << ts << e << std::endl;
         return false;
     }
     done(std::clog) << "DISABLE ALL TONE done: " << " ts=" << ts << std::endl;
@@ -197,7 +197,7 @@ bool DSProcReceiverService::enableRequest(unsigned long number, dsproc_enable_pa
     char const* word = number == dsp::kEnable ? "DSPROC_ENABLE " : "DSPROC_DISABLE ";
     bool const ok = request(number, &r) != -1;
     ErrnoField e;
-    std::ostream& os = ok ? done(std::cerr) : std::cerr;
+    std::ostream& os = done(std::cerr);
     os << word << name << (ok ? " done:" : " fail:") << " timeslot=" << r.timeslot;
     if (number == dsp::kEnable)
         os << " id=" << r.id;
@@ -207,60 +207,79 @@ bool DSProcReceiverService::enableRequest(unsigned long number, dsproc_enable_pa
     return ok;
 }
 
-bool DSProcReceiverService::enable(DSProcReceiver& receiver, DSProcReceiver::State DSProcReceiver::*state,
-                                   std::uint32_t mask, char const* name, bool on)
+bool DSProcReceiverService::enable(DSProcReceiver& receiver, Function function, std::uint32_t mask, char const* name,
+                                   bool on)
 {
-    DSProcReceiver::State& s = receiver.*state;
-    unsigned const ts = receiver.dsproc_timeslot();
-    if (!ready(on ? "DSPROC_ENABLE " : "DSPROC_DISABLE ", ts, name))
+    if (!ready(on ? "DSPROC_ENABLE " : "DSPROC_DISABLE ", receiver.dsproc_timeslot(), name))
         return false;
-    if (s.state >= 0 && (s.state != 0) == on)
-        return true;
-    dsproc_enable_params r{ts, on ? nextId() : 0, mask};
+    DSProcReceiver::State const& held = receiver.held_.*function;
+    bool const already = held.state >= 0 && (held.state != 0) == on;
+    if (!already && !requestEnable(receiver, function, mask, name, on))
+        return false;
+    receiver.want_.*function = held;
+    return true;
+}
+
+bool DSProcReceiverService::requestEnable(DSProcReceiver& receiver, Function function, std::uint32_t mask,
+                                          char const* name, bool on)
+{
+    dsproc_enable_params r{receiver.dsproc_timeslot(), on ? nextId() : 0, mask};
     if (!enableRequest(on ? dsp::kEnable : dsp::kDisable, r, name))
         return false;
-    s.state = on ? 1 : 0;
+    DSProcReceiver::State& held = receiver.held_.*function;
+    held.state = on ? 1 : 0;
     if (on)
-        s.id = r.id;
+        held.id = r.id;
     return true;
 }
 
 bool DSProcReceiverService::enableVAD(DSProcReceiver& receiver, bool on)
 {
-    return enable(receiver, &DSProcReceiver::vad_, dsp::kVad, "VAD", on);
+    return enable(receiver, &DSProcReceiver::Functions::vad, dsp::kVad, "VAD", on);
 }
 
 bool DSProcReceiverService::enableSD(DSProcReceiver& receiver, bool on)
 {
-    return enable(receiver, &DSProcReceiver::sd_, dsp::kSd, "SD", on);
+    return enable(receiver, &DSProcReceiver::Functions::sd, dsp::kSd, "SD", on);
 }
 
 bool DSProcReceiverService::enableBSS(DSProcReceiver& receiver, bool on)
 {
-    return enable(receiver, &DSProcReceiver::bss_, dsp::kBss, "BSS", on);
+    return enable(receiver, &DSProcReceiver::Functions::bss, dsp::kBss, "BSS", on);
 }
 
 bool DSProcReceiverService::enableNG(DSProcReceiver& receiver, bool on)
 {
-    return enable(receiver, &DSProcReceiver::ng_, dsp::kNg, "NG", on);
+    return enable(receiver, &DSProcReceiver::Functions::ng, dsp::kNg, "NG", on);
 }
 
 bool DSProcReceiverService::enableMute(DSProcReceiver& receiver, bool rx, bool tx)
 {
-    bool const on = rx || tx;
-    if (!ready(on ? "DSPROC_ENABLE " : "DSPROC_DISABLE ", receiver.dsproc_timeslot(), "MUTE"))
+    if (!ready(rx || tx ? "DSPROC_ENABLE " : "DSPROC_DISABLE ", receiver.dsproc_timeslot(), "MUTE"))
         return false;
-    if (receiver.muteRx_ >= 0 && receiver.muteTx_ >= 0 && (receiver.muteRx_ != 0) == rx
-        && (receiver.muteTx_ != 0) == tx)
-        return true;
+    DSProcReceiver::Functions const& held = receiver.held_;
+    bool const already =
+        held.muteRx >= 0 && held.muteTx >= 0 && (held.muteRx != 0) == rx && (held.muteTx != 0) == tx;
+    if (!already && !requestMute(receiver, rx, tx))
+        return false;
+    receiver.want_.muteRx = held.muteRx;
+    receiver.want_.muteTx = held.muteTx;
+    receiver.want_.muteId = held.muteId;
+    return true;
+}
+
+bool DSProcReceiverService::requestMute(DSProcReceiver& receiver, bool rx, bool tx)
+{
+    bool const on = rx || tx;
     std::uint32_t const mask = on ? (rx ? dsp::kMuteRx : 0) | (tx ? dsp::kMuteTx : 0) : dsp::kMuteRx | dsp::kMuteTx;
     dsproc_enable_params r{receiver.dsproc_timeslot(), on ? nextId() : 0, mask};
     if (!enableRequest(on ? dsp::kEnable : dsp::kDisable, r, "MUTE"))
         return false;
+    DSProcReceiver::Functions& held = receiver.held_;
     if (on)
-        receiver.muteId_ = r.id;
-    receiver.muteRx_ = rx ? 1 : 0;
-    receiver.muteTx_ = tx ? 1 : 0;
+        held.muteId = r.id;
+    held.muteRx = rx ? 1 : 0;
+    held.muteTx = tx ? 1 : 0;
     return true;
 }
 
@@ -289,7 +308,7 @@ void DSProcReceiverService::route(dsproc_event_record const& r)
     auto const& p = r.payload;
     switch (r.type) {
     case dsp::kEventVad:
-        if (accepted(receiver->vad_, r, trace)) {
+        if (accepted(receiver->held_.vad, r, trace)) {
             DSProcVADEvent event{-1, -1};
             if (p.vad.dir_mask & 1)
                 event.vad_rx = p.vad.vad_rx;
@@ -299,11 +318,11 @@ void DSProcReceiverService::route(dsproc_event_record const& r)
         }
         break;
     case dsp::kEventSd:
-        if (accepted(receiver->sd_, r, trace))
+        if (accepted(receiver->held_.sd, r, trace))
             receiver->dsproc_sd_event(DSProcSDEvent{p.sd.sd_rx});
         break;
     case dsp::kEventBss:
-        if (receiver->bss_.state > 0)
+        if (receiver->held_.bss.state > 0)
             receiver->dsproc_bss_event(&p.bss);
         else if (trace)
             recordFields(std::clog << "ignore spurious dsproc bss event (dsproc disabled): ", r) << std::endl;
@@ -313,43 +332,71 @@ void DSProcReceiverService::route(dsproc_event_record const& r)
     }
 }
 
-void DSProcReceiverService::restore()
+bool DSProcReceiverService::restore()
 {
+    bool whole = true;
     for (Containers::CyclicList& node : dsprocReceivers())
-        restore(*DSProcReceiver::of(&node));
+        whole = restore(*DSProcReceiver::of(&node)) && whole;
+    return whole;
 }
 
-// The configurations first, then what was on, from off, under new ids.
-void DSProcReceiverService::restore(DSProcReceiver& r)
+namespace {
+
+bool on(DSProcReceiver::State const& s) { return s.state > 0; }
+
+}  // namespace
+
+// What the driver does not hold yet: the configurations first, then the functions that are
+// on, under new ids. True when it holds all of it.
+bool DSProcReceiverService::restore(DSProcReceiver& r)
 {
     unsigned const ts = r.dsproc_timeslot();
-    if (r.vadParams_)
-        configureVAD(ts, *r.vadParams_);
-    if (r.sdConfigured_)
-        configureSD(ts);
-    if (r.delaysSet_)
-        r.delaysSet_ = configureDelays(ts, r.rxDelay_, r.txDelay_);
-    if (r.rxGainSet_)
-        r.rxGainSet_ = configureRxGain(ts, r.rxGain_);
-    for (auto const& [freq, f] : r.toneFilters_)
-        configureToneFilter(ts, freq, f.enable, f.dur_th_msec, f.det_lvl_dB);
-    struct Function {
-        DSProcReceiver::State DSProcReceiver::*state;
+    DSProcReceiver::Functions& want = r.want_;
+    DSProcReceiver::Functions& held = r.held_;
+    if (want.vadConfigured && !held.vadConfigured)
+        held.vadConfigured = configureVAD(ts, *r.vadParams_);
+    if (want.sdConfigured && !held.sdConfigured)
+        held.sdConfigured = configureSD(ts);
+    bool const delays = want.rxDelay == held.rxDelay && want.txDelay == held.txDelay;
+    if (!delays && configureDelays(ts, want.rxDelay, want.txDelay)) {
+        held.rxDelay = want.rxDelay;
+        held.txDelay = want.txDelay;
+    }
+    if (want.rxGain != held.rxGain && configureRxGain(ts, want.rxGain))
+        held.rxGain = want.rxGain;
+    for (auto const& [freq, f] : want.toneFilters) {
+        auto const it = held.toneFilters.find(freq);
+        if ((it == held.toneFilters.end() || !(it->second == f))
+            && configureToneFilter(ts, freq, f.enable, f.dur_th_msec, f.det_lvl_dB))
+            held.toneFilters[freq] = f;
+    }
+    struct Named {
+        Function function;
         std::uint32_t mask;
         char const* name;
     };
-    for (Function const& f : {Function{&DSProcReceiver::vad_, dsp::kVad, "VAD"}, {&DSProcReceiver::sd_, dsp::kSd, "SD"},
-                              {&DSProcReceiver::bss_, dsp::kBss, "BSS"}, {&DSProcReceiver::ng_, dsp::kNg, "NG"}}) {
-        if ((r.*f.state).state > 0) {
-            (r.*f.state).state = 0;
-            enable(r, f.state, f.mask, f.name, true);
-        }
+    bool functions = true;
+    for (Named const& f : {Named{&DSProcReceiver::Functions::vad, dsp::kVad, "VAD"},
+                           {&DSProcReceiver::Functions::sd, dsp::kSd, "SD"},
+                           {&DSProcReceiver::Functions::bss, dsp::kBss, "BSS"},
+                           {&DSProcReceiver::Functions::ng, dsp::kNg, "NG"}}) {
+        if (on(want.*f.function) && !on(held.*f.function) && requestEnable(r, f.function, f.mask, f.name, true))
+            want.*f.function = held.*f.function;
+        functions = functions && on(want.*f.function) == on(held.*f.function);
     }
-    bool const rx = r.muteRx_ > 0, tx = r.muteTx_ > 0;
-    if (rx || tx) {
-        r.muteRx_ = r.muteTx_ = 0;
-        enableMute(r, rx, tx);
-    }
+    bool const rx = want.muteRx > 0, tx = want.muteTx > 0;
+    if ((rx || tx) && ((held.muteRx > 0) != rx || (held.muteTx > 0) != tx) && requestMute(r, rx, tx))
+        want.muteId = held.muteId;
+    return held.vadConfigured == want.vadConfigured && held.sdConfigured == want.sdConfigured
+           && held.rxDelay == want.rxDelay && held.txDelay == want.txDelay && held.rxGain == want.rxGain
+           && held.toneFilters.size() == want.toneFilters.size() && functions && (held.muteRx > 0) == rx
+           && (held.muteTx > 0) == tx;
+}
+
+void DSProcReceiverService::forget()
+{
+    for (Containers::CyclicList& node : dsprocReceivers())
+        DSProcReceiver::of(&node)->held_ = DSProcReceiver::Functions();
 }
 
 // The receiver.
@@ -363,6 +410,7 @@ bool DSProcReceiver::configureVAD(ZGCP::VADParams const& params)
     if (!DSProcReceiverService::instance().configureVAD(dsproc_timeslot(), params))
         return false;
     vadParams_ = params;
+    want_.vadConfigured = held_.vadConfigured = true;
     return true;
 }
 
@@ -376,7 +424,7 @@ bool DSProcReceiver::configureSD()
 {
     if (!DSProcReceiverService::instance().configureSD(dsproc_timeslot()))
         return false;
-    sdConfigured_ = true;
+    want_.sdConfigured = held_.sdConfigured = true;
     return true;
 }
 bool DSProcReceiver::enableSD(bool on) { return DSProcReceiverService::instance().enableSD(*this, on); }
@@ -388,9 +436,8 @@ bool DSProcReceiver::configureDelays(unsigned rx, unsigned tx)
 {
     if (!DSProcReceiverService::instance().configureDelays(dsproc_timeslot(), rx, tx))
         return false;
-    delaysSet_ = rx != 0 || tx != 0;
-    rxDelay_ = rx;
-    txDelay_ = tx;
+    want_.rxDelay = held_.rxDelay = rx;
+    want_.txDelay = held_.txDelay = tx;
     return true;
 }
 
@@ -398,8 +445,7 @@ bool DSProcReceiver::configureRxGain(char gain_dB)
 {
     if (!DSProcReceiverService::instance().configureRxGain(dsproc_timeslot(), gain_dB))
         return false;
-    rxGainSet_ = gain_dB != 0;
-    rxGain_ = gain_dB;
+    want_.rxGain = held_.rxGain = gain_dB;
     return true;
 }
 
@@ -410,32 +456,36 @@ bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int dur
         return false;
     // The driver keeps a filter by its frequency, cut to 16 bits.
     unsigned const key = freq & 0xFFFF;
-    if (enable != 0)
-        toneFilters_[key] = {enable, dur_th_msec, det_lvl_dB};
-    else
-        toneFilters_.erase(key);
+    for (Functions* f : {&want_, &held_}) {
+        if (enable != 0)
+            f->toneFilters[key] = {enable, dur_th_msec, det_lvl_dB};
+        else
+            f->toneFilters.erase(key);
+    }
     return true;
 }
 
 void DSProcReceiver::disableToneAll()
 {
-    if (DSProcReceiverService::instance().disableToneAll(*this))
-        toneFilters_.clear();
+    if (!DSProcReceiverService::instance().disableToneAll(*this))
+        return;
+    want_.toneFilters.clear();
+    held_.toneFilters.clear();
 }
 
 void DSProcReceiver::CleanBeforeDestroy()
 {
     if (!DSProcReceiverService::instance().IsActive())
         return;
-    if (vad_.state > 0)
+    if (on(held_.vad))
         enableVAD(false);
-    if (bss_.state > 0)
+    if (on(held_.bss))
         disableBSS();
-    if (ng_.state > 0)
+    if (on(held_.ng))
         disableNG();
-    if (delaysSet_)
+    if (held_.rxDelay != 0 || held_.txDelay != 0)
         configureDelays(0, 0);
-    if (rxGainSet_)
+    if (held_.rxGain != 0)
         configureRxGain(0);
     disableToneAll();
 }

@@ -20,9 +20,10 @@ class DSProcReceiverService;
 Containers::CyclicList& dsprocReceivers();
 
 // A switch channel's use of the voice-processing functions, inherited by the media slots
-// once per channel they serve. It remembers what it switched on and configured, so that the
-// service can put it back on a device opened again and CleanBeforeDestroy (which the slot's
-// destructor calls) can switch it off before the channel is reused.
+// once per channel they serve. It remembers what the controller's answered requests switched
+// on and configured (what the service puts back on a device opened again), apart from what
+// the driver holds on the open descriptor (what CleanBeforeDestroy, which the slot's
+// destructor calls, switches off before the channel is reused).
 class DSProcReceiver {
 public:
     // A function's state (-1 never requested, 0 off, 1 on) and the id of its last
@@ -70,15 +71,17 @@ public:
     // every tone filter of the channel (nothing is on a device that is closed).
     void CleanBeforeDestroy();
 
-    State vad() const { return vad_; }
-    State sd() const { return sd_; }
-    State bss() const { return bss_; }
-    State ng() const { return ng_; }
-    int muteRx() const { return muteRx_; }
-    int muteTx() const { return muteTx_; }
-    std::uint32_t muteId() const { return muteId_; }
-    bool delaysSet() const { return delaysSet_; }
-    bool rxGainSet() const { return rxGainSet_; }
+    // What the controller's answered requests switched on, with the id of the enable the
+    // driver holds.
+    State vad() const { return want_.vad; }
+    State sd() const { return want_.sd; }
+    State bss() const { return want_.bss; }
+    State ng() const { return want_.ng; }
+    int muteRx() const { return want_.muteRx; }
+    int muteTx() const { return want_.muteTx; }
+    std::uint32_t muteId() const { return want_.muteId; }
+    bool delaysSet() const { return want_.rxDelay != 0 || want_.txDelay != 0; }
+    bool rxGainSet() const { return want_.rxGain != 0; }
 
 private:
     friend class DSProcReceiverService;
@@ -92,25 +95,37 @@ private:
         unsigned enable;
         int dur_th_msec;
         int det_lvl_dB;
+        bool operator==(ToneFilter const& o) const
+        {
+            return enable == o.enable && dur_th_msec == o.dur_th_msec && det_lvl_dB == o.det_lvl_dB;
+        }
     };
 
-    State vad_{-1, 0};
-    State bss_{0, 0};
-    State ng_{0, 0};
-    State sd_{-1, 0};
-    int muteRx_ = -1;
-    int muteTx_ = -1;
-    std::uint32_t muteId_ = 0;
-    bool delaysSet_ = false;
-    bool rxGainSet_ = false;
+    // The functions and settings of a channel.
+    struct Functions {
+        State vad{-1, 0};
+        State bss{0, 0};
+        State ng{0, 0};
+        State sd{-1, 0};
+        int muteRx = -1;
+        int muteTx = -1;
+        std::uint32_t muteId = 0;
+        bool vadConfigured = false;
+        bool sdConfigured = false;
+        unsigned rxDelay = 0;
+        unsigned txDelay = 0;
+        char rxGain = 0;
+        // By frequency, cut to 16 bits as the driver keeps them.
+        std::map<unsigned, ToneFilter> toneFilters;
+    };
+
     Containers::CyclicList link_;
-    // The configurations the driver took last, put back with the functions.
+    // What the controller's answered requests leave: put back on a new descriptor.
+    Functions want_;
+    // What the driver holds on the open descriptor: nothing once it has ended.
+    Functions held_;
+    // The VAD configuration of the last request the driver took.
     std::optional<ZGCP::VADParams> vadParams_;
-    bool sdConfigured_ = false;
-    unsigned rxDelay_ = 0;
-    unsigned txDelay_ = 0;
-    char rxGain_ = 0;
-    std::map<unsigned, ToneFilter> toneFilters_;
 };
 
 // The owner of the voice-processing device "/dev/dsp": issues the driver requests of every
@@ -145,15 +160,21 @@ public:
     void OnEvent(int fd, short revents) override;
 
 private:
-    // Enable or disable of the function whose state the receiver keeps in *state.
-    bool enable(DSProcReceiver& receiver, DSProcReceiver::State DSProcReceiver::*state, std::uint32_t mask,
-                char const* name, bool on);
+    typedef DSProcReceiver::State DSProcReceiver::Functions::*Function;
+
+    // Enable or disable of the function whose state the receiver keeps in its member.
+    bool enable(DSProcReceiver& receiver, Function function, std::uint32_t mask, char const* name, bool on);
+    // The request of an enable (under a new id) or a disable, the driver's state updated.
+    bool requestEnable(DSProcReceiver& receiver, Function function, std::uint32_t mask, char const* name, bool on);
+    // The muting's request, the driver's state updated.
+    bool requestMute(DSProcReceiver& receiver, bool rx, bool tx);
     bool enableRequest(unsigned long number, dsproc_enable_params& r, char const* name);
     // Sends the configuration; a failure is written with its text.
     bool configure(dsproc_configure_params& r, char const* failText);
     void route(dsproc_event_record const& record);
-    void restore() override;
-    void restore(DSProcReceiver& receiver);
+    bool restore() override;
+    bool restore(DSProcReceiver& receiver);
+    void forget() override;
 };
 
 }  // namespace Hardware

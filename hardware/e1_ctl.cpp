@@ -38,8 +38,7 @@ E1Ctl& E1Ctl::instance()
 
 E1Ctl::E1Ctl()
 {
-    for (auto& trunk : casChannels_)
-        trunk.fill(-1);
+
 }
 E1Ctl::~E1Ctl() = default;
 
@@ -176,33 +175,40 @@ bool E1Ctl::openCas()
 
 void E1Ctl::Back() { std::clog << ext::header(this) << "cas interface opened!" << std::endl; }
 
-bool E1Ctl::Reopen()
+E1Ctl::Cas::Cas()
 {
-    if (!openCas())
-        return false;
-    for (int trunk = 0; trunk < kTrunks; ++trunk) {
-        if (!casOpen(trunk))
-            continue;
-        auto const t = std::uint32_t(trunk);
-        casOpen_[t] = restore(e1cas::kOpenTrunk, board::byValue(t), "trunk", trunk, 0);
-        for (std::uint32_t ts = 0; ts < kTimeslots; ++ts) {
-            if (!casOpen(trunk) || casChannels_[t][ts] < 0)
-                continue;
-            e1cas::ChannelControl control{{t, ts, 0, std::uint8_t(casChannels_[t][ts]), {0, 0}}, e1cas::kOpenChannel};
-            if (!restore(e1cas::kChannelControl, &control, "channel", trunk, int(ts)))
-                casChannels_[t][ts] = -1;
-        }
-    }
-    return true;
+    for (auto& trunk : channels)
+        trunk.fill(-1);
 }
 
-bool E1Ctl::restore(unsigned long number, void* arg, char const* what, int trunk, int timeslot)
+bool E1Ctl::Reopen() { return cas_ || openCas(); }
+
+bool E1Ctl::PutBack()
 {
-    int const r = casRequest(number, arg);
-    if (r < 0)
-        std::cerr << ext::header(this) << "cas " << what << " " << trunk << "/" << timeslot
-                  << " not opened again - fail(" << r << ")" << std::endl;
-    return r >= 0;
+    bool whole = true;
+    for (std::uint32_t t = 0; t < kTrunks; ++t) {
+        if (want_.trunks[t] && !held_.trunks[t])
+            held_.trunks[t] = casRequest(e1cas::kOpenTrunk, board::byValue(t)) >= 0;
+        whole = whole && held_.trunks[t] == want_.trunks[t];
+        for (std::uint32_t ts = 0; ts < kTimeslots && held_.trunks[t]; ++ts) {
+            std::int8_t const bits = want_.channels[t][ts];
+            if (bits < 0 || held_.channels[t][ts] == bits)
+                continue;
+            e1cas::ChannelControl control{{t, ts, 0, std::uint8_t(bits), {0, 0}}, e1cas::kOpenChannel};
+            if (casRequest(e1cas::kChannelControl, &control) >= 0)
+                held_.channels[t][ts] = bits;
+            else
+                whole = false;
+        }
+    }
+    return whole;
+}
+
+void E1Ctl::Refused()
+{
+    std::cerr << ext::header(this)
+              << "cas interface opened, but the driver refused part of what is put back on it: tried again"
+              << std::endl;
 }
 
 void E1Ctl::OnUpdateCas(int, short revents)
@@ -211,9 +217,11 @@ void E1Ctl::OnUpdateCas(int, short revents)
     unsigned char buffer[sizeof(cas_channel) + 1];
     DeviceRead const read = readDevice(cas_.lowlevel_fd(), revents, buffer, sizeof buffer);
     if (read.ended()) {
-        // Closed; opened again with the trunks and channels open now.
+        // Closed, and the driver lets go of what it held; opened again with the trunks and
+        // channels open now.
         casEvent_.Release();
         cas_ = Fd();
+        held_ = Cas();
         if (casReturn_.Ended())
             std::cerr << ext::header(this) << "cas interface closed: " << read << std::endl;
         return;
@@ -251,7 +259,7 @@ void E1Ctl::HandleCasOpen(cas_channel const& ch, int value)
     if (!isTrunk(ch.path))
         return;
     int const trunk = int(ch.path);
-    if (casOpen(trunk)) {
+    if (held_.trunks[ch.path]) {
         SendCASTrunkStatus(trunk, 0);
     } else {
         int const r = casRequest(e1cas::kOpenTrunk, board::byValue(ch.path));
@@ -262,8 +270,9 @@ void E1Ctl::HandleCasOpen(cas_channel const& ch, int value)
             return;
         }
         std::clog << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - ok" << std::endl;
-        casOpen_[ch.path] = 1;
+        held_.trunks[ch.path] = true;
     }
+    want_.trunks[ch.path] = true;
     if (ch.timeslot == 0 || ch.timeslot == 16)
         return;
     e1cas::ChannelControl control{ch, e1cas::kOpenChannel};
@@ -275,7 +284,7 @@ void E1Ctl::HandleCasOpen(cas_channel const& ch, int value)
         return;
     }
     if (ch.timeslot < kTimeslots)
-        casChannels_[ch.path][ch.timeslot] = std::int8_t(control.channel.tx);
+        want_.channels[ch.path][ch.timeslot] = held_.channels[ch.path][ch.timeslot] = std::int8_t(control.channel.tx);
     reportChannel(ch);
 }
 
@@ -284,25 +293,27 @@ void E1Ctl::HandleCasClose(cas_channel const& ch)
     if (!isTrunk(ch.path) || !casOpen(int(ch.path)))
         return;
     int const trunk = int(ch.path);
+    // What the driver does not hold (its put-back is still to take) is closed at once.
     if (ch.timeslot == 0) {
-        int const r = casRequest(e1cas::kCloseTrunk, board::byValue(ch.path));
+        int const r = held_.trunks[ch.path] ? casRequest(e1cas::kCloseTrunk, board::byValue(ch.path)) : 0;
         SendCASTrunkStatus(trunk, r == 0 ? 1 : r);
         if (r >= 0)
-            casOpen_[ch.path] = 0;
+            want_.trunks[ch.path] = held_.trunks[ch.path] = false;
         return;
     }
     if (ch.timeslot == 16)
         return;
+    bool const held = ch.timeslot >= kTimeslots || held_.channels[ch.path][ch.timeslot] >= 0;
     e1cas::ChannelControl control{ch, e1cas::kCloseChannel};
     control.channel.rx = 0;
     control.channel.tx = 0;
-    int const r = casRequest(e1cas::kChannelControl, &control);
+    int const r = held ? casRequest(e1cas::kChannelControl, &control) : 0;
     if (r < 0) {
         SendCASSignal(trunk, int(ch.timeslot), r, 0);
         return;
     }
     if (ch.timeslot < kTimeslots)
-        casChannels_[ch.path][ch.timeslot] = -1;
+        want_.channels[ch.path][ch.timeslot] = held_.channels[ch.path][ch.timeslot] = -1;
     SendCASSignal(trunk, int(ch.timeslot), -1, 1);
 }
 

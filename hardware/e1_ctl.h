@@ -24,7 +24,9 @@
 // device that cannot be opened or ends is opened again (runtime/device_return.h): by the
 // next CAS command, and when none comes, by a timer whose waits grow to about a minute; the
 // new descriptor gets back every trunk and channel the controller had opened, with its
-// bits. While the CAS device cannot be had, a CAS command is answered unsupported.
+// bits (what the driver refuses of it is tried again on the same back-off, and the device
+// is back once all of it took). While the CAS device cannot be had, a CAS command is
+// answered unsupported.
 class E1Ctl : public CtrlSrv::Service, private DeviceReturn::Owner {
 public:
     static constexpr int kTrunks = 4;
@@ -63,7 +65,8 @@ public:
     static void Assign(ZGCP::CasChannel& to, cas_channel const& from);
 
     std::uint32_t tclk() const { return tclk_; }
-    bool casOpen(int trunk) const { return casOpen_[std::size_t(trunk)] != 0; }
+    // The controller opened the trunk's CAS (and did not close it).
+    bool casOpen(int trunk) const { return want_.trunks[std::size_t(trunk)]; }
     // The CAS device is closed and tried again now and then.
     bool casAway() const { return casReturn_.away(); }
     bool polling() const { return timer_.is_running(); }
@@ -76,19 +79,29 @@ private:
     void reportChannel(cas_channel const& ch);
     // Opens the CAS device and polls it; false when it cannot be opened.
     bool openCas();
-    // Opens the CAS device again and opens on it the trunks and channels open before.
+    // Opens the CAS device again.
     bool Reopen() override;
+    // Opens on it the trunks and channels the controller had opened that it does not hold.
+    bool PutBack() override;
+    void Refused() override;
     void Back() override;
-    // A request of the putting back; a failure is logged.
-    bool restore(unsigned long number, void* arg, char const* what, int trunk, int timeslot);
+
+    // The trunks whose CAS is open, and per trunk and time slot the bits the open channel
+    // transmits (-1 where closed).
+    struct Cas {
+        Cas();
+        std::array<bool, kTrunks> trunks{};
+        std::array<std::array<std::int8_t, kTimeslots>, kTrunks> channels;
+    };
 
     Fd maintenance_;
     Timer timer_;
     Fd cas_;
     Event casEvent_;
-    std::array<std::int32_t, kTrunks> casOpen_{};
-    // Per trunk and time slot, the bits the open channel transmits; -1 where closed.
-    std::array<std::array<std::int8_t, kTimeslots>, kTrunks> casChannels_;
+    // What the controller opened (put back on a new descriptor), and what the driver holds
+    // on the open descriptor.
+    Cas want_;
+    Cas held_;
     DeviceReturn casReturn_{*this};
     std::uint32_t tclk_ = 0;
 };

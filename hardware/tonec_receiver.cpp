@@ -19,6 +19,8 @@ constexpr std::uint16_t kDefaultAmplitude = 16384;
 constexpr unsigned kDefaultToneMs = 70;
 constexpr unsigned kDefaultPauseMs = 70;
 constexpr std::uint16_t kSilenceFreq = 1000;
+// The generator sends nothing: 1000 Hz twice at amplitude 0.
+constexpr std::array<std::uint16_t, 4> kSilence{kSilenceFreq, kSilenceFreq, 0, 0};
 constexpr std::uint16_t kWaitToneFreq = 425;
 constexpr std::uint16_t kWaitToneAmplitude = 2048;
 constexpr unsigned kWaitToneOnMs = 1000;
@@ -71,7 +73,7 @@ bool TonecReceiverService::configureDTMF(unsigned ts, ZGCP::DTMFParams const& pa
     r.noise = unsigned(params.get_threshold().get_noise().getValue());
     if (request(dtmf::kConfigureDetector, &r) == -1) {
         ErrnoField e;
-        std::cerr << "DTMF_CONFIGURE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
+        done(std::cerr) << "DTMF_CONFIGURE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
         return false;
     }
     done(std::clog) << "DTMF_CONFIGURE_DETECTOR" << " ts=" << ts << " twist=" << r.twist << " ratio=" << r.ratio
@@ -85,7 +87,7 @@ bool TonecReceiverService::byValue(char const* word, char const* suffix, unsigne
         return false;
     if (request(number, board::byValue(ts)) == -1) {
         ErrnoField e;
-        std::cerr << word << suffix << " fail:" << " timeslot=" << ts << e << std::endl;
+        done(std::cerr) << word << suffix << " fail:" << " timeslot=" << ts << e << std::endl;
         return false;
     }
     done(std::clog) << word << suffix << "[" << ts << "] ok" << std::endl;
@@ -105,18 +107,24 @@ bool TonecReceiverService::enableDTMFReject(unsigned ts, bool on)
 
 bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
 {
-    unsigned const ts = receiver.tonec_timeslot();
-    if (!ready(on ? "DTMF_ENABLE_DETECTOR" : "DTMF_DISABLE_DETECTOR", ts))
+    if (!ready(on ? "DTMF_ENABLE_DETECTOR" : "DTMF_DISABLE_DETECTOR", receiver.tonec_timeslot()))
         return false;
-    if (receiver.dtmfOn_ == on)
-        return true;
+    if (receiver.held_.dtmf != on && !requestDTMF(receiver, on))
+        return false;
+    receiver.want_.dtmf = on;
+    return true;
+}
+
+bool TonecReceiverService::requestDTMF(TonecReceiver& receiver, bool on)
+{
+    unsigned const ts = receiver.tonec_timeslot();
     if (!on) {
         if (request(dtmf::kDisableDetector, board::byValue(ts)) == -1) {
             ErrnoField e;
-            std::cerr << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
+            done(std::cerr) << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
             return false;
         }
-        receiver.dtmfOn_ = false;
+        receiver.held_.dtmf = false;
         done(std::cerr) << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << ts << std::endl;
         return true;
     }
@@ -125,11 +133,11 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
     r.id = nextId();
     if (request(dtmf::kEnableDetector, &r) == -1) {
         ErrnoField e;
-        std::cerr << "DTMF_ENABLE_DETECTOR fail:" << " timeslot=" << ts << " id=" << r.id << e << std::endl;
+        done(std::cerr) << "DTMF_ENABLE_DETECTOR fail:" << " timeslot=" << ts << " id=" << r.id << e << std::endl;
         return false;
     }
     receiver.rid_ = r.id;
-    receiver.dtmfOn_ = true;
+    receiver.held_.dtmf = true;
     done(std::cerr) << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << ts << " id=" << r.id << std::endl;
     return true;
 }
@@ -147,7 +155,7 @@ bool TonecReceiverService::enableToneGenerator(unsigned ts, std::uint16_t freq1,
     r.amp2 = amp2;
     if (request(dtmf::kDial, &r) == -1) {
         ErrnoField e;
-        std::cerr << "DTMF_DIAL fail:" << " timeslot=" << ts << e << std::endl;
+        done(std::cerr) << "DTMF_DIAL fail:" << " timeslot=" << ts << e << std::endl;
         return false;
     }
     return true;
@@ -163,7 +171,7 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, ZGCP::IVAParams
     r.det_lvl_dB = params.get_det_lvl_dB().getValue();
     if (request(dtmf::kIvaConfigure, &r) == -1) {
         ErrnoField e;
-        std::cerr << "IVA_CONFIGURE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
+        done(std::cerr) << "IVA_CONFIGURE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
         return false;
     }
     done(std::clog) << "IVA_CONFIGURE_DETECTOR" << " ts=" << ts << " det_lvl_dB=" << r.det_lvl_dB << std::endl;
@@ -175,7 +183,7 @@ bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on)
     if (!byValue("IVA_DETECTOR", on ? "_ENABLE" : "_DISABLE", on ? dtmf::kIvaEnable : dtmf::kIvaDisable,
                  receiver.tonec_timeslot()))
         return false;
-    receiver.ivaOn_ = on;
+    receiver.want_.iva = receiver.held_.iva = on;
     return true;
 }
 
@@ -214,7 +222,7 @@ void TonecReceiverService::route(tonec_event_record const& r)
         if (receiver.tonec_timeslot() != r.timeslot)
             continue;
         // Codes above the DTMF range come from the IVA detector.
-        bool const on = r.code <= kLastDtmfCode ? receiver.dtmfOn_ : receiver.ivaOn_;
+        bool const on = r.code <= kLastDtmfCode ? receiver.held_.dtmf : receiver.held_.iva;
         if (!on)
             eventFields(std::clog << "ignore spurious dtmf event (DTMF disabled): ", r) << std::endl;
         else if (r.id != receiver.rid_)
@@ -227,35 +235,50 @@ void TonecReceiverService::route(tonec_event_record const& r)
     std::cerr << "receive tonec event from unknown timeslot " << r.timeslot << std::endl;
 }
 
-void TonecReceiverService::restore()
+bool TonecReceiverService::restore()
 {
+    bool whole = true;
     for (Containers::CyclicList& node : tonecReceivers())
-        restore(*TonecReceiver::of(&node));
+        whole = restore(*TonecReceiver::of(&node)) && whole;
+    return whole;
 }
 
-// The configurations first, then what was on, from off: the DTMF detector under a new id.
-void TonecReceiverService::restore(TonecReceiver& r)
+// What the driver does not hold yet: the configurations first, then the functions, the DTMF
+// detector under a new id. True when it holds all of it.
+bool TonecReceiverService::restore(TonecReceiver& r)
 {
     unsigned const ts = r.tonec_timeslot();
-    if (r.dtmfParams_)
-        configureDTMF(ts, *r.dtmfParams_);
-    if (r.ivaParams_)
-        configureIVA(r, *r.ivaParams_);
-    bool const dtmf = std::exchange(r.dtmfOn_, false);
-    bool const iva = std::exchange(r.ivaOn_, false);
-    // The new descriptor has no DTMF enable of the channel until this one: IVA records come
-    // under no id before it.
-    if (!dtmf || !enableDTMF(r, true))
+    TonecReceiver::Functions const& want = r.want_;
+    TonecReceiver::Functions& held = r.held_;
+    if (want.dtmfConfigured && !held.dtmfConfigured)
+        held.dtmfConfigured = configureDTMF(ts, *r.dtmfParams_);
+    if (want.ivaConfigured && !held.ivaConfigured)
+        held.ivaConfigured = configureIVA(r, *r.ivaParams_);
+    if (want.dtmf && !held.dtmf)
+        requestDTMF(r, true);
+    if (want.iva && !held.iva)
+        held.iva = byValue("IVA_DETECTOR", "_ENABLE", dtmf::kIvaEnable, ts);
+    if (want.rejection && !held.rejection)
+        held.rejection = enableDTMFReject(ts, true);
+    if (want.echoCancel && !held.echoCancel)
+        held.echoCancel = echoCancel(ts, true);
+    TonecReceiver::Tone const& g = want.generator;
+    if (g != held.generator && enableToneGenerator(ts, g[0], g[1], g[2], g[3]))
+        held.generator = g;
+    return held.dtmfConfigured == want.dtmfConfigured && held.ivaConfigured == want.ivaConfigured
+           && held.dtmf == want.dtmf && held.iva == want.iva && held.rejection == want.rejection
+           && held.echoCancel == want.echoCancel && held.generator == want.generator;
+}
+
+// The new descriptor has none of it: IVA records come under no id until the DTMF detector's
+// enable.
+void TonecReceiverService::forget()
+{
+    for (Containers::CyclicList& node : tonecReceivers()) {
+        TonecReceiver& r = *TonecReceiver::of(&node);
+        r.held_ = TonecReceiver::Functions();
         r.rid_ = 0;
-    if (iva)
-        enableIVA(r, true);
-    if (std::exchange(r.rejectionOn_, false))
-        r.rejectionOn_ = enableDTMFReject(ts, true);
-    if (std::exchange(r.echoCancelOn_, false))
-        r.echoCancelOn_ = echoCancel(ts, true);
-    auto const& g = r.generator_;
-    if (g != decltype(r.generator_){} && !enableToneGenerator(ts, g[0], g[1], g[2], g[3]))
-        r.generator_ = {};
+    }
 }
 
 // The receiver.
@@ -269,6 +292,7 @@ bool TonecReceiver::configureDTMF(ZGCP::DTMFParams const& params)
     if (!TonecReceiverService::instance().configureDTMF(tonec_timeslot(), params))
         return false;
     dtmfParams_ = params;
+    want_.dtmfConfigured = held_.dtmfConfigured = true;
     return true;
 }
 
@@ -280,7 +304,7 @@ bool TonecReceiver::echoCancel(bool on)
 {
     if (!TonecReceiverService::instance().echoCancel(tonec_timeslot(), on))
         return false;
-    echoCancelOn_ = on;
+    want_.echoCancel = held_.echoCancel = on;
     return true;
 }
 
@@ -288,7 +312,7 @@ bool TonecReceiver::enableDTMFReject(bool on)
 {
     if (!TonecReceiverService::instance().enableDTMFReject(tonec_timeslot(), on))
         return false;
-    rejectionOn_ = on;
+    want_.rejection = held_.rejection = on;
     return true;
 }
 
@@ -299,6 +323,7 @@ bool TonecReceiver::configureIVA(ZGCP::IVAParams const& params)
     if (!TonecReceiverService::instance().configureIVA(*this, params))
         return false;
     ivaParams_ = params;
+    want_.ivaConfigured = held_.ivaConfigured = true;
     return true;
 }
 
@@ -312,25 +337,36 @@ bool TonecReceiver::enableToneGenerator(std::uint16_t freq1, std::uint16_t freq2
 {
     if (!TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1, amp2))
         return false;
-    generator_ = {freq1, freq2, amp1, amp2};
+    want_.generator = held_.generator = {freq1, freq2, amp1, amp2};
     return true;
 }
 
-bool TonecReceiver::step(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1, std::uint16_t amp2)
+void TonecReceiver::step(Tone const& tone)
 {
-    return TonecReceiverService::instance().IsActive() && enableToneGenerator(freq1, freq2, amp1, amp2);
+    want_.generator = tone;
+    TonecReceiverService& service = TonecReceiverService::instance();
+    if (service.IsActive() && service.enableToneGenerator(tonec_timeslot(), tone[0], tone[1], tone[2], tone[3]))
+        held_.generator = tone;
 }
 
-bool TonecReceiver::generatorReady() { return TonecReceiverService::instance().ready("DTMF_DIAL", tonec_timeslot()); }
+bool TonecReceiver::setGenerator(Tone const& tone)
+{
+    if (TonecReceiverService::instance().IsActive())
+        return enableToneGenerator(tone[0], tone[1], tone[2], tone[3]);
+    want_.generator = tone;
+    return true;
+}
 
-bool TonecReceiver::enableSilence() { return step(kSilenceFreq, kSilenceFreq, 0, 0); }
+bool TonecReceiver::enableSilence() { return setGenerator(kSilence); }
+
+bool TonecReceiver::generatorReady() { return TonecReceiverService::instance().ready("DTMF_DIAL", tonec_timeslot()); }
 
 bool TonecReceiver::disableToneGenerator(bool force)
 {
     if (!force && !sending_)
         return false;
     stopSequence();
-    return step(0, 0, 0, 0);
+    return setGenerator(Tone{});
 }
 
 void TonecReceiver::stopSequence()
@@ -359,7 +395,8 @@ void TonecReceiver::pauseEnd()
     auto& digits = digits_.ref_digits();
     if (digits.empty()) {
         bool const waitTone = waitTonePending_;
-        disableToneGenerator(true);
+        stopSequence();
+        step(Tone{});
         if (waitTone)
             waitToneOn();
         // Last: the slot's handler may do anything.
@@ -367,9 +404,9 @@ void TonecReceiver::pauseEnd()
         return;
     }
     ZGCP::DualTone const& tone = *digits.begin();
-    step(std::uint16_t(tone.get_freq1().getValue()), std::uint16_t(tone.get_freq2().getValue()),
-                        optional16(digits_.amp1_isPresent(), [this] { return digits_.get_amp1(); }, kDefaultAmplitude),
-                        optional16(digits_.amp2_isPresent(), [this] { return digits_.get_amp2(); }, kDefaultAmplitude));
+    step({std::uint16_t(tone.get_freq1().getValue()), std::uint16_t(tone.get_freq2().getValue()),
+          optional16(digits_.amp1_isPresent(), [this] { return digits_.get_amp1(); }, kDefaultAmplitude),
+          optional16(digits_.amp2_isPresent(), [this] { return digits_.get_amp2(); }, kDefaultAmplitude)});
     digits.erase(digits.begin());
     unsigned const ms =
         digits_.toneDuration_isPresent() ? unsigned(digits_.get_toneDuration().getValue()) : kDefaultToneMs;
@@ -378,7 +415,7 @@ void TonecReceiver::pauseEnd()
 
 void TonecReceiver::toneEnd()
 {
-    enableSilence();
+    step(kSilence);
     unsigned const ms =
         digits_.pauseDuration_isPresent() ? unsigned(digits_.get_pauseDuration().getValue()) : kDefaultPauseMs;
     timer_.set(ms, &TonecReceiver::pauseEnd, this);
@@ -402,18 +439,18 @@ void TonecReceiver::cancelAudibleCall()
         return;
     }
     timer_.reset();
-    step(0, 0, 0, 0);
+    setGenerator(Tone{});
 }
 
 void TonecReceiver::waitToneOn()
 {
-    step(kWaitToneFreq, 0, kWaitToneAmplitude, kWaitToneAmplitude);
+    step({kWaitToneFreq, 0, kWaitToneAmplitude, kWaitToneAmplitude});
     timer_.set(kWaitToneOnMs, &TonecReceiver::waitToneOff, this);
 }
 
 void TonecReceiver::waitToneOff()
 {
-    enableSilence();
+    step(kSilence);
     timer_.set(kWaitToneOffMs, &TonecReceiver::waitToneOn, this);
 }
 
@@ -421,11 +458,11 @@ void TonecReceiver::CleanBeforeDestroy()
 {
     if (!TonecReceiverService::instance().IsActive())
         return;
-    if (dtmfOn_)
+    if (held_.dtmf)
         disableDTMF();
-    if (ivaOn_)
+    if (held_.iva)
         enableIVA(false);
-    if (rejectionOn_)
+    if (held_.rejection)
         enableDTMFReject(false);
 }
 

@@ -28,8 +28,8 @@ Containers::CyclicList& tonecReceivers();
 // The device is opened when the service is built. While it is closed (it could not be
 // opened, or it ended) every request tries to open it again and fails when it cannot; on
 // the new descriptor the service puts back every receiver's detectors, their
-// configuration, the rejection and the echo canceller. A bool result is true when the
-// driver took the request.
+// configuration, the rejection, the echo canceller and the generator's setting. A bool
+// result is true when the driver took the request.
 class TonecReceiverService : public DriverService {
 public:
     // The process's service, built on first use.
@@ -55,17 +55,23 @@ public:
 private:
     // A request that takes the timeslot by value, logged under its word and suffix.
     bool byValue(char const* word, char const* suffix, unsigned long number, unsigned ts);
+    // The DTMF detector's enable under a new id, or its disable.
+    bool requestDTMF(TonecReceiver& receiver, bool on);
     void route(tonec_event_record const& record);
-    void restore() override;
-    void restore(TonecReceiver& receiver);
+    bool restore() override;
+    bool restore(TonecReceiver& receiver);
+    void forget() override;
 };
 
 // A switch channel's use of the tone functions, inherited by the media slots once per
-// channel they serve. It remembers what it switched on and configured, so that the service
-// can put it back on a device opened again (the generator's setting too) and
-// CleanBeforeDestroy (which the slot's destructor calls) can switch it off before the
-// channel is reused, and it runs the two timed tone sequences (DTMF sending, the wait tone)
-// on its own timer; their steps send nothing while the device is closed.
+// channel they serve. It remembers what the controller's answered requests switched on and
+// configured (what the service puts back on a device opened again, the generator's setting
+// too), apart from what the driver holds on the open descriptor (what CleanBeforeDestroy,
+// which the slot's destructor calls, switches off before the channel is reused). It runs the
+// two timed tone sequences (DTMF sending, the wait tone) on its own timer: while the device
+// is closed their steps send nothing but move the setting that is put back on, so that a
+// sequence comes back at the point it has reached (a sequence that ended, ended). A request
+// that stops the generator while the device is closed is recorded the same way.
 class TonecReceiver {
 public:
     // One detector event: its code and timestamp, as the event record gives them.
@@ -94,10 +100,12 @@ public:
     bool configureIVA(ZGCP::IVAParams const& params);
     bool translateSelcal(TERM::SelcalCommand const& command);
     bool enableToneGenerator(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1, std::uint16_t amp2);
-    // The generator sends nothing (1000 Hz twice at amplitude 0).
+    // The generator sends nothing (1000 Hz twice at amplitude 0); while the device is
+    // closed, recorded (true).
     bool enableSilence();
     // Ends a running DTMF sequence and switches the generator off; without force, only
-    // when a sequence is running (false otherwise, nothing sent).
+    // when a sequence is running (false otherwise, nothing sent). While the device is
+    // closed the generator is recorded off (true).
     bool disableToneGenerator(bool force);
     // Starts sending the digits, or gives a running sequence the new list from its next
     // step on; false, nothing started, when the device cannot be had.
@@ -112,11 +120,12 @@ public:
     // is on a device that is closed).
     void CleanBeforeDestroy();
 
-    bool dtmfOn() const { return dtmfOn_; }
-    bool ivaOn() const { return ivaOn_; }
-    bool rejectionOn() const { return rejectionOn_; }
-    bool echoCancelOn() const { return echoCancelOn_; }
-    // The id of the last successful DTMF detector enable.
+    // What the controller's answered requests switched on.
+    bool dtmfOn() const { return want_.dtmf; }
+    bool ivaOn() const { return want_.iva; }
+    bool rejectionOn() const { return want_.rejection; }
+    bool echoCancelOn() const { return want_.echoCancel; }
+    // The id of the DTMF detector enable the driver holds (0: none).
     std::uint32_t rid() const { return rid_; }
     // A wait tone waits for the end of the DTMF sequence.
     bool waitTonePending() const { return waitTonePending_; }
@@ -128,30 +137,45 @@ private:
         return Containers::offset(node, &TonecReceiver::link_);
     }
 
+    // A generator setting: freq1, freq2, amp1, amp2; all 0 is off.
+    typedef std::array<std::uint16_t, 4> Tone;
+
     void pauseEnd();
     void toneEnd();
     void waitToneOn();
     void waitToneOff();
     void stopSequence();
-    // A generator setting of a timed step: nothing while the device is closed.
-    bool step(std::uint16_t freq1, std::uint16_t freq2, std::uint16_t amp1, std::uint16_t amp2);
+    // A generator setting of a timed step: sent while the device is open, and the setting
+    // that is put back either way.
+    void step(Tone const& tone);
+    // The generator set as a request asks; while the device is closed, recorded (true).
+    bool setGenerator(Tone const& tone);
     // The tone device, tried at once when it is closed (a line when it cannot be had).
     bool generatorReady();
+
+    // The functions of a channel.
+    struct Functions {
+        bool dtmf = false;
+        bool iva = false;
+        bool rejection = false;
+        bool echoCancel = false;
+        bool dtmfConfigured = false;
+        bool ivaConfigured = false;
+        Tone generator{};
+    };
 
     Timer timer_;
     bool sending_ = false;
     std::uint32_t rid_ = 0;
     ZGCP::TranslateDtmfParams digits_;
     Containers::CyclicList link_;
-    // The detectors' events are accepted: each detector has its own flag.
-    bool dtmfOn_ = false;
-    bool ivaOn_ = false;
-    bool rejectionOn_ = false;
-    bool echoCancelOn_ = false;
     bool waitTonePending_ = false;
-    // The generator's setting the driver took last (freq1, freq2, amp1, amp2; all 0: off).
-    std::array<std::uint16_t, 4> generator_{};
-    // The configurations the driver took last, put back with the detectors.
+    // What the controller's answered requests (and the timed sequences) leave: put back on a
+    // new descriptor.
+    Functions want_;
+    // What the driver holds on the open descriptor: nothing once it has ended.
+    Functions held_;
+    // The configurations of the last configure requests the driver took.
     std::optional<ZGCP::DTMFParams> dtmfParams_;
     std::optional<ZGCP::IVAParams> ivaParams_;
 };

@@ -41,24 +41,44 @@ bool DeviceReturn::Try()
 {
     if (!owner_.Reopen())
         return false;
+    Settle();
+    return true;
+}
+
+void DeviceReturn::Settle()
+{
+    if (!owner_.PutBack()) {
+        if (state_ != State::restoring)
+            owner_.Refused();
+        state_ = State::restoring;
+        timer_.set(wait_, &DeviceReturn::OnTimer, this);
+        return;
+    }
     if (ended_) {
         state_ = State::trial;
         timer_.set(trial_ms, &DeviceReturn::OnTimer, this);
-        return true;
+        return;
     }
     timer_.reset();
     state_ = State::up;
     owner_.Back();
-    return true;
 }
 
 void DeviceReturn::OnTimer()
 {
-    if (state_ == State::trial) {
+    switch (state_) {
+    case State::trial:
         Cancel();
         owner_.Back();
         return;
+    case State::restoring:
+        wait_ = std::min(2 * wait_, last_wait_ms);
+        Settle();
+        return;
+    case State::away:
+        if (!Try())
+            Away(std::min(2 * wait_, last_wait_ms));
+        return;
+    case State::up: return;
     }
-    if (!Try())
-        Away(std::min(2 * wait_, last_wait_ms));
 }

@@ -115,7 +115,7 @@ bool MixerSlot::serve(P const& p)
         return enableToneGenerator(std::uint16_t(g.get_freq().getValue() & 0xFFFF), 0,
                                    std::uint16_t(g.get_amp().getValue() & 0xFFFF), 0);
     }
-    case P::tone_gen_disable::id: disableToneGenerator(true); return true;
+    case P::tone_gen_disable::id: return disableToneGenerator(true);
     default: return false;
     }
 }
