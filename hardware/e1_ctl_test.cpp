@@ -141,6 +141,9 @@ TEST_F(E1CtlTest, ACasDeviceThatHangsUpIsClosedAndOpenedAgainByTheNextUse)
     EXPECT_EQ(replaced.dump(), "open=2 2/1:rx=0,tx=3");
 }
 
+// Once as it is, and once with the driver refusing a channel of the put-back at the first
+// try: the refusal is said once, the put-back is tried again on the back-off, and the device
+// is back, said once, when it holds all of it.
 TEST_F(E1CtlTest, ACasDeviceThatEndsComesBackWithItsTrunksAndChannelsAndTheirBits)
 {
     connectQuietly();
@@ -148,13 +151,23 @@ TEST_F(E1CtlTest, ACasDeviceThatEndsComesBackWithItsTrunksAndChannelsAndTheirBit
                                    casCommand("open", 3, 7, 4), casCommand("open", 0, 0, 1), casCommand("close", 0, 0)})
         call(c);
     std::string const before = cas.dump();
-
-    sim.failRead(e1cas::kPath, {board::sim::ReadFault::Kind::eof, 0});
-    testsupport::settle();
-    EXPECT_TRUE(e1->casAway());
-    testsupport::advance(clock, DeviceReturn::first_wait_ms + DeviceReturn::trial_ms);
-    EXPECT_FALSE(e1->casAway());
-    EXPECT_EQ(cas.dump(), before);
+    std::string const refusal = "cas interface opened, but the driver refused part of what is put back on it";
+    for (bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "refused" : "taken");
+        std::size_t const backs = log.count("cas interface opened!");
+        if (refused)
+            sim.failRequest(e1cas::kPath, e1cas::kChannelControl, EIO);
+        sim.failRead(e1cas::kPath, {board::sim::ReadFault::Kind::eof, 0});
+        testsupport::settle();
+        EXPECT_TRUE(e1->casAway());
+        testsupport::advance(clock, DeviceReturn::first_wait_ms);
+        EXPECT_FALSE(e1->casAway());
+        EXPECT_EQ(cas.dump() == before, !refused) << cas.dump();
+        EXPECT_EQ(err.count(refusal), refused ? 1u : 0u);
+        testsupport::advance(clock, (refused ? DeviceReturn::first_wait_ms : 0) + DeviceReturn::trial_ms);
+        EXPECT_EQ(cas.dump(), before);
+        EXPECT_EQ(log.count("cas interface opened!"), backs + 1);
+    }
 }
 
 TEST_F(E1CtlTest, TrunksOutsideTheMaskChangeNoBitAndEachConnectClearsIt)

@@ -17,6 +17,7 @@ enum class Try {
     fails,  // the device does not open
     ends,   // it opens, and ends on the next turn
     stays,  // it opens and stays
+    refused,  // it opens and stays, and the driver refuses the put-back at the first two tries
 };
 
 // An owner whose tries go as scripted; it writes down when each try, end and return came
@@ -31,8 +32,16 @@ public:
         note("try");
         if (t == Try::ends)
             end_.set(0, &Owner::End, this);
+        if (t == Try::refused)
+            refusals_ = 2;
         return t != Try::fails;
     }
+    bool PutBack() override
+    {
+        note("put back");
+        return refusals_ == 0 || --refusals_ < 0;
+    }
+    void Refused() override { note("refused"); }
     void Back() override { note("back"); }
     void End() { note(device.Ended() ? "end said" : "end"); }
     void note(char const* what) { events.push_back(std::to_string(Mux::milliseconds() - start_) + " " + what); }
@@ -43,6 +52,7 @@ public:
 private:
     std::vector<Try> script_;
     std::size_t next_ = 0;
+    int refusals_ = 0;
     std::uint32_t start_;
     Timer end_;
 };
@@ -60,15 +70,21 @@ TEST(DeviceReturn, TriesBackOffToAboutAMinuteAndOneReturnIsSaid)
     Case const cases[] = {
         // An end is back after a second's trial.
         {"ends on trial are not said and the waits grow", true, {T::ends, T::ends, T::stays}, 0,
-         {"0 end said", "1000 try", "1000 end", "3000 try", "3000 end", "7000 try", "8000 back"}},
+         {"0 end said", "1000 try", "1000 put back", "1000 end", "3000 try", "3000 put back", "3000 end", "7000 try",
+          "7000 put back", "8000 back"}},
         // A first open that fails is back as soon as it opens.
         {"the waits stop growing at 64 s", false, {T::fails, T::fails, T::fails, T::fails, T::fails, T::fails, T::fails,
                                                    T::fails, T::stays},
          0,
          {"1000 try", "3000 try", "7000 try", "15000 try", "31000 try", "63000 try", "127000 try", "191000 try",
-          "255000 try", "255000 back"}},
+          "255000 try", "255000 put back", "255000 back"}},
+        // A refused put-back is said once, tried again on the same back-off while the device
+        // stays open, and the device is back once all of it took.
+        {"a refused put-back is tried again", true, {T::fails, T::refused}, 0,
+         {"0 end said", "1000 try", "3000 try", "3000 put back", "3000 refused", "5000 put back", "9000 put back",
+          "10000 back"}},
         {"a request tries at once", true, {T::fails, T::stays}, 500,
-         {"0 end said", "500 try", "1000 try", "2000 back"}},
+         {"0 end said", "500 try", "1000 try", "1000 put back", "2000 back"}},
     };
     for (Case const& c : cases) {
         Mux::TestClock clock;

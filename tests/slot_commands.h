@@ -322,6 +322,18 @@ inline ZGCP::Command ioctlCommand(ZGCP::IoctlParams const& params)
     return ZGCP::Command(ZGCP::Command::ioctl::id, params);
 }
 
+// A tone filter switched on: its frequency, the time a tone must last and its level.
+inline ZGCP::IoctlParams toneFilterIoctl(int freq, int durationMs, int levelDb)
+{
+    ZGCP::IoctlParams p;
+    ZGCP::ToneFilter& f = p.select_tone_filter();
+    f.set_freq(freq);
+    f.set_enable(true);
+    f.set_duration_th_msec(durationMs);
+    f.set_det_level_dB(levelDb);
+    return p;
+}
+
 inline ZGCP::Command createCommand(ZGCP::CreateParams const& params)
 {
     return ZGCP::Command(ZGCP::Command::create::id, params);

@@ -236,16 +236,12 @@ std::vector<ZGCP::Command> toneRequests()
 std::vector<ZGCP::Command> voiceRequests()
 {
     using P = ZGCP::IoctlParams;
-    P gain, filter, vadOff, sdOff;
+    P gain, vadOff, sdOff;
     vadOff.select_vad_disable();
     sdOff.select_sd_disable();
     gain.select_rx_gain().set_gainDB(-6);
-    ZGCP::ToneFilter& f = filter.select_tone_filter();
-    f.set_freq(2100);
-    f.set_enable(true);
-    f.set_duration_th_msec(400);
-    f.set_det_level_dB(-30);
-    return ioctls({sdOff, P(P::sd_enable::id, true), gain, filter, vadOff, P(P::vad_enable::id, true)});
+    return ioctls({sdOff, P(P::sd_enable::id, true), gain, toneFilterIoctl(2100, 400, -30), vadOff,
+                   P(P::vad_enable::id, true)});
 }
 
 Owner const owners[] = {
