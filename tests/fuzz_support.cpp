@@ -94,6 +94,22 @@ void breach(char const* target, std::string const& what)
     std::abort();
 }
 
+void takeFrames(char const* target, std::vector<std::uint8_t>& in,
+                std::function<void(std::vector<std::uint8_t> const& body)> const& body)
+{
+    std::size_t at = 0;
+    while (in.size() - at >= 4) {
+        std::size_t const length = std::size_t(in[at + 2]) << 8 | in[at + 3];
+        if (in[at] != 3 || in[at + 1] != 0 || length <= 4)
+            breach(target, "bytes that are not a TPKT frame came");
+        if (in.size() - at < length)
+            break;
+        body(std::vector<std::uint8_t>(in.begin() + std::ptrdiff_t(at + 4), in.begin() + std::ptrdiff_t(at + length)));
+        at += length;
+    }
+    in.erase(in.begin(), in.begin() + std::ptrdiff_t(at));
+}
+
 std::map<int, std::string> heldDescriptors(std::vector<int> const& except)
 {
     std::map<int, std::string> out = descriptorTargets(::getpid());

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <streambuf>
 #include <string>
@@ -44,6 +45,12 @@ void quietStreams(char const* variable);
 // libFuzzer's arguments with -print_funcs=0: naming a newly covered function starts a
 // symbolizer process, a child the checks would take for one the daemon left.
 void quietFuzzer(int* argc, char*** argv);
+
+// Cuts the whole TPKT frames off the front of what a peer of the daemon received, handing
+// each body on, in order; part of a frame stays. Bytes that are not a frame (version 3,
+// reserved 0, a length past the header: the daemon sends no empty message) are a breach.
+void takeFrames(char const* target, std::vector<std::uint8_t>& in,
+                std::function<void(std::vector<std::uint8_t> const& body)> const& body);
 
 // Ends the run on a breach, saying which on the standard error ("<target>: <what>").
 [[noreturn]] void breach(char const* target, std::string const& what);

@@ -328,23 +328,17 @@ private:
             ended = n == 0 || (errno != EAGAIN && errno != EINTR);
             break;
         }
-        while (in_.size() >= 4) {
-            std::size_t const length = std::size_t(in_[2]) << 8 | in_[3];
-            if (in_[0] != 3 || in_[1] != 0 || length <= 4)
-                breach(kTarget, "the agent got bytes that are not a TPKT frame");
-            if (in_.size() < length)
-                break;
+        testsupport::takeFrames(kTarget, in_, [&](Bytes const& body) {
             MON::Message m;
-            if (!testsupport::decodePer(Bytes(in_.begin() + 4, in_.begin() + std::ptrdiff_t(length)), m))
+            if (!testsupport::decodePer(body, m))
                 breach(kTarget, "the agent got a message that does not decode");
-            in_.erase(in_.begin(), in_.begin() + std::ptrdiff_t(length));
             lastSent_ = now();
             testsupport::collectItems(m, items_);
             if (again)
                 testsupport::collectItems(m, *again);
             if (pongs_ && testsupport::describeMon(m) == "ping")
                 pong();
-        }
+        });
         if (!ended)
             return;
         if (!in_.empty())

@@ -154,21 +154,15 @@ public:
 
     void drain()
     {
-        char buffer[65536];
+        std::uint8_t buffer[65536];
         for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
             in_.insert(in_.end(), buffer, buffer + n);
-        while (in_.size() >= 4) {
-            std::size_t const length = std::size_t(std::uint8_t(in_[2])) << 8 | std::uint8_t(in_[3]);
-            if (in_[0] != 3 || in_[1] != 0 || length < 4)
-                testsupport::breach(kTarget, "the controller got bytes that are not a TPKT frame");
-            if (in_.size() < length)
-                return;
+        testsupport::takeFrames(kTarget, in_, [&](Bytes const& body) {
             ZGCP::Message message;
-            if (!testsupport::decodePer(Bytes(in_.begin() + 4, in_.begin() + std::ptrdiff_t(length)), message))
+            if (!testsupport::decodePer(body, message))
                 testsupport::breach(kTarget, "the controller got a message that does not decode");
             take(message);
-            in_.erase(in_.begin(), in_.begin() + std::ptrdiff_t(length));
-        }
+        });
     }
     // Whole frames only: the daemon sends nothing but.
     bool idle() const { return in_.empty(); }
@@ -199,7 +193,7 @@ private:
     }
 
     int fd_;
-    std::vector<char> in_;
+    Bytes in_;
 };
 
 // One connection of the authentication client, with the model of the daemon's side of it.
