@@ -292,8 +292,12 @@ class KeyValue {
 public:
     virtual ~KeyValue() = default;
     virtual char const* name() const = 0;
-    // Converts and stores the text; the found flag tells whether it was valid.
-    bool parse(std::string const& text) { return mFound = do_parse(text.c_str()); }
+    // Converts and stores the text; the found flag tells whether it was valid. A text with a
+    // NUL byte is never valid: a conversion would take only what stands before it.
+    bool parse(std::string const& text)
+    {
+        return mFound = text.find('\0') == std::string::npos && do_parse(text.c_str());
+    }
     bool& found() { return mFound; }
 
 protected:

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -341,6 +342,39 @@ TEST_F(ReaderTest, EnumerationNamesAndNumbers)
     EXPECT_EQ(name, "4x");
     EXPECT_EQ(t, kZarngw);
     EXPECT_FALSE(found);
+}
+
+// What stands before a NUL byte would convert: no binding takes such a value.
+TEST_F(ReaderTest, AValueWithANulByteIsRefusedByEveryBinding)
+{
+    using namespace std::string_literals;
+    std::string s = "kept";
+    bool b = false;
+    int n = 7;
+    MonitoringAddressType t = kZarngw;
+    struct Case {
+        std::unique_ptr<IniFile::Private::KeyValue> binding;
+        std::string text;
+    };
+    Case cases[] = {
+        {std::make_unique<IniFile::Private::TKeyValue<std::string>>(&s, "s"), "host\0:80"s},
+        {std::make_unique<IniFile::Private::TKeyValue<bool>>(&b, "b"), "yes\0"s},
+        {std::make_unique<IniFile::Private::TKeyValue<int>>(&n, "n", nullptr), "12\0junk"s},
+        {std::make_unique<IniFile::Private::TKeyValue<MonitoringAddressType>>(&t, "t", addressTypes),
+         "qelt\0"s},
+    };
+    for (Case const& c : cases) {
+        EXPECT_FALSE(c.binding->parse(c.text)) << c.binding->name();
+        EXPECT_FALSE(c.binding->found()) << c.binding->name();
+    }
+    EXPECT_EQ(s, "kept");
+    EXPECT_FALSE(b);
+    EXPECT_EQ(n, 7);
+    EXPECT_EQ(t, kZarngw);
+    reader.optional.add(&n, "n");
+    EXPECT_TRUE(reader(load("[snmpagent]\nn=12\0x\n"s)));
+    EXPECT_EQ(err.str(), "snmpagent: optional key \"n\" has invalid value=\"12\0x\", line 2. Key will be ignored.\n"s);
+    EXPECT_EQ(n, 7);
 }
 
 TEST_F(ReaderTest, BindingMadeElsewhereAndUnboundKeys)

@@ -79,6 +79,7 @@ TEST_F(AgentLinks, EachBlockNamesAnAgentByNumericAddressPortAndType)
         {"10.0.0.5", "qelt", 2, R"("host" has invalid value="10.0.0.5", line 2)"},
         {"gw:7001", "qelt", 2, R"("host" has invalid value="gw:7001", line 2)"},
         {"10.0.0.5:70000", "qelt", 2, R"("host" has invalid value="10.0.0.5:70000", line 2)"},
+        {"10.0.0.5:0", "qelt", 2, R"("host" has invalid value="10.0.0.5:0", line 2)"},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.host + " " + c.name);

@@ -35,9 +35,9 @@ bool SnmpAgentInstance::Activate(IniFile::SubSection& block)
     reader.required.add(&type_, "name", monitoringAddressTypes);
     if (!reader(block))
         return false;
-    // Only a numeric address with a port in range makes a link.
+    // Only a numeric address with a port from 1 to 65535 makes a link: port 0 names no peer.
     int port = -1;
-    if (!address_.Assign(host, &port) || port < 0) {
+    if (!address_.Assign(host, &port) || port <= 0) {
         std::cerr << "snmpagent: required key \"host\" has invalid value=\"" << host << "\", line "
                   << block["host"].GetFirstSubKey().GetLineNo() << std::endl;
         return false;

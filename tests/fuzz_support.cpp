@@ -1,0 +1,144 @@
+#include "tests/fuzz_support.h"
+
+#include "base/fd.h"
+#include "base/immortal.h"
+#include "tests/loop_pump.h"
+#include "tests/process_figures.h"
+
+#include <linux/capability.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+namespace testsupport {
+
+bool privateNetwork(char const* target)
+{
+    if (::unshare(CLONE_NEWNET) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+        std::fprintf(stderr, "%s: runs on the machine's network\n", target);
+        return false;
+    }
+    Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    ifreq loopback{};
+    std::strcpy(loopback.ifr_name, "lo");
+    loopback.ifr_flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING;
+    if (::ioctl(socket.lowlevel_fd(), SIOCSIFFLAGS, &loopback) != 0)
+        std::fprintf(stderr, "%s: the loopback of its network is down\n", target);
+    return true;
+}
+
+void noPacketSockets(char const* target)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[_LINUX_CAPABILITY_U32S_3]{};
+    if (::syscall(SYS_capget, &header, caps) != 0)
+        return;
+    caps[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
+    caps[CAP_TO_INDEX(CAP_NET_RAW)].permitted &= ~CAP_TO_MASK(CAP_NET_RAW);
+    if (::syscall(SYS_capset, &header, caps) != 0)
+        std::fprintf(stderr, "%s: samples the network interfaces\n", target);
+}
+
+void promptSocket(int fd)
+{
+    int const on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+}
+
+bool handedOver(int fd, int timeoutMs)
+{
+    return runUntil(
+        [fd] {
+            int unsent = 0;
+            return ::ioctl(fd, SIOCOUTQNSD, &unsent) != 0 || unsent == 0;
+        },
+        timeoutMs);
+}
+
+void quietStreams(char const* variable)
+{
+    // Never destroyed: the streams are flushed after every static object has gone.
+    static Immortal<Discard> discard;
+    if (std::getenv(variable) != nullptr)
+        return;
+    for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
+        s->rdbuf(&discard.value);
+}
+
+void quietFuzzer(int* argc, char*** argv)
+{
+    static char quiet[] = "-print_funcs=0";
+    static std::vector<char*> args(*argv, *argv + *argc);
+    args.insert(args.begin() + 1, quiet);
+    args.push_back(nullptr);
+    *argc = int(args.size()) - 1;
+    *argv = args.data();
+}
+
+void breach(char const* target, std::string const& what)
+{
+    std::fprintf(stderr, "%s: %s\n", target, what.c_str());
+    std::abort();
+}
+
+void takeFrames(char const* target, std::vector<std::uint8_t>& in,
+                std::function<void(std::vector<std::uint8_t> const& body)> const& body)
+{
+    std::size_t at = 0;
+    while (in.size() - at >= 4) {
+        std::size_t const length = std::size_t(in[at + 2]) << 8 | in[at + 3];
+        if (in[at] != 3 || in[at + 1] != 0 || length <= 4)
+            breach(target, "bytes that are not a TPKT frame came");
+        if (in.size() - at < length)
+            break;
+        body(std::vector<std::uint8_t>(in.begin() + std::ptrdiff_t(at + 4), in.begin() + std::ptrdiff_t(at + length)));
+        at += length;
+    }
+    in.erase(in.begin(), in.begin() + std::ptrdiff_t(at));
+}
+
+std::map<int, std::string> heldDescriptors(std::vector<int> const& except)
+{
+    std::map<int, std::string> out = descriptorTargets(::getpid());
+    for (int fd : except)
+        out.erase(fd);
+    return out;
+}
+
+std::string newDescriptors(std::map<int, std::string> const& before, std::map<int, std::string> const& after)
+{
+    std::string out;
+    for (auto const& [number, target] : after)
+        if (before.count(number) == 0 || before.at(number) != target)
+            out += " [" + std::to_string(number) + " " + target + "]";
+    return out;
+}
+
+std::vector<std::uint8_t> FuzzInput::take(std::size_t n)
+{
+    n = std::min(n, left());
+    std::vector<std::uint8_t> out(at_, at_ + n);
+    at_ += n;
+    return out;
+}
+
+std::string FuzzInput::text(std::size_t max)
+{
+    std::vector<std::uint8_t> const bytes = take(std::min<std::size_t>(byte(), max));
+    return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace testsupport

@@ -1,0 +1,85 @@
+#pragma once
+
+// What the fuzz targets beside the subsystems share: the process's own network, quiet log
+// streams, the input read a byte at a time, and the report of a breach.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A network of the process's own with only its loopback up: the daemon's fixed ports and
+// the peers an input names never reach the machine's network. False (with a line naming
+// the target) when the process may not make one.
+bool privateNetwork(char const* target);
+
+// Without CAP_NET_RAW the process opens no packet socket, so that the monitoring
+// controller samples no network interface: the close of a packet socket waits for the
+// kernel's grace period at every sample, which would make a run several times slower.
+void noPacketSockets(char const* target);
+
+// A TCP socket of the target's own (a peer of the daemon on the loopback) that sends every
+// write at once and acknowledges at once what it gets, so that neither side's small writes
+// wait for the other's delayed acknowledgement.
+void promptSocket(int fd);
+// Runs the loop until the socket has handed all that was written to it to its peer (real
+// time, within the bound); false when it has not.
+bool handedOver(int fd, int timeoutMs);
+
+// Takes whatever is written and keeps nothing.
+class Discard : public std::streambuf {
+protected:
+    int overflow(int c) override { return c; }
+    std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
+};
+
+// The standard output, error and log streams write nowhere unless the environment
+// variable is set (to look into a finding).
+void quietStreams(char const* variable);
+
+// libFuzzer's arguments with -print_funcs=0: naming a newly covered function starts a
+// symbolizer process, a child the checks would take for one the daemon left.
+void quietFuzzer(int* argc, char*** argv);
+
+// Cuts the whole TPKT frames off the front of what a peer of the daemon received, handing
+// each body on, in order; part of a frame stays. Bytes that are not a frame (version 3,
+// reserved 0, a length past the header: the daemon sends no empty message) are a breach.
+void takeFrames(char const* target, std::vector<std::uint8_t>& in,
+                std::function<void(std::vector<std::uint8_t> const& body)> const& body);
+
+// Ends the run on a breach, saying which on the standard error ("<target>: <what>").
+[[noreturn]] void breach(char const* target, std::string const& what);
+
+// The descriptors the process holds, each as its number and what it refers to, but those
+// given (a simulated board's own).
+std::map<int, std::string> heldDescriptors(std::vector<int> const& except = {});
+// "[12 socket:[5127]]" for each descriptor held after that was not before.
+std::string newDescriptors(std::map<int, std::string> const& before, std::map<int, std::string> const& after);
+
+// The bytes of an input, read in order; past the end they read as 0.
+class FuzzInput {
+public:
+    FuzzInput(std::uint8_t const* data, std::size_t size) : at_(data), end_(data + size) {}
+
+    bool done() const { return at_ == end_; }
+    std::size_t left() const { return std::size_t(end_ - at_); }
+    std::uint8_t byte() { return done() ? 0 : *at_++; }
+    // Little-endian words.
+    std::uint16_t word16() { return std::uint16_t(byte() | byte() << 8); }
+    std::uint32_t word32() { return std::uint32_t(word16()) | std::uint32_t(word16()) << 16; }
+    // The next n bytes, or what is left.
+    std::vector<std::uint8_t> take(std::size_t n);
+    // A text of up to max bytes: a length byte, then the bytes.
+    std::string text(std::size_t max);
+
+private:
+    std::uint8_t const* at_;
+    std::uint8_t const* end_;
+};
+
+}  // namespace testsupport
