@@ -30,7 +30,9 @@ public:
             if (client_)
                 client_->close();
             client_.emplace(testsupport::TcpClient::Waiting::Socket);
+            // The trunk states and the power status that every controller gets.
             client_->skipSignal(ZGCP::Signal::trunkStatus::id);
+            client_->skipSignal(ZGCP::Signal::power::id);
             if (!client_->connect(std::uint16_t(launcher_.port()), testsupport::DaemonLauncher::kTimeout))
                 return false;
             ZGCP::Command const ping = testsupport::pingCommand();

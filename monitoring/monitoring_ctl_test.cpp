@@ -233,7 +233,7 @@ TEST_F(Monitoring, PowerCodesAreSignalledToTheControllerAndPushed)
     ASSERT_TRUE(controller.connect(port));
     for (int signal = 0; signal < 2; ++signal) {
         ZGCP::Message m;
-        ASSERT_TRUE(controller.receive(m, 2000));
+        ASSERT_TRUE(controller.receive(m));
         ASSERT_TRUE(m.get_pdu().signal_isSelected() && m.get_pdu().get_signal().power_isSelected());
         EXPECT_EQ(m.get_pdu().get_signal().get_power().asInt(), ZGCP::POWERStatus::main);
     }

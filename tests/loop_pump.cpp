@@ -20,6 +20,18 @@ bool runUntil(std::function<bool()> const& done, int timeoutMs)
     }
 }
 
+bool runWhileProgressing(std::function<bool()> const& done, std::function<std::size_t()> const& progress,
+                         int stallMs)
+{
+    for (;;) {
+        std::size_t const last = progress();
+        if (!runUntil([&] { return done() || progress() != last; }, stallMs))
+            return false;
+        if (done())
+            return true;
+    }
+}
+
 void advance(Mux::TestClock& clock, std::uint32_t ms)
 {
     std::uint32_t left = ms;

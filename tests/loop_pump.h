@@ -2,6 +2,7 @@
 
 #include "base/clock.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -12,6 +13,12 @@ namespace testsupport {
 // done()'s last answer. Each turn waits at most a few milliseconds, so done() is asked
 // often. done() is asked before the first turn too.
 bool runUntil(std::function<bool()> const& done, int timeoutMs);
+
+// Runs loop turns until done() is true, however long that takes while progress() keeps
+// changing; false once it has stood still for stallMs of real time (a hang). For waits on
+// much work, which a busy machine may stretch to any length.
+bool runWhileProgressing(std::function<bool()> const& done, std::function<std::size_t()> const& progress,
+                         int stallMs);
 
 // Moves the installed test clock on by ms milliseconds, stopping at every timer that
 // falls due on the way and running the turn that fires it (so periodic timers fire once

@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace {
 
 struct Counter {
@@ -36,6 +38,17 @@ TEST(LoopPump, RunUntilGivesUpAfterItsTimeOut)
     Event idle;
     idle.Schedule(r, POLLIN);
     EXPECT_FALSE(testsupport::runUntil([] { return false; }, 30));
+}
+
+// Progress keeps the wait going past its stall bound; a stall ends it.
+TEST(LoopPump, RunWhileProgressingGivesUpOnlyWhenNothingMoves)
+{
+    std::size_t asked = 0;
+    auto const start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(testsupport::runWhileProgressing(
+        [&] { return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(100); },
+        [&] { return ++asked; }, 20));
+    EXPECT_FALSE(testsupport::runWhileProgressing([] { return false; }, [] { return std::size_t(0); }, 20));
 }
 
 TEST(LoopPump, AdvanceStopsAtEveryDueTimer)

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <optional>
@@ -229,7 +230,8 @@ protected:
     unsigned long long journalNext() { return std::stoull(board->command("journal 999999999999 1").substr(3)); }
     // The journal's entries from the one numbered from up to what it holds now (the switch adds
     // entries on every loop pass), page by page, that begin with the prefix, without numbers:
-    // "ioctl /dev/rtp stop -> 0".
+    // "ioctl /dev/rtp stop -> 0". Entries the journal dropped before they were read fail the
+    // test.
     std::vector<std::string> journal(unsigned long long from, std::string const& prefix = "")
     {
         std::vector<std::string> out;
@@ -238,6 +240,7 @@ protected:
             std::size_t at = page.find(' ', 3);
             if (page.compare(0, 3, "ok ") != 0 || at == std::string::npos)
                 break;
+            EXPECT_EQ(std::strtoull(page.c_str() + at + 1, nullptr, 10), from) << "journal entries dropped unread";
             from = std::stoull(page.substr(3, at - 3));
             while (at++ < page.size()) {
                 std::size_t const end = std::min(page.find("; ", at), page.size());

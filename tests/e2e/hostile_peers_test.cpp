@@ -1,7 +1,7 @@
 // Hostile peers on the daemon's listeners, on the simulated board: a process out of
 // descriptors, a console client that floods without reading, and every peer or descriptor
-// that ends in every way. Every wait is for a condition; the only bounds are the CPU share,
-// the memory and the ping time they are about.
+// that ends in every way. Every wait is for a condition; the only bounds are the CPU share
+// and the memory they are about (a busy machine only lowers the CPU share).
 
 #include "tests/loopback.h"
 #include "tests/peer_end.h"
@@ -80,16 +80,6 @@ struct ConsoleSocket {
 // The daemon with a controller and a board console client connected (SimDaemonTest).
 class HostilePeers : public testsupport::SimDaemonTest {
 protected:
-    // The round trip of a ping of the connected controller in milliseconds; -1 when it was
-    // not answered.
-    double ping()
-    {
-        auto const start = std::chrono::steady_clock::now();
-        if (!pinged())
-            return -1;
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    }
-
     std::string console() const { return daemon.path("/var/run/board.sock"); }
 };
 
@@ -116,26 +106,28 @@ TEST_F(HostilePeers, OutOfDescriptorsListenersPauseAndNoControllerIsLost)
     std::string const controllerPaused = "AcceptorNet::OnSocketEvent: cannot accept: Too many open files";
     ASSERT_TRUE(daemon.waitForErr(controllerPaused)) << daemon.err();
 
-    EXPECT_GE(ping(), 0);
+    EXPECT_TRUE(pinged());
     auto const start = std::chrono::steady_clock::now();
     double const used = testsupport::cpuSecondsOver(daemon.pid(), std::chrono::seconds(1));
     double const wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(used, 0.25 * wall) << "CPU seconds over " << wall << " s";
-    EXPECT_GE(ping(), 0);
+    EXPECT_TRUE(pinged());
 
     // Descriptors free again: the knocker is refused, as any second controller is, and the
     // next controller is served once the first has gone.
     consoles.clear();
     EXPECT_TRUE(knocker.waitClosed(DaemonLauncher::kTimeout));
-    EXPECT_GE(ping(), 0);
+    EXPECT_TRUE(pinged());
     client.reset();
     ASSERT_TRUE(daemon.waitForErr("control connection 127.0.0.1:"));
     EXPECT_TRUE(attach());
 }
 
 // A console client writes 10,000 commands with long replies and never reads: the daemon
-// stops reading it, its memory grows by less than 64 MiB, and the controller is answered
-// at once.
+// stops reading it with commands left unread, its memory grows by less than 64 MiB, and the
+// controller is answered throughout. (That one loop turn takes one read and a batch of
+// lines of a console client, so that the controller's turn comes soon, is the board
+// socket's unit test.)
 TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController)
 {
     long const resident = statusKb(daemon.pid(), "VmRSS");
@@ -152,14 +144,11 @@ TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController
     }));
 
     // Until the daemon has stopped reading the console client (for 300 ms neither what it
-    // left unread nor what it sent changes), the controller's pings are answered within
-    // 100 ms.
+    // left unread nor what it sent changes), the controller's pings are answered.
     std::vector<std::pair<int, int>> samples;
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     for (;;) {
-        double const ms = ping();
-        EXPECT_GE(ms, 0);
-        EXPECT_LT(ms, 100.0);
+        EXPECT_TRUE(pinged());
         samples.push_back({flood.unread(), flood.arrived()});
         std::size_t const n = samples.size();
         if (n >= 4 && samples[n - 1].first > 0 && samples[n - 1] == samples[n - 2] && samples[n - 2] == samples[n - 3] &&
@@ -170,7 +159,7 @@ TEST_F(HostilePeers, AConsoleFloodCostsBoundedMemoryAndNeverStarvesTheController
     }
     // The peak resident memory since the flood began, over what was resident before it.
     EXPECT_LT(statusKb(daemon.pid(), "VmHWM") - resident, 64 * 1024L);
-    EXPECT_LT(ping(), 100.0);
+    EXPECT_TRUE(pinged());
 }
 
 // The peers whose connections end in the table below, the daemon's own descriptors, the
