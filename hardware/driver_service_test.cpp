@@ -1,11 +1,11 @@
 #include "hardware/driver_service.h"
 
 #include "hardware/receiver_test_support.h"
+#include "tests/board_client.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -16,12 +16,7 @@ using receivertest::ivaParams;
 using receivertest::SimEnv;
 using receivertest::TestChannel;
 
-// A device model's state of a timeslot with the ids left out: the same before an end and
-// after the return.
-std::string withoutIds(std::string const& state)
-{
-    return std::regex_replace(state, std::regex("(id=|[a-z-]+:)[0-9]+"), "$1#");
-}
+using testsupport::withoutIds;
 
 // A tone or voice-processing device that ends is opened again by the service's timer, and
 // every receiver gets back on it what it had asked of the old descriptor; the detectors under

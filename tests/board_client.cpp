@@ -97,4 +97,25 @@ std::string BoardClient::switchLeftovers()
     return out;
 }
 
+std::string withoutIds(std::string const& state)
+{
+    auto const follows = [](std::string const& out, std::string const& prefix) {
+        return out.size() >= prefix.size() && out.compare(out.size() - prefix.size(), prefix.size(), prefix) == 0;
+    };
+    auto const digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::string out;
+    for (std::size_t i = 0; i < state.size();) {
+        bool const afterWord = out.size() >= 2 && out.back() == ':'
+                               && ((out[out.size() - 2] >= 'a' && out[out.size() - 2] <= 'z') || out[out.size() - 2] == '-');
+        if (digit(state[i]) && (afterWord || follows(out, "id=") || follows(out, "timeslot "))) {
+            out += '#';
+            while (i < state.size() && digit(state[i]))
+                ++i;
+            continue;
+        }
+        out += state[i++];
+    }
+    return out;
+}
+
 }  // namespace testsupport

@@ -33,4 +33,10 @@ private:
     std::string in_;
 };
 
+// A device model's state with the numbers that name a request or a channel made "#": those
+// after "id=", after a word and a colon ("ids=vad:5") and after "timeslot ". So two channels
+// given the same requests read the same, and a channel reads the same before its device ends
+// and after it is back (the enables then have new ids).
+std::string withoutIds(std::string const& state);
+
 }  // namespace testsupport

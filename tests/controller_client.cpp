@@ -59,6 +59,19 @@ bool decodePer(Bytes const& body, ASN1::AbstractData& value)
     return ASN1::decode(data, data + body.size(), &env, value, true);
 }
 
+std::string oneLine(std::string const& text)
+{
+    std::string out;
+    for (char c : text) {
+        bool const space = c == ' ' || c == '\n' || c == '\t' || c == '\r';
+        if (!space)
+            out += c;
+        else if (out.empty() || out.back() != ' ')
+            out += ' ';
+    }
+    return out;
+}
+
 std::string describeZgcp(ZGCP::Message const& message)
 {
     std::string text;

@@ -33,6 +33,8 @@ inline bool decodeZgcp(Bytes const& body, ZGCP::Message& message) { return decod
 // A message in short: "seq=7 slot=5 success", "seq=1 error=4", "slot=3 signal=7",
 // "command=12" (seq and slot when present, then the PDU with its alternative or cause).
 std::string describeZgcp(ZGCP::Message const& message);
+// The text on one line: each run of white space made one space.
+std::string oneLine(std::string const& text);
 // Octets as "80 01 01 40" and back.
 std::string hexText(Bytes const& bytes);
 Bytes hexBytes(std::string const& text);

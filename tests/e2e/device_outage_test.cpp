@@ -14,7 +14,7 @@
 
 #include <chrono>
 #include <optional>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,19 +107,21 @@ protected:
         std::string const ts = channels.at(slot - 20);
         std::string const s = board->command("device /dev/dtmf channel " + ts) + " | "
                               + board->command("device /dev/dsp channel " + ts);
-        return std::regex_replace(s, std::regex("(id=|[a-z-]+:|timeslot )[0-9]+"), "$1#");
+        return withoutIds(s);
     }
     // The generator's settings since its last switch-off, "freq1/freq2/amp1/amp2" each.
     std::vector<std::string> soundedSinceOff(unsigned slot)
     {
         std::string const history = board->command("device /dev/dtmf generator " + channels.at(slot - 20));
+        // "ok 1200:425/0/2048/2048 2200:1000/1000/0/0 ...".
         std::vector<std::string> out;
-        std::regex const entry("[0-9]+:([0-9/]+)");
-        for (std::sregex_iterator it(history.begin(), history.end(), entry), end; it != end; ++it) {
-            if ((*it)[1] == "0/0/0/0")
+        std::istringstream words(history.substr(std::min<std::size_t>(3, history.size())));
+        for (std::string w; words >> w;) {
+            std::string const tone = w.substr(w.find(':') + 1);
+            if (tone == "0/0/0/0")
                 out.clear();
             else
-                out.push_back((*it)[1]);
+                out.push_back(tone);
         }
         return out;
     }
