@@ -141,6 +141,12 @@ void SLC::on_T7(Timer*)
 
 void SLC::on_enter(Idle&)
 {
+    // What waited for the channel is not sent once the link has left service: its packets
+    // go back now, not when the link next enters service.
+    if (!tb_.empty()) {
+        error() << "discard " << tb_.count() << " msu in TB" << std::endl;
+        tb_.clear();
+    }
     reset();
     lssu(SIOS);
     on_deactivate(new Protocol_status_error(this, "impossible phasing"));
@@ -211,10 +217,6 @@ void SLC::on_enter(AlignedReady&)
 
 void SLC::on_enter(InService&)
 {
-    if (!tb_.empty()) {
-        error() << "discard " << tb_.count() << " msu in TB" << std::endl;
-        tb_.clear();
-    }
     reset();
     fisu();
     process_tb();

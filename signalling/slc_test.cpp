@@ -1,6 +1,7 @@
 #include "signalling/slc.h"
 
 #include "base/clock.h"
+#include "base/packet.h"
 #include "signalling/link_test_support.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
@@ -281,11 +282,12 @@ TEST(Slc, BoundsItsBuffers)
 }
 
 // A frame the channel refuses stays first in the TB, and the FISUs meanwhile claim only what
-// went out; the TB is discarded when the link next enters service.
-TEST(Slc, WaitsForTheChannelAndDiscardsTheTbOnRealignment)
+// went out; the TB is discarded when the link leaves service, its packets back in the pool.
+TEST(Slc, WaitsForTheChannelAndDiscardsTheTbWhenLeavingService)
 {
     Bench b;
     b.inService();
+    unsigned const free = _Packet::Pool::available();
     b.channel.refusing = true;
     b.down(payload(3));
     b.channel.refusing = false;
@@ -298,10 +300,13 @@ TEST(Slc, WaitsForTheChannelAndDiscardsTheTbOnRealignment)
     b.down(payload(4));
     b.down(payload(5));
     b.channel.refusing = false;
-    b.deactivate();
-    testsupport::CaptureStream err(std::cerr);
+    {
+        testsupport::CaptureStream err(std::cerr);
+        b.deactivate();
+        EXPECT_NE(std::string::npos, err.text().find("(idle): discard 2 msu in TB\n")) << err.text();
+    }
+    EXPECT_EQ(free, _Packet::Pool::available());
     b.inService();
-    EXPECT_NE(std::string::npos, err.text().find("(worked): discard 2 msu in TB\n")) << err.text();
     b.down(payload(3));
     EXPECT_EQ(std::vector<Bytes>{su(127, true, 0, true, payload(3))}, b.channel.take());
 }
