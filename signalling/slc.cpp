@@ -10,6 +10,15 @@ namespace SS7 {
 namespace {
 
 constexpr unsigned kMaxLi = 63;
+// An MSU's service information octet and signalling information field: at least 3 octets
+// (a length indicator of 1 or 2 says LSSU, 0 FISU), at most 273 (272 of information).
+constexpr unsigned kMinMsu = 3;
+constexpr unsigned kMaxMsu = 273;
+
+bool msuLength(Packet const& payload)
+{
+    return !payload.null() && payload.length() >= kMinMsu && payload.length() <= kMaxMsu;
+}
 
 // The octets as " 0x" and their value in upper-case hexadecimal each.
 struct Octets {
@@ -286,6 +295,11 @@ void SLC::message(Packet& p)
 
 void SLC::message(InService&, Packet& payload)
 {
+    if (!msuLength(payload)) {
+        error() << "discard msu of " << (payload.null() ? 0 : payload.length()) << " octets: an MSU carries " << kMinMsu
+                << " to " << kMaxMsu << std::endl;
+        return;
+    }
     put_to_tb(payload);
     process_tb();
 }
@@ -325,7 +339,7 @@ void SLC::fisu() { send(Packet()); }
 
 bool SLC::send_msu(Packet& payload)
 {
-    if (payload.null() || payload.length() == 0) {
+    if (!msuLength(payload)) {
         if (trace_.msu_processing)
             error() << "fail to send msu (bad packet)" << std::endl;
         return false;
