@@ -217,16 +217,17 @@ private:
         }
     }
 
-    // No two terminals share a TEI, none holds the group TEI; once the link is deactivated
-    // or its channel has ended, none is assigned and the link is stopped.
+    // No two terminals share a TEI, none holds the group TEI; once the channel has ended,
+    // none is assigned and the link is stopped.
     void checkState(std::uint8_t kind) override
     {
         checkTerminals();
-        if (kind == kDeactivate)
-            checkStopped("deactivation");
-        else if (kind == kLost && !bench_.slot().channel().is_open())
+        if (kind == kLost && !bench_.slot().channel().is_open())
             checkStopped("the channel's end");
     }
+    // Deactivated, the link frees every terminal and stops (a terminal's frame that comes
+    // later takes an entry again).
+    void checkDeactivated() override { checkStopped("deactivation"); }
 
     // A terminal asks for a TEI, gets 64, takes the data link, sends a SETUP and gets the
     // answer to its call.

@@ -201,10 +201,7 @@ void Bench::step(Step kind, Input& in)
         settle();
         break;
     }
-    case kDeactivate:
-        slot_->IDeactivate();
-        settle();
-        break;
+    case kDeactivate: break;
     case kData: {
         Frame const data = in.bytes(in.byte());
         slot_->IUserData(std::vector<char>(data.begin(), data.end()));
@@ -396,7 +393,12 @@ void LinkTarget::run(std::uint8_t const* data, std::size_t size)
     start();
     while (!in.done()) {
         std::uint8_t const kind = in.byte() % steps_;
-        if (kind < kCommonSteps) {
+        if (kind == kDeactivate) {
+            bench_.beforeStep();
+            bench_.slot().IDeactivate();
+            checkDeactivated();
+            bench_.settle();
+        } else if (kind < kCommonSteps) {
             bench_.step(Step(kind), in);
         } else {
             bench_.beforeStep();

@@ -118,7 +118,8 @@ public:
     // switch connections, descriptors).
     void end();
 
-    // Runs a common step with its operands; the channel refilled first while congested.
+    // Runs a common step with its operands (but kDeactivate, which LinkTarget runs); the
+    // channel refilled first while congested.
     void step(Step kind, Input& in);
     // Before a step of the target's own.
     void beforeStep();
@@ -204,6 +205,9 @@ protected:
     virtual void check(Frame const& frame) = 0;
     // The link's state after a step.
     virtual void checkState(std::uint8_t kind) = 0;
+    // The link's state right after the controller's deactivate, before the loop hands it
+    // anything more.
+    virtual void checkDeactivated() {}
     // The new link does its work.
     virtual void serve() = 0;
 

@@ -192,6 +192,13 @@ private:
         }
     }
 
+    // Deactivated, the link is idle at once.
+    void checkDeactivated() override
+    {
+        if (link().get_state_id() != S::idle)
+            breach("the link is not idle once deactivated");
+    }
+
     // The retransmission buffer and the timer of the state.
     void checkState(std::uint8_t) override
     {
