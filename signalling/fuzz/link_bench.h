@@ -8,6 +8,8 @@
 //
 // Frames come from the far end as the daemon meets them: written to the far end of the
 // controller's channel, read by the channel in the loop and handed to the link by its slot.
+// The real channel (not one in memory) is what gives the link its readiness, its full writes
+// and the end of its line as the daemon has them, and the slot what it does about each.
 // What the link writes is kept as the controller model receives it, in order, whatever then
 // becomes of the channel. The loop runs on a test clock that only the steps move.
 
