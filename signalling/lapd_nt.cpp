@@ -67,6 +67,10 @@ void LAPD_NT_user::unassign()
     state_ = unassigned;
     supervision_.reset();
     checkTimer_.reset();
+    // Nothing is sent to a terminal that has gone: what waited for it gives its packets back
+    // now, not when the entry is next assigned.
+    waitQueue_.clear();
+    ackQueue_.clear();
 }
 
 void LAPD_NT_user::checking()

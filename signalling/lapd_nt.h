@@ -48,6 +48,7 @@ public:
 
     // Takes the entry into use (SABME to the terminal), or ends a running check.
     void assign();
+    // Frees the entry: its timers stop, and what was queued for the terminal is dropped.
     void unassign();
     // Starts an identity check of an assigned entry.
     void checking();

@@ -1,5 +1,6 @@
 #include "signalling/lapd_nt.h"
 
+#include "base/packet.h"
 #include "signalling/lapd_test_support.h"
 
 #include <gtest/gtest.h>
@@ -323,6 +324,41 @@ TEST(LapdNt, PollsAndChecks)
                {"66 is free", expectAssigned(0, false), {}, {}},
                {"the check cycle comes round 60000 ms after the last", after(60000 - 16000), {kCheckRequest}, {}},
            });
+}
+
+// However a terminal goes, what was queued for it goes with it: the frames waiting for its
+// acknowledgement and the messages waiting behind them give their packets back at once.
+TEST(LapdNt, ATerminalGivenUpHoldsNoPacket)
+{
+    struct Case {
+        char const* what;
+        std::function<void(Bus&)> lose;
+    } const cases[] = {
+        {"deactivation", [](Bus& x) { x.net.deactivate(); }},
+        {"DISC", peer({{0x00, 64 << 1 | 1, 0x53}})},
+        {"DM", peer({ours(unnumbered(false, 0x0F, true, 64))})},
+        {"the identity check unanswered", [](Bus& x) {
+             x.net.peer(ours(teiFrame(7, 7, 127)));
+             testsupport::advance(x.clock, ISDN::LAPD_NT_user::kCheckWait);
+         }},
+        {"N200 expiries", after(ISDN::LAPD_NT_user::kT200 * (ISDN::LAPD_NT_user::kN200 + 1))},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bus b(0);
+        b.net.activate();
+        unsigned const free = _Packet::Pool::available();
+        b.net.peer(request(1));
+        b.net.peer(userI(64, 0, 0, false, kSetup));
+        // After the identity check, the assignment and the SABME, seven go out unacknowledged;
+        // three wait.
+        for (std::uint8_t k = 0; k < 10; ++k)
+            b.net.down({0x08, 0x01, 0x85, 0x07, k});
+        EXPECT_EQ(3u + 7u, b.sent().size());
+        c.lose(b);
+        EXPECT_FALSE(b.net.user(0).is_assigned());
+        EXPECT_EQ(free, _Packet::Pool::available());
+    }
 }
 
 }  // namespace

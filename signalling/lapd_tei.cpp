@@ -127,7 +127,9 @@ void LAPD::on_tei_management(Packet const& info)
         log() << "on_UI() type=" << unsigned(type) << " Ai=" << Ai << std::endl;
     switch (type) {
     case frame::identityAssigned:
-        if ((state == assignAwaitingTei || state == establishAwaitingTei) && Ri == Ri_) {
+        // The group TEI is every terminal's: taken as its own, the link would send its data
+        // link frames to the broadcast address. Such an assignment is ignored; T202 goes on.
+        if ((state == assignAwaitingTei || state == establishAwaitingTei) && Ri == Ri_ && Ai != kGroupTei) {
             mdl_assign(static_cast<unsigned char>(Ai));
             stop_timer(T202);
             start_timer(T200);

@@ -39,6 +39,25 @@ TEST(LapdTei, AssignmentFromAboveLeavesOneTimer)
     EXPECT_EQ(std::vector<std::string>{}, b.take());
 }
 
+// An identity assigned that gives the group TEI is no assignment: the link keeps asking, and
+// the next assignment of a TEI of its own is taken.
+TEST(LapdTei, TheGroupTeiIsNotTakenAsTheLinksOwn)
+{
+    std::vector<unsigned> const ri = seedRi(25, 3);
+    Bench b(ISDN::Side::user, true);
+    b.peer(teiFrame(0, 6, 127));
+    b.activate();
+    EXPECT_EQ(std::vector<Bytes>{ours(teiFrame(ri[0], 1, 127))}, b.channel.take());
+    b.peer(teiFrame(ri[0], 2, 127));
+    EXPECT_EQ(std::vector<Bytes>{}, b.channel.take());
+    EXPECT_EQ(int(ISDN::LAPDFullState::establishAwaitingTei), b.state());
+    b.wait(ISDN::LAPD::kT202);
+    EXPECT_EQ(std::vector<Bytes>{ours(teiFrame(ri[1], 1, 127))}, b.channel.take());
+    b.peer(teiFrame(ri[1], 2, 66));
+    EXPECT_EQ((std::vector<Bytes>{{0x00, 0x85, 0x7F}}), b.channel.take());
+    EXPECT_EQ(int(ISDN::LAPDFullState::awaitingEstablishment), b.state());
+}
+
 // Figures change only when something carried changes; the dumps show each counter and flag
 // in its place.
 TEST(LapdTei, Reports)

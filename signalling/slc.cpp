@@ -10,6 +10,15 @@ namespace SS7 {
 namespace {
 
 constexpr unsigned kMaxLi = 63;
+// An MSU's service information octet and signalling information field: at least 3 octets
+// (a length indicator of 1 or 2 says LSSU, 0 FISU), at most 273 (272 of information).
+constexpr unsigned kMinMsu = 3;
+constexpr unsigned kMaxMsu = 273;
+
+bool msuLength(Packet const& payload)
+{
+    return !payload.null() && payload.length() >= kMinMsu && payload.length() <= kMaxMsu;
+}
 
 // The octets as " 0x" and their value in upper-case hexadecimal each.
 struct Octets {
@@ -141,6 +150,12 @@ void SLC::on_T7(Timer*)
 
 void SLC::on_enter(Idle&)
 {
+    // What waited for the channel is not sent once the link has left service: its packets
+    // go back now, not when the link next enters service.
+    if (!tb_.empty()) {
+        error() << "discard " << tb_.count() << " msu in TB" << std::endl;
+        tb_.clear();
+    }
     reset();
     lssu(SIOS);
     on_deactivate(new Protocol_status_error(this, "impossible phasing"));
@@ -211,10 +226,6 @@ void SLC::on_enter(AlignedReady&)
 
 void SLC::on_enter(InService&)
 {
-    if (!tb_.empty()) {
-        error() << "discard " << tb_.count() << " msu in TB" << std::endl;
-        tb_.clear();
-    }
     reset();
     fisu();
     process_tb();
@@ -284,6 +295,11 @@ void SLC::message(Packet& p)
 
 void SLC::message(InService&, Packet& payload)
 {
+    if (!msuLength(payload)) {
+        error() << "discard msu of " << (payload.null() ? 0 : payload.length()) << " octets: an MSU carries " << kMinMsu
+                << " to " << kMaxMsu << std::endl;
+        return;
+    }
     put_to_tb(payload);
     process_tb();
 }
@@ -323,7 +339,7 @@ void SLC::fisu() { send(Packet()); }
 
 bool SLC::send_msu(Packet& payload)
 {
-    if (payload.null() || payload.length() == 0) {
+    if (!msuLength(payload)) {
         if (trace_.msu_processing)
             error() << "fail to send msu (bad packet)" << std::endl;
         return false;

@@ -126,6 +126,9 @@ public:
     void local_prepare_tail(Packet& p) override { p.reserve_tail(0); }
     bool local_activate() override;
     void local_deactivate() override;
+    // An MSU from above: in service it is queued for sending, unless it has fewer than 3 or
+    // more than 273 octets (refused with a line: it would not read as an MSU); in any other
+    // state it is dropped.
     void message(Packet& p) override;
     void receive(Packet& p) override;
 
@@ -140,8 +143,9 @@ public:
     // Whether a congestion report is to be held back: true while less than 1000 ms have
     // passed since it last returned false; otherwise it notes the time and returns false.
     bool CoutCongestion();
-    // An MSU payload straight through the send path, with the current send header; an empty
-    // one is refused (logged with the msu processing switch). Whether the channel took it.
+    // An MSU payload straight through the send path, with the current send header; one of
+    // fewer than 3 or more than 273 octets is refused (logged with the msu processing
+    // switch). Whether the channel took it.
     bool send_msu(Packet& payload);
 
     // The state handlers, reached through the state objects.

@@ -1,6 +1,7 @@
 #include "signalling/slc.h"
 
 #include "base/clock.h"
+#include "base/packet.h"
 #include "signalling/link_test_support.h"
 #include "tests/capture.h"
 #include "tests/loop_pump.h"
@@ -281,11 +282,12 @@ TEST(Slc, BoundsItsBuffers)
 }
 
 // A frame the channel refuses stays first in the TB, and the FISUs meanwhile claim only what
-// went out; the TB is discarded when the link next enters service.
-TEST(Slc, WaitsForTheChannelAndDiscardsTheTbOnRealignment)
+// went out; the TB is discarded when the link leaves service, its packets back in the pool.
+TEST(Slc, WaitsForTheChannelAndDiscardsTheTbWhenLeavingService)
 {
     Bench b;
     b.inService();
+    unsigned const free = _Packet::Pool::available();
     b.channel.refusing = true;
     b.down(payload(3));
     b.channel.refusing = false;
@@ -298,10 +300,13 @@ TEST(Slc, WaitsForTheChannelAndDiscardsTheTbOnRealignment)
     b.down(payload(4));
     b.down(payload(5));
     b.channel.refusing = false;
-    b.deactivate();
-    testsupport::CaptureStream err(std::cerr);
+    {
+        testsupport::CaptureStream err(std::cerr);
+        b.deactivate();
+        EXPECT_NE(std::string::npos, err.text().find("(idle): discard 2 msu in TB\n")) << err.text();
+    }
+    EXPECT_EQ(free, _Packet::Pool::available());
     b.inService();
-    EXPECT_NE(std::string::npos, err.text().find("(worked): discard 2 msu in TB\n")) << err.text();
     b.down(payload(3));
     EXPECT_EQ(std::vector<Bytes>{su(127, true, 0, true, payload(3))}, b.channel.take());
 }
@@ -335,18 +340,20 @@ TEST(Slc, HoldsCongestionReportsBackForASecond)
     }
 }
 
-// An MSU payload straight through the send path, behind the send header of the moment; an
-// empty one is refused, said only with the msu processing switch.
+// An MSU payload straight through the send path, behind the send header of the moment; one
+// that is no MSU (fewer than 3 or more than 273 octets) is refused, said only with the msu
+// processing switch.
 TEST(Slc, SendsAnMsuStraightThroughTheSendPath)
 {
+    char const refused[] = "SS7/L2 [dpc=0, slc=0, trunk=0] (not aligned): fail to send msu (bad packet)\n";
     struct Case {
         std::optional<Bytes> payload;
         bool msuTrace;
+        bool sent;
         std::string error;
     } const cases[] = {
-        {payload(3), true, ""},
-        {Bytes{}, true, "SS7/L2 [dpc=0, slc=0, trunk=0] (not aligned): fail to send msu (bad packet)\n"},
-        {std::nullopt, false, ""},
+        {payload(3), true, true, ""},     {payload(273), true, true, ""}, {Bytes{}, true, false, refused},
+        {payload(2), true, false, refused}, {payload(274), false, false, ""}, {std::nullopt, false, false, ""},
     };
     Bench b;
     b.activate();
@@ -359,12 +366,32 @@ TEST(Slc, SendsAnMsuStraightThroughTheSendPath)
             for (std::uint8_t x : *c.payload)
                 p.put8(x);
         }
-        bool const sent = c.payload && !c.payload->empty();
         testsupport::CaptureStream err(std::cerr);
-        EXPECT_EQ(sent, b.link->send_msu(p));
+        EXPECT_EQ(c.sent, b.link->send_msu(p));
         EXPECT_EQ(c.error, err.text());
-        EXPECT_EQ(sent ? std::vector<Bytes>{su(127, true, 127, true, *c.payload)} : std::vector<Bytes>{}, b.channel.take());
+        EXPECT_EQ(c.sent ? std::vector<Bytes>{su(127, true, 127, true, *c.payload)} : std::vector<Bytes>{},
+                  b.channel.take());
     }
+}
+
+// In service, a message from above that would not read as an MSU (fewer than 3 octets read as
+// an LSSU or a FISU; an MSU carries 273 at most) is refused with a line, and takes no FSN.
+TEST(Slc, RefusesMessagesThatAreNoMsu)
+{
+    Bench b;
+    b.inService();
+    for (unsigned n : {0u, 1u, 2u, 274u}) {
+        testsupport::CaptureStream err(std::cerr);
+        b.down(payload(n));
+        EXPECT_EQ("SS7/L2 [dpc=0, slc=0, trunk=0] (worked): discard msu of " + std::to_string(n)
+                      + " octets: an MSU carries 3 to 273\n",
+                  err.text());
+        EXPECT_EQ(std::vector<Bytes>{}, b.channel.take()) << n;
+    }
+    b.down(payload(3));
+    b.down(payload(273));
+    EXPECT_EQ((std::vector<Bytes>{su(127, true, 0, true, payload(3)), su(127, true, 1, true, payload(273))}),
+              b.channel.take());
 }
 
 // Two links on one channel, each one's frames handed to the other until both are quiet.
