@@ -1,0 +1,245 @@
+#pragma once
+
+// Shared by the fuzz targets that drive the daemon's slots and device services on the
+// simulated board in process: the input's bytes, the end of a run on a breach, the
+// daemon's log kept out of the way, a network of the process's own, the controller's side
+// of the server's connection (every message read back with the protocol's own coder), and
+// what a target compares before and after an input (the descriptors held, the switch
+// outputs driven).
+
+#include "asn1/asn1.h"
+#include "board/sim/hal_model.h"
+#include "board/sim/sim_board.h"
+#include "control/ctrl_server.h"
+#include "control/service.h"
+#include "hardware/hw_mux.h"
+#include "messages/zgcp.h"
+#include "tests/process_figures.h"
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+namespace fuzzsupport {
+
+// The bytes of an input, read in order; past the end they read as 0.
+class Input {
+public:
+    Input(std::uint8_t const* data, std::size_t size) : at_(data), end_(data + size) {}
+
+    bool done() const { return at_ == end_; }
+    std::size_t left() const { return std::size_t(end_ - at_); }
+    std::uint8_t byte() { return done() ? 0 : *at_++; }
+    std::uint16_t word16() { return std::uint16_t(byte() << 8 | byte()); }
+    std::uint32_t word32() { return std::uint32_t(word16()) << 16 | word16(); }
+    // The next n bytes, or what is left.
+    std::vector<std::uint8_t> take(std::size_t n)
+    {
+        n = std::min(n, left());
+        std::vector<std::uint8_t> out(at_, at_ + n);
+        at_ += n;
+        return out;
+    }
+
+private:
+    std::uint8_t const* at_;
+    std::uint8_t const* end_;
+};
+
+// For LLVMFuzzerInitialize: newly covered functions are not printed. Naming them starts a
+// symbolizer process, whose pipes the descriptor checks would take for ones the daemon left.
+inline void quietNewFunctions(int* argc, char*** argv)
+{
+    static char quiet[] = "-print_funcs=0";
+    static std::vector<char*> args(*argv, *argv + *argc);
+    args.insert(args.begin() + 1, quiet);
+    args.push_back(nullptr);
+    *argc = int(args.size()) - 1;
+    *argv = args.data();
+}
+
+// Ends the run on a breach, saying which on the standard error (which the daemon's log,
+// kept out of the way, does not reach).
+[[noreturn]] inline void breach(char const* target, std::string const& what)
+{
+    std::fprintf(stderr, "%s: %s\n", target, what.c_str());
+    std::abort();
+}
+
+// Takes whatever is written and keeps nothing.
+class Discard : public std::streambuf {
+protected:
+    int overflow(int c) override { return c; }
+    std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
+};
+
+// The daemon's log goes nowhere unless the environment variable is set (to look into a
+// finding).
+inline void quietLog(char const* variable)
+{
+    // Never destroyed: the streams flush into it at exit.
+    static Discard* const discard = new Discard;
+    if (std::getenv(variable) == nullptr)
+        for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
+            s->rdbuf(discard);
+}
+
+// A network of the process's own with only its loopback up (when the process may make one):
+// the ports the slots bind and the peers they send to never reach the machine's network.
+inline void privateNetwork(char const* target)
+{
+    if (::unshare(CLONE_NEWNET) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+        std::fprintf(stderr, "%s: runs on the machine's network\n", target);
+        return;
+    }
+    Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    ifreq loopback{};
+    std::strcpy(loopback.ifr_name, "lo");
+    loopback.ifr_flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING;
+    ::ioctl(socket.lowlevel_fd(), SIOCSIFFLAGS, &loopback);
+}
+
+// The descriptors the process holds but the board's own (the board has seen the daemon's
+// closes first), each as its number and what it refers to, sorted.
+inline std::vector<std::string> descriptors(board::sim::SimBoard& board)
+{
+    board.service();
+    std::vector<int> const own = board.ownDescriptors();
+    std::vector<std::string> out;
+    for (auto const& [number, target] : testsupport::descriptorTargets(::getpid()))
+        if (std::find(own.begin(), own.end(), number) == own.end())
+            out.push_back(std::to_string(number) + " " + target);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The descriptors of after that were not held before: " [12 socket:[5127]]".
+inline std::string descriptorsLeft(std::vector<std::string> const& before, std::vector<std::string> const& after)
+{
+    std::string out;
+    for (std::string const& d : after)
+        if (!std::binary_search(before.begin(), before.end(), d) && d.find("/proc/") == std::string::npos)
+            out += " [" + d + "]";
+    return out;
+}
+
+// The outputs of the switch still driven, as the switch model's runs ("513<512"):
+// connected to an input, or written with anything but the idle byte, which only outputs off
+// the shared bus send when let go.
+inline std::string drivenOutputs(board::sim::HalModel const& hal)
+{
+    std::istringstream outputs(hal.dump());
+    std::string driven;
+    for (std::string run; outputs >> run;) {
+        if (run.find(":off") != std::string::npos)
+            continue;
+        std::size_t const at = run.find("=0xd5");
+        std::size_t const dash = run.find('-');
+        long const first = std::stol(run);
+        long const last = dash < at ? std::stol(run.substr(dash + 1)) : first;
+        if (at == std::string::npos || (last >= HwMux::kBusFirst && first < HwMux::kBusFirst + HwMux::kBusCount))
+            driven += " " + run;
+    }
+    return driven;
+}
+
+// The controller's side of a server's connection, over a socket pair: every message the
+// server sends is read back as a whole TPKT frame and decoded with the protocol's own
+// coder; the signals are kept with their slot numbers.
+class ControllerEnd {
+public:
+    struct Signal {
+        int slot;  // -1 when the message names none
+        ZGCP::Signal signal;
+    };
+
+    // Connects the server, which keeps its end for the process.
+    explicit ControllerEnd(CtrlSrv::Server& server)
+    {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
+            std::abort();
+        peer_ = Fd(pair[1]);
+        auto* link = new Link;  // owned by the server
+        server.Activate(link);
+        link->take(Fd(pair[0]));
+    }
+
+    // Reads what has come: the signals of the whole frames, in order. A frame that is not a
+    // TPKT frame holding one message that decodes is the breach given back in `error`.
+    std::vector<Signal> take(std::string& error)
+    {
+        char buffer[65536];
+        for (ssize_t n; (n = ::recv(peer_.lowlevel_fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+            in_.insert(in_.end(), buffer, buffer + n);
+        std::vector<Signal> out;
+        while (in_.size() >= 4) {
+            std::size_t const length = std::size_t(std::uint8_t(in_[2])) << 8 | std::uint8_t(in_[3]);
+            if (in_[0] != 3 || length < 4) {
+                error = "a frame that is not TPKT";
+                return out;
+            }
+            if (in_.size() < length)
+                break;
+            ASN1::CoderEnv env;
+            env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+            ZGCP::Message message;
+            if (!ASN1::decode(in_.data() + 4, in_.data() + length, &env, message, true)) {
+                error = "a message that does not decode";
+                return out;
+            }
+            if (message.get_pdu().signal_isSelected())
+                out.push_back({message.slot_isPresent() ? int(message.get_slot().getValue()) : -1,
+                               message.get_pdu().get_signal()});
+            in_.erase(in_.begin(), in_.begin() + std::ptrdiff_t(length));
+        }
+        return out;
+    }
+
+private:
+    class Link : public Control::Service {
+    public:
+        Link() : Control::Service(false) {}
+        void take(Fd const& fd) { TakeConnection(fd, "fuzz"); }
+
+    protected:
+        bool ImplActivate() override { return true; }
+        void ImplDeactivate() override {}
+        void ImplOnDisconnect() override {}
+    };
+
+    Fd peer_;
+    std::vector<char> in_;
+};
+
+// Whether the signal encodes and decodes again with the protocol's own coder, in a message
+// as the server sends it (a signal that does not encode never reaches the controller).
+inline bool codes(ZGCP::Signal const& signal)
+{
+    ZGCP::Message message;
+    message.set_slot(1);
+    message.set_pdu().select_signal(signal);
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    std::vector<char> octets;
+    if (!env.encode(message, octets))
+        return false;
+    ZGCP::Message back;
+    return ASN1::decode(octets.data(), octets.data() + octets.size(), &env, back, true);
+}
+
+}  // namespace fuzzsupport
