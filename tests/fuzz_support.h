@@ -8,12 +8,18 @@
 // outputs driven).
 
 #include "asn1/asn1.h"
+#include "base/clock.h"
+#include "base/packet.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/sim_board.h"
 #include "control/ctrl_server.h"
 #include "control/service.h"
 #include "hardware/hw_mux.h"
 #include "messages/zgcp.h"
+#include "runtime/multiplexer.h"
+#include "slots/slot_factory.h"
+#include "slots/slots.h"
+#include "tests/loop_pump.h"
 #include "tests/process_figures.h"
 
 #include <net/if.h>
@@ -70,6 +76,28 @@ inline void quietNewFunctions(int* argc, char*** argv)
     args.push_back(nullptr);
     *argc = int(args.size()) - 1;
     *argv = args.data();
+}
+
+// A value of the protocol decoded from the bytes (aligned PER); false when they hold none.
+template <class Value>
+bool decodePer(std::vector<std::uint8_t> const& bytes, Value& value)
+{
+    ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    auto const* begin = reinterpret_cast<char const*>(bytes.data());
+    return !bytes.empty() && ASN1::decode(begin, begin + bytes.size(), &env, value, true);
+}
+
+// The clock moves on by ms, a second at a time at most, with check() after each move.
+template <class Check>
+void passTime(Mux::TestClock& clock, std::uint32_t ms, Check check)
+{
+    for (std::uint32_t left = ms; left > 0;) {
+        std::uint32_t const now = std::min<std::uint32_t>(left, 1000);
+        testsupport::advance(clock, now);
+        left -= now;
+        check();
+    }
 }
 
 // Ends the run on a breach, saying which on the standard error (which the daemon's log,
@@ -157,6 +185,74 @@ inline std::string drivenOutputs(board::sim::HalModel const& hal)
     return driven;
 }
 
+// What an input must leave as it found it: the descriptors the process holds, the loop's
+// pending timers and the free blocks of the packet pool, as taken once the services hold
+// what they keep from their first use.
+class Baseline {
+public:
+    void take(board::sim::SimBoard& board)
+    {
+        descriptors_ = descriptors(board);
+        timers_ = multiplexer.timer_count();
+        packets_ = _Packet::Pool::available();
+        taken_ = true;
+    }
+    bool taken() const { return taken_; }
+    unsigned timers() const { return timers_; }
+
+    // What is left beyond it; empty when nothing.
+    std::string left(board::sim::SimBoard& board) const
+    {
+        if (!taken_)
+            return {};
+        std::vector<std::string> const held = descriptors(board);
+        if (held.size() > descriptors_.size())
+            return "descriptors are left:" + descriptorsLeft(descriptors_, held);
+        if (multiplexer.timer_count() != timers_)
+            return "timers are left: " + std::to_string(multiplexer.timer_count()) + " of " + std::to_string(timers_);
+        if (_Packet::Pool::available() != packets_)
+            return "packets of the pool are left";
+        return {};
+    }
+
+private:
+    bool taken_ = false;
+    std::vector<std::string> descriptors_;
+    unsigned timers_ = 0;
+    unsigned packets_ = 0;
+};
+
+// What is left of the slots (in the table or a factory) and of the switch outputs they
+// drove; empty when nothing.
+inline std::string slotsLeft(board::sim::HalModel const& hal)
+{
+    if (!Slots::instance().live().empty())
+        return "a slot is left";
+    for (SlotFactory* f = SlotFactory::first(); f != nullptr; f = f->next())
+        if (!f->slots().empty())
+            return "a slot is left in a factory";
+    if (std::string const driven = drivenOutputs(hal); !driven.empty())
+        return "switch outputs are left driven:" + driven;
+    return {};
+}
+
+// Sees every signal as the server shows it, while the slot sends it: each must encode and
+// decode again; seen() looks further.
+class SignalWatch : public CtrlSrv::Service {
+public:
+    explicit SignalWatch(char const* target) : target_(target) {}
+    void OnConnect() override {}
+    void OnDisconnect() override {}
+    bool OnCommand(ZGCP::Command const&) override { return false; }
+    void OnSignal(ZGCP::Signal const& signal) override;
+
+protected:
+    virtual void seen(ZGCP::Signal const&) {}
+
+private:
+    char const* target_;
+};
+
 // The controller's side of a server's connection, over a socket pair: every message the
 // server sends is read back as a whole TPKT frame and decoded with the protocol's own
 // coder; the signals are kept with their slot numbers.
@@ -240,6 +336,13 @@ inline bool codes(ZGCP::Signal const& signal)
         return false;
     ZGCP::Message back;
     return ASN1::decode(octets.data(), octets.data() + octets.size(), &env, back, true);
+}
+
+inline void SignalWatch::OnSignal(ZGCP::Signal const& signal)
+{
+    if (!codes(signal))
+        breach(target_, "a signal that does not encode: " + signal.asValueNotation());
+    seen(signal);
 }
 
 }  // namespace fuzzsupport

@@ -46,6 +46,7 @@
 #include "tests/slot_commands.h"
 
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -86,7 +87,7 @@ enum Step {
     kBss,        // slot, on: BSS of an RTP channel, as the radio factories set it
     kToneRecord, // target, code, id
     kDspRecord,  // target, type, id, then the payload's 12 bytes
-    kRaw,        // device, length (255: longer than a record), then the bytes
+    kRaw,        // device, length (255: the record sent last and more), then the bytes
     kBurst,      // count: the record sent last, again
     kEnd,        // device, fault: the device ends, its opens or requests fail
     kTime,       // n: the clock moves on by 2^(n mod 17) ms, within kTimeSteps
@@ -107,9 +108,12 @@ public:
     void closing(int fd) override { sim_.closing(fd); }
     ssize_t read(int fd, void* buf, std::size_t size) override
     {
+        // The whole length of the record about to be read, which a shorter read cuts.
+        char peek;
+        ssize_t const whole = ::recv(fd, &peek, 1, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
         ssize_t const n = sim_.read(fd, buf, size);
         last.fd = fd;
-        last.size = n;
+        last.size = n > 0 ? std::max(n, whole) : n;
         last.bytes.fill(0);
         if (n > 0)
             std::memcpy(last.bytes.data(), buf, std::min(std::size_t(n), last.bytes.size()));
@@ -118,7 +122,7 @@ public:
 
     struct Read {
         int fd = -1;
-        ssize_t size = 0;
+        ssize_t size = 0;  // of the record, however much of it was read
         std::array<std::uint8_t, 32> bytes{};
     };
     Read last;
@@ -139,17 +143,16 @@ struct SlotInfo {
 class Gateway;
 Gateway* gateway = nullptr;
 
-// Sees every signal as the server shows it, while the slot sends it: it must encode, and a
-// detector's must come from a record the rules accept.
-class SignalCheck : public CtrlSrv::Service {
+// A detector's signal must come from a record the rules accept.
+class SignalCheck : public fuzzsupport::SignalWatch {
 public:
-    void OnConnect() override {}
-    void OnDisconnect() override {}
-    bool OnCommand(ZGCP::Command const&) override { return false; }
-    void OnSignal(ZGCP::Signal const& signal) override;
+    SignalCheck() : SignalWatch(kName) {}
 
     // The timeslot each signal shown came from (none: not a detector's), in order.
     std::deque<std::optional<std::uint32_t>> causes;
+
+protected:
+    void seen(ZGCP::Signal const& signal) override;
 };
 
 // The daemon's part under test, built once and never destroyed.
@@ -180,10 +183,7 @@ public:
     SignalCheck signals;
     fuzzsupport::ControllerEnd controller{server};
     std::array<SlotInfo, kSlots> slots{};
-    bool baseline = false;
-    std::vector<std::string> descriptors;
-    unsigned timers = 0;
-    unsigned packets = 0;
+    fuzzsupport::Baseline baseline;
 };
 
 std::uint32_t modelDtmfId(std::uint32_t ts)
@@ -263,10 +263,8 @@ std::string refused(ZGCP::Signal const& signal, std::uint32_t& ts)
     return {};
 }
 
-void SignalCheck::OnSignal(ZGCP::Signal const& signal)
+void SignalCheck::seen(ZGCP::Signal const& signal)
 {
-    if (!fuzzsupport::codes(signal))
-        fuzzsupport::breach(kName, "a signal that does not encode: " + signal.asValueNotation());
     std::uint32_t ts = 0;
     if (std::string const why = refused(signal, ts); !why.empty())
         fuzzsupport::breach(kName, "a detector signal " + why + ": " + signal.asValueNotation());
@@ -293,7 +291,15 @@ public:
     {
         for (unsigned s = 0; s < kSlots; ++s)
             run(s, testsupport::plainCommand(ZGCP::Command::destroy::id));
-        gateway->env.sim.clearFailures();
+        board::sim::SimBoard& board = gateway->env.sim;
+        board.clearFailures();
+        // A request made to fail may have left a function on in a driver: both devices end, so
+        // that the drivers let go of everything before the next input.
+        if (failedRequests_) {
+            for (bool tone : {true, false})
+                board.failRead(device(tone).path(), board::sim::ReadFault{board::sim::ReadFault::Kind::hangup, 0}, 1);
+            testsupport::settle();
+        }
         comeBack();
         check();
         leftOver();
@@ -320,14 +326,6 @@ public:
         if (reports_ != 2)
             fuzzsupport::breach(kName, "the devices back serve a fresh channel " + std::to_string(reports_) + " of 2 events");
         finish();
-    }
-
-    static void takeBaseline()
-    {
-        gateway->descriptors = fuzzsupport::descriptors(gateway->env.sim);
-        gateway->timers = multiplexer.timer_count();
-        gateway->packets = _Packet::Pool::available();
-        gateway->baseline = true;
     }
 
 private:
@@ -357,11 +355,8 @@ private:
         case kIoctlPer: {
             unsigned const s = in_.byte() % kSlots;
             std::vector<std::uint8_t> const bytes = in_.take(in_.byte());
-            ASN1::CoderEnv env;
-            env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
             P params;
-            auto const* begin = reinterpret_cast<char const*>(bytes.data());
-            if (!bytes.empty() && ASN1::decode(begin, begin + bytes.size(), &env, params, true))
+            if (fuzzsupport::decodePer(bytes, params))
                 run(s, testsupport::ioctlCommand(params));
             break;
         }
@@ -377,11 +372,12 @@ private:
         case kRaw: {
             bool const tone = in_.byte() & 1;
             std::size_t const length = in_.byte();
-            std::vector<std::uint8_t> bytes = in_.take(std::max<std::size_t>(length % 255, 1));
-            std::size_t const given = bytes.size();
-            if (length == 255 && given > 0)
-                bytes.resize(sizeof(dsproc_event_record) + 8, bytes[0]);
-            if (given > 0)
+            std::vector<std::uint8_t> const given = in_.take(std::max<std::size_t>(length % 255, 1));
+            // 255: the record sent last with the bytes after it, longer than any record.
+            std::vector<std::uint8_t> bytes = length == 255 ? last_ : given;
+            if (length == 255)
+                bytes.insert(bytes.end(), given.begin(), given.end());
+            if (!given.empty())
                 send(tone, bytes);
             break;
         }
@@ -602,12 +598,7 @@ private:
     void passTime(std::uint32_t ms)
     {
         timeLeft_ -= ms;
-        for (std::uint32_t left = ms; left > 0;) {
-            std::uint32_t const now = std::min<std::uint32_t>(left, 1000);
-            testsupport::advance(gateway->clock, now);
-            left -= now;
-            check();
-        }
+        fuzzsupport::passTime(gateway->clock, ms, [this] { check(); });
     }
 
     // The devices' tries go on until both are back and past their trial.
@@ -619,7 +610,7 @@ private:
             service->init();
         for (std::uint32_t waited = 0; waited <= 2 * DeviceReturn::last_wait_ms; waited += 1000) {
             bool const away = std::any_of(std::begin(services), std::end(services), [](auto* s) { return s->away(); });
-            if (!away && multiplexer.timer_count() == gateway->timers)
+            if (!away && multiplexer.timer_count() == gateway->baseline.timers())
                 break;
             testsupport::advance(gateway->clock, 1000);
         }
@@ -652,29 +643,16 @@ private:
 
     void leftOver()
     {
-        board::sim::SimBoard& board = gateway->env.sim;
-        board.service();
-        if (!gateway->table.live().empty())
-            fuzzsupport::breach(kName, "a slot is left");
-        for (SlotFactory* f = SlotFactory::first(); f != nullptr; f = f->next())
-            if (!f->slots().empty())
-                fuzzsupport::breach(kName, "a slot is left in a factory");
+        gateway->env.sim.service();
+        if (std::string const left = fuzzsupport::slotsLeft(gateway->env.hal); !left.empty())
+            fuzzsupport::breach(kName, left);
         if (!gateway->env.rtp.sessions().empty())
             fuzzsupport::breach(kName, "an RTP session is left: " + gateway->env.rtp.dump());
-        if (std::string const driven = fuzzsupport::drivenOutputs(gateway->env.hal); !driven.empty())
-            fuzzsupport::breach(kName, "switch outputs are left driven:" + driven);
         if (!failedRequests_)
             for (SlotInfo const& info : gateway->slots)
                 detectorsOff(info.ts);
-        if (!gateway->baseline)
-            return;
-        std::vector<std::string> const held = fuzzsupport::descriptors(board);
-        if (held.size() > gateway->descriptors.size())
-            fuzzsupport::breach(kName, "descriptors are left:" + fuzzsupport::descriptorsLeft(gateway->descriptors, held));
-        if (multiplexer.timer_count() != gateway->timers)
-            fuzzsupport::breach(kName, "timers are left: " + std::to_string(multiplexer.timer_count()));
-        if (_Packet::Pool::available() != gateway->packets)
-            fuzzsupport::breach(kName, "packets of the pool are left");
+        if (std::string const left = gateway->baseline.left(gateway->env.sim); !left.empty())
+            fuzzsupport::breach(kName, left);
     }
 
     // What a slot switched on its channel is off once it has gone.
@@ -713,7 +691,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         gateway = &instance.value;
         Input none(nullptr, 0);
         Run(none).useAgain();
-        Run::takeBaseline();
+        gateway->baseline.take(gateway->env.sim);
     }
     if (multiplexer.timer_count() == 0)
         gateway->clock.setMilliseconds(kStartMs);

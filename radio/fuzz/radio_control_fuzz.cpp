@@ -110,19 +110,6 @@ struct Shadow {
     bool abortSeen = false;  // abort 151 since then
 };
 
-// Sees every signal as the server shows it: it must encode.
-class SignalCheck : public CtrlSrv::Service {
-public:
-    void OnConnect() override {}
-    void OnDisconnect() override {}
-    bool OnCommand(ZGCP::Command const&) override { return false; }
-    void OnSignal(ZGCP::Signal const& signal) override
-    {
-        if (!fuzzsupport::codes(signal))
-            fuzzsupport::breach(kName, "a signal that does not encode: " + signal.asValueNotation());
-    }
-};
-
 // The daemon's part under test, built once and never destroyed.
 struct Gateway {
     Gateway()
@@ -143,13 +130,9 @@ struct Gateway {
     testsupport::SimEnv& env = testsupport::SimEnv::get();
     CtrlSrv::Server server;
     Slots& table = Slots::instance();
-    SignalCheck signals;
+    fuzzsupport::SignalWatch signals{kName};
     fuzzsupport::ControllerEnd controller{server};
-    // What an input must leave as it found it, taken after the first one.
-    bool baseline = false;
-    std::vector<std::string> descriptors;
-    unsigned timers = 0;
-    unsigned packets = 0;
+    fuzzsupport::Baseline baseline;
 };
 
 Gateway* gateway = nullptr;
@@ -164,15 +147,6 @@ public:
         while (!in_.done())
             step(Step(in_.byte() % kSteps));
         check();
-    }
-
-    // What every input must leave as it found it, taken now.
-    static void takeBaseline()
-    {
-        gateway->descriptors = fuzzsupport::descriptors(gateway->env.sim);
-        gateway->timers = multiplexer.timer_count();
-        gateway->packets = _Packet::Pool::available();
-        gateway->baseline = true;
     }
 
     // Every slot goes; nothing of them may stay.
@@ -220,7 +194,7 @@ private:
             unsigned const s = in_.byte() % kSlots;
             std::vector<std::uint8_t> const bytes = in_.take(in_.byte());
             ZGCP::CreateRtpParams params;
-            if (decode(bytes, params) && params.get_codecRTP().radio_isPresent())
+            if (fuzzsupport::decodePer(bytes, params) && params.get_codecRTP().radio_isPresent())
                 execute(s, testsupport::createCommand(testsupport::rtpParams(params)), params.get_codecRTP());
             break;
         }
@@ -270,7 +244,7 @@ private:
             unsigned const s = in_.byte() % kSlots;
             std::vector<std::uint8_t> const bytes = in_.take(in_.byte());
             TERM::RadioModifier modifier;
-            if (decode(bytes, modifier))
+            if (fuzzsupport::decodePer(bytes, modifier))
                 ioctl(s, testsupport::rtpExtIoctl(modifier));
             break;
         }
@@ -287,15 +261,6 @@ private:
         default: break;
         }
         check();
-    }
-
-    template <class Value>
-    static bool decode(std::vector<std::uint8_t> const& bytes, Value& value)
-    {
-        ASN1::CoderEnv env;
-        env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-        auto const* begin = reinterpret_cast<char const*>(bytes.data());
-        return !bytes.empty() && ASN1::decode(begin, begin + bytes.size(), &env, value, true);
     }
 
     // A create of the kind, its values from the input (none: the plainest).
@@ -511,16 +476,10 @@ private:
         }
     }
 
-    // The clock moves on a second at a time at most, the checks made in between.
     void passTime(std::uint32_t ms)
     {
         timeLeft_ -= ms;
-        for (std::uint32_t left = ms; left > 0;) {
-            std::uint32_t const now = std::min<std::uint32_t>(left, 1000);
-            testsupport::advance(gateway->clock, now);
-            left -= now;
-            check();
-        }
+        fuzzsupport::passTime(gateway->clock, ms, [this] { check(); });
     }
 
     void check()
@@ -608,28 +567,15 @@ private:
 
     void leftOver()
     {
-        board::sim::SimBoard& board = gateway->env.sim;
-        board.service();
-        if (!gateway->table.live().empty())
-            fuzzsupport::breach(kName, "a slot is left");
-        for (SlotFactory* f = SlotFactory::first(); f != nullptr; f = f->next())
-            if (!f->slots().empty())
-                fuzzsupport::breach(kName, "a slot is left in a factory");
+        gateway->env.sim.service();
+        if (std::string const left = fuzzsupport::slotsLeft(gateway->env.hal); !left.empty())
+            fuzzsupport::breach(kName, left);
         if (!gateway->env.rtpExt.sessions().empty())
             fuzzsupport::breach(kName, "an extension session is left: " + gateway->env.rtpExt.dump());
         if (!gateway->env.rtp.sessions().empty())
             fuzzsupport::breach(kName, "an RTP session is left: " + gateway->env.rtp.dump());
-        if (std::string const driven = fuzzsupport::drivenOutputs(gateway->env.hal); !driven.empty())
-            fuzzsupport::breach(kName, "switch outputs are left driven:" + driven);
-        if (!gateway->baseline)
-            return;
-        std::vector<std::string> const held = fuzzsupport::descriptors(board);
-        if (held.size() > gateway->descriptors.size())
-            fuzzsupport::breach(kName, "descriptors are left:" + fuzzsupport::descriptorsLeft(gateway->descriptors, held));
-        if (multiplexer.timer_count() != gateway->timers)
-            fuzzsupport::breach(kName, "timers are left: " + std::to_string(multiplexer.timer_count()));
-        if (_Packet::Pool::available() != gateway->packets)
-            fuzzsupport::breach(kName, "packets of the pool are left");
+        if (std::string const left = gateway->baseline.left(gateway->env.sim); !left.empty())
+            fuzzsupport::breach(kName, left);
     }
 
     Input& in_;
@@ -657,7 +603,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         // The devices the services open at their first use are held from now on.
         Input none(nullptr, 0);
         Run(none).useAgain();
-        Run::takeBaseline();
+        gateway->baseline.take(gateway->env.sim);
     }
     // The same reading at every start: nothing is pending on the clock between inputs.
     if (multiplexer.timer_count() == 0)
