@@ -270,18 +270,29 @@ public:
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
             std::abort();
         peer_ = Fd(pair[1]);
+        // Room for every signal of a burst the loop sends in one turn, before this end reads:
+        // the server's writes would otherwise wait, then end the connection.
+        int const room = 16 << 20;
+        if (::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room) != 0)
+            ::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
         auto* link = new Link;  // owned by the server
         server.Activate(link);
         link->take(Fd(pair[0]));
     }
 
     // Reads what has come: the signals of the whole frames, in order. A frame that is not a
-    // TPKT frame holding one message that decodes is the breach given back in `error`.
+    // TPKT frame holding one message that decodes, or the end of the connection, is the
+    // breach given back in `error`.
     std::vector<Signal> take(std::string& error)
     {
         char buffer[65536];
-        for (ssize_t n; (n = ::recv(peer_.lowlevel_fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+        ssize_t n;
+        while ((n = ::recv(peer_.lowlevel_fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
             in_.insert(in_.end(), buffer, buffer + n);
+        if (n == 0) {
+            error = "the server ended the controller's connection";
+            return {};
+        }
         std::vector<Signal> out;
         while (in_.size() >= 4) {
             std::size_t const length = std::size_t(std::uint8_t(in_[2])) << 8 | std::uint8_t(in_[3]);

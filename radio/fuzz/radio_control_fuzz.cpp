@@ -14,6 +14,7 @@
 //   (a ZARN gateway writes only the radio's state packets, 129-135);
 // - a running status timer is due within its interval and the next tick (the loop's next
 //   timer no later), and a status interval stays within the bounds the controls give it;
+// - an ED-137 radio reports the same state at most once a status interval;
 // - on an input without device faults: a ZARN radio has re-sent its transmission packet
 //   within two seconds of the last one, and an ED-137 radio silent for its keep-alive
 //   time-out has been aborted (abort 151) by the tick after.
@@ -321,6 +322,7 @@ private:
         shadow = Shadow{};
         shadow.ed137 = rtp.get_radio().get_status().ed_137_isSelected();
         shadow.last = Mux::milliseconds();
+        lastReport_[s].clear();
     }
 
     RtpExtSlot* at(unsigned s) const
@@ -495,8 +497,10 @@ private:
             unsigned const s = unsigned(signal.slot) - kFirstSlot;
             if (s >= kSlots)
                 continue;
-            if (signal.signal.rtpExt_isSelected())
+            if (signal.signal.rtpExt_isSelected()) {
                 ++reports_;
+                sameReport(s, signal.signal.asValueNotation());
+            }
             if (signal.signal.abort_isSelected() && signal.signal.get_abort().getValue() == ED137RadioControl::kKeepAliveLost)
                 shadow_[s].abortSeen = true;
         }
@@ -506,6 +510,19 @@ private:
         for (unsigned s = 0; s < kSlots; ++s)
             if (RtpExtSlot* slot = at(s))
                 checkTimer(s, *slot);
+    }
+
+    // An ED-137 radio reports the same state at most once a status interval.
+    void sameReport(unsigned s, std::string const& report)
+    {
+        RtpExtSlot* slot = at(s);
+        std::uint32_t const now = Mux::milliseconds();
+        if (slot && shadow_[s].ed137 && report == lastReport_[s]
+            && now - lastReportAt_[s] < slot->control()->timerInterval())
+            fuzzsupport::breach(kName, "an ED-137 state reported again after " + std::to_string(now - lastReportAt_[s])
+                                           + " ms: " + report);
+        lastReport_[s] = report;
+        lastReportAt_[s] = now;
     }
 
     // Every payload written reads back with the unpacker of its session's signalling.
@@ -581,6 +598,8 @@ private:
     Input& in_;
     std::array<Shadow, kSlots> shadow_{};
     std::array<bool, kSlots> heard_{};
+    std::array<std::string, kSlots> lastReport_;
+    std::array<std::uint32_t, kSlots> lastReportAt_{};
     std::vector<std::uint8_t> last_;
     std::uint32_t timeLeft_ = kTimeSteps;
     bool faults_ = false;
