@@ -418,7 +418,7 @@ private:
     {
         std::uint8_t const which = in_.byte();
         bool const on = which & 0x80;
-        switch (which % 18) {
+        switch (which % 23) {
         case 0: return P(P::dtmf_enable::id, on);
         case 1: {
             P p;
@@ -499,9 +499,57 @@ private:
             m.set_tx(on);
             return p;
         }
-        default: {
+        case 17: {
             P p;
             p.select_mute_disable();
+            return p;
+        }
+        case 18: {
+            // Digits of the DTMF pairs with their durations: the generator's timed steps.
+            P p;
+            ZGCP::TranslateDtmfParams& t = p.select_translateDTMF();
+            for (unsigned i = 0, n = in_.byte() % 5; i < n; ++i) {
+                ZGCP::DualTone tone;
+                tone.set_freq1(697 + in_.byte());
+                tone.set_freq2(1209 + in_.byte());
+                t.set_digits().push_back(tone);
+            }
+            if (on) {
+                t.set_toneDuration(in_.byte());
+                t.set_pauseDuration(in_.byte());
+            }
+            return p;
+        }
+        case 19: {
+            P p;
+            if (on)
+                p.select_activateWaitTone();
+            else
+                p.select_deactivateWaitTone();
+            return p;
+        }
+        case 20: {
+            P p;
+            if (on) {
+                ZGCP::ToneGenerator& g = p.select_tone_gen_enable();
+                g.set_freq(in_.word16());
+                g.set_amp(in_.word16());
+            } else {
+                p.select_tone_gen_disable();
+            }
+            return p;
+        }
+        case 21: {
+            P p;
+            TERM::SelcalCommand& c = p.select_selcal();
+            c.set_signs(std::string(in_.byte() % 6, char('0' + which % 10)));
+            if (on)
+                c.set_amp(in_.word16());
+            return p;
+        }
+        default: {
+            P p;
+            p.select_dtmf_reject_disable();
             return p;
         }
         }

@@ -304,6 +304,17 @@ private:
         }
         ZGCP::CreateRtpParams p = testsupport::radioCreate(status, "127.0.0.1", 5000 + 10 * int(s));
         TERM::RtpParams& rtp = p.set_codecRTP();
+        // The voice processing a radio create may ask for.
+        std::uint8_t const extras = b();
+        TERM::RtpRadioRequest& radio = rtp.set_radio();
+        if (extras & 1)
+            radio.set_rx_delay(int(b()) - 16);
+        if (extras & 2)
+            radio.set_tx_delay(b());
+        if (extras & 4)
+            radio.set_bss_enable((extras & 8) != 0);
+        if (extras & 16)
+            radio.set_ng_enable((extras & 32) != 0);
         rtp.set_shost(testsupport::hostAddress("127.0.0.1", 6000 + 10 * int(s)));
         rtp.set_pfactor(b() % 4);
         if (kind == Kind::zarnOnlyRtp) {
@@ -420,11 +431,46 @@ private:
         return n > 0 ? std::vector<std::uint8_t>(buf, buf + n) : std::vector<std::uint8_t>{};
     }
 
+    // A ZARN command: a transmission (wm-trans), or another command of the gateway's or the
+    // workstation's with its values from the input.
     TERM::RadioModifier zarnCommand()
     {
         std::uint8_t const bits = in_.byte();
         unsigned const owner = in_.byte();
-        return testsupport::zarnTrans(bits & 1, senderText(owner), senderSsrc(owner), in_.byte() % 16);
+        int const prio = in_.byte() % 16;
+        TERM::RadioModifier m = testsupport::zarnTrans(bits & 1, senderText(owner), senderSsrc(owner), prio);
+        TERM::ZarnRadioModifierParams& params = m.ref_zarn().set_params();
+        TERM::RadioFlags const flags = testsupport::radioFlags(prio, bits & 1, bits & 2);
+        std::string const caller(in_.byte() % 8, 'A' + bits % 26);
+        switch (bits >> 2 & 7) {
+        case 1: params.select_gw_set_ptt().set_flags(flags); break;
+        case 2: {
+            TERM::RadioCommandGWSetSelCall& c = params.select_gw_set_selcall();
+            c.set_flags(flags);
+            c.set_ip(senderText(owner));
+            c.set_ssrc(senderSsrc(owner));
+            c.set_cid(caller);
+            break;
+        }
+        case 3: {
+            TERM::RadioCommandWMSelCall& c = params.select_wm_selcall();
+            c.set_flags(flags);
+            c.set_ip(senderText(owner));
+            c.set_ssrc(senderSsrc(owner));
+            c.set_cid(caller);
+            break;
+        }
+        case 4: {
+            TERM::RadioFrequency& f = params.select_gw_set_freq().set_freq();
+            f.set_channel(in_.byte());
+            f.set_frequency(std::to_string(in_.word16()) + "." + std::to_string(in_.byte()));
+            break;
+        }
+        case 5: params.select_gw_set_squelshe().set_squelshe().setFromInt(in_.byte() % 3); break;
+        case 6: params.select_gw_set_standby().set_state().setFromInt(int(in_.byte() % 3) - 1); break;
+        default: break;
+        }
+        return m;
     }
 
     TERM::RadioModifier ed137Command()
