@@ -9,6 +9,7 @@
 
 #include "asn1/asn1.h"
 #include "base/clock.h"
+#include "base/immortal.h"
 #include "base/packet.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/sim_board.h"
@@ -252,6 +253,23 @@ protected:
 private:
     char const* target_;
 };
+
+// The start of an input. The first builds the target's environment (a Gateway with its
+// clock, its simulated board `env` and its `baseline`), never destroyed, and uses it once
+// (warmUp) so that the services hold what they keep from their first use before the baseline
+// is taken. Every input starts with the clock at startMs while nothing is pending on it.
+template <class Gateway, class WarmUp>
+void prepare(Gateway*& gateway, WarmUp warmUp, std::uint32_t startMs)
+{
+    if (gateway == nullptr) {
+        static Immortal<Gateway> instance;
+        gateway = &instance.value;
+        warmUp();
+        gateway->baseline.take(gateway->env.sim);
+    }
+    if (multiplexer.timer_count() == 0)
+        gateway->clock.setMilliseconds(startMs);
+}
 
 // The controller's side of a server's connection, over a socket pair: every message the
 // server sends is read back as a whole TPKT frame and decoded with the protocol's own

@@ -24,7 +24,6 @@
 
 #include "asn1/asn1.h"
 #include "base/clock.h"
-#include "base/immortal.h"
 #include "base/packet.h"
 #include "board/board.h"
 #include "board/dsp.h"
@@ -734,15 +733,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    if (gateway == nullptr) {
-        static Immortal<Gateway> instance;
-        gateway = &instance.value;
-        Input none(nullptr, 0);
-        Run(none).useAgain();
-        gateway->baseline.take(gateway->env.sim);
-    }
-    if (multiplexer.timer_count() == 0)
-        gateway->clock.setMilliseconds(kStartMs);
+    fuzzsupport::prepare(
+        gateway,
+        [] {
+            Input none(nullptr, 0);
+            Run(none).useAgain();
+        },
+        kStartMs);
     for (SlotInfo& info : gateway->slots)
         info = SlotInfo{};
     Input in(data, size);

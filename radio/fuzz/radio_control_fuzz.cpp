@@ -27,7 +27,6 @@
 
 #include "asn1/asn1.h"
 #include "base/clock.h"
-#include "base/immortal.h"
 #include "base/packet.h"
 #include "hardware/hw_mux.h"
 #include "messages/term.h"
@@ -662,17 +661,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    if (gateway == nullptr) {
-        static Immortal<Gateway> instance;
-        gateway = &instance.value;
-        // The devices the services open at their first use are held from now on.
-        Input none(nullptr, 0);
-        Run(none).useAgain();
-        gateway->baseline.take(gateway->env.sim);
-    }
-    // The same reading at every start: nothing is pending on the clock between inputs.
-    if (multiplexer.timer_count() == 0)
-        gateway->clock.setMilliseconds(kStartMs);
+    fuzzsupport::prepare(
+        gateway,
+        [] {
+            Input none(nullptr, 0);
+            Run(none).useAgain();
+        },
+        kStartMs);
     Input in(data, size);
     Run run(in);
     run.steps();
