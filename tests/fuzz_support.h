@@ -117,14 +117,16 @@ protected:
 };
 
 // The daemon's log goes nowhere unless the environment variable is set (to look into a
-// finding).
-inline void quietLog(char const* variable)
+// finding); true when it is shown.
+inline bool quietLog(char const* variable)
 {
     // Never destroyed: the streams flush into it at exit.
     static Discard* const discard = new Discard;
-    if (std::getenv(variable) == nullptr)
+    bool const shown = std::getenv(variable) != nullptr;
+    if (!shown)
         for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
             s->rdbuf(discard);
+    return shown;
 }
 
 // A network of the process's own with only its loopback up (when the process may make one):

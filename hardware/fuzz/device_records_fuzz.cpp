@@ -21,6 +21,7 @@
 //   was made to fail, no detector is left on for a timeslot no slot holds.
 // A breach aborts the run. Each input starts from the same state: no slot, no failure armed,
 // both devices open, the clock at the same reading. Corpus: hardware/fuzz/device_records_corpus.
+// The daemon's log, with the signals the controller reads, is shown with DEVICE_RECORDS_LOG=1.
 
 #include "asn1/asn1.h"
 #include "base/clock.h"
@@ -160,7 +161,6 @@ public:
     Gateway()
     {
         fuzzsupport::privateNetwork(kName);
-        fuzzsupport::quietLog("DEVICE_RECORDS_LOG");
         ::signal(SIGPIPE, SIG_IGN);
         clock.setMilliseconds(kStartMs);
         env.mixer.addUnit(kUnit, kUnitChannels, 16);
@@ -173,6 +173,8 @@ public:
         server.Bind(&signals);
     }
 
+    // The daemon's log, with the signals the controller reads, is shown when the variable is set.
+    bool const log = fuzzsupport::quietLog("DEVICE_RECORDS_LOG");
     Mux::TestClock clock;
     testsupport::SimEnv& env = testsupport::SimEnv::get();
     ReadTap tap{env.sim};
@@ -323,7 +325,8 @@ public:
         gateway->env.dsp.inject(vad);
         check();
         if (reports_ != 2)
-            fuzzsupport::breach(kName, "the devices back serve a fresh channel " + std::to_string(reports_) + " of 2 events");
+            fuzzsupport::breach(kName, "the devices back serve a fresh channel with " + std::to_string(reports_)
+                                           + " of 2 events");
         finish();
     }
 
@@ -594,7 +597,9 @@ private:
         r.timeslot = target(in_.byte());
         std::uint8_t const type = in_.byte();
         r.type = type < 250 ? types[type % 5] : in_.word32();
-        std::uint32_t const feature = r.type == dsp::kEventVad ? dsp::kVad : r.type == dsp::kEventSd ? dsp::kSd : dsp::kBss;
+        std::uint32_t const feature = r.type == dsp::kEventVad ? dsp::kVad
+                                      : r.type == dsp::kEventSd ? dsp::kSd
+                                                                : dsp::kBss;
         std::uint32_t current = 0;
         if (auto const* c = gateway->env.dsp.channel(r.timeslot))
             if (auto const it = c->ids.find(feature); it != c->ids.end())
@@ -672,7 +677,9 @@ private:
         std::string error;
         auto& causes = gateway->signals.causes;
         for (auto const& signal : gateway->controller.take(error)) {
-            std::clog << kName << ": signal of " << signal.slot << ": " << signal.signal.asValueNotation() << std::endl;
+            if (gateway->log)
+                std::clog << kName << ": signal of " << signal.slot << ": " << signal.signal.asValueNotation()
+                          << std::endl;
             if (causes.empty())
                 fuzzsupport::breach(kName, "a signal sent that the services were not shown");
             std::optional<std::uint32_t> const ts = causes.front();

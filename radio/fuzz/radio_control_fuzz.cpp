@@ -23,7 +23,8 @@
 // signalling takes a payload and reports it. A breach aborts the run.
 //
 // Each input starts from the same state: no slot, no failure armed, the clock at the same
-// reading. Corpus: radio/fuzz/radio_control_corpus.
+// reading. Corpus: radio/fuzz/radio_control_corpus. The daemon's log, with
+// the signals the controller reads, is shown with RADIO_CONTROL_LOG=1.
 
 #include "asn1/asn1.h"
 #include "base/clock.h"
@@ -115,7 +116,6 @@ struct Gateway {
     Gateway()
     {
         fuzzsupport::privateNetwork(kName);
-        fuzzsupport::quietLog("RADIO_CONTROL_LOG");
         ::signal(SIGPIPE, SIG_IGN);
         clock.setMilliseconds(kStartMs);
         HwMux::instance();
@@ -126,6 +126,8 @@ struct Gateway {
         server.Bind(&signals);
     }
 
+    // The daemon's log, with the signals the controller reads, is shown when the variable is set.
+    bool const log = fuzzsupport::quietLog("RADIO_CONTROL_LOG");
     Mux::TestClock clock;
     testsupport::SimEnv& env = testsupport::SimEnv::get();
     CtrlSrv::Server server;
@@ -538,7 +540,9 @@ private:
                 shadow_[s] = Shadow{true, Mux::milliseconds(), false};
         std::string error;
         for (auto const& signal : gateway->controller.take(error)) {
-            std::clog << kName << ": signal of " << signal.slot << ": " << signal.signal.asValueNotation() << std::endl;
+            if (gateway->log)
+                std::clog << kName << ": signal of " << signal.slot << ": " << signal.signal.asValueNotation()
+                          << std::endl;
             unsigned const s = unsigned(signal.slot) - kFirstSlot;
             if (s >= kSlots)
                 continue;
@@ -546,7 +550,8 @@ private:
                 ++reports_;
                 sameReport(s, signal.signal.asValueNotation());
             }
-            if (signal.signal.abort_isSelected() && signal.signal.get_abort().getValue() == ED137RadioControl::kKeepAliveLost)
+            bool const abort = signal.signal.abort_isSelected();
+            if (abort && signal.signal.get_abort().getValue() == ED137RadioControl::kKeepAliveLost)
                 shadow_[s].abortSeen = true;
         }
         if (!error.empty())
@@ -618,7 +623,8 @@ private:
         Shadow const& shadow = shadow_[s];
         std::uint32_t const since = Mux::milliseconds() - shadow.last;
         if (!shadow.ed137 && since > kZarnResendMs)
-            fuzzsupport::breach(kName, "a ZARN radio re-sent no transmission packet for " + std::to_string(since) + " ms");
+            fuzzsupport::breach(kName, "a ZARN radio re-sent no transmission packet for " + std::to_string(since)
+                                           + " ms");
         if (shadow.ed137 && since >= keepAlive(s) + interval + 10 && !shadow.abortSeen)
             fuzzsupport::breach(kName, "an ED-137 radio silent for " + std::to_string(since) + " ms is not aborted");
     }
