@@ -76,8 +76,12 @@ void DriverService::ended(DeviceRead const& read)
 
 void DriverService::shortRecord(std::size_t size, std::size_t expected)
 {
-    std::cerr << "fail to read from " << device_.word << ": short record of " << size << " bytes of " << expected
-              << ", dropped" << std::endl;
+    std::cerr << "fail to read from " << device_.word << ": ";
+    if (size < expected)
+        std::cerr << "short record of " << size << " bytes of " << expected;
+    else
+        std::cerr << "long record of more than " << expected << " bytes";
+    std::cerr << ", dropped" << std::endl;
 }
 
 }  // namespace Hardware

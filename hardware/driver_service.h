@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
 
 namespace Hardware {
@@ -79,8 +80,8 @@ protected:
     virtual void forget() = 0;
 
     // Reads the records waiting on the device and hands each whole one to take(record).
-    // The burst ends when nothing is left, and on a record that is short (a line; it is
-    // dropped). The end of the device (runtime/device_read.h) is said in one line, the
+    // The burst ends when nothing is left, and on a record that is short or long (a line; it
+    // is dropped). The end of the device (runtime/device_read.h) is said in one line, the
     // service stops polling it, and the tries to open it again begin.
     template <class Record, class Take>
     void readBurst(int fd, short revents, Take take);
@@ -106,16 +107,19 @@ template <class Record, class Take>
 void DriverService::readBurst(int fd, short revents, Take take)
 {
     for (;;) {
-        Record record{};
-        DeviceRead const read = readDevice(fd, revents, &record, sizeof record);
-        if (read.data() && read.size == sizeof record) {
+        // A byte more than a record, so that a longer one is not taken for one.
+        unsigned char buffer[sizeof(Record) + 1];
+        DeviceRead const read = readDevice(fd, revents, buffer, sizeof buffer);
+        if (read.data() && read.size == sizeof(Record)) {
+            Record record;
+            std::memcpy(&record, buffer, sizeof record);
             take(record);
             continue;
         }
         if (read.ended())
             ended(read);
         else if (read.data())
-            shortRecord(read.size, sizeof record);
+            shortRecord(read.size, sizeof(Record));
         return;
     }
 }

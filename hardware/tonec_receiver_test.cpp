@@ -132,22 +132,37 @@ TEST_F(TonecTest, EventsReachTheFirstReceiverOfTheirTimeslotUnderItsDetectorAndI
     }
 }
 
-TEST_F(TonecTest, ShortAndEmptyReadsEndTheBurstWithoutReusingARecord)
+TEST_F(TonecTest, ShortLongAndEmptyReadsEndTheBurstWithoutReusingARecord)
 {
     TonecReceiverService own;
     TestChannel channel(44);
     channel.enableDTMF(true);
     board::sim::OpenFile& open = *env.dtmf.opens().back();
-    tonec_event_record good{7, 44, 0, channel.rid()};
-    ASSERT_TRUE(open.send(&good, sizeof good));
-    ASSERT_TRUE(open.send(&good, 10));
-    good.code = 8;
-    ASSERT_TRUE(open.send(&good, sizeof good));
-    testsupport::settle();
-    EXPECT_EQ(channel.take(), (std::vector<std::string>{"tonec 7", "tonec 8"}));
-    EXPECT_EQ(linesWith(err.text(), "fail to read from tonec: short record of 10 bytes of 16, dropped").size(), 1u);
+    // A record and 4 bytes more: a whole record at its start is not taken for the record.
+    struct Long {
+        tonec_event_record record;
+        std::uint32_t more;
+    };
+    struct {
+        std::size_t length;
+        char const* line;
+    } const cases[] = {
+        {10, "fail to read from tonec: short record of 10 bytes of 16, dropped"},
+        {sizeof(Long), "fail to read from tonec: long record of more than 16 bytes, dropped"},
+    };
+    for (auto const& c : cases) {
+        Long sent{{7, 44, 0, channel.rid()}, 0};
+        ASSERT_TRUE(open.send(&sent, sizeof sent.record));
+        ASSERT_TRUE(open.send(&sent, c.length));
+        sent.record.code = 8;
+        ASSERT_TRUE(open.send(&sent, sizeof sent.record));
+        testsupport::settle();
+        EXPECT_EQ(channel.take(), (std::vector<std::string>{"tonec 7", "tonec 8"})) << c.length;
+        EXPECT_EQ(linesWith(err.text(), c.line).size(), 1u) << c.length;
+    }
 
-    ASSERT_TRUE(open.send(&good, 0));
+    tonec_event_record const none{};
+    ASSERT_TRUE(open.send(&none, 0));
     testsupport::settle();
     EXPECT_TRUE(channel.take().empty());
     EXPECT_FALSE(own.IsActive());
