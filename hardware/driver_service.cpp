@@ -74,14 +74,9 @@ void DriverService::ended(DeviceRead const& read)
         std::cerr << "fail to read from " << device_.word << ": " << read << std::endl;
 }
 
-void DriverService::shortRecord(std::size_t size, std::size_t expected)
+void DriverService::notARecord(DeviceRead const& read, std::size_t size)
 {
-    std::cerr << "fail to read from " << device_.word << ": ";
-    if (size < expected)
-        std::cerr << "short record of " << size << " bytes of " << expected;
-    else
-        std::cerr << "long record of more than " << expected << " bytes";
-    std::cerr << ", dropped" << std::endl;
+    std::cerr << "fail to read from " << device_.word << ": " << ::notARecord(read, size) << ", dropped" << std::endl;
 }
 
 }  // namespace Hardware

@@ -94,7 +94,8 @@ private:
     void Refused() override;
     void Back() override;
     void ended(DeviceRead const& read);
-    void shortRecord(std::size_t size, std::size_t expected);
+    // A read that held no record: one line.
+    void notARecord(DeviceRead const& read, std::size_t size);
 
     Device device_;
     std::uint32_t lastId_;
@@ -107,19 +108,16 @@ template <class Record, class Take>
 void DriverService::readBurst(int fd, short revents, Take take)
 {
     for (;;) {
-        // A byte more than a record, so that a longer one is not taken for one.
-        unsigned char buffer[sizeof(Record) + 1];
-        DeviceRead const read = readDevice(fd, revents, buffer, sizeof buffer);
-        if (read.data() && read.size == sizeof(Record)) {
-            Record record;
-            std::memcpy(&record, buffer, sizeof record);
+        Record record{};
+        DeviceRead const read = readRecord(fd, revents, record);
+        if (recordRead<Record>(read)) {
             take(record);
             continue;
         }
         if (read.ended())
             ended(read);
         else if (read.data())
-            shortRecord(read.size, sizeof(Record));
+            notARecord(read, sizeof(Record));
         return;
     }
 }

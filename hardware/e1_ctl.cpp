@@ -213,9 +213,8 @@ void E1Ctl::Refused()
 
 void E1Ctl::OnUpdateCas(int, short revents)
 {
-    // One byte more than a record, so that a longer one is not taken for a record.
-    unsigned char buffer[sizeof(cas_channel) + 1];
-    DeviceRead const read = readDevice(cas_.lowlevel_fd(), revents, buffer, sizeof buffer);
+    cas_channel event{};
+    DeviceRead const read = readRecord(cas_.lowlevel_fd(), revents, event);
     if (read.ended()) {
         // Closed, and the driver lets go of what it held; opened again with the trunks and
         // channels open now.
@@ -226,10 +225,8 @@ void E1Ctl::OnUpdateCas(int, short revents)
             std::cerr << ext::header(this) << "cas interface closed: " << read << std::endl;
         return;
     }
-    if (!read.data() || read.size != sizeof(cas_channel))
+    if (!recordRead<cas_channel>(read))
         return;
-    cas_channel event;
-    std::memcpy(&event, buffer, sizeof event);
     SendCASSignal(int(event.path), int(event.timeslot), event.rx, event.tx);
 }
 

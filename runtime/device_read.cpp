@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ostream>
+#include <string>
 
 DeviceRead readDevice(int fd, short revents, void* buf, std::size_t size)
 {
@@ -38,6 +39,13 @@ DeviceRead readDevice(int fd, short revents, void* buf, std::size_t size)
         break;
     }
     return r;
+}
+
+std::string notARecord(DeviceRead const& read, std::size_t recordSize)
+{
+    if (read.size < recordSize)
+        return "short record of " + std::to_string(read.size) + " bytes of " + std::to_string(recordSize);
+    return "long record of more than " + std::to_string(recordSize) + " bytes";
 }
 
 std::ostream& operator<<(std::ostream& os, DeviceRead const& r)

@@ -3,6 +3,8 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstring>
+#include <string>
 #include <iosfwd>
 
 // What one read of a polled board device came to, under the rule of runtime/read_end.h that
@@ -31,6 +33,31 @@ struct DeviceRead {
 // asks: nothing without POLLIN, POLLHUP, POLLERR or POLLNVAL; without POLLIN an end with no
 // read. An interrupted read is repeated.
 DeviceRead readDevice(int fd, short revents, void* buf, std::size_t size);
+
+// Reads one record of a device that delivers fixed-size records, as readDevice does. A
+// read is a record only when it holds exactly one (recordRead): a byte more than a record
+// is asked for, so that a longer one is not taken for the record at its start. The record
+// is filled only then.
+template <class Record>
+DeviceRead readRecord(int fd, short revents, Record& record)
+{
+    unsigned char buffer[sizeof(Record) + 1];
+    DeviceRead const read = readDevice(fd, revents, buffer, sizeof buffer);
+    if (read.data() && read.size == sizeof(Record))
+        std::memcpy(&record, buffer, sizeof record);
+    return read;
+}
+
+// A read of readRecord that holds exactly one record.
+template <class Record>
+bool recordRead(DeviceRead const& read)
+{
+    return read.data() && read.size == sizeof(Record);
+}
+
+// What a read of readRecord that held data but no record was: "short record of 10 bytes of
+// 16", "long record of more than 16 bytes".
+std::string notARecord(DeviceRead const& read, std::size_t recordSize);
 
 // Why a descriptor ended: "end of file", "hang-up", "device error", "invalid descriptor" or
 // the read error's text.

@@ -240,8 +240,8 @@ void RtpSlot::OnRtpEvent(int, short revents)
 {
     for (;;) {
         rtp_event record{};
-        DeviceRead const read = readDevice(rtp_.lowlevel_fd(), revents, &record, sizeof record);
-        if (read.data() && read.size == sizeof record) {
+        DeviceRead const read = readRecord(rtp_.lowlevel_fd(), revents, record);
+        if (recordRead<rtp_event>(read)) {
             std::clog << ext::header(this) << "rtp event: " << " type=" << record.type << std::endl;
             processRtpEvent(record);
             continue;
@@ -249,7 +249,7 @@ void RtpSlot::OnRtpEvent(int, short revents)
         if (read.ended())
             lost(read);
         else if (read.data())
-            std::cerr << ext::header(this) << "short rtp event of " << read.size << " bytes, dropped" << std::endl;
+            std::cerr << ext::header(this) << "rtp event: " << notARecord(read, sizeof record) << ", dropped" << std::endl;
         return;
     }
 }

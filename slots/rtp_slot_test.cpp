@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <functional>
 #include <set>
 #include <string>
@@ -275,13 +277,27 @@ TEST_F(RtpTest, DriverEventsAreReadInBurstsUntilTheDeviceRunsDry)
     };
     EXPECT_EQ(signals.take(), (std::vector<std::string>{pd(5, 100), pd(6, 200)}));
 
-    // A short record ends its burst; what follows comes on the next one.
-    char const part[10] = {};
-    ASSERT_TRUE(open->send(part, sizeof part));
-    ASSERT_TRUE(env.rtp.inject(ch, rtp_event{1, 7, 300, {}}));
-    testsupport::settle();
-    EXPECT_EQ(slotstest::linesOf(err.text(), head), head + "short rtp event of 10 bytes, dropped\n");
-    EXPECT_EQ(signals.take(), std::vector<std::string>{pd(7, 300)});
+    // A short record, and a long one (a record with more behind it), each end their burst
+    // and are not taken for a record; what follows comes on the next one.
+    std::string const size = std::to_string(sizeof(rtp_event));
+    struct Case {
+        std::size_t size;
+        std::string line;
+    } const cases[] = {
+        {10, head + "rtp event: short record of 10 bytes of " + size + ", dropped\n"},
+        {sizeof(rtp_event) + 4, head + "rtp event: long record of more than " + size + " bytes, dropped\n"},
+    };
+    for (Case const& c : cases) {
+        std::size_t const said = err.count(c.line);
+        std::vector<char> bytes(c.size, 0);
+        rtp_event const pd9{1, 9, 900, {}};
+        std::memcpy(bytes.data(), &pd9, std::min(sizeof pd9, bytes.size()));
+        ASSERT_TRUE(open->send(bytes.data(), bytes.size()));
+        ASSERT_TRUE(env.rtp.inject(ch, rtp_event{1, 7, 300, {}}));
+        testsupport::settle();
+        EXPECT_EQ(err.count(c.line), said + 1) << err.text();
+        EXPECT_EQ(signals.take(), std::vector<std::string>{pd(7, 300)});
+    }
 
     // The driver's end goes: said once, and the slot stops reading.
     ::shutdown(open->modelFd(), SHUT_RDWR);
