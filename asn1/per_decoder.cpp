@@ -228,7 +228,8 @@ bool PERDecoder::do_visit(ENUMERATED& value) {
         if (extension) {
             unsigned bound = 0;
             if (!decodeSmallUnsigned(bound) || bound == 0) return false;
-            if (decodeUnsigned(0, bound - 1, number) != 0) return false;
+            // A value above the largest int is refused rather than held as a negative one.
+            if (decodeUnsigned(0, bound - 1, number) != 0 || number > INT_MAX) return false;
             value.setFromInt(static_cast<int>(number));
             return true;
         }

@@ -170,6 +170,15 @@ TEST(PerDecoderEnumerations, ABrokenExtensionFormFails) {
     EXPECT_FALSE(decode("", cause));
 }
 
+// An extension value is held as an int: the largest one reads back, one above it fails
+// rather than turning negative (a value no type lists, that could not be sent again).
+TEST(PerDecoderEnumerations, AnExtensionValueAboveTheLargestIntFails) {
+    ZGCP::ErrorCause cause;
+    ASSERT_TRUE(decode("C0 04 FF FF FF FF C0 7F FF FF FF", cause));
+    EXPECT_EQ(INT_MAX, cause.asInt());
+    EXPECT_FALSE(decode("C0 04 FF FF FF FF C0 80 00 00 00", cause));
+}
+
 TEST(PerDecoderStrings, OctetStrings) {
     ASN1::OCTET_STRING value;
     ASSERT_TRUE(decode("03 AB CD EF", value));

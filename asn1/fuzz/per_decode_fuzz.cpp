@@ -1,15 +1,17 @@
-// Fuzz target of the PER decoder, over the controller protocol's message type and over the
-// fixture types that hold every other kind the coder handles.
+// Fuzz target of the PER decoder over the fixture types that hold every kind the coder
+// handles (the controller's own message type has its target beside the controller server,
+// control/fuzz/ctrl_server_fuzz.cpp).
 //
 // Any input must decode without a crash, a read outside the input or a runaway allocation.
 // A value that decodes and encodes again must read back equal and encode to the same
-// octets; a message's value notation must read back equal. A difference aborts the run.
+// octets; one that does not encode again must be one the validity checker refuses (a value
+// outside its type), never a valid value the encoder cannot write. A breach aborts the run.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <iostream>
 #include <iterator>
-#include <sstream>
 #include <vector>
 
 #include "asn1/asn1.h"
@@ -17,8 +19,8 @@
 
 namespace {
 
-// Decodes the input as a T; on success checks that the value goes round the coder intact.
-// Answers the decoded value's printing state.
+// Decodes the input as a T; on success checks the value against the coder. Answers whether
+// it decoded.
 template <class T>
 bool roundTrip(char const* begin, char const* end, T& value) {
     ASN1::CoderEnv env;
@@ -26,12 +28,19 @@ bool roundTrip(char const* begin, char const* end, T& value) {
     if (!ASN1::decode(begin, end, &env, value)) return false;
 
     std::vector<char> encoded;
-    if (ASN1::encode(value, &env, std::back_inserter(encoded))) {
-        T again;
-        if (!ASN1::decode(encoded.data(), encoded.data() + encoded.size(), &env, again) || again != value)
+    if (!ASN1::encode(value, &env, std::back_inserter(encoded))) {
+        if (value.isValid()) {
+            std::cerr << "per_decode_fuzz: a valid value does not encode: " << value.asValueNotation() << std::endl;
             std::abort();
-        std::vector<char> reencoded;
-        if (!ASN1::encode(again, &env, std::back_inserter(reencoded)) || reencoded != encoded) std::abort();
+        }
+        return true;
+    }
+    T again;
+    std::vector<char> reencoded;
+    if (!ASN1::decode(encoded.data(), encoded.data() + encoded.size(), &env, again) || again != value ||
+        !ASN1::encode(again, &env, std::back_inserter(reencoded)) || reencoded != encoded) {
+        std::cerr << "per_decode_fuzz: the value does not go round the coder: " << value.asValueNotation() << std::endl;
+        std::abort();
     }
     return true;
 }
@@ -41,15 +50,6 @@ bool roundTrip(char const* begin, char const* end, T& value) {
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
     char const* const begin = reinterpret_cast<char const*>(data);
     char const* const end = begin + size;
-
-    ZGCP::Message message;
-    if (roundTrip(begin, end, message)) {
-        std::ostringstream text;
-        if (message.print_on(text) == std::ios_base::goodbit) {
-            ZGCP::Message parsed;
-            if (!parsed.setFromValueNotation(text.str()) || parsed != message) std::abort();
-        }
-    }
 
     // Strings and times have texts that do not read back exactly; these are only printed.
     Fixture::Kinds kinds;

@@ -1,0 +1,218 @@
+// Fuzz target of the controller server's receiving end: the input is one message as the
+// controller connection hands it over (OnMessage), which the server decodes as a ZGCP::Message
+// (aligned PER) and dispatches to its handlers; one recording handler is bound, which takes
+// nothing, and a controller is connected over a unix-domain socket. After every input:
+// - a message that decodes and encodes again reads back equal and encodes to the same octets,
+//   and its value notation reads back equal;
+// - a decoded message that does not encode again is one the validity checker refuses: a
+//   number above its range (the slot number above 1023 among them), an alternative or an
+//   enumeration value its type does not list, a character outside a string's alphabet;
+// - whether it encodes or not, the server answers as its dispatch says:
+//   no decode: the decode-error line, no answer, no handler asked;
+//   a response or a signal: error unexpectedMsgType, no handler asked;
+//   a slot number above 1023: error invalidSlot, no handler asked;
+//   otherwise the handler is offered the command once, with the slot number held, and as
+//   nobody takes it: error unexpectedMsgType;
+//   an answer is one whole TPKT frame, which decodes, repeats the message's sequence number
+//   (if it had one) and carries a slot number only when the handler was asked with one;
+// - the connection is still up, no slot number is held and no answer is owed.
+// A breach is printed on the error stream and aborts the run. Corpus:
+// control/fuzz/ctrl_server_corpus (the protocol's examples, and messages that decode but do
+// not encode again).
+
+#include "asn1/asn1.h"
+#include "base/fd.h"
+#include "control/acceptor_unix.h"
+#include "control/ctrl_server.h"
+#include "messages/zgcp.h"
+#include "tests/loop_pump.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+void breach(std::string const& what)
+{
+    std::cerr << "ctrl_server_fuzz: " << what << std::endl;
+    std::abort();
+}
+
+ASN1::CoderEnv& per()
+{
+    static ASN1::CoderEnv env;
+    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+    return env;
+}
+
+bool decode(char const* begin, char const* end, ZGCP::Message& message)
+{
+    return ASN1::decode(begin, end, &per(), message, true);
+}
+
+// The handler: notes the slot number held at each command it is offered, and takes none.
+class Recorder : public CtrlSrv::Service {
+public:
+    void OnConnect() override {}
+    void OnDisconnect() override {}
+    bool OnCommand(ZGCP::Command const&) override
+    {
+        offers.push_back(GetSlot());
+        return false;
+    }
+
+    std::vector<int> offers;
+};
+
+// The server, listening on a unix-domain socket, and the controller connected to it; built
+// once for the process.
+struct Bench {
+    Bench()
+    {
+        char folder[] = "/tmp/ctrl-fuzz-XXXXXX";
+        if (::mkdtemp(folder) == nullptr)
+            breach("no folder for the socket");
+        std::string const path = std::string(folder) + "/ctrl.sock";
+        server.Bind(&recorder);
+        sockaddr_un address{};
+        controller = Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!server.Activate(new Control::AcceptorUnix(path)) || !Control::UnixAddress(path, address)
+            || ::connect(controller.lowlevel_fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || !testsupport::runUntil([this] { return server.link()->IsConnected(); }, 10000))
+            breach("the controller does not get connected");
+        // The connection stays; the loop is not run again, so nothing else ever connects.
+        ::unlink(path.c_str());
+        ::rmdir(folder);
+    }
+
+    // The messages the server sent since the last call: each a whole TPKT frame that decodes.
+    std::vector<ZGCP::Message> answers()
+    {
+        std::vector<char> in;
+        char buffer[4096];
+        for (ssize_t n; (n = ::recv(controller.lowlevel_fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+            in.insert(in.end(), buffer, buffer + n);
+        std::vector<ZGCP::Message> out;
+        for (std::size_t at = 0; at < in.size();) {
+            std::size_t const length =
+                in.size() - at < 4 ? 0 : std::size_t(std::uint8_t(in[at + 2])) << 8 | std::uint8_t(in[at + 3]);
+            if (in[at] != 3 || length < 4 || at + length > in.size())
+                breach("the server sent something but a whole TPKT frame");
+            out.emplace_back();
+            if (!decode(in.data() + at + 4, in.data() + at + length, out.back()))
+                breach("an answer does not decode");
+            at += length;
+        }
+        return out;
+    }
+
+    Recorder recorder;
+    CtrlSrv::Server server;
+    Fd controller;
+};
+
+// What the server must do with a message: the error it answers (none: it answers nothing)
+// and whether the handler is asked.
+struct Expected {
+    std::optional<ZGCP::ErrorCause::NamedNumber> error;
+    bool asked = false;
+};
+
+Expected dispatchOf(bool decoded, ZGCP::Message const& message)
+{
+    if (!decoded)
+        return {};
+    if (!message.get_pdu().command_isSelected())
+        return {ZGCP::ErrorCause::unexpectedMsgType, false};
+    if (message.slot_isPresent() && unsigned(message.get_slot().getValue()) > unsigned(CtrlSrv::Server::max_slot))
+        return {ZGCP::ErrorCause::invalidSlot, false};
+    return {ZGCP::ErrorCause::unexpectedMsgType, true};
+}
+
+// A message that encodes goes round the coder and the value notation intact.
+void checkRoundTrip(ZGCP::Message const& message, std::vector<char> const& encoded)
+{
+    ZGCP::Message again;
+    std::vector<char> reencoded;
+    if (!decode(encoded.data(), encoded.data() + encoded.size(), again) || again != message
+        || !ASN1::encode(again, &per(), std::back_inserter(reencoded)) || reencoded != encoded)
+        breach("the message does not go round the coder intact");
+    std::ostringstream text;
+    if (message.print_on(text) != std::ios_base::goodbit)
+        breach("an encodable message does not print");
+    ZGCP::Message parsed;
+    if (!parsed.setFromValueNotation(text.str()) || parsed != message)
+        breach("the value notation does not read back: " + text.str());
+}
+
+void checkAnswer(ZGCP::Message const& message, Expected const& expected, std::vector<ZGCP::Message> const& answers)
+{
+    if (answers.size() != (expected.error ? 1u : 0u))
+        breach(std::to_string(answers.size()) + " answers");
+    if (!expected.error)
+        return;
+    ZGCP::Message const& answer = answers.front();
+    ZGCP::PDU const& pdu = answer.get_pdu();
+    if (!pdu.response_isSelected() || !pdu.get_response().error_isSelected()
+        || pdu.get_response().get_error() != *expected.error)
+        breach("answer " + answer.asValueNotation() + " instead of error " + std::to_string(*expected.error));
+    if (answer.seq_isPresent() != message.seq_isPresent()
+        || (message.seq_isPresent() && answer.get_seq().getValue() != message.get_seq().getValue()))
+        breach("the answer does not repeat the sequence number");
+    bool const slotHeld = expected.asked && message.slot_isPresent();
+    if (answer.slot_isPresent() != slotHeld
+        || (slotHeld && answer.get_slot().getValue() != message.get_slot().getValue()))
+        breach("the answer's slot number is not the one held");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
+{
+    static Bench* const bench = new Bench;  // never destroyed: the process's streams outlive it
+    char const* const begin = reinterpret_cast<char const*>(data);
+    char const* const end = begin + size;
+
+    ZGCP::Message message;
+    bool const decoded = decode(begin, end, message);
+    if (decoded) {
+        std::vector<char> encoded;
+        bool const encodes = ASN1::encode(message, &per(), std::back_inserter(encoded));
+        if (!encodes && message.isValid())
+            breach("a valid message does not encode: " + message.asValueNotation());
+        if (encodes)
+            checkRoundTrip(message, encoded);
+    }
+
+    // The server's log, kept for the input.
+    std::ostringstream log;
+    std::streambuf* const errors = std::cerr.rdbuf(log.rdbuf());
+    bench->recorder.offers.clear();
+    bench->server.OnMessage(begin, int(size));
+    std::cerr.rdbuf(errors);
+
+    bool const decodeError = log.str().find("receive fail: decode error!") != std::string::npos;
+    if (decodeError == decoded)
+        breach(decoded ? "a message that decodes is logged as a decode error" : "no decode error logged");
+    Expected const expected = dispatchOf(decoded, message);
+    // A message that failed part way may hold a presence bit without its field.
+    int const slot = expected.asked && message.slot_isPresent() ? int(message.get_slot().getValue()) : -1;
+    if (bench->recorder.offers != (expected.asked ? std::vector<int>{slot} : std::vector<int>{}))
+        breach("the handler was asked " + std::to_string(bench->recorder.offers.size()) + " times");
+    checkAnswer(message, expected, bench->answers());
+    // No failure closes the connection, and nothing waits for a later answer.
+    if (bench->server.GetSlot() != -1 || !bench->server.link()->IsConnected() || bench->server.delayed_count() != 0)
+        breach("the server is left holding a slot number, without its connection or owing an answer");
+    return 0;
+}
