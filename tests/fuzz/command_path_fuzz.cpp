@@ -106,9 +106,20 @@ namespace {
 
 // Real time the children told to end may take to go once the connection has closed.
 constexpr int kChildEndMs = 10000;
+// The controller's side sends what it has a piece at a time, and reads the answers before
+// the next; what the daemon writes for one piece (at most a few hundred messages) fits in
+// its socket.
+constexpr std::size_t kPiece = 4096;
+constexpr int kDaemonSocketBytes = 16 << 20;
 // The longest input, unless -max_len says otherwise: long sessions over many slot kinds and
 // large frames fit.
 constexpr char kMaxLen[] = "-max_len=16384";
+// The daemon's runs reach tens of thousands of features, and the engine looks each feature
+// of every run up in its list of rare ones, which keeps all seen fewer times than this
+// threshold: at the engine's default (255) the list grows to thousands and the look-ups
+// take most of the run's time; with this one it stays short, and the run reaches more in a
+// given time (unless the command line says otherwise).
+constexpr char kRareFeatures[] = "-entropic_feature_frequency_threshold=16";
 
 // The steps of an input between its frames, by their first byte modulo kSteps, with their
 // operand bytes. A device is the board's (device nodes by path, then the interfaces by name)
@@ -724,7 +735,7 @@ private:
 void send(int peer, std::vector<char>& bytes, Controller& controller)
 {
     for (std::size_t sent = 0; sent < bytes.size();) {
-        ssize_t const n = ::send(peer, bytes.data() + sent, std::min<std::size_t>(bytes.size() - sent, 4096),
+        ssize_t const n = ::send(peer, bytes.data() + sent, std::min<std::size_t>(bytes.size() - sent, kPiece),
                                  MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0)
             sent += std::size_t(n);
@@ -736,16 +747,12 @@ void send(int peer, std::vector<char>& bytes, Controller& controller)
     bytes.clear();
 }
 
-// The clock moves on a second at a time, the answers and signals taken in between, as a
-// controller reads them: one that did not would make the daemon's writes wait.
+// The clock moves on, the due timers fired on the way; then the controller's side takes the
+// answers and signals (its socket holds all those of the longest wait).
 void passTime(std::uint32_t ms, Controller& controller)
 {
-    for (std::uint32_t left = ms; left > 0;) {
-        std::uint32_t const now = std::min<std::uint32_t>(left, 1000);
-        advance(now);
-        controller.drain();
-        left -= now;
-    }
+    advance(ms);
+    controller.drain();
 }
 
 // The device an operand names.
@@ -803,6 +810,13 @@ void run(std::uint8_t const* data, std::size_t size)
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
         std::abort();
+    // The daemon writes its answers and signals at once, waiting (in real time, a second at
+    // most, then it drops the controller) while the socket is full; the controller's side
+    // reads them between the loop's turns only. The socket takes what any piece of input
+    // (kPiece) can make the daemon write in one go.
+    int const room = kDaemonSocketBytes;
+    if (::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room) != 0)
+        ::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     Fd peer(pair[1]);
     gateway->link->take(Fd(pair[0]));
     Controller controller(peer.lowlevel_fd(), gateway->known);
@@ -830,9 +844,11 @@ void run(std::uint8_t const* data, std::size_t size)
     send(peer.lowlevel_fd(), stream, controller);
     testsupport::settle(1000);
     controller.drain();
-    if (controller.responses + ctrlServer.delayed_count() + (gateway->counter.owedToNobody - owedBefore)
-        != gateway->counter.decoded - decodedBefore)
-        breach("a message without exactly one answer");
+    std::size_t const decoded = gateway->counter.decoded - decodedBefore;
+    std::size_t const owed = ctrlServer.delayed_count() + (gateway->counter.owedToNobody - owedBefore);
+    if (controller.responses + owed != decoded)
+        breach("a message without exactly one answer: " + std::to_string(decoded) + " decoded, "
+               + std::to_string(controller.responses) + " answered, " + std::to_string(owed) + " owed");
 
     // Shut first: a child that has not executed its program yet holds a copy of the peer.
     ::shutdown(peer.lowlevel_fd(), SHUT_RDWR);
@@ -899,13 +915,16 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     privateProcesses();
     // Newly covered functions are not printed: naming them starts a symbolizer process, a
-    // child that the checks would take for one the daemon left. The longest input is
-    // kMaxLen unless the command line says otherwise (its flags come after).
+    // child that the checks would take for one the daemon left. The longest input and the
+    // rare features are as kMaxLen and kRareFeatures say unless the command line says
+    // otherwise (its flags come after).
     static char quiet[] = "-print_funcs=0";
     static char maxLen[sizeof kMaxLen];
+    static char rareFeatures[sizeof kRareFeatures];
     std::memcpy(maxLen, kMaxLen, sizeof kMaxLen);
+    std::memcpy(rareFeatures, kRareFeatures, sizeof kRareFeatures);
     static std::vector<char*> args(*argv, *argv + *argc);
-    args.insert(args.begin() + 1, {quiet, maxLen});
+    args.insert(args.begin() + 1, {quiet, maxLen, rareFeatures});
     args.push_back(nullptr);
     *argc = int(args.size()) - 1;
     *argv = args.data();
