@@ -21,16 +21,17 @@
 //   before the input (the devices the services keep open from their first use are held
 //   again first, as their next use would);
 // - what the input left is undone (start()), and the services' state is then the one every
-//   input starts from: the same timers, trunk and CAS settings, LEDs, SPI service, mixer
-//   units.
+//   input starts from: the same timers, packet pool, trunk and CAS settings, LEDs, SPI
+//   service and mixer units.
 // A breach aborts the run. The loop runs on the test clock, moved on by the target only, so
 // that no input makes the run wait for real time; only the children's ends are waited for,
 // within a bound. An input passes no clock time but what its steps and its children's ends
 // take. Corpus: tests/fuzz/command_path_corpus (TPKT frames of the protocol's examples,
 // sessions of the slot kinds, of the mixer and of the hardware and monitoring services, long
-// ones among them, and sessions with device failures). Inputs up to kMaxLen octets, unless
-// -max_len says otherwise:
-//   build/fuzz/tests/command_path_fuzz -max_total_time=600 <new inputs folder> tests/fuzz/command_path_corpus
+// ones among them, and sessions with device failures). A run (the longest input and the
+// engine's rare features as LLVMFuzzerInitialize sets them unless given):
+//   build/fuzz/tests/command_path_fuzz -max_len=16384 -max_total_time=600 <new inputs>
+//       tests/fuzz/command_path_corpus
 
 #include "asn1/asn1.h"
 #include "base/clock.h"
@@ -543,15 +544,12 @@ std::string monitoringFacts()
     return os.str();
 }
 
-// Undoes what an input left, once its checks are done (the board works again, no slot, no
-// child, no connection): the services are brought back to the state every input starts
-// from, and the clock back to its time with them.
-void start()
+// The bus tests' outputs, trunks, CAS and LEDs as at the start: bus outputs whose release
+// failed are let go (as the next controller's end would), the trunks are clock masters,
+// the CAS trunks and channels closed, the front LEDs off.
+void undoHardware()
 {
-    // Bus outputs of the bus tests whose release failed are let go, as the next controller's
-    // end would.
     HwTests::instance().OnDisconnect();
-    // The trunks back to clock master, the CAS trunks and channels closed.
     E1Ctl& e1 = E1Ctl::instance();
     for (std::uint32_t trunk = 0; trunk < 32; ++trunk) {
         if ((e1.tclk() >> trunk & 1) == 0)
@@ -567,34 +565,50 @@ void start()
         for (std::uint32_t timeslot = E1Ctl::kTimeslots; timeslot-- > 0;)
             e1.HandleCasClose(cas_channel{trunk, timeslot, 0, 0, {0, 0}});
     }
-    // The front LEDs off.
     MonitoringCtl& monitoring = MonitoringCtl::instance();
     for (unsigned framer = 0; monitoring.ledByte() != 0 && framer < 4; ++framer)
         monitoring.setFramerLed(testsupport::framerDisplay(framer, true, false).get_framer());
+}
+
+// What the monitoring controller learnt from the controller's displays, or otherwise
+// changed, is forgotten with the files it wrote: its data are made anew (they learn the
+// board's facts again from the checks of clockBack()). True when they were.
+bool forgetMonitoring()
+{
+    if (gateway->counter.displays == 0 && monitoringFacts() == gateway->start.monitoring)
+        return false;
+    MonitoringDataHolder& data = MonitoringCtl::instance().data();
+    data.~MonitoringDataHolder();
+    for (auto const& entry : std::filesystem::directory_iterator(gateway->root.dir() + kMonitoringFolder))
+        std::filesystem::remove_all(entry.path());
+    new (&data) MonitoringDataHolder();
+    gateway->counter.displays = 0;
+    return true;
+}
+
+// The clock back to the start, and the periodic timers with it: each fires first where it
+// did at the start; their checks run once here.
+void clockBack()
+{
+    gateway->clock.setMilliseconds(std::uint32_t(gateway->start.clockUs / 1000));
+    MonitoringCtl& monitoring = MonitoringCtl::instance();
+    monitoring.onBkgCheckTimer(nullptr);
+    monitoring.onPowerCheckTimer(nullptr);
+    monitoring.onControllerCheckTimer(nullptr);
+    E1Ctl::instance().SetTimer();
+    gateway->clockMoved = false;
+}
+
+// Undoes what an input left, once its checks are done (the board works again, no slot, no
+// child, no connection): the services are brought back to the state every input starts
+// from, and the clock back to its time with them.
+void start()
+{
+    undoHardware();
     if (!mixersKnown())
         Mixer::MixerFactory::instance().RefreshResources();
-    // What the monitoring controller learnt from the controller's displays, or otherwise
-    // changed, is forgotten, with the files it wrote: its data are made anew, and learn the
-    // board's facts again from the checks below.
-    bool const forget = gateway->counter.displays != 0 || monitoringFacts() != gateway->start.monitoring;
-    if (forget) {
-        MonitoringDataHolder& data = monitoring.data();
-        data.~MonitoringDataHolder();
-        for (auto const& entry : std::filesystem::directory_iterator(gateway->root.dir() + kMonitoringFolder))
-            std::filesystem::remove_all(entry.path());
-        new (&data) MonitoringDataHolder();
-        gateway->counter.displays = 0;
-    }
-    // The clock back, and the periodic timers with it: each fires first where it did at the
-    // start, their checks run once here.
-    if (gateway->clockMoved || forget) {
-        gateway->clock.setMilliseconds(std::uint32_t(gateway->start.clockUs / 1000));
-        monitoring.onBkgCheckTimer(nullptr);
-        monitoring.onPowerCheckTimer(nullptr);
-        monitoring.onControllerCheckTimer(nullptr);
-        e1.SetTimer();
-        gateway->clockMoved = false;
-    }
+    if (forgetMonitoring() || gateway->clockMoved)
+        clockBack();
     for (testsupport::StubChild const& stub : gateway->stubs)
         for (char const* log : {".log", ".fds"})
             std::filesystem::remove(stub.path() + log);
