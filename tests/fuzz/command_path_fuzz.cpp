@@ -399,6 +399,11 @@ struct Daemon {
         privateNetwork();
         noPacketSockets();
         IPC::Signal::handle(SIGPIPE, OnBrokenPipe, SA_RESTART);
+        // In the run's own mounts, the board's files are in memory: the monitoring
+        // controller's status files and folders are made and removed at every input.
+        if (std::getenv(kOwnProcesses) != nullptr
+            && ::mount("tmpfs", root.dir().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0)
+            std::cerr << "command_path_fuzz: the board's files are on disk" << std::endl;
         for (char const* program : {ModemSlot::kPppd, DspModemSlot::kFaxSender, DspModemSlot::kFaxReceiver,
                                     T38SoftFactory::kProgram})
             stubs.emplace_back(root.dir(), program);
