@@ -15,7 +15,6 @@ bool Tpkt_protocol::local_activate()
 
 void Tpkt_protocol::local_deactivate()
 {
-    reset();
     on_deactivate(new Protocol_status_success(this, "TPKT deactivated"));
 }
 
@@ -25,6 +24,12 @@ void Tpkt_protocol::reset()
     frame_.clear();
     state_ = State::Version;
     remaining_ = 0;
+}
+
+void Tpkt_protocol::on_deactivate(Protocol_status status)
+{
+    reset();
+    Protocol::on_deactivate(status);
 }
 
 void Tpkt_protocol::on_timeout(Timer*)

@@ -9,7 +9,8 @@
 // TPKT framing (version 3, a reserved byte 0, a 16-bit big-endian length that counts the
 // 4-byte header). Outgoing messages get the header; the incoming byte stream is cut back
 // into messages whatever the sizes of the reads. A frame left incomplete for 3000 ms is
-// dropped; bad input is logged and skipped and never ends the connection.
+// dropped, and so is one the stream below ends in; bad input is logged and skipped and
+// never ends the connection.
 class Tpkt_protocol : public Protocol {
 public:
     static constexpr unsigned int header_size = 4;
@@ -30,6 +31,8 @@ public:
     void local_deactivate() override;
     void message(Packet& p) override;
     void receive(Packet& p) override;
+    // The stream below has ended: the frame begun goes with it, and its time-out.
+    void on_deactivate(Protocol_status status) override;
 
     // Cancels the time-out, drops the collected frame, back to idle.
     void reset();

@@ -32,6 +32,8 @@ Bytes bytesOf(Packet& p) { return Bytes(p.data(), p.data() + p.length()); }
 class Wire : public Protocol {
 public:
     void message(Packet& p) override { sent.push_back(bytesOf(p)); }
+    // The stream ends under the layers above.
+    void end() { on_deactivate(new Protocol_status_error(this, "peer gone")); }
     std::vector<Bytes> sent;
 };
 
@@ -205,20 +207,32 @@ TEST(Tpkt, TimeOutRunsFromTheLastBytesNotFromTheFrameStart)
 
 TEST(Tpkt, DeactivationResetsAndLetsTheStackGoOn)
 {
-    Mux::TestClock clock;
-    Stack s;
-    s.feed({0x03, 0x00, 0x00, 0x10, 1});
-    EXPECT_EQ(Tpkt_protocol::State::Body, s.tpkt->state());
-    s.deactivate();
-    EXPECT_EQ(Tpkt_protocol::State::Version, s.tpkt->state());
-    EXPECT_EQ(0u, multiplexer.timer_count());
-    // The wire layer below followed with its own success.
-    ASSERT_EQ(1u, s.statuses.size());
-    EXPECT_TRUE(s.statuses[0]->success());
+    // Ended from above (the connection is closed) or from below (the stream ends).
+    struct Case {
+        char const* end;
+        void (*make)(Stack&);
+        bool success;
+    };
+    Case const cases[] = {
+        {"deactivate", [](Stack& s) { s.deactivate(); }, true},
+        {"stream ends", [](Stack& s) { s.wire->end(); }, false},
+    };
+    for (Case const& c : cases) {
+        Mux::TestClock clock;
+        Stack s;
+        s.feed({0x03, 0x00, 0x00, 0x10, 1});
+        EXPECT_EQ(Tpkt_protocol::State::Body, s.tpkt->state()) << c.end;
+        c.make(s);
+        EXPECT_EQ(Tpkt_protocol::State::Version, s.tpkt->state()) << c.end;
+        EXPECT_EQ(0u, multiplexer.timer_count()) << c.end;
+        // The owner hears of it once: the wire layer's own success, or the stream's end.
+        ASSERT_EQ(1u, s.statuses.size()) << c.end;
+        EXPECT_EQ(c.success, s.statuses[0]->success()) << c.end;
 
-    s.feed({0x03, 0x00});
-    EXPECT_TRUE(s.tpkt->activate());
-    EXPECT_EQ(Tpkt_protocol::State::Version, s.tpkt->state());
+        s.feed({0x03, 0x00});
+        EXPECT_TRUE(s.tpkt->activate()) << c.end;
+        EXPECT_EQ(Tpkt_protocol::State::Version, s.tpkt->state()) << c.end;
+    }
 }
 
 // The receiver may end the connection from inside a delivery: the bytes it reads stay

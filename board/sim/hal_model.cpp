@@ -69,7 +69,10 @@ void HalModel::setChannelByte(int channel, std::uint8_t byte)
 
 HalModel::Output& HalModel::touch(std::uint32_t channel)
 {
-    touched_[channel] = true;
+    if (!touched_[channel]) {
+        touched_[channel] = true;
+        touchedInOrder_.insert(channel);
+    }
     return outputs_[channel];
 }
 
@@ -123,23 +126,16 @@ int HalModel::request(OpenFile*, RequestInfo const& info, void* arg)
 std::string HalModel::dump() const
 {
     std::ostringstream os;
-    std::size_t const n = outputs_.size();
-    std::size_t ch = 0;
-    bool first = true;
-    while (ch < n) {
-        if (!touched_[ch]) {
-            ++ch;
-            continue;
-        }
-        std::size_t last = ch;
-        while (last + 1 < n && touched_[last + 1] && outputs_[last + 1] == outputs_[ch])
-            ++last;
-        os << (first ? "" : " ") << ch;
+    auto const end = touchedInOrder_.end();
+    for (auto at = touchedInOrder_.begin(); at != end;) {
+        std::uint32_t const ch = *at;
+        std::uint32_t last = ch;
+        while (++at != end && *at == last + 1 && outputs_[*at] == outputs_[ch])
+            last = *at;
+        os << (ch == *touchedInOrder_.begin() ? "" : " ") << ch;
         if (last != ch)
             os << '-' << last;
         putState(os, outputs_[ch]);
-        first = false;
-        ch = last + 1;
     }
     return os.str();
 }

@@ -5,6 +5,7 @@
 #include "board/sim/hal_spi_model.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,8 @@ namespace board::sim {
 
 // "/dev/hal" as the time-slot switch uses it: the output table and the bytes on the
 // channels. An output never touched counts as disabled. Every channel has its place in
-// flat tables, so each switch request takes the same few steps. The clock source and the SPI
+// flat tables, so each switch request takes the same few steps; the touched outputs are
+// also kept in order, so that a dump goes through those only. The clock source and the SPI
 // line chips are its part spi(); the dip switch, power status and front LEDs its part
 // boardBytes().
 class HalModel : public Device {
@@ -62,6 +64,7 @@ private:
 
     std::vector<Output> outputs_;
     std::vector<std::uint8_t> touched_;
+    std::set<std::uint32_t> touchedInOrder_;
     std::vector<std::uint8_t> bytes_;
     HalSpiModel spi_;
     HalBoardModel boardBytes_;

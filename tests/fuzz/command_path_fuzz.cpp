@@ -3,33 +3,44 @@
 // decoded and dispatched by the controller server to every command service the daemon binds,
 // in its order (the heartbeat; the slot table with every slot factory, the stub child program
 // standing in for pppd, the fax programs and the T.38 relay; the bus tests, the clock, E1 and
-// SPI controls and the monitoring controller), and answered. Between its frames the input
-// also makes the board's device opens, requests and reads fail, and moves the clock on:
+// SPI controls and the monitoring controller), and answered. The board has two mixer units
+// and the files the monitoring controller reads and writes (versions, temperature, framer
+// status, the "/var/monitoring/" folder). Between its frames the input also makes the
+// board's device opens, requests and reads fail, and moves the clock on:
 // - a piece that begins with the TPKT version (3) is a frame, sent as the controller sends it:
 //   the length its header gives (at least the header, at most what is left), whole or not;
 // - any other first byte is a step, chosen by its value modulo the number of steps (Step),
 //   that takes its operands from the bytes after it (a missing one reads as 0).
 // After every input:
 // - every message that decoded got exactly one answer (or still owes a delayed one, or was
-//   owed to a controller the daemon dropped);
+//   owed to a controller the daemon dropped), and every frame the daemon sent decodes;
 // - once the controller's side closes and the board works again, no slot is left (in the
 //   table or a factory), no output of the switch is driven (connected, or written with
 //   anything but the idle byte off the shared bus), no child process is left or waited for
 //   once those told to end have gone, and the process holds no descriptor it did not hold
 //   before the input (the devices the services keep open from their first use are held
-//   again first, as their next use would).
+//   again first, as their next use would);
+// - what the input left is undone (start()), and the services' state is then the one every
+//   input starts from: the same timers, packet pool, trunk and CAS settings, LEDs, SPI
+//   service and mixer units.
 // A breach aborts the run. The loop runs on the test clock, moved on by the target only, so
 // that no input makes the run wait for real time; only the children's ends are waited for,
-// within a bound. Corpus: tests/fuzz/command_path_corpus (TPKT frames of the protocol's
-// examples, sessions of the slot kinds and of the hardware services, and sessions with
-// device failures).
+// within a bound. An input passes no clock time but what its steps and its children's ends
+// take. Corpus: tests/fuzz/command_path_corpus (TPKT frames of the protocol's examples,
+// sessions of the slot kinds, of the mixer and of the hardware and monitoring services, long
+// ones among them, and sessions with device failures). A run (the longest input and the
+// engine's rare features as LLVMFuzzerInitialize sets them unless given):
+//   build/fuzz/tests/command_path_fuzz -max_len=16384 -max_total_time=600 <new inputs>
+//       tests/fuzz/command_path_corpus
 
 #include "asn1/asn1.h"
 #include "base/clock.h"
 #include "base/immortal.h"
 #include "base/ini_file.h"
-#include "board/path.h"
+#include "base/packet.h"
+#include "base/random.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/mixer_model.h"
 #include "board/sim/simulation.h"
 #include "control/ctrl_server.h"
 #include "control/heart_beat_ctl.h"
@@ -38,6 +49,7 @@
 #include "hardware/dsproc_receiver.h"
 #include "hardware/e1_ctl.h"
 #include "hardware/hw_mux.h"
+#include "hardware/hw_tests.h"
 #include "hardware/spi_ctrl.h"
 #include "hardware/tonec_receiver.h"
 #include "messages/zgcp.h"
@@ -45,28 +57,34 @@
 #include "runtime/child_wait.h"
 #include "runtime/device_return.h"
 #include "runtime/ipc_signal.h"
+#include "runtime/multiplexer.h"
 #include "server/start_up.h"
 #include "slots/dsp_modem_slot.h"
+#include "slots/mixer.h"
 #include "slots/modem_slot.h"
 #include "slots/slot_factory.h"
 #include "slots/slots.h"
 #include "slots/t38_slot.h"
 #include "slots/voice_slot.h"
+#include "tests/display_commands.h"
 #include "tests/loop_pump.h"
 #include "tests/process_figures.h"
 #include "tests/stub_child.h"
+#include "tests/temp_root.h"
 
 #include <linux/capability.h>
 #include <net/if.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -76,19 +94,33 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-// Test-clock time that passes after an input, before the controller's side closes: past
-// the grace periods of the children told to end, so that their timers fire too.
-constexpr std::uint32_t kQuietMs = ModemSlot::kTerminateMs + 1000;
 // Real time the children told to end may take to go once the connection has closed.
 constexpr int kChildEndMs = 10000;
+// The controller's side sends what it has a piece at a time, and reads the answers before
+// the next; what the daemon writes for one piece (at most a few hundred messages) fits in
+// its socket.
+constexpr std::size_t kPiece = 4096;
+constexpr int kDaemonSocketBytes = 16 << 20;
+// The longest input, unless -max_len says otherwise: long sessions over many slot kinds and
+// large frames fit.
+constexpr char kMaxLen[] = "-max_len=16384";
+// The daemon's runs reach tens of thousands of features, and the engine looks each feature
+// of every run up in its list of rare ones, which keeps all seen fewer times than this
+// threshold: at the engine's default (255) the list grows to thousands and the look-ups
+// take most of the run's time; with this one it stays short, and the run reaches more in a
+// given time (unless the command line says otherwise).
+constexpr char kRareFeatures[] = "-entropic_feature_frequency_threshold=16";
 
 // The steps of an input between its frames, by their first byte modulo kSteps, with their
 // operand bytes. A device is the board's (device nodes by path, then the interfaces by name)
@@ -99,7 +131,8 @@ enum Step {
     kFailRequest,    // device, request (in the model's table), error, times
     kFailRead,       // device, fault (eof, hangup, err, then the errors), times
     kClearFailures,  // the board works again
-    kTime,           // n: the clock moves on by 2^(n mod 18) ms, within kTimeSteps
+    kTime,           // n: the clock moves on by 2^(n mod 11) ms, or 2^(n mod 18) ms from kLongWaits
+                     // on, within kTimeSteps
     kRaw,            // n, then n bytes sent as they are (a stream that is not whole frames)
     kSteps
 };
@@ -107,6 +140,10 @@ constexpr std::uint8_t kTpktVersion = 3;
 // Clock time the steps of one input may pass in all: past the heartbeat's time-out, and no
 // more, since every second costs the periodic checks of the services.
 constexpr std::uint32_t kTimeSteps = HeartBeatCtl::timeout_ms + 10000;
+// The operands of kTime from which it may pass seconds and more (up to 131 s): an eighth of
+// them, since every second costs the periodic work of the services; the others pass up to
+// a second.
+constexpr std::uint8_t kLongWaits = 224;
 // What a failing open, request or read gives. Not ENODEV: the line-chip service takes it for
 // a board without SPI, for the rest of the process, so that every later input would run
 // without it.
@@ -149,19 +186,66 @@ public:
         ASN1::CoderEnv env;
         env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
         ZGCP::Message message;
-        if (ASN1::decode(data, data + length, &env, message, true))
+        if (ASN1::decode(data, data + length, &env, message, true)) {
             ++decoded;
+            ZGCP::PDU const& pdu = message.get_pdu();
+            displays += pdu.command_isSelected() && pdu.get_command().display_isSelected();
+        }
         ctrlServer.OnMessage(data, length);
     }
 
     std::size_t decoded = 0;
     std::size_t owedToNobody = 0;
+    // Display commands, which the monitoring controller keeps what they report of.
+    std::size_t displays = 0;
+};
+
+// The frames the daemon sent that decoded, each with whether it is a response. The periodic
+// status signals repeat byte for byte: a frame seen before is not decoded again, as it
+// would decode the same. A table made once, a place a frame by its hash (a frame that takes
+// the place of another makes it unknown again), so that no input allocates in it; frames
+// too long for a place are always decoded.
+class KnownFrames {
+public:
+    static constexpr std::size_t kPlaces = 4096;
+    static constexpr std::size_t kLongest = 64;
+
+    // Whether the frame decodes, and what it is, decoding it when it is not known.
+    bool decodes(char const* data, std::size_t length, bool& response)
+    {
+        std::string_view const frame(data, length);
+        Place* place = length <= kLongest ? &places_[std::hash<std::string_view>()(frame) % kPlaces] : nullptr;
+        if (place && place->length == length && std::equal(frame.begin(), frame.end(), place->bytes.begin())) {
+            response = place->response;
+            return true;
+        }
+        ASN1::CoderEnv env;
+        env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+        ZGCP::Message message;
+        if (!ASN1::decode(data, data + length, &env, message, true))
+            return false;
+        response = message.get_pdu().response_isSelected();
+        if (place) {
+            std::copy(frame.begin(), frame.end(), place->bytes.begin());
+            place->length = length;
+            place->response = response;
+        }
+        return true;
+    }
+
+private:
+    struct Place {
+        std::array<char, kLongest> bytes;
+        std::size_t length = kLongest + 1;  // none
+        bool response = false;
+    };
+    std::vector<Place> places_{kPlaces};
 };
 
 // What the controller's side receives: TPKT frames, of which the responses are counted.
 class Controller {
 public:
-    explicit Controller(int fd) : fd_(fd) {}
+    Controller(int fd, KnownFrames& known) : fd_(fd), known_(known) {}
 
     void drain()
     {
@@ -174,13 +258,10 @@ public:
                 std::abort();  // the daemon sends nothing but whole TPKT frames
             if (in_.size() < length)
                 return;
-            ASN1::CoderEnv env;
-            env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-            ZGCP::Message message;
-            if (!ASN1::decode(in_.data() + 4, in_.data() + length, &env, message, true))
+            bool response = false;
+            if (!known_.decodes(in_.data() + 4, length - 4, response))
                 std::abort();
-            if (message.get_pdu().response_isSelected())
-                ++responses;
+            responses += response;
             in_.erase(in_.begin(), in_.begin() + std::ptrdiff_t(length));
         }
     }
@@ -189,6 +270,7 @@ public:
 
 private:
     int fd_;
+    KnownFrames& known_;
     std::vector<char> in_;
 };
 
@@ -205,6 +287,54 @@ void privateNetwork()
     std::strcpy(loopback.ifr_name, "lo");
     loopback.ifr_flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING;
     ::ioctl(socket.lowlevel_fd(), SIOCSIFFLAGS, &loopback);
+}
+
+// Processes of its own: the run goes on in a new process namespace with its own /proc, under
+// a first process there that reaps what is orphaned, as a board's init does. The monitoring
+// controller's look-up of a local controller program then reads the few processes of the
+// run, not the machine's hundreds (at every controller's end), and never finds one of the
+// machine's. The process that started it waits, passing on the signals that end a run, and
+// ends as the run does. A run started inside (a worker of -jobs) stays where it is.
+constexpr char kOwnProcesses[] = "COMMAND_PATH_OWN_PROCESSES";
+volatile pid_t forwardTo = 0;
+
+void forwardSignal(int signal) { ::kill(forwardTo, signal); }
+
+// Waits for the child, passing on the signals that end a run, and ends as it does; as the
+// first process of the namespace, reaps every process orphaned meanwhile.
+[[noreturn]] void waitFor(pid_t child)
+{
+    forwardTo = child;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2})
+        IPC::Signal::handle(signal, forwardSignal, SA_RESTART);
+    for (;;) {
+        int status = 0;
+        pid_t const ended = ::waitpid(-1, &status, 0);
+        if (ended == child)
+            ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+        if (ended < 0 && errno != EINTR)
+            ::_exit(127);
+    }
+}
+
+void privateProcesses()
+{
+    if (std::getenv(kOwnProcesses) != nullptr)
+        return;
+    if (::unshare(CLONE_NEWPID | CLONE_NEWNS) != 0) {
+        std::cerr << "command_path_fuzz: runs among the machine's processes" << std::endl;
+        return;
+    }
+    ::setenv(kOwnProcesses, "1", 1);
+    if (pid_t const first = ::fork(); first > 0)
+        waitFor(first);
+    else if (first < 0)
+        return;
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+        || ::mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
+        std::cerr << "command_path_fuzz: sees the machine's processes" << std::endl;
+    if (pid_t const run = ::fork(); run > 0)
+        waitFor(run);
 }
 
 // Without CAP_NET_RAW the process opens no packet socket, so that the monitoring controller
@@ -227,11 +357,115 @@ void noPacketSockets()
 // EPIPE instead of ending the process.
 void OnBrokenPipe(int) {}
 
+// The board files the monitoring controller reads (board paths and contents).
+struct BoardFile {
+    char const* path;
+    char const* text;
+};
+constexpr BoardFile kBoardFiles[] = {
+    {"/var/version", "B1.0\n"},
+    {"/var/u-boot-version", "U2.1\n"},
+    {"/var/fpga-version", "F3\n"},
+    {"/var/board-version", "R4\n"},
+    {"/proc/temperature", "45 C\n"},
+    {"/proc/voice/version", "voice 1.2 2023-07-14 14:51\n"},
+    {"/proc/driver/hdlc/peb22554/0", "Current state           : No Carrier\n"},
+    {"/proc/driver/hdlc/peb22554/1",
+     "Current state           : Synchronized\nLoss of Signal          : no\n"
+     "Loss of Frame Alignment : yes\nReceive Slip Negative   : 3\nReceive Slip Positive   : 1\n"},
+};
+constexpr char kMonitoringFolder[] = "/var/monitoring";
+// The mixer units: number, TDM channels, mixer inputs.
+constexpr int kMixerUnits[][3] = {{0, 32, 16}, {1, 16, 8}};
+
+// What every input starts from, and what start() brings back after one.
+struct Start {
+    std::uint64_t clockUs = 0;
+    // The timers armed then (none is waited for before they are known).
+    unsigned timers = ~0u;
+    // The descriptors held then (descriptors()).
+    std::vector<std::string> descriptors;
+    // What the monitoring controller knows (monitoringFacts()).
+    std::string monitoring;
+    // Every service's state that an input could leave changed, as text (state()).
+    std::string state;
+};
+
+// The daemon's part under test, built once and never destroyed (the process's singletons
+// still use it while the process exits).
+struct Daemon {
+    Daemon()
+    {
+        privateNetwork();
+        noPacketSockets();
+        IPC::Signal::handle(SIGPIPE, OnBrokenPipe, SA_RESTART);
+        // In the run's own mounts, the board's files are in memory: the monitoring
+        // controller's status files and folders are made and removed at every input.
+        if (std::getenv(kOwnProcesses) != nullptr
+            && ::mount("tmpfs", root.dir().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0)
+            std::cerr << "command_path_fuzz: the board's files are on disk" << std::endl;
+        for (char const* program : {ModemSlot::kPppd, DspModemSlot::kFaxSender, DspModemSlot::kFaxReceiver,
+                                    T38SoftFactory::kProgram})
+            stubs.emplace_back(root.dir(), program);
+        // A stub the run leaves behind (it ended on a crash) ends by itself after a while.
+        for (testsupport::StubChild const& stub : stubs)
+            stub.configure("INSTANCES=2 RUN=60");
+        root.writeFile(PlaySlotFile::kFolder + std::string("hello"), std::string(400, '\xd5'));
+        for (BoardFile const& file : kBoardFiles)
+            root.writeFile(file.path, file.text);
+        std::filesystem::create_directories(root.dir() + kMonitoringFolder);
+        auto& mixer = dynamic_cast<board::sim::MixerModel&>(*simulation.board().device(mixer::kPath));
+        for (auto const& [unit, channels, inputs] : kMixerUnits)
+            mixer.addUnit(unit, channels, inputs);
+        // A digital modem has an interface to take.
+        simulation.board().device("hdlc1")->command({"p2p", "on"});
+        // The daemon's log is shown only when asked for (COMMAND_PATH_LOG=1, to look into a finding).
+        if (std::getenv("COMMAND_PATH_LOG") == nullptr)
+            for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
+                s->rdbuf(&discard);
+
+        // The services as the daemon builds and binds them (the static trunk factories are
+        // there already), with no configuration file.
+        BuildServices(config);
+        BindCommandServices();
+        ctrlServer.Activate(link);
+        link->Bind(&counter);
+        ChildWait::Activate();
+        devices = simulation.board().devices();
+    }
+
+    Discard discard;
+    IniFile::File config;
+    Mux::TestClock clock;
+    // The wall clock stands still: what the daemon stamps with it is the same at every input.
+    testsupport::FrozenWallClock wallClock{1689346260};
+    testsupport::TempRoot root;
+    board::sim::Simulation simulation;
+    std::vector<testsupport::StubChild> stubs;
+    PairLink* link = new PairLink;  // owned by ctrlServer
+    Counter counter;
+    KnownFrames known;
+    // The devices an input's steps name, by their operand modulo their number.
+    std::vector<board::sim::Device*> devices;
+    // Whether the clock moved since the input began.
+    bool clockMoved = false;
+    Start start;
+};
+
+Daemon* gateway = nullptr;
+
+// The clock moves on by ms, the due timers fired on the way.
+void advance(std::uint32_t ms)
+{
+    testsupport::advance(gateway->clock, ms);
+    gateway->clockMoved = true;
+}
+
 // The devices the daemon's services keep open from their first use, opened now where an
 // input's failure closed one, as the services' next use would. A device that ended comes
 // back by its own tries, the last a minute after the one before: the clock moves on until
 // each is back, so that what an input finds open does not depend on the input before it.
-void holdDevices(Mux::TestClock& clock)
+void holdDevices()
 {
     HwMux::instance().IsOpened();
     BusCtl::instance().IsOpen();
@@ -249,61 +483,153 @@ void holdDevices(Mux::TestClock& clock)
                || std::any_of(std::begin(services), std::end(services), [](auto* s) { return s->away(); });
     };
     for (std::uint32_t waited = 0; away() && waited <= DeviceReturn::last_wait_ms; waited += 1000)
-        testsupport::advance(clock, 1000);
+        advance(1000);
 }
 
-// The daemon's part under test, built once and never destroyed (the process's singletons
-// still use it while the process exits).
-struct Daemon {
-    Daemon()
-    {
-        privateNetwork();
-        noPacketSockets();
-        IPC::Signal::handle(SIGPIPE, OnBrokenPipe, SA_RESTART);
-        char folder[] = "/tmp/gw-fuzz-XXXXXX";
-        if (::mkdtemp(folder))
-            board::setRoot(folder);
-        root = folder;
-        for (char const* program : {ModemSlot::kPppd, DspModemSlot::kFaxSender, DspModemSlot::kFaxReceiver,
-                                    T38SoftFactory::kProgram})
-            stubs.emplace_back(root, program);
-        // A stub the run leaves behind (it ended on a crash) ends by itself after a while.
-        for (testsupport::StubChild const& stub : stubs)
-            stub.configure("INSTANCES=2 RUN=60");
-        std::filesystem::create_directories(root + PlaySlotFile::kFolder);
-        std::ofstream(root + PlaySlotFile::kFolder + "hello") << std::string(400, '\xd5');
-        // A digital modem has an interface to take.
-        simulation.board().device("hdlc1")->command({"p2p", "on"});
-        // The daemon's log is shown only when asked for (COMMAND_PATH_LOG=1, to look into a finding).
-        if (std::getenv("COMMAND_PATH_LOG") == nullptr)
-            for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
-                s->rdbuf(&discard);
-
-        // The services as the daemon builds and binds them (the static trunk factories are
-        // there already), with no configuration file.
-        BuildServices(config);
-        BindCommandServices();
-        ctrlServer.Activate(link);
-        link->Bind(&counter);
-        ChildWait::Activate();
-        // Devices the services open at first use and keep: held before the first input.
-        holdDevices(clock);
-        devices = simulation.board().devices();
+// The timers an input left that end by themselves (a device back on trial) run out: the
+// clock moves on to each in turn, within a bound, until no more are armed than at the start.
+void timersRunOut()
+{
+    constexpr std::uint32_t kBoundMs = 2 * DeviceReturn::last_wait_ms;
+    for (std::uint32_t waited = 0; multiplexer.timer_count() > gateway->start.timers && waited <= kBoundMs;) {
+        std::uint32_t const wait = std::uint32_t(std::max(multiplexer.next_timer_wait(), 0));
+        advance(wait);
+        waited += std::max<std::uint32_t>(wait, 1);
     }
+}
 
-    Discard discard;
-    IniFile::File config;
-    Mux::TestClock clock;
-    board::sim::Simulation simulation;
-    std::string root;
-    std::vector<testsupport::StubChild> stubs;
-    PairLink* link = new PairLink;  // owned by ctrlServer
-    Counter counter;
-    // The devices an input's steps name, by their operand modulo their number.
-    std::vector<board::sim::Device*> devices;
-};
+// The state of the services that an input could leave changed and start() brings back, as
+// text: one "name=value" a fact.
+std::string state()
+{
+    std::ostringstream os;
+    E1Ctl const& e1 = E1Ctl::instance();
+    os << "pool=" << _Packet::Pool::available() << " timers=" << multiplexer.timer_count() << " next-timer=" << multiplexer.next_timer_wait()
+       << " tclk=" << e1.tclk() << " e1-polling=" << e1.polling() << " cas=";
+    for (int trunk = 0; trunk < E1Ctl::kTrunks; ++trunk)
+        os << e1.casOpen(trunk);
+    os << " spi=" << spiCtrl::instance().available() << spiCtrl::instance().polling()
+       << " heartbeat=" << HeartBeatCtl::instance().running() << " leds=" << int(MonitoringCtl::instance().ledByte())
+       << " mixers=";
+    for (auto const& unit : Mixer::MixerFactory::instance().units())
+        os << unit->id() << (unit->isDead() ? "dead" : "") << ",";
+    return os.str();
+}
 
-Daemon* gateway = nullptr;
+// What start() found changed since the start: "tclk=4 (was tclk=0)".
+std::string changes(std::string const& now, std::string const& was)
+{
+    std::istringstream a(now), b(was);
+    std::string out;
+    for (std::string x, y; a >> x && b >> y;)
+        if (x != y)
+            out += " " + x + " (was " + y + ")";
+    return out;
+}
+
+// The mixer factory's units, as a resource query refreshes them, are the board's.
+bool mixersKnown()
+{
+    std::vector<std::shared_ptr<Mixer::Mixer>> const& units = Mixer::MixerFactory::instance().units();
+    return units.size() == std::size(kMixerUnits)
+           && std::equal(units.begin(), units.end(), std::begin(kMixerUnits),
+                         [](auto const& unit, auto const& want) { return unit->id() == want[0] && !unit->isDead(); });
+}
+
+// What the monitoring controller knows of the board and of the controller, as text.
+std::string monitoringFacts()
+{
+    MonitoringDataHolder& data = MonitoringCtl::instance().data();
+    std::ostringstream os;
+    os << data.getPowerStatus().asInt() << ' ' << data.getDipValue() << ' ' << data.getConfigVersion() << ' '
+       << data.getTemperature() << ' ' << data.getBuildVersion() << data.getFPGAVersion() << data.getBootVersion()
+       << data.getBoardVersion() << ' ' << data.GetBoardStatus().size() << ' ' << data.GetEmPhoneStatus().size()
+       << ' ' << data.GetTermCounters().size() << ' ' << data.GetTrapHosts().size() << ' '
+       << data.getSelfControllerStatus().asInt();
+    return os.str();
+}
+
+// The bus tests' outputs, trunks, CAS and LEDs as at the start: bus outputs whose release
+// failed are let go (as the next controller's end would), the trunks are clock masters,
+// the CAS trunks and channels closed, the front LEDs off.
+void undoHardware()
+{
+    HwTests::instance().OnDisconnect();
+    E1Ctl& e1 = E1Ctl::instance();
+    for (std::uint32_t trunk = 0; trunk < 32; ++trunk) {
+        if ((e1.tclk() >> trunk & 1) == 0)
+            continue;
+        ZGCP::TrunkCfg cfg;
+        cfg.set_trunk(std::int32_t(trunk));
+        cfg.set_mode(ZGCP::TrunkMode::master);
+        e1.SetMode(cfg);
+    }
+    for (std::uint32_t trunk = 0; trunk < std::uint32_t(E1Ctl::kTrunks); ++trunk) {
+        if (!e1.casOpen(int(trunk)))
+            continue;
+        for (std::uint32_t timeslot = E1Ctl::kTimeslots; timeslot-- > 0;)
+            e1.HandleCasClose(cas_channel{trunk, timeslot, 0, 0, {0, 0}});
+    }
+    MonitoringCtl& monitoring = MonitoringCtl::instance();
+    for (unsigned framer = 0; monitoring.ledByte() != 0 && framer < 4; ++framer)
+        monitoring.setFramerLed(testsupport::framerDisplay(framer, true, false).get_framer());
+}
+
+// What the monitoring controller learnt from the controller's displays, or otherwise
+// changed, is forgotten with the files it wrote: its data are made anew (they learn the
+// board's facts again from the checks of clockBack()). True when they were.
+bool forgetMonitoring()
+{
+    if (gateway->counter.displays == 0 && monitoringFacts() == gateway->start.monitoring)
+        return false;
+    MonitoringDataHolder& data = MonitoringCtl::instance().data();
+    data.~MonitoringDataHolder();
+    for (auto const& entry : std::filesystem::directory_iterator(gateway->root.dir() + kMonitoringFolder))
+        std::filesystem::remove_all(entry.path());
+    new (&data) MonitoringDataHolder();
+    gateway->counter.displays = 0;
+    return true;
+}
+
+// The clock back to the start, and the periodic timers with it: each fires first where it
+// did at the start; their checks run once here.
+void clockBack()
+{
+    gateway->clock.setMilliseconds(std::uint32_t(gateway->start.clockUs / 1000));
+    MonitoringCtl& monitoring = MonitoringCtl::instance();
+    monitoring.onBkgCheckTimer(nullptr);
+    monitoring.onPowerCheckTimer(nullptr);
+    monitoring.onControllerCheckTimer(nullptr);
+    E1Ctl::instance().SetTimer();
+    gateway->clockMoved = false;
+}
+
+// Undoes what an input left, once its checks are done (the board works again, no slot, no
+// child, no connection): the services are brought back to the state every input starts
+// from, and the clock back to its time with them.
+void start()
+{
+    undoHardware();
+    if (!mixersKnown())
+        Mixer::MixerFactory::instance().RefreshResources();
+    if (forgetMonitoring() || gateway->clockMoved)
+        clockBack();
+    for (testsupport::StubChild const& stub : gateway->stubs)
+        for (char const* log : {".log", ".fds"})
+            std::filesystem::remove(stub.path() + log);
+    std::srand(1);
+}
+
+// Ends the run on a breach, saying which (on the standard error, which the daemon's log
+// does not use), and with it the children of the input.
+[[noreturn]] void breach(std::string const& what)
+{
+    std::fprintf(stderr, "command_path_fuzz: %s\n", what.c_str());
+    for (testsupport::StubChild const& stub : gateway->stubs)
+        for (int pid : stub.pids())
+            ::kill(pid, SIGKILL);
+    std::abort();
+}
 
 // The outputs of the switch still driven, as the switch model's runs ("513<512"):
 // connected to an input, or written with anything but the idle byte, which only outputs off
@@ -428,7 +754,7 @@ private:
 void send(int peer, std::vector<char>& bytes, Controller& controller)
 {
     for (std::size_t sent = 0; sent < bytes.size();) {
-        ssize_t const n = ::send(peer, bytes.data() + sent, std::min<std::size_t>(bytes.size() - sent, 4096),
+        ssize_t const n = ::send(peer, bytes.data() + sent, std::min<std::size_t>(bytes.size() - sent, kPiece),
                                  MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0)
             sent += std::size_t(n);
@@ -440,16 +766,12 @@ void send(int peer, std::vector<char>& bytes, Controller& controller)
     bytes.clear();
 }
 
-// The clock moves on a second at a time, the answers and signals taken in between, as a
-// controller reads them: one that did not would make the daemon's writes wait.
+// The clock moves on, the due timers fired on the way; then the controller's side takes the
+// answers and signals (its socket holds all those of the longest wait).
 void passTime(std::uint32_t ms, Controller& controller)
 {
-    for (std::uint32_t left = ms; left > 0;) {
-        std::uint32_t const now = std::min<std::uint32_t>(left, 1000);
-        testsupport::advance(gateway->clock, now);
-        controller.drain();
-        left -= now;
-    }
+    advance(ms);
+    controller.drain();
 }
 
 // The device an operand names.
@@ -489,7 +811,8 @@ void step(Step kind, Input& in, Controller& controller, std::uint32_t& timeLeft)
     }
     case kClearFailures: board.clearFailures(); break;
     case kTime: {
-        std::uint32_t const ms = std::min(std::uint32_t(1) << (in.byte() % 18), timeLeft);
+        std::uint8_t const n = in.byte();
+        std::uint32_t const ms = std::min(std::uint32_t(1) << (n >= kLongWaits ? n % 18 : n % 11), timeLeft);
         timeLeft -= ms;
         passTime(ms, controller);
         break;
@@ -498,49 +821,24 @@ void step(Step kind, Input& in, Controller& controller, std::uint32_t& timeLeft)
     }
 }
 
-// Ends the run on a breach, saying which (on the standard error, which the daemon's log
-// does not use), and with it the children of the input.
-[[noreturn]] void breach(std::string const& what)
+// One input, from the start to its checks.
+void run(std::uint8_t const* data, std::size_t size)
 {
-    std::fprintf(stderr, "command_path_fuzz: %s\n", what.c_str());
-    for (testsupport::StubChild const& stub : gateway->stubs)
-        for (int pid : stub.pids())
-            ::kill(pid, SIGKILL);
-    std::abort();
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    // Newly covered functions are not printed: naming them starts a symbolizer process, a
-    // child that the checks would take for one the daemon left.
-    static char quiet[] = "-print_funcs=0";
-    static std::vector<char*> args(*argv, *argv + *argc);
-    args.insert(args.begin() + 1, quiet);
-    args.push_back(nullptr);
-    *argc = int(args.size()) - 1;
-    *argv = args.data();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
-{
-    // Built at the first input: a process that only runs the workers (-jobs) builds none, as
-    // its reaping of children would take the workers' exits from it.
-    if (gateway == nullptr) {
-        static Immortal<Daemon> instance;
-        gateway = &instance.value;
-    }
-    holdDevices(gateway->clock);
-    std::vector<std::string> const descriptorsBefore = descriptors();
+    std::vector<std::string> const& descriptorsBefore = gateway->start.descriptors;
     std::uint64_t const mark = gateway->simulation.board().journal().next();
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
         std::abort();
+    // The daemon writes its answers and signals at once, waiting (in real time, a second at
+    // most, then it drops the controller) while the socket is full; the controller's side
+    // reads them between the loop's turns only. The socket takes what any piece of input
+    // (kPiece) can make the daemon write in one go.
+    int const room = kDaemonSocketBytes;
+    if (::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room) != 0)
+        ::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     Fd peer(pair[1]);
     gateway->link->take(Fd(pair[0]));
-    Controller controller(peer.lowlevel_fd());
+    Controller controller(peer.lowlevel_fd(), gateway->known);
     std::size_t const decodedBefore = gateway->counter.decoded;
     std::size_t const owedBefore = gateway->counter.owedToNobody;
 
@@ -563,12 +861,13 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         step(kind, in, controller, timeLeft);
     }
     send(peer.lowlevel_fd(), stream, controller);
-    passTime(kQuietMs, controller);
     testsupport::settle(1000);
     controller.drain();
-    if (controller.responses + ctrlServer.delayed_count() + (gateway->counter.owedToNobody - owedBefore)
-        != gateway->counter.decoded - decodedBefore)
-        breach("a message without exactly one answer");
+    std::size_t const decoded = gateway->counter.decoded - decodedBefore;
+    std::size_t const owed = ctrlServer.delayed_count() + (gateway->counter.owedToNobody - owedBefore);
+    if (controller.responses + owed != decoded)
+        breach("a message without exactly one answer: " + std::to_string(decoded) + " decoded, "
+               + std::to_string(controller.responses) + " answered, " + std::to_string(owed) + " owed");
 
     // Shut first: a child that has not executed its program yet holds a copy of the peer.
     ::shutdown(peer.lowlevel_fd(), SHUT_RDWR);
@@ -578,7 +877,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         breach("the connection outlives its peer");
     // What is left once the board works again.
     gateway->simulation.board().clearFailures();
-    holdDevices(gateway->clock);
+    holdDevices();
     testsupport::settle(1000);
     if (slotLeft())
         breach("a slot is left");
@@ -588,11 +887,14 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     // daemon kills it.
     if (!testsupport::runUntil(
             [] {
-                testsupport::advance(gateway->clock, 100);
-                return !childLeft();
+                if (!childLeft())
+                    return true;
+                advance(100);
+                return false;
             },
             kChildEndMs))
         breach("a child process is left: " + childrenLeft());
+    timersRunOut();
     // The devices a child held end when the last process holding them has gone (a process
     // the child started may outlive it for a moment).
     std::vector<std::string> descriptorsAfter;
@@ -603,7 +905,60 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
             },
             kChildEndMs))
         breach("descriptors are left:" + descriptorsLeft(descriptorsBefore, descriptorsAfter, mark));
-    for (testsupport::StubChild const& stub : gateway->stubs)
-        std::filesystem::remove(stub.path() + ".log");
+}
+
+// The daemon as every input finds it: built, its devices held, one controller connection
+// made and ended (what the first connection starts runs from then on), brought to the start.
+void build()
+{
+    static Immortal<Daemon> instance;
+    gateway = &instance.value;
+    SeedRandomOnce();
+    holdDevices();
+    gateway->start.descriptors = descriptors();
+    gateway->counter.displays = 1;
+    std::uint8_t const ping[] = {kTpktVersion, 0, 0, 6, 6, 0};
+    run(ping, sizeof ping);
+    gateway->start.clockUs = gateway->clock.nowUs();
+    gateway->clockMoved = true;
+    start();
+    gateway->start.timers = multiplexer.timer_count();
+    gateway->start.descriptors = descriptors();
+    gateway->start.monitoring = monitoringFacts();
+    gateway->start.state = state();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    privateProcesses();
+    // Newly covered functions are not printed: naming them starts a symbolizer process, a
+    // child that the checks would take for one the daemon left. The longest input and the
+    // rare features are as kMaxLen and kRareFeatures say unless the command line says
+    // otherwise (its flags come after).
+    static char quiet[] = "-print_funcs=0";
+    static char maxLen[sizeof kMaxLen];
+    static char rareFeatures[sizeof kRareFeatures];
+    std::memcpy(maxLen, kMaxLen, sizeof kMaxLen);
+    std::memcpy(rareFeatures, kRareFeatures, sizeof kRareFeatures);
+    static std::vector<char*> args(*argv, *argv + *argc);
+    args.insert(args.begin() + 1, {quiet, maxLen, rareFeatures});
+    args.push_back(nullptr);
+    *argc = int(args.size()) - 1;
+    *argv = args.data();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
+{
+    // Built at the first input: a process that only runs the workers (-jobs) builds none, as
+    // its reaping of children would take the workers' exits from it.
+    if (gateway == nullptr)
+        build();
+    run(data, size);
+    start();
+    if (std::string const now = state(); now != gateway->start.state)
+        breach("the state an input left is not undone:" + changes(now, gateway->start.state));
     return 0;
 }
