@@ -146,6 +146,7 @@ using LAPDState = ISDN::LAPDFullState;
 
 class Target : public FarEndTarget<Far> {
 public:
+    // The far end's frames in the order of their steps (LapdStep).
     Target() : FarEndTarget("lapd_fuzz", kSteps, {iframe, supervisory, unnumbered, management}) {}
 
 private:

@@ -169,6 +169,7 @@ Frame management(Far const& far, Input& in)
 
 class Target : public FarEndTarget<Far> {
 public:
+    // The terminals' frames in the order of their steps (NtStep).
     Target() : FarEndTarget("lapd_nt_fuzz", kSteps, {iframe, supervisory, unnumbered, management}) {}
 
 private:

@@ -126,6 +126,7 @@ Frame msu(Far const& far, Input& in)
 
 class Target : public FarEndTarget<Far> {
 public:
+    // The far end's signal units in the order of their steps (SlcStep).
     Target() : FarEndTarget("slc_fuzz", kSteps, {fisu, lssu, msu}) {}
 
 private:
