@@ -41,9 +41,15 @@ inline Frame address(unsigned sapi, bool cr, unsigned tei)
 // its), Ri, the message type and Ai; with cut, the Ai left off.
 inline Frame teiManagement(bool cr, bool otherEntity, unsigned ri, std::uint8_t type, unsigned ai, bool cut)
 {
-    Frame f = address(ISDN::frame::kManagementSapi, cr, ISDN::frame::kGroupTei);
-    f.insert(f.end(), {ISDN::frame::kUiControl, std::uint8_t(otherEntity ? 0x0E : ISDN::frame::kManagementEntity),
-                       std::uint8_t(ri & 0xFF), std::uint8_t(ri >> 8), type, std::uint8_t(ai << 1 | 1)});
+    Frame const head = address(ISDN::frame::kManagementSapi, cr, ISDN::frame::kGroupTei);
+    Frame f = {head[0],
+               head[1],
+               ISDN::frame::kUiControl,
+               std::uint8_t(otherEntity ? 0x0E : ISDN::frame::kManagementEntity),
+               std::uint8_t(ri & 0xFF),
+               std::uint8_t(ri >> 8),
+               type,
+               std::uint8_t(ai << 1 | 1)};
     if (cut)
         f.pop_back();
     return f;
