@@ -56,7 +56,8 @@ bool decodePer(Bytes const& body, ASN1::AbstractData& value)
     ASN1::CoderEnv env;
     env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
     char const* data = reinterpret_cast<char const*>(body.data());
-    return ASN1::decode(data, data + body.size(), &env, value, true);
+    // No value is encoded in no octets.
+    return !body.empty() && ASN1::decode(data, data + body.size(), &env, value, true);
 }
 
 std::string oneLine(std::string const& text)

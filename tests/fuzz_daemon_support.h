@@ -1,16 +1,14 @@
 #pragma once
 
-// Shared by the fuzz targets that drive the daemon's slots and device services on the
-// simulated board in process: the input's bytes, the end of a run on a breach, the
-// daemon's log kept out of the way, a network of the process's own, the controller's side
-// of the server's connection (every message read back with the protocol's own coder), and
-// what a target compares before and after an input (the descriptors held, the switch
-// outputs driven).
+// Shared by the fuzz targets that drive the daemon's slots and device services in process on
+// the simulated board (with tests/fuzz_support.h): a controller connection over a socket
+// pair, the controller's side of it (every message read back with the protocol's own coder),
+// the signals checked as the server shows them, what is left of the slots and the switch
+// outputs they drove, and the part of the daemon every such target builds once.
 
 #include "asn1/asn1.h"
 #include "base/clock.h"
 #include "base/immortal.h"
-#include "base/packet.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/sim_board.h"
 #include "control/ctrl_server.h"
@@ -20,153 +18,34 @@
 #include "runtime/multiplexer.h"
 #include "slots/slot_factory.h"
 #include "slots/slots.h"
+#include "tests/controller_client.h"
+#include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
-#include "tests/process_figures.h"
+#include "tests/sim_env.h"
 
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <sstream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
-namespace fuzzsupport {
+namespace testsupport {
 
-// The bytes of an input, read in order; past the end they read as 0.
-class Input {
+// A controller connection over one end of a socket pair.
+class ControllerLink : public Control::Service {
 public:
-    Input(std::uint8_t const* data, std::size_t size) : at_(data), end_(data + size) {}
+    ControllerLink() : Control::Service(false) {}
+    void take(Fd const& fd) { TakeConnection(fd, "fuzz"); }
 
-    bool done() const { return at_ == end_; }
-    std::size_t left() const { return std::size_t(end_ - at_); }
-    std::uint8_t byte() { return done() ? 0 : *at_++; }
-    std::uint16_t word16() { return std::uint16_t(byte() << 8 | byte()); }
-    std::uint32_t word32() { return std::uint32_t(word16()) << 16 | word16(); }
-    // The next n bytes, or what is left.
-    std::vector<std::uint8_t> take(std::size_t n)
-    {
-        n = std::min(n, left());
-        std::vector<std::uint8_t> out(at_, at_ + n);
-        at_ += n;
-        return out;
-    }
-
-private:
-    std::uint8_t const* at_;
-    std::uint8_t const* end_;
-};
-
-// For LLVMFuzzerInitialize: newly covered functions are not printed. Naming them starts a
-// symbolizer process, whose pipes the descriptor checks would take for ones the daemon left.
-inline void quietNewFunctions(int* argc, char*** argv)
-{
-    static char quiet[] = "-print_funcs=0";
-    static std::vector<char*> args(*argv, *argv + *argc);
-    args.insert(args.begin() + 1, quiet);
-    args.push_back(nullptr);
-    *argc = int(args.size()) - 1;
-    *argv = args.data();
-}
-
-// A value of the protocol decoded from the bytes (aligned PER); false when they hold none.
-template <class Value>
-bool decodePer(std::vector<std::uint8_t> const& bytes, Value& value)
-{
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    auto const* begin = reinterpret_cast<char const*>(bytes.data());
-    return !bytes.empty() && ASN1::decode(begin, begin + bytes.size(), &env, value, true);
-}
-
-// The clock moves on by ms, a second at a time at most, with check() after each move.
-template <class Check>
-void passTime(Mux::TestClock& clock, std::uint32_t ms, Check check)
-{
-    for (std::uint32_t left = ms; left > 0;) {
-        std::uint32_t const now = std::min<std::uint32_t>(left, 1000);
-        testsupport::advance(clock, now);
-        left -= now;
-        check();
-    }
-}
-
-// Ends the run on a breach, saying which on the standard error (which the daemon's log,
-// kept out of the way, does not reach).
-[[noreturn]] inline void breach(char const* target, std::string const& what)
-{
-    std::fprintf(stderr, "%s: %s\n", target, what.c_str());
-    std::abort();
-}
-
-// Takes whatever is written and keeps nothing.
-class Discard : public std::streambuf {
 protected:
-    int overflow(int c) override { return c; }
-    std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
+    bool ImplActivate() override { return true; }
+    void ImplDeactivate() override {}
+    void ImplOnDisconnect() override {}
 };
-
-// The daemon's log goes nowhere unless the environment variable is set (to look into a
-// finding); true when it is shown.
-inline bool quietLog(char const* variable)
-{
-    // Never destroyed: the streams flush into it at exit.
-    static Discard* const discard = new Discard;
-    bool const shown = std::getenv(variable) != nullptr;
-    if (!shown)
-        for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
-            s->rdbuf(discard);
-    return shown;
-}
-
-// A network of the process's own with only its loopback up (when the process may make one):
-// the ports the slots bind and the peers they send to never reach the machine's network.
-inline void privateNetwork(char const* target)
-{
-    if (::unshare(CLONE_NEWNET) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-        std::fprintf(stderr, "%s: runs on the machine's network\n", target);
-        return;
-    }
-    Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    ifreq loopback{};
-    std::strcpy(loopback.ifr_name, "lo");
-    loopback.ifr_flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING;
-    ::ioctl(socket.lowlevel_fd(), SIOCSIFFLAGS, &loopback);
-}
-
-// The descriptors the process holds but the board's own (the board has seen the daemon's
-// closes first), each as its number and what it refers to, sorted.
-inline std::vector<std::string> descriptors(board::sim::SimBoard& board)
-{
-    board.service();
-    std::vector<int> const own = board.ownDescriptors();
-    std::vector<std::string> out;
-    for (auto const& [number, target] : testsupport::descriptorTargets(::getpid()))
-        if (std::find(own.begin(), own.end(), number) == own.end())
-            out.push_back(std::to_string(number) + " " + target);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-// The descriptors of after that were not held before: " [12 socket:[5127]]".
-inline std::string descriptorsLeft(std::vector<std::string> const& before, std::vector<std::string> const& after)
-{
-    std::string out;
-    for (std::string const& d : after)
-        if (!std::binary_search(before.begin(), before.end(), d) && d.find("/proc/") == std::string::npos)
-            out += " [" + d + "]";
-    return out;
-}
 
 // The outputs of the switch still driven, as the switch model's runs ("513<512"):
 // connected to an input, or written with anything but the idle byte, which only outputs off
@@ -188,55 +67,26 @@ inline std::string drivenOutputs(board::sim::HalModel const& hal)
     return driven;
 }
 
-// What an input must leave as it found it: the descriptors the process holds, the loop's
-// pending timers and the free blocks of the packet pool, as taken once the services hold
-// what they keep from their first use.
-class Baseline {
-public:
-    void take(board::sim::SimBoard& board)
-    {
-        descriptors_ = descriptors(board);
-        timers_ = multiplexer.timer_count();
-        packets_ = _Packet::Pool::available();
-        taken_ = true;
-    }
-    bool taken() const { return taken_; }
-    unsigned timers() const { return timers_; }
-
-    // What is left beyond it; empty when nothing.
-    std::string left(board::sim::SimBoard& board) const
-    {
-        if (!taken_)
-            return {};
-        std::vector<std::string> const held = descriptors(board);
-        if (held.size() > descriptors_.size())
-            return "descriptors are left:" + descriptorsLeft(descriptors_, held);
-        if (multiplexer.timer_count() != timers_)
-            return "timers are left: " + std::to_string(multiplexer.timer_count()) + " of " + std::to_string(timers_);
-        if (_Packet::Pool::available() != packets_)
-            return "packets of the pool are left";
-        return {};
-    }
-
-private:
-    bool taken_ = false;
-    std::vector<std::string> descriptors_;
-    unsigned timers_ = 0;
-    unsigned packets_ = 0;
-};
-
-// What is left of the slots (in the table or a factory) and of the switch outputs they
-// drove; empty when nothing.
-inline std::string slotsLeft(board::sim::HalModel const& hal)
+// Whether a slot is left in the table or in a factory.
+inline bool slotLeft()
 {
     if (!Slots::instance().live().empty())
-        return "a slot is left";
+        return true;
     for (SlotFactory* f = SlotFactory::first(); f != nullptr; f = f->next())
         if (!f->slots().empty())
-            return "a slot is left in a factory";
-    if (std::string const driven = drivenOutputs(hal); !driven.empty())
-        return "switch outputs are left driven:" + driven;
-    return {};
+            return true;
+    return false;
+}
+
+// Whether the signal encodes and decodes again with the protocol's own coder, in a message
+// as the server sends it (a signal that does not encode never reaches the controller).
+inline bool codes(ZGCP::Signal const& signal)
+{
+    ZGCP::Message message;
+    message.set_slot(1);
+    message.set_pdu().select_signal(signal);
+    ZGCP::Message back;
+    return decodePer(encodePer(message), back);
 }
 
 // Sees every signal as the server shows it, while the slot sends it: each must encode and
@@ -247,7 +97,12 @@ public:
     void OnConnect() override {}
     void OnDisconnect() override {}
     bool OnCommand(ZGCP::Command const&) override { return false; }
-    void OnSignal(ZGCP::Signal const& signal) override;
+    void OnSignal(ZGCP::Signal const& signal) override
+    {
+        if (!codes(signal))
+            breach(target_, "a signal that does not encode: " + signal.asValueNotation());
+        seen(signal);
+    }
 
 protected:
     virtual void seen(ZGCP::Signal const&) {}
@@ -255,23 +110,6 @@ protected:
 private:
     char const* target_;
 };
-
-// The start of an input. The first builds the target's environment (a Gateway with its
-// clock, its simulated board `env` and its `baseline`), never destroyed, and uses it once
-// (warmUp) so that the services hold what they keep from their first use before the baseline
-// is taken. Every input starts with the clock at startMs while nothing is pending on it.
-template <class Gateway, class WarmUp>
-void prepare(Gateway*& gateway, WarmUp warmUp, std::uint32_t startMs)
-{
-    if (gateway == nullptr) {
-        static Immortal<Gateway> instance;
-        gateway = &instance.value;
-        warmUp();
-        gateway->baseline.take(gateway->env.sim);
-    }
-    if (multiplexer.timer_count() == 0)
-        gateway->clock.setMilliseconds(startMs);
-}
 
 // The controller's side of a server's connection, over a socket pair: every message the
 // server sends is read back as a whole TPKT frame and decoded with the protocol's own
@@ -283,8 +121,9 @@ public:
         ZGCP::Signal signal;
     };
 
-    // Connects the server, which keeps its end for the process.
-    explicit ControllerEnd(CtrlSrv::Server& server)
+    // Connects the server, which keeps its end for the process; with log, each signal read
+    // is shown on the log stream.
+    ControllerEnd(char const* target, bool log, CtrlSrv::Server& server) : target_(target), log_(log)
     {
         int pair[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
@@ -295,85 +134,121 @@ public:
         int const room = 16 << 20;
         if (::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room) != 0)
             ::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
-        auto* link = new Link;  // owned by the server
+        auto* link = new ControllerLink;  // owned by the server
         server.Activate(link);
         link->take(Fd(pair[0]));
     }
 
     // Reads what has come: the signals of the whole frames, in order. A frame that is not a
-    // TPKT frame holding one message that decodes, or the end of the connection, is the
-    // breach given back in `error`.
-    std::vector<Signal> take(std::string& error)
+    // TPKT frame holding one message that decodes, or the end of the connection, is a breach.
+    std::vector<Signal> take()
     {
-        char buffer[65536];
-        ssize_t n;
-        while ((n = ::recv(peer_.lowlevel_fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
-            in_.insert(in_.end(), buffer, buffer + n);
-        if (n == 0) {
-            error = "the server ended the controller's connection";
-            return {};
-        }
+        bool const ended = receiveAll(peer_.lowlevel_fd(), in_);
         std::vector<Signal> out;
-        while (in_.size() >= 4) {
-            std::size_t const length = std::size_t(std::uint8_t(in_[2])) << 8 | std::uint8_t(in_[3]);
-            if (in_[0] != 3 || length < 4) {
-                error = "a frame that is not TPKT";
-                return out;
-            }
-            if (in_.size() < length)
-                break;
-            ASN1::CoderEnv env;
-            env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
+        takeFrames(target_, in_, [&](std::vector<std::uint8_t> const& body) {
             ZGCP::Message message;
-            if (!ASN1::decode(in_.data() + 4, in_.data() + length, &env, message, true)) {
-                error = "a message that does not decode";
-                return out;
-            }
-            if (message.get_pdu().signal_isSelected())
-                out.push_back({message.slot_isPresent() ? int(message.get_slot().getValue()) : -1,
-                               message.get_pdu().get_signal()});
-            in_.erase(in_.begin(), in_.begin() + std::ptrdiff_t(length));
-        }
+            if (!decodePer(body, message))
+                breach(target_, "a message that does not decode");
+            if (!message.get_pdu().signal_isSelected())
+                return;
+            out.push_back({message.slot_isPresent() ? int(message.get_slot().getValue()) : -1,
+                           message.get_pdu().get_signal()});
+            if (log_)
+                std::clog << target_ << ": signal of " << out.back().slot << ": "
+                          << out.back().signal.asValueNotation() << std::endl;
+        });
+        if (ended)
+            breach(target_, "the server ended the controller's connection");
         return out;
     }
 
 private:
-    class Link : public Control::Service {
-    public:
-        Link() : Control::Service(false) {}
-        void take(Fd const& fd) { TakeConnection(fd, "fuzz"); }
-
-    protected:
-        bool ImplActivate() override { return true; }
-        void ImplDeactivate() override {}
-        void ImplOnDisconnect() override {}
-    };
-
+    char const* target_;
+    bool log_;
     Fd peer_;
-    std::vector<char> in_;
+    std::vector<std::uint8_t> in_;
 };
 
-// Whether the signal encodes and decodes again with the protocol's own coder, in a message
-// as the server sends it (a signal that does not encode never reaches the controller).
-inline bool codes(ZGCP::Signal const& signal)
+// The part of the daemon a target drives, built once and never destroyed: the test clock at
+// startMs, the process's simulated board, the controller server with the slot table and a
+// controller connected, and what every input must leave as it found it. The target's own
+// part (its factories and services, and its SignalWatch bound with bind()) comes after.
+struct DaemonHarness {
+    DaemonHarness(char const* name, char const* logVariable, std::uint32_t startMs)
+        : target(name), log(quietStreams(logVariable))
+    {
+        privateNetwork(target);
+        ::signal(SIGPIPE, SIG_IGN);
+        clock.setMilliseconds(startMs);
+    }
+
+    // The server dispatches to the slot table, then shows the signals to the watch.
+    void bind(SignalWatch& signals)
+    {
+        server.Bind(&table);
+        server.Bind(&signals);
+    }
+
+    // Once every slot is destroyed: nothing of them is left (slots, switch outputs, RTP and
+    // extension sessions), nor anything beyond the baseline.
+    void checkLeftOver()
+    {
+        env.sim.service();
+        if (slotLeft())
+            breach(target, "a slot is left");
+        if (std::string const driven = drivenOutputs(env.hal); !driven.empty())
+            breach(target, "switch outputs are left driven:" + driven);
+        if (!env.rtpExt.sessions().empty())
+            breach(target, "an extension session is left: " + env.rtpExt.dump());
+        if (!env.rtp.sessions().empty())
+            breach(target, "an RTP session is left: " + env.rtp.dump());
+        env.sim.service();
+        if (std::string const left = baseline.left(env.sim.ownDescriptors()); !left.empty())
+            breach(target, left);
+    }
+
+    char const* const target;
+    // The daemon's log, with the signals the controller reads, is shown when the variable is set.
+    bool const log;
+    Mux::TestClock clock;
+    SimEnv& env = SimEnv::get();
+    CtrlSrv::Server server;
+    Slots& table = Slots::instance();
+    ControllerEnd controller{target, log, server};
+    Baseline baseline;
+};
+
+// The start of an input. The first builds the target's Gateway (a DaemonHarness), never
+// destroyed, and has a Run of no input use it once (useAgain()) so that the services hold
+// what they keep from their first use before the baseline is taken. Every input starts with
+// the clock at startMs while nothing is pending on it.
+template <class Run, class Gateway>
+void prepare(Gateway*& gateway, std::uint32_t startMs)
 {
-    ZGCP::Message message;
-    message.set_slot(1);
-    message.set_pdu().select_signal(signal);
-    ASN1::CoderEnv env;
-    env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-    std::vector<char> octets;
-    if (!env.encode(message, octets))
-        return false;
-    ZGCP::Message back;
-    return ASN1::decode(octets.data(), octets.data() + octets.size(), &env, back, true);
+    if (gateway == nullptr) {
+        static Immortal<Gateway> instance;
+        gateway = &instance.value;
+        FuzzInput none(nullptr, 0);
+        Run(none).useAgain();
+        gateway->env.sim.service();
+        gateway->baseline.take(gateway->env.sim.ownDescriptors());
+    }
+    if (multiplexer.timer_count() == 0)
+        gateway->clock.setMilliseconds(startMs);
 }
 
-inline void SignalWatch::OnSignal(ZGCP::Signal const& signal)
+// One input, after prepare(): a Run of it takes its steps (checking after each), then
+// finish() (every slot goes, the board works again: nothing of them may stay), then
+// useAgain() (a fresh slot works).
+template <class Run, class Gateway>
+void runInput(Gateway*& gateway, std::uint32_t startMs, std::uint8_t const* data, std::size_t size)
 {
-    if (!codes(signal))
-        breach(target_, "a signal that does not encode: " + signal.asValueNotation());
-    seen(signal);
+    prepare<Run>(gateway, startMs);
+    FuzzInput in(data, size);
+    Run run(in);
+    run.steps();
+    run.finish();
+    run.useAgain();
 }
 
-}  // namespace fuzzsupport
+}  // namespace testsupport

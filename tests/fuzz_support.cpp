@@ -2,6 +2,8 @@
 
 #include "base/fd.h"
 #include "base/immortal.h"
+#include "base/packet.h"
+#include "runtime/multiplexer.h"
 #include "tests/loop_pump.h"
 #include "tests/process_figures.h"
 
@@ -17,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,14 +71,15 @@ bool handedOver(int fd, int timeoutMs)
         timeoutMs);
 }
 
-void quietStreams(char const* variable)
+bool quietStreams(char const* variable)
 {
     // Never destroyed: the streams are flushed after every static object has gone.
     static Immortal<Discard> discard;
     if (std::getenv(variable) != nullptr)
-        return;
+        return true;
     for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
         s->rdbuf(&discard.value);
+    return false;
 }
 
 void quietFuzzer(int* argc, char*** argv)
@@ -110,6 +114,34 @@ void takeFrames(char const* target, std::vector<std::uint8_t>& in,
     in.erase(in.begin(), in.begin() + std::ptrdiff_t(at));
 }
 
+bool receiveAll(int fd, std::vector<std::uint8_t>& in)
+{
+    std::uint8_t buffer[65536];
+    for (;;) {
+        ssize_t const n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0)
+            return n == 0 || (errno != EAGAIN && errno != EINTR);
+        in.insert(in.end(), buffer, buffer + n);
+    }
+}
+
+std::uint32_t TimeBudget::spend(std::uint32_t ms)
+{
+    ms = std::min(ms, left_);
+    left_ -= ms;
+    return ms;
+}
+
+void passTime(Mux::TestClock& clock, std::uint32_t ms, std::uint32_t stepMs, std::function<void()> const& check)
+{
+    for (std::uint32_t left = ms; left > 0;) {
+        std::uint32_t const now = std::min(left, stepMs);
+        advance(clock, now);
+        left -= now;
+        check();
+    }
+}
+
 std::map<int, std::string> heldDescriptors(std::vector<int> const& except)
 {
     std::map<int, std::string> out = descriptorTargets(::getpid());
@@ -125,6 +157,54 @@ std::string newDescriptors(std::map<int, std::string> const& before, std::map<in
         if (before.count(number) == 0 || before.at(number) != target)
             out += " [" + std::to_string(number) + " " + target + "]";
     return out;
+}
+
+void Baseline::take(std::vector<int> const& except)
+{
+    descriptors_ = heldDescriptors(except);
+    timers_ = multiplexer.timer_count();
+    packets_ = _Packet::Pool::available();
+    taken_ = true;
+}
+
+std::string Baseline::left(std::vector<int> const& except) const
+{
+    if (!taken_)
+        return {};
+    std::map<int, std::string> const held = heldDescriptors(except);
+    if (held.size() > descriptors_.size())
+        return "descriptors are left:" + newDescriptors(descriptors_, held);
+    if (multiplexer.timer_count() != timers_)
+        return "timers are left: " + std::to_string(multiplexer.timer_count()) + " of " + std::to_string(timers_);
+    if (_Packet::Pool::available() != packets_)
+        return "packets of the pool are left: " + std::to_string(_Packet::Pool::available()) + " free of "
+             + std::to_string(packets_);
+    return {};
+}
+
+// Each byte read in its own statement: the order of a call's arguments is the compiler's.
+std::uint16_t FuzzInput::word16()
+{
+    std::uint16_t const low = byte();
+    return std::uint16_t(low | byte() << 8);
+}
+
+std::uint32_t FuzzInput::word32()
+{
+    std::uint32_t const low = word16();
+    return low | std::uint32_t(word16()) << 16;
+}
+
+std::uint16_t FuzzInput::bigWord16()
+{
+    std::uint16_t const high = byte();
+    return std::uint16_t(high << 8 | byte());
+}
+
+std::uint32_t FuzzInput::bigWord32()
+{
+    std::uint32_t const high = bigWord16();
+    return high << 16 | bigWord16();
 }
 
 std::vector<std::uint8_t> FuzzInput::take(std::size_t n)

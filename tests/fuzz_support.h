@@ -1,7 +1,11 @@
 #pragma once
 
-// What the fuzz targets beside the subsystems share: the process's own network, quiet log
-// streams, the input read a byte at a time, and the report of a breach.
+// What every fuzz target shares: the input read a byte at a time, the report of a breach,
+// quiet log streams, the process's own network, the clock moved on within a budget, TPKT
+// frames cut from what a peer of the daemon received, and what an input must leave as it
+// found it (descriptors, timers, packets of the pool).
+
+#include "base/clock.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +16,49 @@
 #include <vector>
 
 namespace testsupport {
+
+// The bytes of an input, read in order; past the end they read as 0.
+class FuzzInput {
+public:
+    FuzzInput(std::uint8_t const* data, std::size_t size) : at_(data), end_(data + size) {}
+
+    bool done() const { return at_ == end_; }
+    std::size_t left() const { return std::size_t(end_ - at_); }
+    std::uint8_t byte() { return done() ? 0 : *at_++; }
+    // Words, little-endian.
+    std::uint16_t word16();
+    std::uint32_t word32();
+    // Words, the most significant byte first.
+    std::uint16_t bigWord16();
+    std::uint32_t bigWord32();
+    // The next n bytes, or what is left.
+    std::vector<std::uint8_t> take(std::size_t n);
+    // A text of up to max bytes: a length byte, then the bytes.
+    std::string text(std::size_t max);
+
+private:
+    std::uint8_t const* at_;
+    std::uint8_t const* end_;
+};
+
+// Ends the run on a breach, saying which on the standard error ("<target>: <what>").
+[[noreturn]] void breach(char const* target, std::string const& what);
+
+// Takes whatever is written and keeps nothing.
+class Discard : public std::streambuf {
+protected:
+    int overflow(int c) override { return c; }
+    std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
+};
+
+// The standard output, error and log streams write nowhere unless the environment
+// variable is set (to look into a finding); true when they are shown.
+bool quietStreams(char const* variable);
+
+// For LLVMFuzzerInitialize: libFuzzer's arguments with -print_funcs=0. Naming a newly
+// covered function starts a symbolizer process, a child the checks would take for one the
+// daemon left.
+void quietFuzzer(int* argc, char*** argv);
 
 // A network of the process's own with only its loopback up: the daemon's fixed ports and
 // the peers an input names never reach the machine's network. False (with a line naming
@@ -31,29 +78,27 @@ void promptSocket(int fd);
 // time, within the bound); false when it has not.
 bool handedOver(int fd, int timeoutMs);
 
-// Takes whatever is written and keeps nothing.
-class Discard : public std::streambuf {
-protected:
-    int overflow(int c) override { return c; }
-    std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
+// The clock time the steps of one input may pass in all.
+class TimeBudget {
+public:
+    explicit TimeBudget(std::uint32_t ms) : left_(ms) {}
+    // As much of ms as is left, taken from what is left.
+    std::uint32_t spend(std::uint32_t ms);
+
+private:
+    std::uint32_t left_;
 };
 
-// The standard output, error and log streams write nowhere unless the environment
-// variable is set (to look into a finding).
-void quietStreams(char const* variable);
-
-// libFuzzer's arguments with -print_funcs=0: naming a newly covered function starts a
-// symbolizer process, a child the checks would take for one the daemon left.
-void quietFuzzer(int* argc, char*** argv);
+// The clock moves on by ms, at most stepMs at a time, with check() after each move.
+void passTime(Mux::TestClock& clock, std::uint32_t ms, std::uint32_t stepMs, std::function<void()> const& check);
 
 // Cuts the whole TPKT frames off the front of what a peer of the daemon received, handing
 // each body on, in order; part of a frame stays. Bytes that are not a frame (version 3,
 // reserved 0, a length past the header: the daemon sends no empty message) are a breach.
 void takeFrames(char const* target, std::vector<std::uint8_t>& in,
                 std::function<void(std::vector<std::uint8_t> const& body)> const& body);
-
-// Ends the run on a breach, saying which on the standard error ("<target>: <what>").
-[[noreturn]] void breach(char const* target, std::string const& what);
+// Appends what the socket has for now; true when its connection has ended (or failed).
+bool receiveAll(int fd, std::vector<std::uint8_t>& in);
 
 // The descriptors the process holds, each as its number and what it refers to, but those
 // given (a simulated board's own).
@@ -61,25 +106,22 @@ std::map<int, std::string> heldDescriptors(std::vector<int> const& except = {});
 // "[12 socket:[5127]]" for each descriptor held after that was not before.
 std::string newDescriptors(std::map<int, std::string> const& before, std::map<int, std::string> const& after);
 
-// The bytes of an input, read in order; past the end they read as 0.
-class FuzzInput {
+// What an input must leave as it found it: the descriptors the process holds (but those
+// given: a simulated board's own), the loop's pending timers and the free blocks of the
+// packet pool.
+class Baseline {
 public:
-    FuzzInput(std::uint8_t const* data, std::size_t size) : at_(data), end_(data + size) {}
-
-    bool done() const { return at_ == end_; }
-    std::size_t left() const { return std::size_t(end_ - at_); }
-    std::uint8_t byte() { return done() ? 0 : *at_++; }
-    // Little-endian words.
-    std::uint16_t word16() { return std::uint16_t(byte() | byte() << 8); }
-    std::uint32_t word32() { return std::uint32_t(word16()) | std::uint32_t(word16()) << 16; }
-    // The next n bytes, or what is left.
-    std::vector<std::uint8_t> take(std::size_t n);
-    // A text of up to max bytes: a length byte, then the bytes.
-    std::string text(std::size_t max);
+    void take(std::vector<int> const& except = {});
+    bool taken() const { return taken_; }
+    unsigned timers() const { return timers_; }
+    // What is left beyond it; empty when nothing (or when it was not taken).
+    std::string left(std::vector<int> const& except = {}) const;
 
 private:
-    std::uint8_t const* at_;
-    std::uint8_t const* end_;
+    bool taken_ = false;
+    std::map<int, std::string> descriptors_;
+    unsigned timers_ = 0;
+    unsigned packets_ = 0;
 };
 
 }  // namespace testsupport

@@ -21,7 +21,6 @@
 #include "base/ini_file.h"
 #include "base/trace_ctl.h"
 #include "monitoring/snmp_agent_ctrl.h"
-#include "runtime/multiplexer.h"
 #include "tests/capture.h"
 #include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
@@ -39,7 +38,6 @@
 #include <functional>
 #include <iostream>
 #include <limits>
-#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -581,8 +579,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         static Immortal<Process> instance;
         process = &instance.value;
     }
-    std::map<int, std::string> const descriptorsBefore = testsupport::heldDescriptors();
-    unsigned const timersBefore = multiplexer.timer_count();
+    testsupport::Baseline baseline;
+    baseline.take();
     std::string const text(reinterpret_cast<char const*>(data), size);
     {
         IniFile::File streamed;
@@ -609,10 +607,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         traceSwitches(opened);
         agentLinks(opened);
     }
-    if (multiplexer.timer_count() != timersBefore)
-        breach(kTarget, "timers are left");
-    std::map<int, std::string> const descriptorsAfter = testsupport::heldDescriptors();
-    if (descriptorsAfter.size() > descriptorsBefore.size())
-        breach(kTarget, "descriptors are left:" + testsupport::newDescriptors(descriptorsBefore, descriptorsAfter));
+    if (std::string const left = baseline.left(); !left.empty())
+        breach(kTarget, left);
     return 0;
 }

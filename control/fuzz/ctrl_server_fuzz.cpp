@@ -25,6 +25,8 @@
 #include "control/acceptor_unix.h"
 #include "control/ctrl_server.h"
 #include "messages/zgcp.h"
+#include "tests/controller_client.h"
+#include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
 
 #include <sys/socket.h>
@@ -33,7 +35,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -43,11 +44,9 @@
 
 namespace {
 
-void breach(std::string const& what)
-{
-    std::cerr << "ctrl_server_fuzz: " << what << std::endl;
-    std::abort();
-}
+constexpr char kTarget[] = "ctrl_server_fuzz";
+
+void breach(std::string const& what) { testsupport::breach(kTarget, what); }
 
 ASN1::CoderEnv& per()
 {
@@ -99,21 +98,16 @@ struct Bench {
     // The messages the server sent since the last call: each a whole TPKT frame that decodes.
     std::vector<ZGCP::Message> answers()
     {
-        std::vector<char> in;
-        char buffer[4096];
-        for (ssize_t n; (n = ::recv(controller.lowlevel_fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
-            in.insert(in.end(), buffer, buffer + n);
+        std::vector<std::uint8_t> in;
+        testsupport::receiveAll(controller.lowlevel_fd(), in);
         std::vector<ZGCP::Message> out;
-        for (std::size_t at = 0; at < in.size();) {
-            std::size_t const length =
-                in.size() - at < 4 ? 0 : std::size_t(std::uint8_t(in[at + 2])) << 8 | std::uint8_t(in[at + 3]);
-            if (in[at] != 3 || length < 4 || at + length > in.size())
-                breach("the server sent something but a whole TPKT frame");
+        testsupport::takeFrames(kTarget, in, [&](std::vector<std::uint8_t> const& body) {
             out.emplace_back();
-            if (!decode(in.data() + at + 4, in.data() + at + length, out.back()))
+            if (!testsupport::decodePer(body, out.back()))
                 breach("an answer does not decode");
-            at += length;
-        }
+        });
+        if (!in.empty())
+            breach("the server sent something but a whole TPKT frame");
         return out;
     }
 

@@ -23,9 +23,6 @@
 // both devices open, the clock at the same reading. Corpus: hardware/fuzz/device_records_corpus.
 // The daemon's log, with the signals the controller reads, is shown with DEVICE_RECORDS_LOG=1.
 
-#include "asn1/asn1.h"
-#include "base/clock.h"
-#include "base/packet.h"
 #include "board/board.h"
 #include "board/dsp.h"
 #include "board/dtmf.h"
@@ -38,14 +35,11 @@
 #include "slots/mixer.h"
 #include "slots/rtp_factory.h"
 #include "slots/rtp_slot.h"
-#include "slots/slot_factory.h"
 #include "slots/slots.h"
 #include "tests/fuzz_daemon_support.h"
 #include "tests/loop_pump.h"
-#include "tests/sim_env.h"
 #include "tests/slot_commands.h"
 
-#include <signal.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -62,7 +56,8 @@
 
 namespace {
 
-using fuzzsupport::Input;
+using testsupport::breach;
+using Input = testsupport::FuzzInput;
 using P = ZGCP::IoctlParams;
 
 constexpr char kName[] = "device_records_fuzz";
@@ -144,7 +139,7 @@ class Gateway;
 Gateway* gateway = nullptr;
 
 // A detector's signal must come from a record the rules accept.
-class SignalCheck : public fuzzsupport::SignalWatch {
+class SignalCheck : public testsupport::SignalWatch {
 public:
     SignalCheck() : SignalWatch(kName) {}
 
@@ -156,35 +151,23 @@ protected:
 };
 
 // The daemon's part under test, built once and never destroyed.
-class Gateway {
+class Gateway : public testsupport::DaemonHarness {
 public:
-    Gateway()
+    Gateway() : DaemonHarness(kName, "DEVICE_RECORDS_LOG", kStartMs)
     {
-        fuzzsupport::privateNetwork(kName);
-        ::signal(SIGPIPE, SIG_IGN);
-        clock.setMilliseconds(kStartMs);
         env.mixer.addUnit(kUnit, kUnitChannels, 16);
         HwMux::instance();
         RtpFactory::instance();
         Mixer::MixerFactory::instance().RefreshResources();
         Hardware::TonecReceiverService::instance();
         Hardware::DSProcReceiverService::instance();
-        server.Bind(&table);
-        server.Bind(&signals);
+        bind(signals);
     }
 
-    // The daemon's log, with the signals the controller reads, is shown when the variable is set.
-    bool const log = fuzzsupport::quietLog("DEVICE_RECORDS_LOG");
-    Mux::TestClock clock;
-    testsupport::SimEnv& env = testsupport::SimEnv::get();
     ReadTap tap{env.sim};
     board::ScopedBoard installed{tap};
-    CtrlSrv::Server server;
-    Slots& table = Slots::instance();
     SignalCheck signals;
-    fuzzsupport::ControllerEnd controller{server};
     std::array<SlotInfo, kSlots> slots{};
-    fuzzsupport::Baseline baseline;
 };
 
 std::uint32_t modelDtmfId(std::uint32_t ts)
@@ -268,7 +251,7 @@ void SignalCheck::seen(ZGCP::Signal const& signal)
 {
     std::uint32_t ts = 0;
     if (std::string const why = refused(signal, ts); !why.empty())
-        fuzzsupport::breach(kName, "a detector signal " + why + ": " + signal.asValueNotation());
+        breach(kName, "a detector signal " + why + ": " + signal.asValueNotation());
     bool const detector = signal.tonec_isSelected() ? !signal.get_tonec().get_event().dtmfDone_isSelected()
                                                     : signal.vad_isSelected() || signal.sd_isSelected()
                                                           || signal.bss_isSelected() || signal.selcal_isSelected();
@@ -278,7 +261,12 @@ void SignalCheck::seen(ZGCP::Signal const& signal)
 // One input's run.
 class Run {
 public:
-    explicit Run(Input& in) : in_(in) {}
+    // Nothing is known of the slot numbers yet.
+    explicit Run(Input& in) : in_(in)
+    {
+        for (SlotInfo& info : gateway->slots)
+            info = SlotInfo{};
+    }
 
     void steps()
     {
@@ -311,7 +299,7 @@ public:
     {
         failedRequests_ = false;
         if (!create(0, testsupport::rtpParams(testsupport::rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 7000))))
-            fuzzsupport::breach(kName, "a fresh RTP channel is refused");
+            breach(kName, "a fresh RTP channel is refused");
         std::uint32_t const ts = std::uint32_t(gateway->slots[0].ts);
         run(0, testsupport::ioctlCommand(P(P::dtmf_enable::id, true)));
         run(0, testsupport::ioctlCommand(P(P::vad_enable::id, true)));
@@ -325,7 +313,7 @@ public:
         gateway->env.dsp.inject(vad);
         check();
         if (reports_ != 2)
-            fuzzsupport::breach(kName, "the devices back serve a fresh channel with " + std::to_string(reports_)
+            breach(kName, "the devices back serve a fresh channel with " + std::to_string(reports_)
                                            + " of 2 events");
         finish();
     }
@@ -358,7 +346,7 @@ private:
             unsigned const s = in_.byte() % kSlots;
             std::vector<std::uint8_t> const bytes = in_.take(in_.byte());
             P params;
-            if (fuzzsupport::decodePer(bytes, params))
+            if (testsupport::decodePer(bytes, params))
                 run(s, testsupport::ioctlCommand(params));
             break;
         }
@@ -388,7 +376,7 @@ private:
                 device(lastTone_).broadcast(last_.data(), last_.size());
             break;
         case kEnd: end(); break;
-        case kTime: passTime(std::min<std::uint32_t>(1u << (in_.byte() % 17), timeLeft_)); break;
+        case kTime: passTime(in_.byte()); break;
         case kClear: gateway->env.sim.clearFailures(); break;
         default: break;
         }
@@ -479,7 +467,7 @@ private:
         case 12: {
             P p;
             ZGCP::ToneFilter& f = p.select_tone_filter();
-            f.set_freq(in_.word16());
+            f.set_freq(in_.bigWord16());
             f.set_enable(on);
             f.set_duration_th_msec(in_.byte());
             f.set_det_level_dB(-int(in_.byte()));
@@ -534,8 +522,8 @@ private:
             P p;
             if (on) {
                 ZGCP::ToneGenerator& g = p.select_tone_gen_enable();
-                g.set_freq(in_.word16());
-                g.set_amp(in_.word16());
+                g.set_freq(in_.bigWord16());
+                g.set_amp(in_.bigWord16());
             } else {
                 p.select_tone_gen_disable();
             }
@@ -546,7 +534,7 @@ private:
             TERM::SelcalCommand& c = p.select_selcal();
             c.set_signs(std::string(in_.byte() % 6, char('0' + which % 10)));
             if (on)
-                c.set_amp(in_.word16());
+                c.set_amp(in_.bigWord16());
             return p;
         }
         default: {
@@ -573,7 +561,7 @@ private:
             return current;
         if (operand < 192)
             return current - 1 - (operand & 7);
-        return operand < 224 ? 0 : in_.word32();
+        return operand < 224 ? 0 : in_.bigWord32();
     }
 
     void toneRecord()
@@ -583,8 +571,8 @@ private:
         // 0-127 DTMF, then the IVA codes shifted, then any word.
         std::uint32_t const value = code < 128   ? code
                                     : code < 224 ? std::uint32_t(code & 31) << dtmf::kIvaShift
-                                                 : in_.word32();
-        tonec_event_record r{value, ts, in_.word16(), id(in_.byte(), modelDtmfId(ts))};
+                                                 : in_.bigWord32();
+        tonec_event_record r{value, ts, in_.bigWord16(), id(in_.byte(), modelDtmfId(ts))};
         send(true, std::vector<std::uint8_t>(reinterpret_cast<std::uint8_t const*>(&r),
                                              reinterpret_cast<std::uint8_t const*>(&r) + sizeof r));
     }
@@ -596,7 +584,7 @@ private:
         dsproc_event_record r{};
         r.timeslot = target(in_.byte());
         std::uint8_t const type = in_.byte();
-        r.type = type < 250 ? types[type % 5] : in_.word32();
+        r.type = type < 250 ? types[type % 5] : in_.bigWord32();
         std::uint32_t const feature = r.type == dsp::kEventVad ? dsp::kVad
                                       : r.type == dsp::kEventSd ? dsp::kSd
                                                                 : dsp::kBss;
@@ -647,10 +635,10 @@ private:
         }
     }
 
-    void passTime(std::uint32_t ms)
+    void passTime(std::uint8_t operand)
     {
-        timeLeft_ -= ms;
-        fuzzsupport::passTime(gateway->clock, ms, [this] { check(); });
+        std::uint32_t const ms = time_.spend(1u << (operand % 17));
+        testsupport::passTime(gateway->clock, ms, 1000, [this] { check(); });
     }
 
     // The devices' tries go on until both are back and past their trial.
@@ -668,45 +656,34 @@ private:
         }
         for (Hardware::DriverService* service : services)
             if (!service->IsActive())
-                fuzzsupport::breach(kName, "a device that ended is not back");
+                breach(kName, "a device that ended is not back");
     }
 
     void check()
     {
         testsupport::settle();
-        std::string error;
         auto& causes = gateway->signals.causes;
-        for (auto const& signal : gateway->controller.take(error)) {
-            if (gateway->log)
-                std::clog << kName << ": signal of " << signal.slot << ": " << signal.signal.asValueNotation()
-                          << std::endl;
+        for (auto const& signal : gateway->controller.take()) {
             if (causes.empty())
-                fuzzsupport::breach(kName, "a signal sent that the services were not shown");
+                breach(kName, "a signal sent that the services were not shown");
             std::optional<std::uint32_t> const ts = causes.front();
             causes.pop_front();
             unsigned const s = unsigned(signal.slot) - kFirstSlot;
             if (ts && (s >= kSlots || gateway->slots[s].ts != int(*ts)))
-                fuzzsupport::breach(kName, "a detector signal of timeslot " + std::to_string(*ts) + " sent for slot "
+                breach(kName, "a detector signal of timeslot " + std::to_string(*ts) + " sent for slot "
                                                + std::to_string(signal.slot));
             if (ts)
                 ++reports_;
         }
-        if (!error.empty())
-            fuzzsupport::breach(kName, error);
     }
 
     void leftOver()
     {
         gateway->env.sim.service();
-        if (std::string const left = fuzzsupport::slotsLeft(gateway->env.hal); !left.empty())
-            fuzzsupport::breach(kName, left);
-        if (!gateway->env.rtp.sessions().empty())
-            fuzzsupport::breach(kName, "an RTP session is left: " + gateway->env.rtp.dump());
         if (!failedRequests_)
             for (SlotInfo const& info : gateway->slots)
                 detectorsOff(info.ts);
-        if (std::string const left = gateway->baseline.left(gateway->env.sim); !left.empty())
-            fuzzsupport::breach(kName, left);
+        gateway->checkLeftOver();
     }
 
     // What a slot switched on its channel is off once it has gone.
@@ -716,16 +693,16 @@ private:
             return;
         auto const* tone = gateway->env.dtmf.channel(std::uint32_t(ts));
         if (tone && (tone->dtmf || tone->iva || tone->rejection))
-            fuzzsupport::breach(kName, "a tone detector is left on for timeslot " + std::to_string(ts));
+            breach(kName, "a tone detector is left on for timeslot " + std::to_string(ts));
         auto const* dsp = gateway->env.dsp.channel(std::uint32_t(ts));
         if (dsp && ((dsp->on & (dsp::kVad | dsp::kBss | dsp::kNg)) || !dsp->toneFilters.empty()))
-            fuzzsupport::breach(kName, "a voice-processing function is left on for timeslot " + std::to_string(ts));
+            breach(kName, "a voice-processing function is left on for timeslot " + std::to_string(ts));
     }
 
     Input& in_;
     std::vector<std::uint8_t> last_;
     bool lastTone_ = true;
-    std::uint32_t timeLeft_ = kTimeSteps;
+    testsupport::TimeBudget time_{kTimeSteps};
     bool failedRequests_ = false;
     unsigned reports_ = 0;
 };
@@ -734,25 +711,12 @@ private:
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    fuzzsupport::quietNewFunctions(argc, argv);
+    testsupport::quietFuzzer(argc, argv);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    fuzzsupport::prepare(
-        gateway,
-        [] {
-            Input none(nullptr, 0);
-            Run(none).useAgain();
-        },
-        kStartMs);
-    for (SlotInfo& info : gateway->slots)
-        info = SlotInfo{};
-    Input in(data, size);
-    Run run(in);
-    run.steps();
-    run.finish();
-    run.useAgain();
+    testsupport::runInput<Run>(gateway, kStartMs, data, size);
     return 0;
 }

@@ -29,7 +29,6 @@
 #include "monitoring/monitoring_ctl.h"
 #include "monitoring/snmp_agent_instance.h"
 #include "runtime/ipc_signal.h"
-#include "runtime/multiplexer.h"
 #include "tests/controller_client.h"
 #include "tests/fake_agent.h"
 #include "tests/fuzz_support.h"
@@ -228,12 +227,7 @@ public:
             break;
         }
         case kRaw: send(in.take(in.byte()), false); break;
-        case kTime: {
-            std::uint32_t const ms = std::min(1u << (in.byte() % 16), timeLeft_);
-            timeLeft_ -= ms;
-            pass(ms);
-            break;
-        }
+        case kTime: pass(time_.spend(1u << (in.byte() % 16))); break;
         case kEnd: end(in.byte() % 2 == 1); break;
         case kPongs: pongs_ = !pongs_; break;
         default: break;
@@ -317,17 +311,7 @@ private:
             take();
             return;
         }
-        std::uint8_t buffer[65536];
-        bool ended = false;
-        for (;;) {
-            ssize_t const n = ::recv(link_.lowlevel_fd(), buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n > 0) {
-                in_.insert(in_.end(), buffer, buffer + n);
-                continue;
-            }
-            ended = n == 0 || (errno != EAGAIN && errno != EINTR);
-            break;
-        }
+        bool const ended = testsupport::receiveAll(link_.lowlevel_fd(), in_);
         testsupport::takeFrames(kTarget, in_, [&](Bytes const& body) {
             MON::Message m;
             if (!testsupport::decodePer(body, m))
@@ -377,13 +361,10 @@ private:
     // The clock moves on, the agent reading at least every kReadEveryMs.
     void pass(std::uint32_t ms)
     {
-        for (std::uint32_t left = ms; left > 0;) {
-            std::uint32_t const now = std::min(left, kReadEveryMs);
-            testsupport::advance(clock_, now);
+        testsupport::passTime(clock_, ms, kReadEveryMs, [this] {
             read();
             flushPongs();
-            left -= now;
-        }
+        });
     }
 
     // Pongs sent while reading are heard once the daemon has read them.
@@ -432,7 +413,7 @@ private:
     bool pending_ = false;
     // When the agent saw the connection end, while it waits for the next.
     std::optional<std::uint32_t> dropped_;
-    std::uint32_t timeLeft_ = kTimeSteps;
+    testsupport::TimeBudget time_{kTimeSteps};
 };
 
 }  // namespace
@@ -450,8 +431,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         process = &instance.value;
     }
     testsupport::settle();
-    std::map<int, std::string> const descriptorsBefore = testsupport::heldDescriptors();
-    unsigned const timersBefore = multiplexer.timer_count();
+    testsupport::Baseline baseline;
+    baseline.take();
     {
         Mux::TestClock clock;
         board::sim::SimBoard sim;
@@ -471,12 +452,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     testsupport::settle();
     if (::chdir(process->cwd.c_str()) != 0)
         breach(kTarget, "cannot go back to the working folder");
-    if (multiplexer.timer_count() != timersBefore)
-        breach(kTarget, "timers are left: " + std::to_string(multiplexer.timer_count()) + ", " +
-                            std::to_string(timersBefore) + " before");
-    std::map<int, std::string> const descriptorsAfter = testsupport::heldDescriptors();
-    if (descriptorsAfter.size() > descriptorsBefore.size())
-        breach(kTarget, "descriptors are left:" + testsupport::newDescriptors(descriptorsBefore, descriptorsAfter));
+    if (std::string const left = baseline.left(); !left.empty())
+        breach(kTarget, left);
     return 0;
 }
 

@@ -26,9 +26,6 @@
 // reading. Corpus: radio/fuzz/radio_control_corpus. The daemon's log, with
 // the signals the controller reads, is shown with RADIO_CONTROL_LOG=1.
 
-#include "asn1/asn1.h"
-#include "base/clock.h"
-#include "base/packet.h"
 #include "hardware/hw_mux.h"
 #include "messages/term.h"
 #include "messages/zgcp.h"
@@ -38,15 +35,12 @@
 #include "radio/sig_proto.h"
 #include "runtime/multiplexer.h"
 #include "slots/rtp_factory.h"
-#include "slots/slot_factory.h"
 #include "slots/slots.h"
 #include "tests/fuzz_daemon_support.h"
 #include "tests/loop_pump.h"
 #include "tests/radio_commands.h"
-#include "tests/sim_env.h"
 
 #include <arpa/inet.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <array>
@@ -61,7 +55,8 @@
 
 namespace {
 
-using fuzzsupport::Input;
+using testsupport::breach;
+using Input = testsupport::FuzzInput;
 using RTPSignalling::ED137RadioControl;
 using RTPSignalling::ED137RadioParams;
 using RTPSignalling::RadioControl;
@@ -112,29 +107,17 @@ struct Shadow {
 };
 
 // The daemon's part under test, built once and never destroyed.
-struct Gateway {
-    Gateway()
+struct Gateway : testsupport::DaemonHarness {
+    Gateway() : DaemonHarness(kName, "RADIO_CONTROL_LOG", kStartMs)
     {
-        fuzzsupport::privateNetwork(kName);
-        ::signal(SIGPIPE, SIG_IGN);
-        clock.setMilliseconds(kStartMs);
         HwMux::instance();
         RtpFactory::instance();
         RtpZARNFactory::instance();
         RtpED137Factory::instance();
-        server.Bind(&table);
-        server.Bind(&signals);
+        bind(signals);
     }
 
-    // The daemon's log, with the signals the controller reads, is shown when the variable is set.
-    bool const log = fuzzsupport::quietLog("RADIO_CONTROL_LOG");
-    Mux::TestClock clock;
-    testsupport::SimEnv& env = testsupport::SimEnv::get();
-    CtrlSrv::Server server;
-    Slots& table = Slots::instance();
-    fuzzsupport::SignalWatch signals{kName};
-    fuzzsupport::ControllerEnd controller{server};
-    fuzzsupport::Baseline baseline;
+    testsupport::SignalWatch signals{kName};
 };
 
 Gateway* gateway = nullptr;
@@ -152,14 +135,14 @@ public:
     }
 
     // Every slot goes; nothing of them may stay.
-    void destroyAll()
+    void finish()
     {
         for (unsigned s = 0; s < kSlots; ++s)
             gateway->table.Execute(kFirstSlot + s, testsupport::plainCommand(ZGCP::Command::destroy::id));
         check();
         gateway->env.sim.clearFailures();
         testsupport::settle();
-        leftOver();
+        gateway->checkLeftOver();
     }
 
     // A fresh slot of each signalling takes a payload from a far sender and reports it.
@@ -175,10 +158,10 @@ public:
             create(0, f.kind, nullptr);
             reports_ = 0;
             if (!deliver(0, 0, f.payload))
-                fuzzsupport::breach(kName, "a fresh radio slot takes no payload");
+                breach(kName, "a fresh radio slot takes no payload");
             if (reports_ == 0)
-                fuzzsupport::breach(kName, "a fresh radio slot reports nothing of a payload");
-            destroyAll();
+                breach(kName, "a fresh radio slot reports nothing of a payload");
+            finish();
         }
     }
 
@@ -196,7 +179,7 @@ private:
             unsigned const s = in_.byte() % kSlots;
             std::vector<std::uint8_t> const bytes = in_.take(in_.byte());
             ZGCP::CreateRtpParams params;
-            if (fuzzsupport::decodePer(bytes, params) && params.get_codecRTP().radio_isPresent())
+            if (testsupport::decodePer(bytes, params) && params.get_codecRTP().radio_isPresent())
                 execute(s, testsupport::createCommand(testsupport::rtpParams(params)), params.get_codecRTP());
             break;
         }
@@ -246,7 +229,7 @@ private:
             unsigned const s = in_.byte() % kSlots;
             std::vector<std::uint8_t> const bytes = in_.take(in_.byte());
             TERM::RadioModifier modifier;
-            if (fuzzsupport::decodePer(bytes, modifier))
+            if (testsupport::decodePer(bytes, modifier))
                 ioctl(s, testsupport::rtpExtIoctl(modifier));
             break;
         }
@@ -258,7 +241,7 @@ private:
                                : ZGCP::IoctlParams(ZGCP::IoctlParams::decoder_mode::id, mode));
             break;
         }
-        case kTime: passTime(std::min<std::uint32_t>(1u << (in_.byte() % 17), timeLeft_)); break;
+        case kTime: passTime(in_.byte()); break;
         case kFault: fault(); break;
         default: break;
         }
@@ -389,13 +372,13 @@ private:
         sig_proto_init(&rec);
         rec.type = std::uint32_t(sig_proto_packet_const_name[in_.byte() % 20].id);
         rec.priority = in_.byte() % 16;
-        std::uint16_t const flags = in_.word16();
+        std::uint16_t const flags = in_.bigWord16();
         std::uint32_t* const flag[] = {&rec.flag_t, &rec.flag_p, &rec.flag_r, &rec.flag_s, &rec.flag_b,
                                        &rec.flag_rv, &rec.flag_sh, &rec.flag_rs, &rec.flag_pw};
         for (std::size_t i = 0; i < std::size(flag); ++i)
             *flag[i] = flags >> i & 1;
         rec.flag_c = flags >> 9 & 3;
-        rec.status = in_.word16() % 512;
+        rec.status = in_.bigWord16() % 512;
         std::vector<std::uint8_t> const body = in_.take(in_.byte() % 24);
         if (!body.empty())
             std::memcpy(&rec.body, body.data(), body.size());
@@ -416,11 +399,13 @@ private:
         std::uint8_t const bits = in_.byte();
         r2s_proto rec;
         r2s_proto_init(&rec, bits & 1 ? R2S_PROTO_RX : R2S_PROTO_TX);
+        // Each operand in a statement of its own: the order of a call's arguments is the compiler's.
+        std::uint32_t const ptt = in_.byte() % 8;
+        std::uint32_t const pttId = in_.byte() % 64;
         if (bits & 1)
-            r2s_proto_set_rx_header(&rec, in_.byte() % 8, bits >> 1 & 1, in_.byte() % 64, bits >> 2 & 1, bits >> 3 & 1,
-                                    bits >> 4 & 1);
+            r2s_proto_set_rx_header(&rec, ptt, bits >> 1 & 1, pttId, bits >> 2 & 1, bits >> 3 & 1, bits >> 4 & 1);
         else
-            r2s_proto_set_tx_header(&rec, in_.byte() % 8, in_.byte() % 64, bits >> 2 & 1, bits >> 3 & 1);
+            r2s_proto_set_tx_header(&rec, ptt, pttId, bits >> 2 & 1, bits >> 3 & 1);
         for (unsigned i = 0, count = in_.byte() % 4; i < count; ++i) {
             r2s_proto_additional& a = rec.additional[rec.count++];
             a.type = in_.byte() % 8;
@@ -464,7 +449,8 @@ private:
         case 4: {
             TERM::RadioFrequency& f = params.select_gw_set_freq().set_freq();
             f.set_channel(in_.byte());
-            f.set_frequency(std::to_string(in_.word16()) + "." + std::to_string(in_.byte()));
+            std::string const units = std::to_string(in_.bigWord16());
+            f.set_frequency(units + "." + std::to_string(in_.byte()));
             break;
         }
         case 5: params.select_gw_set_squelshe().set_squelshe().setFromInt(in_.byte() % 3); break;
@@ -478,7 +464,9 @@ private:
     {
         std::uint8_t const bits = in_.byte();
         unsigned const owner = in_.byte();
-        TERM::ED137RadioHeader const header = testsupport::ed137Header(in_.byte() % 5, bits & 2, in_.byte() % 64);
+        int const ptt = in_.byte() % 5;
+        unsigned const pttId = in_.byte() % 64;
+        TERM::ED137RadioHeader const header = testsupport::ed137Header(ptt, bits & 2, pttId);
         return testsupport::ed137Command(bits & 1, header, senderText(owner), senderSsrc(owner));
     }
 
@@ -525,10 +513,10 @@ private:
         }
     }
 
-    void passTime(std::uint32_t ms)
+    void passTime(std::uint8_t operand)
     {
-        timeLeft_ -= ms;
-        fuzzsupport::passTime(gateway->clock, ms, [this] { check(); });
+        std::uint32_t const ms = time_.spend(1u << (operand % 17));
+        testsupport::passTime(gateway->clock, ms, 1000, [this] { check(); });
     }
 
     void check()
@@ -538,11 +526,7 @@ private:
         for (unsigned s = 0; s < kSlots; ++s)
             if (std::exchange(heard_[s], false) && at(s))
                 shadow_[s] = Shadow{true, Mux::milliseconds(), false};
-        std::string error;
-        for (auto const& signal : gateway->controller.take(error)) {
-            if (gateway->log)
-                std::clog << kName << ": signal of " << signal.slot << ": " << signal.signal.asValueNotation()
-                          << std::endl;
+        for (auto const& signal : gateway->controller.take()) {
             unsigned const s = unsigned(signal.slot) - kFirstSlot;
             if (s >= kSlots)
                 continue;
@@ -554,8 +538,6 @@ private:
             if (abort && signal.signal.get_abort().getValue() == ED137RadioControl::kKeepAliveLost)
                 shadow_[s].abortSeen = true;
         }
-        if (!error.empty())
-            fuzzsupport::breach(kName, error);
         checkWritten();
         for (unsigned s = 0; s < kSlots; ++s)
             if (RtpExtSlot* slot = at(s))
@@ -569,7 +551,7 @@ private:
         std::uint32_t const now = Mux::milliseconds();
         if (slot && shadow_[s].ed137 && report == lastReport_[s]
             && now - lastReportAt_[s] < slot->control()->timerInterval())
-            fuzzsupport::breach(kName, "an ED-137 state reported again after " + std::to_string(now - lastReportAt_[s])
+            breach(kName, "an ED-137 state reported again after " + std::to_string(now - lastReportAt_[s])
                                            + " ms: " + report);
         lastReport_[s] = report;
         lastReportAt_[s] = now;
@@ -586,7 +568,7 @@ private:
                 if (zarn) {
                     sig_proto rec;
                     if (sig_proto_unpack(&rec, payload.data(), payload.size()) != 0 || rec.type < WM_FLAG)
-                        fuzzsupport::breach(kName, "a ZARN payload written that is not a state packet");
+                        breach(kName, "a ZARN payload written that is not a state packet");
                     if (rec.type == WM_FLAG || rec.type == WM_TRANS || rec.type == WM_SEL_CALL_TRANS)
                         noteTransmission(session->attachedChannel);
                     continue;
@@ -594,7 +576,7 @@ private:
                 r2s_proto rec;
                 if (r2s_proto_unpack_rx(&rec, payload.data(), payload.size()) != 0
                     && r2s_proto_unpack_tx(&rec, payload.data(), payload.size()) != 0)
-                    fuzzsupport::breach(kName, "an ED-137 payload written that does not unpack");
+                    breach(kName, "an ED-137 payload written that does not unpack");
             }
         }
     }
@@ -612,39 +594,26 @@ private:
         std::uint32_t const interval = control.timerInterval();
         if (interval < RadioControl::kMinInterval
             || interval > std::max(RadioControl::kDefaultInterval, ED137RadioParams::kMaxKeepAlive / 2))
-            fuzzsupport::breach(kName, "a status interval out of bounds: " + std::to_string(interval));
+            breach(kName, "a status interval out of bounds: " + std::to_string(interval));
         if (!control.timerEnabled())
             return;
         int const next = multiplexer.next_timer_wait();
         if (!control.timerRunning() || next < 0 || std::uint32_t(next) > interval + 10)
-            fuzzsupport::breach(kName, "a status timer not due within its interval: " + std::to_string(next));
+            breach(kName, "a status timer not due within its interval: " + std::to_string(next));
         if (faults_ || !session(s))
             return;
         Shadow const& shadow = shadow_[s];
         std::uint32_t const since = Mux::milliseconds() - shadow.last;
         if (!shadow.ed137 && since > kZarnResendMs)
-            fuzzsupport::breach(kName, "a ZARN radio re-sent no transmission packet for " + std::to_string(since)
+            breach(kName, "a ZARN radio re-sent no transmission packet for " + std::to_string(since)
                                            + " ms");
         if (shadow.ed137 && since >= keepAlive(s) + interval + 10 && !shadow.abortSeen)
-            fuzzsupport::breach(kName, "an ED-137 radio silent for " + std::to_string(since) + " ms is not aborted");
+            breach(kName, "an ED-137 radio silent for " + std::to_string(since) + " ms is not aborted");
     }
 
     // The keep-alive time-out of an ED-137 slot, of which its create made the status interval
     // the half.
     std::uint32_t keepAlive(unsigned s) const { return at(s)->control()->timerInterval() * 2 + 1; }
-
-    void leftOver()
-    {
-        gateway->env.sim.service();
-        if (std::string const left = fuzzsupport::slotsLeft(gateway->env.hal); !left.empty())
-            fuzzsupport::breach(kName, left);
-        if (!gateway->env.rtpExt.sessions().empty())
-            fuzzsupport::breach(kName, "an extension session is left: " + gateway->env.rtpExt.dump());
-        if (!gateway->env.rtp.sessions().empty())
-            fuzzsupport::breach(kName, "an RTP session is left: " + gateway->env.rtp.dump());
-        if (std::string const left = gateway->baseline.left(gateway->env.sim); !left.empty())
-            fuzzsupport::breach(kName, left);
-    }
 
     Input& in_;
     std::array<Shadow, kSlots> shadow_{};
@@ -652,7 +621,7 @@ private:
     std::array<std::string, kSlots> lastReport_;
     std::array<std::uint32_t, kSlots> lastReportAt_{};
     std::vector<std::uint8_t> last_;
-    std::uint32_t timeLeft_ = kTimeSteps;
+    testsupport::TimeBudget time_{kTimeSteps};
     bool faults_ = false;
     unsigned reports_ = 0;
 };
@@ -661,23 +630,12 @@ private:
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    fuzzsupport::quietNewFunctions(argc, argv);
+    testsupport::quietFuzzer(argc, argv);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    fuzzsupport::prepare(
-        gateway,
-        [] {
-            Input none(nullptr, 0);
-            Run(none).useAgain();
-        },
-        kStartMs);
-    Input in(data, size);
-    Run run(in);
-    run.steps();
-    run.destroyAll();
-    run.useAgain();
+    testsupport::runInput<Run>(gateway, kStartMs, data, size);
     return 0;
 }

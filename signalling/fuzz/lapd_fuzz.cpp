@@ -91,7 +91,7 @@ Frame iframe(Far const& far, Input& in)
     f.push_back(std::uint8_t(ns << 1));
     f.push_back(std::uint8_t(nr << 1 | (flags & 0x10 ? 1 : 0)));
     std::uint8_t const kind = in.byte();
-    Frame const info = kind < 0xC0 ? kMessages[kind % kMessageCount] : in.bytes(kind & 0x3F);
+    Frame const info = kind < 0xC0 ? kMessages[kind % kMessageCount] : in.take(kind & 0x3F);
     f.insert(f.end(), info.begin(), info.end());
     return f;
 }
@@ -139,20 +139,15 @@ Frame management(Far const& far, Input& in)
     case 3: ai = in.byte() & 127u; break;
     default: break;
     }
-    Frame f = far.address(ISDN::frame::kManagementSapi, true, ISDN::frame::kGroupTei);
-    f.insert(f.end(), {ISDN::frame::kUiControl, std::uint8_t(flags & 0x80 ? 0x0E : ISDN::frame::kManagementEntity),
-                       std::uint8_t(ri & 0xFF), std::uint8_t(ri >> 8), kIdentityTypes[flags & 7],
-                       std::uint8_t(ai << 1 | 1)});
-    if (flags & 0x40)
-        f.pop_back();
-    return f;
+    return teiManagement(far.cr(true), flags & 0x80, ri, kIdentityTypes[flags & 7], ai, flags & 0x40);
 }
 
 using LAPDState = ISDN::LAPDFullState;
 
-class Target : public LinkTarget {
+class Target : public FarEndTarget<Far> {
 public:
-    Target() : LinkTarget("lapd_fuzz", kSteps) {}
+    // The far end's frames in the order of their steps (LapdStep).
+    Target() : FarEndTarget("lapd_fuzz", kSteps, {iframe, supervisory, unnumbered, management}) {}
 
 private:
     void configure(std::uint8_t choice) override
@@ -168,25 +163,18 @@ private:
     bool basicRate() const override { return config_.basicRate; }
     void forget() override
     {
-        far_ = Far();
+        FarEndTarget::forget();
         far_.userLink = !config_.network;
     }
 
     ISDN::LAPD& link() { return bench_.link<ISDN::LAPD>(); }
 
-    void own(std::uint8_t kind, Input& in) override
+    // kScript.
+    void other(std::uint8_t, Input&) override
     {
-        switch (kind) {
-        case kIFrame: bench_.push(iframe(far_, in)); break;
-        case kSupervisory: bench_.push(supervisory(far_, in)); break;
-        case kUnnumbered: bench_.push(unnumbered(far_, in)); break;
-        case kManagement: bench_.push(management(far_, in)); break;
-        default:
-            if (board::sim::FrameLine* line = bench_.line()) {
-                line->peer(!line->peering());
-                bench_.settle();
-            }
-            break;
+        if (board::sim::FrameLine* line = bench_.line()) {
+            line->peer(!line->peering());
+            bench_.settle();
         }
     }
 
@@ -279,14 +267,11 @@ private:
 
     Config config_{};
     unsigned log_ = 0;
-    Far far_;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    static Target& target = *new Target;
-    target.run(data, size);
-    return 0;
+    return runInput<Target>(data, size);
 }

@@ -144,7 +144,8 @@ Frame unnumbered(Far const& far, Input& in)
     Frame f = address(0, !(flags & 0x08), tei);
     f.push_back(std::uint8_t(code | (flags & 0x10 ? 0x10 : 0)));
     if (code == ISDN::LAPD::UI) {
-        Frame const m = message(in.byte(), kTypes[in.byte() % sizeof kTypes]);
+        std::uint8_t const callRef = in.byte();
+        Frame const m = message(callRef, kTypes[in.byte() % sizeof kTypes]);
         f.insert(f.end(), m.begin(), m.end());
     }
     return f;
@@ -163,18 +164,13 @@ Frame management(Far const& far, Input& in)
     case 3: ai = in.byte() & 127u; break;
     default: break;
     }
-    Frame f = address(ISDN::frame::kManagementSapi, false, ISDN::frame::kGroupTei);
-    f.insert(f.end(), {ISDN::frame::kUiControl, std::uint8_t(flags & 0x80 ? 0x0E : ISDN::frame::kManagementEntity),
-                       std::uint8_t(ri & 0xFF), std::uint8_t(ri >> 8), kIdentityTypes[flags & 7],
-                       std::uint8_t(ai << 1 | 1)});
-    if (flags & 0x40)
-        f.pop_back();
-    return f;
+    return teiManagement(false, flags & 0x80, ri, kIdentityTypes[flags & 7], ai, flags & 0x40);
 }
 
-class Target : public LinkTarget {
+class Target : public FarEndTarget<Far> {
 public:
-    Target() : LinkTarget("lapd_nt_fuzz", kSteps) {}
+    // The terminals' frames in the order of their steps (NtStep).
+    Target() : FarEndTarget("lapd_nt_fuzz", kSteps, {iframe, supervisory, unnumbered, management}) {}
 
 private:
     void configure(std::uint8_t choice) override { log_ = choice % kLogLevels; }
@@ -185,19 +181,15 @@ private:
     bool basicRate() const override { return true; }
     void forget() override
     {
-        far_ = Far();
+        FarEndTarget::forget();
         sent_.clear();
     }
 
     ISDN::LAPD_NT& link() { return bench_.link<ISDN::LAPD_NT>(); }
 
-    void own(std::uint8_t kind, Input& in) override
+    void other(std::uint8_t kind, Input& in) override
     {
         switch (kind) {
-        case kIFrame: bench_.push(iframe(far_, in)); break;
-        case kSupervisory: bench_.push(supervisory(far_, in)); break;
-        case kUnnumbered: bench_.push(unnumbered(far_, in)); break;
-        case kManagement: bench_.push(management(far_, in)); break;
         case kCall: {
             std::uint8_t const flags = in.byte();
             std::uint8_t const callRef = std::uint8_t(far_.call(flags & 1, in) | (flags & 0x80));
@@ -321,7 +313,6 @@ private:
     }
 
     unsigned log_ = 0;
-    Far far_;
     std::vector<Frame> sent_;
 };
 
@@ -329,7 +320,5 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    static Target& target = *new Target;
-    target.run(data, size);
-    return 0;
+    return runInput<Target>(data, size);
 }

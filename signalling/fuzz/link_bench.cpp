@@ -18,10 +18,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 
 namespace linkfuzz {
 namespace {
@@ -46,13 +44,6 @@ bool filler(Frame const& f)
     return f.size() == kFillerSize && std::memcmp(f.data(), fillerFrame().data(), kFillerSize) == 0;
 }
 
-// Takes whatever is written and keeps nothing.
-class Discard : public std::streambuf {
-protected:
-    int overflow(int c) override { return c; }
-    std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
-};
-
 // How kLost ends the channel: its line hung up, then the read faults of the board.
 using Fault = board::sim::ReadFault;
 std::optional<Fault> const kReadFaults[] = {
@@ -68,19 +59,7 @@ std::optional<Fault> const kReadFaults[] = {
 
 }  // namespace
 
-Frame Input::bytes(std::size_t n)
-{
-    n = std::min<std::size_t>(n, std::size_t(end_ - at_));
-    Frame out(at_, at_ + n);
-    at_ += n;
-    return out;
-}
-
-void breach(std::string const& what)
-{
-    std::fprintf(stderr, "%s: %s\n", targetName, what.c_str());
-    std::abort();
-}
+void breach(std::string const& what) { testsupport::breach(targetName, what); }
 
 void bad(Frame const& frame, std::string const& what) { breach("frame " + hex(frame) + ": " + what); }
 
@@ -122,11 +101,7 @@ Bench::Bench(char const* target)
     targetName = target;
     // A write to a line that hung up must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
-    if (std::getenv("LINK_FUZZ_LOG") == nullptr) {
-        quiet_ = std::make_unique<Discard>();
-        for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
-            s->rdbuf(quiet_.get());
-    }
+    testsupport::quietStreams("LINK_FUZZ_LOG");
     sim_ = std::make_unique<board::sim::SimBoard>();
     sim_->addStandardDevices();
     mcc_ = &sim_->add<RecordingMcc>();
@@ -203,7 +178,7 @@ void Bench::step(Step kind, Input& in)
     }
     case kDeactivate: break;
     case kData: {
-        Frame const data = in.bytes(in.byte());
+        Frame const data = in.take(in.byte());
         slot_->IUserData(std::vector<char>(data.begin(), data.end()));
         settle();
         break;
@@ -233,7 +208,7 @@ void Bench::step(Step kind, Input& in)
         settle();
         break;
     case kRaw: {
-        Frame const frame = in.bytes(in.byte() + 1u);
+        Frame const frame = in.take(in.byte() + 1u);
         // An empty record would read as the end of the line.
         if (!frame.empty())
             push(frame);

@@ -19,37 +19,23 @@
 #include "messages/zgcp.h"
 #include "signalling/pstn_slot.h"
 #include "slots/slot.h"
+#include "tests/fuzz_support.h"
 #include "tests/pool_drain.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <streambuf>
 #include <string>
 #include <vector>
 
 namespace linkfuzz {
 
 using Frame = std::vector<std::uint8_t>;
+using Input = testsupport::FuzzInput;
 
-// The bytes of an input, read in order; past the end they read as 0.
-class Input {
-public:
-    Input(std::uint8_t const* data, std::size_t size) : at_(data), end_(data + size) {}
-
-    bool done() const { return at_ == end_; }
-    std::uint8_t byte() { return done() ? 0 : *at_++; }
-    // The next n bytes, or what is left.
-    Frame bytes(std::size_t n);
-
-private:
-    std::uint8_t const* at_;
-    std::uint8_t const* end_;
-};
-
-// Ends the run on a breach, saying which on the standard error (which the daemon's log does
-// not reach while the bench keeps it quiet).
+// Ends the run on a breach, saying which on the standard error, with the target's name.
 [[noreturn]] void breach(std::string const& what);
 // The same for a frame the link wrote, shown in hexadecimal.
 [[noreturn]] void bad(Frame const& frame, std::string const& what);
@@ -164,7 +150,6 @@ private:
     void lose(std::uint8_t how);
     void checkSwitch();
 
-    std::unique_ptr<std::streambuf> quiet_;
     std::unique_ptr<board::sim::SimBoard> sim_;
     std::unique_ptr<board::ScopedBoard> installed_;
     RecordingMcc* mcc_ = nullptr;
@@ -224,5 +209,45 @@ private:
 
     unsigned steps_;
 };
+
+// A target whose far end keeps what it learns of the link (Far) from the frames the link
+// writes, and builds its frames from it: the first of the target's own steps each push the
+// frame of the builder at their place; other() runs the rest.
+template <class Far>
+class FarEndTarget : public LinkTarget {
+protected:
+    using Builder = std::function<Frame(Far&, Input&)>;
+
+    FarEndTarget(char const* name, unsigned steps, std::vector<Builder> builders)
+        : LinkTarget(name, steps), builders_(std::move(builders))
+    {
+    }
+
+    void forget() override { far_ = Far(); }
+    void own(std::uint8_t kind, Input& in) override
+    {
+        std::size_t const at = std::size_t(kind) - kCommonSteps;
+        if (at < builders_.size())
+            bench_.push(builders_[at](far_, in));
+        else
+            other(kind, in);
+    }
+    virtual void other(std::uint8_t kind, Input& in) = 0;
+
+    Far far_;
+
+private:
+    std::vector<Builder> builders_;
+};
+
+// The entry point of a target: the Target, built at the first input and never destroyed,
+// runs each input.
+template <class Target>
+int runInput(std::uint8_t const* data, std::size_t size)
+{
+    static Target& target = *new Target;
+    target.run(data, size);
+    return 0;
+}
 
 }  // namespace linkfuzz

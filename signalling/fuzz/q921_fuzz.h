@@ -37,6 +37,24 @@ inline Frame address(unsigned sapi, bool cr, unsigned tei)
     return {std::uint8_t(sapi << 2 | (cr ? 0x02 : 0)), std::uint8_t(tei << 1 | 1)};
 }
 
+// A TEI management message to the group TEI (C/R as given): the entity's code (or 0x0E, not
+// its), Ri, the message type and Ai; with cut, the Ai left off.
+inline Frame teiManagement(bool cr, bool otherEntity, unsigned ri, std::uint8_t type, unsigned ai, bool cut)
+{
+    Frame const head = address(ISDN::frame::kManagementSapi, cr, ISDN::frame::kGroupTei);
+    Frame f = {head[0],
+               head[1],
+               ISDN::frame::kUiControl,
+               std::uint8_t(otherEntity ? 0x0E : ISDN::frame::kManagementEntity),
+               std::uint8_t(ri & 0xFF),
+               std::uint8_t(ri >> 8),
+               type,
+               std::uint8_t(ai << 1 | 1)};
+    if (cut)
+        f.pop_back();
+    return f;
+}
+
 // The trace decoder reads the frame (sent towards the user side or away from it) with the
 // text given in it.
 inline void decodedAs(Frame const& f, bool towardsUser, std::string const& part)

@@ -124,23 +124,20 @@ Frame msu(Far const& far, Input& in)
     return f;
 }
 
-class Target : public LinkTarget {
+class Target : public FarEndTarget<Far> {
 public:
-    Target() : LinkTarget("slc_fuzz", kSteps) {}
+    // The far end's signal units in the order of their steps (SlcStep).
+    Target() : FarEndTarget("slc_fuzz", kSteps, {fisu, lssu, msu}) {}
 
 private:
     void configure(std::uint8_t choice) override { emergency_ = choice & 1; }
     ZGCP::CreateParams params() const override { return testsupport::ss7Params(2, 1, 2, 3, emergency_); }
-    void forget() override { far_ = Far(); }
 
     SS7::SLC& link() { return bench_.link<SS7::SLC>(); }
 
-    void own(std::uint8_t kind, Input& in) override
+    void other(std::uint8_t kind, Input& in) override
     {
         switch (kind) {
-        case kFisu: bench_.push(fisu(far_, in)); break;
-        case kLssu: bench_.push(lssu(far_, in)); break;
-        case kMsu: bench_.push(msu(far_, in)); break;
         case kAlarm:
             // The slot's trunk is the link's trunk number less one.
             bench_.slot().OnTrunkStatus(1, ACP::TrunkState::NamedNumber(in.byte() % 7u));
@@ -215,14 +212,11 @@ private:
     }
 
     bool emergency_ = false;
-    Far far_;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    static Target& target = *new Target;
-    target.run(data, size);
-    return 0;
+    return runInput<Target>(data, size);
 }

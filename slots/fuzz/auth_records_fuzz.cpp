@@ -29,7 +29,6 @@
 #include "board/path.h"
 #include "board/sim/simulation.h"
 #include "control/ctrl_server.h"
-#include "control/service.h"
 #include "hardware/hw_mux.h"
 #include "messages/zgcp.h"
 #include "runtime/child_wait.h"
@@ -41,6 +40,7 @@
 #include "slots/slots.h"
 #include "tests/auth_records.h"
 #include "tests/controller_client.h"
+#include "tests/fuzz_daemon_support.h"
 #include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
 #include "tests/loopback.h"
@@ -104,18 +104,6 @@ enum Kind {
     kKinds
 };
 
-// A controller connection over one end of a socket pair.
-class PairLink : public Control::Service {
-public:
-    PairLink() : Control::Service(false) {}
-    void take(Fd const& fd) { TakeConnection(fd, "fuzz"); }
-
-protected:
-    bool ImplActivate() override { return true; }
-    void ImplDeactivate() override {}
-    void ImplOnDisconnect() override {}
-};
-
 // Bytes as text, with what is not printable in hexadecimal.
 std::string escaped(std::string const& text)
 {
@@ -154,9 +142,7 @@ public:
 
     void drain()
     {
-        std::uint8_t buffer[65536];
-        for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
-            in_.insert(in_.end(), buffer, buffer + n);
+        testsupport::receiveAll(fd_, in_);
         testsupport::takeFrames(kTarget, in_, [&](Bytes const& body) {
             ZGCP::Message message;
             if (!testsupport::decodePer(body, message))
@@ -256,7 +242,7 @@ struct Daemon {
     Mux::TestClock clock;
     board::sim::Simulation simulation;
     testsupport::StubChild pppd{root, ModemSlot::kPppd};
-    PairLink* link = new PairLink;  // owned by ctrlServer
+    testsupport::ControllerLink* link = new testsupport::ControllerLink;  // owned by ctrlServer
     ModemFactory* factory = nullptr;
 };
 
@@ -333,9 +319,7 @@ public:
         }
         case kTime: {
             std::uint8_t const n = in.byte() % 16;
-            std::uint32_t const ms = std::min(n == 15 ? AuthClient::kPartMs : 1u << n, timeLeft_);
-            timeLeft_ -= ms;
-            testsupport::advance(gateway->clock, ms);
+            testsupport::advance(gateway->clock, time_.spend(n == 15 ? AuthClient::kPartMs : 1u << n));
             expire();
             break;
         }
@@ -617,18 +601,11 @@ private:
         for (Client& c : clients_) {
             if (!c.fd)
                 continue;
-            std::uint8_t buffer[4096];
-            for (;;) {
-                ssize_t const n = ::recv(c.fd.lowlevel_fd(), buffer, sizeof buffer, MSG_DONTWAIT);
-                if (n > 0) {
-                    c.in.insert(c.in.end(), buffer, buffer + n);
-                    testsupport::promptSocket(c.fd.lowlevel_fd());
-                    continue;
-                }
-                if (n == 0 || (errno != EAGAIN && errno != EINTR))
-                    c.ended = true;
-                break;
-            }
+            std::size_t const had = c.in.size();
+            if (testsupport::receiveAll(c.fd.lowlevel_fd(), c.in))
+                c.ended = true;
+            if (c.in.size() > had)
+                testsupport::promptSocket(c.fd.lowlevel_fd());
         }
     }
 
@@ -740,7 +717,7 @@ private:
     std::vector<unsigned> made_;
     std::vector<std::string> expected_;
     std::uint32_t seq_ = 0;
-    std::uint32_t timeLeft_ = kTimeSteps;
+    testsupport::TimeBudget time_{kTimeSteps};
 };
 
 // Whether a child process is left (running or not reaped yet), or the daemon still waits
@@ -750,11 +727,6 @@ bool childLeft()
     siginfo_t info{};
     bool const child = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
     return child || ChildWaitService::childWaitService->waiting() != 0;
-}
-
-bool slotLeft()
-{
-    return !Slots::instance().live().empty() || !gateway->factory->slots().empty();
 }
 
 }  // namespace
@@ -773,9 +745,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         gateway = &instance.value;
     }
     testsupport::settle();
-    std::vector<int> const own = gateway->simulation.board().ownDescriptors();
-    std::map<int, std::string> const descriptorsBefore = testsupport::heldDescriptors(own);
-    unsigned const timersBefore = multiplexer.timer_count();
+    testsupport::Baseline baseline;
+    baseline.take(gateway->simulation.board().ownDescriptors());
     {
         Run run;
         testsupport::FuzzInput in(data, size);
@@ -789,24 +760,21 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     if (!testsupport::runUntil(
             [] {
                 testsupport::advance(gateway->clock, 100);
-                return !slotLeft() && !childLeft();
+                return !testsupport::slotLeft() && !childLeft();
             },
             kChildEndMs))
-        testsupport::breach(kTarget, slotLeft() ? "a slot is left" : "a child process is left");
+        testsupport::breach(kTarget, testsupport::slotLeft() ? "a slot is left" : "a child process is left");
     if (gateway->factory->connections() != 0)
         testsupport::breach(kTarget, "a connection is left");
-    if (multiplexer.timer_count() != timersBefore)
-        testsupport::breach(kTarget, "timers are left: " + std::to_string(multiplexer.timer_count()) + ", " +
-                                         std::to_string(timersBefore) + " before");
-    std::map<int, std::string> descriptorsAfter;
+    // A descriptor of a child that has gone may still be closing.
+    std::string left;
     if (!testsupport::runUntil(
             [&] {
-                descriptorsAfter = testsupport::heldDescriptors(gateway->simulation.board().ownDescriptors());
-                return descriptorsAfter.size() <= descriptorsBefore.size();
+                left = baseline.left(gateway->simulation.board().ownDescriptors());
+                return left.empty();
             },
             kChildEndMs))
-        testsupport::breach(kTarget,
-                            "descriptors are left:" + testsupport::newDescriptors(descriptorsBefore, descriptorsAfter));
+        testsupport::breach(kTarget, left);
     std::filesystem::remove(gateway->pppd.path() + ".log");
     std::filesystem::remove(gateway->pppd.path() + ".fds");
     return 0;
