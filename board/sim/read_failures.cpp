@@ -129,6 +129,7 @@ void ReadFailures::replace(OpenFile& file, Struck& s, ReadFault::Kind kind)
     s.err = !hangup;
     s.dev = st.st_dev;
     s.inode = st.st_ino;
+    s.first = numbers.front();
 }
 
 ssize_t ReadFailures::read(OpenFile* file, int fd, void* buf, std::size_t size)
@@ -178,6 +179,11 @@ std::vector<ino_t> ReadFailures::abandoned() const
     bool scanned = false;
     for (auto const& [file, s] : opens_) {
         if (!s.replaced)
+            continue;
+        // Held as long as the first descriptor replaced still is the pipe, as it mostly is;
+        // otherwise the daemon may hold it on any other number.
+        struct stat first;
+        if (::fstat(s.first, &first) == 0 && first.st_dev == s.dev && first.st_ino == s.inode)
             continue;
         if (!scanned) {
             for (auto const& [fd, st] : descriptors())

@@ -75,6 +75,7 @@ private:
         Fd held;          // the daemon's socket of a replaced open
         dev_t dev = 0;    // the pipe its descriptors are now
         ino_t inode = 0;
+        int first = -1;   // the first of the daemon's descriptors replaced
     };
 
     // Takes one strike of an armed fault of the path: an error, or one of the others.

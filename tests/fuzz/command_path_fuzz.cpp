@@ -66,20 +66,20 @@
 #include "slots/slots.h"
 #include "slots/t38_slot.h"
 #include "slots/voice_slot.h"
+#include "tests/controller_client.h"
 #include "tests/display_commands.h"
+#include "tests/fuzz_daemon_support.h"
+#include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
 #include "tests/process_figures.h"
-#include "tests/stub_child.h"
 #include "tests/temp_root.h"
 
-#include <linux/capability.h>
-#include <net/if.h>
+#include <dirent.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,10 +95,10 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <new>
 #include <sstream>
-#include <streambuf>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,6 +107,7 @@ namespace {
 
 // Real time the children told to end may take to go once the connection has closed.
 constexpr int kChildEndMs = 10000;
+constexpr char kTarget[] = "command_path_fuzz";
 // The controller's side sends what it has a piece at a time, and reads the answers before
 // the next; what the daemon writes for one piece (at most a few hundred messages) fits in
 // its socket.
@@ -152,23 +153,51 @@ constexpr int kErrorCount = int(sizeof kErrors / sizeof kErrors[0]);
 // Times a failure strikes, from an operand: 1 to 7, or until cleared.
 int times(std::uint8_t operand) { return (operand & 7) == 7 ? -1 : (operand & 7) + 1; }
 
-// Takes whatever is written and keeps nothing: the daemon's log lines are not looked at.
-class Discard : public std::streambuf {
-protected:
-    int overflow(int c) override { return c; }
-    std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
-};
-
-// A controller connection over one end of a socket pair.
-class PairLink : public Control::Service {
+// What a message is, by its bytes: whether it decodes, and whether it is a response or a
+// display command. Messages repeat byte for byte (the periodic status signals, and the
+// frames of an input the engine varies elsewhere): one seen before is not decoded again, as
+// it would decode the same. A table made once, a place a message by its hash (one that takes
+// the place of another makes it unknown again), so that no input allocates in it; messages
+// too long for a place are always decoded.
+class KnownFrames {
 public:
-    PairLink() : Control::Service(false) {}
-    void take(Fd const& fd) { TakeConnection(fd, "fuzz"); }
+    static constexpr std::size_t kPlaces = 4096;
+    static constexpr std::size_t kLongest = 64;
 
-protected:
-    bool ImplActivate() override { return true; }
-    void ImplDeactivate() override {}
-    void ImplOnDisconnect() override {}
+    struct Facts {
+        bool decodes = false;
+        bool response = false;
+        bool display = false;
+    };
+
+    // What the message is, decoding it when it is not known.
+    Facts facts(char const* data, std::size_t length)
+    {
+        std::string_view const frame(data, length);
+        Place* place = length <= kLongest ? &places_[std::hash<std::string_view>()(frame) % kPlaces] : nullptr;
+        if (place && place->length == length && std::equal(frame.begin(), frame.end(), place->bytes.begin()))
+            return place->facts;
+        ZGCP::Message message;
+        Facts facts;
+        if (testsupport::decodePer(testsupport::Bytes(data, data + length), message)) {
+            ZGCP::PDU const& pdu = message.get_pdu();
+            facts = {true, pdu.response_isSelected(), pdu.command_isSelected() && pdu.get_command().display_isSelected()};
+        }
+        if (place) {
+            std::copy(frame.begin(), frame.end(), place->bytes.begin());
+            place->length = length;
+            place->facts = facts;
+        }
+        return facts;
+    }
+
+private:
+    struct Place {
+        std::array<char, kLongest> bytes;
+        std::size_t length = kLongest + 1;  // none
+        Facts facts;
+    };
+    std::vector<Place> places_{kPlaces};
 };
 
 // Between the connection and the controller server: counts the messages that decode, and
@@ -183,14 +212,9 @@ public:
     }
     void OnMessage(char const* data, int length) override
     {
-        ASN1::CoderEnv env;
-        env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-        ZGCP::Message message;
-        if (ASN1::decode(data, data + length, &env, message, true)) {
-            ++decoded;
-            ZGCP::PDU const& pdu = message.get_pdu();
-            displays += pdu.command_isSelected() && pdu.get_command().display_isSelected();
-        }
+        KnownFrames::Facts const facts = known_.facts(data, std::size_t(std::max(length, 0)));
+        decoded += facts.decodes;
+        displays += facts.display;
         ctrlServer.OnMessage(data, length);
     }
 
@@ -198,48 +222,9 @@ public:
     std::size_t owedToNobody = 0;
     // Display commands, which the monitoring controller keeps what they report of.
     std::size_t displays = 0;
-};
-
-// The frames the daemon sent that decoded, each with whether it is a response. The periodic
-// status signals repeat byte for byte: a frame seen before is not decoded again, as it
-// would decode the same. A table made once, a place a frame by its hash (a frame that takes
-// the place of another makes it unknown again), so that no input allocates in it; frames
-// too long for a place are always decoded.
-class KnownFrames {
-public:
-    static constexpr std::size_t kPlaces = 4096;
-    static constexpr std::size_t kLongest = 64;
-
-    // Whether the frame decodes, and what it is, decoding it when it is not known.
-    bool decodes(char const* data, std::size_t length, bool& response)
-    {
-        std::string_view const frame(data, length);
-        Place* place = length <= kLongest ? &places_[std::hash<std::string_view>()(frame) % kPlaces] : nullptr;
-        if (place && place->length == length && std::equal(frame.begin(), frame.end(), place->bytes.begin())) {
-            response = place->response;
-            return true;
-        }
-        ASN1::CoderEnv env;
-        env.set_encodingRule(ASN1::CoderEnv::per_Aligned);
-        ZGCP::Message message;
-        if (!ASN1::decode(data, data + length, &env, message, true))
-            return false;
-        response = message.get_pdu().response_isSelected();
-        if (place) {
-            std::copy(frame.begin(), frame.end(), place->bytes.begin());
-            place->length = length;
-            place->response = response;
-        }
-        return true;
-    }
 
 private:
-    struct Place {
-        std::array<char, kLongest> bytes;
-        std::size_t length = kLongest + 1;  // none
-        bool response = false;
-    };
-    std::vector<Place> places_{kPlaces};
+    KnownFrames known_;
 };
 
 // What the controller's side receives: TPKT frames, of which the responses are counted.
@@ -249,21 +234,13 @@ public:
 
     void drain()
     {
-        char buffer[65536];
-        for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
-            in_.insert(in_.end(), buffer, buffer + n);
-        while (in_.size() >= 4) {
-            std::size_t const length = std::size_t(std::uint8_t(in_[2])) << 8 | std::uint8_t(in_[3]);
-            if (in_[0] != 3 || length < 4)
-                std::abort();  // the daemon sends nothing but whole TPKT frames
-            if (in_.size() < length)
-                return;
-            bool response = false;
-            if (!known_.decodes(in_.data() + 4, length - 4, response))
-                std::abort();
-            responses += response;
-            in_.erase(in_.begin(), in_.begin() + std::ptrdiff_t(length));
-        }
+        testsupport::receiveAll(fd_, in_);
+        testsupport::takeFrames(kTarget, in_, [this](std::vector<std::uint8_t> const& body) {
+            KnownFrames::Facts const facts = known_.facts(reinterpret_cast<char const*>(body.data()), body.size());
+            if (!facts.decodes)
+                testsupport::breach(kTarget, "a frame the daemon sent does not decode");
+            responses += facts.response;
+        });
     }
 
     std::size_t responses = 0;
@@ -271,23 +248,8 @@ public:
 private:
     int fd_;
     KnownFrames& known_;
-    std::vector<char> in_;
+    std::vector<std::uint8_t> in_;
 };
-
-// A network of the process's own with only its loopback up (when the process may make one):
-// the daemon's fixed ports and the peers an input names never reach the machine's network.
-void privateNetwork()
-{
-    if (::unshare(CLONE_NEWNET) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-        std::cerr << "command_path_fuzz: runs on the machine's network" << std::endl;
-        return;
-    }
-    Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    ifreq loopback{};
-    std::strcpy(loopback.ifr_name, "lo");
-    loopback.ifr_flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING;
-    ::ioctl(socket.lowlevel_fd(), SIOCSIFFLAGS, &loopback);
-}
 
 // Processes of its own: the run goes on in a new process namespace with its own /proc, under
 // a first process there that reaps what is orphaned, as a board's init does. The monitoring
@@ -322,7 +284,7 @@ void privateProcesses()
     if (std::getenv(kOwnProcesses) != nullptr)
         return;
     if (::unshare(CLONE_NEWPID | CLONE_NEWNS) != 0) {
-        std::cerr << "command_path_fuzz: runs among the machine's processes" << std::endl;
+        std::fprintf(stderr, "%s: runs among the machine's processes\n", kTarget);
         return;
     }
     ::setenv(kOwnProcesses, "1", 1);
@@ -332,25 +294,9 @@ void privateProcesses()
         return;
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
         || ::mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
-        std::cerr << "command_path_fuzz: sees the machine's processes" << std::endl;
+        std::fprintf(stderr, "%s: sees the machine's processes\n", kTarget);
     if (pid_t const run = ::fork(); run > 0)
         waitFor(run);
-}
-
-// Without CAP_NET_RAW the process opens no packet socket, so that the monitoring controller
-// finds no network interface to sample: the close of a packet socket waits for the kernel's
-// grace period (tens of milliseconds here), at every sample, every 2 s of the clock, which
-// would make the run several times slower; what the samples do depends on no input.
-void noPacketSockets()
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[_LINUX_CAPABILITY_U32S_3]{};
-    if (::syscall(SYS_capget, &header, caps) != 0)
-        return;
-    caps[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
-    caps[CAP_TO_INDEX(CAP_NET_RAW)].permitted &= ~CAP_TO_MASK(CAP_NET_RAW);
-    if (::syscall(SYS_capset, &header, caps) != 0)
-        std::cerr << "command_path_fuzz: samples the network interfaces" << std::endl;
 }
 
 // As the daemon's start-up has it: a write to a peer or a device that has gone fails with
@@ -375,6 +321,11 @@ constexpr BoardFile kBoardFiles[] = {
      "Loss of Frame Alignment : yes\nReceive Slip Negative   : 3\nReceive Slip Positive   : 1\n"},
 };
 constexpr char kMonitoringFolder[] = "/var/monitoring";
+// The program installed in place of each of the daemon's child programs: asked for its
+// count of instances, it tells two; otherwise it runs until a signal ends it, or a minute
+// (so that one a crashed run leaves ends by itself). No more than that, since a shell
+// started per child, and programs it starts, cost every input that starts one.
+constexpr char kStubProgram[] = "#!/bin/sh\n[ \"$1\" = --num-of-instances ] && { echo 2; exit 0; }\nexec /bin/sleep 60\n";
 // The mixer units: number, TDM channels, mixer inputs.
 constexpr int kMixerUnits[][3] = {{0, 32, 16}, {1, 16, 8}};
 
@@ -384,7 +335,7 @@ struct Start {
     // The timers armed then (none is waited for before they are known).
     unsigned timers = ~0u;
     // The descriptors held then (descriptors()).
-    std::vector<std::string> descriptors;
+    std::map<int, std::string> descriptors;
     // What the monitoring controller knows (monitoringFacts()).
     std::string monitoring;
     // Every service's state that an input could leave changed, as text (state()).
@@ -396,20 +347,21 @@ struct Start {
 struct Daemon {
     Daemon()
     {
-        privateNetwork();
-        noPacketSockets();
+        testsupport::privateNetwork(kTarget);
+        // The monitoring controller then samples no network interface: the close of a packet
+        // socket waits for the kernel's grace period at every sample, every 2 s of the clock.
+        testsupport::noPacketSockets(kTarget);
         IPC::Signal::handle(SIGPIPE, OnBrokenPipe, SA_RESTART);
         // In the run's own mounts, the board's files are in memory: the monitoring
         // controller's status files and folders are made and removed at every input.
         if (std::getenv(kOwnProcesses) != nullptr
             && ::mount("tmpfs", root.dir().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0)
-            std::cerr << "command_path_fuzz: the board's files are on disk" << std::endl;
+            std::fprintf(stderr, "%s: the board's files are on disk\n", kTarget);
         for (char const* program : {ModemSlot::kPppd, DspModemSlot::kFaxSender, DspModemSlot::kFaxReceiver,
-                                    T38SoftFactory::kProgram})
-            stubs.emplace_back(root.dir(), program);
-        // A stub the run leaves behind (it ended on a crash) ends by itself after a while.
-        for (testsupport::StubChild const& stub : stubs)
-            stub.configure("INSTANCES=2 RUN=60");
+                                    T38SoftFactory::kProgram}) {
+            root.writeFile(program, kStubProgram);
+            ::chmod((root.dir() + program).c_str(), 0755);
+        }
         root.writeFile(PlaySlotFile::kFolder + std::string("hello"), std::string(400, '\xd5'));
         for (BoardFile const& file : kBoardFiles)
             root.writeFile(file.path, file.text);
@@ -420,9 +372,7 @@ struct Daemon {
         // A digital modem has an interface to take.
         simulation.board().device("hdlc1")->command({"p2p", "on"});
         // The daemon's log is shown only when asked for (COMMAND_PATH_LOG=1, to look into a finding).
-        if (std::getenv("COMMAND_PATH_LOG") == nullptr)
-            for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
-                s->rdbuf(&discard);
+        testsupport::quietStreams("COMMAND_PATH_LOG");
 
         // The services as the daemon builds and binds them (the static trunk factories are
         // there already), with no configuration file.
@@ -434,15 +384,14 @@ struct Daemon {
         devices = simulation.board().devices();
     }
 
-    Discard discard;
     IniFile::File config;
     Mux::TestClock clock;
     // The wall clock stands still: what the daemon stamps with it is the same at every input.
     testsupport::FrozenWallClock wallClock{1689346260};
     testsupport::TempRoot root;
     board::sim::Simulation simulation;
-    std::vector<testsupport::StubChild> stubs;
-    PairLink* link = new PairLink;  // owned by ctrlServer
+    board::sim::HalModel& hal = dynamic_cast<board::sim::HalModel&>(*simulation.board().device("/dev/hal"));
+    testsupport::ControllerLink* link = new testsupport::ControllerLink;  // owned by ctrlServer
     Counter counter;
     KnownFrames known;
     // The devices an input's steps name, by their operand modulo their number.
@@ -602,6 +551,9 @@ void clockBack()
     monitoring.onControllerCheckTimer(nullptr);
     E1Ctl::instance().SetTimer();
     gateway->clockMoved = false;
+    // What the checks queued for later (the SNMP agents' batch) goes now: an input leaves
+    // nothing allocated for the next one to free.
+    testsupport::settle();
 }
 
 // Undoes what an input left, once its checks are done (the board works again, no slot, no
@@ -614,53 +566,30 @@ void start()
         Mixer::MixerFactory::instance().RefreshResources();
     if (forgetMonitoring() || gateway->clockMoved)
         clockBack();
-    for (testsupport::StubChild const& stub : gateway->stubs)
-        for (char const* log : {".log", ".fds"})
-            std::filesystem::remove(stub.path() + log);
     std::srand(1);
+}
+
+// The process's children (running or not reaped yet), each as its pid and "123 (sh) S".
+std::vector<std::pair<pid_t, std::string>> children()
+{
+    std::vector<std::pair<pid_t, std::string>> out;
+    std::string const self = std::to_string(::getpid());
+    for (auto const& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, name, state, parent;
+        if (stat >> pid >> name >> state >> parent && parent == self)
+            out.emplace_back(pid_t(std::stol(pid)), pid + " " + name + " " + state);
+    }
+    return out;
 }
 
 // Ends the run on a breach, saying which (on the standard error, which the daemon's log
 // does not use), and with it the children of the input.
 [[noreturn]] void breach(std::string const& what)
 {
-    std::fprintf(stderr, "command_path_fuzz: %s\n", what.c_str());
-    for (testsupport::StubChild const& stub : gateway->stubs)
-        for (int pid : stub.pids())
-            ::kill(pid, SIGKILL);
-    std::abort();
-}
-
-// The outputs of the switch still driven, as the switch model's runs ("513<512"):
-// connected to an input, or written with anything but the idle byte, which only outputs off
-// the shared bus send when let go.
-std::string drivenOutputs()
-{
-    auto* hal = dynamic_cast<board::sim::HalModel*>(gateway->simulation.board().device("/dev/hal"));
-    std::istringstream outputs(hal ? hal->dump() : "");
-    std::string driven;
-    for (std::string run; outputs >> run;) {
-        if (run.find(":off") != std::string::npos)
-            continue;
-        std::size_t const at = run.find("=0xd5");
-        std::size_t const dash = run.find('-');
-        long const first = std::stol(run);
-        long const last = dash < at ? std::stol(run.substr(dash + 1)) : first;
-        if (at == std::string::npos || (last >= HwMux::kBusFirst && first < HwMux::kBusFirst + HwMux::kBusCount))
-            driven += " " + run;
-    }
-    return driven;
-}
-
-// Whether a slot is left in the table or in a factory.
-bool slotLeft()
-{
-    if (!Slots::instance().live().empty())
-        return true;
-    for (SlotFactory* f = SlotFactory::first(); f != nullptr; f = f->next())
-        if (!f->slots().empty())
-            return true;
-    return false;
+    for (auto const& [pid, shown] : children())
+        ::kill(pid, SIGKILL);
+    testsupport::breach(kTarget, what);
 }
 
 // Whether a child process is left (running or not reaped yet), or the daemon still waits
@@ -676,83 +605,82 @@ bool childLeft()
 std::string childrenLeft()
 {
     std::string out;
-    for (auto const& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string pid, name, state, parent;
-        if (stat >> pid >> name >> state >> parent && parent == std::to_string(::getpid()))
-            out += "[" + pid + " " + name + " " + state + "] ";
-    }
+    for (auto const& [pid, shown] : children())
+        out += "[" + shown + "] ";
     return out + "waited for " + std::to_string(ChildWaitService::childWaitService->waiting()) + ", retiring "
          + std::to_string(T38SoftFactory::instance().retiring());
 }
 
 // The descriptors the process holds but the board's own (the board has seen the daemon's
-// closes first), each as its number and what it refers to.
-std::vector<std::string> descriptors()
+// closes first), each with what it refers to.
+std::map<int, std::string> descriptors()
 {
     board::sim::SimBoard& board = gateway->simulation.board();
     board.service();
-    std::vector<int> const own = board.ownDescriptors();
-    std::vector<std::string> out;
-    for (auto const& [number, target] : testsupport::descriptorTargets(::getpid()))
-        if (std::find(own.begin(), own.end(), number) == own.end())
-            out.push_back(std::to_string(number) + " " + target);
-    std::sort(out.begin(), out.end());
-    return out;
+    return testsupport::heldDescriptors(board.ownDescriptors());
 }
 
-// The descriptors held after that were not before, with the device each was opened on since
-// the journal's mark: "[12 socket:[5127] /dev/mixer]".
-std::string descriptorsLeft(std::vector<std::string> const& before, std::vector<std::string> const& after,
+// How many they are: the entries of the process's descriptor folder, without what each
+// refers to (a look-up a descriptor), but the board's own.
+std::size_t descriptorCount()
+{
+    board::sim::SimBoard& board = gateway->simulation.board();
+    board.service();
+    DIR* const folder = ::opendir("/proc/self/fd");
+    if (folder == nullptr)
+        breach("the process's descriptors cannot be listed");
+    std::size_t count = 0;
+    while (dirent const* entry = ::readdir(folder))
+        count += entry->d_name[0] != '.';
+    ::closedir(folder);
+    return count - board.ownDescriptors().size();
+}
+
+// The descriptors held after that were not before, then the devices opened since the
+// journal's mark that each of them has: " [12 socket:[5127]], opened: [12 /dev/mixer]".
+std::string descriptorsLeft(std::map<int, std::string> const& before, std::map<int, std::string> const& after,
                             std::uint64_t mark)
 {
-    std::string out;
-    auto const opens = gateway->simulation.board().journal().since(mark);
-    for (std::string const& d : after) {
-        if (std::binary_search(before.begin(), before.end(), d) || d.find("/proc/") != std::string::npos)
-            continue;
-        out += " [" + d;
-        for (auto const& e : opens)
-            if (e.kind == board::sim::JournalEntry::Kind::open && e.result == std::stoi(d))
-                out += " " + e.path;
-        out += "]";
-    }
+    std::string out = testsupport::newDescriptors(before, after) + ", opened:";
+    for (auto const& e : gateway->simulation.board().journal().since(mark))
+        if (e.kind == board::sim::JournalEntry::Kind::open && after.count(e.result) != 0
+            && before.count(e.result) == 0)
+            out += " [" + std::to_string(e.result) + " " + e.path + "]";
     return out;
 }
 
-// The bytes of an input, read in order; past the end they read as 0.
-class Input {
+// The bytes of an input, with a look at the next one and at the frame that begins there.
+class Input : public testsupport::FuzzInput {
 public:
-    Input(std::uint8_t const* data, std::size_t size) : at_(data), end_(data + size) {}
+    Input(std::uint8_t const* data, std::size_t size) : FuzzInput(data, size), end_(data + size) {}
 
-    bool done() const { return at_ == end_; }
-    std::uint8_t peek() const { return done() ? 0 : *at_; }
-    std::uint8_t byte() { return done() ? 0 : *at_++; }
-    // The next n bytes, or what is left, appended to out.
-    void take(std::size_t n, std::vector<char>& out)
-    {
-        n = std::min<std::size_t>(n, std::size_t(end_ - at_));
-        out.insert(out.end(), at_, at_ + n);
-        at_ += n;
-    }
+    std::uint8_t peek() const { return done() ? 0 : *(end_ - left()); }
     // The length of the TPKT frame that begins here, at least its header.
     std::size_t frameLength() const
     {
-        if (end_ - at_ < 4)
+        if (left() < 4)
             return 4;
-        return std::max<std::size_t>(std::size_t(at_[2]) << 8 | at_[3], 4);
+        std::uint8_t const* at = end_ - left();
+        return std::max<std::size_t>(std::size_t(at[2]) << 8 | at[3], 4);
+    }
+    // The next n bytes, or what is left, appended to out.
+    void take(std::size_t n, std::vector<char>& out)
+    {
+        std::vector<std::uint8_t> const bytes = FuzzInput::take(n);
+        out.insert(out.end(), bytes.begin(), bytes.end());
     }
 
 private:
-    std::uint8_t const* at_;
     std::uint8_t const* end_;
 };
 
 // Sends what the controller has to send, a piece at a time, taking the answers in between,
 // so that neither side waits. What the daemon no longer reads (it dropped the controller)
-// is not sent.
-void send(int peer, std::vector<char>& bytes, Controller& controller)
+// is not sent. True when there was something to send: the loop then has nothing left to do
+// at once.
+bool send(int peer, std::vector<char>& bytes, Controller& controller)
 {
+    bool const any = !bytes.empty();
     for (std::size_t sent = 0; sent < bytes.size();) {
         ssize_t const n = ::send(peer, bytes.data() + sent, std::min<std::size_t>(bytes.size() - sent, kPiece),
                                  MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -764,6 +692,7 @@ void send(int peer, std::vector<char>& bytes, Controller& controller)
         controller.drain();
     }
     bytes.clear();
+    return any;
 }
 
 // The clock moves on, the due timers fired on the way; then the controller's side takes the
@@ -824,7 +753,7 @@ void step(Step kind, Input& in, Controller& controller, std::uint32_t& timeLeft)
 // One input, from the start to its checks.
 void run(std::uint8_t const* data, std::size_t size)
 {
-    std::vector<std::string> const& descriptorsBefore = gateway->start.descriptors;
+    std::map<int, std::string> const& descriptorsBefore = gateway->start.descriptors;
     std::uint64_t const mark = gateway->simulation.board().journal().next();
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
@@ -854,15 +783,18 @@ void run(std::uint8_t const* data, std::size_t size)
         }
         Step const kind = Step(in.byte() % kSteps);
         if (kind == kRaw) {
-            in.take(in.byte(), stream);
+            std::uint8_t const n = in.byte();
+            in.take(n, stream);
             continue;
         }
         send(peer.lowlevel_fd(), stream, controller);
         step(kind, in, controller, timeLeft);
     }
-    send(peer.lowlevel_fd(), stream, controller);
-    testsupport::settle(1000);
-    controller.drain();
+    // After a step (or at once) the loop may have work left.
+    if (!send(peer.lowlevel_fd(), stream, controller)) {
+        testsupport::settle(1000);
+        controller.drain();
+    }
     std::size_t const decoded = gateway->counter.decoded - decodedBefore;
     std::size_t const owed = ctrlServer.delayed_count() + (gateway->counter.owedToNobody - owedBefore);
     if (controller.responses + owed != decoded)
@@ -879,9 +811,9 @@ void run(std::uint8_t const* data, std::size_t size)
     gateway->simulation.board().clearFailures();
     holdDevices();
     testsupport::settle(1000);
-    if (slotLeft())
+    if (testsupport::slotLeft())
         breach("a slot is left");
-    if (std::string const driven = drivenOutputs(); !driven.empty())
+    if (std::string const driven = testsupport::drivenOutputs(gateway->hal); !driven.empty())
         breach("switch outputs are left driven:" + driven);
     // The clock moves on while the children go, so that one that does not is killed as the
     // daemon kills it.
@@ -897,14 +829,8 @@ void run(std::uint8_t const* data, std::size_t size)
     timersRunOut();
     // The devices a child held end when the last process holding them has gone (a process
     // the child started may outlive it for a moment).
-    std::vector<std::string> descriptorsAfter;
-    if (!testsupport::runUntil(
-            [&] {
-                descriptorsAfter = descriptors();
-                return descriptorsAfter.size() <= descriptorsBefore.size();
-            },
-            kChildEndMs))
-        breach("descriptors are left:" + descriptorsLeft(descriptorsBefore, descriptorsAfter, mark));
+    if (!testsupport::runUntil([&] { return descriptorCount() <= descriptorsBefore.size(); }, kChildEndMs))
+        breach("descriptors are left:" + descriptorsLeft(descriptorsBefore, descriptors(), mark));
 }
 
 // The daemon as every input finds it: built, its devices held, one controller connection
@@ -930,6 +856,17 @@ void build()
 
 }  // namespace
 
+// The address sanitizer's freed memory is held back (its quarantine) 32 MB deep rather than
+// 256: several times what the largest inputs free (under 7 MB), so that a use of memory
+// freed within an input, or within the inputs just before, is still found. What the
+// quarantine holds is copied, page table and all, at every fork of the daemon's children, and
+// the whole of it made the forks most of the run's time. Each allocation and release keeps
+// the 8 calls that lead to it rather than 30: their walk and store were a tenth of the run's
+// time, and a finding's input is run again with the whole stacks when asked for
+// (ASAN_OPTIONS=malloc_context_size=30); the fault's own stack is whole always. ASAN_OPTIONS
+// still rules.
+extern "C" char const* __asan_default_options() { return "quarantine_size_mb=32:malloc_context_size=8"; }
+
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     privateProcesses();
@@ -937,13 +874,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     // child that the checks would take for one the daemon left. The longest input and the
     // rare features are as kMaxLen and kRareFeatures say unless the command line says
     // otherwise (its flags come after).
-    static char quiet[] = "-print_funcs=0";
+    testsupport::quietFuzzer(argc, argv);
     static char maxLen[sizeof kMaxLen];
     static char rareFeatures[sizeof kRareFeatures];
     std::memcpy(maxLen, kMaxLen, sizeof kMaxLen);
     std::memcpy(rareFeatures, kRareFeatures, sizeof kRareFeatures);
     static std::vector<char*> args(*argv, *argv + *argc);
-    args.insert(args.begin() + 1, {quiet, maxLen, rareFeatures});
+    args.insert(args.begin() + 1, {maxLen, rareFeatures});
     args.push_back(nullptr);
     *argc = int(args.size()) - 1;
     *argv = args.data();
