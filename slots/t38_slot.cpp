@@ -3,6 +3,7 @@
 #include "base/clock.h"
 #include "base/errno.h"
 #include "base/ext.h"
+#include "base/leading_number.h"
 #include "hardware/hw_mux.h"
 #include "hardware/mcc_device.h"
 #include "slots/child_program.h"
@@ -12,8 +13,6 @@
 #include <signal.h>
 
 #include <cerrno>
-#include <climits>
-#include <optional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -192,29 +191,9 @@ bool T38SoftFactory::QueryReady()
     return true;
 }
 
-namespace {
-
-// The count of a line that holds a plain decimal count (blanks around it allowed) that an
-// int holds; none otherwise.
-std::optional<int> plainCount(std::string const& line)
-{
-    std::size_t const first = line.find_first_not_of(" \t");
-    std::size_t const last = line.find_last_not_of(" \t\r\n");
-    if (first == std::string::npos || last < first)
-        return std::nullopt;
-    std::string const digits = line.substr(first, last + 1 - first);
-    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 10)
-        return std::nullopt;
-    long long const n = std::stoll(digits);
-    if (n > INT_MAX)
-        return std::nullopt;
-    return int(n);
-}
-
-}  // namespace
-
 void T38SoftFactory::OnCount(ChildProgramLine::Line const& line)
 {
+    int count = 0;
     if (!line && count_->killed() > 0) {
         std::cerr << ext::header(this) << "t38 daemon[" << count_->killed() << "] told no count within " << kCountMs
                   << " ms, killed; the last count stands" << std::endl;
@@ -224,12 +203,16 @@ void T38SoftFactory::OnCount(ChildProgramLine::Line const& line)
     } else if (line->empty()) {
         std::clog << "t38: can't detect T38 resources" << std::endl;
         instances_ = 0;
-    } else if (std::optional<int> const n = line->size() < kCountLineMax || line->back() == '\n' ? plainCount(*line)
-                                                                                               : std::nullopt) {
-        instances_ = *n;
+    } else if (line->size() >= kCountLineMax && line->back() != '\n') {
+        // Cut at its bound: what the line holds past it is not known.
+        std::cerr << ext::header(this) << "t38 daemon told a count longer than " << kCountLineMax
+                  << " characters: " << ext::quoted(*line) << "; the last count stands" << std::endl;
+    } else if (leadingNumber(*line, count) == NumberRead::outOfRange) {
+        std::cerr << ext::header(this) << "t38 daemon told a count no int holds: "
+                  << ext::quoted(line->substr(0, line->find('\n'))) << "; the last count stands" << std::endl;
     } else {
-        std::cerr << ext::header(this) << "t38 daemon told no plain count: " << ext::quoted(line->substr(0, line->find('\n')))
-                  << "; the last count stands" << std::endl;
+        // The line's leading number; 0 when it has none.
+        instances_ = count;
     }
     Counted();
     Slots::instance().OnResourcesReady();

@@ -48,9 +48,10 @@ private:
 // The relay program also tells how many relays the board offers. The count runs beside the
 // loop: a resources report waits for it at most kCountMs (a program that has not told its
 // count by then is killed, and the last count stands), and a count serves every report of
-// the kCountMs after it, so that a burst of reports does not run the program once each. A
-// line that is not a plain count an int holds (blanks around it allowed), or that does not
-// end within kCountLineMax characters, is no count either: the last count stands, one line.
+// the kCountMs after it, so that a burst of reports does not run the program once each. The
+// count is the line's leading decimal number (0 when it has none); a number that no int
+// holds, or a line that does not end within kCountLineMax characters, is no count: the last
+// count stands, one line.
 class T38SoftFactory : public SlotFactory {
 public:
     static constexpr char const* kProgram = "/usr/local/sbin/t38";

@@ -92,11 +92,11 @@ TEST_F(T38SlotTest, TheRelaysEndIsReportedAsAbortWithItsWaitStatus)
     }
 }
 
-// The relay count runs beside the loop, and only a plain count that an int holds is taken: a
-// program that tells nothing holds the resources report a second at most, and after any
-// answer that is no count the last count stands, with one line that says why; without the
-// program the board offers no relay.
-TEST_F(T38SlotTest, TheRelayCountIsAPlainCountOrTheLastOneStands)
+// The relay count runs beside the loop and is the line's leading number (0 when it has none,
+// an empty line among them): a program that tells nothing holds the resources report a second
+// at most; after a number no int holds, a line cut at its bound, or no answer, the last count
+// stands, with one line that says why; without the program the board offers no relay.
+TEST_F(T38SlotTest, TheRelayCountIsTheLinesLeadingNumberOrTheLastOneStands)
 {
     Mux::TestClock clock;
     auto update = [&] {
@@ -118,12 +118,20 @@ TEST_F(T38SlotTest, TheRelayCountIsAPlainCountOrTheLastOneStands)
         std::string line;  // on the error stream, once ("" none)
     } const cases[] = {
         {"INSTANCES=4", nullptr, 4, ""},
+        {"INSTANCES='\\n' COUNT=format", nullptr, 0, ""},
         {"INSTANCES=7 COUNT=raw", nullptr, 7, ""},
+        {"INSTANCES='\\r\\n' COUNT=format", nullptr, 0, ""},
+        {"INSTANCES='3 relays'", nullptr, 3, ""},
+        {"INSTANCES=' \\n' COUNT=format", nullptr, 0, ""},
+        {"INSTANCES=+5", nullptr, 5, ""},
+        {"INSTANCES=none", nullptr, 0, ""},
+        {"INSTANCES=' -2 '", nullptr, -2, ""},
+        {"INSTANCES=7", nullptr, 7, ""},
         {"INSTANCES=" + digits39 + " COUNT=raw", nullptr, 7,
-         "t38soft: t38 daemon told no plain count: \"" + digits39.substr(0, T38SoftFactory::kCountLineMax)
+         "t38soft: t38 daemon told a count longer than 31 characters: \"" + digits39.substr(0, T38SoftFactory::kCountLineMax)
              + "\"; the last count stands\n"},
-        {"INSTANCES=2147483648", nullptr, 7, "t38 daemon told no plain count: \"2147483648\";"},
-        {"INSTANCES='3 relays'", nullptr, 7, "t38 daemon told no plain count: \"3 relays\";"},
+        {"INSTANCES=2147483648", nullptr, 7, "t38 daemon told a count no int holds: \"2147483648\";"},
+        {"INSTANCES=-2147483649", nullptr, 7, "t38 daemon told a count no int holds: \"-2147483649\";"},
         {"COUNT=hang", "stdin", 7, "] told no count within 1000 ms, killed; the last count stands\n"},
         {"COUNT=orphan", "exit", 7,
          "t38soft: t38 daemon ended without its count, and its output stayed open for 1000 ms; the last count "
@@ -155,7 +163,7 @@ TEST_F(T38SlotTest, TheRelayCountIsAPlainCountOrTheLastOneStands)
         }
     }
     EXPECT_EQ(log.text().find("t38"), std::string::npos) << "a count says nothing";
-    EXPECT_EQ(err.count("t38soft: t38 daemon[" + std::to_string(relay.pids().at(5)) + "] told no count"), 1u);
+    EXPECT_EQ(err.count("t38soft: t38 daemon[" + std::to_string(relay.pids().at(13)) + "] told no count"), 1u);
 
     std::remove(relay.path().c_str());
     update();

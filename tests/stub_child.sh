@@ -11,6 +11,7 @@
 #   INSTANCES=N            "--num-of-instances" prints N (nothing when unset)
 #   COUNT=hang             "--num-of-instances" prints nothing and runs until a signal ends it
 #   COUNT=raw              "--num-of-instances" prints N without an end of line
+#   COUNT=format           "--num-of-instances" prints N as a printf format ("\r\n" read)
 #   COUNT=orphan           "--num-of-instances" prints nothing and ends, leaving a process of
 #                          its own that holds its output for 3 s
 #   IGNORE="TERM HUP"      these signals are recorded and survived; others end it by the signal
@@ -63,6 +64,8 @@ if [ "$1" = "--num-of-instances" ]; then
     [ "$COUNT" = orphan ] && sleep 3 </dev/null 2>/dev/null &
     if [ "$COUNT" = raw ]; then
         printf %s "$INSTANCES"
+    elif [ "$COUNT" = format ]; then
+        printf "$INSTANCES"
     elif [ -n "$INSTANCES" ]; then
         echo "$INSTANCES"
     fi
