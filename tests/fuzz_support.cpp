@@ -82,11 +82,14 @@ bool quietStreams(char const* variable)
     return false;
 }
 
-void quietFuzzer(int* argc, char*** argv)
+void quietFuzzer(int* argc, char*** argv, std::initializer_list<char const*> defaults)
 {
-    static char quiet[] = "-print_funcs=0";
+    static std::vector<std::string> flags;
+    flags.assign({"-print_funcs=0"});
+    flags.insert(flags.end(), defaults.begin(), defaults.end());
     static std::vector<char*> args(*argv, *argv + *argc);
-    args.insert(args.begin() + 1, quiet);
+    for (std::size_t i = 0; i < flags.size(); ++i)
+        args.insert(args.begin() + 1 + std::ptrdiff_t(i), flags[i].data());
     args.push_back(nullptr);
     *argc = int(args.size()) - 1;
     *argv = args.data();

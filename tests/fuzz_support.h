@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <streambuf>
 #include <string>
@@ -55,10 +56,11 @@ protected:
 // variable is set (to look into a finding); true when they are shown.
 bool quietStreams(char const* variable);
 
-// For LLVMFuzzerInitialize: libFuzzer's arguments with -print_funcs=0. Naming a newly
-// covered function starts a symbolizer process, a child the checks would take for one the
-// daemon left.
-void quietFuzzer(int* argc, char*** argv);
+// For LLVMFuzzerInitialize: libFuzzer's arguments with -print_funcs=0 and the target's own
+// defaults (its length limit, "-max_len=8192", say) before the command line's flags, which
+// rule where they say otherwise. Naming a newly covered function starts a symbolizer process,
+// a child the checks would take for one the daemon left.
+void quietFuzzer(int* argc, char*** argv, std::initializer_list<char const*> defaults = {});
 
 // A network of the process's own with only its loopback up: the daemon's fixed ports and
 // the peers an input names never reach the machine's network. False (with a line naming

@@ -874,16 +874,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     // child that the checks would take for one the daemon left. The longest input and the
     // rare features are as kMaxLen and kRareFeatures say unless the command line says
     // otherwise (its flags come after).
-    testsupport::quietFuzzer(argc, argv);
-    static char maxLen[sizeof kMaxLen];
-    static char rareFeatures[sizeof kRareFeatures];
-    std::memcpy(maxLen, kMaxLen, sizeof kMaxLen);
-    std::memcpy(rareFeatures, kRareFeatures, sizeof kRareFeatures);
-    static std::vector<char*> args(*argv, *argv + *argc);
-    args.insert(args.begin() + 1, {maxLen, rareFeatures});
-    args.push_back(nullptr);
-    *argc = int(args.size()) - 1;
-    *argv = args.data();
+    testsupport::quietFuzzer(argc, argv, {kMaxLen, kRareFeatures});
     return 0;
 }
 
