@@ -3,6 +3,7 @@
 #include "base/fd.h"
 #include "base/immortal.h"
 #include "base/packet.h"
+#include "runtime/child_wait.h"
 #include "runtime/multiplexer.h"
 #include "tests/loop_pump.h"
 #include "tests/process_figures.h"
@@ -15,7 +16,9 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +26,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <fstream>
 #include <iostream>
 
 namespace testsupport {
@@ -99,6 +104,39 @@ void breach(char const* target, std::string const& what)
 {
     std::fprintf(stderr, "%s: %s\n", target, what.c_str());
     std::abort();
+}
+
+void cannotStart(char const* target, std::string const& why)
+{
+    std::fprintf(stderr, "%s: cannot start: %s\n", target, why.c_str());
+    std::fflush(stderr);
+    // Not exit(): the engine takes that for a fault of the input it was running.
+    std::_Exit(1);
+}
+
+void start(char const* target, std::function<void()> const& build)
+{
+    try {
+        build();
+    } catch (std::exception const& e) {
+        cannotStart(target, e.what());
+    } catch (...) {
+        cannotStart(target, "an exception");
+    }
+}
+
+bool writeProgram(std::string const& path, std::string const& text, bool executable)
+{
+    ::unlink(path.c_str());
+    std::ofstream(path, std::ios::binary) << text;
+    return ::chmod(path.c_str(), executable ? 0755 : 0644) == 0;
+}
+
+bool childLeft()
+{
+    siginfo_t info{};
+    bool const child = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+    return child || ChildWaitService::childWaitService->waiting() != 0;
 }
 
 void takeFrames(char const* target, std::vector<std::uint8_t>& in,

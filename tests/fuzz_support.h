@@ -45,6 +45,20 @@ private:
 // Ends the run on a breach, saying which on the standard error ("<target>: <what>").
 [[noreturn]] void breach(char const* target, std::string const& what);
 
+// Ends a target that cannot start (a folder, a file or a port it needs is not to be had),
+// saying why in one line ("<target>: cannot start: <why>"), with exit code 1 and no report
+// of the engine's: no input is at fault.
+[[noreturn]] void cannotStart(char const* target, std::string const& why);
+// Runs what builds a target's part; what it throws ends the target as cannotStart does.
+void start(char const* target, std::function<void()> const& build);
+
+// Writes a program the daemon runs as a child (a shell script, or bytes that are none) at
+// the path, executable when asked, replacing what was there; false when it cannot.
+bool writeProgram(std::string const& path, std::string const& text, bool executable = true);
+// Whether a child process is left (running or not reaped yet), or the daemon still waits
+// for one.
+bool childLeft();
+
 // Takes whatever is written and keeps nothing.
 class Discard : public std::streambuf {
 protected:

@@ -51,6 +51,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "replaying %s\n", path.filename().c_str());
         LLVMFuzzerTestOneInput(input.get(), bytes.size());
     }
-    std::printf("%zu inputs replayed from %s\n", inputs.size(), folder.c_str());
+    // On the error stream, as the rest: a target may have sent the standard output away.
+    std::fprintf(stderr, "%zu inputs replayed from %s\n", inputs.size(), folder.c_str());
     return 0;
 }
