@@ -3,6 +3,7 @@
 #include "base/fd.h"
 #include "base/immortal.h"
 #include "base/packet.h"
+#include "board/path.h"
 #include "runtime/child_wait.h"
 #include "runtime/multiplexer.h"
 #include "tests/loop_pump.h"
@@ -12,6 +13,7 @@
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <ftw.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -125,8 +127,45 @@ void start(char const* target, std::function<void()> const& build)
     }
 }
 
+namespace {
+
+// The folders of the path up to its last part, made where missing.
+void makeFolders(std::string const& path)
+{
+    for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+        ::mkdir(path.substr(0, at).c_str(), 0755);
+}
+
+int removeEntry(char const* path, struct stat const*, int, FTW*) { return ::remove(path); }
+
+// The process's board root, removed at its exit.
+struct RootFolder {
+    ~RootFolder()
+    {
+        if (!path.empty())
+            ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+    std::string path;
+};
+
+}  // namespace
+
+std::string boardRoot(char const* target, std::initializer_list<char const*> folders)
+{
+    static RootFolder root;
+    char folder[] = "/tmp/gw-fuzz-XXXXXX";
+    if (::mkdtemp(folder) == nullptr)
+        cannotStart(target, "no board root under /tmp: " + std::string(std::strerror(errno)));
+    root.path = folder;
+    for (char const* f : folders)
+        makeFolders(root.path + f + "/");
+    board::setRoot(root.path);
+    return root.path;
+}
+
 bool writeProgram(std::string const& path, std::string const& text, bool executable)
 {
+    makeFolders(path);
     ::unlink(path.c_str());
     std::ofstream(path, std::ios::binary) << text;
     return ::chmod(path.c_str(), executable ? 0755 : 0644) == 0;

@@ -52,8 +52,13 @@ private:
 // Runs what builds a target's part; what it throws ends the target as cannotStart does.
 void start(char const* target, std::function<void()> const& build);
 
+// A fresh board root for the process (a folder under /tmp, with the board folders given),
+// set as the root and removed with its contents when the process exits; a target that
+// cannot make it stops as cannotStart says. Its path.
+std::string boardRoot(char const* target, std::initializer_list<char const*> folders = {});
 // Writes a program the daemon runs as a child (a shell script, or bytes that are none) at
-// the path, executable when asked, replacing what was there; false when it cannot.
+// the path, executable when asked, replacing what was there, in the folders it needs; false
+// when it cannot.
 bool writeProgram(std::string const& path, std::string const& text, bool executable = true);
 // Whether a child process is left (running or not reaped yet), or the daemon still waits
 // for one.

@@ -24,7 +24,6 @@
 #include "tests/capture.h"
 #include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
-#include "tests/temp_root.h"
 
 #include <arpa/inet.h>
 
@@ -51,6 +50,8 @@ namespace {
 using testsupport::breach;
 
 constexpr char kTarget[] = "config_file_fuzz";
+// The longest input, unless -max_len says otherwise: files of many blocks.
+constexpr char kMaxLen[] = "-max_len=8192";
 constexpr char kConfig[] = "/usr/local/etc/server.conf";
 // Blocks and keys of one input given typed bindings; agent links made.
 constexpr std::size_t kBlocks = 8;
@@ -67,7 +68,7 @@ struct Process {
     }
 
     bool ownNetwork = prepare();
-    testsupport::TempRoot root{"/usr/local/etc"};
+    std::string root = testsupport::boardRoot(kTarget, {"/usr/local/etc"});
 };
 
 Process* process = nullptr;
@@ -573,12 +574,19 @@ void agentLinks(IniFile::File& file)
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    testsupport::quietFuzzer(argc, argv, {kMaxLen});
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    if (process == nullptr) {
-        static Immortal<Process> instance;
-        process = &instance.value;
-    }
+    if (process == nullptr)
+        testsupport::start(kTarget, [] {
+            static Immortal<Process> instance;
+            process = &instance.value;
+        });
     testsupport::Baseline baseline;
     baseline.take();
     std::string const text(reinterpret_cast<char const*>(data), size);
@@ -587,7 +595,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         InputBuffer buffer(data, size);
         std::istream in(&buffer);
         in >> streamed;
-        std::ofstream(process->root.dir() + kConfig, std::ios::binary | std::ios::trunc) << text;
+        std::ofstream(process->root + kConfig, std::ios::binary | std::ios::trunc) << text;
         IniFile::File opened;
         if (!opened.Open(kConfig))
             breach(kTarget, "the file written does not open");

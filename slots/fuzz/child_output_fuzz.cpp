@@ -36,7 +36,6 @@
 #include "tests/capture.h"
 #include "tests/fuzz_daemon_support.h"
 #include "tests/slot_commands.h"
-#include "tests/temp_root.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -217,9 +216,9 @@ public:
         }
     }
 
-    std::string path(char const* boardPath) const { return root.dir() + boardPath; }
+    std::string path(char const* boardPath) const { return root + boardPath; }
 
-    testsupport::TempRoot root{{"/usr/local/sbin", "/var"}};
+    std::string root = testsupport::boardRoot(kTarget, {"/usr/local/sbin", "/var"});
     board::sim::MctlModel& mctl = env.sim.add<board::sim::MctlModel>();
     // Its authentication listener on a port the system chooses.
     ModemFactory modems{0};
