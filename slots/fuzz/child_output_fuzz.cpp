@@ -8,7 +8,9 @@
 // signal, not at all (the daemon ends it), or it cannot be executed.
 //
 // The input is a row of steps, each chosen by its first byte modulo kSteps (Step), its
-// operands read from the bytes after it (a missing one reads as 0). After every step:
+// operands read from the bytes after it (a missing one reads as 0); the bytes after
+// kMaxSteps steps are not read (each step starts programs, which takes tens of
+// milliseconds: a long input is long by what its programs print). After every step:
 // - the query signals carry the count the daemon must read, found here from the bytes: the
 //   first line's leading decimal number (blanks, a sign, digits: 0 when there is none, or
 //   when the program wrote nothing); the last count when that number is one no int holds,
@@ -64,6 +66,7 @@ constexpr std::uint32_t kStartMs = 1000000;
 constexpr int kChildMs = 10000;
 // The longest output of a program: many times the line the count is read from.
 constexpr std::size_t kLongOutput = 4096;
+constexpr unsigned kMaxSteps = 16;
 // The count every input starts with.
 constexpr int kSeedCount = 7;
 constexpr unsigned kSlot = 1;
@@ -237,7 +240,7 @@ public:
 
     void steps()
     {
-        while (!in_.done()) {
+        for (unsigned n = 0; n < kMaxSteps && !in_.done(); ++n) {
             switch (Step(in_.byte() % kSteps)) {
             case kCount: {
                 Program const p = Program::of(in_);
