@@ -15,7 +15,8 @@
 // - the trace switches are those of the last "traces" block, the agent links exist exactly
 //   for the blocks with a valid numeric host:port and name, each with its type and prefix;
 // - no timer or descriptor is left once the links are gone.
-// A breach aborts the run. Corpus: base/fuzz/config_file_corpus.
+// A breach aborts the run. The typed bindings and their oracles are in config_file_bindings.cpp,
+// what a Reader must make of a block in config_file_reads.cpp. Corpus: base/fuzz/config_file_corpus.
 
 #include "base/fuzz/config_file_fuzz.h"
 

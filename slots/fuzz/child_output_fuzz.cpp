@@ -240,7 +240,7 @@ public:
 
     void steps()
     {
-        for (unsigned n = 0; n < kMaxSteps && !in_.done(); ++n) {
+        for (unsigned step = 0; step < kMaxSteps && !in_.done(); ++step) {
             switch (Step(in_.byte() % kSteps)) {
             case kCount: {
                 Program const p = Program::of(in_);
@@ -251,7 +251,8 @@ public:
                     n = in_.word16() % (kLongOutput + 1);
                 std::vector<std::uint8_t> const bytes = in_.take(n);
                 // Mostly a fresh count; else a report up to a second after the last.
-                count(p, std::string(bytes.begin(), bytes.end()), reports, wait < 0x80 ? T38SoftFactory::kCountMs : (wait - 0x80u) * 8);
+                std::uint32_t const waitMs = wait < 0x80 ? T38SoftFactory::kCountMs : (wait - 0x80u) * 8;
+                count(p, std::string(bytes.begin(), bytes.end()), reports, waitMs);
                 break;
             }
             case kRelay: relay(Program::of(in_)); break;
@@ -264,9 +265,9 @@ public:
     // Each step leaves nothing behind.
     void finish() { gateway->checkLeftOver(); }
 
-    // A program asked afresh tells its count, before the clock reading every input starts
-    // from (then nothing is pending on the clock): every input finds the same count, as old.
-    // Without a count since the last of these, the count still serves, and is the same.
+    // A program asked afresh tells its count kCountMs before the clock reading every input
+    // starts from (nothing is pending on the clock then), so that every input finds the same
+    // count of the same age; without a count since the last of these, that one still serves.
     void useAgain()
     {
         gateway->clock.setMilliseconds(kStartMs - T38SoftFactory::kCountMs);
@@ -309,12 +310,11 @@ private:
     }
 
     // The signals the controller has got since the last look.
-    std::vector<std::string> signals()
+    static std::vector<std::string> signals()
     {
-        for (auto const& s : gateway->controller.take())
-            seen_.push_back(shown(s.signal));
         std::vector<std::string> out;
-        out.swap(seen_);
+        for (auto const& s : gateway->controller.take())
+            out.push_back(shown(s.signal));
         return out;
     }
     void expectSignals(std::vector<std::string> const& expected, char const* when)
@@ -458,7 +458,6 @@ private:
     }
 
     Input& in_;
-    std::vector<std::string> seen_;
 };
 
 }  // namespace
