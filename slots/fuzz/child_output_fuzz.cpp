@@ -217,6 +217,7 @@ public:
             ::dup2(none, 1);
             ::close(none);
         }
+        idleTimers = multiplexer.timer_count();
     }
 
     std::string path(char const* boardPath) const { return root + boardPath; }
@@ -226,6 +227,8 @@ public:
     // Its authentication listener on a port the system chooses.
     ModemFactory modems{0};
     testsupport::SignalWatch signals{kTarget};
+    // The timers pending while no program runs.
+    unsigned idleTimers = 0;
     int count = 0;
     // The clock when the last count came in; none before the first.
     std::optional<std::uint32_t> countedAt;
@@ -361,7 +364,8 @@ private:
         std::int32_t const age = std::int32_t(Mux::milliseconds() - gateway->countedAt.value_or(0));
         bool const served = gateway->countedAt && age >= 0 && age < std::int32_t(T38SoftFactory::kCountMs);
         install(T38SoftFactory::kProgram, p, output);
-        CountRead const read = served ? CountRead{gateway->count, true} : countOf(p.executed() ? output : "", p.endsItself());
+        CountRead const read =
+            served ? CountRead{gateway->count, true} : countOf(p.executed() ? output : "", p.endsItself());
         testsupport::CaptureStream err(std::cerr);
         for (unsigned i = 0; i < reports; ++i)
             gateway->table.UpdateHardwareResources();
@@ -374,7 +378,16 @@ private:
         std::uint32_t const in = Mux::milliseconds();
         int const expected = read.count.value_or(gateway->count);
         expectSignals(std::vector<std::string>(reports, "count " + std::to_string(expected)), "the count");
-        leftOver();
+        // A program that told its count and stays is killed at the time limit; one that has
+        // ended leaves nothing pending, at once.
+        if (!p.endsItself())
+            testsupport::advance(gateway->clock, T38SoftFactory::kCountMs);
+        if (!testsupport::runUntil([] { return !testsupport::childLeft(); }, kChildMs))
+            breach(kTarget, "the count's program is left");
+        if (multiplexer.timer_count() != gateway->idleTimers)
+            breach(kTarget, "timers are left once the count is in: " + std::to_string(multiplexer.timer_count()) + " of "
+                                + std::to_string(gateway->idleTimers));
+        gateway->checkLeftOver();
         std::string const said = err.text();
         std::size_t const lines = std::size_t(std::count(said.begin(), said.end(), '\n'));
         if (lines != (read.count ? 0u : 1u) || (lines && said.rfind("t38soft: t38 daemon", 0) != 0))
