@@ -223,7 +223,7 @@ TEST_F(TonecTest, ToneSequencesRunOnTheReceiverTimer)
         {"wait tone after a running sequence",
          {{0, [](TestChannel& c) { c.translateDTMF(digits("1")); }}, {10, waitTone}},
          1500,
-         {"0:" + d1, "70:" + silence, "140:" + off, "140:" + ring, "1140:" + silence},
+         {"0:" + d1, "70:" + silence, "140:" + off, "140:" + ring, "1140:" + silence, "1500:" + off},
          1},
         {"wait tone cancelled during a sequence",
          {{0, [](TestChannel& c) { c.translateDTMF(digits("1")); }}, {10, waitTone}, {20, cancel}},
@@ -331,10 +331,10 @@ TEST_F(TonecTest, CleanBeforeDestroySwitchesOffWhatTheReceiverSwitchedOn)
     channel->enableSilence();
     auto from = env.mark();
     channel->Hardware::TonecReceiver::CleanBeforeDestroy();
-    EXPECT_EQ(requests(from),
-              (std::vector<std::string>{"disable 51 -> 0", "iva-off 51 -> 0", "reject-off 51 -> 0"}));
+    EXPECT_EQ(requests(from), (std::vector<std::string>{"disable 51 -> 0", "iva-off 51 -> 0", "reject-off 51 -> 0",
+                                                        "dial 51 0 0 -> 0"}));
     EXPECT_EQ(env.dtmf.command({"channel", "51"}),
-              "ok dtmf=off id=" + std::to_string(channel->rid()) + " iva=off lms=on reject=off gen=1000/1000/0/0");
+              "ok dtmf=off id=" + std::to_string(channel->rid()) + " iva=off lms=on reject=off gen=0/0/0/0");
 }
 
 TEST(TonecDevice, AFailedOpenIsRetriedByTheNextRequest)

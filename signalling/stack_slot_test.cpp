@@ -108,7 +108,7 @@ TEST_F(LinkSlotsTest, AnEmptyPoolRefusesDataDropsFramesAndTheLinkGoesOn)
         SCOPED_TRACE(c.what);
         bool const hdlc = c.params.hdlcParams_isSelected();
         auto data = [&] {
-            return run(20, hdlc ? testsupport::hdlcPackagesCommand({{1}}) : testsupport::userDataCommand({8, 1}));
+            return run(20, hdlc ? testsupport::hdlcPackagesCommand({{1}}) : testsupport::userDataCommand({8, 1, 1, 0x7B}));
         };
         auto dropped = [&] { return err.count("no packet for") + log.count("no packet for"); };
         ASSERT_EQ(create(20, c.params), ok());
