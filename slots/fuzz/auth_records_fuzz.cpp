@@ -41,6 +41,7 @@
 #include "tests/auth_records.h"
 #include "tests/controller_client.h"
 #include "tests/fuzz_daemon_support.h"
+#include "tests/fuzz/fork_options.h"
 #include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
 #include "tests/loopback.h"

@@ -37,6 +37,7 @@
 #include "slots/t38_slot.h"
 #include "tests/capture.h"
 #include "tests/fuzz_daemon_support.h"
+#include "tests/fuzz/fork_options.h"
 #include "tests/slot_commands.h"
 
 #include <fcntl.h>
