@@ -9,11 +9,11 @@
 #include "tests/loop_pump.h"
 #include "tests/process_figures.h"
 
+#include <ftw.h>
 #include <linux/capability.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <ftw.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
