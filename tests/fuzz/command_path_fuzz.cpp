@@ -11,15 +11,25 @@
 //   the length its header gives (at least the header, at most what is left), whole or not;
 // - any other first byte is a step, chosen by its value modulo the number of steps (Step),
 //   that takes its operands from the bytes after it (a missing one reads as 0).
+// While the input runs, the controller's side checks what the daemon sends (Referee):
+// - every message that decodes gets exactly one answer while the server handles it (a
+//   destroy whose slot's release goes on: none then, its success once the release ends),
+//   one the controller expects from the request and its own book of the slot numbers it
+//   holds, moved on by the answers it has checked (answers::SlotBook): the cause where
+//   they decide it (an unknown slot, a number past the table, a create on a busy number, a
+//   command no service takes, a destroy in progress, a create the parameters refuse, a
+//   request the slot's kind does not serve, a ping...), the sequence and slot numbers the
+//   command carried; a message that does not decode gets none;
+// - every frame the daemon sends decodes, and a signal comes from a slot number the
+//   controller holds (or the one of the command being handled).
 // After every input:
-// - every message that decoded got exactly one answer (or still owes a delayed one, or was
-//   owed to a controller the daemon dropped), and every frame the daemon sent decodes;
+// - a destroy left waiting gets its answer as its slot's release ends;
 // - once the controller's side closes and the board works again, no slot is left (in the
 //   table or a factory), no output of the switch is driven (connected, or written with
 //   anything but the idle byte off the shared bus), no child process is left or waited for
 //   once those told to end have gone, and the process holds no descriptor it did not hold
-//   before the input (the devices the services keep open from their first use are held
-//   again first, as their next use would);
+//   before the input, compared by what each refers to (the devices the services keep open
+//   from their first use are held again first, as their next use would);
 // - what the input left is undone (start()), and the services' state is then the one every
 //   input starts from: the same timers, packet pool, trunk and CAS settings, LEDs, SPI
 //   service and mixer units.
@@ -892,11 +902,7 @@ void run(std::uint8_t const* data, std::size_t size)
     // The devices a child held end when the last process holding them has gone (a process
     // the child started may outlive it for a moment).
     if (!testsupport::runUntil([&] { return descriptorsLeft(descriptorsBefore, descriptors()).empty(); }, kChildEndMs))
-    {
-        std::string dbg; for (auto const& [n, t] : descriptorsBefore) dbg += " " + std::to_string(n) + "=" + t;
-        dbg += "\nAFTER"; for (auto const& [n, t] : descriptors()) dbg += " " + std::to_string(n) + "=" + t;
-        breach("descriptors are left:" + descriptorsLeft(descriptorsBefore, descriptors()) + "\nBEFORE" + dbg);
-    }
+        breach("descriptors are left:" + descriptorsLeft(descriptorsBefore, descriptors()));
 }
 
 // The daemon as every input finds it: built, its devices held, one controller connection
