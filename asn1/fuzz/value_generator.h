@@ -3,7 +3,8 @@
 // Values the fuzz input chooses, for the coders' fuzz targets: ValueGenerator fills a fresh
 // value of any kind the run-time handles (every alternative, optional field, size and
 // character its type allows, double quotes often in strings, now and then an enumeration
-// value past the listed ones); roundTrip() then sends one round a coder.
+// value past the listed ones); roundTripChosen() sends one round a coder, roundTripDecoded()
+// one the coder decoded from the input.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -200,11 +201,17 @@ private:
     FuzzedDataProvider& in_;
 };
 
+// Prints the breach on the error stream with the target's name and the value, and aborts.
+[[noreturn]] inline void breach(char const* target, char const* what, ASN1::AbstractData const& value)
+{
+    std::fprintf(stderr, "%s: %s: %s\n", target, what, value.asValueNotation().c_str());
+    std::abort();
+}
+
 // A value the input chooses goes round the coder unchanged: it encodes, its octets decode
-// to an equal value, which encodes to the same octets. A difference is printed on the error
-// stream with the target's name and aborts the run. False when the input makes no value.
+// to an equal value, which encodes to the same octets. False when the input makes no value.
 template <class T>
-bool roundTrip(char const* target, FuzzedDataProvider& in, ASN1::CoderEnv::EncodingRules rule, T& value)
+bool roundTripChosen(char const* target, FuzzedDataProvider& in, ASN1::CoderEnv::EncodingRules rule, T& value)
 {
     if (!ValueGenerator(in).fill(value))
         return false;
@@ -213,17 +220,37 @@ bool roundTrip(char const* target, FuzzedDataProvider& in, ASN1::CoderEnv::Encod
     std::vector<char> octets;
     T decoded;
     std::vector<char> again;
-    char const* breach = nullptr;
     if (!ASN1::encode(value, &env, std::back_inserter(octets)))
-        breach = "a value made within its type does not encode";
-    else if (!ASN1::decode(octets.data(), octets.data() + octets.size(), &env, decoded) || decoded != value)
-        breach = "a value does not decode from its octets as it was";
-    else if (!ASN1::encode(decoded, &env, std::back_inserter(again)) || again != octets)
-        breach = "a decoded value does not encode to the octets it came from";
-    if (breach != nullptr) {
-        std::fprintf(stderr, "%s: %s: %s\n", target, breach, value.asValueNotation().c_str());
-        std::abort();
+        breach(target, "a value made within its type does not encode", value);
+    if (!ASN1::decode(octets.data(), octets.data() + octets.size(), &env, decoded) || decoded != value)
+        breach(target, "a value does not decode from its octets as it was", value);
+    if (!ASN1::encode(decoded, &env, std::back_inserter(again)) || again != octets)
+        breach(target, "a decoded value does not encode to the octets it came from", value);
+    return true;
+}
+
+// The input decodes as a T (false when it does not), and the value goes round the coder:
+// one that encodes again reads back equal and encodes to the same octets; one that does not
+// is one the validity checker refuses (a value outside its type).
+template <class T>
+bool roundTripDecoded(char const* target, char const* begin, char const* end, ASN1::CoderEnv::EncodingRules rule,
+                      T& value)
+{
+    ASN1::CoderEnv env;
+    env.set_encodingRule(rule);
+    if (!ASN1::decode(begin, end, &env, value))
+        return false;
+    std::vector<char> encoded;
+    if (!ASN1::encode(value, &env, std::back_inserter(encoded))) {
+        if (value.isValid())
+            breach(target, "a valid value does not encode", value);
+        return true;
     }
+    T again;
+    std::vector<char> reencoded;
+    if (!ASN1::decode(encoded.data(), encoded.data() + encoded.size(), &env, again) || again != value
+        || !ASN1::encode(again, &env, std::back_inserter(reencoded)) || reencoded != encoded)
+        breach(target, "the value does not go round the coder", value);
     return true;
 }
 
