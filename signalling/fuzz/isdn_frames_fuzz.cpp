@@ -186,6 +186,9 @@ private:
         far_.beginStep(kind == kTime);
         deactivated_ = 0;
         bool const open = slot().is_open();
+        // The line ends with an empty frame and with the faults that end a descriptor, and
+        // only then.
+        bool ends = false;
         switch (kind) {
         case kIFrame: push(farIFrame(far_, in_)); break;
         case kSupervisory: push(farSupervisory(far_, in_)); break;
@@ -205,8 +208,11 @@ private:
             push(f);
             break;
         }
-        case kEmpty: push({}); break;
-        case kEnd: end(in_.byte()); break;
+        case kEmpty:
+            push({});
+            ends = open;
+            break;
+        case kEnd: ends = end(in_.byte()) && open; break;
         case kTime:
             testsupport::advance(gateway->clock, kTimes[in_.byte() % (sizeof kTimes / sizeof kTimes[0])]);
             testsupport::settle();
@@ -231,7 +237,9 @@ private:
         frames();
         signals();
         far_.endStep(open && slot().is_open());
-        if (open && !slot().is_open())
+        if (open && slot().is_open() == ends)
+            breach(kName, ends ? "the slot reads on after the end of its line" : "the slot let go of a line that goes on");
+        if (ends)
             checkEnded();
     }
 
@@ -266,7 +274,8 @@ private:
         return answer;
     }
 
-    void end(std::uint8_t how)
+    // Whether the way ends the line.
+    bool end(std::uint8_t how)
     {
         frames();
         std::optional<Fault> const& fault = kReadFaults[how % (sizeof kReadFaults / sizeof kReadFaults[0])];
@@ -276,6 +285,7 @@ private:
             device().command({"hangup", std::to_string(channel_)});
         testsupport::settle();
         gateway->env.sim.clearFailures();
+        return !fault || fault->kind != Fault::Kind::error || (fault->error != EAGAIN && fault->error != EINTR);
     }
 
     void bChannel(std::uint8_t subslot)
