@@ -1,5 +1,6 @@
 #include "signalling/fuzz/lapd_far.h"
 
+#include "base/packet.h"
 #include "tests/fuzz_support.h"
 
 #include <algorithm>
@@ -32,7 +33,7 @@ LapdFar::LapdFar(char const* target, bool network, bool basicRate)
 {
 }
 
-void LapdFar::bad(Octets const& f, std::string const& what) const
+void LapdFar::bad(Frame const& f, std::string const& what) const
 {
     testsupport::breach(target_, (f.empty() ? std::string() : "frame " + shown(f) + ": ") + what);
 }
@@ -59,17 +60,17 @@ void LapdFar::endStep(bool couldSend)
         bad({}, "no identity check response answered the far end's check request");
 }
 
-std::vector<Octets> LapdFar::takeDelivered()
+std::vector<Frame> LapdFar::takeDelivered()
 {
-    std::vector<Octets> out;
+    std::vector<Frame> out;
     out.swap(delivered_);
     return out;
 }
 
-void LapdFar::fromAbove(Octets const& message) { messages_.handedDown(message); }
+void LapdFar::fromAbove(Frame const& message) { messages_.handedDown(message); }
 
 // As the link reads a frame: its address, then its control field (a missing octet reads as 0).
-void LapdFar::received(Octets const& f, unsigned state)
+void LapdFar::received(Frame const& f, unsigned state)
 {
     if (f.size() < 2 || (f[0] & 0x01) || !(f[1] & 0x01))
         return;
@@ -80,7 +81,7 @@ void LapdFar::received(Octets const& f, unsigned state)
     auto octet = [&](std::size_t i) -> unsigned { return i < f.size() ? f[i] : 0u; };
     unsigned const control = octet(2);
     if (!(control & 0x01))
-        iframe(Octets(f.begin() + std::ptrdiff_t(std::min<std::size_t>(f.size(), 4)), f.end()), control >> 1,
+        iframe(Frame(f.begin() + std::ptrdiff_t(std::min<std::size_t>(f.size(), 4)), f.end()), control >> 1,
                octet(3) >> 1, octet(3) & 1, state);
     else if ((control & 0x03) == 0x01)
         supervisory((control >> 2) & 3, command, octet(3) & 1, octet(3) >> 1, state);
@@ -88,7 +89,7 @@ void LapdFar::received(Octets const& f, unsigned state)
         unnumbered(f, control & ~0x10u, control & 0x10, state);
 }
 
-void LapdFar::iframe(Octets const& info, unsigned ns, unsigned nr, bool p, unsigned state)
+void LapdFar::iframe(Frame const& info, unsigned ns, unsigned nr, bool p, unsigned state)
 {
     if (!established(state))
         return;
@@ -126,7 +127,7 @@ void LapdFar::supervisory(unsigned type, bool command, bool pf, unsigned nr, uns
         va_ = nr;
 }
 
-void LapdFar::unnumbered(Octets const& f, unsigned code, bool pf, unsigned state)
+void LapdFar::unnumbered(Frame const& f, unsigned code, bool pf, unsigned state)
 {
     switch (code) {
     case L::SABME:
@@ -152,7 +153,7 @@ void LapdFar::unnumbered(Octets const& f, unsigned code, bool pf, unsigned state
             peerBusy_ = false;
         break;
     case L::UI: {
-        Octets const info(f.begin() + 3, f.end());
+        Frame const info(f.begin() + 3, f.end());
         if (!basicRate_ || info.empty())
             break;
         if (info[0] == frame::kManagementEntity)
@@ -165,7 +166,7 @@ void LapdFar::unnumbered(Octets const& f, unsigned code, bool pf, unsigned state
     }
 }
 
-void LapdFar::management(Octets const& info, unsigned state)
+void LapdFar::management(Frame const& info, unsigned state)
 {
     if (info.size() <= 4)
         return;
@@ -204,13 +205,22 @@ void LapdFar::restart()
     messages_.reset();
 }
 
-void LapdFar::sent(Octets const& f)
+void LapdFar::sent(Frame const& f)
 {
-    if (f.size() < 3)
-        bad(f, "shorter than an address and a control field");
-    unsigned const sapi = f[0] >> 2, tei = f[1] >> 1;
-    bool const command = bool(f[0] & 0x02) == network_;
-    if (sapi == frame::kManagementSapi) {
+    Packet packet;
+    packet.reserve_head(0);
+    if (!f.empty())
+        std::memcpy(packet.put(unsigned(f.size())), f.data(), f.size());
+    frame::Address a;
+    if (!frame::readAddress(packet, a) || f.size() < 3)
+        bad(f, "no address and control field");
+    std::string const text = traceText(f, network_);
+    std::string const tei = " tei = " + std::to_string(a.tei);
+    char const* const kind = a.sapi == frame::kManagementSapi ? "tei management:" : (f[2] & 0x01) ? "SFrame" : "IFrame";
+    if (text.find(kind) == std::string::npos || (a.sapi == 0 && text.find(tei) == std::string::npos))
+        bad(f, "decoded as \"" + text + "\"");
+    bool const command = a.cr == network_;
+    if (a.sapi == frame::kManagementSapi) {
         if (f.size() != 8)
             bad(f, "a TEI management message of " + std::to_string(f.size()) + " octets");
         unsigned const ri = unsigned(f[4] | f[5] << 8), ai = f[7] >> 1u;
@@ -225,8 +235,9 @@ void LapdFar::sent(Octets const& f)
         }
         return;
     }
-    if (tei != tei_)
-        bad(f, "TEI " + std::to_string(tei) + ": the link's is " + std::to_string(tei_));
+    if (a.sapi != 0 || a.tei != tei_)
+        bad(f, "SAPI " + std::to_string(a.sapi) + ", TEI " + std::to_string(a.tei) + ": the link's are 0 and "
+                   + std::to_string(tei_));
     unsigned const control = f[2];
     if (!(control & 0x01))
         sentI(f, command);
@@ -236,7 +247,7 @@ void LapdFar::sent(Octets const& f)
         sentU(f, command);
 }
 
-void LapdFar::sentI(Octets const& f, bool command)
+void LapdFar::sentI(Frame const& f, bool command)
 {
     if (f.size() < 4 || !command)
         bad(f, "an I-frame that is no command");
@@ -251,14 +262,14 @@ void LapdFar::sentI(Octets const& f, bool command)
         bad(f, "an I-frame while the far end is busy");
     if (((vs_ - va_) & 127) >= 7)
         bad(f, "an eighth I-frame outstanding (V(A) " + std::to_string(va_) + ")");
-    Octets const info(f.begin() + 4, f.end());
+    Frame const info(f.begin() + 4, f.end());
     if (std::string const why = messages_.sent(info); !why.empty())
         bad(f, "N(S) " + std::to_string(ns) + ": " + why);
     infos_[ns] = info;
     vs_ = (vs_ + 1) & 127;
 }
 
-void LapdFar::sentS(Octets const& f, bool command)
+void LapdFar::sentS(Frame const& f, bool command)
 {
     unsigned const type = (f[2] >> 2) & 3;
     if (f.size() != 4 || f[2] > 0x09)
@@ -285,7 +296,7 @@ void LapdFar::sentS(Octets const& f, bool command)
         bad(f, "a REJ with no I-frame out of sequence to reject");
 }
 
-void LapdFar::sentU(Octets const& f, bool command)
+void LapdFar::sentU(Frame const& f, bool command)
 {
     unsigned const code = f[2] & ~0x10u;
     bool const pf = f[2] & 0x10;

@@ -8,7 +8,8 @@
 // The link's procedure state (which of its eight states it is in when a frame reaches it) is
 // the one thing taken from the link: it is what decides how the link takes the frame.
 //
-// Every frame the link writes is checked against these counters: its N(S) follows the
+// Every frame the link writes is read back by the link's own address reader and the trace
+// decoder, and checked against these counters: its N(S) follows the
 // link's previous one or starts a retransmission at the far end's N(R); its N(R) is the far
 // end's V(S) as the link accepted it; P/F is set only where a poll or an answer to one is
 // due; a UA or DM answers a SABME or DISC with its P; the information of an I-frame is the
@@ -16,14 +17,13 @@
 
 #include "signalling/fuzz/far_end.h"
 #include "signalling/lapd.h"
+#include "signalling/q931_trace.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace linkfuzz {
-
-using Octets = Frame;
 
 // Layer-3 messages: protocol discriminator, call reference, message type, elements.
 inline Frame const kMessages[] = {
@@ -66,6 +66,13 @@ inline Frame teiManagement(bool cr, bool otherEntity, unsigned ri, std::uint8_t 
     return f;
 }
 
+// The trace decoder's text of a frame sent towards the user side or away from it.
+inline std::string traceText(Frame const& f, bool towardsUser)
+{
+    char text[ISDN::kLogBufSize];
+    ISDN::dlogframe(f.data(), unsigned(f.size()), towardsUser ? 1 : 0, text, sizeof text);
+    return text;
+}
 
 // The link's state 0..7, read from its state text.
 unsigned lapdState(ISDN::LAPD const& link);
@@ -89,30 +96,30 @@ public:
     // A step begins; timeStep: it moves the clock on (the link polls only then).
     void beginStep(bool timeStep);
     // The link read the frame in its state (before it took the frame).
-    void received(Octets const& frame, unsigned state);
+    void received(Frame const& frame, unsigned state);
     // A message the controller handed down.
-    void fromAbove(Octets const& message);
+    void fromAbove(Frame const& message);
     // A frame the link wrote, oldest first.
-    void sent(Octets const& frame);
+    void sent(Frame const& frame);
     // The step is over; couldSend: the link's frames could go out all through it, so every
     // answer it owes must have gone.
     void endStep(bool couldSend);
     // The information fields the link had to deliver upwards since the last take, in order.
-    std::vector<Octets> takeDelivered();
+    std::vector<Frame> takeDelivered();
 
 private:
-    [[noreturn]] void bad(Octets const& frame, std::string const& what) const;
+    [[noreturn]] void bad(Frame const& frame, std::string const& what) const;
 
-    void iframe(Octets const& info, unsigned ns, unsigned nr, bool p, unsigned state);
+    void iframe(Frame const& info, unsigned ns, unsigned nr, bool p, unsigned state);
     void supervisory(unsigned type, bool command, bool pf, unsigned nr, unsigned state);
-    void unnumbered(Octets const& frame, unsigned code, bool pf, unsigned state);
-    void management(Octets const& info, unsigned state);
+    void unnumbered(Frame const& frame, unsigned code, bool pf, unsigned state);
+    void management(Frame const& info, unsigned state);
     bool inRange(unsigned nr) const;
     void retransmission(unsigned nr);
     void restart();
-    void sentI(Octets const& frame, bool command);
-    void sentS(Octets const& frame, bool command);
-    void sentU(Octets const& frame, bool command);
+    void sentI(Frame const& frame, bool command);
+    void sentS(Frame const& frame, bool command);
+    void sentU(Frame const& frame, bool command);
 
     char const* target_ = "lapd_fuzz";
     bool network_ = false;
@@ -122,9 +129,9 @@ private:
     // The link's V(S), V(A) and V(R) as the far end keeps them.
     unsigned vs_ = 0, va_ = 0, vr_ = 0;
     bool peerBusy_ = false;
-    Octets infos_[128];
+    Frame infos_[128];
     FarMessages messages_;
-    std::vector<Octets> delivered_;
+    std::vector<Frame> delivered_;
 
     // What the step's frame asked for and what it allows.
     bool timeStep_ = false;
