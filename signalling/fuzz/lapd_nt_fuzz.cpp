@@ -104,7 +104,10 @@ public:
         unsigned finals = 0;
         unsigned rejects = 0;
         bool ua = false;
-        bool resent = false;  // a retransmission started in the step
+        // A retransmission may start in the step (it starts with the oldest frame), or must
+        // (after a REJ).
+        bool resending = false;
+        bool resendDue = false;
     };
 
     // The TEIs the network gave or took, in order of their first use.
@@ -137,9 +140,9 @@ public:
         timeStep_ = timeStep;
         for (auto& [tei, t] : terminals_) {
             t.finals = t.rejects = 0;
-            t.ua = false;
+            t.ua = t.resendDue = false;
             // The supervision resends from the oldest unacknowledged frame as well.
-            t.resent = timeStep;
+            t.resending = timeStep;
         }
         requests_.clear();
     }
@@ -199,7 +202,7 @@ public:
                 ++t.finals;
             unsigned const nr = f[3] >> 1;
             if (control == 0x09 ? acknowledge(t, (nr + 127) & 127) : acknowledge(t, nr))
-                t.resent = control == 0x09 && !t.unacknowledged.empty();
+                t.resending = t.resendDue = control == 0x09 && !t.unacknowledged.empty();
         } else {
             unsigned const code = control & ~0x10u;
             bool const pf = control & 0x10;
@@ -230,9 +233,9 @@ public:
             auto const stored = std::find(t.unacknowledged.begin(), t.unacknowledged.end(), f);
             if (stored != t.unacknowledged.end()) {
                 // A retransmission: the frame as it was sent first, the oldest first.
-                if (freely && t.resent && stored != t.unacknowledged.begin())
+                if (freely && t.resending && stored != t.unacknowledged.begin())
                     bad(f, "a retransmission that does not start with the oldest unacknowledged I-frame");
-                t.resent = false;
+                t.resending = t.resendDue = false;
                 return;
             }
             unsigned const ns = control >> 1, nr = f[3] >> 1;
@@ -288,9 +291,10 @@ public:
         if (!couldSend)
             return;
         for (auto const& [tei, t] : terminals_)
-            if (t.finals > 0 || t.rejects > 0 || t.ua)
+            if (t.finals > 0 || t.rejects > 0 || t.ua || t.resendDue)
                 breach("TEI " + number(tei) + " is owed " + number(t.finals) + " response(s) with F set, "
-                       + number(t.rejects) + " REJ and " + number(t.ua) + " UA");
+                       + number(t.rejects) + " REJ, " + number(t.ua) + " UA and " + number(t.resendDue)
+                       + " retransmission");
         if (!requests_.empty())
             breach(number(unsigned(requests_.size())) + " identity request(s) not answered");
     }

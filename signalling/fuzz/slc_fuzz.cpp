@@ -61,7 +61,9 @@ constexpr unsigned kStatuses = 6;
 
 // The far end of the link: what the link must send, from the far end's own counters and
 // the link's rules of error correction, which it follows as the signal units reach the link
-// in service. Out of service the link's header is the reset one.
+// in service. Out of service the link's header is the reset one. Whether the link is in
+// service is the one thing taken from the link: it decides whether a signal unit reaches
+// the error correction.
 class Far {
 public:
     // The link's send header as the far end expects it.
