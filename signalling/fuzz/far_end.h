@@ -3,11 +3,14 @@
 // What the far ends of the signalling links' fuzz targets share: frames, the sequence
 // numbers they put in theirs, and what they expect of the messages the controller hands down.
 
+#include "board/sim/read_failures.h"
 #include "tests/fuzz_support.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,28 @@ inline std::string hex(Frame const& octets)
         text += "0123456789abcdef"[b & 15];
     }
     return text;
+}
+
+// The ways a far end's line ends, by an operand: it hangs up (none), or the next read fails
+// with a fault of the board; the last two end nothing, the channel reads again.
+using Fault = board::sim::ReadFault;
+inline std::optional<Fault> const kLineEnds[] = {
+    std::nullopt,
+    Fault{Fault::Kind::eof, 0},
+    Fault{Fault::Kind::hangup, 0},
+    Fault{Fault::Kind::err, 0},
+    Fault{Fault::Kind::error, EIO},
+    Fault{Fault::Kind::error, EAGAIN},
+    Fault{Fault::Kind::error, EINTR},
+};
+inline std::optional<Fault> const& lineEnd(std::uint8_t operand)
+{
+    return kLineEnds[operand % (sizeof kLineEnds / sizeof kLineEnds[0])];
+}
+// Whether the way ends the line.
+inline bool ends(std::optional<Fault> const& way)
+{
+    return !way || way->kind != Fault::Kind::error || (way->error != EAGAIN && way->error != EINTR);
 }
 
 // A frame as a breach shows it: the octets in hexadecimal, a long one cut after 64 of them.

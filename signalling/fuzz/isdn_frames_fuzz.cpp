@@ -71,7 +71,7 @@ enum Step {
     kRaw,          // n, then n modulo 64 + 1 octets as they come
     kLong,         // n: an I-frame in sequence carrying (n + 1) * kLongUnit octets
     kEmpty,        // a frame of no octets: the reader takes it for the end of the line
-    kEnd,          // how: the line hangs up, or the next read fails (kReadFaults)
+    kEnd,          // how: the line hangs up, or the next read fails (kLineEnds)
     kTime,         // n: the clock moves on by kTimes[n modulo their number]
     kActivate,     // the controller's commands
     kDeactivate,
@@ -82,18 +82,6 @@ enum Step {
 };
 
 constexpr std::uint32_t kTimes[] = {1, 100, 999, 1000, 1001, 2000, 3000, 4500, 10000, 12000};
-
-using Fault = board::sim::ReadFault;
-std::optional<Fault> const kReadFaults[] = {
-    std::nullopt,
-    Fault{Fault::Kind::eof, 0},
-    Fault{Fault::Kind::hangup, 0},
-    Fault{Fault::Kind::err, 0},
-    Fault{Fault::Kind::error, EIO},
-    // These end nothing: the slot reads again.
-    Fault{Fault::Kind::error, EAGAIN},
-    Fault{Fault::Kind::error, EINTR},
-};
 
 // The daemon's part under test, built once and never destroyed.
 class Gateway : public testsupport::DaemonHarness {
@@ -276,14 +264,14 @@ private:
     bool end(std::uint8_t how)
     {
         frames();
-        std::optional<Fault> const& fault = kReadFaults[how % (sizeof kReadFaults / sizeof kReadFaults[0])];
+        std::optional<Fault> const& fault = lineEnd(how);
         if (fault)
             gateway->env.sim.failRead(path(), *fault, 1);
         else
             device().command({"hangup", std::to_string(channel_)});
         testsupport::settle();
         gateway->env.sim.clearFailures();
-        return !fault || fault->kind != Fault::Kind::error || (fault->error != EAGAIN && fault->error != EINTR);
+        return linkfuzz::ends(fault);
     }
 
     void bChannel(std::uint8_t subslot)

@@ -44,19 +44,6 @@ bool filler(Frame const& f)
     return f.size() == kFillerSize && std::memcmp(f.data(), fillerFrame().data(), kFillerSize) == 0;
 }
 
-// How kLost ends the channel: its line hung up, then the read faults of the board.
-using Fault = board::sim::ReadFault;
-std::optional<Fault> const kReadFaults[] = {
-    std::nullopt,
-    Fault{Fault::Kind::eof, 0},
-    Fault{Fault::Kind::hangup, 0},
-    Fault{Fault::Kind::err, 0},
-    Fault{Fault::Kind::error, EIO},
-    // These two end nothing: the channel reads again.
-    Fault{Fault::Kind::error, EAGAIN},
-    Fault{Fault::Kind::error, EINTR},
-};
-
 }  // namespace
 
 void breach(std::string const& what) { testsupport::breach(targetName, what); }
@@ -342,7 +329,7 @@ void Bench::lose(std::uint8_t how)
     int const ts = channel();
     if (ts < 0)
         return;
-    std::optional<Fault> const& fault = kReadFaults[how % (sizeof kReadFaults / sizeof kReadFaults[0])];
+    std::optional<Fault> const& fault = lineEnd(how);
     if (fault)
         sim_->failRead(mcc::kPath, *fault, 1);
     else

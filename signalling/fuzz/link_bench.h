@@ -95,7 +95,7 @@ enum Step : std::uint8_t {
     kBurst,       // n, x: n + 1 messages of four octets from x on, one after the other
     kCongest,     // the channel takes no frame before the next step, until kReady
     kReady,       // the channel takes frames again
-    kLost,        // how: the channel's line ends (hung up, or its reads fail: kReadFaults)
+    kLost,        // how: the channel's line ends (hung up, or its reads fail: kLineEnds)
     kPool,        // n: the packet pool keeps only n modulo 100 free blocks; again: all come back
     kRaw,         // n, then n + 1 octets: a frame from the far end as it comes
     kCommonSteps
