@@ -182,7 +182,10 @@ private:
         case kManagement: push(farManagement(far_, in_)); break;
         case kRaw: {
             std::size_t const n = in_.byte() % 64u + 1;
-            push(in_.take(n));
+            Frame const f = in_.take(n);
+            // An input that ends here sends no empty frame: kEmpty does.
+            if (!f.empty())
+                push(f);
             break;
         }
         case kLong: {
