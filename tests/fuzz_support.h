@@ -103,7 +103,7 @@ void takeFrames(char const* target, std::vector<std::uint8_t>& in,
 bool receiveAll(int fd, std::vector<std::uint8_t>& in);
 
 // The descriptors the process holds, each as its number and what it refers to, but those
-// given (a simulated board's own).
+// given (a simulated board's own) and the one that lists them.
 std::map<int, std::string> heldDescriptors(std::vector<int> const& except = {});
 // "[12 socket:[5127]]" for each descriptor held after that was not before.
 std::string newDescriptors(std::map<int, std::string> const& before, std::map<int, std::string> const& after);

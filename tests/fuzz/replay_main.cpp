@@ -39,11 +39,15 @@ int main(int argc, char** argv)
     if (LLVMFuzzerInitialize)
         LLVMFuzzerInitialize(&argc, &argv);
     for (auto const& path : inputs) {
-        std::ifstream file(path, std::ios::binary);
-        std::vector<char> const bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-        if (file.bad()) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
-            return 1;
+        // The file is closed before the target runs: it holds no descriptor of the replay's.
+        std::vector<char> bytes;
+        {
+            std::ifstream file(path, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+            if (file.bad()) {
+                std::fprintf(stderr, "cannot read %s\n", path.c_str());
+                return 1;
+            }
         }
         // A block of the input's exact size, so the address checker sees a read past its end.
         std::unique_ptr<std::uint8_t[]> const input(new std::uint8_t[std::max<std::size_t>(bytes.size(), 1)]);
