@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -23,7 +24,11 @@ public:
     explicit TempRoot(std::initializer_list<char const*> folders = {})
     {
         char tmpl[] = "/tmp/gw-root-XXXXXX";
-        dir_ = ::mkdtemp(tmpl);
+        if (::mkdtemp(tmpl) == nullptr) {
+            std::perror("a temporary board root cannot be made");
+            std::abort();
+        }
+        dir_ = tmpl;
         board::setRoot(dir_);
         for (char const* f : folders)
             std::filesystem::create_directories(dir_ + f);

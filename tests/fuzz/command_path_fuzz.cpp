@@ -80,6 +80,7 @@
 #include "tests/display_commands.h"
 #include "tests/fuzz/answer_model.h"
 #include "tests/fuzz_daemon_support.h"
+#include "tests/fuzz/fork_options.h"
 #include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
 #include "tests/process_figures.h"
@@ -660,12 +661,7 @@ std::vector<std::pair<pid_t, std::string>> children()
 
 // Whether a child process is left (running or not reaped yet), or the daemon still waits
 // for one.
-bool childLeft()
-{
-    siginfo_t info{};
-    bool const child = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
-    return child || ChildWaitService::childWaitService->waiting() != 0 || T38SoftFactory::instance().retiring() != 0;
-}
+bool childLeft() { return testsupport::childLeft() || T38SoftFactory::instance().retiring() != 0; }
 
 // What is left of the children: "[123 (sh) S] waited for 1, retiring 0".
 std::string childrenLeft()
@@ -927,17 +923,6 @@ void build()
 }
 
 }  // namespace
-
-// The address sanitizer's freed memory is held back (its quarantine) 32 MB deep rather than
-// 256: several times what the largest inputs free (under 7 MB), so that a use of memory
-// freed within an input, or within the inputs just before, is still found. What the
-// quarantine holds is copied, page table and all, at every fork of the daemon's children, and
-// the whole of it made the forks most of the run's time. Each allocation and release keeps
-// the 8 calls that lead to it rather than 30: their walk and store were a tenth of the run's
-// time, and a finding's input is run again with the whole stacks when asked for
-// (ASAN_OPTIONS=malloc_context_size=30); the fault's own stack is whole always. ASAN_OPTIONS
-// still rules.
-extern "C" char const* __asan_default_options() { return "quarantine_size_mb=32:malloc_context_size=8"; }
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
