@@ -53,6 +53,7 @@ using testsupport::breach;
 using Input = testsupport::FuzzInput;
 
 constexpr char kName[] = "cas_records_fuzz";
+// Sessions of several kilobytes: the length limit of the inputs the engine makes.
 constexpr char kMaxLen[] = "-max_len=8192";
 
 constexpr std::uint32_t kStartMs = 1000000;

@@ -57,6 +57,8 @@ using testsupport::Bytes;
 using testsupport::breach;
 
 constexpr char kTarget[] = "agent_link_fuzz";
+// Sessions of several kilobytes: the length limit of the inputs the engine makes.
+constexpr char kMaxLen[] = "-max_len=8192";
 // Clock time the steps of one input may pass in all: past a silence drop and its return.
 constexpr std::uint32_t kTimeSteps = 3 * SnmpAgentInstance::silence_ms;
 // The agent reads what came at least this often while the clock moves on: what it reads is
@@ -420,7 +422,7 @@ private:
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    testsupport::quietFuzzer(argc, argv);
+    testsupport::quietFuzzer(argc, argv, {kMaxLen});
     return 0;
 }
 

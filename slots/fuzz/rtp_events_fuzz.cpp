@@ -53,6 +53,7 @@ using Input = testsupport::FuzzInput;
 using P = ZGCP::IoctlParams;
 
 constexpr char kName[] = "rtp_events_fuzz";
+// Sessions of several kilobytes: the length limit of the inputs the engine makes.
 constexpr char kMaxLen[] = "-max_len=8192";
 
 constexpr unsigned kFirstSlot = 40;
