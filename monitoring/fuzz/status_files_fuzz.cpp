@@ -357,7 +357,8 @@ struct Held {
     std::map<std::string, std::optional<std::string>> files() const
     {
         char version[32];
-        std::snprintf(version, sizeof version, "%08x-%016llx", configVersion, static_cast<unsigned long long>(configSuffix));
+        std::snprintf(version, sizeof version, "%08x-%016llx", configVersion,
+                      static_cast<unsigned long long>(configSuffix));
         static char const* const powerTexts[] = {"0", "1", "2", "3"};
         return {
             {"/var/monitoring/dip", dip >= 0 ? std::optional(std::to_string(dip)) : std::nullopt},
@@ -528,14 +529,14 @@ public:
     }
 
 private:
-    // A length operand: up to 239 bytes as given; 240 to 254 the bytes given repeated to a
-    // length of 100 to 1500; 255 removes the file.
+    // A length operand: up to 239 bytes as given; 240 to 254 a unit of 1 to 16 bytes (a
+    // count operand, then the bytes) repeated to a length of 100 to 1500; 255 removes the file.
     static std::optional<std::string> content(testsupport::FuzzInput& in)
     {
         std::size_t const length = in.byte();
         if (length == 255)
             return std::nullopt;
-        std::vector<std::uint8_t> const given = in.take(length < 240 ? length : 16);
+        std::vector<std::uint8_t> const given = in.take(length < 240 ? length : in.byte() % 16 + 1);
         std::string text(given.begin(), given.end());
         if (length >= 240) {
             std::string const unit = text.empty() ? std::string("x") : text;
@@ -610,7 +611,8 @@ private:
                 if (item == agent_.items().end())
                     breach(kTarget, "the agent has no item " + key);
                 if (item->second != value)
-                    breach(kTarget, "the item " + key + " is \"" + item->second + "\" where \"" + value + "\" was read");
+                    breach(kTarget,
+                           "the item " + key + " is \"" + item->second + "\" where \"" + value + "\" was read");
             }
         for (auto const& [path, text] : held_.files()) {
             std::optional<std::string> const written = contentOf(path);
