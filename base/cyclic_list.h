@@ -44,6 +44,9 @@ public:
         prev_ = node;
     }
 
+    // Takes this node out of the ring that holds it; a node alone stays alone.
+    void Remove() { unlink(); }
+
     iterator begin() { return iterator(next_); }
     iterator end() { return iterator(this); }
     bool empty() const { return next_ == this; }

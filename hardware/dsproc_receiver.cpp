@@ -475,6 +475,9 @@ void DSProcReceiver::disableToneAll()
 
 void DSProcReceiver::CleanBeforeDestroy()
 {
+    // The channel is let go of: its events reach nobody and nothing of it is put back on a
+    // device opened again.
+    link_.Remove();
     if (!DSProcReceiverService::instance().IsActive())
         return;
     if (on(held_.vad))

@@ -67,8 +67,10 @@ public:
     bool configureRxGain(char gain_dB);
     bool configureToneFilter(unsigned freq, unsigned enable, int dur_th_msec, int det_lvl_dB);
     void disableToneAll();
-    // Switches off VAD, BSS, NG, delays and receive gain where this receiver set them, and
-    // every tone filter of the channel (nothing is on a device that is closed).
+    // Lets go of the channel: switches off VAD, BSS, NG, delays and receive gain where this
+    // receiver set them, and every tone filter of the channel (nothing is on a device that is
+    // closed; SD and mute stay as they are), and leaves the service's receivers, so that
+    // nothing of the channel is put back or reaches the receiver any more.
     void CleanBeforeDestroy();
 
     // What the controller's answered requests switched on, with the id of the enable the

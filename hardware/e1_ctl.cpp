@@ -295,8 +295,12 @@ void E1Ctl::HandleCasClose(cas_channel const& ch)
     if (ch.timeslot == 0) {
         int const r = held_.trunks[ch.path] ? casRequest(e1cas::kCloseTrunk, board::byValue(ch.path)) : 0;
         SendCASTrunkStatus(trunk, r == 0 ? 1 : r);
-        if (r >= 0)
+        if (r >= 0) {
+            // Its channels go with it: a trunk opened again starts with none to put back.
             want_.trunks[ch.path] = held_.trunks[ch.path] = false;
+            want_.channels[ch.path].fill(-1);
+            held_.channels[ch.path].fill(-1);
+        }
         return;
     }
     if (ch.timeslot == 16)

@@ -365,8 +365,12 @@ bool TonecReceiver::disableToneGenerator(bool force)
 {
     if (!force && !sending_)
         return false;
+    // A sequence ends only with the generator off: one the driver refuses to switch off goes
+    // on, as the answer says.
+    if (!setGenerator(Tone{}))
+        return false;
     stopSequence();
-    return setGenerator(Tone{});
+    return true;
 }
 
 void TonecReceiver::stopSequence()
@@ -432,14 +436,18 @@ bool TonecReceiver::activateAudibleCall()
     return true;
 }
 
-void TonecReceiver::cancelAudibleCall()
+bool TonecReceiver::cancelAudibleCall()
 {
     if (sending_) {
         waitTonePending_ = false;
-        return;
+        return true;
     }
+    // The cadence ends only with the generator off: one the driver refuses to switch off
+    // goes on, as the answer says.
+    if (!setGenerator(Tone{}))
+        return false;
     timer_.reset();
-    setGenerator(Tone{});
+    return true;
 }
 
 void TonecReceiver::waitToneOn()
@@ -456,6 +464,11 @@ void TonecReceiver::waitToneOff()
 
 void TonecReceiver::CleanBeforeDestroy()
 {
+    // The channel is let go of: no timed step sounds on it any more, its events reach nobody
+    // and nothing of it is put back on a device opened again.
+    timer_.reset();
+    sending_ = waitTonePending_ = false;
+    link_.Remove();
     if (!TonecReceiverService::instance().IsActive())
         return;
     if (held_.dtmf)
@@ -464,6 +477,10 @@ void TonecReceiver::CleanBeforeDestroy()
         enableIVA(false);
     if (held_.rejection)
         enableDTMFReject(false);
+    // A generator left on would sound into the next call on the channel, whatever the phase
+    // its sequence had reached.
+    if (held_.generator != Tone{})
+        enableToneGenerator(0, 0, 0, 0);
 }
 
 }  // namespace Hardware

@@ -114,10 +114,15 @@ public:
     // is being sent it starts when the sequence has ended. False, nothing started, when the
     // device cannot be had.
     bool activateAudibleCall();
-    void cancelAudibleCall();
+    // Stops the wait tone (a pending one too); false, the cadence going on, when the driver
+    // refuses to switch the generator off. While the device is closed the generator is
+    // recorded off (true).
+    bool cancelAudibleCall();
     bool is_inDTMFTransmit() const { return sending_; }
-    // Switches off the detectors and the rejection that this receiver switched on (nothing
-    // is on a device that is closed).
+    // Lets go of the channel: ends the timed sequences, switches off the detectors, the
+    // rejection and a generator that the driver holds on (nothing is on a device that is
+    // closed; the echo canceller stays as it is), and leaves the service's receivers, so
+    // that nothing of the channel is put back or reaches the receiver any more.
     void CleanBeforeDestroy();
 
     // What the controller's answered requests switched on.

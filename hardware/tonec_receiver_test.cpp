@@ -223,7 +223,7 @@ TEST_F(TonecTest, ToneSequencesRunOnTheReceiverTimer)
         {"wait tone after a running sequence",
          {{0, [](TestChannel& c) { c.translateDTMF(digits("1")); }}, {10, waitTone}},
          1500,
-         {"0:" + d1, "70:" + silence, "140:" + off, "140:" + ring, "1140:" + silence},
+         {"0:" + d1, "70:" + silence, "140:" + off, "140:" + ring, "1140:" + silence, "1500:" + off},
          1},
         {"wait tone cancelled during a sequence",
          {{0, [](TestChannel& c) { c.translateDTMF(digits("1")); }}, {10, waitTone}, {20, cancel}},
@@ -258,6 +258,42 @@ TEST_F(TonecTest, ToneSequencesRunOnTheReceiverTimer)
                           + "/" + std::to_string(t.amp1) + "/" + std::to_string(t.amp2));
         }
         EXPECT_EQ(got, c.generator) << c.name;
+    }
+}
+
+// A wait tone goes on through an outage of the device on its own timeline: the device opened
+// again gets the setting of the phase the cadence has reached, and the next steps come when
+// the cadence says, whichever phase the device comes back in.
+TEST_F(TonecTest, AWaitToneComesBackOnThePhaseItReached)
+{
+    std::string const off = "0/0/0/0", silence = "1000/1000/0/0", ring = "425/0/2048/2048";
+    struct Case {
+        std::uint32_t endsAt;  // the device
+        std::vector<std::string> generator;
+    } const cases[] = {
+        // Back a second later, in the cadence's silence.
+        {500, {"0:" + ring, "500:" + off, "1500:" + silence, "4000:" + ring, "5000:" + silence, "8000:" + ring}},
+        // Back in its tone.
+        {3500, {"0:" + ring, "1000:" + silence, "3500:" + off, "4500:" + ring, "5000:" + silence, "8000:" + ring}},
+    };
+    std::uint32_t ts = 70;
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.endsAt);
+        Mux::TestClock clock;
+        std::uint32_t const start = Mux::milliseconds();
+        TestChannel channel(++ts);
+        ASSERT_TRUE(channel.activateAudibleCall());
+        testsupport::advance(clock, c.endsAt);
+        env.sim.failRead(kDtmf, {board::sim::ReadFault::Kind::eof, 0});
+        testsupport::settle();
+        ASSERT_TRUE(service.away());
+        testsupport::advance(clock, 8000 - c.endsAt);
+        EXPECT_FALSE(service.away());
+        std::vector<std::string> got;
+        for (auto const& t : env.dtmf.channel(ts)->generator)
+            got.push_back(std::to_string(t.atMs - start) + ":" + std::to_string(t.freq1) + "/" + std::to_string(t.freq2)
+                          + "/" + std::to_string(t.amp1) + "/" + std::to_string(t.amp2));
+        EXPECT_EQ(got, c.generator);
     }
 }
 
@@ -331,10 +367,10 @@ TEST_F(TonecTest, CleanBeforeDestroySwitchesOffWhatTheReceiverSwitchedOn)
     channel->enableSilence();
     auto from = env.mark();
     channel->Hardware::TonecReceiver::CleanBeforeDestroy();
-    EXPECT_EQ(requests(from),
-              (std::vector<std::string>{"disable 51 -> 0", "iva-off 51 -> 0", "reject-off 51 -> 0"}));
+    EXPECT_EQ(requests(from), (std::vector<std::string>{"disable 51 -> 0", "iva-off 51 -> 0", "reject-off 51 -> 0",
+                                                        "dial 51 0 0 -> 0"}));
     EXPECT_EQ(env.dtmf.command({"channel", "51"}),
-              "ok dtmf=off id=" + std::to_string(channel->rid()) + " iva=off lms=on reject=off gen=1000/1000/0/0");
+              "ok dtmf=off id=" + std::to_string(channel->rid()) + " iva=off lms=on reject=off gen=0/0/0/0");
 }
 
 TEST(TonecDevice, AFailedOpenIsRetriedByTheNextRequest)

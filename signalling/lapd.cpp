@@ -168,6 +168,10 @@ void LAPD::trace(char const* prefix, Packet const& frame, bool received) const
 
 // Messages from above
 
+bool LAPD::Carries(std::size_t octets) { return octets >= 1 && octets <= frame::kMaxInformation; }
+
+bool LAPD::Full() const { return outQueue_.count() > kQueueLimit; }
+
 void LAPD::message(Packet& p)
 {
     ++stats_.txMessages;

@@ -189,6 +189,10 @@ public:
     void local_deactivate() override;
     // DL-DATA request: one layer-3 message to send.
     void message(Packet& p) override;
+    // Whether a message of this many octets can be sent at all (1 to an I-frame's
+    // information field), and whether the outgoing queue is full: message drops such a one.
+    static bool Carries(std::size_t octets);
+    bool Full() const;
     // One received frame.
     void receive(Packet& p) override;
 

@@ -404,12 +404,14 @@ void LAPD_NT::local_deactivate()
         u.unassign();
 }
 
+bool LAPD_NT::Carries(std::size_t octets) { return octets >= 4 && octets <= frame::kMaxInformation; }
+
 void LAPD_NT::message(Packet& p)
 {
     Packet const& m = p;
     // The header goes into the head room reserved for it: a message longer than the
     // information field of a frame is dropped.
-    if (m.null() || m.length() < 4 || m.length() > frame::kMaxInformation)
+    if (m.null() || !Carries(m.length()))
         return;
     if (m[3] == kSetup) {
         Packet frame;

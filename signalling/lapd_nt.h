@@ -129,6 +129,9 @@ public:
     void local_deactivate() override;
     void message(Packet& p) override;
     void receive(Packet& p) override;
+    // Whether a message of this many octets can be sent at all (a call reference and a
+    // message type, to a frame's information field): message drops another.
+    static bool Carries(std::size_t octets);
 
     void set_log(unsigned level);
     // "LAPD(NT BRI):".

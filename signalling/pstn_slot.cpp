@@ -194,6 +194,19 @@ void PstnSlot::OnUpdateTimer()
     ReportLinkInfo();
 }
 
+bool PstnSlot::Carries(std::size_t octets) const
+{
+    if (ss7_)
+        return SS7::SLC::Carries(octets);
+    if (lapd_)
+        return ISDN::LAPD::Carries(octets);
+    if (nt_)
+        return ISDN::LAPD_NT::Carries(octets);
+    return true;
+}
+
+bool PstnSlot::LinkFull() const { return (ss7_ && ss7_->Full()) || (lapd_ && lapd_->Full()); }
+
 void PstnSlot::ReportLinkInfo()
 {
     if (lapd_ != nullptr)

@@ -61,6 +61,8 @@ public:
 protected:
     void ReportLinkInfo() override;
     bool ChannelEnded() const override { return channelEnded_; }
+    bool Carries(std::size_t octets) const override;
+    bool LinkFull() const override;
 
 private:
     void OnUpdateTimer();

@@ -15,10 +15,7 @@ constexpr unsigned kMaxLi = 63;
 constexpr unsigned kMinMsu = 3;
 constexpr unsigned kMaxMsu = 273;
 
-bool msuLength(Packet const& payload)
-{
-    return !payload.null() && payload.length() >= kMinMsu && payload.length() <= kMaxMsu;
-}
+bool msuLength(Packet const& payload) { return !payload.null() && SLC::Carries(payload.length()); }
 
 // The octets as " 0x" and their value in upper-case hexadecimal each.
 struct Octets {
@@ -285,6 +282,8 @@ void SLC::on_hdlc_ready()
     log() << "hdlc ready" << std::endl;
     process_tb();
 }
+
+bool SLC::Carries(std::size_t octets) { return octets >= kMinMsu && octets <= kMaxMsu; }
 
 void SLC::message(Packet& p)
 {

@@ -131,6 +131,10 @@ public:
     // state it is dropped.
     void message(Packet& p) override;
     void receive(Packet& p) override;
+    // Whether an MSU of this many octets can be sent at all (3 to 273), and whether the
+    // transmission buffer is full: message drops such an MSU.
+    static bool Carries(std::size_t octets);
+    bool Full() const { return tb_.count() >= kTbAccepts; }
 
     // The channel's events.
     void on_hdlc_receive(Packet& p) override { receive(p); }

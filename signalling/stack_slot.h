@@ -13,7 +13,9 @@ bool TakeQueuedBlock(Packet& packet, Slot const& slot);
 
 // A slot that hosts a protocol stack of signalling layers: the controller's user data goes
 // down the stack as one message (refused, insufficientResources, when the link queues have
-// taken every block the pool gives them; unsupported while the link's channel has ended), each message the top layer delivers goes to the controller
+// taken every block the pool gives them or the link's own queue is full; unsupported when
+// the link sends no message of its length, or while the link's channel has ended),
+// each message the top layer delivers goes to the controller
 // as userData; activate and deactivate run the stack, and the stack's activation and
 // deactivation reach the controller as activated and deactivated, each after the link
 // figures a kind reports (ReportLinkInfo).
@@ -31,6 +33,11 @@ public:
 protected:
     // The link's channel has ended and no new one was opened since: user data is refused.
     virtual bool ChannelEnded() const { return false; }
+    // Whether the link sends a message of this many octets at all (refused unsupported
+    // otherwise, as a message longer than a packet is), and whether its queue is full now
+    // (refused insufficientResources): what the link would drop is never answered success.
+    virtual bool Carries(std::size_t) const { return true; }
+    virtual bool LinkFull() const { return false; }
     // Sends the kind's link figures (as ioctl signals) before a change of the stack's state.
     virtual void ReportLinkInfo() {}
     // isdnLinkInfo with the LAPD link's figures, when they changed since it was last asked.

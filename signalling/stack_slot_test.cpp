@@ -72,6 +72,68 @@ TEST_F(LinkSlotsTest, TheLongestDataThatFitsGoesOutAndLongerIsRefused)
     }
 }
 
+// What a link would drop is refused with an error, and the link goes on: a message of a
+// length the link sends none of (an SS7 MSU of fewer than 3 or more than 273 octets, an
+// empty LAPD message, a bus message without a call reference and a message type) is
+// unsupported, and while the link's own queue is full (no answer from its peer), the next
+// message is insufficientResources until the peer takes what waits.
+TEST_F(LinkSlotsTest, DataTheLinkWouldDropIsRefusedAndTheLinkGoesOn)
+{
+    Mux::TestClock clock;
+    PstnFactory::instance();
+    IsdnFactory::instance();
+    using Bytes = std::vector<std::uint8_t>;
+    enum Up { inService, activated, joinedBothWays };
+    struct Case {
+        char const* what;
+        ZGCP::CreateParams params;
+        Up up;
+        std::vector<std::size_t> refused, taken;
+        unsigned queue;  // messages the link queues without an answer (0: not tried)
+        Bytes answer;    // from the peer: takes what waits
+    } const cases[] = {
+        {"MTP level 2", testsupport::ss7Params(2, 1, 2, 3, true), inService, {1, 2, 274, 300}, {3, 273},
+         SS7::SLC::kRtbLimit + SS7::SLC::kTbAccepts, {0xFE, 0xFF, 0x00}},
+        {"LAPD, primary rate", testsupport::pstnIsdnParams(Type::pri, 2, false), activated, {0}, {1}, 128,
+         {0x02, 0x01, 0x73}},
+        {"LAPD, network side of a bus", testsupport::pstnIsdnParams(Type::bri, 2, true), joinedBothWays, {0, 3}, {4}, 0,
+         {}},
+        {"ISDN", testsupport::isdnParams(Type::pri, 2), activated, {0}, {1}, 0, {}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto data = [&](std::size_t n) { return run(20, testsupport::userDataCommand(std::vector<char>(n, 0x7B))); };
+        ASSERT_EQ(create(20, c.params), ok());
+        if (c.up == activated) {
+            EXPECT_EQ(activate(20), ok());
+        } else {
+            EXPECT_EQ(connect(7, 20), ok());
+            EXPECT_EQ(c.up == joinedBothWays ? connect(20, 7) : ok(), ok());
+        }
+        settle();
+        if (c.up == inService) {
+            mccPush({0xFF, 0xFF, 0x01, SS7::SLC::SIE});
+            testsupport::advance(clock, 600);
+            mccPush({0xFF, 0xFF, 0x00});
+        }
+        mccWritten();
+        for (std::size_t n : c.refused)
+            EXPECT_EQ(data(n), fail(ZGCP::ErrorCause::unsupported)) << n << " octets";
+        for (std::size_t n : c.taken)
+            EXPECT_EQ(data(n), ok()) << n << " octets";
+        if (c.queue != 0) {
+            for (std::size_t i = c.taken.size(); i < c.queue; ++i)
+                ASSERT_EQ(data(4), ok()) << i;
+            EXPECT_EQ(data(4), fail(ZGCP::ErrorCause::insufficientResources));
+            mccPush(c.answer);
+            EXPECT_EQ(data(4), ok());
+            EXPECT_FALSE(mccWritten().empty()) << "the link sends";
+        }
+        ASSERT_EQ(destroy(20), ok());
+        kinds();
+    }
+}
+
 // Every kind of link with the packet pool empty under it: the controller's data is refused
 // (insufficientResources, one line for the run of refusals), a frame from the peer is dropped
 // and a frame the link would build is not sent, each with a line, and nothing ends the
@@ -108,7 +170,7 @@ TEST_F(LinkSlotsTest, AnEmptyPoolRefusesDataDropsFramesAndTheLinkGoesOn)
         SCOPED_TRACE(c.what);
         bool const hdlc = c.params.hdlcParams_isSelected();
         auto data = [&] {
-            return run(20, hdlc ? testsupport::hdlcPackagesCommand({{1}}) : testsupport::userDataCommand({8, 1}));
+            return run(20, hdlc ? testsupport::hdlcPackagesCommand({{1}}) : testsupport::userDataCommand({8, 1, 1, 0x7B}));
         };
         auto dropped = [&] { return err.count("no packet for") + log.count("no packet for"); };
         ASSERT_EQ(create(20, c.params), ok());

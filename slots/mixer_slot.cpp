@@ -111,7 +111,9 @@ bool MixerSlot::serve(P const& p)
     case P::delays::id: return configureDelays(rxDelay(p.get_delays()), txDelay(p.get_delays()));
     case P::tone_gen_enable::id: {
         ZGCP::ToneGenerator const& g = p.get_tone_gen_enable();
-        disableToneGenerator(false);
+        // A DTMF sequence the driver would not stop goes on: its next step would take the tone off.
+        if (is_inDTMFTransmit() && !disableToneGenerator(false))
+            return false;
         return enableToneGenerator(std::uint16_t(g.get_freq().getValue() & 0xFFFF), 0,
                                    std::uint16_t(g.get_amp().getValue() & 0xFFFF), 0);
     }

@@ -110,12 +110,15 @@ void RtpSlot::IOnInputRelease()
 bool RtpSlot::Ioctl(ZGCP::IoctlParams const& p)
 {
     using P = ZGCP::IoctlParams;
+    // A channel let go of has no functions to configure.
+    if (!HoldsChannel())
+        return false;
     switch (p.currentSelection()) {
     case P::echoSuppressor::id: return Hardware::TonecReceiver::echoCancel(p.get_echoSuppressor());
     case P::dtmf_enable::id: return enableDTMF(p.get_dtmf_enable());
     case P::dtmf_reject_enable::id: return enableDTMFReject(p.get_dtmf_reject_enable());
     case P::activateWaitTone::id: return activateAudibleCall();
-    case P::deactivateWaitTone::id: cancelAudibleCall(); return true;
+    case P::deactivateWaitTone::id: return cancelAudibleCall();
     case P::translateDTMF::id: return translateDTMF(p.get_translateDTMF());
     case P::dtmf_params::id: return configureDTMF(p.get_dtmf_params());
     case P::vad_enable::id: return Hardware::DSProcReceiver::enableVAD(p.get_vad_enable());

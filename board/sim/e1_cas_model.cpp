@@ -37,6 +37,12 @@ int E1CasModel::request(OpenFile*, RequestInfo const& info, void* arg)
         if (trunk >= kTrunks)
             return -EINVAL;
         open_[trunk] = info.number == e1cas::kOpenTrunk;
+        // A trunk's close closes its channels.
+        if (!open_[trunk])
+            for (Channel& c : channels_[trunk]) {
+                c.open = false;
+                c.tx = 0;
+            }
         return 0;
     }
     auto& ch = *static_cast<cas_channel*>(arg);

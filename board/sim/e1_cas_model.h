@@ -12,8 +12,9 @@ namespace board::sim {
 // "/dev/e1-cas": which of the four trunks are open for CAS, and per time slot whether it
 // is open with the bits it transmits and the bits it receives (0 until set). A change of an
 // open time slot's received bits queues a cas_channel record for every open of the device. A
-// trunk outside 0..3, a time slot outside 0..31 or an unknown control flag is EINVAL. When
-// the last open closes, every trunk and time slot is closed (the received bits stay).
+// trunk outside 0..3, a time slot outside 0..31 or an unknown control flag is EINVAL. A
+// trunk's close closes its time slots; when the last open closes, every trunk and time slot
+// is closed (the received bits stay).
 class E1CasModel : public Device {
 public:
     static constexpr int kTrunks = 4;

@@ -1,9 +1,9 @@
 #include "board/sim/hal_model.h"
 
 #include "board/hal.h"
+#include "board/sim/model_words.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <sstream>
 
 namespace board::sim {
@@ -16,15 +16,6 @@ void putState(std::ostream& os, HalModel::Output const& o)
     case HalModel::Output::State::connected: os << '<' << o.input; break;
     case HalModel::Output::State::written: os << "=0x" << std::hex << unsigned(o.byte) << std::dec; break;
     }
-}
-
-bool parseNumber(std::string const& text, long& value)
-{
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 0);
-    return *end == '\0';
 }
 
 }  // namespace
@@ -146,16 +137,14 @@ std::string HalModel::command(std::vector<std::string> const& words)
         return *reply;
     if (auto reply = boardBytes_.command(words))
         return *reply;
-    long channel = 0;
-    long value = 0;
-    if (words.size() == 3 && words[0] == "byte" && parseNumber(words[1], channel) && parseNumber(words[2], value)
-        && channel >= 0 && channel <= long(kMaxChannel) && value >= 0 && value <= 0xFF) {
-        setChannelByte(int(channel), std::uint8_t(value));
+    auto const channel = words.size() >= 2 ? words::number(words[1], 0, kMaxChannel) : std::nullopt;
+    auto const value = words.size() == 3 ? words::number(words[2], 0, 0xFF) : std::nullopt;
+    if (words.size() == 3 && words[0] == "byte" && channel && value) {
+        setChannelByte(int(*channel), std::uint8_t(*value));
         return "ok";
     }
-    if (words.size() == 2 && words[0] == "output" && parseNumber(words[1], channel) && channel >= 0
-        && channel <= long(kMaxChannel)) {
-        Output o = output(int(channel));
+    if (words.size() == 2 && words[0] == "output" && channel) {
+        Output o = output(int(*channel));
         std::ostringstream os;
         os << "ok ";
         if (o.state == Output::State::disabled)

@@ -1,24 +1,15 @@
 #include "board/sim/mcc_model.h"
 
+#include "board/sim/model_words.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <sstream>
 
 namespace board::sim {
 namespace {
 
 char const* const kTypeNames[mcc::kChannelTypes] = {"data", "bri", "transparent", "ss7"};
-
-bool parseNumber(std::string const& text, long& value)
-{
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(text.c_str(), &end, 0);
-    return *end == '\0' && errno == 0;
-}
 
 bool parseType(std::string const& text, std::uint32_t& type)
 {
@@ -141,10 +132,10 @@ std::string MccModel::command(std::vector<std::string> const& words)
         " | terminals TS N | terminal TS K send FRAME";
     if (words.size() == 3 && words[0] == "capacity") {
         std::uint32_t type = 0;
-        long n = 0;
-        if (!parseType(words[1], type) || !parseNumber(words[2], n) || n < 0 || n > 1024)
+        auto const n = words::number(words[2], 0, 1024);
+        if (!parseType(words[1], type) || !n)
             return usage;
-        setCapacity(type, unsigned(n));
+        setCapacity(type, unsigned(*n));
         return "ok";
     }
     return lineCommand(words).value_or(usage);

@@ -8,7 +8,7 @@
 // digit whose sequence ended during the outage comes back ended, a wait tone with its cadence.
 // A put-back the driver refuses is said once and tried again until the device holds it.
 
-#include "tests/sim_daemon_test_support.h"
+#include "tests/tone_channels.h"
 
 #include <gtest/gtest.h>
 
@@ -32,13 +32,10 @@ enum class Expect {
     cadence,  // a wait tone: both its tone and its silence sound again
 };
 
-// The kind of the two slots.
-enum class Kind { rtp, mixerIn, mixerOut };
-
 struct Row {
     char const* name;
     char const* path;  // the device that goes away
-    Kind kind;
+    ToneKind kind;
     std::vector<P> before;
     std::optional<P> during;
     // How long the outage lasts after the request: the daemon's timed sequences go on meanwhile.
@@ -65,72 +62,22 @@ Device const devices[] = {
 
 Device const& device(char const* path) { return std::string(path) == devices[0].path ? devices[0] : devices[1]; }
 
-class Outages : public SimDaemonTest, public ::testing::WithParamInterface<Row> {
+class Outages : public ToneChannels, public ::testing::WithParamInterface<Row> {
 protected:
     // The subject (20), with the requests of before, and the control (21), which gets them
     // once the device is back.
     void make()
     {
         Row const& row = GetParam();
-        if (row.kind != Kind::rtp) {
-            ASSERT_EQ(board->command("device /dev/mixer add 3 32 16"), "ok");
-            resources();
-        }
-        for (unsigned slot : {20u, 21u}) {
-            int const n = int(slot - 20);
-            ZGCP::CreateParams const params =
-                row.kind == Kind::mixerOut  ? mixerOutParams(3, tdmChannel(2 * n), {{tdmChannel(2 * n + 1), 32767}})
-                : row.kind == Kind::mixerIn ? mixerInParams(3, tdmChannel(2 * n))
-                                            : rtpParams(rtpCreate(TERM::Payload::ptG711_Alaw, "127.0.0.1", 9000 + 2 * n));
-            ASSERT_EQ(done(slot, createCommand(params)), "success");
-            // A port's switch channel: its unit's first channel (4096 + 128 a unit) and its own.
-            channels.push_back(row.kind == Kind::rtp ? newestRtpChannel() : std::to_string(4096 + 3 * 128 + 2 * n));
-        }
+        for (unsigned slot : {20u, 21u})
+            ASSERT_NO_FATAL_FAILURE(ToneChannels::make(slot, row.kind, int(slot - 20)));
         requests(20, row.before);
     }
-    void requests(unsigned slot, std::vector<P> const& ps)
-    {
-        for (P const& p : ps)
-            ASSERT_EQ(done(slot, ioctlCommand(p)), "success") << p.asValueNotation();
-    }
-    // "1025" of "ok 1024: open=1 ...; 1025: open=1 ...".
-    std::string newestRtpChannel()
-    {
-        std::string const d = board->command("dump /dev/rtp");
-        std::size_t const at = d.rfind("; ");
-        std::string const last = at == std::string::npos ? d.substr(3) : d.substr(at + 2);
-        return last.substr(0, last.find(':'));
-    }
-    // A channel's state on both devices, without the ids of the enables.
-    std::string state(unsigned slot)
-    {
-        std::string const ts = channels.at(slot - 20);
-        std::string const s = board->command("device /dev/dtmf channel " + ts) + " | "
-                              + board->command("device /dev/dsp channel " + ts);
-        return withoutIds(s);
-    }
-    // The generator's settings since its last switch-off, "freq1/freq2/amp1/amp2" each.
-    std::vector<std::string> soundedSinceOff(unsigned slot)
-    {
-        std::string const history = board->command("device /dev/dtmf generator " + channels.at(slot - 20));
-        // "ok 1200:425/0/2048/2048 2200:1000/1000/0/0 ...".
-        std::vector<std::string> out;
-        std::istringstream words(history.substr(std::min<std::size_t>(3, history.size())));
-        for (std::string w; words >> w;) {
-            std::string const tone = w.substr(w.find(':') + 1);
-            if (tone == "0/0/0/0")
-                out.clear();
-            else
-                out.push_back(tone);
-        }
-        return out;
-    }
+    std::string state(unsigned slot) { return ToneChannels::state(channels.at(slot)); }
     bool said(std::string const& line, std::size_t before)
     {
         return DaemonLauncher::waitFor([&] { return daemon.said(line) > before; });
     }
-
-    std::vector<std::string> channels;
 };
 
 TEST_P(Outages, TheDeviceComesBackWithWhatTheControllerWasTold)
@@ -175,33 +122,21 @@ TEST_P(Outages, TheDeviceComesBackWithWhatTheControllerWasTold)
     case Expect::steady: {
         std::this_thread::sleep_for(row.outage);
         std::vector<std::string> const steady{"425/0/2048/0"};
-        EXPECT_EQ(soundedSinceOff(20), row.expect == Expect::steady ? steady : std::vector<std::string>{});
+        EXPECT_EQ(soundedSinceOff(channels.at(20)), row.expect == Expect::steady ? steady : std::vector<std::string>{});
         break;
     }
     case Expect::cadence: {
         // Its period is 4 s: 1 s of tone, 3 s of silence.
         std::vector<std::string> sounded;
         EXPECT_TRUE(DaemonLauncher::waitFor([&] {
-            sounded = soundedSinceOff(20);
+            sounded = soundedSinceOff(channels.at(20));
             return std::count(sounded.begin(), sounded.end(), "425/0/2048/2048") >= 1
                    && std::count(sounded.begin(), sounded.end(), "1000/1000/0/0") >= 1;
-        })) << board->command("device /dev/dtmf generator " + channels.at(0));
+        })) << board->command("device /dev/dtmf generator " + channels.at(20));
         break;
     }
     }
     EXPECT_TRUE(pinged());
-}
-
-ZGCP::TranslateDtmfParams digit5(int toneMs, int pauseMs)
-{
-    ZGCP::TranslateDtmfParams t;
-    ZGCP::DualTone five;
-    five.set_freq1(770);
-    five.set_freq2(1336);
-    t.set_digits().push_back(five);
-    t.set_toneDuration(toneMs);
-    t.set_pauseDuration(pauseMs);
-    return t;
 }
 
 std::vector<Row> rows()
@@ -245,7 +180,7 @@ std::vector<Row> rows()
     // An output port detects no DTMF.
     std::vector<P> const outBase{dtmfParams, sd, vadOn};
     using ms = std::chrono::milliseconds;
-    Kind const rtp = Kind::rtp, in = Kind::mixerIn, out = Kind::mixerOut;
+    ToneKind const rtp = ToneKind::rtp, in = ToneKind::mixerIn, out = ToneKind::mixerOut;
     return {
         // The requests of an RTP channel.
         {"echoSuppressor", tone, rtp, base, echo},
