@@ -364,17 +364,11 @@ private:
         }
         if (!expected_.empty())
             breach(kName, "no cas signal of the record " + expected_.front().text());
-        if (gateway->dropped.count() != dropped_)
-            breach(kName, "lines of records dropped: " + std::to_string(gateway->dropped.count()) + " where "
-                              + std::to_string(dropped_) + " must be");
+        testsupport::checkLines(kName, gateway->dropped, dropped_, "records dropped");
         std::size_t const lines = gateway->ended.count() - endLines_;
         if (lines > ends_ || (ends_ > 0 && lines == 0))
             breach(kName, std::to_string(lines) + " lines of the device's end for " + std::to_string(ends_) + " ends");
-        gateway->env.sim.service();
-        for (unsigned id : endedOpens_)
-            for (board::sim::OpenFile* f : gateway->env.cas.opens())
-                if (f->id() == id)
-                    breach(kName, "an open of the device that ended is held");
+        testsupport::checkLetGo(kName, gateway->env.sim, gateway->env.cas, endedOpens_);
         if (gateway->env.cas.opens().size() > 1)
             breach(kName, "the device is open more than once");
     }

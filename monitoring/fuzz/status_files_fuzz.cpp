@@ -24,8 +24,6 @@
 
 #include "base/clock.h"
 #include "base/immortal.h"
-#include "base/ini_file.h"
-#include "board/board.h"
 #include "board/hal.h"
 #include "board/path.h"
 #include "board/sim/hal_model.h"
@@ -33,21 +31,16 @@
 #include "control/connector.h"
 #include "messages/mon.h"
 #include "monitoring/framer_data_holder.h"
+#include "monitoring/fuzz/monitoring_bench.h"
 #include "monitoring/monitoring_ctl.h"
-#include "monitoring/snmp_agent_instance.h"
-#include "runtime/ipc_signal.h"
 #include "tests/controller_client.h"
 #include "tests/fake_agent.h"
 #include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
-#include "tests/loopback.h"
 #include "tests/tcp_client.h"
-#include "tests/temp_root.h"
 
 #include <dirent.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -113,22 +106,8 @@ std::string boardFile(int file)
 }
 
 // The process's part: its network, its root, the agent's listener.
-struct Process {
-    static void OnBrokenPipe(int) {}
-    static bool prepare()
-    {
-        testsupport::privateNetwork(kTarget);
-        testsupport::noPacketSockets(kTarget);
-        IPC::Signal::handle(SIGPIPE, OnBrokenPipe, SA_RESTART);
-        testsupport::quietStreams("STATUS_FILES_LOG");
-        return true;
-    }
-
-    bool prepared = prepare();
-    std::string cwd = fs::current_path().string();
-    testsupport::TempRoot root{"/var", kConfigDir, "/proc/voice", kFramerDir};
-    testsupport::LoopbackListener listener{4};
-    std::string config = "[snmpagent]\nhost=127.0.0.1:" + std::to_string(listener.port()) + "\nname=qelt\n";
+struct Process : monfuzz::Process {
+    Process() : monfuzz::Process(kTarget, "STATUS_FILES_LOG") {}
 };
 
 Process* process = nullptr;
@@ -659,31 +638,15 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         static Immortal<Process> instance;
         process = &instance.value;
     }
-    testsupport::settle();
-    testsupport::Baseline baseline;
-    baseline.take();
     testsupport::FuzzInput in(data, size);
     std::uint8_t const framers = in.byte();
     freshFiles(framers);
-    {
-        Mux::TestClock clock;
-        board::sim::SimBoard sim;
-        board::sim::HalModel& hal = sim.add<board::sim::HalModel>();
-        board::ScopedBoard installed{sim};
-        MonitoringCtl monitoring;
-        IniFile::File file;
-        std::istringstream(process->config) >> file;
-        monitoring.Configure(file);
-        Run run(clock, sim, hal);
+    monfuzz::runInput(*process, [&](monfuzz::Controller& controller) {
+        Run run(controller.clock, controller.sim, controller.hal);
         run.setFramers(framers);
         run.start();
         while (!in.done())
             run.step(Step(in.byte() % kSteps), in);
-    }
-    testsupport::settle();
-    if (::chdir(process->cwd.c_str()) != 0)
-        breach(kTarget, "cannot go back to the working folder");
-    if (std::string const left = baseline.left(); !left.empty())
-        breach(kTarget, left);
+    });
     return 0;
 }

@@ -380,23 +380,10 @@ private:
                                   + (expected_[s].front().abort ? "its session's end" : "a PD record"));
         if (anyEnds_ > 0)
             breach(kName, "a read error ended no session");
-        if (gateway->dropped.count() != dropped_)
-            breach(kName, "lines of records dropped: " + std::to_string(gateway->dropped.count()) + " where "
-                              + std::to_string(dropped_) + " must be");
-        if (gateway->ended.count() != ended_)
-            breach(kName, "lines of sessions ended: " + std::to_string(gateway->ended.count()) + " where "
-                              + std::to_string(ended_) + " must be");
-        checkClosed();
-    }
-
-    // An open whose session ended is let go of: the slot polls it no more.
-    void checkClosed()
-    {
-        gateway->env.sim.service();
-        for (unsigned id : endedOpens_)
-            for (board::sim::OpenFile* f : gateway->env.rtp.opens())
-                if (f->id() == id)
-                    breach(kName, "an open of the device whose session ended is held");
+        testsupport::checkLines(kName, gateway->dropped, dropped_, "records dropped");
+        testsupport::checkLines(kName, gateway->ended, ended_, "sessions ended");
+        // The slot of a session that ended polls its open no more.
+        testsupport::checkLetGo(kName, gateway->env.sim, gateway->env.rtp, endedOpens_);
     }
 
     Input& in_;
