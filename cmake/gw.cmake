@@ -102,12 +102,43 @@ if(GW_FUZZER_HEADERS)
   file(COPY ${GW_FUZZER_HEADER} DESTINATION ${GW_FUZZER_INCLUDE}/fuzzer)
 endif()
 
+# The headers the replays' own code parses: the standard library's, and for the targets that
+# use the protocol (through the test helpers or the messages), the ASN.1 run-time and the
+# controller protocol's classes. Precompiled once for all replays at -O0, by an object
+# library of their own (a library's would not fit: it is compiled with optimisation).
+set(GW_PCH_REPLAY_STD ${GW_PCH_STD} <filesystem> <fstream>)
+set(GW_PCH_REPLAY_MESSAGES ${GW_PCH_REPLAY_STD} ${GW_PCH_ASN1} [["messages/zgcp.h"]])
+
+# gw_replay_headers(<target> <kind>): the replays' precompiled headers of the kind (STD or
+# MESSAGES) for the target, made by the first replay that needs them.
+function(gw_replay_headers target kind)
+  if(NOT GW_PCH)
+    return()
+  endif()
+  set(owner gw_replay_headers_${kind})
+  if(NOT TARGET ${owner})
+    set(source ${PROJECT_BINARY_DIR}/${owner}.cpp)
+    file(WRITE ${source} "// The replays' precompiled headers (cmake/gw.cmake).\n")
+    add_library(${owner} OBJECT ${source})
+    target_include_directories(${owner} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+    gw_test_program(${owner})
+    if(kind STREQUAL "MESSAGES")
+      add_dependencies(${owner} messages)
+    endif()
+    target_precompile_headers(${owner} PRIVATE ${GW_PCH_REPLAY_${kind}})
+  endif()
+  target_precompile_headers(${target} REUSE_FROM ${owner})
+endfunction()
+
 # gw_fuzz_target(<name> <sources>... CORPUS <folder> [LINKS <libs>...]): a fuzz target of one
 # input surface, whose entry point is LLVMFuzzerTestOneInput in <sources>.
 # - GW_FUZZ builds: the libFuzzer program <name>, for the long runs.
 # - GW_TESTS builds: the program <name>_replay, which passes every file of the corpus folder
 #   (relative to the calling folder: the target's seeds and every input that ever found a
-#   fault) through the same entry point, registered with CTest as <name>.replay.
+#   fault) through the same entry point, registered with CTest as <name>.replay. Its own
+#   code (its fuzz/ folder and the replay's entry) is compiled as the test programs' own,
+#   without optimisation, with the replays' precompiled headers; the code it feeds that it
+#   compiles itself keeps the configuration's flags, in an object library of its own.
 function(gw_fuzz_target name)
   cmake_parse_arguments(GW "" "CORPUS" "LINKS" ${ARGN})
   if(NOT GW_CORPUS)
@@ -120,12 +151,33 @@ function(gw_fuzz_target name)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   endif()
   if(GW_TESTS)
-    add_executable(${name}_replay ${GW_UNPARSED_ARGUMENTS} ${PROJECT_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
+    set(own ${PROJECT_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
+    set(fed)
+    foreach(source ${GW_UNPARSED_ARGUMENTS})
+      if(source MATCHES "(^|/)fuzz/")
+        list(APPEND own ${source})
+      else()
+        list(APPEND fed ${source})
+      endif()
+    endforeach()
+    add_executable(${name}_replay ${own})
+    if(fed)
+      add_library(${name}_fed OBJECT ${fed})
+      target_include_directories(${name}_fed PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+      target_link_libraries(${name}_fed PRIVATE ${GW_LINKS})
+      target_link_libraries(${name}_replay PRIVATE ${name}_fed)
+    endif()
     target_include_directories(${name}_replay PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
     if(GW_FUZZER_INCLUDE)
       target_include_directories(${name}_replay SYSTEM PRIVATE ${GW_FUZZER_INCLUDE})
     endif()
     target_link_libraries(${name}_replay PRIVATE ${GW_LINKS})
+    gw_test_program(${name}_replay)
+    if("${GW_LINKS}" MATCHES "testsupport|messages")
+      gw_replay_headers(${name}_replay MESSAGES)
+    else()
+      gw_replay_headers(${name}_replay STD)
+    endif()
     add_test(NAME ${name}.replay COMMAND ${name}_replay ${CMAKE_CURRENT_SOURCE_DIR}/${GW_CORPUS})
     set_tests_properties(${name}.replay PROPERTIES TIMEOUT 300)
   endif()

@@ -1,11 +1,23 @@
 #include "signalling/hdlc_slot.h"
 
+#include "asn1/per_common.h"
 #include "base/ext.h"
 #include "base/trace_ctl.h"
+#include "control/tpkt_protocol.h"
 #include "signalling/stack_slot.h"
 
 #include <cstring>
 #include <iostream>
+
+namespace {
+
+// What a gathered body takes of the signal's message besides its octets (its length and
+// preamble, at most), and what the message may take in all: a TPKT frame's body less the
+// octets of the message around the bodies.
+constexpr std::size_t kPackageOctets = 4;
+constexpr std::size_t kSignalOctets = Tpkt_protocol::max_body - 64;
+
+}  // namespace
 
 TimerSpec<HdlcSlot> const HdlcSlot::TUpdatespec{&HdlcSlot::OnUpdateTimer, 3000};
 
@@ -185,10 +197,7 @@ void HdlcSlot::on_hdlc_receive(Packet& packet)
     Packet const& body = packet;
     if (address == address_) {
         peerSeq_ = control >> 5;
-        ZGCP::HdlcPackage package;
-        auto const* octets = reinterpret_cast<char const*>(body.data());
-        package.set_body(std::vector<char>(octets, octets + body.length()));
-        pending_.ref_hdlcPackages().push_back(package);
+        gather(body);
     }
     // Bit 7 of the body's second octet holds the bodies back; a body without one flushes.
     bool const more = body.length() >= 2 && (body[1] & 0x80);
@@ -200,6 +209,24 @@ void HdlcSlot::on_hdlc_receive(Packet& packet)
     }
 }
 
+void HdlcSlot::gather(Packet const& body)
+{
+    std::size_t const length = body.length();
+    if (length >= ASN1::per::FragmentLength) {
+        std::clog << ext::header(this) << "a body of " << length << " octets is longer than a signal carries, dropped"
+                  << std::endl;
+        return;
+    }
+    if (pending_.get_hdlcPackages().size() == ASN1::MaximumArraySize
+        || pendingOctets_ + length + kPackageOctets > kSignalOctets)
+        flushResponce();
+    ZGCP::HdlcPackage package;
+    auto const* octets = reinterpret_cast<char const*>(body.data());
+    package.set_body(std::vector<char>(octets, octets + length));
+    pending_.ref_hdlcPackages().push_back(package);
+    pendingOctets_ += length + kPackageOctets;
+}
+
 void HdlcSlot::flushResponce()
 {
     std::size_t const n = pending_.get_hdlcPackages().size();
@@ -208,6 +235,7 @@ void HdlcSlot::flushResponce()
     if (n > 0)
         OnIoctlResponse(pending_);
     pending_.select_hdlcPackages();
+    pendingOctets_ = 0;
 }
 
 // The channel has gone (and deactivated itself): the link is down until the next connect

@@ -26,7 +26,10 @@
 // disconnect whose switch requests failed answers so. A channel that breaks sends up what
 // was gathered and deactivated, and stays closed until the next connect or activate; packages
 // sent meanwhile are refused (unsupported). Frames shorter than the header are dropped; a body
-// without a second octet flushes at once. A request holding a body too long for one frame
+// without a second octet flushes at once. A signal carries what the controller can read: a
+// body of 16384 octets or more (which the protocol's coder cannot write) is dropped with a
+// line, and what was gathered goes up before a body that would take it past 128 bodies or
+// past a TPKT frame. A request holding a body too long for one frame
 // behind the header is refused whole (unsupported), and so is one whose packages do not all
 // fit in the transmit queue (insufficientResources; they are counted as txOverflow and
 // logged), or whose bodies the link queues have no more packets for: nothing of it is queued
@@ -72,6 +75,8 @@ private:
     // False (deactivated sent) when the channel cannot be opened or joined.
     bool iactivate();
     void transmitPacket(Packet& packet);
+    // A received body of the link's address, gathered for the next hdlcPackages signal.
+    void gather(Packet const& body);
     void flushResponce();
     // The log stream after the header, while the "signalling.hdlc" switch is on.
     bool tracing() const;
@@ -81,6 +86,8 @@ private:
     // The channel broke and was not opened again since: packages are refused.
     bool channelEnded_ = false;
     ZGCP::IoctlResponse pending_;
+    // What the bodies gathered take of a signal's message, at most.
+    std::size_t pendingOctets_ = 0;
     std::uint32_t trunkNo_;
     TimerSpec<HdlcSlot>::SpecTimer<TUpdatespec> updateTimer_;
     Timer flushTimer_;

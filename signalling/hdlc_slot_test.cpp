@@ -1,7 +1,10 @@
 #include "signalling/hdlc_slot.h"
 
+#include "asn1/per_common.h"
 #include "base/clock.h"
+#include "control/tpkt_protocol.h"
 #include "signalling/signalling_test_support.h"
+#include "tests/controller_client.h"
 
 #include <gtest/gtest.h>
 
@@ -165,6 +168,51 @@ TEST_F(HdlcSlotTest, ABrokenChannelSendsWhatWasGatheredAndDeactivatedOnce)
     EXPECT_EQ(reports(true), std::vector<std::string>{});
     EXPECT_EQ(activate(40), ok());
     EXPECT_TRUE(slot().channel().is_open());
+}
+
+// Received bodies go up in signals the controller can read, each within one TPKT frame: a
+// body a signal cannot carry is dropped with a line, and what was gathered goes up before a
+// body that would take it past 128 bodies or past a frame.
+TEST_F(HdlcSlotTest, ReceivedBodiesGoUpInSignalsTheControllerCanRead)
+{
+    std::size_t const longest = ASN1::per::FragmentLength - 1;
+    struct Case {
+        char const* what;
+        std::size_t length;  // of each body, held (bit 7 of its second octet) when over 1
+        unsigned count;
+        std::vector<std::size_t> signals;  // bodies in each signal, once the delay is over
+    } const cases[] = {
+        {"the longest body a signal carries", longest, 1, {1}},
+        {"one octet longer", longest + 1, 1, {}},
+        {"129 bodies", 2, 129, {128, 1}},
+        {"bodies past a frame", 10000, 7, {6, 1}},
+    };
+    std::string const dropped = " octets is longer than a signal carries, dropped\n";
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::size_t const lines = log.count(dropped);
+        std::vector<std::uint8_t> frame(3 + c.length, 0x80);
+        frame[0] = 0x12;
+        frame[1] = 0x34;
+        frame[2] = 0x00;
+        for (unsigned i = 0; i < c.count; ++i)
+            mccPush(frame);
+        wait(HdlcSlot::kGatherMs);
+        std::vector<std::size_t> bodies;
+        for (ZGCP::Signal const& signal : signals.signals) {
+            ZGCP::Message message;
+            message.set_slot(40);
+            message.set_pdu().select_signal(signal);
+            std::vector<std::uint8_t> const encoded = testsupport::encodePer(message);
+            EXPECT_FALSE(encoded.empty());
+            EXPECT_LE(encoded.size(), Tpkt_protocol::max_body);
+            if (signal.ioctl_isSelected() && signal.get_ioctl().hdlcPackages_isSelected())
+                bodies.push_back(signal.get_ioctl().get_hdlcPackages().size());
+        }
+        signals.take();
+        EXPECT_EQ(bodies, c.signals);
+        EXPECT_EQ(log.count(dropped), lines + (c.signals.empty() ? 1 : 0));
+    }
 }
 
 TEST_F(HdlcSlotTest, NamesItsProtocolHdlc)

@@ -1,5 +1,6 @@
 #include "signalling/stack_slot.h"
 
+#include "asn1/per_common.h"
 #include "base/packet.h"
 
 #include <cstring>
@@ -64,9 +65,17 @@ bool StackSlot::IUserData(std::vector<char> const& data)
 void StackSlot::on_message(Packet& packet)
 {
     Packet const& p = packet;
+    std::size_t const length = p.null() ? 0 : p.length();
+    // The protocol's coder writes no string of FragmentLength octets or more: such a message
+    // would make a signal that never reaches the controller.
+    if (length >= ASN1::per::FragmentLength) {
+        std::cerr << static_cast<Slot const&>(*this) << ": a message of " << length
+                  << " octets from the link is longer than a signal carries, dropped" << std::endl;
+        return;
+    }
     std::vector<char> data;
-    if (!p.null())
-        data.assign(reinterpret_cast<char const*>(p.data()), reinterpret_cast<char const*>(p.data()) + p.length());
+    if (length > 0)
+        data.assign(reinterpret_cast<char const*>(p.data()), reinterpret_cast<char const*>(p.data()) + length);
     OnUserData(data);
 }
 

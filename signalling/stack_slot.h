@@ -16,7 +16,7 @@ bool TakeQueuedBlock(Packet& packet, Slot const& slot);
 // taken every block the pool gives them or the link's own queue is full; unsupported when
 // the link sends no message of its length, or while the link's channel has ended),
 // each message the top layer delivers goes to the controller
-// as userData; activate and deactivate run the stack, and the stack's activation and
+// as userData (one longer than a signal carries is dropped with a line); activate and deactivate run the stack, and the stack's activation and
 // deactivation reach the controller as activated and deactivated, each after the link
 // figures a kind reports (ReportLinkInfo).
 class StackSlot : public Slot, public ProtocolsFamily {

@@ -1,5 +1,6 @@
 #include "signalling/stack_slot.h"
 
+#include "asn1/per_common.h"
 #include "base/clock.h"
 #include "signalling/hdlc_slot.h"
 #include "signalling/isdn_slot.h"
@@ -69,6 +70,60 @@ TEST_F(LinkSlotsTest, TheLongestDataThatFitsGoesOutAndLongerIsRefused)
         settle();
         EXPECT_EQ(sent(), std::vector<std::string>{});
         ASSERT_EQ(destroy(20), ok());
+    }
+}
+
+// A message of the far end's goes to the controller as userData while a signal carries it; one
+// of the coder's fragment length or longer is dropped with a line.
+TEST_F(LinkSlotsTest, AMessageLongerThanASignalCarriesIsDroppedWithALine)
+{
+    PstnFactory::instance();
+    IsdnFactory::instance();
+    struct Case {
+        char const* what;
+        ZGCP::CreateParams params;
+        bool fromTrunk;  // up on the connect from the trunk and the far end's UA
+    } const cases[] = {
+        {"ISDN, primary rate", testsupport::isdnParams(Type::pri, 2), false},
+        {"QSIG", testsupport::qsigParams(false), false},
+        {"PSTN, primary rate", testsupport::pstnIsdnParams(Type::pri, 2, false), true},
+    };
+    std::string const dropped = " octets from the link is longer than a signal carries, dropped\n";
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        bool const qsig = c.params.ats_qsig_isSelected();
+        ASSERT_EQ(create(20, c.params), ok());
+        if (c.fromTrunk) {
+            EXPECT_EQ(connect(7, 20), ok());
+            settle();
+        }
+        // The PSTN slot's channel opens with the connect.
+        int const channel = qsig ? dsp.channels().at(0) : mccChannel();
+        board::sim::LineDevice& device = qsig ? static_cast<board::sim::LineDevice&>(dsp) : env.mcc;
+        auto push = [&](std::vector<std::uint8_t> const& frame) {
+            device.command({"push", std::to_string(channel), board::sim::frameText(frame)});
+            settle();
+        };
+        if (c.fromTrunk) {
+            push({0x00, 0x01, 0x73});
+        } else {
+            device.line(channel)->peer(true);
+            EXPECT_EQ(activate(20), ok());
+            settle();
+        }
+        kinds();
+        std::uint8_t ns = 0;
+        for (std::size_t n : {ASN1::per::FragmentLength - 1, ASN1::per::FragmentLength}) {
+            std::vector<std::uint8_t> frame = {0x02, 0x01, std::uint8_t(ns++ << 1), 0x00};
+            frame.resize(4 + n, 0x7B);
+            std::size_t const lines = err.count(dropped);
+            push(frame);
+            bool const carried = n < ASN1::per::FragmentLength;
+            EXPECT_EQ(kinds(false), carried ? std::vector<std::string>{"userData"} : std::vector<std::string>{});
+            EXPECT_EQ(err.count(dropped), lines + (carried ? 0 : 1));
+        }
+        ASSERT_EQ(destroy(20), ok());
+        kinds();
     }
 }
 

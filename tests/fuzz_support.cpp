@@ -3,10 +3,13 @@
 #include "base/fd.h"
 #include "base/immortal.h"
 #include "base/packet.h"
+#include "board/path.h"
+#include "runtime/child_wait.h"
 #include "runtime/multiplexer.h"
 #include "tests/loop_pump.h"
 #include "tests/process_figures.h"
 
+#include <ftw.h>
 #include <linux/capability.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
@@ -15,7 +18,9 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,7 +28,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <utility>
 
 namespace testsupport {
@@ -135,6 +143,76 @@ void breach(char const* target, std::string const& what)
     std::abort();
 }
 
+void cannotStart(char const* target, std::string const& why)
+{
+    std::fprintf(stderr, "%s: cannot start: %s\n", target, why.c_str());
+    std::fflush(stderr);
+    // Not exit(): the engine takes that for a fault of the input it was running.
+    std::_Exit(1);
+}
+
+void start(char const* target, std::function<void()> const& build)
+{
+    try {
+        build();
+    } catch (std::exception const& e) {
+        cannotStart(target, e.what());
+    } catch (...) {
+        cannotStart(target, "an exception");
+    }
+}
+
+namespace {
+
+// The folders of the path up to its last part, made where missing.
+void makeFolders(std::string const& path)
+{
+    for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+        ::mkdir(path.substr(0, at).c_str(), 0755);
+}
+
+int removeEntry(char const* path, struct stat const*, int, FTW*) { return ::remove(path); }
+
+// The process's board root, removed at its exit.
+struct RootFolder {
+    ~RootFolder()
+    {
+        if (!path.empty())
+            ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+    std::string path;
+};
+
+}  // namespace
+
+std::string boardRoot(char const* target, std::initializer_list<char const*> folders)
+{
+    static RootFolder root;
+    char folder[] = "/tmp/gw-fuzz-XXXXXX";
+    if (::mkdtemp(folder) == nullptr)
+        cannotStart(target, "no board root under /tmp: " + std::string(std::strerror(errno)));
+    root.path = folder;
+    for (char const* f : folders)
+        makeFolders(root.path + f + "/");
+    board::setRoot(root.path);
+    return root.path;
+}
+
+bool writeProgram(std::string const& path, std::string const& text, bool executable)
+{
+    makeFolders(path);
+    ::unlink(path.c_str());
+    std::ofstream(path, std::ios::binary) << text;
+    return ::chmod(path.c_str(), executable ? 0755 : 0644) == 0;
+}
+
+bool childLeft()
+{
+    siginfo_t info{};
+    bool const child = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+    return child || ChildWaitService::childWaitService->waiting() != 0;
+}
+
 void takeFrames(char const* target, std::vector<std::uint8_t>& in,
                 std::function<void(std::vector<std::uint8_t> const& body)> const& body)
 {
@@ -181,9 +259,13 @@ void passTime(Mux::TestClock& clock, std::uint32_t ms, std::uint32_t stepMs, std
 
 std::map<int, std::string> heldDescriptors(std::vector<int> const& except)
 {
+    std::string const listing = "/proc/" + std::to_string(::getpid()) + "/fd";
     std::map<int, std::string> out = descriptorTargets(::getpid());
     for (int fd : except)
         out.erase(fd);
+    // Nor the listing's own, whose number is the lowest free one.
+    for (auto it = out.begin(); it != out.end();)
+        it = it->second == listing ? out.erase(it) : std::next(it);
     return out;
 }
 

@@ -45,6 +45,25 @@ private:
 // Ends the run on a breach, saying which on the standard error ("<target>: <what>").
 [[noreturn]] void breach(char const* target, std::string const& what);
 
+// Ends a target that cannot start (a folder, a file or a port it needs is not to be had),
+// saying why in one line ("<target>: cannot start: <why>"), with exit code 1 and no report
+// of the engine's: no input is at fault.
+[[noreturn]] void cannotStart(char const* target, std::string const& why);
+// Runs what builds a target's part; what it throws ends the target as cannotStart does.
+void start(char const* target, std::function<void()> const& build);
+
+// A fresh board root for the process (a folder under /tmp, with the board folders given),
+// set as the root and removed with its contents when the process exits; a target that
+// cannot make it stops as cannotStart says. Its path.
+std::string boardRoot(char const* target, std::initializer_list<char const*> folders = {});
+// Writes a program the daemon runs as a child (a shell script, or bytes that are none) at
+// the path, executable when asked, replacing what was there, in the folders it needs; false
+// when it cannot.
+bool writeProgram(std::string const& path, std::string const& text, bool executable = true);
+// Whether a child process is left (running or not reaped yet), or the daemon still waits
+// for one.
+bool childLeft();
+
 // Takes whatever is written and keeps nothing.
 class Discard : public std::streambuf {
 protected:
@@ -128,7 +147,7 @@ void takeFrames(char const* target, std::vector<std::uint8_t>& in,
 bool receiveAll(int fd, std::vector<std::uint8_t>& in);
 
 // The descriptors the process holds, each as its number and what it refers to, but those
-// given (a simulated board's own).
+// given (a simulated board's own) and the one that lists them.
 std::map<int, std::string> heldDescriptors(std::vector<int> const& except = {});
 // "[12 socket:[5127]]" for each descriptor held after that was not before.
 std::string newDescriptors(std::map<int, std::string> const& before, std::map<int, std::string> const& after);

@@ -15,7 +15,10 @@
 // - the trace switches are those of the last "traces" block, the agent links exist exactly
 //   for the blocks with a valid numeric host:port and name, each with its type and prefix;
 // - no timer or descriptor is left once the links are gone.
-// A breach aborts the run. Corpus: base/fuzz/config_file_corpus.
+// A breach aborts the run. The typed bindings and their oracles are in config_file_bindings.cpp,
+// what a Reader must make of a block in config_file_reads.cpp. Corpus: base/fuzz/config_file_corpus.
+
+#include "base/fuzz/config_file_fuzz.h"
 
 #include "base/immortal.h"
 #include "base/ini_file.h"
@@ -24,7 +27,6 @@
 #include "tests/capture.h"
 #include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
-#include "tests/temp_root.h"
 
 #include <arpa/inet.h>
 
@@ -33,28 +35,26 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iostream>
-#include <limits>
-#include <memory>
 #include <optional>
 #include <sstream>
 #include <streambuf>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace {
 
+using namespace configfuzz;
 using testsupport::breach;
 
-constexpr char kTarget[] = "config_file_fuzz";
+// The longest input, unless -max_len says otherwise: files of many blocks.
+constexpr char kMaxLen[] = "-max_len=8192";
 constexpr char kConfig[] = "/usr/local/etc/server.conf";
-// Blocks and keys of one input given typed bindings; agent links made.
+// Blocks of one input given typed bindings; agent links made.
 constexpr std::size_t kBlocks = 8;
-constexpr std::size_t kKeys = 12;
 constexpr std::size_t kLinks = 8;
 
 // The process's part: its network and its root.
@@ -67,7 +67,7 @@ struct Process {
     }
 
     bool ownNetwork = prepare();
-    testsupport::TempRoot root{"/usr/local/etc"};
+    std::string root = testsupport::boardRoot(kTarget, {"/usr/local/etc"});
 };
 
 Process* process = nullptr;
@@ -139,293 +139,6 @@ void grammar(IniFile::File const& file, std::string const& text)
             }
         }
     }
-}
-
-// The conversions the typed bindings make, done again here.
-
-// The value of a digit of base 16 at most; 99 for anything else.
-int digit(char c)
-{
-    static std::string const digits = "0123456789abcdef";
-    std::size_t const at = digits.find(char(std::tolower(static_cast<unsigned char>(c))));
-    return at == std::string::npos ? 99 : int(at);
-}
-
-// One whole number in C notation filling the text, within [lo, hi].
-std::optional<long> number(std::string const& t, long lo, long hi)
-{
-    std::size_t i = 0;
-    bool const negative = !t.empty() && t[0] == '-';
-    if (!t.empty() && (t[0] == '-' || t[0] == '+'))
-        ++i;
-    int base = 10;
-    if (i + 2 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X') && digit(t[i + 2]) < 16) {
-        base = 16;
-        i += 2;
-    } else if (i < t.size() && t[i] == '0') {
-        base = 8;
-    }
-    if (i >= t.size())
-        return std::nullopt;
-    __int128 value = 0;
-    for (; i < t.size(); ++i) {
-        int const d = digit(t[i]);
-        if (d >= base)
-            return std::nullopt;
-        value = std::min<__int128>(value * base + d, __int128(1) << 80);
-    }
-    if (negative)
-        value = -value;
-    if (value < lo || value > hi)
-        return std::nullopt;
-    return long(value);
-}
-
-std::optional<bool> boolean(std::string const& t)
-{
-    for (char const* yes : {"true", "yes", "enabled", "enable", "1"})
-        if (t == yes)
-            return true;
-    for (char const* no : {"false", "no", "disabled", "disable", "0"})
-        if (t == no)
-            return false;
-    return std::nullopt;
-}
-
-// A typed binding and its oracle: whether the text is valid, and the value as text.
-struct Binding {
-    std::function<bool&(IniFile::Reader::Field&, char const*)> bind;
-    // The variable's value as text (its default before a read).
-    std::function<std::string()> value;
-    std::function<std::optional<std::string>(std::string const&)> expected;
-    std::string initial;
-};
-
-enum class Small : signed char {};
-enum class Wide : unsigned short {};
-IniFile::Symbol<Small> const smallNames[] = {{"low", Small(-1)}, {"high", Small(100)}, {nullptr, Small(0)}};
-IniFile::Symbol<Wide> const wideNames[] = {{"on", Wide(1)}, {"max", Wide(65535)}, {nullptr, Wide(0)}};
-
-// A number binding of type T (an enumeration through its underlying type), starting at a
-// default no conversion gives.
-template <class T>
-Binding numberBinding(IniFile::Symbol<T> const* table = nullptr)
-{
-    using N = typename std::conditional_t<std::is_enum_v<T>, std::underlying_type<T>, std::common_type<T>>::type;
-    auto variable = std::make_shared<T>(T(std::numeric_limits<N>::max() / 3));
-    Binding b;
-    b.bind = [variable, table](IniFile::Reader::Field& field, char const* name) -> bool& {
-        return field.add(variable.get(), name, table);
-    };
-    b.value = [variable] { return std::to_string(N(*variable)); };
-    b.expected = [table](std::string const& text) -> std::optional<std::string> {
-        if (text.find('\0') != std::string::npos)
-            return std::nullopt;
-        for (auto const* row = table; row && row->text; ++row)
-            if (text == row->text)
-                return std::to_string(N(row->value));
-        long const lo = std::is_signed_v<N> ? long(std::numeric_limits<N>::min()) : 0L;
-        long const hi = sizeof(N) < sizeof(long) || std::is_signed_v<N> ? long(std::numeric_limits<N>::max())
-                                                                         : std::numeric_limits<long>::max();
-        std::optional<long> const n = number(text, lo, hi);
-        if (!n)
-            return std::nullopt;
-        return std::to_string(N(*n));
-    };
-    b.initial = b.value();
-    return b;
-}
-
-Binding boolBinding()
-{
-    auto variable = std::make_shared<bool>(false);
-    Binding b;
-    b.bind = [variable](IniFile::Reader::Field& field, char const* name) -> bool& {
-        return field.add(variable.get(), name);
-    };
-    b.value = [variable] { return *variable ? "true" : "false"; };
-    b.expected = [](std::string const& text) -> std::optional<std::string> {
-        std::optional<bool> const v = text.find('\0') == std::string::npos ? boolean(text) : std::nullopt;
-        if (!v)
-            return std::nullopt;
-        return *v ? "true" : "false";
-    };
-    b.initial = b.value();
-    return b;
-}
-
-Binding textBinding()
-{
-    auto variable = std::make_shared<std::string>("default");
-    Binding b;
-    b.bind = [variable](IniFile::Reader::Field& field, char const* name) -> bool& {
-        return field.add(variable.get(), name);
-    };
-    b.value = [variable] { return *variable; };
-    b.expected = [](std::string const& text) -> std::optional<std::string> {
-        if (text.find('\0') != std::string::npos)
-            return std::nullopt;
-        return text;
-    };
-    b.initial = b.value();
-    return b;
-}
-
-// The binding of a key, by a hash of its name.
-Binding binding(std::size_t kind)
-{
-    switch (kind % 12) {
-    case 0: return boolBinding();
-    case 1: return textBinding();
-    case 2: return numberBinding<std::int8_t>();
-    case 3: return numberBinding<std::uint8_t>();
-    case 4: return numberBinding<std::int16_t>();
-    case 5: return numberBinding<std::uint16_t>();
-    case 6: return numberBinding<int>();
-    case 7: return numberBinding<unsigned>();
-    case 8: return numberBinding<long>();
-    case 9: return numberBinding<unsigned long>();
-    case 10: return numberBinding<Small>(smallNames);
-    default: return numberBinding<Wide>(wideNames);
-    }
-}
-
-// The lines a Reader writes for a key given several times.
-std::string repeated(std::string const& prefix, char const* kind, IniFile::Key& key, char const* twoEnd,
-                     char const* manyEnd)
-{
-    std::string text = prefix + kind + " key \"" + key.GetName() + "\"";
-    if (key.GetCount() == 2) {
-        text += " is duplicated!\n" + prefix + " first occurence at " +
-                std::to_string(key.GetFirstSubKey().GetLineNo()) + " line.\n" + prefix + " second occurence at " +
-                std::to_string(key.GetLastSubKey().GetLineNo()) + twoEnd;
-    } else {
-        text += " specified more than once:";
-        for (IniFile::SubKey const& v : key)
-            text += " " + std::to_string(v.GetLineNo());
-        text += manyEnd;
-    }
-    return text + "\n";
-}
-
-std::string invalid(std::string const& prefix, char const* kind, IniFile::Key& key, char const* end)
-{
-    IniFile::SubKey& v = key.GetFirstSubKey();
-    return prefix + kind + " key \"" + key.GetName() + "\" has invalid value=\"" + v.GetStr() + "\", line " +
-           std::to_string(v.GetLineNo()) + end + "\n";
-}
-
-// What a Reader does with the block: the result, the report, the value each binding ends
-// with. The keys looked up are added to the block (as the Reader adds them), empty.
-struct Outcome {
-    bool result = true;
-    std::string report;
-    std::vector<std::string> values;
-    std::vector<bool> found;
-    bool operator==(Outcome const& o) const
-    {
-        return result == o.result && report == o.report && values == o.values && found == o.found;
-    }
-};
-
-struct Bound {
-    std::string name;
-    Binding binding;
-    bool required;
-};
-
-Outcome expect(IniFile::SubSection& block, std::vector<Bound> const& bound, std::string const& prefix)
-{
-    Outcome out;
-    bool reading = true;
-    for (Bound const& b : bound) {
-        out.values.push_back(b.binding.initial);
-        out.found.push_back(false);
-    }
-    for (bool required : {true, false}) {
-        for (std::size_t i = 0; i < bound.size() && reading; ++i) {
-            if (bound[i].required != required)
-                continue;
-            IniFile::Key& key = block[bound[i].name];
-            char const* kind = required ? "required" : "optional";
-            if (key.GetCount() == 1) {
-                std::optional<std::string> const v = bound[i].binding.expected(key.GetStr());
-                if (v) {
-                    out.values[i] = *v;
-                    out.found[i] = true;
-                    // A later binding of the same variable reads the same text.
-                } else {
-                    out.report += invalid(prefix, kind, key, required ? "" : ". Key will be ignored.");
-                    reading = !required;
-                }
-            } else if (key.GetCount() == 0) {
-                if (required) {
-                    out.report += prefix + "required key \"" + bound[i].name + "\" not present, line " +
-                                  std::to_string(block.GetLineNo()) + "\n";
-                    reading = false;
-                }
-            } else {
-                out.report += required ? repeated(prefix, kind, key, " line.", " lines")
-                                       : repeated(prefix, kind, key, " line. Both keys will be ignored.",
-                                                  " lines. All keys will be ignored.");
-                reading = !required;
-            }
-        }
-    }
-    out.result = reading;
-    return out;
-}
-
-// Binds the keys, reads the block, and gives what came of it.
-Outcome read(IniFile::SubSection& block, std::vector<Bound> const& bound, std::string const& prefix)
-{
-    std::ostringstream report;
-    IniFile::Reader reader(prefix, report);
-    std::vector<bool*> found;
-    for (Bound const& b : bound)
-        found.push_back(&b.binding.bind(b.required ? reader.required : reader.optional, b.name.c_str()));
-    Outcome out;
-    out.result = reader(block);
-    out.report = report.str();
-    for (std::size_t i = 0; i < bound.size(); ++i) {
-        out.values.push_back(bound[i].binding.value());
-        out.found.push_back(*found[i]);
-    }
-    return out;
-}
-
-std::string describe(Outcome const& o)
-{
-    std::string text = (o.result ? "true [" : "false [") + o.report + "]";
-    for (std::size_t i = 0; i < o.values.size(); ++i)
-        text += " " + o.values[i] + (o.found[i] ? "+" : "-");
-    return text;
-}
-
-// The typed bindings of a block's first keys and of a missing one, twice.
-void readBlock(IniFile::SubSection& block)
-{
-    std::vector<std::string> names;
-    // A binding names its key by a C string: a name with a NUL byte cannot be bound.
-    for (IniFile::Key const& key : block)
-        if (names.size() < kKeys && key.GetName().find('\0') == std::string::npos)
-            names.push_back(key.GetName());
-    names.push_back("absent key");
-    std::vector<Outcome> outcomes;
-    for (int round = 0; round < 2; ++round) {
-        std::vector<Bound> bound;
-        for (std::string const& name : names) {
-            std::size_t const h = std::hash<std::string>()(name);
-            bound.push_back({name, binding(h), h / 12 % 4 == 0});
-        }
-        Outcome const wanted = expect(block, bound, "fuzz: ");
-        Outcome const got = read(block, bound, "fuzz: ");
-        if (!(got == wanted))
-            breach(kTarget, "a read gives " + describe(got) + ", expected " + describe(wanted));
-        outcomes.push_back(got);
-    }
-    if (!(outcomes[0] == outcomes[1]))
-        breach(kTarget, "a second read differs");
 }
 
 // SubKey's own getters against their definitions.
@@ -523,9 +236,9 @@ void agentLinks(IniFile::File& file)
     std::vector<Link> links;
     for (IniFile::SubSection& block : section) {
         std::vector<Bound> bound{{"host", textBinding(), true}, {"name", textBinding(), true},
-                                 {"name", numberBinding<int>(types), true}};
-        bound[2].binding.initial = "0";
-        bound[1].binding.initial = "";
+                                 {"name", intBinding(types), true}};
+        bound[2].binding->initial = "0";
+        bound[1].binding->initial = "";
         Outcome const o = expect(block, bound, "snmpagent: ");
         report += o.report;
         Link link{false, o.values[1], std::stoi(o.values[2]), ""};
@@ -573,12 +286,19 @@ void agentLinks(IniFile::File& file)
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    testsupport::quietFuzzer(argc, argv, {kMaxLen});
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    if (process == nullptr) {
-        static Immortal<Process> instance;
-        process = &instance.value;
-    }
+    if (process == nullptr)
+        testsupport::start(kTarget, [] {
+            static Immortal<Process> instance;
+            process = &instance.value;
+        });
     testsupport::Baseline baseline;
     baseline.take();
     std::string const text(reinterpret_cast<char const*>(data), size);
@@ -587,7 +307,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         InputBuffer buffer(data, size);
         std::istream in(&buffer);
         in >> streamed;
-        std::ofstream(process->root.dir() + kConfig, std::ios::binary | std::ios::trunc) << text;
+        std::ofstream(process->root + kConfig, std::ios::binary | std::ios::trunc) << text;
         IniFile::File opened;
         if (!opened.Open(kConfig))
             breach(kTarget, "the file written does not open");

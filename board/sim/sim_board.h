@@ -88,6 +88,9 @@ public:
     // them, and the sockets of opens whose descriptors a read failure replaced. What the
     // daemon holds is every other descriptor of the process.
     std::vector<int> ownDescriptors() const;
+    // The open a descriptor of the process leads to, by what it is now (a dup, or one a read
+    // failure replaced, too); null when none.
+    OpenFile const* openOf(int fd) { return lookUp(fd); }
 
     int open(char const* path, int flags) override;
     int ioctl(int fd, unsigned long request, void* arg) override;

@@ -44,49 +44,16 @@ bool filler(Frame const& f)
     return f.size() == kFillerSize && std::memcmp(f.data(), fillerFrame().data(), kFillerSize) == 0;
 }
 
-// How kLost ends the channel: its line hung up, then the read faults of the board.
-using Fault = board::sim::ReadFault;
-std::optional<Fault> const kReadFaults[] = {
-    std::nullopt,
-    Fault{Fault::Kind::eof, 0},
-    Fault{Fault::Kind::hangup, 0},
-    Fault{Fault::Kind::err, 0},
-    Fault{Fault::Kind::error, EIO},
-    // These two end nothing: the channel reads again.
-    Fault{Fault::Kind::error, EAGAIN},
-    Fault{Fault::Kind::error, EINTR},
-};
-
 }  // namespace
 
 void breach(std::string const& what) { testsupport::breach(targetName, what); }
 
-void bad(Frame const& frame, std::string const& what) { breach("frame " + hex(frame) + ": " + what); }
-
-std::string hex(Frame const& octets)
-{
-    std::string text;
-    for (std::uint8_t b : octets) {
-        text += "0123456789abcdef"[b >> 4];
-        text += "0123456789abcdef"[b & 15];
-    }
-    return text;
-}
+void bad(Frame const& frame, std::string const& what) { breach("frame " + shown(frame) + ": " + what); }
 
 Frame join(Frame front, Frame const& back)
 {
     front.insert(front.end(), back.begin(), back.end());
     return front;
-}
-
-unsigned sequence(unsigned choice, unsigned tracked, Input& in)
-{
-    switch (choice & 3) {
-    case 0: return tracked & 127;
-    case 1: return (tracked + 1) & 127;
-    case 2: return (tracked + 127) & 127;
-    default: return in.byte() & 127u;
-    }
 }
 
 void RecordingMcc::received(board::sim::OpenFile& file, void const* data, std::size_t length)
@@ -96,7 +63,25 @@ void RecordingMcc::received(board::sim::OpenFile& file, void const* data, std::s
     MccModel::received(file, data, length);
 }
 
-Bench::Bench(char const* target)
+namespace {
+
+Frame octets(Packet const& p) { return p.null() ? Frame() : Frame(p.data(), p.data() + p.length()); }
+
+}  // namespace
+
+void LinkSlot::on_message(Packet& packet)
+{
+    delivered.push_back(octets(packet));
+    PstnSlot::on_message(packet);
+}
+
+void LinkSlot::transmit(Packet& packet)
+{
+    handed.push_back(octets(packet));
+    PstnSlot::transmit(packet);
+}
+
+Bench::Bench(char const* target, BenchObserver& observer) : observer_(observer)
 {
     targetName = target;
     // A write to a line that hung up must not end the process.
@@ -128,7 +113,7 @@ void Bench::begin(ZGCP::CreateParams const& params, bool basicRate)
     descriptorsBefore_ = descriptorCount();
     congested_ = false;
     basicRate_ = basicRate;
-    slot_ = std::make_unique<PstnSlot>(params.get_pstn());
+    slot_ = std::make_unique<LinkSlot>(params.get_pstn());
     slot_->IHwConnectReceiver(line_);
     if (basicRate_)
         slot_->IHwConnectTransmitter(line_);
@@ -178,8 +163,8 @@ void Bench::step(Step kind, Input& in)
     }
     case kDeactivate: break;
     case kData: {
-        Frame const data = in.take(in.byte());
-        slot_->IUserData(std::vector<char>(data.begin(), data.end()));
+        std::size_t const n = in.byte();
+        userData(in.take(n));
         settle();
         break;
     }
@@ -187,7 +172,7 @@ void Bench::step(Step kind, Input& in)
         unsigned const n = in.byte() + 1u;
         std::uint8_t const x = in.byte();
         for (unsigned i = 0; i < n; ++i)
-            slot_->IUserData({char(8), char(1), char(x), char(x + i)});
+            userData({8, 1, x, std::uint8_t(x + i)});
         settle();
         break;
     }
@@ -221,10 +206,21 @@ void Bench::step(Step kind, Input& in)
 void Bench::push(Frame const& frame)
 {
     int const ts = channel();
+    observer_.pushing();
+    std::uint32_t const before = slot_->channel().statistics().rxSU;
     if (ts >= 0)
         mcc_->push(ts, frame);
     settle();
+    observer_.pushed(frame, slot_->channel().statistics().rxSU != before);
 }
+
+bool Bench::userData(Frame const& message)
+{
+    observer_.handedDown(message);
+    return slot_->IUserData(std::vector<char>(message.begin(), message.end()));
+}
+
+bool Bench::sendsFreely() { return !congested_ && !drain_ && channel() >= 0 && slot_->channel().is_open(); }
 
 void Bench::settle() { testsupport::settle(); }
 
@@ -333,7 +329,7 @@ void Bench::lose(std::uint8_t how)
     int const ts = channel();
     if (ts < 0)
         return;
-    std::optional<Fault> const& fault = kReadFaults[how % (sizeof kReadFaults / sizeof kReadFaults[0])];
+    std::optional<Fault> const& fault = lineEnd(how);
     if (fault)
         sim_->failRead(mcc::kPath, *fault, 1);
     else
@@ -368,6 +364,7 @@ void LinkTarget::run(std::uint8_t const* data, std::size_t size)
     start();
     while (!in.done()) {
         std::uint8_t const kind = in.byte() % steps_;
+        beginStep(kind);
         if (kind == kDeactivate) {
             bench_.beforeStep();
             bench_.slot().IDeactivate();
@@ -379,6 +376,7 @@ void LinkTarget::run(std::uint8_t const* data, std::size_t size)
             bench_.beforeStep();
             own(kind, in);
         }
+        endStep(kind);
         checkFrames();
         checkState(kind);
     }

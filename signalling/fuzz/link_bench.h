@@ -17,6 +17,7 @@
 #include "board/sim/mcc_model.h"
 #include "board/sim/sim_board.h"
 #include "messages/zgcp.h"
+#include "signalling/fuzz/far_end.h"
 #include "signalling/pstn_slot.h"
 #include "slots/slot.h"
 #include "tests/fuzz_support.h"
@@ -32,21 +33,12 @@
 
 namespace linkfuzz {
 
-using Frame = std::vector<std::uint8_t>;
-using Input = testsupport::FuzzInput;
-
 // Ends the run on a breach, saying which on the standard error, with the target's name.
 [[noreturn]] void breach(std::string const& what);
 // The same for a frame the link wrote, shown in hexadecimal.
 [[noreturn]] void bad(Frame const& frame, std::string const& what);
-// The octets in hexadecimal ("0a0b").
-std::string hex(Frame const& octets);
 // The octets of both, one after the other.
 Frame join(Frame front, Frame const& back);
-
-// A 7-bit sequence number by the two low bits of choice: the tracked one, one after it, one
-// before it, or the input's next byte.
-unsigned sequence(unsigned choice, unsigned tracked, Input& in);
 
 // The MCC controller's model, which also keeps every frame the daemon writes on any of its
 // channels, in order, even when the channel ends before the frame is looked at.
@@ -69,6 +61,30 @@ public:
     char const* GetName() const override { return "line"; }
 };
 
+// What the far end of a target hears of the bench's work besides the frames the link writes.
+class BenchObserver {
+public:
+    virtual ~BenchObserver() = default;
+    // A frame of the far end is about to reach the link's channel.
+    virtual void pushing() {}
+    // It reached the channel; taken: the link read it (no frame is taken without a packet).
+    virtual void pushed(Frame const&, bool /*taken*/) {}
+    // A message from the controller handed to the slot.
+    virtual void handedDown(Frame const&) {}
+};
+
+// The PSTN slot, keeping what its link delivers upwards and what the network side of a bus
+// hands it to send (whether the channel takes it or not).
+class LinkSlot : public PstnSlot {
+public:
+    using PstnSlot::PstnSlot;
+    void on_message(Packet& packet) override;
+    void transmit(Packet& packet) override;
+
+    std::vector<Frame> delivered;
+    std::vector<Frame> handed;
+};
+
 // The steps every target takes from its input: the first byte of a step modulo the number of
 // the target's steps; the common ones come first, each with its operand bytes.
 enum Step : std::uint8_t {
@@ -79,7 +95,7 @@ enum Step : std::uint8_t {
     kBurst,       // n, x: n + 1 messages of four octets from x on, one after the other
     kCongest,     // the channel takes no frame before the next step, until kReady
     kReady,       // the channel takes frames again
-    kLost,        // how: the channel's line ends (hung up, or its reads fail: kReadFaults)
+    kLost,        // how: the channel's line ends (hung up, or its reads fail: kLineEnds)
     kPool,        // n: the packet pool keeps only n modulo 100 free blocks; again: all come back
     kRaw,         // n, then n + 1 octets: a frame from the far end as it comes
     kCommonSteps
@@ -94,7 +110,7 @@ class Bench {
 public:
     // Once per process: the board, the switch, a quiet log (LINK_FUZZ_LOG=1 shows it).
     // Built once and never destroyed: the switch singleton keeps the board's descriptor.
-    explicit Bench(char const* target);
+    Bench(char const* target, BenchObserver& observer);
     Bench(Bench const&) = delete;
     Bench& operator=(Bench const&) = delete;
 
@@ -114,6 +130,11 @@ public:
 
     // A frame from the far end, handed to the link before this returns.
     void push(Frame const& frame);
+    // A message from the controller; whether the slot took it.
+    bool userData(Frame const& message);
+    // The link's frames go out as written: the channel is open and takes them, the pool
+    // gives packets.
+    bool sendsFreely();
     // Runs the loop until it has nothing left to do at once.
     void settle();
     void passTime(std::uint32_t ms);
@@ -131,7 +152,9 @@ public:
     // its own, so that it is there while the pool is drained.
     Packet const& packet(Frame const& octets);
 
-    PstnSlot& slot() { return *slot_; }
+    LinkSlot& slot() { return *slot_; }
+    // Whether the slot is there (between begin and end).
+    bool live() const { return slot_ != nullptr; }
     // The link: the slot's only layer.
     template <class Link>
     Link& link()
@@ -155,7 +178,8 @@ private:
     RecordingMcc* mcc_ = nullptr;
     TrunkLine line_;
     std::unique_ptr<Mux::TestClock> clock_;
-    std::unique_ptr<PstnSlot> slot_;
+    std::unique_ptr<LinkSlot> slot_;
+    BenchObserver& observer_;
     bool basicRate_ = false;
     std::optional<testsupport::PoolDrain> drain_;
     std::size_t poolBefore_ = 0;
@@ -170,10 +194,10 @@ private:
 // is built in its slot; each step (the common ones, then the target's own) is followed by the
 // check of every frame the link wrote and of its state; then the slot is destroyed, and a new
 // link of the same configuration is built and has to work.
-class LinkTarget {
+class LinkTarget : public BenchObserver {
 public:
     // steps: the number of steps, common ones included.
-    LinkTarget(char const* name, unsigned steps) : bench_(name), steps_(steps) {}
+    LinkTarget(char const* name, unsigned steps) : bench_(name, *this), steps_(steps) {}
     virtual ~LinkTarget() = default;
     LinkTarget(LinkTarget const&) = delete;
     LinkTarget& operator=(LinkTarget const&) = delete;
@@ -190,6 +214,9 @@ protected:
     virtual void own(std::uint8_t kind, Input& in) = 0;
     // One frame the link wrote, oldest first.
     virtual void check(Frame const& frame) = 0;
+    // Before a step of the kind, and after it, before its frames are checked.
+    virtual void beginStep(std::uint8_t /*kind*/) {}
+    virtual void endStep(std::uint8_t /*kind*/) {}
     // The link's state after a step.
     virtual void checkState(std::uint8_t kind) = 0;
     // The link's state right after the controller's deactivate, before the loop hands it
@@ -199,7 +226,7 @@ protected:
     virtual void serve() = 0;
 
     // Checks the frames written since the last call.
-    void checkFrames();
+    virtual void checkFrames();
 
     Bench bench_;
 
@@ -239,6 +266,17 @@ protected:
 private:
     std::vector<Builder> builders_;
 };
+
+// The longest input of a target unless the command line says otherwise: long sessions of
+// hundreds of frames fit.
+inline constexpr char kMaxLen[] = "-max_len=8192";
+
+// For LLVMFuzzerInitialize: quiet, with the length limit.
+inline int initialize(int* argc, char*** argv)
+{
+    testsupport::quietFuzzer(argc, argv, {kMaxLen});
+    return 0;
+}
 
 // The entry point of a target: the Target, built at the first input and never destroyed,
 // runs each input.

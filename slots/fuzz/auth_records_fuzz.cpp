@@ -22,11 +22,11 @@
 // - the connections the daemon keeps are the model's, within the bound.
 // Once the input is done the clients close, a new connection is served, the controller
 // goes (every slot is destroyed), and no slot, connection, child, timer or descriptor the
-// input made is left. A breach aborts the run. Corpus: slots/fuzz/auth_records_corpus.
+// input made is left. A breach aborts the run; a run that cannot start (no root folder, the
+// listener's port taken) says why in one line and stops. Corpus: slots/fuzz/auth_records_corpus.
 
 #include "asn1/asn1.h"
 #include "base/immortal.h"
-#include "board/path.h"
 #include "board/sim/simulation.h"
 #include "control/ctrl_server.h"
 #include "hardware/hw_mux.h"
@@ -41,16 +41,15 @@
 #include "tests/auth_records.h"
 #include "tests/controller_client.h"
 #include "tests/fuzz_daemon_support.h"
+#include "tests/fuzz/fork_options.h"
 #include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
 #include "tests/loopback.h"
 #include "tests/slot_commands.h"
-#include "tests/stub_child.h"
 
 #include <arpa/inet.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,7 +58,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -71,6 +69,8 @@ namespace {
 using testsupport::Bytes;
 
 constexpr char kTarget[] = "auth_records_fuzz";
+// The longest input, unless -max_len says otherwise: long sessions of many records.
+constexpr char kMaxLen[] = "-max_len=8192";
 constexpr std::size_t kMaxClients = 24;
 // Clock time the steps of one input may pass in all: several partial-record time-outs.
 constexpr std::uint32_t kTimeSteps = 4 * AuthClient::kPartMs;
@@ -212,15 +212,17 @@ struct Daemon {
         // started with the signal ignored would hand that on to pppd, which then outlives
         // its hang-up.
         ::signal(SIGHUP, SIG_DFL);
-        // A stub the run leaves behind (it ended on a crash) ends by itself after a while.
-        pppd.configure("RUN=60");
+        // In place of pppd: a program that runs until a signal ends it, or a minute (so that
+        // one a crashed run leaves ends by itself).
+        if (!testsupport::writeProgram(root + ModemSlot::kPppd, "#!/bin/sh\nexec /bin/sleep 60\n"))
+            testsupport::cannotStart(kTarget, "cannot write its pppd");
         // A digital modem has an interface to take.
         simulation.board().device("hdlc1")->command({"p2p", "on"});
         testsupport::quietStreams("AUTH_RECORDS_LOG");
         HwMux::instance();
         factory = &ModemFactory::instance();
         if (factory->authPort() != ModemFactory::kAuthPort)
-            testsupport::breach(kTarget, "the authentication listener is not on its port");
+            testsupport::cannotStart(kTarget, "the authentication listener is not on its port");
         ctrlServer.Bind(&Slots::instance());
         ctrlServer.Activate(link);
         ChildWait::Activate();
@@ -231,17 +233,12 @@ struct Daemon {
     static std::string prepare()
     {
         testsupport::privateNetwork(kTarget);
-        char folder[] = "/tmp/gw-auth-fuzz-XXXXXX";
-        if (::mkdtemp(folder) == nullptr)
-            testsupport::breach(kTarget, "no root folder");
-        board::setRoot(folder);
-        return folder;
+        return testsupport::boardRoot(kTarget);
     }
 
     std::string root = prepare();
     Mux::TestClock clock;
     board::sim::Simulation simulation;
-    testsupport::StubChild pppd{root, ModemSlot::kPppd};
     testsupport::ControllerLink* link = new testsupport::ControllerLink;  // owned by ctrlServer
     ModemFactory* factory = nullptr;
 };
@@ -720,30 +717,22 @@ private:
     testsupport::TimeBudget time_{kTimeSteps};
 };
 
-// Whether a child process is left (running or not reaped yet), or the daemon still waits
-// for one.
-bool childLeft()
-{
-    siginfo_t info{};
-    bool const child = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
-    return child || ChildWaitService::childWaitService->waiting() != 0;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    testsupport::quietFuzzer(argc, argv);
+    testsupport::quietFuzzer(argc, argv, {kMaxLen});
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
     // Built at the first input: a process that only runs the workers (-jobs) builds none.
-    if (gateway == nullptr) {
-        static Immortal<Daemon> instance;
-        gateway = &instance.value;
-    }
+    if (gateway == nullptr)
+        testsupport::start(kTarget, [] {
+            static Immortal<Daemon> instance;
+            gateway = &instance.value;
+        });
     testsupport::settle();
     testsupport::Baseline baseline;
     baseline.take(gateway->simulation.board().ownDescriptors());
@@ -760,7 +749,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     if (!testsupport::runUntil(
             [] {
                 testsupport::advance(gateway->clock, 100);
-                return !testsupport::slotLeft() && !childLeft();
+                return !testsupport::slotLeft() && !testsupport::childLeft();
             },
             kChildEndMs))
         testsupport::breach(kTarget, testsupport::slotLeft() ? "a slot is left" : "a child process is left");
@@ -775,7 +764,5 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
             },
             kChildEndMs))
         testsupport::breach(kTarget, left);
-    std::filesystem::remove(gateway->pppd.path() + ".log");
-    std::filesystem::remove(gateway->pppd.path() + ".fds");
     return 0;
 }

@@ -39,11 +39,15 @@ int main(int argc, char** argv)
     if (LLVMFuzzerInitialize)
         LLVMFuzzerInitialize(&argc, &argv);
     for (auto const& path : inputs) {
-        std::ifstream file(path, std::ios::binary);
-        std::vector<char> const bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-        if (file.bad()) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
-            return 1;
+        // The file is closed before the target runs: it holds no descriptor of the replay's.
+        std::vector<char> bytes;
+        {
+            std::ifstream file(path, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+            if (file.bad()) {
+                std::fprintf(stderr, "cannot read %s\n", path.c_str());
+                return 1;
+            }
         }
         // A block of the input's exact size, so the address checker sees a read past its end.
         std::unique_ptr<std::uint8_t[]> const input(new std::uint8_t[std::max<std::size_t>(bytes.size(), 1)]);
@@ -51,6 +55,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "replaying %s\n", path.filename().c_str());
         LLVMFuzzerTestOneInput(input.get(), bytes.size());
     }
-    std::printf("%zu inputs replayed from %s\n", inputs.size(), folder.c_str());
+    // On the error stream, as the rest: a target may have sent the standard output away.
+    std::fprintf(stderr, "%zu inputs replayed from %s\n", inputs.size(), folder.c_str());
     return 0;
 }
