@@ -225,9 +225,10 @@ void E1Ctl::OnUpdateCas(int, short revents)
             std::cerr << ext::header(this) << "cas interface closed: " << read << std::endl;
         return;
     }
-    if (!recordRead<cas_channel>(read))
-        return;
-    SendCASSignal(int(event.path), int(event.timeslot), event.rx, event.tx);
+    if (recordRead<cas_channel>(read))
+        SendCASSignal(int(event.path), int(event.timeslot), event.rx, event.tx);
+    else if (read.data())
+        std::cerr << ext::header(this) << "cas event: " << notARecord(read, sizeof event) << ", dropped" << std::endl;
 }
 
 int E1Ctl::casRequest(unsigned long number, void* arg) { return board::board().ioctl(cas_.lowlevel_fd(), number, arg); }

@@ -18,7 +18,8 @@
 // (the poll goes on after a disconnect). trunkCfg sets a trunk's bit of the transmit-clock
 // (TCLK) mask (slave) or clears it (master). Slotless ioctl commands of the alternative cas
 // open, close, set and read CAS bits on "/dev/e1-cas"; the results and every change of
-// received bits the driver reports go to the controller as cas signals. Driver failures
+// received bits the driver reports go to the controller as cas signals (a read of the device
+// that is not one whole record is dropped with a line). Driver failures
 // reach the controller inside those reports, never as an error cause. Both devices open at
 // first use. A failed open of the maintenance device is tried again at its next use. A CAS
 // device that cannot be opened or ends is opened again (runtime/device_return.h): by the

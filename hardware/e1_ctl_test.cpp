@@ -124,6 +124,10 @@ TEST_F(E1CtlTest, AMissingCasDeviceIsTriedAgainAndOnlyWholeRecordsReported)
     cas.opens()[0]->send(&event, sizeof event);
     testsupport::settle();
     EXPECT_EQ(reports(), V{"cas 2/7 rx=5 tx=1"});
+    // What is not one record is dropped with a line.
+    EXPECT_EQ(err.count(", dropped"), 2u);
+    EXPECT_NE(err.text().find("E1: cas event: short record of 5 bytes of 12, dropped\n"), std::string::npos);
+    EXPECT_NE(err.text().find("E1: cas event: long record of more than 12 bytes, dropped\n"), std::string::npos);
 }
 
 TEST_F(E1CtlTest, ACasDeviceThatHangsUpIsClosedAndOpenedAgainByTheNextUse)

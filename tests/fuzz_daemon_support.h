@@ -78,6 +78,26 @@ inline bool slotLeft()
     return false;
 }
 
+// The lines a LineCount has counted must be the number the target expects of them.
+inline void checkLines(char const* target, LineCount const& lines, std::size_t expected, char const* what)
+{
+    if (lines.count() != expected)
+        breach(target, std::string("lines of ") + what + ": " + std::to_string(lines.count()) + " where "
+                           + std::to_string(expected) + " must be");
+}
+
+// The opens of a device (by their ids) whose end the target brought are let go of: the
+// daemon holds none of them any more, nor polls them.
+inline void checkLetGo(char const* target, board::sim::SimBoard& sim, board::sim::Device const& device,
+                       std::vector<unsigned> const& ended)
+{
+    sim.service();
+    for (unsigned id : ended)
+        for (board::sim::OpenFile const* f : device.opens())
+            if (f->id() == id)
+                breach(target, "an open of " + device.path() + " that ended is held");
+}
+
 // Whether the signal encodes and decodes again with the protocol's own coder, in a message
 // as the server sends it (a signal that does not encode never reaches the controller).
 inline bool codes(ZGCP::Signal const& signal)

@@ -32,6 +32,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <utility>
 
 namespace testsupport {
 
@@ -88,6 +89,39 @@ bool quietStreams(char const* variable)
     for (std::ostream* s : {&std::cout, &std::cerr, &std::clog})
         s->rdbuf(&discard.value);
     return false;
+}
+
+LineCount::LineCount(std::ostream& stream, std::string part)
+    : stream_(stream), next_(stream.rdbuf(this)), part_(std::move(part))
+{
+}
+
+LineCount::~LineCount() { stream_.rdbuf(next_); }
+
+int LineCount::overflow(int c)
+{
+    if (c == traits_type::eof())
+        return traits_type::not_eof(c);
+    char const ch = char(c);
+    xsputn(&ch, 1);
+    return c;
+}
+
+std::streamsize LineCount::xsputn(char const* s, std::streamsize n)
+{
+    for (std::streamsize at = 0; at < n;) {
+        char const* end = static_cast<char const*>(std::memchr(s + at, '\n', std::size_t(n - at)));
+        std::streamsize const upTo = end ? end - s : n;
+        line_.append(s + at, std::size_t(upTo - at));
+        at = upTo;
+        if (end == nullptr)
+            break;
+        if (line_.find(part_) != std::string::npos)
+            ++count_;
+        line_.clear();
+        ++at;
+    }
+    return next_ ? next_->sputn(s, n) : n;
 }
 
 void quietFuzzer(int* argc, char*** argv, std::initializer_list<char const*> defaults)

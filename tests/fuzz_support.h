@@ -71,6 +71,31 @@ protected:
     std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
 };
 
+// Counts the lines written to a stream that hold a text, while it lives, and passes what is
+// written on to where the stream wrote before (nowhere when the streams are quiet). Lines
+// ended by std::endl or "\n" are seen as they end.
+class LineCount : public std::streambuf {
+public:
+    LineCount(std::ostream& stream, std::string part);
+    ~LineCount() override;
+    LineCount(LineCount const&) = delete;
+    LineCount& operator=(LineCount const&) = delete;
+
+    std::size_t count() const { return count_; }
+
+protected:
+    int overflow(int c) override;
+    std::streamsize xsputn(char const* s, std::streamsize n) override;
+    int sync() override { return next_ ? next_->pubsync() : 0; }
+
+private:
+    std::ostream& stream_;
+    std::streambuf* next_;
+    std::string part_;
+    std::string line_;
+    std::size_t count_ = 0;
+};
+
 // The standard output, error and log streams write nowhere unless the environment
 // variable is set (to look into a finding); true when they are shown.
 bool quietStreams(char const* variable);

@@ -61,6 +61,8 @@ using Input = testsupport::FuzzInput;
 using P = ZGCP::IoctlParams;
 
 constexpr char kName[] = "device_records_fuzz";
+// Sessions of several kilobytes: the length limit of the inputs the engine makes.
+constexpr char kMaxLen[] = "-max_len=8192";
 
 constexpr unsigned kFirstSlot = 30;
 constexpr unsigned kSlots = 4;
@@ -711,7 +713,7 @@ private:
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    testsupport::quietFuzzer(argc, argv);
+    testsupport::quietFuzzer(argc, argv, {kMaxLen});
     return 0;
 }
 

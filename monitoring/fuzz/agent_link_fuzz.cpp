@@ -20,34 +20,22 @@
 
 #include "base/clock.h"
 #include "base/immortal.h"
-#include "base/ini_file.h"
-#include "board/board.h"
-#include "board/sim/hal_model.h"
-#include "board/sim/sim_board.h"
 #include "control/connector.h"
 #include "messages/mon.h"
-#include "monitoring/monitoring_ctl.h"
+#include "monitoring/fuzz/monitoring_bench.h"
 #include "monitoring/snmp_agent_instance.h"
-#include "runtime/ipc_signal.h"
 #include "tests/controller_client.h"
 #include "tests/fake_agent.h"
 #include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
-#include "tests/loopback.h"
-#include "tests/temp_root.h"
 
-#include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <optional>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -57,6 +45,8 @@ using testsupport::Bytes;
 using testsupport::breach;
 
 constexpr char kTarget[] = "agent_link_fuzz";
+// Sessions of several kilobytes: the length limit of the inputs the engine makes.
+constexpr char kMaxLen[] = "-max_len=8192";
 // Clock time the steps of one input may pass in all: past a silence drop and its return.
 constexpr std::uint32_t kTimeSteps = 3 * SnmpAgentInstance::silence_ms;
 // The agent reads what came at least this often while the clock moves on: what it reads is
@@ -77,23 +67,8 @@ enum Step {
 };
 
 // The process's part: its network, its root, the agent's listener.
-struct Process {
-    static void OnBrokenPipe(int) {}
-    // Before the listener is made, in the network it listens on.
-    static bool prepare()
-    {
-        testsupport::privateNetwork(kTarget);
-        testsupport::noPacketSockets(kTarget);
-        IPC::Signal::handle(SIGPIPE, OnBrokenPipe, SA_RESTART);
-        testsupport::quietStreams("AGENT_LINK_LOG");
-        return true;
-    }
-
-    bool prepared = prepare();
-    std::string cwd = std::filesystem::current_path().string();
-    testsupport::TempRoot root{"/var", "/usr/local/etc", "/proc/voice"};
-    testsupport::LoopbackListener listener{4};
-    std::string config = "[snmpagent]\nhost=127.0.0.1:" + std::to_string(listener.port()) + "\nname=qelt\n";
+struct Process : monfuzz::Process {
+    Process() : monfuzz::Process(kTarget, "AGENT_LINK_LOG") {}
 };
 
 Process* process = nullptr;
@@ -420,7 +395,7 @@ private:
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    testsupport::quietFuzzer(argc, argv);
+    testsupport::quietFuzzer(argc, argv, {kMaxLen});
     return 0;
 }
 
@@ -430,30 +405,13 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         static Immortal<Process> instance;
         process = &instance.value;
     }
-    testsupport::settle();
-    testsupport::Baseline baseline;
-    baseline.take();
-    {
-        Mux::TestClock clock;
-        board::sim::SimBoard sim;
-        sim.add<board::sim::HalModel>();
-        board::ScopedBoard installed{sim};
-        MonitoringCtl monitoring;
-        IniFile::File file;
-        std::istringstream(process->config) >> file;
-        monitoring.Configure(file);
-        Agent agent(clock);
+    monfuzz::runInput(*process, [&](monfuzz::Controller& controller) {
+        Agent agent(controller.clock);
         agent.start();
         testsupport::FuzzInput in(data, size);
         while (!in.done())
             agent.step(Step(in.byte() % kSteps), in);
         agent.finish();
-    }
-    testsupport::settle();
-    if (::chdir(process->cwd.c_str()) != 0)
-        breach(kTarget, "cannot go back to the working folder");
-    if (std::string const left = baseline.left(); !left.empty())
-        breach(kTarget, left);
+    });
     return 0;
 }
-

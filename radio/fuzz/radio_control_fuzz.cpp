@@ -62,6 +62,8 @@ using RTPSignalling::ED137RadioParams;
 using RTPSignalling::RadioControl;
 
 constexpr char kName[] = "radio_control_fuzz";
+// Sessions of several kilobytes: the length limit of the inputs the engine makes.
+constexpr char kMaxLen[] = "-max_len=8192";
 
 // The slot numbers an input uses.
 constexpr unsigned kFirstSlot = 20;
@@ -630,7 +632,7 @@ private:
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    testsupport::quietFuzzer(argc, argv);
+    testsupport::quietFuzzer(argc, argv, {kMaxLen});
     return 0;
 }
 
