@@ -179,7 +179,7 @@ void LAPD::message(Packet& p)
         ++stats_.txEmpty;
         return;
     }
-    if (p.length() > frame::kMaxInformation) {
+    if (!Carries(p.length())) {
         log() << "discard outgoing message of " << p.length() << " octets: longer than a frame holds" << std::endl;
         return;
     }
