@@ -9,12 +9,14 @@
 #include "tests/loop_pump.h"
 #include "tests/process_figures.h"
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <linux/capability.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <net/if.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -80,6 +82,41 @@ bool handedOver(int fd, int timeoutMs)
         timeoutMs);
 }
 
+namespace {
+
+// Whether the connection a socket asked for is made, or has failed (error set).
+bool connected(int fd, int& error)
+{
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, 0) != 1)
+        return false;
+    socklen_t size = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        error = errno;
+    return true;
+}
+
+}  // namespace
+
+int connectWithin(int fd, sockaddr const* to, socklen_t size, int timeoutMs)
+{
+    int const flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+        return errno;
+    int error = ::connect(fd, to, size) == 0 ? 0 : errno;
+    // A unix-domain listener whose queue is full refuses at once: it is asked again as the
+    // daemon's loop takes what waits.
+    bool const done = runUntil(
+        [&] {
+            if (error == EAGAIN)
+                error = ::connect(fd, to, size) == 0 ? 0 : errno;
+            return error == EINPROGRESS ? connected(fd, error) : error != EAGAIN;
+        },
+        timeoutMs);
+    ::fcntl(fd, F_SETFL, flags);
+    return done ? error : ETIMEDOUT;
+}
+
 bool quietStreams(char const* variable)
 {
     // Never destroyed: the streams are flushed after every static object has gone.
@@ -143,13 +180,22 @@ void breach(char const* target, std::string const& what)
     std::abort();
 }
 
-void cannotStart(char const* target, std::string const& why)
+namespace {
+
+// Ends the target, saying why, with no verdict on the daemon.
+[[noreturn]] void stop(char const* target, char const* what, std::string const& why)
 {
-    std::fprintf(stderr, "%s: cannot start: %s\n", target, why.c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", target, what, why.c_str());
     std::fflush(stderr);
     // Not exit(): the engine takes that for a fault of the input it was running.
     std::_Exit(1);
 }
+
+}  // namespace
+
+void cannotStart(char const* target, std::string const& why) { stop(target, "cannot start", why); }
+
+void cannotGoOn(char const* target, std::string const& why) { stop(target, "cannot go on", why); }
 
 void start(char const* target, std::function<void()> const& build)
 {
@@ -234,8 +280,10 @@ bool receiveAll(int fd, std::vector<std::uint8_t>& in)
     std::uint8_t buffer[65536];
     for (;;) {
         ssize_t const n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
-            return n == 0 || (errno != EAGAIN && errno != EINTR);
+            return n == 0 || errno != EAGAIN;
         in.insert(in.end(), buffer, buffer + n);
     }
 }

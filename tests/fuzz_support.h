@@ -7,6 +7,8 @@
 
 #include "base/clock.h"
 
+#include <sys/socket.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -51,6 +53,9 @@ private:
 [[noreturn]] void cannotStart(char const* target, std::string const& why);
 // Runs what builds a target's part; what it throws ends the target as cannotStart does.
 void start(char const* target, std::function<void()> const& build);
+// Ends a target that cannot go on for a fault of its own making (a socket it cannot have),
+// as cannotStart does ("<target>: cannot go on: <why>"): no verdict on the daemon.
+[[noreturn]] void cannotGoOn(char const* target, std::string const& why);
 
 // A fresh board root for the process (a folder under /tmp, with the board folders given),
 // set as the root and removed with its contents when the process exits; a target that
@@ -123,6 +128,11 @@ void promptSocket(int fd);
 // Runs the loop until the socket has handed all that was written to it to its peer (real
 // time, within the bound); false when it has not.
 bool handedOver(int fd, int timeoutMs);
+// Connects a socket of the target's own, running the loop meanwhile so that a listener of the
+// daemon's may take the connection (real time, within the bound). The call never waits, so
+// no signal of the process's (the engine's time-out alarm) cuts it short; the socket is left
+// blocking or not as it was. 0 once connected, else the error (ETIMEDOUT past the bound).
+int connectWithin(int fd, sockaddr const* to, socklen_t size, int timeoutMs);
 
 // The clock time the steps of one input may pass in all.
 class TimeBudget {

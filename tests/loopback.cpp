@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 namespace testsupport {
@@ -46,7 +47,14 @@ LoopbackListener::LoopbackListener(int backlog, unsigned short port) : port_(por
 
 std::string LoopbackListener::address() const { return "127.0.0.1:" + std::to_string(port_); }
 
-Fd LoopbackListener::accept() { return Fd(::accept(fd_.lowlevel_fd(), nullptr, nullptr)); }
+Fd LoopbackListener::accept()
+{
+    int fd;
+    do
+        fd = ::accept(fd_.lowlevel_fd(), nullptr, nullptr);
+    while (fd < 0 && errno == EINTR);
+    return Fd(fd);
+}
 
 Fd LoopbackListener::accept(int timeoutMs)
 {

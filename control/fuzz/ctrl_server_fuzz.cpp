@@ -136,7 +136,9 @@ struct Bench {
         sockaddr_un address{};
         controller = Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         if (!server.Activate(new Control::AcceptorUnix(path)) || !Control::UnixAddress(path, address)
-            || ::connect(controller.lowlevel_fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || testsupport::connectWithin(controller.lowlevel_fd(), reinterpret_cast<sockaddr*>(&address),
+                                          sizeof address, 10000)
+                   != 0
             || !testsupport::runUntil([this] { return server.link()->IsConnected(); }, 10000))
             breach("the controller does not get connected");
         // The connection stays; the loop is not run again, so nothing else ever connects.

@@ -400,11 +400,14 @@ private:
             return;
         std::size_t const bound = gateway->factory->authBound();
         Client c;
-        c.fd = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        c.fd = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (!c.fd)
+            testsupport::cannotGoOn(kTarget, std::string("no socket for a client: ") + std::strerror(errno));
         sockaddr_in const to = testsupport::loopbackAddress(ModemFactory::kAuthPort);
-        if (::connect(c.fd.lowlevel_fd(), reinterpret_cast<sockaddr const*>(&to), sizeof to) != 0)
-            testsupport::breach(kTarget, "the authentication listener takes no connection");
-        c.fd.NonBlock();
+        if (int const error = testsupport::connectWithin(c.fd.lowlevel_fd(), reinterpret_cast<sockaddr const*>(&to),
+                                                         sizeof to, kHandOverMs))
+            testsupport::breach(kTarget, std::string("the authentication listener takes no connection: ")
+                                             + std::strerror(error));
         testsupport::promptSocket(c.fd.lowlevel_fd());
         // A connection beyond the bound is accepted and closed at once.
         c.kept = kept() < bound;

@@ -1,6 +1,15 @@
 #include "tests/fuzz/answer_model.h"
 
+#include "board/hal.h"
+#include "board/mcc.h"
+#include "board/rtp.h"
+#include "board/sim/mcc_model.h"
+#include "board/sim/rtp_model.h"
+
+#include <arpa/inet.h>
+
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace answers {
@@ -61,6 +70,87 @@ std::uint64_t requestsOf(Kind kind)
 // A claim of a trunk's time slot or of a shared-bus channel: one owner each.
 constexpr std::int32_t claim(int space, unsigned value) { return std::int32_t(space << 16 | int(value & 0xFFFF)); }
 
+// The payloads an RTP create takes.
+bool knownPayload(TERM::Payload::NamedNumber payload)
+{
+    using P = TERM::Payload;
+    for (P::NamedNumber known : {P::ptG711_Alaw, P::ptG711_Ulaw, P::ptG723, P::ptG729, P::ptG711mcc_Alaw,
+                                 P::ptG711mcc_Ulaw, P::ptG728})
+        if (payload == known)
+            return true;
+    return false;
+}
+
+// Whether an RTP create's parameters describe a session: addresses the resolver reads, RTP
+// ports with an RTCP port after them, a packet factor of 16 bits.
+bool describable(TERM::RtpParams const& rtp)
+{
+    auto const host = [](TERM::HostAddress const& h) {
+        in_addr address{};
+        return ::inet_aton(h.get_iaddr().c_str(), &address) != 0 && unsigned(h.get_port().getValue()) < 65535;
+    };
+    int const factor = rtp.pfactor_isPresent() ? rtp.get_pfactor().getValue() : 0;
+    return host(rtp.get_dhost()) && (!rtp.shost_isPresent() || host(rtp.get_shost())) && factor >= 0 && factor <= 65535;
+}
+
+void rtpFacts(TERM::RtpParams const& rtp, Facts& out)
+{
+    bool const radio = rtp.radio_isPresent();
+    out.kind = radio ? Kind::radio : Kind::rtp;
+    // A radio status no radio factory takes, or a payload none knows: no factory makes it.
+    bool const taken = !radio || rtp.get_radio().get_status().zarn_isSelected()
+                       || rtp.get_radio().get_status().ed_137_isSelected();
+    if (!taken || !knownPayload(rtp.get_payload())) {
+        out.allowed = of(Cause::insufficientResources);
+        return;
+    }
+    if (!describable(rtp)) {
+        out.allowed = of(Cause::invalidParams);
+        return;
+    }
+    out.chain = radio ? Chain::radio : Chain::rtp;
+    out.outcomeOpen = radio;
+}
+
+// Whether a player's phrases all name files of the voice folder itself, and its repeat count
+// is one.
+bool playable(ZGCP::PlayerParams_file const& file)
+{
+    for (auto const& name : file.get_name())
+        if (name.empty() || name.find('/') != std::string::npos || name.find("..") != std::string::npos)
+            return false;
+    return file.get_repeat().getValue() >= 0;
+}
+
+void voiceFacts(ZGCP::VoiceParams const& voice, Facts& out)
+{
+    out.kind = Kind::voice;
+    out.player = voice.player_isSelected();
+    ZGCP::PlayerParams const* player = out.player ? &voice.get_player() : nullptr;
+    bool const plays =
+        player && (player->network_isSelected() || (player->file_isSelected() && playable(player->get_file())));
+    if (!voice.record_isSelected() && !plays) {
+        out.allowed = of(Cause::insufficientResources);
+        return;
+    }
+    out.chain = Chain::mccChannel;
+    out.mccType = mcc::kTransparent;
+}
+
+void mccFacts(ZGCP::MccParams const& params, Facts& out)
+{
+    int const type = params.get_type().asInt();
+    out.kind = Kind::mcc;
+    // A type out of the table is refused once the device is open.
+    if (type < 0 || type > int(mcc::kTransparent)) {
+        out.chain = Chain::mccRefused;
+        out.allowed = of(Cause::insufficientResources);
+        return;
+    }
+    out.chain = Chain::mcc;
+    out.mccType = std::uint8_t(params.get_mode().is_ss7() ? mcc::kSs7 : std::uint32_t(type));
+}
+
 // A create's kind, what the new slot claims and the outcomes its parameters allow.
 void createFacts(Create const& params, Facts& out)
 {
@@ -75,10 +165,7 @@ void createFacts(Create const& params, Facts& out)
         out.allowed = unit == 0 || unit == 1 ? kMayRefuse : of(Cause::insufficientResources);
         break;
     }
-    case Create::rtp::id:
-        out.kind = params.get_rtp().get_codecRTP().radio_isPresent() ? Kind::radio : Kind::rtp;
-        out.allowed = kMayRefuse | of(Cause::invalidParams);
-        break;
+    case Create::rtp::id: rtpFacts(params.get_rtp().get_codecRTP(), out); break;
     case Create::modem::id:
         out.kind = Kind::modem;
         out.allowed = kSuccess;
@@ -94,6 +181,7 @@ void createFacts(Create const& params, Facts& out)
         unsigned const trunk = p.get_trunk().getValue(), timeslot = p.get_timeslot().getValue();
         // E1 trunks 0..3 of 32 time slots, BRI lines 0..7 of 4 channels.
         bool const there = bri ? trunk < 8 && timeslot < 4 : trunk < 4 && timeslot < 32;
+        out.kind = Kind::trunk;
         out.allowed = there ? kSuccess : of(Cause::insufficientResources);
         out.claims[0] = claim(bri ? 2 : 1, trunk << 8 | timeslot);
         break;
@@ -115,7 +203,7 @@ void createFacts(Create const& params, Facts& out)
         out.allowed = tx >= 0 && tx < 2048 && rx >= 0 && rx < 2048 ? kSuccess : of(Cause::insufficientResources);
         break;
     }
-    case Create::mcc::id: out.kind = Kind::mcc; break;
+    case Create::mcc::id: mccFacts(params.get_mcc(), out); break;
     case Create::echo::id:
         out.allowed = params.get_echo().get_bus().getValue() >= 0 ? kMayRefuse : of(Cause::insufficientResources);
         break;
@@ -123,18 +211,34 @@ void createFacts(Create const& params, Facts& out)
         ZGCP::T38Soft const& p = params.get_t38soft();
         bool const negative =
             p.get_rx_packet_size().getValue() < 0 || p.get_rx_threshold().getValue() < 0 || p.get_tx_threshold().getValue() < 0;
-        out.allowed = negative ? of(Cause::insufficientResources) : kMayRefuse;
+        out.kind = Kind::t38;
+        if (negative) {
+            out.allowed = of(Cause::insufficientResources);
+            break;
+        }
+        // The relay program may not start (no process to be had): a create whose board
+        // requests pass may still be refused.
+        out.chain = Chain::mccChannel;
+        out.mccType = mcc::kTransparent;
+        out.outcomeOpen = true;
         break;
     }
     case Create::isdn::id:
-    case Create::ats_qsig::id: out.kind = Kind::stack; break;
+        out.kind = Kind::isdn;
+        out.chain = Chain::mccChannel;
+        out.mccType = params.get_isdn().get_type().asInt() == ZGCP::IsdnType::bri ? mcc::kBri : mcc::kData;
+        break;
+    // The QSIG channel comes from the voice-processing data device, which the book does not
+    // follow.
+    case Create::ats_qsig::id: out.kind = Kind::isdn; break;
     case Create::hdlcParams::id: {
         int const address = params.get_hdlcParams().get_address().getValue();
         out.kind = Kind::hdlc;
         out.allowed = address >= 0 && address <= 0xFFFF ? kSuccess : of(Cause::insufficientResources);
         break;
     }
-    case Create::voice::id:
+    case Create::voice::id: voiceFacts(params.get_voice(), out); break;
+    // A QSIG slot's B channel: the book does not follow what the QSIG slot holds.
     case Create::ats_qsig_b::id: break;
     default:
         // No factory makes it.
@@ -162,7 +266,10 @@ void commandFacts(Command const& command, Facts& out)
     bool const slot = out.slotPresent;
     auto const fixed = [&](Answers answers) { out.allowed = answers; };
     switch (command.currentSelection()) {
-    case Command::query::id: fixed(slot ? of(Cause::unexpectedMsgType) : kSuccess); break;
+    case Command::query::id:
+        out.query = !slot;
+        fixed(slot ? of(Cause::unexpectedMsgType) : kSuccess);
+        break;
     case Command::testBpc::id: fixed(busTest(command.get_testBpc())); break;
     case Command::connect::id:
         out.op = Facts::Op::connect;
@@ -247,68 +354,287 @@ std::string text(Answers answers)
     return out.empty() ? " none" : out;
 }
 
-Answers SlotBook::hook(Entry const& slot, Facts const& command) const
+namespace {
+
+// The board requests the book follows: every command that may make one takes it from the
+// board book, or says that it may have (BoardBook::blur, loose).
+constexpr Request kRtpSession[] = {{rtp::kPath, kOpen}, {rtp::kPath, rtp::kBeginSession}, {rtp::kPath, rtp::kAddChannel}};
+constexpr Request kMccOpen{mcc::kPath, kOpen};
+constexpr Request kMccTimeslot{mcc::kPath, mcc::kTimeslot};
+constexpr Request kMccChannel[] = {kMccOpen, {mcc::kPath, mcc::kAllocate}, kMccTimeslot};
+constexpr Request kSwitchConnect{hal::kPath, hal::kSwitchConnect};
+constexpr Request kPdEnable{rtp::kPath, rtp::kEnableEvent};
+
+// Past this many slots the process may run out of descriptors (each holds a few), and a
+// create may be refused for that: the book does not count them.
+constexpr unsigned kSlotsWithinDescriptors = 200;
+
+// The fate of requests made in order, each only when those before it passed: refused when
+// one fails for sure (whether those before it passed or not, the chain stops with a
+// failure), passed when all pass.
+Fate chain(BoardBook& board, Request const* first, Request const* last)
+{
+    Fate outcome = Fate::passes;
+    for (Request const* r = first; r != last; ++r) {
+        if (outcome == Fate::passes) {
+            outcome = board.made(*r);
+        } else {
+            Fate const fate = board.fate(*r);
+            board.maybe(*r);
+            if (fate == Fate::fails)
+                outcome = Fate::fails;
+        }
+        if (outcome == Fate::fails)
+            return outcome;
+    }
+    return outcome;
+}
+
+// The device whose reads end the slot's channel (null: none).
+char const* channelDevice(Kind kind)
+{
+    switch (kind) {
+    case Kind::rtp:
+    case Kind::radio: return rtp::kPath;
+    case Kind::mcc:
+    case Kind::voice:
+    case Kind::t38:
+    case Kind::isdn: return mcc::kPath;
+    default: return nullptr;
+    }
+}
+
+// The kinds whose links the switch makes with one connect request, whose channels the book
+// knows.
+bool switching(Kind kind) { return kind == Kind::trunk || kind == Kind::rtp || kind == Kind::mcc; }
+
+// The kinds whose signalling link opens an MCC channel and joins it on the switch when it is
+// activated or connected.
+bool linking(Kind kind) { return kind == Kind::hdlc || kind == Kind::stack || kind == Kind::ss7; }
+
+bool restarts(std::uint8_t ioctl) { return ioctl == Ioctl::encoder_mode::id || ioctl == Ioctl::decoder_mode::id; }
+
+}  // namespace
+
+void SlotBook::begin()
+{
+    book_.fill(Entry{});
+    board_.reset();
+    pending_ = Pending{};
+    relaysGone_ = 0;
+    linksHoldChannels_ = false;
+}
+
+void SlotBook::unfollowed(Kind kind)
+{
+    if (!linking(kind))
+        return;
+    for (Request r : kMccChannel)
+        board_.blur(r);
+    board_.blur(kSwitchConnect);
+    linksHoldChannels_ = true;
+}
+
+void SlotBook::gone(std::uint32_t number)
+{
+    for (Entry& e : book_)
+        if (e.source == std::int32_t(number))
+            e.source = -1;
+    book_[number].source = -1;
+    if (book_[number].kind == Kind::t38 && book_[number].state != State::free)
+        ++relaysGone_;
+}
+
+void SlotBook::unsure(std::uint32_t number)
+{
+    for (Entry& e : book_)
+        if (e.source == std::int32_t(number))
+            e.source = kUnknown;
+    Entry& slot = book_[number];
+    slot.sure = false;
+    if (slot.source != -1)
+        slot.source = kUnknown;
+}
+
+void SlotBook::failReads(std::string const& path)
+{
+    board_.failReads(path);
+    for (std::uint32_t n = 0; n < kCount; ++n)
+        if (book_[n].state != State::free && channelDevice(book_[n].kind) && path == channelDevice(book_[n].kind))
+            unsure(n);
+}
+
+bool SlotBook::capacity(Facts const& command) const
+{
+    unsigned slots = 0, sessions = 0;
+    std::array<unsigned, mcc::kChannelTypes> channels{};
+    for (Entry const& e : book_) {
+        if (e.state == State::free)
+            continue;
+        ++slots;
+        sessions += e.kind == Kind::rtp || e.kind == Kind::radio;
+        if (e.mccType >= 0)
+            ++channels[std::size_t(e.mccType)];
+    }
+    if (slots >= kSlotsWithinDescriptors)
+        return false;
+    if (command.chain == Chain::rtp || command.chain == Chain::radio)
+        return sessions < unsigned(board::sim::RtpModel::kChannels);
+    channels[mcc::kTransparent] += relaysGone_;
+    return !linksHoldChannels_ && channels[command.mccType] < board::sim::MccModel::kDefaultCapacity[command.mccType];
+}
+
+Answers SlotBook::create(Facts const& command, bool runs)
+{
+    Request const* first = command.chain == Chain::rtp || command.chain == Chain::radio ? std::begin(kRtpSession)
+                                                                                        : std::begin(kMccChannel);
+    std::size_t const count = command.chain == Chain::mcc ? 2 : command.chain == Chain::mccRefused ? 1 : 3;
+    // The MCC slot asks its time slot without needing it; a player asks it once more.
+    bool const timeslot = command.chain == Chain::mcc || command.player;
+    pending_.sure = command.chain == Chain::none;
+    if (command.chain == Chain::none)
+        return command.allowed;
+    if (!runs) {
+        for (Request const* r = first; r != first + count; ++r)
+            board_.maybe(*r);
+        if (timeslot)
+            board_.maybe(kMccTimeslot);
+        return command.allowed;
+    }
+    Fate const fate = chain(board_, first, first + count);
+    Fate asked = fate;
+    if (timeslot && fate == Fate::passes)
+        asked = board_.made(kMccTimeslot);
+    else if (timeslot && fate == Fate::unknown)
+        board_.maybe(kMccTimeslot);
+    char const* device = channelDevice(command.kind);
+    pending_.sure = fate == Fate::passes && asked == Fate::passes && !(device && board_.readsFail(device));
+    if (fate == Fate::fails || command.chain == Chain::mccRefused)
+        return of(Cause::insufficientResources);
+    if (fate == Fate::passes && !command.outcomeOpen && capacity(command))
+        return kSuccess;
+    return kSuccess | of(Cause::insufficientResources);
+}
+
+Answers SlotBook::connect(Facts const& command)
+{
+    Answers const notThere = of(Cause::slotNotExists);
+    if (command.target >= kCount)
+        return of(Cause::invalidSlot);
+    Entry const& from = book_[command.slot];
+    Entry const& to = book_[command.target];
+    if (from.state == State::free || to.state == State::free)
+        return notThere;
+    // A slot being released takes no link, before any request is made.
+    bool const held = from.state == State::held && to.state == State::held;
+    Answers const lenient = (held ? kSuccess : 0) | of(Cause::connectFail)
+                            | (from.state == State::fading || to.state == State::fading ? notThere : 0);
+    if (!held)
+        return lenient;
+    std::int32_t const old = to.source;
+    auto const known = [](Entry const& e) { return e.state == State::held && e.sure && switching(e.kind); };
+    bool const followed = known(from) && known(to) && !board_.readsFailed(hal::kPath)
+                          && (old == -1 || (old >= 0 && known(book_[std::size_t(old)])));
+    if (!followed) {
+        board_.blur(kSwitchConnect);
+        unfollowed(from.kind);
+        unfollowed(to.kind);
+        if (old >= 0)
+            unfollowed(book_[std::size_t(old)].kind);
+        return lenient;
+    }
+    if (old == std::int32_t(command.slot))
+        return kSuccess;
+    Fate const fate = board_.made(kSwitchConnect);
+    // A link that fails goes back to the old source.
+    if (old >= 0 && fate == Fate::fails)
+        board_.made(kSwitchConnect);
+    else if (old >= 0 && fate == Fate::unknown)
+        board_.maybe(kSwitchConnect);
+    return fate == Fate::passes ? kSuccess : fate == Fate::fails ? of(Cause::connectFail) : lenient;
+}
+
+Answers SlotBook::hook(Entry const& slot, Facts const& command)
 {
     Kind const kind = slot.kind;
     Answers const unsupported = of(Cause::unsupported);
+    bool const stack = kind == Kind::hdlc || kind == Kind::ss7 || kind == Kind::stack || kind == Kind::isdn;
+    unfollowed(kind);
     switch (command.hook) {
     case Command::activate::id:
         if (kind == Kind::ext)
             return kSuccess | of(Cause::connectFail);
         if (kind == Kind::modem)
             return command.modem ? kSuccess : unsupported;
-        return kind == Kind::hdlc || kind == Kind::ss7 || kind == Kind::stack ? kSuccess : unsupported;
+        return stack ? kSuccess : unsupported;
     case Command::deactivate::id:
         if (kind == Kind::ext)
             return kSuccess | of(Cause::disconnectFail);
-        return kind == Kind::hdlc || kind == Kind::ss7 || kind == Kind::stack ? kSuccess : unsupported;
+        return stack ? kSuccess : unsupported;
     case Command::userData::id:
-        return kind == Kind::mcc || kind == Kind::ss7 || kind == Kind::stack ? kDriver : unsupported;
+        return kind == Kind::mcc || kind == Kind::ss7 || kind == Kind::stack || kind == Kind::isdn ? kDriver : unsupported;
     default:
-        if ((requestsOf(kind) >> command.ioctl & 1) == 0)
-            return unsupported;
-        // The link's log and BSN requests touch no driver.
-        return kind == Kind::ss7 ? kSuccess : kDriver;
+        break;
     }
+    if ((requestsOf(kind) >> command.ioctl & 1) == 0)
+        return unsupported;
+    // The link's log and BSN requests touch no driver.
+    if (kind == Kind::ss7)
+        return kSuccess;
+    bool const session = kind == Kind::rtp || kind == Kind::radio;
+    // A new payload begins the session again on a new open of the device.
+    if (session && restarts(command.ioctl))
+        for (Request r : kRtpSession)
+            board_.maybe(r);
+    if (session && command.ioctl == Ioctl::pd_enable::id) {
+        if (kind != Kind::rtp || slot.state != State::held || !slot.sure) {
+            board_.maybe(kPdEnable);
+            return kDriver;
+        }
+        Fate const fate = board_.made(kPdEnable);
+        return fate == Fate::passes ? kSuccess : fate == Fate::fails ? kDriver & ~kSuccess : kDriver;
+    }
+    return kDriver;
 }
 
-SlotBook::Due SlotBook::due(Facts const& command) const
+SlotBook::Due SlotBook::expect(Facts const& command)
 {
+    pending_ = Pending{};
     Answers const notThere = of(Cause::slotNotExists);
-    if (command.op == Facts::Op::fixed)
+    if (command.op == Facts::Op::fixed) {
+        // The resource query reads the MCC channel counts, now and again when the relay
+        // program has told its count.
+        if (command.query)
+            board_.loose(kMccOpen);
         return {command.allowed, false};
+    }
     Entry const& slot = book_[command.slot];
     // A slot released with no answer owed may have gone by now.
     Answers const fading = slot.state == State::fading ? notThere : 0;
     switch (command.op) {
-    case Facts::Op::connect: {
-        if (command.target >= kCount)
-            return {of(Cause::invalidSlot), false};
-        Entry const& to = book_[command.target];
-        if (slot.state == State::free || to.state == State::free)
-            return {notThere, false};
-        // A slot being released takes no link.
-        bool const held = slot.state == State::held && to.state == State::held;
-        return {(held ? kSuccess : 0) | of(Cause::connectFail) | fading | (to.state == State::fading ? notThere : 0),
-                false};
-    }
+    case Facts::Op::connect: return {connect(command), false};
     case Facts::Op::disconnect:
         if (slot.state == State::free)
             return {notThere, false};
+        unfollowed(slot.kind);
         return {kSuccess | of(Cause::disconnectFail) | fading, false};
     case Facts::Op::create:
         switch (slot.state) {
-        case State::free: return {command.allowed, false};
+        case State::free: return {create(command, true), false};
         // The old slot goes first: at once, or its release goes on and the number stays busy.
-        case State::held: return {command.allowed | (slot.kind == Kind::modem ? of(Cause::slotIdBusy) : 0), false};
+        case State::held:
+            unfollowed(slot.kind);
+            if (slot.kind == Kind::modem)
+                return {create(command, false) | of(Cause::slotIdBusy), false};
+            return {create(command, true), false};
         case State::waiting: return {of(Cause::destroyInProgress), false};
-        case State::fading: return {of(Cause::destroyInProgress) | command.allowed, false};
+        case State::fading: return {of(Cause::destroyInProgress) | create(command, false), false};
         }
         break;
     case Facts::Op::destroy:
         switch (slot.state) {
         case State::free: return {notThere, false};
-        case State::held: return {kSuccess, slot.kind == Kind::modem};
+        case State::held: unfollowed(slot.kind); return {kSuccess, slot.kind == Kind::modem};
         case State::waiting: return {of(Cause::destroyInProgress), false};
         case State::fading: return {of(Cause::destroyInProgress) | notThere, false};
         }
@@ -324,43 +650,69 @@ SlotBook::Due SlotBook::due(Facts const& command) const
 void SlotBook::made(Facts const& command)
 {
     // A slot that held what the new one claims was removed for it.
-    for (Entry& other : book_)
+    for (std::uint32_t n = 0; n < kCount; ++n) {
+        Entry& other = book_[n];
         for (std::int32_t c : command.claims)
             if (c >= 0 && other.state == State::held
-                && std::find(other.claims.begin(), other.claims.end(), c) != other.claims.end())
+                && std::find(other.claims.begin(), other.claims.end(), c) != other.claims.end()) {
+                gone(n);
                 other = Entry{};
+            }
+    }
     Entry& slot = book_[command.slot];
     slot.state = State::held;
     slot.kind = command.kind;
     slot.claims = command.claims;
+    slot.sure = pending_.sure;
+    bool const channel = command.chain == Chain::mcc || command.chain == Chain::mccChannel;
+    slot.mccType = channel ? std::int8_t(command.mccType) : std::int8_t(-1);
 }
 
 void SlotBook::answered(Facts const& command, Answers answer)
 {
-    if (command.op == Facts::Op::fixed || command.op == Facts::Op::connect)
+    if (command.op == Facts::Op::fixed)
         return;
+    if (command.op == Facts::Op::connect) {
+        if (answer == kSuccess)
+            book_[command.target].source = std::int32_t(command.slot);
+        return;
+    }
     Entry& slot = book_[command.slot];
     if (answer == of(Cause::slotNotExists)) {
+        gone(command.slot);
         slot = Entry{};
         return;
     }
     if (answer == of(Cause::destroyInProgress))
         return;
-    if (command.op == Facts::Op::destroy) {
+    switch (command.op) {
+    case Facts::Op::disconnect:
+        // The link goes whatever the switch made of it.
+        slot.source = -1;
+        return;
+    case Facts::Op::destroy:
+        gone(command.slot);
         // No answer yet: it comes when the release ends.
         slot = answer == 0 ? Entry{State::waiting, slot.kind, command.seqPresent, command.seq, {{-1, -1}}} : Entry{};
         return;
-    }
-    if (command.op != Facts::Op::create)
+    case Facts::Op::create:
+        if (slot.state != State::free)
+            gone(command.slot);
+        if (answer == of(Cause::slotIdBusy)) {
+            slot = Entry{State::fading, slot.kind, false, 0, {{-1, -1}}};
+            return;
+        }
+        // The old slot went, whatever became of the create.
+        slot = Entry{};
+        if (answer == kSuccess)
+            made(command);
         return;
-    if (answer == of(Cause::slotIdBusy)) {
-        slot = Entry{State::fading, slot.kind, false, 0, {{-1, -1}}};
+    default:
+        // A session that did not begin again may have lost its channel.
+        if ((slot.kind == Kind::rtp || slot.kind == Kind::radio) && restarts(command.ioctl) && answer != kSuccess)
+            unsure(command.slot);
         return;
     }
-    // The old slot went, whatever became of the create.
-    slot = Entry{};
-    if (answer == kSuccess)
-        made(command);
 }
 
 bool SlotBook::late(Facts const& response)
@@ -378,6 +730,13 @@ bool SlotBook::late(Facts const& response)
 std::size_t SlotBook::owed() const
 {
     return std::size_t(std::count_if(book_.begin(), book_.end(), [](Entry const& e) { return e.state == State::waiting; }));
+}
+
+void SlotBook::clear()
+{
+    for (std::uint32_t n = 0; n < kCount; ++n)
+        gone(n);
+    book_.fill(Entry{});
 }
 
 }  // namespace answers

@@ -5,10 +5,12 @@
 // and the book decide it), and how each checked answer changes the book.
 
 #include "messages/zgcp.h"
+#include "tests/fuzz/board_book.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace answers {
 
@@ -17,9 +19,12 @@ using Answers = std::uint32_t;
 constexpr Answers kSuccess = 1u << 31;
 constexpr Answers of(ZGCP::ErrorCause::NamedNumber cause) { return 1u << unsigned(cause); }
 
-// The slot kinds as their commands are answered.
+// The slot kinds as their commands are answered and as they use the board.
 enum class Kind : std::uint8_t {
     plain,     // serves none of activate, deactivate, userData and ioctl
+    trunk,     // as plain; an E1 or BRI time slot's fixed switch channel
+    t38,       // as plain; an MCC channel its relay program holds
+    voice,     // as plain; a player's or a recorder's MCC channel
     ext,       // activate and deactivate through the switch
     rtp,       // the RTP session's requests
     radio,     // those and the radio's
@@ -27,9 +32,21 @@ enum class Kind : std::uint8_t {
     mcc,       // user data written to its channel
     mixerIn,   // the mixer input port's requests
     mixerOut,  // the mixer output port's requests
-    hdlc,      // activate, deactivate and packages
-    ss7,       // a signalling stack with an SS7 link: its log and BSN requests too
-    stack,     // a signalling stack: activate, deactivate and user data
+    hdlc,      // activate, deactivate and packages; its link opens an MCC channel
+    ss7,       // a signalling stack with an SS7 link: its log and BSN requests too; as stack
+    stack,     // a PSTN signalling stack: activate, deactivate and user data; its link opens an
+               // MCC channel
+    isdn,      // an ISDN or QSIG stack: as stack, on a channel of its own from its create
+};
+
+// What a create asks of the board once its parameters pass, in order.
+enum class Chain : std::uint8_t {
+    none,        // nothing the book follows
+    rtp,         // an RTP session: the device opened, the session begun, its channel added
+    radio,       // the same, then the radio's own requests, which the book does not follow
+    mcc,         // an MCC channel: opened and allocated; its time slot asked, not needed
+    mccRefused,  // the MCC device opened, then the parameters refused
+    mccChannel,  // an MCC channel: opened, allocated and its time slot known
 };
 
 // What the controller knows of a message from its decoded value.
@@ -41,6 +58,8 @@ struct Facts {
     Pdu pdu = Pdu::undecodable;
     Op op = Op::fixed;
     bool display = false;
+    // The resource query, which reads the MCC channel counts now or later.
+    bool query = false;
     bool seqPresent = false;
     bool slotPresent = false;
     std::int32_t seq = 0;
@@ -55,6 +74,13 @@ struct Facts {
     // Op::create: the kind made and what it takes from the slots holding it (-1: nothing).
     Kind kind = Kind::plain;
     std::array<std::int32_t, 2> claims{{-1, -1}};
+    // Op::create: what it asks of the board, the MCC channel type it allocates, whether a
+    // player asks its time slot once more, and whether the outcome of a create whose board
+    // requests pass is not known (a radio's own requests; a relay program that may not start).
+    Chain chain = Chain::none;
+    std::uint8_t mccType = 0;
+    bool player = false;
+    bool outcomeOpen = false;
     // Op::hook: the command's alternative, its ioctl alternative, and whether an activate
     // carries modem parameters.
     std::uint8_t hook = 0;
@@ -71,7 +97,9 @@ Facts factsOf(ZGCP::Message const& message);
 std::string text(Answers answers);
 
 // The controller's book of the slot numbers: free, held, released with the destroy's answer
-// owed, or released with no answer owed (gone at a moment it is not told).
+// owed, or released with no answer owed (gone at a moment it is not told); what links each
+// slot's input to another's; and, with the book of what the input made the board refuse
+// (board()), the device requests each command needs and what they meet.
 class SlotBook {
 public:
     struct Due {
@@ -80,9 +108,11 @@ public:
         bool mayWait;
     };
 
-    // What a command may get now.
-    Due due(Facts const& command) const;
-    // The command got the answer (0: none for now, as due() let it).
+    // A new input: no slot, nothing armed on the board.
+    void begin();
+    // What a command may get now, the device requests it makes taken from the board book.
+    Due expect(Facts const& command);
+    // The command got the answer (0: none for now, as expect() let it).
     void answered(Facts const& command, Answers answer);
     // A later answer: true when it is the success of a destroy that waits for it, which
     // ends the slot.
@@ -92,10 +122,16 @@ public:
     // Destroys that wait for their answer.
     std::size_t owed() const;
     // The controller is gone: every slot with it.
-    void clear() { book_.fill(Entry{}); }
+    void clear();
+
+    // What the input armed on the board; the reads of a device fail from now on.
+    BoardBook& board() { return board_; }
+    void failReads(std::string const& path);
 
 private:
     static constexpr std::uint32_t kCount = 1024;
+    // A link the book cannot tell.
+    static constexpr std::int32_t kUnknown = -2;
     enum class State : std::uint8_t { free, held, waiting, fading };
     struct Entry {
         State state = State::free;
@@ -103,12 +139,39 @@ private:
         bool seqPresent = false;
         std::int32_t seq = 0;
         std::array<std::int32_t, 2> claims{{-1, -1}};
+        // It holds its switch channel for sure (nothing it uses on the board may have ended).
+        bool sure = false;
+        // The slot whose output feeds its input (-1: none; kUnknown).
+        std::int32_t source = -1;
+        // The MCC channel type it holds (-1: none).
+        std::int8_t mccType = -1;
+    };
+    // What expect() learnt of a create for answered(): whether the new slot holds its
+    // channel for sure.
+    struct Pending {
+        bool sure = false;
     };
 
-    Answers hook(Entry const& slot, Facts const& command) const;
+    Answers hook(Entry const& slot, Facts const& command);
+    // A create's outcomes, when its factory runs for sure (runs) or maybe.
+    Answers create(Facts const& command, bool runs);
+    Answers connect(Facts const& command);
     void made(Facts const& command);
+    // What the board requests of a command on a slot of a kind the book does not follow take.
+    void unfollowed(Kind kind);
+    // The slot is gone: no input is linked to it any more.
+    void gone(std::uint32_t number);
+    // The slot may have lost its channel: it, and the links to and from it, are not known.
+    void unsure(std::uint32_t number);
+    bool capacity(Facts const& command) const;
 
     std::array<Entry, kCount> book_{};
+    BoardBook board_;
+    Pending pending_;
+    // Channels that relay programs may still hold after their slots went; MCC channels held
+    // by links the book does not count.
+    unsigned relaysGone_ = 0;
+    bool linksHoldChannels_ = false;
 };
 
 }  // namespace answers

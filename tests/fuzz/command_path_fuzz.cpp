@@ -224,11 +224,14 @@ std::string shown(char const* data, std::size_t length)
 // every signal comes from a slot number it holds (or the one of the command being handled).
 class Referee : public Control::Notify {
 public:
-    // The controller's side of the input's connection, read here from now on (-1: none).
+    // The controller's side of the input's connection, read here from now on (-1: none); a
+    // new one begins the input's book.
     void attach(int peer)
     {
         peer_ = peer;
         in_.clear();
+        if (peer >= 0)
+            book_.begin();
     }
 
     void OnConnect() override { ctrlServer.OnConnect(); }
@@ -247,7 +250,7 @@ public:
         answers::Facts const facts = known_.facts(data, size);
         displays += facts.display;
         answers::SlotBook::Due const due =
-            facts.pdu == answers::Facts::Pdu::undecodable ? answers::SlotBook::Due{0, false} : book_.due(facts);
+            facts.pdu == answers::Facts::Pdu::undecodable ? answers::SlotBook::Due{0, false} : book_.expect(facts);
         handling_ = &facts;
         count_ = 0;
         answer_ = 0;
@@ -263,6 +266,7 @@ public:
             breach(std::to_string(count_) + " answer(s)" + (count_ != 0 ? answers::text(answer_) : "") + " where"
                    + answers::text(due.answers) + (due.mayWait ? " or none for now" : "") + " is due: "
                    + shown(data, size));
+        checkRefusedCreate(facts, data, size);
         book_.answered(facts, answer_);
     }
 
@@ -277,11 +281,24 @@ public:
 
     // Destroys that wait for their answer.
     std::size_t owed() const { return book_.owed(); }
+    // What the input armed on the board, which the book judges the answers by.
+    answers::SlotBook& book() { return book_; }
 
     // Display commands, which the monitoring controller keeps what they report of.
     std::size_t displays = 0;
 
 private:
+    // A create refused leaves no slot at its number (but when the old one's release goes on).
+    void checkRefusedCreate(answers::Facts const& facts, char const* data, std::size_t size) const
+    {
+        using Cause = ZGCP::ErrorCause;
+        bool const refused = answer_ != answers::kSuccess && answer_ != answers::of(Cause::slotIdBusy)
+                             && answer_ != answers::of(Cause::destroyInProgress);
+        if (facts.op == answers::Facts::Op::create && facts.slot < Slots::kCount && count_ == 1 && refused
+            && Slots::instance().GetSlotAt(facts.slot) != nullptr)
+            breach("a refused create left a slot: " + shown(data, size));
+    }
+
     void seen(std::vector<std::uint8_t> const& body)
     {
         char const* const data = reinterpret_cast<char const*>(body.data());
@@ -773,11 +790,14 @@ board::sim::Device const& device(std::uint8_t operand) { return *gateway->device
 void step(Step kind, Input& in, std::uint32_t& timeLeft)
 {
     board::sim::SimBoard& board = gateway->simulation.board();
+    answers::SlotBook& book = gateway->referee.book();
     switch (kind) {
     case kFailOpen: {
         std::string const& path = device(in.byte()).path();
         int const error = kErrors[in.byte() % kErrorCount];
-        board.failOpen(path, error, times(in.byte()));
+        int const count = times(in.byte());
+        board.failOpen(path, error, count);
+        book.board().arm(path, answers::kOpen, count);
         break;
     }
     case kFailRequest: {
@@ -786,8 +806,11 @@ void step(Step kind, Input& in, std::uint32_t& timeLeft)
         std::uint8_t const request = in.byte();
         int const error = kErrors[in.byte() % kErrorCount];
         int const count = times(in.byte());
-        if (!requests.empty())
-            board.failRequest(named.path(), requests[request % requests.size()].number, error, count);
+        if (requests.empty())
+            break;
+        unsigned long const number = requests[request % requests.size()].number;
+        board.failRequest(named.path(), number, error, count);
+        book.board().arm(named.path(), number, count);
         break;
     }
     case kFailRead: {
@@ -798,9 +821,13 @@ void step(Step kind, Input& in, std::uint32_t& timeLeft)
         board::sim::ReadFault const read =
             fault < 3 ? board::sim::ReadFault{Kind(fault), 0} : board::sim::ReadFault{Kind::error, kErrors[fault - 3]};
         board.failRead(path, read, times(in.byte()));
+        book.failReads(path);
         break;
     }
-    case kClearFailures: board.clearFailures(); break;
+    case kClearFailures:
+        board.clearFailures();
+        book.board().clear();
+        break;
     case kTime: {
         std::uint8_t const n = in.byte();
         std::uint32_t const ms = std::min(std::uint32_t(1) << (n >= kLongWaits ? n % 18 : n % 11), timeLeft);
