@@ -161,7 +161,8 @@ void createFacts(Create const& params, Facts& out)
         bool const in = params.mixerIn_isSelected();
         int const unit = in ? params.get_mixerIn().get_unit().getValue() : params.get_mixerOut().get_unit().getValue();
         out.kind = in ? Kind::mixerIn : Kind::mixerOut;
-        // The board has units 0 and 1.
+        // The board has units 0 and 1. What a port asks of the mixer device (its unit's
+        // channels, which a resource query refreshes) the book does not follow.
         out.allowed = unit == 0 || unit == 1 ? kMayRefuse : of(Cause::insufficientResources);
         break;
     }
@@ -594,6 +595,9 @@ Answers SlotBook::hook(Entry const& slot, Facts const& command)
         Fate const fate = board_.made(kPdEnable);
         return fate == Fate::passes ? kSuccess : fate == Fate::fails ? kDriver & ~kSuccess : kDriver;
     }
+    // The tone and voice-processing requests go through services whose device a read
+    // failure ends and the clock brings back; the mixer's and the radio's the book does not
+    // follow either.
     return kDriver;
 }
 
