@@ -19,10 +19,10 @@ class LAPD_NT;
 // numbers, acknowledgement and wait queues and supervision.
 //
 // At most seven I-frames are outstanding: further messages wait, as they do while the
-// terminal is busy, and go out as acknowledgements make room. While 128 wait, a new message
-// is refused and what waits is kept. Frames left unacknowledged
-// after an acknowledgement keep the 1000 ms supervision, which resends them (or polls a
-// busy terminal) and gives up after N200 expiries. A new assignment starts without a call
+// terminal is busy, and go out as acknowledgements make room; while 128 wait, a new message
+// is refused and what waits is kept. Frames left unacknowledged after an acknowledgement
+// keep the 1000 ms supervision, which resends them (or polls a busy terminal) and gives up
+// after N200 expiries. A new assignment starts without a call
 // reference and without a reference number.
 class LAPD_NT_user {
 public:
