@@ -42,7 +42,8 @@ TEST_F(HdlcModemSlotTest, WithoutTheInterfacesSettingsNothingIsChangedOrStarted)
     EXPECT_TRUE(pppd.pids().empty());
 }
 
-TEST_F(HdlcModemSlotTest, ResetFailuresOnDestructionAreLogged)
+// A reset the driver refuses is owed: the interface is not free until the back-off makes it.
+TEST_F(HdlcModemSlotTest, ResetFailuresOnDestructionAreLoggedAndOwed)
 {
     struct Case {
         unsigned long request;
@@ -66,6 +67,9 @@ TEST_F(HdlcModemSlotTest, ResetFailuresOnDestructionAreLogged)
         ASSERT_EQ(destroy(1), ok());
         EXPECT_EQ(slotstest::linesOf(e.text(), "01:"), "01:digital-modem: " + c.line + "\n");
         EXPECT_EQ(hdlc0.dump(), c.state);
+        EXPECT_TRUE(factory->freeInterfaces().empty());
+        EXPECT_TRUE(waitFor([&] { return !factory->owesReset("hdlc0"); }));
+        EXPECT_EQ(hdlc0.dump(), "p2p=on channel=7200 proto=hdlc up=off");
         EXPECT_EQ(factory->freeInterfaces().size(), 1u);
     }
 }

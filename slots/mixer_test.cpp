@@ -210,6 +210,27 @@ TEST_F(MixerTest, APortOfAVanishedUnitTouchesNothingOfTheUnitThatCameBack)
     EXPECT_EQ(mixerLines(logged), "mixer [3]: channel 5 has a port already\nmixer [3]: channel 5 has a port already\n");
 }
 
+// A route a port's release leaves summed, the driver refusing to undo it, is owed by the unit
+// until undone; a unit the driver no longer lists lets go of it, and nothing of it is tried.
+TEST_F(MixerTest, WhatARefusedReleaseLeavesSummedGoesWithTheUnit)
+{
+    std::shared_ptr<Mixer::Mixer> const unit = factory.findMixer(3);
+    ASSERT_EQ(create(10, mixerInParams(3, tdmChannel(1), tdmChannel(0))), ok());
+    ASSERT_EQ(create(11, mixerOutParams(3, tdmChannel(2), {})), ok());
+    env.sim.failRequest(mixer::kPath, mixer::kRxRemove, EIO, -1);
+    env.sim.failRequest(mixer::kPath, mixer::kRxClear, EIO, -1);
+    ASSERT_EQ(destroy(10), ok());
+    ASSERT_EQ(destroy(11), ok());
+    EXPECT_EQ(routes(3), "0<1:32767 2<2:32767");
+    for (int channel : {0, 1, 2})
+        EXPECT_TRUE(unit->owes(channel)) << channel;
+
+    env.mixer.removeUnit(3);
+    factory.RefreshResources();
+    for (int channel : {0, 1, 2})
+        EXPECT_FALSE(unit->owes(channel)) << channel;
+}
+
 TEST_F(MixerTest, ResetAndVersionFailuresAreWritten)
 {
     env.sim.failRequest(mixer::kPath, mixer::kRxClear, EIO, 3);
