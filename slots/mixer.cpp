@@ -212,9 +212,9 @@ Slot* Mixer::New(ZGCP::MixerInParams const& params)
     if (params.summator_isPresent()) {
         ZGCP::MixerChannel const& summator = params.get_summator();
         if (summator.tdm_isSelected()) {
-            port->setSummator(summator.get_tdm().getValue());
-            mix_route route{tdm(port->summator()), tdm(channel), mix_unity_gain};
-            add(route);
+            int const sum = summator.get_tdm().getValue();
+            mix_route route{tdm(sum), tdm(channel), mix_unity_gain};
+            port->setSummator(sum, add(route));
         } else {
             // No route can be made of an rtp channel: none is asked for.
             std::cerr << ext::header(this) << "wrong summator coding !" << std::endl;
@@ -237,8 +237,8 @@ void Mixer::Release(TdmInput& port)
             Errno const e;
             std::cerr << ext::header(this) << "MIX_RX_REMOVE rx.number=" << port.summator()
                       << " tx.number=" << port.channel() << " fail : " << e << std::endl;
-            // A route the driver does not have (its add failed) is not left.
-            if (e.value() != ENOENT)
+            // A route the driver never took, or no longer has, is not left.
+            if (port.routed() && e.value() != ENOENT)
                 owe(route);
         }
     }
