@@ -8,28 +8,45 @@
 // How the number at the head of a text from outside the process was read.
 enum class NumberRead { none, read, outOfRange };
 
-// The text's leading decimal number, as strtol finds it (white space skipped, an optional
-// sign, then digits), read without exceptions and within the type: none when no digit comes
-// there, outOfRange when the number does not fit (a negative one for an unsigned type); the
-// value is set only when it was read.
+// Where the text's leading decimal number stands, as strtol finds it (white space skipped,
+// an optional sign, then digits): from its sign or first digit to just past its last digit;
+// empty (first == last) when no digit comes there.
+struct LeadingDigits {
+    std::size_t first = 0;
+    std::size_t last = 0;
+};
+
+inline LeadingDigits leadingDigits(std::string_view text)
+{
+    std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
+    if (at == std::string_view::npos)
+        return {};
+    std::size_t const first = at;
+    if (text[at] == '-' || text[at] == '+')
+        ++at;
+    std::size_t end = at;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+        ++end;
+    return end == at ? LeadingDigits{} : LeadingDigits{first, end};
+}
+
+// The text's leading decimal number (leadingDigits), read without exceptions and within the
+// type: none when no digit comes there, outOfRange when the number does not fit (a negative
+// one for an unsigned type); the value is set only when it was read.
 template <class Int>
 NumberRead leadingNumber(std::string_view text, Int& value)
 {
     static_assert(std::is_integral_v<Int> && !std::is_same_v<Int, bool>, "an integer type");
-    std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
-    if (at == std::string_view::npos)
+    LeadingDigits const digits = leadingDigits(text);
+    if (digits.first == digits.last)
         return NumberRead::none;
-    bool const negative = text[at] == '-';
-    if (negative || text[at] == '+')
-        ++at;
-    if (at == text.size() || text[at] < '0' || text[at] > '9')
-        return NumberRead::none;
+    bool const negative = text[digits.first] == '-';
     if (negative && std::is_unsigned_v<Int>)
         return NumberRead::outOfRange;
     // The conversion takes a minus sign, never a plus.
-    char const* const first = text.data() + at - (negative ? 1 : 0);
+    char const* const first = text.data() + digits.first + (text[digits.first] == '+' ? 1 : 0);
     Int n{};
-    if (std::from_chars(first, text.data() + text.size(), n).ec != std::errc())
+    if (std::from_chars(first, text.data() + digits.last, n).ec != std::errc())
         return NumberRead::outOfRange;
     value = n;
     return NumberRead::read;

@@ -32,9 +32,9 @@ bool DriverService::Reopen() { return IsActive() || open(); }
 
 bool DriverService::PutBack()
 {
-    restoring_ = true;
+    quietly_ = true;
     bool const whole = restore();
-    restoring_ = false;
+    quietly_ = false;
     return whole;
 }
 
@@ -60,16 +60,92 @@ int DriverService::request(unsigned long number, void* arg)
 
 bool DriverService::ready(char const* what, unsigned ts, char const* suffix)
 {
-    if (IsActive() || (return_.Retry() && IsActive()))
+    if (!IsActive() && !(return_.Retry() && IsActive())) {
+        std::cerr << what << suffix << " fail: (interface not opened)" << " timeslot=" << ts << std::endl;
+        return false;
+    }
+    // Nothing new on a channel before what it owes is made.
+    if (paying_ || !owes(ts))
         return true;
-    std::cerr << what << suffix << " fail: (interface not opened)" << " timeslot=" << ts << std::endl;
-    return false;
+    quietly_ = true;
+    bool const paid = pay(ts);
+    quietly_ = false;
+    if (!paid)
+        std::cerr << what << suffix << " fail: (what the timeslot was let go of with is not switched off yet)"
+                  << " timeslot=" << ts << std::endl;
+    return paid;
+}
+
+void DriverService::letGo(unsigned ts, SwitchOffs offs)
+{
+    if (!IsActive())
+        return;
+    auto const owed = owed_.find(ts);
+    if (owed != owed_.end())
+        offs |= owed->second;
+    SwitchOffs const left = makeSwitchOffs(ts, offs);
+    if (left == 0) {
+        if (owed != owed_.end())
+            owed_.erase(owed);
+        return;
+    }
+    if (owed == owed_.end() || owed->second != left) {
+        nameSwitchOffs(std::cerr << device_.word << ": timeslot " << ts << " let go of with ", left);
+        std::cerr << " still on: switched off once the driver takes it" << std::endl;
+    }
+    owed_[ts] = left;
+    owedRequests_.Owe();
+}
+
+DriverService::SwitchOffs DriverService::makeSwitchOffs(unsigned ts, SwitchOffs offs)
+{
+    paying_ = true;
+    SwitchOffs left = 0;
+    for (SwitchOffs off = 1; off != 0 && off <= offs; off <<= 1) {
+        if ((offs & off) != 0 && !switchOff(ts, off))
+            left |= off;
+    }
+    paying_ = false;
+    return left;
+}
+
+bool DriverService::pay(unsigned ts)
+{
+    auto const owed = owed_.find(ts);
+    if (owed == owed_.end())
+        return true;
+    SwitchOffs const offs = owed->second;
+    owed->second = makeSwitchOffs(ts, offs);
+    if (owed->second != 0)
+        return false;
+    owed_.erase(owed);
+    nameSwitchOffs(std::clog << device_.word << ": timeslot " << ts << " let go of: ", offs);
+    std::clog << " switched off" << std::endl;
+    if (owed_.empty())
+        owedRequests_.Clear();
+    return true;
+}
+
+bool DriverService::PayOwed()
+{
+    if (!IsActive())
+        return owed_.empty();
+    quietly_ = true;
+    for (auto it = owed_.begin(); it != owed_.end();) {
+        unsigned const ts = (it++)->first;
+        pay(ts);
+    }
+    quietly_ = false;
+    return owed_.empty();
 }
 
 void DriverService::ended(DeviceRead const& read)
 {
     Release();
     forget();
+    // The driver let go of everything the descriptor held, what was owed too.
+    owed_.clear();
+    owedRequests_.Clear();
     if (return_.Ended())
         std::cerr << "fail to read from " << device_.word << ": " << read << std::endl;
 }

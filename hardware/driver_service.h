@@ -5,11 +5,13 @@
 #include "runtime/device_read.h"
 #include "runtime/device_return.h"
 #include "runtime/event.h"
+#include "runtime/owed_requests.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <map>
 
 namespace Hardware {
 
@@ -34,7 +36,13 @@ inline std::ostream& operator<<(std::ostream& os, ErrnoField const& f)
 // the new descriptor the service puts back what the driver does not hold yet (restore), with
 // fresh request ids; what the driver refuses is tried again on the same back-off, and the
 // device is back once it holds all of it. Meanwhile the requests fail with their line.
-class DriverService : public Event, private DeviceReturn::Owner {
+//
+// A channel let go of (its receiver destroyed, or its slot lost it) has its functions switched
+// off; what the driver refuses to switch off then is owed by the channel: said once, tried
+// again on the same back-off, and made before any other request on the channel (which fails
+// while the driver still refuses it). The end of the device clears it: the driver let go of
+// everything.
+class DriverService : public Event, private DeviceReturn::Owner, private OwedRequests::Owner {
 public:
     // What names the device.
     struct Device {
@@ -60,6 +68,14 @@ public:
     // Active, or made so by a try now; otherwise the line "<what><suffix> fail: (interface
     // not opened)" with the timeslot on the error stream.
     bool ready(char const* what, unsigned ts, char const* suffix = "");
+    // The channel owes a switch-off that the driver refused when it was let go of.
+    bool owes(unsigned ts) const { return owed_.count(ts) != 0; }
+    // A switch-off of a function that is off on the channel as far as the daemon asked
+    // (`on` false), with nothing owed there and the device open: it was not needed, and the
+    // driver's refusal of it is no failure.
+    bool needless(bool on, unsigned ts) const { return IsActive() && !on && !owes(ts); }
+    // The back-off of the owed switch-offs: the wait before the next try, 0 when none is owed.
+    std::uint32_t owedWait() const { return owedRequests_.wait(); }
 
 protected:
     DriverService(Device const& device, std::uint32_t lastId) : device_(device), lastId_(lastId) {}
@@ -71,13 +87,23 @@ protected:
     // A request on the device's descriptor: the driver's result, or -1 with errno set.
     int request(unsigned long number, void* arg);
     // Where a request's success or failure line goes: the stream, or nowhere while the
-    // receivers' functions are put back.
-    std::ostream& done(std::ostream& os) { return restoring_ ? quiet_ : os; }
+    // receivers' functions are put back or owed switch-offs tried again.
+    std::ostream& done(std::ostream& os) { return quietly_ ? quiet_ : os; }
     // Puts back on the open descriptor what every receiver had asked of the device and the
     // driver does not hold; true when it holds all of it.
     virtual bool restore() = 0;
     // The descriptor is gone: the driver holds nothing of any receiver any more.
     virtual void forget() = 0;
+
+    // The switch-offs of a channel that is let go of, one bit each.
+    typedef std::uint32_t SwitchOffs;
+    // Makes the switch-offs of a channel let go of, with their lines; what the driver refuses
+    // is owed (said once). Nothing is made on a device that is closed: it holds nothing.
+    void letGo(unsigned ts, SwitchOffs offs);
+    // One switch-off on the device (its request and lines); true when the driver made it.
+    virtual bool switchOff(unsigned ts, SwitchOffs off) = 0;
+    // The names of switch-offs, for the lines of what is owed.
+    virtual void nameSwitchOffs(std::ostream& os, SwitchOffs offs) const = 0;
 
     // Reads the records waiting on the device and hands each whole one to take(record).
     // The burst ends when nothing is left, and on a record that is short or long (a line; it
@@ -93,6 +119,11 @@ private:
     bool PutBack() override;
     void Refused() override;
     void Back() override;
+    bool PayOwed() override;
+    // Makes what the channel owes; true when nothing is left (its line then).
+    bool pay(unsigned ts);
+    // Makes the switch-offs on the device; returns those the driver refused.
+    SwitchOffs makeSwitchOffs(unsigned ts, SwitchOffs offs);
     void ended(DeviceRead const& read);
     // A read that held no record: one line.
     void notARecord(DeviceRead const& read, std::size_t size);
@@ -100,7 +131,12 @@ private:
     Device device_;
     std::uint32_t lastId_;
     DeviceReturn return_{*this};
-    bool restoring_ = false;
+    bool quietly_ = false;
+    // What channels let go of owe, by timeslot.
+    std::map<unsigned, SwitchOffs> owed_;
+    OwedRequests owedRequests_{*this};
+    // Owed switch-offs are being made: requests do not wait for them.
+    bool paying_ = false;
     std::ostream quiet_{nullptr};
 };
 

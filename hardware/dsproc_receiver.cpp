@@ -177,9 +177,8 @@ bool DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsi
     return true;
 }
 
-bool DSProcReceiverService::disableToneAll(DSProcReceiver& receiver)
+bool DSProcReceiverService::disableToneAll(unsigned ts)
 {
-    unsigned const ts = receiver.dsproc_timeslot();
     if (!ready("Disable All Tone", ts))
         return false;
     dsproc_enable_params r{ts, 0, dsp::kToneAll};
@@ -214,8 +213,12 @@ bool DSProcReceiverService::enable(DSProcReceiver& receiver, Function function, 
         return false;
     DSProcReceiver::State const& held = receiver.held_.*function;
     bool const already = held.state >= 0 && (held.state != 0) == on;
-    if (!already && !requestEnable(receiver, function, mask, name, on))
-        return false;
+    if (!already && !requestEnable(receiver, function, mask, name, on)) {
+        // SD stays on when its channel is let go of: one never switched on may be on.
+        bool const known = function != &DSProcReceiver::Functions::sd;
+        return !on && known
+               && needless((receiver.want_.*function).state > 0 || held.state > 0, receiver.dsproc_timeslot());
+    }
     receiver.want_.*function = held;
     return true;
 }
@@ -393,6 +396,64 @@ bool DSProcReceiverService::restore(DSProcReceiver& r)
            && (held.muteTx > 0) == tx;
 }
 
+namespace {
+
+// The switch-offs of a channel let go of.
+constexpr std::uint32_t kVadOff = 1;
+constexpr std::uint32_t kBssOff = 2;
+constexpr std::uint32_t kNgOff = 4;
+constexpr std::uint32_t kDelaysOff = 8;
+constexpr std::uint32_t kRxGainOff = 16;
+constexpr std::uint32_t kToneFiltersOff = 32;
+
+struct NamedOff {
+    std::uint32_t off;
+    std::uint32_t mask;  // of the disable request, for the functions
+    char const* name;
+};
+constexpr NamedOff kSwitchOffs[] = {
+    {kVadOff, dsp::kVad, "VAD"},         {kBssOff, dsp::kBss, "BSS"},          {kNgOff, dsp::kNg, "NG"},
+    {kDelaysOff, 0, "the delays"},        {kRxGainOff, 0, "the receive gain"}, {kToneFiltersOff, 0, "the tone filters"},
+};
+
+}  // namespace
+
+void DSProcReceiverService::letGo(DSProcReceiver& r)
+{
+    DSProcReceiver::Functions const& held = r.held_;
+    bool const delays = held.rxDelay != 0 || held.txDelay != 0;
+    DriverService::letGo(r.dsproc_timeslot(), (on(held.vad) ? kVadOff : 0) | (on(held.bss) ? kBssOff : 0)
+                                                  | (on(held.ng) ? kNgOff : 0) | (delays ? kDelaysOff : 0)
+                                                  | (held.rxGain != 0 ? kRxGainOff : 0) | kToneFiltersOff);
+}
+
+bool DSProcReceiverService::switchOff(unsigned ts, SwitchOffs off)
+{
+    switch (off) {
+    case kDelaysOff: return configureDelays(ts, 0, 0);
+    case kRxGainOff: return configureRxGain(ts, 0);
+    case kToneFiltersOff: return disableToneAll(ts);
+    }
+    for (NamedOff const& f : kSwitchOffs) {
+        if (f.off == off) {
+            dsproc_enable_params r{ts, 0, f.mask};
+            return enableRequest(dsp::kDisable, r, f.name);
+        }
+    }
+    return true;
+}
+
+void DSProcReceiverService::nameSwitchOffs(std::ostream& os, SwitchOffs offs) const
+{
+    char const* sep = "";
+    for (NamedOff const& f : kSwitchOffs) {
+        if ((offs & f.off) != 0) {
+            os << sep << f.name;
+            sep = ", ";
+        }
+    }
+}
+
 void DSProcReceiverService::forget()
 {
     for (Containers::CyclicList& node : dsprocReceivers())
@@ -467,7 +528,7 @@ bool DSProcReceiver::configureToneFilter(unsigned freq, unsigned enable, int dur
 
 void DSProcReceiver::disableToneAll()
 {
-    if (!DSProcReceiverService::instance().disableToneAll(*this))
+    if (!DSProcReceiverService::instance().disableToneAll(dsproc_timeslot()))
         return;
     want_.toneFilters.clear();
     held_.toneFilters.clear();
@@ -478,19 +539,7 @@ void DSProcReceiver::CleanBeforeDestroy()
     // The channel is let go of: its events reach nobody and nothing of it is put back on a
     // device opened again.
     link_.Remove();
-    if (!DSProcReceiverService::instance().IsActive())
-        return;
-    if (on(held_.vad))
-        enableVAD(false);
-    if (on(held_.bss))
-        disableBSS();
-    if (on(held_.ng))
-        disableNG();
-    if (held_.rxDelay != 0 || held_.txDelay != 0)
-        configureDelays(0, 0);
-    if (held_.rxGain != 0)
-        configureRxGain(0);
-    disableToneAll();
+    DSProcReceiverService::instance().letGo(*this);
 }
 
 }  // namespace Hardware

@@ -69,8 +69,9 @@ public:
     void disableToneAll();
     // Lets go of the channel: switches off VAD, BSS, NG, delays and receive gain where this
     // receiver set them, and every tone filter of the channel (nothing is on a device that is
-    // closed; SD and mute stay as they are), and leaves the service's receivers, so that
-    // nothing of the channel is put back or reaches the receiver any more.
+    // closed; SD and mute stay as they are; what the driver refuses the channel owes), and
+    // leaves the service's receivers, so that nothing of the channel is put back or reaches
+    // the receiver any more.
     void CleanBeforeDestroy();
 
     // What the controller's answered requests switched on, with the id of the enable the
@@ -152,12 +153,16 @@ public:
     bool configureDelays(unsigned ts, unsigned rx, unsigned tx);
     bool configureRxGain(unsigned ts, char gain_dB);
     bool configureToneFilter(unsigned ts, unsigned freq, unsigned enable, int dur_th_msec, int det_lvl_dB);
-    bool disableToneAll(DSProcReceiver& receiver);
+    bool disableToneAll(unsigned ts);
     bool enableVAD(DSProcReceiver& receiver, bool on);
     bool enableSD(DSProcReceiver& receiver, bool on);
     bool enableBSS(DSProcReceiver& receiver, bool on);
     bool enableNG(DSProcReceiver& receiver, bool on);
     bool enableMute(DSProcReceiver& receiver, bool rx, bool tx);
+
+    // Switches off what a receiver that lets go of its channel left on; what the driver
+    // refuses, the channel owes.
+    void letGo(DSProcReceiver& receiver);
 
     void OnEvent(int fd, short revents) override;
 
@@ -177,6 +182,8 @@ private:
     bool restore() override;
     bool restore(DSProcReceiver& receiver);
     void forget() override;
+    bool switchOff(unsigned ts, SwitchOffs off) override;
+    void nameSwitchOffs(std::ostream& os, SwitchOffs offs) const override;
 };
 
 }  // namespace Hardware

@@ -119,13 +119,9 @@ bool TonecReceiverService::requestDTMF(TonecReceiver& receiver, bool on)
 {
     unsigned const ts = receiver.tonec_timeslot();
     if (!on) {
-        if (request(dtmf::kDisableDetector, board::byValue(ts)) == -1) {
-            ErrnoField e;
-            done(std::cerr) << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
+        if (!disableDetector(ts))
             return false;
-        }
         receiver.held_.dtmf = false;
-        done(std::cerr) << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << ts << std::endl;
         return true;
     }
     dtmf_enable_params r{};
@@ -139,6 +135,17 @@ bool TonecReceiverService::requestDTMF(TonecReceiver& receiver, bool on)
     receiver.rid_ = r.id;
     receiver.held_.dtmf = true;
     done(std::cerr) << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << ts << " id=" << r.id << std::endl;
+    return true;
+}
+
+bool TonecReceiverService::disableDetector(unsigned ts)
+{
+    if (request(dtmf::kDisableDetector, board::byValue(ts)) == -1) {
+        ErrnoField e;
+        done(std::cerr) << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
+        return false;
+    }
+    done(std::cerr) << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << ts << std::endl;
     return true;
 }
 
@@ -180,9 +187,9 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, ZGCP::IVAParams
 
 bool TonecReceiverService::enableIVA(TonecReceiver& receiver, bool on)
 {
-    if (!byValue("IVA_DETECTOR", on ? "_ENABLE" : "_DISABLE", on ? dtmf::kIvaEnable : dtmf::kIvaDisable,
-                 receiver.tonec_timeslot()))
-        return false;
+    unsigned const ts = receiver.tonec_timeslot();
+    if (!byValue("IVA_DETECTOR", on ? "_ENABLE" : "_DISABLE", on ? dtmf::kIvaEnable : dtmf::kIvaDisable, ts))
+        return !on && needless(receiver.want_.iva || receiver.held_.iva, ts);
     receiver.want_.iva = receiver.held_.iva = on;
     return true;
 }
@@ -233,6 +240,48 @@ void TonecReceiverService::route(tonec_event_record const& r)
         return;
     }
     std::cerr << "receive tonec event from unknown timeslot " << r.timeslot << std::endl;
+}
+
+namespace {
+
+// The switch-offs of a channel let go of.
+constexpr std::uint32_t kDetectorOff = 1;
+constexpr std::uint32_t kIvaOff = 2;
+constexpr std::uint32_t kRejectionOff = 4;
+constexpr std::uint32_t kGeneratorOff = 8;
+
+}  // namespace
+
+void TonecReceiverService::letGo(TonecReceiver& r)
+{
+    TonecReceiver::Functions const& held = r.held_;
+    DriverService::letGo(r.tonec_timeslot(), (held.dtmf ? kDetectorOff : 0) | (held.iva ? kIvaOff : 0)
+                                                 | (held.rejection ? kRejectionOff : 0)
+                                                 | (held.generator != TonecReceiver::Tone{} ? kGeneratorOff : 0));
+}
+
+bool TonecReceiverService::switchOff(unsigned ts, SwitchOffs off)
+{
+    switch (off) {
+    case kDetectorOff: return disableDetector(ts);
+    case kIvaOff: return byValue("IVA_DETECTOR", "_DISABLE", dtmf::kIvaDisable, ts);
+    case kRejectionOff: return enableDTMFReject(ts, false);
+    case kGeneratorOff: return enableToneGenerator(ts, 0, 0, 0, 0);
+    default: return true;
+    }
+}
+
+void TonecReceiverService::nameSwitchOffs(std::ostream& os, SwitchOffs offs) const
+{
+    char const* sep = "";
+    for (auto const& [off, name] : {std::pair{kDetectorOff, "the DTMF detector"}, std::pair{kIvaOff, "IVA"},
+                                    std::pair{kRejectionOff, "the DTMF rejection"},
+                                    std::pair{kGeneratorOff, "the generator"}}) {
+        if ((offs & off) != 0) {
+            os << sep << name;
+            sep = ", ";
+        }
+    }
 }
 
 bool TonecReceiverService::restore()
@@ -310,8 +359,9 @@ bool TonecReceiver::echoCancel(bool on)
 
 bool TonecReceiver::enableDTMFReject(bool on)
 {
-    if (!TonecReceiverService::instance().enableDTMFReject(tonec_timeslot(), on))
-        return false;
+    TonecReceiverService& service = TonecReceiverService::instance();
+    if (!service.enableDTMFReject(tonec_timeslot(), on))
+        return !on && service.needless(want_.rejection || held_.rejection, tonec_timeslot());
     want_.rejection = held_.rejection = on;
     return true;
 }
@@ -361,14 +411,20 @@ bool TonecReceiver::enableSilence() { return setGenerator(kSilence); }
 
 bool TonecReceiver::generatorReady() { return TonecReceiverService::instance().ready("DTMF_DIAL", tonec_timeslot()); }
 
+bool TonecReceiver::generatorInUse() const
+{
+    return sending_ || waitTonePending_ || timer_.is_running() || want_.generator != Tone{}
+           || held_.generator != Tone{} || TonecReceiverService::instance().owes(tonec_timeslot());
+}
+
 bool TonecReceiver::disableToneGenerator(bool force)
 {
     if (!force && !sending_)
         return false;
     // A sequence ends only with the generator off: one the driver refuses to switch off goes
-    // on, as the answer says.
+    // on, as the answer says. A switch-off that was not needed is no failure.
     if (!setGenerator(Tone{}))
-        return false;
+        return !generatorInUse();
     stopSequence();
     return true;
 }
@@ -443,9 +499,9 @@ bool TonecReceiver::cancelAudibleCall()
         return true;
     }
     // The cadence ends only with the generator off: one the driver refuses to switch off
-    // goes on, as the answer says.
+    // goes on, as the answer says. A switch-off that was not needed is no failure.
     if (!setGenerator(Tone{}))
-        return false;
+        return !generatorInUse();
     timer_.reset();
     return true;
 }
@@ -465,22 +521,12 @@ void TonecReceiver::waitToneOff()
 void TonecReceiver::CleanBeforeDestroy()
 {
     // The channel is let go of: no timed step sounds on it any more, its events reach nobody
-    // and nothing of it is put back on a device opened again.
+    // and nothing of it is put back on a device opened again. A generator left on would sound
+    // into the next call on the channel, whatever the phase its sequence had reached.
     timer_.reset();
     sending_ = waitTonePending_ = false;
     link_.Remove();
-    if (!TonecReceiverService::instance().IsActive())
-        return;
-    if (held_.dtmf)
-        disableDTMF();
-    if (held_.iva)
-        enableIVA(false);
-    if (held_.rejection)
-        enableDTMFReject(false);
-    // A generator left on would sound into the next call on the channel, whatever the phase
-    // its sequence had reached.
-    if (held_.generator != Tone{})
-        enableToneGenerator(0, 0, 0, 0);
+    TonecReceiverService::instance().letGo(*this);
 }
 
 }  // namespace Hardware

@@ -49,6 +49,9 @@ public:
     bool configureIVA(TonecReceiver& receiver, ZGCP::IVAParams const& params);
     bool enableIVA(TonecReceiver& receiver, bool on);
     bool translateSelcal(TonecReceiver& receiver, TERM::SelcalCommand const& command);
+    // Switches off what a receiver that lets go of its channel left on; what the driver
+    // refuses, the channel owes.
+    void letGo(TonecReceiver& receiver);
 
     void OnEvent(int fd, short revents) override;
 
@@ -57,6 +60,9 @@ private:
     bool byValue(char const* word, char const* suffix, unsigned long number, unsigned ts);
     // The DTMF detector's enable under a new id, or its disable.
     bool requestDTMF(TonecReceiver& receiver, bool on);
+    bool disableDetector(unsigned ts);
+    bool switchOff(unsigned ts, SwitchOffs off) override;
+    void nameSwitchOffs(std::ostream& os, SwitchOffs offs) const override;
     void route(tonec_event_record const& record);
     bool restore() override;
     bool restore(TonecReceiver& receiver);
@@ -105,7 +111,8 @@ public:
     bool enableSilence();
     // Ends a running DTMF sequence and switches the generator off; without force, only
     // when a sequence is running (false otherwise, nothing sent). While the device is
-    // closed the generator is recorded off (true).
+    // closed the generator is recorded off (true). A switch-off that the driver refuses
+    // while nothing sounded on the channel is true.
     bool disableToneGenerator(bool force);
     // Starts sending the digits, or gives a running sequence the new list from its next
     // step on; false, nothing started, when the device cannot be had.
@@ -115,14 +122,15 @@ public:
     // device cannot be had.
     bool activateAudibleCall();
     // Stops the wait tone (a pending one too); false, the cadence going on, when the driver
-    // refuses to switch the generator off. While the device is closed the generator is
-    // recorded off (true).
+    // refuses to switch the generator off, unless nothing sounded on the channel. While the
+    // device is closed the generator is recorded off (true).
     bool cancelAudibleCall();
     bool is_inDTMFTransmit() const { return sending_; }
     // Lets go of the channel: ends the timed sequences, switches off the detectors, the
     // rejection and a generator that the driver holds on (nothing is on a device that is
-    // closed; the echo canceller stays as it is), and leaves the service's receivers, so
-    // that nothing of the channel is put back or reaches the receiver any more.
+    // closed; the echo canceller stays as it is; what the driver refuses the channel owes),
+    // and leaves the service's receivers, so that nothing of the channel is put back or
+    // reaches the receiver any more.
     void CleanBeforeDestroy();
 
     // What the controller's answered requests switched on.
@@ -157,6 +165,9 @@ private:
     bool setGenerator(Tone const& tone);
     // The tone device, tried at once when it is closed (a line when it cannot be had).
     bool generatorReady();
+    // The generator sounds, or may, on the channel: a timed sequence or a tone is on, or a
+    // switch-off is owed.
+    bool generatorInUse() const;
 
     // The functions of a channel.
     struct Functions {

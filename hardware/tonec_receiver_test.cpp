@@ -297,6 +297,56 @@ TEST_F(TonecTest, AWaitToneComesBackOnThePhaseItReached)
     }
 }
 
+// A generator switch-off that the driver refuses when its channel is let go of is owed: tried
+// again 1 s later, then after twice the last wait, until the driver takes it; an end of the
+// device clears it (the driver let go of the channel), and nothing of it is tried any more.
+TEST_F(TonecTest, AnOwedSwitchOffIsTriedOnTheBackOffUntilMadeOrTheDeviceEnds)
+{
+    struct Case {
+        int refusals;  // -1: every one
+        std::optional<std::uint32_t> endsAt;
+        std::vector<std::uint32_t> tries;  // ms after the let-go
+    } const cases[] = {
+        {3, std::nullopt, {0, 1000, 3000, 7000}},
+        {-1, 2000, {0, 1000}},
+    };
+    std::uint32_t ts = 80;
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.refusals);
+        Mux::TestClock clock;
+        auto channel = std::make_unique<TestChannel>(++ts);
+        ASSERT_TRUE(channel->enableToneGenerator(425, 0, 2048, 2048));
+        env.sim.failRequest(kDtmf, dtmf::kDial, EIO, c.refusals);
+        auto const from = env.mark();
+        auto const dials = [&] {
+            std::vector<std::string> const r = requests(from);
+            std::string const dial = "dial " + std::to_string(ts) + " ";
+            return std::count_if(r.begin(), r.end(), [&](std::string const& q) { return q.rfind(dial, 0) == 0; });
+        };
+        channel.reset();
+        EXPECT_TRUE(service.owes(ts));
+        std::vector<std::uint32_t> tries{0};
+        for (std::uint32_t at = 500; at <= 130000; at += 500) {
+            long const before = dials();
+            testsupport::advance(clock, 500);
+            if (dials() > before)
+                tries.push_back(at);
+            if (c.endsAt == at) {
+                env.sim.failRead(kDtmf, {board::sim::ReadFault::Kind::eof, 0});
+                testsupport::settle();
+            }
+        }
+        EXPECT_EQ(tries, c.tries);
+        EXPECT_FALSE(service.owes(ts));
+        EXPECT_FALSE(service.away());
+        EXPECT_EQ(service.owedWait(), 0u);
+        auto const* state = env.dtmf.channel(ts);
+        ASSERT_NE(state, nullptr);
+        EXPECT_EQ(state->generator.back().freq1, 0);
+        env.sim.clearFailures();
+    }
+}
+
 TEST_F(TonecTest, SelcalSendsTheFirstFourSigns)
 {
     struct Case {

@@ -57,8 +57,7 @@ protected:
     void ReportLinkInfo() override;
     // The device's channel is gone for good.
     bool ChannelEnded() const override { return !is_open(); }
-    bool Carries(std::size_t octets) const override { return ISDN::LAPD::Carries(octets); }
-    bool LinkFull() const override { return link_->Full(); }
+    Handed HandDown(Packet& packet) override { return link_->hand_down(packet); }
     // The device ended: the slot lets go of its channel, then of the descriptor.
     virtual void releaseChannel();
 

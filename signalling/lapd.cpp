@@ -170,22 +170,22 @@ void LAPD::trace(char const* prefix, Packet const& frame, bool received) const
 
 bool LAPD::Carries(std::size_t octets) { return octets >= 1 && octets <= frame::kMaxInformation; }
 
-bool LAPD::Full() const { return outQueue_.count() > kQueueLimit; }
-
-void LAPD::message(Packet& p)
+Handed LAPD::hand_down(Packet& p)
 {
     ++stats_.txMessages;
     if (p.null() || p.empty()) {
         ++stats_.txEmpty;
-        return;
+        return Handed::notCarried;
     }
     if (!Carries(p.length())) {
         log() << "discard outgoing message of " << p.length() << " octets: longer than a frame holds" << std::endl;
-        return;
+        return Handed::notCarried;
     }
+    Handed handed = Handed::taken;
     if (outQueue_.count() > kQueueLimit) {
         log() << "discard outgoing message: buffer overflow" << std::endl;
         ++stats_.outOverflows;
+        handed = Handed::full;
     } else {
         if (logs(3)) {
             log() << "outgoing queue size = " << outQueue_.count() << " tx counter = " << stats_.txMessages << std::endl;
@@ -204,6 +204,7 @@ void LAPD::message(Packet& p)
     if (outQueue_.count() > kCongestedAbove)
         change_flowstatus(FlowStatus::congested);
     local_events();
+    return handed;
 }
 
 void LAPD::change_flowstatus(FlowStatus::Type status)

@@ -7,6 +7,7 @@
 #include "hardware/hdlc.h"
 #include "messages/acp.h"
 #include "runtime/timer.h"
+#include "signalling/handed.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -187,12 +188,15 @@ public:
     bool local_activate() override;
     // DL-RELEASE request.
     void local_deactivate() override;
-    // DL-DATA request: one layer-3 message to send.
-    void message(Packet& p) override;
+    // DL-DATA request: one layer-3 message to send (hand_down).
+    void message(Packet& p) override { hand_down(p); }
+    // The same, saying what became of it: an empty message or one longer than an I-frame's
+    // information field is not carried; with the outgoing queue full it is discarded (full).
+    // Every one is counted as handed down.
+    Handed hand_down(Packet& p);
     // Whether a message of this many octets can be sent at all (1 to an I-frame's
-    // information field), and whether the outgoing queue is full: message drops such a one.
+    // information field).
     static bool Carries(std::size_t octets);
-    bool Full() const;
     // One received frame.
     void receive(Packet& p) override;
 

@@ -293,12 +293,12 @@ bool LAPD_NT_user::tx_iframe(Packet const& message)
     return true;
 }
 
-void LAPD_NT_user::hold(Packet const& message)
+Handed LAPD_NT_user::hold(Packet const& message)
 {
-    Packet oldest;
     if (waitQueue_.count() >= kWaitLimit)
-        waitQueue_.get(oldest);
+        return Handed::full;
     waitQueue_.put(message);
+    return Handed::taken;
 }
 
 bool LAPD_NT_user::send_waiting()
@@ -312,18 +312,16 @@ bool LAPD_NT_user::send_waiting()
     return sent;
 }
 
-bool LAPD_NT_user::message(Packet& p)
+Handed LAPD_NT_user::message(Packet& p)
 {
     Packet const& m = p;
     if (state_ == unassigned || !callRef_ || m.length() < 3 || *callRef_ != (m[2] & 0x7F))
-        return false;
+        return Handed::notCarried;
     // A message that finds no packet for its frame waits with the others.
-    if (busy_ || ackQueue_.count() >= kWindow || !waitQueue_.empty() || !tx_iframe(p)) {
-        hold(p);
-        return true;
-    }
+    if (busy_ || ackQueue_.count() >= kWindow || !waitQueue_.empty() || !tx_iframe(p))
+        return hold(p);
     supervise(wait_answer, kT200);
-    return true;
+    return Handed::taken;
 }
 
 void LAPD_NT_user::retransmit()
@@ -406,26 +404,30 @@ void LAPD_NT::local_deactivate()
 
 bool LAPD_NT::Carries(std::size_t octets) { return octets >= 4 && octets <= frame::kMaxInformation; }
 
-void LAPD_NT::message(Packet& p)
+Handed LAPD_NT::hand_down(Packet& p)
 {
     Packet const& m = p;
     // The header goes into the head room reserved for it: a message longer than the
     // information field of a frame is dropped.
     if (m.null() || !Carries(m.length()))
-        return;
+        return Handed::notCarried;
     if (m[3] == kSetup) {
         Packet frame;
         if (!new_frame(frame))
-            return;
+            return Handed::full;
         frame.put(m);
         frame.push8(frame::kUiControl);
         frame::pushAddress(frame, 0, true, frame::kGroupTei);
         send_to_layer1(frame);
-        return;
+        return Handed::taken;
     }
-    for (LAPD_NT_user& u : users_)
-        if (u.message(p))
-            return;
+    // The first terminal holding the call answers for it, also when it cannot take it.
+    for (LAPD_NT_user& u : users_) {
+        Handed const handed = u.message(p);
+        if (handed != Handed::notCarried)
+            return handed;
+    }
+    return Handed::notCarried;
 }
 
 void LAPD_NT::receive(Packet& p)

@@ -5,6 +5,7 @@
 #include "base/packet.h"
 #include "control/protocol.h"
 #include "runtime/timer.h"
+#include "signalling/handed.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -18,9 +19,10 @@ class LAPD_NT;
 // numbers, acknowledgement and wait queues and supervision.
 //
 // At most seven I-frames are outstanding: further messages wait, as they do while the
-// terminal is busy, and go out as acknowledgements make room. Frames left unacknowledged
-// after an acknowledgement keep the 1000 ms supervision, which resends them (or polls a
-// busy terminal) and gives up after N200 expiries. A new assignment starts without a call
+// terminal is busy, and go out as acknowledgements make room; while 128 wait, a new message
+// is refused and what waits is kept. Frames left unacknowledged after an acknowledgement
+// keep the 1000 ms supervision, which resends them (or polls a busy terminal) and gives up
+// after N200 expiries. A new assignment starts without a call
 // reference and without a reference number.
 class LAPD_NT_user {
 public:
@@ -54,8 +56,9 @@ public:
     void checking();
     // A frame for this TEI, from its control field on, with the received C/R bit.
     void receive(Packet& frame, bool cr);
-    // A layer-3 message from above: true when it belongs to this terminal's call.
-    bool message(Packet& p);
+    // A layer-3 message from above: not carried when it does not belong to this terminal's
+    // call, full when kWaitLimit messages wait for the terminal already.
+    Handed message(Packet& p);
 
     // "LAPD_user(NT BRI)[Tei=64,assigned,check]:".
     void PutHeader(std::ostream& os) const;
@@ -73,7 +76,8 @@ private:
     void tx(unsigned char type, bool command, bool pf);
     // False (nothing sent, nothing counted) when no packet is left for the frame.
     bool tx_iframe(Packet const& message);
-    void hold(Packet const& message);
+    // Full when kWaitLimit wait already.
+    Handed hold(Packet const& message);
     // Sends waiting messages while the terminal is not busy and the window has room; true
     // when one went.
     bool send_waiting();
@@ -127,10 +131,16 @@ public:
     void local_prepare_tail(Packet& p) override { p.reserve_tail(0); }
     bool local_activate() override;
     void local_deactivate() override;
-    void message(Packet& p) override;
+    // A layer-3 message from above (hand_down).
+    void message(Packet& p) override { hand_down(p); }
+    // The same, saying what became of it: a SETUP goes to every terminal; another message to
+    // the first terminal holding its call reference (full when that terminal's wait queue
+    // is); one that no terminal holds, or of a length no frame carries, is not carried. A
+    // frame that finds no packet is full.
+    Handed hand_down(Packet& p);
     void receive(Packet& p) override;
     // Whether a message of this many octets can be sent at all (a call reference and a
-    // message type, to a frame's information field): message drops another.
+    // message type, to a frame's information field).
     static bool Carries(std::size_t octets);
 
     void set_log(unsigned level);

@@ -194,18 +194,16 @@ void PstnSlot::OnUpdateTimer()
     ReportLinkInfo();
 }
 
-bool PstnSlot::Carries(std::size_t octets) const
+Handed PstnSlot::HandDown(Packet& packet)
 {
     if (ss7_)
-        return SS7::SLC::Carries(octets);
+        return ss7_->hand_down(packet);
     if (lapd_)
-        return ISDN::LAPD::Carries(octets);
+        return lapd_->hand_down(packet);
     if (nt_)
-        return ISDN::LAPD_NT::Carries(octets);
-    return true;
+        return nt_->hand_down(packet);
+    return Handed::notCarried;
 }
-
-bool PstnSlot::LinkFull() const { return (ss7_ && ss7_->Full()) || (lapd_ && lapd_->Full()); }
 
 void PstnSlot::ReportLinkInfo()
 {

@@ -61,8 +61,8 @@ public:
 protected:
     void ReportLinkInfo() override;
     bool ChannelEnded() const override { return channelEnded_; }
-    bool Carries(std::size_t octets) const override;
-    bool LinkFull() const override;
+    // A slot without a link (cas) sends nothing: not carried.
+    Handed HandDown(Packet& packet) override;
 
 private:
     void OnUpdateTimer();

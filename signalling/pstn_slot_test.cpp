@@ -2,6 +2,7 @@
 
 #include "base/clock.h"
 #include "board/mcc.h"
+#include "signalling/lapd_test_support.h"
 #include "signalling/signalling_test_support.h"
 #include "slots/trunk_slot.h"
 
@@ -231,8 +232,8 @@ TEST_F(PstnSlotTest, TrunkAlarmsOfItsTrunkReachTheSs7LinkOnce)
     }
 }
 
-// Without an SS7 link the SS7 requests are unsupported; a cas slot takes user data and sends
-// nothing; a LAPD link's congestion goes up at once.
+// Without an SS7 link the SS7 requests are unsupported; a cas slot, which sends nothing,
+// refuses user data; a LAPD link's congestion goes up at once.
 TEST_F(PstnSlotTest, RequestsOfOtherKindsAndCongestion)
 {
     for (ZGCP::CreateParams const& params : {pstnIsdnParams(Type::pri, 2, false), pstnCasParams(2)}) {
@@ -242,7 +243,7 @@ TEST_F(PstnSlotTest, RequestsOfOtherKindsAndCongestion)
         ASSERT_EQ(destroy(20), ok());
     }
     joined(pstnCasParams(2));
-    EXPECT_EQ(run(20, testsupport::userDataCommand({8, 1})), ok());
+    EXPECT_EQ(run(20, testsupport::userDataCommand({8, 1})), fail(ZGCP::ErrorCause::unsupported));
     EXPECT_TRUE(mccWritten().empty());
     ASSERT_EQ(destroy(20), ok());
 
@@ -251,6 +252,46 @@ TEST_F(PstnSlotTest, RequestsOfOtherKindsAndCongestion)
         EXPECT_EQ(run(20, testsupport::userDataCommand({8, 1, 2, 3})), ok());
     ASSERT_EQ(signals.signals.size(), 1u);
     EXPECT_EQ(signals.signals[0].asValueNotation(), "ioctl : isdnLinkStatus : congested");
+}
+
+// The network side of a bus holds seven frames outstanding and 128 messages waiting for a
+// terminal: the next message is refused (insufficientResources) and what waits is kept; one
+// for a call no terminal holds is unsupported. As the terminal acknowledges, every message
+// taken reaches it once and in order, the one sent again after the refusal too.
+TEST_F(PstnSlotTest, ABusTerminalsFullWaitQueueRefusesTheNewMessage)
+{
+    using namespace lapdtest;
+    Mux::TestClock clock;
+    joined(pstnIsdnParams(Type::bri, 2, true));
+    mccPush(ours(teiFrame(0x1234, 1, 127)));
+    mccPush(ours(iframe(0, 0, false, {0x08, 0x01, 0x81, 0x07}, 64)));  // TEI 64 answers call 1
+    mccWritten();
+    ASSERT_EQ(kinds(false), std::vector<std::string>{"userData"});
+    auto message = [](unsigned k) { return Bytes{0x08, 0x01, 0x01, 0x4D, std::uint8_t(k >> 8), std::uint8_t(k)}; };
+    auto data = [&](Bytes const& m) { return run(20, testsupport::userDataCommand(std::vector<char>(m.begin(), m.end()))); };
+    std::vector<std::string> expected;
+    auto take = [&](unsigned k) {
+        EXPECT_EQ(data(message(k)), ok()) << k;
+        expected.push_back(board::sim::frameText(iframe(k % 128, 1, true, message(k), 64)));
+    };
+    unsigned k = 0;
+    for (; k < ISDN::LAPD_NT_user::kWindow + ISDN::LAPD_NT_user::kWaitLimit; ++k)
+        take(k);
+    EXPECT_EQ(data(message(k)), fail(ZGCP::ErrorCause::insufficientResources));
+    EXPECT_EQ(data({0x08, 0x01, 0x02, 0x4D}), fail(ZGCP::ErrorCause::unsupported));
+    std::vector<std::string> sent = mccWritten();
+    EXPECT_EQ(sent.size(), ISDN::LAPD_NT_user::kWindow);
+    // The terminal acknowledges all that came; after the first time, the message goes again.
+    auto acknowledge = [&] {
+        mccPush(ours(supervisory(0, false, unsigned(sent.size()) % 128, false, 64)));
+        std::vector<std::string> const more = mccWritten();
+        sent.insert(sent.end(), more.begin(), more.end());
+    };
+    acknowledge();
+    take(k);
+    for (unsigned round = 0; round < 40 && sent.size() < expected.size(); ++round)
+        acknowledge();
+    EXPECT_EQ(sent, expected);
 }
 
 }  // namespace

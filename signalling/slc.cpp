@@ -285,22 +285,24 @@ void SLC::on_hdlc_ready()
 
 bool SLC::Carries(std::size_t octets) { return octets >= kMinMsu && octets <= kMaxMsu; }
 
-void SLC::message(Packet& p)
+Handed SLC::hand_down(Packet& p)
 {
     if (trace_.mtp_transmit)
         log() << " mtp tx" << Octets{p} << std::endl;
-    state_->message(*this, p);
+    return state_->message(*this, p);
 }
 
-void SLC::message(InService&, Packet& payload)
+Handed SLC::message(InService&, Packet& payload)
 {
     if (!msuLength(payload)) {
         error() << "discard msu of " << (payload.null() ? 0 : payload.length()) << " octets: an MSU carries " << kMinMsu
                 << " to " << kMaxMsu << std::endl;
-        return;
+        return Handed::notCarried;
     }
-    put_to_tb(payload);
+    if (!put_to_tb(payload))
+        return Handed::full;
     process_tb();
+    return Handed::taken;
 }
 
 // Sending
@@ -384,15 +386,16 @@ void SLC::reset()
     sendFIB_ = sendBIB_ = true;
 }
 
-void SLC::put_to_tb(Packet const& payload)
+bool SLC::put_to_tb(Packet const& payload)
 {
     if (tb_.count() >= kTbAccepts) {
         ++stats_[4];
         error() << "no space in TB buffer," << " TB=" << tb_.count() << " RTB=" << rtbCount_ << " ignoring msu: "
                 << payload << std::endl;
-        return;
+        return false;
     }
     tb_.put(payload);
+    return true;
 }
 
 // Sends what waits while fewer than 127 MSUs are unacknowledged; a frame the channel refuses

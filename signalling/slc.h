@@ -6,6 +6,7 @@
 #include "control/protocol.h"
 #include "hardware/hdlc.h"
 #include "runtime/timer.h"
+#include "signalling/handed.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -40,7 +41,7 @@ public:
         virtual void fisu(SLC& link) = 0;
         virtual void lssu(SLC& link, Indication indication) = 0;
         virtual void msu(SLC& link, Packet& payload) = 0;
-        virtual void message(SLC& link, Packet& payload) = 0;
+        virtual Handed message(SLC& link, Packet& payload) = 0;
         virtual type get_state_id() const = 0;
     };
 
@@ -54,7 +55,7 @@ public:
         void fisu(SLC& link) override { link.fisu(*this); }
         void lssu(SLC& link, Indication indication) override { link.lssu(*this, indication); }
         void msu(SLC& link, Packet& payload) override { link.msu(*this, payload); }
-        void message(SLC& link, Packet& payload) override { link.message(*this, payload); }
+        Handed message(SLC& link, Packet& payload) override { return link.message(*this, payload); }
         State::type get_state_id() const override { return N; }
     };
 
@@ -126,15 +127,16 @@ public:
     void local_prepare_tail(Packet& p) override { p.reserve_tail(0); }
     bool local_activate() override;
     void local_deactivate() override;
-    // An MSU from above: in service it is queued for sending, unless it has fewer than 3 or
-    // more than 273 octets (refused with a line: it would not read as an MSU); in any other
-    // state it is dropped.
-    void message(Packet& p) override;
+    // An MSU from above (hand_down).
+    void message(Packet& p) override { hand_down(p); }
+    // The same, saying what became of it: in service it is queued for sending (taken),
+    // unless it has fewer than 3 or more than 273 octets (not carried, with a line: it would
+    // not read as an MSU) or the transmission buffer holds 200 (full, counted and logged); in
+    // any other state it is dropped (not carried).
+    Handed hand_down(Packet& p);
     void receive(Packet& p) override;
-    // Whether an MSU of this many octets can be sent at all (3 to 273), and whether the
-    // transmission buffer is full: message drops such an MSU.
+    // Whether an MSU of this many octets can be sent at all (3 to 273).
     static bool Carries(std::size_t octets);
-    bool Full() const { return tb_.count() >= kTbAccepts; }
 
     // The channel's events.
     void on_hdlc_receive(Packet& p) override { receive(p); }
@@ -158,7 +160,7 @@ public:
     void fisu(State&) {}
     void lssu(State&, Indication) {}
     void msu(State&, Packet&) {}
-    void message(State&, Packet&) {}
+    Handed message(State&, Packet&) { return Handed::notCarried; }
 
     void on_enter(Idle&);
     void lssu(Idle&, Indication indication);
@@ -176,7 +178,7 @@ public:
     void fisu(InService&);
     void lssu(InService&, Indication indication);
     void msu(InService&, Packet& payload);
-    void message(InService&, Packet& payload);
+    Handed message(InService&, Packet& payload);
 
 private:
     friend std::ostream& operator<<(std::ostream& os, DumpPtr const& dump);
@@ -198,7 +200,8 @@ private:
     void fisu();
     void lssu(Indication indication);
     void reset();
-    void put_to_tb(Packet const& payload);
+    // False when the TB is full: the payload is dropped, counted and logged.
+    bool put_to_tb(Packet const& payload);
     void process_tb();
 
     // In-service reception.

@@ -35,16 +35,6 @@ bool StackSlot::IUserData(std::vector<char> const& data)
                   << std::endl;
         return false;
     }
-    if (!Carries(data.size())) {
-        std::cerr << static_cast<Slot const&>(*this) << ": user data of " << data.size()
-                  << " octets refused: the link sends no message of that length" << std::endl;
-        return false;
-    }
-    if (LinkFull()) {
-        std::cerr << static_cast<Slot const&>(*this) << ": user data refused: the link's queue is full" << std::endl;
-        Refuse(ZGCP::ErrorCause::insufficientResources);
-        return false;
-    }
     // A message that does not fit in one packet is refused.
     Packet packet;
     if (!TakeQueuedBlock(packet, *this)) {
@@ -58,8 +48,10 @@ bool StackSlot::IUserData(std::vector<char> const& data)
     }
     if (!data.empty())
         std::memcpy(packet.put(unsigned(data.size())), data.data(), data.size());
-    message(packet);
-    return true;
+    Handed const handed = HandDown(packet);
+    if (handed == Handed::full)
+        Refuse(ZGCP::ErrorCause::insufficientResources);
+    return handed == Handed::taken;
 }
 
 void StackSlot::on_message(Packet& packet)

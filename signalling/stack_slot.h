@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/protocol.h"
+#include "signalling/handed.h"
 #include "signalling/lapd.h"
 #include "slots/slot.h"
 
@@ -12,10 +13,12 @@
 bool TakeQueuedBlock(Packet& packet, Slot const& slot);
 
 // A slot that hosts a protocol stack of signalling layers: the controller's user data goes
-// down the stack as one message (refused, insufficientResources, when the link queues have
-// taken every block the pool gives them or the link's own queue is full; unsupported when
-// the link sends no message of its length, or while the link's channel has ended),
-// each message the top layer delivers goes to the controller
+// down the stack as one message, answered by what the link did with it (refused,
+// insufficientResources, when the link's own queue is full; unsupported when the link sends
+// no such message); it is refused before the link sees it when the link queues have taken
+// every block the pool gives them (insufficientResources), when it is longer than a packet
+// or while the link's channel has ended (unsupported). Each message the top layer delivers
+// goes to the controller
 // as userData (one longer than a signal carries is dropped with a line); activate and deactivate run the stack, and the stack's activation and
 // deactivation reach the controller as activated and deactivated, each after the link
 // figures a kind reports (ReportLinkInfo).
@@ -33,11 +36,9 @@ public:
 protected:
     // The link's channel has ended and no new one was opened since: user data is refused.
     virtual bool ChannelEnded() const { return false; }
-    // Whether the link sends a message of this many octets at all (refused unsupported
-    // otherwise, as a message longer than a packet is), and whether its queue is full now
-    // (refused insufficientResources): what the link would drop is never answered success.
-    virtual bool Carries(std::size_t) const { return true; }
-    virtual bool LinkFull() const { return false; }
+    // Hands the message to the kind's link, which counts and logs it as its protocol does:
+    // what the link dropped is never answered success.
+    virtual Handed HandDown(Packet& packet) = 0;
     // Sends the kind's link figures (as ioctl signals) before a change of the stack's state.
     virtual void ReportLinkInfo() {}
     // isdnLinkInfo with the LAPD link's figures, when they changed since it was last asked.

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using namespace signallingtest;
@@ -127,37 +129,51 @@ TEST_F(LinkSlotsTest, AMessageLongerThanASignalCarriesIsDroppedWithALine)
     }
 }
 
-// What a link would drop is refused with an error, and the link goes on: a message of a
-// length the link sends none of (an SS7 MSU of fewer than 3 or more than 273 octets, an
-// empty LAPD message, a bus message without a call reference and a message type) is
-// unsupported, and while the link's own queue is full (no answer from its peer), the next
-// message is insufficientResources until the peer takes what waits.
+// What a link drops is refused with an error, and counted and logged by the link as every
+// message handed down; the link goes on. A message of a length the link sends none of (an SS7
+// MSU of fewer than 3 or more than 273 octets, an empty LAPD message, a bus message without a
+// call reference and a message type), an MSU to a link out of service and a bus message for a
+// call no terminal holds are unsupported; while the link's own queue is full (no answer from
+// its peer), the next message is insufficientResources until the peer takes what waits.
 TEST_F(LinkSlotsTest, DataTheLinkWouldDropIsRefusedAndTheLinkGoesOn)
 {
     Mux::TestClock clock;
     PstnFactory::instance();
     IsdnFactory::instance();
     using Bytes = std::vector<std::uint8_t>;
-    enum Up { inService, activated, joinedBothWays };
+    enum Up { inService, aligning, activated, joinedBothWays };
     struct Case {
         char const* what;
         ZGCP::CreateParams params;
         Up up;
         std::vector<std::size_t> refused, taken;
         unsigned queue;  // messages the link queues without an answer (0: not tried)
+        unsigned full;   // refused then
         Bytes answer;    // from the peer: takes what waits
+        std::vector<std::pair<char const*, unsigned>> lines;  // the link's, for what it dropped
+        std::vector<std::string> figures;                     // in its last report
     } const cases[] = {
         {"MTP level 2", testsupport::ss7Params(2, 1, 2, 3, true), inService, {1, 2, 274, 300}, {3, 273},
-         SS7::SLC::kRtbLimit + SS7::SLC::kTbAccepts, {0xFE, 0xFF, 0x00}},
-        {"LAPD, primary rate", testsupport::pstnIsdnParams(Type::pri, 2, false), activated, {0}, {1}, 128,
-         {0x02, 0x01, 0x73}},
-        {"LAPD, network side of a bus", testsupport::pstnIsdnParams(Type::bri, 2, true), joinedBothWays, {0, 3}, {4}, 0,
-         {}},
-        {"ISDN", testsupport::isdnParams(Type::pri, 2), activated, {0}, {1}, 0, {}},
+         SS7::SLC::kRtbLimit + SS7::SLC::kTbAccepts, 3, {0xFE, 0xFF, 0x00},
+         {{"discard msu of ", 4}, {"no space in TB buffer, TB=200 RTB=127 ignoring msu: ", 3}},
+         {"overflowCntr 3"}},
+        {"MTP level 2 out of service, then in service", testsupport::ss7Params(2, 1, 2, 3, true), aligning, {3, 273},
+         {3}, 0, 0, {}, {{" mtp tx", 3}}, {}},
+        {"LAPD, primary rate", testsupport::pstnIsdnParams(Type::pri, 2, false), activated, {0}, {1}, 128, 2,
+         {0x02, 0x01, 0x73}, {{"discard outgoing message: buffer overflow", 2}},
+         {"msuTxCount 132", "outOverflows 2"}},
+        {"LAPD, network side of a bus", testsupport::pstnIsdnParams(Type::bri, 2, true), joinedBothWays, {0, 3, 4}, {},
+         0, 0, {}, {}, {}},
+        {"ISDN", testsupport::isdnParams(Type::pri, 2), activated, {0, 0}, {1}, 0, 0, {}, {}, {"msuTxCount 3"}},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.what);
         auto data = [&](std::size_t n) { return run(20, testsupport::userDataCommand(std::vector<char>(n, 0x7B))); };
+        auto inServiceNow = [&] {
+            mccPush({0xFF, 0xFF, 0x01, SS7::SLC::SIE});
+            testsupport::advance(clock, 600);
+            mccPush({0xFF, 0xFF, 0x00});
+        };
         ASSERT_EQ(create(20, c.params), ok());
         if (c.up == activated) {
             EXPECT_EQ(activate(20), ok());
@@ -166,23 +182,46 @@ TEST_F(LinkSlotsTest, DataTheLinkWouldDropIsRefusedAndTheLinkGoesOn)
             EXPECT_EQ(c.up == joinedBothWays ? connect(20, 7) : ok(), ok());
         }
         settle();
-        if (c.up == inService) {
-            mccPush({0xFF, 0xFF, 0x01, SS7::SLC::SIE});
-            testsupport::advance(clock, 600);
-            mccPush({0xFF, 0xFF, 0x00});
+        if (c.up == aligning) {
+            EXPECT_EQ(run(20, testsupport::ss7LogCommand({false, false, false, true, false, false, false, false})), ok());
         }
+        if (c.up == inService)
+            inServiceNow();
         mccWritten();
+        std::vector<std::size_t> lines;
+        for (auto const& line : c.lines)
+            lines.push_back(err.count(line.first) + log.count(line.first));
         for (std::size_t n : c.refused)
             EXPECT_EQ(data(n), fail(ZGCP::ErrorCause::unsupported)) << n << " octets";
+        if (c.up == aligning)
+            inServiceNow();
         for (std::size_t n : c.taken)
             EXPECT_EQ(data(n), ok()) << n << " octets";
         if (c.queue != 0) {
             for (std::size_t i = c.taken.size(); i < c.queue; ++i)
                 ASSERT_EQ(data(4), ok()) << i;
-            EXPECT_EQ(data(4), fail(ZGCP::ErrorCause::insufficientResources));
+            for (unsigned i = 0; i < c.full; ++i)
+                EXPECT_EQ(data(4), fail(ZGCP::ErrorCause::insufficientResources));
             mccPush(c.answer);
             EXPECT_EQ(data(4), ok());
             EXPECT_FALSE(mccWritten().empty()) << "the link sends";
+        }
+        for (std::size_t i = 0; i < c.lines.size(); ++i)
+            EXPECT_EQ(err.count(c.lines[i].first) + log.count(c.lines[i].first), lines[i] + c.lines[i].second)
+                << c.lines[i].first;
+        // The figures as the controller reads them: when the link goes down, and every 3000 ms.
+        signals.take();
+        EXPECT_EQ(deactivate(20), ok());
+        testsupport::advance(clock, 3000);
+        std::string report;
+        for (ZGCP::Signal const& s : signals.signals)
+            if (s.ioctl_isSelected() && (s.get_ioctl().isdnLinkInfo_isSelected() || s.get_ioctl().ss7LinkInfo_isSelected()))
+                report = s.asValueNotation();
+        for (std::string const& figure : c.figures)
+            EXPECT_NE(report.find(figure + ","), std::string::npos) << figure << " in " << report;
+        if (c.params.isdn_isSelected()) {
+            std::size_t const empty = std::size_t(std::count(c.refused.begin(), c.refused.end(), 0u));
+            EXPECT_EQ(dynamic_cast<IsdnSlot&>(*at(20)).link().statistics().txEmpty, empty);
         }
         ASSERT_EQ(destroy(20), ok());
         kinds();
@@ -193,7 +232,8 @@ TEST_F(LinkSlotsTest, DataTheLinkWouldDropIsRefusedAndTheLinkGoesOn)
 // (insufficientResources, one line for the run of refusals), a frame from the peer is dropped
 // and a frame the link would build is not sent, each with a line, and nothing ends the
 // process. Once packets are free again the link goes on: its timers or the peer's next frame
-// get its answer out, and the controller's data is taken.
+// get its answer out, and the controller's data is taken where the link carries it (an SS7 link
+// still aligning and a bus without a terminal carry none).
 TEST_F(LinkSlotsTest, AnEmptyPoolRefusesDataDropsFramesAndTheLinkGoesOn)
 {
     Mux::TestClock clock;
@@ -209,16 +249,17 @@ TEST_F(LinkSlotsTest, AnEmptyPoolRefusesDataDropsFramesAndTheLinkGoesOn)
         unsigned wait;  // the protocol's retry, run out with the pool empty and again after
         Bytes peer;     // pushed with the pool empty and again after
         std::string answer;
+        bool carried;  // the controller's data, once packets are free
     } const cases[] = {
         {"LAPD, user side", testsupport::isdnParams(Type::pri, 2), activated, ISDN::LAPD::kT200, {0x00, 0x01, 0x73},
-         "000100000801"},
+         "000100000801", true},
         {"LAPD, TEI management", testsupport::isdnParams(Type::bri, 3), teiRemoved, ISDN::LAPD::kT202, {},
-         "fcff030f"},
+         "fcff030f", true},
         {"LAPD, network side of a bus", testsupport::pstnIsdnParams(Type::bri, 2, true), joinedBothWays,
-         ISDN::LAPD_NT::kCheckCycle, {}, "feff030f000004ff"},
+         ISDN::LAPD_NT::kCheckCycle, {}, "feff030f000004ff", false},
         {"MTP level 2", testsupport::ss7Params(2, 1, 2, 3, false), joinedFromTrunk, 0, {0xFF, 0xFF, 0x01, 0x00},
-         "ffff0101"},
-        {"HDLC link", testsupport::hdlcParams(2, 0x1234), joinedFromTrunk, 0, {}, "12340001"},
+         "ffff0101", false},
+        {"HDLC link", testsupport::hdlcParams(2, 0x1234), joinedFromTrunk, 0, {}, "12340001", true},
     };
     std::string const refused = ": the link queues hold every packet they may, data refused until they send\n";
     for (Case const& c : cases) {
@@ -250,7 +291,7 @@ TEST_F(LinkSlotsTest, AnEmptyPoolRefusesDataDropsFramesAndTheLinkGoesOn)
         }
         EXPECT_EQ(err.count(refused), lines + 1);
         EXPECT_GT(dropped(), drops);
-        EXPECT_EQ(data(), ok());
+        EXPECT_EQ(data(), c.carried ? ok() : fail(ZGCP::ErrorCause::unsupported));
         if (!c.peer.empty())
             mccPush(c.peer);
         testsupport::advance(clock, c.wait);

@@ -203,8 +203,8 @@ void T38SoftFactory::OnCount(ChildProgramLine::Line const& line)
     } else if (line->empty()) {
         std::clog << "t38: can't detect T38 resources" << std::endl;
         instances_ = 0;
-    } else if (line->size() >= kCountLineMax && line->back() != '\n') {
-        // Cut at its bound: what the line holds past it is not known.
+    } else if (line->size() >= kCountLineMax && line->back() != '\n' && leadingDigits(*line).last == line->size()) {
+        // The number runs into the line's bound: its digits past it are not known.
         std::cerr << ext::header(this) << "t38 daemon told a count longer than " << kCountLineMax
                   << " characters: " << ext::quoted(*line) << "; the last count stands" << std::endl;
     } else if (leadingNumber(*line, count) == NumberRead::outOfRange) {

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace {
@@ -111,6 +113,7 @@ TEST_F(T38SlotTest, TheRelayCountIsTheLinesLeadingNumberOrTheLastOneStands)
         return n;
     };
     std::string const digits39(39, '7');
+    std::string const blanks29(29, ' ');
     struct Case {
         std::string settings;
         char const* held;  // what the program does while the report waits for it
@@ -130,6 +133,14 @@ TEST_F(T38SlotTest, TheRelayCountIsTheLinesLeadingNumberOrTheLastOneStands)
         {"INSTANCES=" + digits39 + " COUNT=raw", nullptr, 7,
          "t38soft: t38 daemon told a count longer than 31 characters: \"" + digits39.substr(0, T38SoftFactory::kCountLineMax)
              + "\"; the last count stands\n"},
+        // A number cut by the bound where an int would hold what is left of it.
+        {"INSTANCES='" + blanks29 + "12345' COUNT=raw", nullptr, 7,
+         "t38soft: t38 daemon told a count longer than 31 characters: \"" + blanks29 + "12\"; the last count stands\n"},
+        // Longer lines whose number ends within the bound.
+        {"INSTANCES='3 relays available on this board today'", nullptr, 3, ""},
+        {"INSTANCES=7", nullptr, 7, ""},
+        {"INSTANCES='5" + std::string(30, ' ') + "' COUNT=raw", nullptr, 5, ""},
+        {"INSTANCES=7", nullptr, 7, ""},
         {"INSTANCES=2147483648", nullptr, 7, "t38 daemon told a count no int holds: \"2147483648\";"},
         {"INSTANCES=-2147483649", nullptr, 7, "t38 daemon told a count no int holds: \"-2147483649\";"},
         {"COUNT=hang", "stdin", 7, "] told no count within 1000 ms, killed; the last count stands\n"},
@@ -163,7 +174,11 @@ TEST_F(T38SlotTest, TheRelayCountIsTheLinesLeadingNumberOrTheLastOneStands)
         }
     }
     EXPECT_EQ(log.text().find("t38"), std::string::npos) << "a count says nothing";
-    EXPECT_EQ(err.count("t38soft: t38 daemon[" + std::to_string(relay.pids().at(13)) + "] told no count"), 1u);
+    // The program that hung is the one its row ran.
+    std::size_t const hung =
+        std::find_if(std::begin(cases), std::end(cases), [](Case const& c) { return c.settings == "COUNT=hang"; })
+        - std::begin(cases);
+    EXPECT_EQ(err.count("t38soft: t38 daemon[" + std::to_string(relay.pids().at(hung)) + "] told no count"), 1u);
 
     std::remove(relay.path().c_str());
     update();

@@ -59,12 +59,31 @@ protected:
         std::string const last = at == std::string::npos ? d.substr(3) : d.substr(at + 2);
         return last.substr(0, last.find(':'));
     }
-    // A channel's state on both devices, without the ids of the enables.
-    std::string state(std::string const& ts)
+    // A channel's state on both devices, without the ids of the enables, and the PD event of
+    // the RTP session on it.
+    std::string state(std::string const& ts) { return functions(ts) + " | " + pdEvent(ts); }
+    // What is on and set on the channel on both devices, as onDevice() gives it.
+    std::string functions(std::string const& ts) { return onDevice("/dev/dtmf", ts) + " | " + onDevice("/dev/dsp", ts); }
+    // The channel's state on the tone or voice-processing device without the ids of the
+    // enables and without how often its tone filters were reset.
+    std::string onDevice(std::string const& path, std::string const& ts)
     {
-        std::string const s =
-            board->command("device /dev/dtmf channel " + ts) + " | " + board->command("device /dev/dsp channel " + ts);
-        return withoutIds(s);
+        std::string s = withoutIds(board->command("device " + path + " channel " + ts));
+        std::size_t const resets = s.find(" tone-resets=");
+        if (resets != std::string::npos)
+            s.erase(resets, s.find_first_not_of("0123456789", resets + 13) - resets);
+        return s;
+    }
+    // "pd=off" of "ok ...; 1025: open=1 ... pd=off ...; ..." ("" without a session there).
+    std::string pdEvent(std::string const& ts)
+    {
+        std::string const d = board->command("dump /dev/rtp");
+        std::size_t const at = d.find(" " + ts + ": ");
+        if (at == std::string::npos)
+            return "";
+        std::string const session = d.substr(at, d.find(';', at) - at);
+        std::size_t const pd = session.find(" pd=");
+        return pd == std::string::npos ? "" : session.substr(pd + 1, session.find(' ', pd + 1) - pd - 1);
     }
     // The generator's settings on the channel, oldest first, "MS:freq1/freq2/amp1/amp2" each.
     std::vector<std::string> generator(std::string const& ts)
