@@ -11,7 +11,7 @@
 // without, bursts of up to 256 of them, the end of the line (hung up, its reads failing, an
 // empty frame), the clock, the controller's packages or user data, activate and deactivate,
 // and the joining to the trunk and the parting.
-// The far end reads what it sent itself (Far, Arrivals) and checks after every step:
+// The far end reads what it sent itself (Run::heard, Arrivals) and checks after every step:
 // - the bodies the signals carry are, in order, each body it sent that a signal can carry
 //   (one of the link's address under 16384 octets; a frame of the MCC line up to 1024
 //   octets), whole and once; each other one gives its one line;
@@ -46,9 +46,11 @@
 #include "tests/loop_pump.h"
 #include "tests/slot_commands.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -83,7 +85,7 @@ Kind const kKinds[] = {
 };
 
 enum Step {
-    kFrame,       // flags, control, length, x: a frame (Far::frame)
+    kFrame,       // flags, control, length, x: a frame (Run::build)
     kBurst,       // n, flags, length, x: n + 1 frames alike but for their first body octet;
                   // flags bit 2 clear: the last one without the "more" bit
     kEnd,         // how: the line ends, or its reads fail (kLineEnds); past them: an empty frame
