@@ -112,6 +112,12 @@ AtsQsigSlot::AtsQsigSlot(Fd device, int channel, std::unique_ptr<ISDN::LAPD> lin
 
 bool AtsQsigSlot::NewBChannel(std::uint32_t index, int& channel)
 {
+    // The index is lent anew only once the driver has it back.
+    if (!pay(index)) {
+        std::cerr << ext::header(this) << "add B channel " << index << " fail: (the one let go of is not given back yet)"
+                  << std::endl;
+        return false;
+    }
     dspdata::BChannel record{index, -1};
     if (board::board().ioctl(event_.lowlevel_fd(), dspdata::kAddBChannel, &record) < 0 || record.channel < 0) {
         std::cerr << ext::header(this) << "add B channel fail !!!" << std::endl;
@@ -121,12 +127,53 @@ bool AtsQsigSlot::NewBChannel(std::uint32_t index, int& channel)
     return true;
 }
 
+bool AtsQsigSlot::deleteB(std::uint32_t index)
+{
+    return board::board().ioctl(event_.lowlevel_fd(), dspdata::kDeleteBChannel, &index) >= 0;
+}
+
+bool AtsQsigSlot::giveBack(std::uint32_t index)
+{
+    if (deleteB(index))
+        return true;
+    Errno e;
+    std::cerr << ext::header(this) << "delete B channel " << index << " fail: " << e << std::endl;
+    return false;
+}
+
 void AtsQsigSlot::DestroyBChannel(std::uint32_t index)
 {
-    if (board::board().ioctl(event_.lowlevel_fd(), dspdata::kDeleteBChannel, &index) < 0) {
-        Errno e;
-        std::cerr << ext::header(this) << "delete B channel " << index << " fail: " << e << std::endl;
-    }
+    if (giveBack(index) || !is_open() || !owed_.insert(index).second)
+        return;
+    std::cerr << ext::header(this) << "B channel " << index << " let go of still lent: given back once the driver takes it"
+              << std::endl;
+    owedRequests_.Owe();
+}
+
+bool AtsQsigSlot::pay(std::uint32_t index)
+{
+    if (owed_.count(index) == 0)
+        return true;
+    if (!deleteB(index))
+        return false;
+    owed_.erase(index);
+    std::clog << ext::header(this) << "B channel " << index << " let go of: given back" << std::endl;
+    if (owed_.empty())
+        owedRequests_.Clear();
+    return true;
+}
+
+bool AtsQsigSlot::PayOwed()
+{
+    for (auto it = owed_.begin(); it != owed_.end();)
+        pay(*it++);
+    return owed_.empty();
+}
+
+void AtsQsigSlot::forgetOwed()
+{
+    owed_.clear();
+    owedRequests_.Clear();
 }
 
 void AtsQsigSlot::giveBackBChannels(bool toDriver)
@@ -136,7 +183,7 @@ void AtsQsigSlot::giveBackBChannels(bool toDriver)
             if (auto* b = dynamic_cast<AtsQsigBSlot*>(s); b && b->HoldsChannel() && b->signallingSlot() == GetId()) {
                 b->givenBack();
                 if (toDriver)
-                    DestroyBChannel(b->index());
+                    giveBack(b->index());
             }
 }
 
@@ -144,13 +191,15 @@ void AtsQsigSlot::releaseChannel()
 {
     // The device that lent the B channels ended: they went with it.
     giveBackBChannels(false);
+    forgetOwed();
     IsdnSlot::releaseChannel();
 }
 
 bool AtsQsigSlot::IBeforeDestroy()
 {
-    // The B channels go back while the device is still open.
+    // The B channels go back while the device is still open; its close lets go of the rest.
     giveBackBChannels(true);
+    forgetOwed();
     IsdnSlot::IBeforeDestroy();
     event_.Release();
     return true;

@@ -3,6 +3,7 @@
 #include "base/fd.h"
 #include "hardware/hdlc.h"
 #include "runtime/event.h"
+#include "runtime/owed_requests.h"
 #include "signalling/lapd.h"
 #include "signalling/stack_slot.h"
 #include "slots/slot_factory.h"
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <set>
 #include <string>
 
 // An ISDN D channel: Q.921 LAPD over a frame channel of its own, whose descriptor the slot
@@ -76,7 +78,12 @@ private:
 // A QSIG D channel on the signalling channel of the DSP data device, which also lends out the
 // B channels its B slots stand for. Destroying it, or the end of its device, gives back the B
 // channels its B slots hold; those slots stay until destroyed, holding no channel.
-class AtsQsigSlot : public IsdnSlot {
+//
+// A B channel whose return the driver refuses is owed: said once, tried again on the back-off
+// of OwedRequests, and given back before a new B channel of its index is borrowed (which fails
+// while the driver still refuses). The device lets go of every B channel when the slot closes
+// it, or when it ends.
+class AtsQsigSlot : public IsdnSlot, private OwedRequests::Owner {
 public:
     AtsQsigSlot(Fd device, int channel, std::unique_ptr<ISDN::LAPD> link);
 
@@ -87,6 +94,8 @@ public:
     bool NewBChannel(std::uint32_t index, int& channel);
     void DestroyBChannel(std::uint32_t index);
     int GetTimeslot() const { return channel(); }
+    // The B channel's return is owed.
+    bool owes(std::uint32_t index) const { return owed_.count(index) != 0; }
 
     void PutHeader(std::ostream& os) const override { os << "ats-qsig: "; }
 
@@ -95,6 +104,18 @@ private:
     // Every B slot of this slot that holds its channel loses it; the driver is asked to take
     // each back when toDriver.
     void giveBackBChannels(bool toDriver);
+    // The delete-B-channel request: true when the driver takes it.
+    bool deleteB(std::uint32_t index);
+    // The same, a refusal said.
+    bool giveBack(std::uint32_t index);
+    // Gives back, quietly, what is owed of the index; true when nothing is left (a line).
+    bool pay(std::uint32_t index);
+    bool PayOwed() override;
+    // The device let go of every B channel.
+    void forgetOwed();
+
+    std::set<std::uint32_t> owed_;
+    OwedRequests owedRequests_{*this};
 };
 
 // One B channel of a QSIG slot, switched by the channel the driver lent.

@@ -231,4 +231,19 @@ TEST_F(IsdnSlotTest, AQsigSlotGivesBackTheBChannelsOfItsBSlots)
     EXPECT_EQ(dsp.lent(dsp.channels().at(0)), (std::map<std::uint32_t, int>{{2, sig + 3}}));
 }
 
+// A B channel whose return the driver refuses is owed by its QSIG slot until the device ends,
+// which lets go of it.
+TEST_F(IsdnSlotTest, AnOwedBChannelGoesWithTheQsigDevice)
+{
+    ASSERT_EQ(create(21, qsigParams(false)), ok());
+    ASSERT_EQ(create(22, qsigBParams(21, 1)), ok());
+    env.sim.failRequest(dspdata::kPath, dspdata::kDeleteBChannel, EIO, -1);
+    ASSERT_EQ(destroy(22), ok());
+    auto const& qsig = dynamic_cast<AtsQsigSlot const&>(*at(21));
+    EXPECT_TRUE(qsig.owes(0));
+    env.sim.failRead(dspdata::kPath, {board::sim::ReadFault::Kind::eof, 0});
+    settle();
+    EXPECT_FALSE(qsig.owes(0));
+}
+
 }  // namespace

@@ -8,7 +8,8 @@
 // A digital modem on a point-to-point generic-HDLC network interface: the first stream
 // open switches the interface to PPP and runs pppd on it; the interface's switch channel is
 // the slot's channel both ways. When the slot goes, the interface is taken down, put back
-// to raw HDLC and handed back to the factory.
+// to raw HDLC and handed back to the factory, which owes that reset when the driver refuses
+// it.
 class HdlcModemSlot : public ModemSlot {
 public:
     static constexpr char const* kOptions = "/usr/local/etc/ppp/ioptions";
@@ -24,11 +25,14 @@ public:
     void initModem();
     std::string const& deviceName() const { return name_; }
 
+    // Takes the interface down and puts it back to raw HDLC: null when done, else the line of
+    // the request the driver refused.
+    static char const* resetInterface(std::string const& name);
+
 private:
     void openLine() override { initModem(); }
     // SIOCWANDEV on the interface with the settings type and buffer: the result.
-    int wanDev(std::uint32_t type, std::uint32_t size, void* buffer);
-    void resetInterface();
+    static int wanDev(std::string const& name, std::uint32_t type, std::uint32_t size, void* buffer);
 
     std::string name_;
 };

@@ -42,7 +42,8 @@ TEST_F(HdlcModemSlotTest, WithoutTheInterfacesSettingsNothingIsChangedOrStarted)
     EXPECT_TRUE(pppd.pids().empty());
 }
 
-TEST_F(HdlcModemSlotTest, ResetFailuresOnDestructionAreLogged)
+// A reset the driver refuses is owed: the interface is not free until the back-off makes it.
+TEST_F(HdlcModemSlotTest, ResetFailuresOnDestructionAreLoggedAndOwed)
 {
     struct Case {
         unsigned long request;
@@ -62,10 +63,14 @@ TEST_F(HdlcModemSlotTest, ResetFailuresOnDestructionAreLogged)
         ASSERT_EQ(connect(1, 7), ok());
         ASSERT_TRUE(waitFor([&] { return !modem(1)->pppd_executing(); }));
         testsupport::CaptureStream e(std::cerr);
+        Mux::TestClock clock;
         env.sim.failRequest("hdlc0", c.request, EIO);
         ASSERT_EQ(destroy(1), ok());
         EXPECT_EQ(slotstest::linesOf(e.text(), "01:"), "01:digital-modem: " + c.line + "\n");
         EXPECT_EQ(hdlc0.dump(), c.state);
+        EXPECT_TRUE(factory->freeInterfaces().empty());
+        testsupport::advance(clock, OwedRequests::first_wait_ms);
+        EXPECT_EQ(hdlc0.dump(), "p2p=on channel=7200 proto=hdlc up=off");
         EXPECT_EQ(factory->freeInterfaces().size(), 1u);
     }
 }

@@ -52,7 +52,9 @@ bool MccSlot::IUserData(std::vector<char> const& data)
 
 void MccSlot::OnEvent(int, short revents)
 {
-    char buffer[kBufferSize];
+    // An octet more than a frame may hold: a longer frame is told from one that fills the
+    // buffer, and is not sent up cut.
+    char buffer[kBufferSize + 1];
     for (;;) {
         DeviceRead const read = readDevice(event_.lowlevel_fd(), revents, buffer, sizeof buffer);
         if (!read.data()) {
@@ -60,7 +62,10 @@ void MccSlot::OnEvent(int, short revents)
                 lost(read);
             return;
         }
-        OnUserData(std::vector<char>(buffer, buffer + read.size));
+        if (read.size > kBufferSize)
+            std::cerr << ext::header(this) << "frame of more than " << kBufferSize << " octets dropped" << std::endl;
+        else
+            OnUserData(std::vector<char>(buffer, buffer + read.size));
     }
 }
 

@@ -10,11 +10,12 @@
 
 // A raw frame channel of the MCC controller: user data from the controller is written to the
 // channel as one frame (answered with an error when it is not written), and every frame the
-// channel delivers goes to the controller as a userData signal. The channel's switch channel is the slot's, both ways, until the line
-// ends: the slot then loses its channel.
+// channel delivers goes to the controller as a userData signal; a frame longer than the slot
+// reads is dropped with a line, never sent up cut. The channel's switch channel is the slot's,
+// both ways, until the line ends: the slot then loses its channel.
 class MccSlot : public Slot {
 public:
-    // The largest frame read.
+    // The largest frame the slot reads and sends up.
     static constexpr unsigned kBufferSize = 1024;
 
     // Takes the allocated channel.

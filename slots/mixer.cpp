@@ -135,6 +135,9 @@ void Mixer::Reset()
 
 void Mixer::Clear()
 {
+    // The driver let go of the unit, and of what it owed.
+    owed_.clear();
+    owedRequests_.Clear();
     // A copy: a port told may go at once.
     std::vector<MixerSlot*> const ports = ports_;
     for (MixerSlot* port : ports)
@@ -165,11 +168,34 @@ int Mixer::portTimeslot(ZGCP::MixerChannel const& channel) const
     return channel2timeslot(number);
 }
 
+namespace {
+
+// The TDM channels a new port's routes name: its own, then the output's inputs or the input's
+// summator.
+std::vector<int> routedChannels(ZGCP::MixerOutParams const& params)
+{
+    std::vector<int> channels{params.get_channel().get_tdm().getValue()};
+    for (ZGCP::MixerInput const& input : params.get_inputs())
+        if (input.get_channel().tdm_isSelected())
+            channels.push_back(input.get_channel().get_tdm().getValue());
+    return channels;
+}
+
+std::vector<int> routedChannels(ZGCP::MixerInParams const& params)
+{
+    std::vector<int> channels{params.get_channel().get_tdm().getValue()};
+    if (params.summator_isPresent() && params.get_summator().tdm_isSelected())
+        channels.push_back(params.get_summator().get_tdm().getValue());
+    return channels;
+}
+
+}  // namespace
+
 Slot* Mixer::New(ZGCP::MixerOutParams const& params)
 {
     // The channel is checked before any route is touched: a declined output changes nothing.
     int const timeslot = portTimeslot(params.get_channel());
-    if (timeslot < 0 || !SetTX(params))
+    if (timeslot < 0 || !settle(routedChannels(params)) || !SetTX(params))
         return nullptr;
     auto port = std::make_unique<TdmOutput>(shared_from_this(), params.get_channel().get_tdm().getValue(), timeslot);
     Register(port.get());
@@ -179,16 +205,16 @@ Slot* Mixer::New(ZGCP::MixerOutParams const& params)
 Slot* Mixer::New(ZGCP::MixerInParams const& params)
 {
     int const timeslot = portTimeslot(params.get_channel());
-    if (timeslot < 0)
+    if (timeslot < 0 || !settle(routedChannels(params)))
         return nullptr;
     int const channel = params.get_channel().get_tdm().getValue();
     auto port = std::make_unique<TdmInput>(shared_from_this(), channel, timeslot);
     if (params.summator_isPresent()) {
         ZGCP::MixerChannel const& summator = params.get_summator();
         if (summator.tdm_isSelected()) {
-            port->setSummator(summator.get_tdm().getValue());
-            mix_route route{tdm(port->summator()), tdm(channel), mix_unity_gain};
-            add(route);
+            int const sum = summator.get_tdm().getValue();
+            mix_route route{tdm(sum), tdm(channel), mix_unity_gain};
+            port->setSummator(sum, add(route));
         } else {
             // No route can be made of an rtp channel: none is asked for.
             std::cerr << ext::header(this) << "wrong summator coding !" << std::endl;
@@ -206,11 +232,14 @@ void Mixer::Release(TdmInput& port)
 {
     port.stopDTMF();
     if (port.summator() >= 0 && !superseded()) {
-        mix_route route{tdm(port.summator()), tdm(port.channel()), mix_unity_gain};
-        if (mixer_ctl(mixer::kRxRemove, &route) < 0) {
+        Leftover const route{port.summator(), port.channel()};
+        if (request(route) < 0) {
             Errno const e;
             std::cerr << ext::header(this) << "MIX_RX_REMOVE rx.number=" << port.summator()
                       << " tx.number=" << port.channel() << " fail : " << e << std::endl;
+            // A route the driver never took, or no longer has, is not left.
+            if (port.routed() && e.value() != ENOENT)
+                owe(route);
         }
     }
     UnRegister(&port);
@@ -221,10 +250,94 @@ void Mixer::Release(TdmOutput& port)
     port.stopDTMF();
     if (!superseded()) {
         std::clog << ext::header(this) << "clear tdm output " << port.channel() << std::endl;
-        mix_slot slot = tdm(port.channel());
-        mixer_ctl(mixer::kRxClear, &slot);
+        Leftover const sources{port.channel(), Leftover::kAllSources};
+        if (request(sources) < 0)
+            owe(sources);
     }
     UnRegister(&port);
+}
+
+namespace {
+
+// "source 1 of channel 0", "the sources of channel 0".
+std::ostream& operator<<(std::ostream& os, Mixer::Leftover const& l)
+{
+    if (l.tx == Mixer::Leftover::kAllSources)
+        return os << "the sources of channel " << l.rx;
+    return os << "source " << l.tx << " of channel " << l.rx;
+}
+
+char const* undone(Mixer::Leftover const& l) { return l.tx == Mixer::Leftover::kAllSources ? "cleared" : "removed"; }
+
+bool names(Mixer::Leftover const& l, int channel) { return l.rx == channel || l.tx == channel; }
+
+}  // namespace
+
+int Mixer::request(Leftover const& l) const
+{
+    if (l.tx == Leftover::kAllSources) {
+        mix_slot slot = tdm(l.rx);
+        return mixer_ctl(mixer::kRxClear, &slot);
+    }
+    mix_route route{tdm(l.rx), tdm(l.tx), mix_unity_gain};
+    return mixer_ctl(mixer::kRxRemove, &route);
+}
+
+bool Mixer::undo(Leftover const& l) const
+{
+    return request(l) >= 0 || (l.tx != Leftover::kAllSources && errno == ENOENT);
+}
+
+bool Mixer::owes(int channel) const
+{
+    return std::any_of(owed_.begin(), owed_.end(), [&](Leftover const& l) { return names(l, channel); });
+}
+
+void Mixer::owe(Leftover const& l)
+{
+    // A unit the driver no longer lists holds nothing. A port is made on no channel of what
+    // is owed: nothing is owed twice.
+    if (dead_)
+        return;
+    owed_.push_back(l);
+    std::cerr << ext::header(this) << l << " left summed by a port gone: " << undone(l) << " once the driver takes it"
+              << std::endl;
+    owedRequests_.Owe();
+}
+
+template <class Pass>
+void Mixer::pay(Pass pass)
+{
+    for (auto it = owed_.begin(); it != owed_.end();) {
+        if (!pass(*it) || !undo(*it)) {
+            ++it;
+            continue;
+        }
+        std::clog << ext::header(this) << *it << " left summed by a port gone: " << undone(*it) << std::endl;
+        it = owed_.erase(it);
+    }
+    if (owed_.empty())
+        owedRequests_.Clear();
+}
+
+bool Mixer::PayOwed()
+{
+    pay([](Leftover const&) { return true; });
+    return owed_.empty();
+}
+
+bool Mixer::settle(std::vector<int> const& channels)
+{
+    auto const named = [&](Leftover const& l) {
+        return std::any_of(channels.begin(), channels.end(), [&](int c) { return names(l, c); });
+    };
+    pay(named);
+    auto const left = std::find_if(owed_.begin(), owed_.end(), named);
+    if (left == owed_.end())
+        return true;
+    std::cerr << ext::header(this) << "port on channel " << channels.front() << " fail: (" << *left
+              << " left summed by a port gone is not " << undone(*left) << " yet)" << std::endl;
+    return false;
 }
 
 MixerFactory& MixerFactory::instance()

@@ -3,6 +3,7 @@
 #include "board/mixer.h"
 #include "board/voice.h"
 #include "messages/zgcp.h"
+#include "runtime/owed_requests.h"
 #include "slots/slot_factory.h"
 
 #include <cstddef>
@@ -29,7 +30,12 @@ int mixer_ctl(unsigned long request, void* record);
 //
 // Owned by the factory's table while the driver lists it and by each of its ports: a unit
 // the driver no longer lists is dead, and goes with its last port.
-class Mixer : public std::enable_shared_from_this<Mixer> {
+//
+// A route that a port's release leaves summed because the driver refuses to undo it is owed
+// by the unit: said once, tried again on the back-off of OwedRequests, and undone before a
+// new port's routes name either of its channels (that create is declined while the driver
+// still refuses). The driver lets go of it with the unit.
+class Mixer : public std::enable_shared_from_this<Mixer>, private OwedRequests::Owner {
 public:
     Mixer(int id, MixerFactory& factory);
     Mixer(Mixer const&) = delete;
@@ -67,6 +73,15 @@ public:
     // its registration.
     void Release(TdmInput& port);
     void Release(TdmOutput& port);
+    // Routes of the channel are owed: left summed by what let go of them.
+    bool owes(int channel) const;
+
+    // A route left summed: the source tx of the summing channel rx, or all its sources.
+    struct Leftover {
+        static constexpr int kAllSources = -1;
+        int rx;
+        int tx;
+    };
 
 private:
     friend class MixerFactory;
@@ -82,10 +97,27 @@ private:
     // MIX_RX_ADD; a failure is written with the error.
     bool add(mix_route& route);
 
+    // MIX_RX_REMOVE of the source, or MIX_RX_CLEAR of all: the driver's result.
+    int request(Leftover const& leftover) const;
+    // The request made again: true when the route is gone (a source the driver does not
+    // have is gone).
+    bool undo(Leftover const& leftover) const;
+    // The driver refused to undo it: owed (said once), unless the driver let go of the unit.
+    void owe(Leftover const& leftover);
+    // Undoes what is owed on the channels a new port's routes name; false (a line) while the
+    // driver still refuses some of it.
+    bool settle(std::vector<int> const& channels);
+    // Undoes, quietly, the owed leftovers that pass; each goes (a line) once undone.
+    template <class Pass>
+    void pay(Pass pass);
+    bool PayOwed() override;
+
     int id_;
     bool dead_ = false;
     MixerFactory& factory_;
     std::vector<MixerSlot*> ports_;
+    std::vector<Leftover> owed_;
+    OwedRequests owedRequests_{*this};
 };
 
 // The factory of the mixer ports (create alternatives mixerOut and mixerIn) and the table

@@ -68,7 +68,13 @@ public:
 
     // The summing channel it feeds; -1 when none.
     int summator() const { return summator_; }
-    void setSummator(int channel) { summator_ = channel; }
+    // Whether the driver took the route into it.
+    bool routed() const { return routed_; }
+    void setSummator(int channel, bool routed)
+    {
+        summator_ = channel;
+        routed_ = routed;
+    }
     using Hardware::TonecReceiver::echoCancel;
 
 private:
@@ -80,6 +86,7 @@ private:
     void dsproc_flags_event(::dsproc_flags_event const* event) override { processFlagsEvent(event); }
 
     int summator_ = -1;
+    bool routed_ = false;
 };
 
 // A summing channel: it adds the input channels given at its creation, and the switch

@@ -110,6 +110,9 @@ TEST_F(MixerTest, InputSummatorIsRoutedOnlyWhenItIsATdmChannel)
         {"refused", mixerInParams(3, tdmChannel(1), tdmChannel(0)), true, "",
          "mixer [3]: MIX_RX_ADD fail : Input/output error\n"
          "mixer [3]: MIX_RX_REMOVE rx.number=0 tx.number=1 fail : No such file or directory\n"},
+        {"out of range", mixerInParams(3, tdmChannel(1), tdmChannel(56)), false, "",
+         "mixer [3]: MIX_RX_ADD fail : Invalid argument\n"
+         "mixer [3]: MIX_RX_REMOVE rx.number=56 tx.number=1 fail : Invalid argument\n"},
         {"echo canceller", withEcm, false, "", ""},
     };
     for (Case const& c : cases) {
@@ -124,7 +127,9 @@ TEST_F(MixerTest, InputSummatorIsRoutedOnlyWhenItIsATdmChannel)
         std::size_t edits = 0;
         for (auto const& e : env.sim.journal().since(mark))
             edits += e.name == std::string("rx-add") || e.name == std::string("rx-remove");
-        EXPECT_EQ(edits, c.addRefused ? 2u : 0u) << c.name;
+        EXPECT_EQ(edits, std::string(c.lines).find("MIX_RX_ADD") != std::string::npos ? 2u : 0u) << c.name;
+        // A route the driver never took is not owed.
+        EXPECT_FALSE(factory.findMixer(3)->owes(1)) << c.name;
     }
     // The echo canceller was switched on for the channel.
     auto const* channel = env.dtmf.channel(std::uint32_t(timeslot(3, 1)));
@@ -208,6 +213,27 @@ TEST_F(MixerTest, APortOfAVanishedUnitTouchesNothingOfTheUnitThatCameBack)
     EXPECT_EQ(create(22, mixerOutParams(3, tdmChannel(5), {})), fail(ZGCP::ErrorCause::insufficientResources));
     EXPECT_EQ(routes(3), "0<5:32767");
     EXPECT_EQ(mixerLines(logged), "mixer [3]: channel 5 has a port already\nmixer [3]: channel 5 has a port already\n");
+}
+
+// A route a port's release leaves summed, the driver refusing to undo it, is owed by the unit
+// until undone; a unit the driver no longer lists lets go of it, and nothing of it is tried.
+TEST_F(MixerTest, WhatARefusedReleaseLeavesSummedGoesWithTheUnit)
+{
+    std::shared_ptr<Mixer::Mixer> const unit = factory.findMixer(3);
+    ASSERT_EQ(create(10, mixerInParams(3, tdmChannel(1), tdmChannel(0))), ok());
+    ASSERT_EQ(create(11, mixerOutParams(3, tdmChannel(2), {})), ok());
+    env.sim.failRequest(mixer::kPath, mixer::kRxRemove, EIO, -1);
+    env.sim.failRequest(mixer::kPath, mixer::kRxClear, EIO, -1);
+    ASSERT_EQ(destroy(10), ok());
+    ASSERT_EQ(destroy(11), ok());
+    EXPECT_EQ(routes(3), "0<1:32767 2<2:32767");
+    for (int channel : {0, 1, 2})
+        EXPECT_TRUE(unit->owes(channel)) << channel;
+
+    env.mixer.removeUnit(3);
+    factory.RefreshResources();
+    for (int channel : {0, 1, 2})
+        EXPECT_FALSE(unit->owes(channel)) << channel;
 }
 
 TEST_F(MixerTest, ResetAndVersionFailuresAreWritten)

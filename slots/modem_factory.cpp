@@ -124,8 +124,9 @@ void ModemFactory::update_hdlcDevices()
         ifreq ifr = hdlc_iface::request(name.c_str());
         if (b.ifaceIoctl(SIOCGIFINDEX, &ifr) != 0 || b.ifaceIoctl(SIOCGIFFLAGS, &ifr) != 0)
             break;
-        // An interface a live slot holds is not free, whatever the interface says.
-        if ((ifr.ifr_flags & IFF_POINTOPOINT) && !(ifr.ifr_flags & IFF_LOOPBACK) && !held(name))
+        // An interface a live slot holds, or that is owed its reset, is not free, whatever the
+        // interface says.
+        if ((ifr.ifr_flags & IFF_POINTOPOINT) && !(ifr.ifr_flags & IFF_LOOPBACK) && !held(name) && !owesReset(name))
             freeInterfaces_.push_back(name);
     }
     if (freeInterfaces_.empty())
@@ -280,4 +281,35 @@ void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot)
     forget(all_, static_cast<ModemSlot*>(slot));
     if (forget(hdlc_, slot))
         freeInterfaces_.push_back(slot->deviceName());
+}
+
+bool ModemFactory::owesReset(std::string const& interfaceName) const
+{
+    return std::find(owedResets_.begin(), owedResets_.end(), interfaceName) != owedResets_.end();
+}
+
+void ModemFactory::OweReset(std::string const& interfaceName)
+{
+    freeInterfaces_.erase(std::remove(freeInterfaces_.begin(), freeInterfaces_.end(), interfaceName),
+                          freeInterfaces_.end());
+    if (owesReset(interfaceName))
+        return;
+    owedResets_.push_back(interfaceName);
+    std::cerr << ext::header(this) << "interface " << interfaceName
+              << " handed back without its reset: handed out again once the driver takes it" << std::endl;
+    owedRequests_.Owe();
+}
+
+bool ModemFactory::PayOwed()
+{
+    for (auto it = owedResets_.begin(); it != owedResets_.end();) {
+        if (HdlcModemSlot::resetInterface(*it) != nullptr) {
+            ++it;
+            continue;
+        }
+        std::clog << ext::header(this) << "interface " << *it << " handed back: reset" << std::endl;
+        freeInterfaces_.push_back(*it);
+        it = owedResets_.erase(it);
+    }
+    return owedResets_.empty();
 }

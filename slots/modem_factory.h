@@ -3,6 +3,7 @@
 #include "base/fd.h"
 #include "runtime/accept_pause.h"
 #include "runtime/event.h"
+#include "runtime/owed_requests.h"
 #include "slots/auth_client.h"
 #include "slots/slot_factory.h"
 
@@ -25,7 +26,11 @@ class ModemSlot;
 // runs the local authentication listener (TCP, 127.0.0.1) for the PPP authentication
 // client, routing its records between the connections and the live modem slots by session
 // number.
-class ModemFactory : public SlotFactory {
+//
+// An interface whose reset the driver refused when its slot went is owed that reset: said
+// once, tried again on the back-off of OwedRequests, and neither free nor handed out before
+// the driver takes it.
+class ModemFactory : public SlotFactory, private OwedRequests::Owner {
 public:
     static constexpr std::uint16_t kAuthPort = 52000;
     static constexpr int kAuthBacklog = 64;
@@ -49,6 +54,9 @@ public:
     // Releasing a slot twice changes nothing.
     void ReleaseModemSlot(DspModemSlot* slot);
     void ReleaseModemSlot(HdlcModemSlot* slot);
+    // The driver refused the reset of an interface handed back: it is owed.
+    void OweReset(std::string const& interfaceName);
+    bool owesReset(std::string const& interfaceName) const;
 
     // A record for the connection of its session (dropped, logged, when there is none).
     void SendAuth(attr const* record);
@@ -88,6 +96,8 @@ private:
     void OnSocketEvent(int fd, short revents);
     // The listening socket has ended: it stays closed until the process restarts.
     void ListenerFailed();
+    // Resets, quietly, the interfaces owed it; each one reset is free again (a line).
+    bool PayOwed() override;
 
     std::uint16_t port_;
     std::vector<DspModemSlot*> dsp_;
@@ -104,4 +114,6 @@ private:
     // refusal of such a run is logged.
     bool refusing_ = false;
     std::deque<std::string> freeInterfaces_;
+    std::vector<std::string> owedResets_;
+    OwedRequests owedRequests_{*this};
 };

@@ -5,6 +5,7 @@
 #include "slots/trunk_slot.h"
 #include "control/acceptor_net.h"
 #include "tests/controller_client.h"
+#include "tests/loop_pump.h"
 
 #include <gtest/gtest.h>
 
@@ -159,6 +160,8 @@ TEST_F(SlotTableTest, SlotlessQueryIsAnsweredThenReportsTheFactoriesResources)
     ZGCP::Command query;
     query.select_query();
     EXPECT_EQ(table.ExecuteBase(query), ok());
+    // A factory that asks a program (one an earlier test of the process built) reports later.
+    testsupport::runUntil([&] { return !signals.signals.empty(); }, 10000);
     ASSERT_EQ(signals.signals.size(), 1u);
     ASSERT_TRUE(signals.signals[0].query_isSelected());
     ZGCP::Resources const& r = signals.signals[0].get_query();

@@ -75,11 +75,12 @@ std::string HdlcIfaceModel::dump() const
 
 std::string HdlcIfaceModel::command(std::vector<std::string> const& words)
 {
-    static char const usage[] = "error usage: p2p on|off | channel N";
+    static char const usage[] = "error usage: p2p on|off | up on|off | channel N";
     if (words.size() != 2)
         return usage;
-    if (words[0] == "p2p" && (words[1] == "on" || words[1] == "off")) {
-        pointToPoint_ = words[1] == "on";
+    bool const on = words[1] == "on";
+    if ((words[0] == "p2p" || words[0] == "up") && (on || words[1] == "off")) {
+        (words[0] == "p2p" ? pointToPoint_ : up_) = on;
         return "ok";
     }
     if (words[0] == "channel") {

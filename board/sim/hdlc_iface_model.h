@@ -31,7 +31,8 @@ public:
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
     // "p2p=on channel=7200 proto=ppp up=off".
     std::string dump() const override;
-    // "p2p on|off", "channel N"; see board/README.md.
+    // "p2p on|off", "up on|off" (as a program on the interface brings it up), "channel N"; see
+    // board/README.md.
     std::string command(std::vector<std::string> const& words) override;
 
 private:

@@ -138,8 +138,7 @@ CountRead countOf(std::string const& output, bool ended)
     bool const whole = line.back() == '\n';
     if (!whole && line.size() < bound && !ended)
         return {std::nullopt, false};
-    if (!whole && line.size() == bound)
-        return {std::nullopt, true};
+    bool const cut = !whole && line.size() == bound;
     std::size_t at = 0;
     while (at < line.size() && blank(line[at]))
         ++at;
@@ -152,6 +151,9 @@ CountRead countOf(std::string const& output, bool ended)
         value = std::min(value * 10 + (line[at] - '0'), 1LL << 40);
     if (at == first)
         return {0, true};
+    // A number whose digits run into the bound: what follows them is not known.
+    if (cut && at == line.size())
+        return {std::nullopt, true};
     value = negative ? -value : value;
     if (value < INT_MIN || value > INT_MAX)
         return {std::nullopt, true};
