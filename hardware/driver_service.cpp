@@ -67,9 +67,10 @@ bool DriverService::ready(char const* what, unsigned ts, char const* suffix)
     // Nothing new on a channel before what it owes is made.
     if (paying_ || !owes(ts))
         return true;
+    bool const quiet = quietly_;
     quietly_ = true;
     bool const paid = pay(ts);
-    quietly_ = false;
+    quietly_ = quiet;
     if (!paid)
         std::cerr << what << suffix << " fail: (what the timeslot was let go of with is not switched off yet)"
                   << " timeslot=" << ts << std::endl;
