@@ -12,7 +12,7 @@
 #include <iostream>
 #include <utility>
 
-MccSlot::MccSlot(Fd channel) : channel_(Mcc::timeslot(channel))
+MccSlot::MccSlot(int timeslot, Fd channel) : channel_(timeslot)
 {
     event_.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
     // The Event takes the descriptor over: no copy that could fail for want of a descriptor.
@@ -108,7 +108,14 @@ Slot* MccFactory::INewSlot(ZGCP::CreateParams const& params)
         std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << e << std::endl;
         return nullptr;
     }
-    return new MccSlot(std::move(channel));
+    // A channel without its time slot could never be connected: no slot is made of it.
+    int const timeslot = Mcc::timeslot(channel);
+    if (timeslot < 0) {
+        Errno e;
+        std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << e << std::endl;
+        return nullptr;
+    }
+    return new MccSlot(timeslot, std::move(channel));
 }
 
 void MccFactory::Query(ZGCP::Resources& resources)

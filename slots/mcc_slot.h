@@ -18,10 +18,10 @@ public:
     // The largest frame the slot reads and sends up.
     static constexpr unsigned kBufferSize = 1024;
 
-    // Takes the allocated channel.
-    explicit MccSlot(Fd channel);
+    // Takes the allocated channel and its time slot.
+    MccSlot(int timeslot, Fd channel);
 
-    // One write of the bytes; a failure is logged, the command still succeeds.
+    // One write of the bytes; a failure is logged and refuses the data.
     bool IUserData(std::vector<char> const& data) override;
     // The channel goes back with its switch output disabled.
     bool IBeforeDestroy() override;

@@ -83,6 +83,8 @@ TEST_F(MccSlotTest, RefusedCreatesAreLoggedAndLeaveNothingBehind)
          "mcc: fail to open MCC device: Permission denied\n"},
         {mccs, testsupport::mccParams(Type::bri, Mode::standard), "allocate", ENOSPC,
          "mcc: MCC_ALLOCATE fail: No space left on device\n"},
+        {mccs, testsupport::mccParams(Type::data, Mode::standard), "timeslot", EINVAL,
+         "mcc: MCC_TIMESLOT fail: Invalid argument\n"},
         {voice, testsupport::filePlayerParams({"a", ""}, 1), "", 0, "voice/mcc[0]: phrase name refused: \"\"\n"},
         {voice, testsupport::filePlayerParams({"a"}, -1), "", 0, "voice/mcc[0]: repeat count refused: -1\n"},
         {voice, testsupport::filePlayerParams({"a"}, 1), "open", EBUSY,

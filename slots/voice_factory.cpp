@@ -101,9 +101,9 @@ PlaySlotGeneric* VoiceFactory::CreatePlay(ZGCP::PlayerParams const& params)
         return nullptr;
     PlaySlotGeneric* slot = nullptr;
     if (network)
-        slot = new PlaySlotNetwork(std::move(channel), params.get_network());
+        slot = new PlaySlotNetwork(timeslot, std::move(channel), params.get_network());
     else
-        slot = new PlaySlotFile(std::move(channel), params.get_file());
+        slot = new PlaySlotFile(timeslot, std::move(channel), params.get_file());
     players_.push_back(slot);
     return slot;
 }

@@ -37,7 +37,8 @@ void VoiceSlot::checkLine()
     device_.close();
 }
 
-PlaySlotGeneric::PlaySlotGeneric(Fd device) : VoiceSlot(-1, std::move(device)) { channel_ = Mcc::timeslot(device_); }
+// The time slot the factory had of the channel: a second request could only lose it.
+PlaySlotGeneric::PlaySlotGeneric(int timeslot, Fd device) : VoiceSlot(timeslot, std::move(device)) {}
 
 bool PlaySlotGeneric::IBeforeDestroy()
 {
@@ -46,8 +47,8 @@ bool PlaySlotGeneric::IBeforeDestroy()
     return true;
 }
 
-PlaySlotNetwork::PlaySlotNetwork(Fd device, ZGCP::PlayerParams_network const& params)
-    : PlaySlotGeneric(std::move(device)), host_(dhost2str(params.get_host())),
+PlaySlotNetwork::PlaySlotNetwork(int timeslot, Fd device, ZGCP::PlayerParams_network const& params)
+    : PlaySlotGeneric(timeslot, std::move(device)), host_(dhost2str(params.get_host())),
       id_(std::uint32_t(params.get_id().getValue()))
 {
 }
@@ -105,8 +106,8 @@ void PlaySlotNetwork::Release()
     OnAbort(0);
 }
 
-PlaySlotFile::PlaySlotFile(Fd device, ZGCP::PlayerParams_file const& params)
-    : PlaySlotGeneric(std::move(device)), repeat_(std::uint32_t(params.get_repeat().getValue()))
+PlaySlotFile::PlaySlotFile(int timeslot, Fd device, ZGCP::PlayerParams_file const& params)
+    : PlaySlotGeneric(timeslot, std::move(device)), repeat_(std::uint32_t(params.get_repeat().getValue()))
 {
     for (auto const& name : params.get_name())
         names_.push_back(name);

@@ -42,7 +42,7 @@ protected:
 class PlaySlotGeneric : public VoiceSlot {
 public:
     // Asks the channel's switch channel.
-    explicit PlaySlotGeneric(Fd device);
+    PlaySlotGeneric(int timeslot, Fd device);
 
     bool IsTimeSlotValid() const { return channel_ >= 0; }
     Fd& RefDeviceFd() { return device_; }
@@ -59,7 +59,7 @@ class PlaySlotNetwork : public PlaySlotGeneric {
 public:
     enum State { idle = 0, connecting = 1, playing = 2, released = 3 };
 
-    PlaySlotNetwork(Fd device, ZGCP::PlayerParams_network const& params);
+    PlaySlotNetwork(int timeslot, Fd device, ZGCP::PlayerParams_network const& params);
 
     // Connects once; a released player has no output any more.
     bool IOnOutputStream() override;
@@ -87,7 +87,7 @@ public:
     static constexpr char const* kFolder = "/usr/local/voice/";
     static constexpr unsigned kBufferSize = 8192;
 
-    PlaySlotFile(Fd device, ZGCP::PlayerParams_file const& params);
+    PlaySlotFile(int timeslot, Fd device, ZGCP::PlayerParams_file const& params);
 
     // Starts the phrases the first time; when none opens, abort follows on the next loop
     // pass and the output is refused.

@@ -125,8 +125,7 @@ bool playable(ZGCP::PlayerParams_file const& file)
 void voiceFacts(ZGCP::VoiceParams const& voice, Facts& out)
 {
     out.kind = Kind::voice;
-    out.player = voice.player_isSelected();
-    ZGCP::PlayerParams const* player = out.player ? &voice.get_player() : nullptr;
+    ZGCP::PlayerParams const* player = voice.player_isSelected() ? &voice.get_player() : nullptr;
     bool const plays =
         player && (player->network_isSelected() || (player->file_isSelected() && playable(player->get_file())));
     if (!voice.record_isSelected() && !plays) {
@@ -147,7 +146,7 @@ void mccFacts(ZGCP::MccParams const& params, Facts& out)
         out.allowed = of(Cause::insufficientResources);
         return;
     }
-    out.chain = Chain::mcc;
+    out.chain = Chain::mccChannel;
     out.mccType = std::uint8_t(params.get_mode().is_ss7() ? mcc::kSs7 : std::uint32_t(type));
 }
 
@@ -489,27 +488,18 @@ Answers SlotBook::create(Facts const& command, bool runs)
 {
     Request const* first = command.chain == Chain::rtp || command.chain == Chain::radio ? std::begin(kRtpSession)
                                                                                         : std::begin(kMccChannel);
-    std::size_t const count = command.chain == Chain::mcc ? 2 : command.chain == Chain::mccRefused ? 1 : 3;
-    // The MCC slot asks its time slot without needing it; a player asks it once more.
-    bool const timeslot = command.chain == Chain::mcc || command.player;
+    std::size_t const count = command.chain == Chain::mccRefused ? 1 : 3;
     pending_.sure = command.chain == Chain::none;
     if (command.chain == Chain::none)
         return command.allowed;
     if (!runs) {
         for (Request const* r = first; r != first + count; ++r)
             board_.maybe(*r);
-        if (timeslot)
-            board_.maybe(kMccTimeslot);
         return command.allowed;
     }
     Fate const fate = chain(board_, first, first + count);
-    Fate asked = fate;
-    if (timeslot && fate == Fate::passes)
-        asked = board_.made(kMccTimeslot);
-    else if (timeslot && fate == Fate::unknown)
-        board_.maybe(kMccTimeslot);
     char const* device = channelDevice(command.kind);
-    pending_.sure = fate == Fate::passes && asked == Fate::passes && !(device && board_.readsFail(device));
+    pending_.sure = fate == Fate::passes && !(device && board_.readsFail(device));
     if (fate == Fate::fails || command.chain == Chain::mccRefused)
         return of(Cause::insufficientResources);
     if (fate == Fate::passes && !command.outcomeOpen && capacity(command))
@@ -668,7 +658,7 @@ void SlotBook::made(Facts const& command)
     slot.kind = command.kind;
     slot.claims = command.claims;
     slot.sure = pending_.sure;
-    bool const channel = command.chain == Chain::mcc || command.chain == Chain::mccChannel;
+    bool const channel = command.chain == Chain::mccChannel;
     slot.mccType = channel ? std::int8_t(command.mccType) : std::int8_t(-1);
 }
 

@@ -44,7 +44,6 @@ enum class Chain : std::uint8_t {
     none,        // nothing the book follows
     rtp,         // an RTP session: the device opened, the session begun, its channel added
     radio,       // the same, then the radio's own requests, which the book does not follow
-    mcc,         // an MCC channel: opened and allocated; its time slot asked, not needed
     mccRefused,  // the MCC device opened, then the parameters refused
     mccChannel,  // an MCC channel: opened, allocated and its time slot known
 };
@@ -74,12 +73,11 @@ struct Facts {
     // Op::create: the kind made and what it takes from the slots holding it (-1: nothing).
     Kind kind = Kind::plain;
     std::array<std::int32_t, 2> claims{{-1, -1}};
-    // Op::create: what it asks of the board, the MCC channel type it allocates, whether a
-    // player asks its time slot once more, and whether the outcome of a create whose board
-    // requests pass is not known (a radio's own requests; a relay program that may not start).
+    // Op::create: what it asks of the board, the MCC channel type it allocates, and whether
+    // the outcome of a create whose board requests pass is not known (a radio's own requests;
+    // a relay program that may not start).
     Chain chain = Chain::none;
     std::uint8_t mccType = 0;
-    bool player = false;
     bool outcomeOpen = false;
     // Op::hook: the command's alternative, its ioctl alternative, and whether an activate
     // carries modem parameters.

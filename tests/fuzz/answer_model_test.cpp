@@ -93,6 +93,7 @@ TEST(SlotBook, ACreateThatNeedsARefusedRequestIsRefusedAndTheNextOneSucceeds)
         {"RTP open", rtp, rtp::kPath, kOpen, kSuccess},
         {"RTP channel", rtp, rtp::kPath, rtp::kAddChannel, kSuccess},
         {"MCC allocation", data, mcc::kPath, mcc::kAllocate, kSuccess},
+        {"MCC time slot", data, mcc::kPath, mcc::kTimeslot, kSuccess},
         {"recorder's time slot", recorderParams("10.0.0.1", 4000), mcc::kPath, mcc::kTimeslot, kSuccess},
         {"ISDN open", isdnParams(ZGCP::IsdnType::bri, 1), mcc::kPath, kOpen, kSuccess},
         // The relay program may not start.
