@@ -30,6 +30,25 @@ inline LeadingDigits leadingDigits(std::string_view text)
     return end == at ? LeadingDigits{} : LeadingDigits{first, end};
 }
 
+// Whether the leading number of the text's first `bound` characters is cut by that bound: its
+// sign or its digits reach the bound and a digit follows. The character past the bound tells;
+// a text that ends at the bound, or goes on with anything but a digit, holds the number whole.
+// A number that begins past the bound is not cut: the first characters hold none.
+inline bool cutByBound(std::string_view text, std::size_t bound)
+{
+    if (text.size() <= bound || text[bound] < '0' || text[bound] > '9')
+        return false;
+    std::string_view const head = text.substr(0, bound);
+    std::size_t at = head.find_first_not_of(" \t\n\v\f\r");
+    if (at == std::string_view::npos)
+        return false;
+    if (head[at] == '-' || head[at] == '+')
+        ++at;
+    while (at < head.size() && head[at] >= '0' && head[at] <= '9')
+        ++at;
+    return at == head.size();
+}
+
 // The text's leading decimal number (leadingDigits), read without exceptions and within the
 // type: none when no digit comes there, outOfRange when the number does not fit (a negative
 // one for an unsigned type); the value is set only when it was read.

@@ -77,14 +77,13 @@ bool DriverService::ready(char const* what, unsigned ts, char const* suffix)
     return paid;
 }
 
-void DriverService::letGo(unsigned ts, SwitchOffs offs)
+void DriverService::letGo(unsigned ts, SwitchOffs on, SwitchOffs always)
 {
     if (!IsActive())
         return;
     auto const owed = owed_.find(ts);
-    if (owed != owed_.end())
-        offs |= owed->second;
-    SwitchOffs const left = makeSwitchOffs(ts, offs);
+    SwitchOffs const owable = on | (owed != owed_.end() ? owed->second : 0);
+    SwitchOffs const left = makeSwitchOffs(ts, owable | always) & owable;
     if (left == 0) {
         if (owed != owed_.end())
             owed_.erase(owed);

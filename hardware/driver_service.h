@@ -97,9 +97,12 @@ protected:
 
     // The switch-offs of a channel that is let go of, one bit each.
     typedef std::uint32_t SwitchOffs;
-    // Makes the switch-offs of a channel let go of, with their lines; what the driver refuses
-    // is owed (said once). Nothing is made on a device that is closed: it holds nothing.
-    void letGo(unsigned ts, SwitchOffs offs);
+    // Makes the switch-offs of a channel let go of, with their lines: `on` those of what the
+    // channel had on as far as the daemon asked, `always` those sent whatever it had. What the
+    // driver refuses of what was on, or was owed already, is owed (said once); a refused
+    // switch-off of what was never on is only logged by its request. Nothing is made on a
+    // device that is closed: it holds nothing.
+    void letGo(unsigned ts, SwitchOffs on, SwitchOffs always = 0);
     // One switch-off on the device (its request and lines); true when the driver made it.
     virtual bool switchOff(unsigned ts, SwitchOffs off) = 0;
     // The names of switch-offs, for the lines of what is owed.

@@ -422,9 +422,12 @@ void DSProcReceiverService::letGo(DSProcReceiver& r)
 {
     DSProcReceiver::Functions const& held = r.held_;
     bool const delays = held.rxDelay != 0 || held.txDelay != 0;
-    DriverService::letGo(r.dsproc_timeslot(), (on(held.vad) ? kVadOff : 0) | (on(held.bss) ? kBssOff : 0)
-                                                  | (on(held.ng) ? kNgOff : 0) | (delays ? kDelaysOff : 0)
-                                                  | (held.rxGain != 0 ? kRxGainOff : 0) | kToneFiltersOff);
+    SwitchOffs const had = (on(held.vad) ? kVadOff : 0) | (on(held.bss) ? kBssOff : 0) | (on(held.ng) ? kNgOff : 0)
+                           | (delays ? kDelaysOff : 0) | (held.rxGain != 0 ? kRxGainOff : 0)
+                           | (held.toneFilters.empty() ? 0 : kToneFiltersOff);
+    // Every tone filter of the channel is switched off, whoever set it; only one the channel
+    // had is owed when the driver refuses.
+    DriverService::letGo(r.dsproc_timeslot(), had, kToneFiltersOff);
 }
 
 bool DSProcReceiverService::switchOff(unsigned ts, SwitchOffs off)

@@ -194,15 +194,15 @@ void PstnSlot::OnUpdateTimer()
     ReportLinkInfo();
 }
 
+bool PstnSlot::IUserData(std::vector<char> const& data) { return !linked() || StackSlot::IUserData(data); }
+
 Handed PstnSlot::HandDown(Packet& packet)
 {
     if (ss7_)
         return ss7_->hand_down(packet);
     if (lapd_)
         return lapd_->hand_down(packet);
-    if (nt_)
-        return nt_->hand_down(packet);
-    return Handed::notCarried;
+    return nt_->hand_down(packet);
 }
 
 void PstnSlot::ReportLinkInfo()

@@ -36,6 +36,9 @@ public:
     void OnTrunkStatus(unsigned int trunk, ACP::TrunkState::NamedNumber const& state) override;
     bool IActivate(TERM::TermActivateParams const& params) override;
     bool Ioctl(ZGCP::IoctlParams const& params) override;
+    // A slot without a link (cas) takes user data and sends nothing: the controller's contract
+    // for that kind, which has no link by design.
+    bool IUserData(std::vector<char> const& data) override;
     int GetConnectionPriority() override { return 1; }
     bool IHwConnectTransmitter(Slot& destination) override;
     bool IHwConnectReceiver(Slot& source) override;
@@ -61,7 +64,6 @@ public:
 protected:
     void ReportLinkInfo() override;
     bool ChannelEnded() const override { return channelEnded_; }
-    // A slot without a link (cas) sends nothing: not carried.
     Handed HandDown(Packet& packet) override;
 
 private:
@@ -73,6 +75,7 @@ private:
     // The channel failed: the link goes down and deactivated goes up once.
     void linkDown();
     bool primary() const { return mode_ == ss7 || mode_ == isdnPri; }
+    bool linked() const { return ss7_ != nullptr || lapd_ != nullptr || nt_ != nullptr; }
 
     Protocol_name_str name_{"PSTN"};
     Mode mode_ = ss7;

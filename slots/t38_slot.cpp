@@ -183,7 +183,8 @@ bool T38SoftFactory::QueryReady()
     ChildProgram child;
     child.program = kProgram;
     child.args = {kProgram, "--num-of-instances"};
-    if (count_->Start(child, kCountLineMax, kCountMs))
+    // One character past the line's bound tells whether the bound cut its number.
+    if (count_->Start(child, kCountLineMax + 1, kCountMs))
         return false;
     std::clog << ext::header(this) << "t38 daemon not found!" << std::endl;
     instances_ = 0;
@@ -203,13 +204,14 @@ void T38SoftFactory::OnCount(ChildProgramLine::Line const& line)
     } else if (line->empty()) {
         std::clog << "t38: can't detect T38 resources" << std::endl;
         instances_ = 0;
-    } else if (line->size() >= kCountLineMax && line->back() != '\n' && leadingDigits(*line).last == line->size()) {
-        // The number runs into the line's bound: its digits past it are not known.
+    } else if (cutByBound(*line, kCountLineMax)) {
         std::cerr << ext::header(this) << "t38 daemon told a count longer than " << kCountLineMax
-                  << " characters: " << ext::quoted(*line) << "; the last count stands" << std::endl;
-    } else if (leadingNumber(*line, count) == NumberRead::outOfRange) {
+                  << " characters: " << ext::quoted(line->substr(0, kCountLineMax)) << "; the last count stands"
+                  << std::endl;
+    } else if (std::string const text = line->substr(0, kCountLineMax);
+               leadingNumber(text, count) == NumberRead::outOfRange) {
         std::cerr << ext::header(this) << "t38 daemon told a count no int holds: "
-                  << ext::quoted(line->substr(0, line->find('\n'))) << "; the last count stands" << std::endl;
+                  << ext::quoted(text.substr(0, text.find('\n'))) << "; the last count stands" << std::endl;
     } else {
         // The line's leading number; 0 when it has none.
         instances_ = count;

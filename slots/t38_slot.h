@@ -49,9 +49,9 @@ private:
 // loop: a resources report waits for it at most kCountMs (a program that has not told its
 // count by then is killed, and the last count stands), and a count serves every report of
 // the kCountMs after it, so that a burst of reports does not run the program once each. The
-// count is the line's leading decimal number (0 when it has none); a number that no int
-// holds, or a line that does not end within kCountLineMax characters, is no count: the last
-// count stands, one line.
+// count is the leading decimal number of the line's first kCountLineMax characters (0 when
+// they hold none); a number that no int holds, or one that the bound cuts (its sign or digits
+// reach the bound and a digit follows), is no count: the last count stands, one line.
 class T38SoftFactory : public SlotFactory {
 public:
     static constexpr char const* kProgram = "/usr/local/sbin/t38";
@@ -63,8 +63,8 @@ public:
     static constexpr unsigned kGraceMs = 5000;
     // How long the relay program may take to tell its count, and how long a count serves.
     static constexpr unsigned kCountMs = 1000;
-    // The longest line of the count read, its end of line included: a line cut there is no
-    // count.
+    // The characters of the line the count is read from, its end of line included; the one
+    // after them is read too, to tell whether the bound cut the number.
     static constexpr std::size_t kCountLineMax = 31;
 
     static T38SoftFactory& instance();

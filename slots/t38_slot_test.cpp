@@ -114,6 +114,8 @@ TEST_F(T38SlotTest, TheRelayCountIsTheLinesLeadingNumberOrTheLastOneStands)
     };
     std::string const digits39(39, '7');
     std::string const blanks29(29, ' ');
+    std::string const blanks30(30, ' ');
+    std::string const cut = "t38soft: t38 daemon told a count longer than 31 characters: \"";
     struct Case {
         std::string settings;
         char const* held;  // what the program does while the report waits for it
@@ -131,11 +133,17 @@ TEST_F(T38SlotTest, TheRelayCountIsTheLinesLeadingNumberOrTheLastOneStands)
         {"INSTANCES=' -2 '", nullptr, -2, ""},
         {"INSTANCES=7", nullptr, 7, ""},
         {"INSTANCES=" + digits39 + " COUNT=raw", nullptr, 7,
-         "t38soft: t38 daemon told a count longer than 31 characters: \"" + digits39.substr(0, T38SoftFactory::kCountLineMax)
-             + "\"; the last count stands\n"},
-        // A number cut by the bound where an int would hold what is left of it.
-        {"INSTANCES='" + blanks29 + "12345' COUNT=raw", nullptr, 7,
-         "t38soft: t38 daemon told a count longer than 31 characters: \"" + blanks29 + "12\"; the last count stands\n"},
+         cut + digits39.substr(0, T38SoftFactory::kCountLineMax) + "\"; the last count stands\n"},
+        // At the bound, the character after it tells: a digit cuts the number (after digits
+        // an int would hold, or after its sign); an end of line, the output's end or a letter
+        // leaves it whole.
+        {"INSTANCES='" + blanks29 + "12345' COUNT=raw", nullptr, 7, cut + blanks29 + "12\"; the last count stands\n"},
+        {"INSTANCES='" + blanks30 + "+5'", nullptr, 7, cut + blanks30 + "+\"; the last count stands\n"},
+        {"INSTANCES='" + blanks29 + "12'", nullptr, 12, ""},
+        {"INSTANCES='" + blanks29 + "13' COUNT=raw", nullptr, 13, ""},
+        {"INSTANCES='" + blanks29 + "14x'", nullptr, 14, ""},
+        {"INSTANCES='" + blanks30 + "+' COUNT=raw", nullptr, 0, ""},
+        {"INSTANCES='" + blanks30 + " 5' COUNT=raw", nullptr, 0, ""},
         // Longer lines whose number ends within the bound.
         {"INSTANCES='3 relays available on this board today'", nullptr, 3, ""},
         {"INSTANCES=7", nullptr, 7, ""},

@@ -12,11 +12,12 @@
 // kMaxSteps steps are not read (each step starts programs, which takes tens of
 // milliseconds: a long input is long by what its programs print). After every step:
 // - the query signals carry the count the daemon must read, found here from the bytes: the
-//   first line's leading decimal number (blanks, a sign, digits: 0 when there is none, or
-//   when the program wrote nothing); the last count when that number is one no int holds,
-//   when the line is cut at its bound without its end, or when the program stays without
-//   ending its line (killed once kCountMs of the clock have passed), each with one line on
-//   the error stream, while a count taken gives none; a report within kCountMs of the last
+//   leading decimal number of the first line's first 31 characters (blanks, a sign, digits:
+//   0 when there is none, or when the program wrote nothing); the last count when that
+//   number is one no int holds, when the bound cuts it (its sign or digits reach the bound
+//   and the 32nd character is a digit), or when the program stays without ending its line
+//   or writing past the bound (killed once kCountMs of the clock have passed), each with one
+//   line on the error stream, while a count taken gives none; a report within kCountMs of the last
 //   count is served with it at once, with no program started; every report asked for is sent;
 // - a fax sender that ran reports its pages (its exit code, 0 when a signal ended it), one
 //   that could not be executed none, whatever code its child ended with; then abort with the
@@ -128,32 +129,39 @@ struct CountRead {
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
+bool digit(char c) { return c >= '0' && c <= '9'; }
+
 CountRead countOf(std::string const& output, bool ended)
 {
     if (output.empty())
         return {ended ? std::optional<int>(0) : std::nullopt, ended};
+    // The line: up to its end of line, within the bound; the character past the bound tells
+    // whether a number that reaches the bound goes on.
     std::size_t const bound = T38SoftFactory::kCountLineMax;
     std::size_t const end = output.find('\n');
     std::string const line = output.substr(0, end == std::string::npos ? bound : std::min(end + 1, bound));
     bool const whole = line.back() == '\n';
-    if (!whole && line.size() < bound && !ended)
+    bool const past = !whole && output.size() > bound;
+    if (!whole && !past && !ended)
         return {std::nullopt, false};
-    bool const cut = !whole && line.size() == bound;
+    bool const goesOn = past && digit(output[bound]);
     std::size_t at = 0;
     while (at < line.size() && blank(line[at]))
         ++at;
-    bool const negative = at < line.size() && line[at] == '-';
-    if (at < line.size() && (line[at] == '-' || line[at] == '+'))
+    if (at == line.size())
+        return {0, true};
+    bool const negative = line[at] == '-';
+    if (line[at] == '-' || line[at] == '+')
         ++at;
     long long value = 0;
     std::size_t const first = at;
-    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at)
+    for (; at < line.size() && digit(line[at]); ++at)
         value = std::min(value * 10 + (line[at] - '0'), 1LL << 40);
+    // A sign or digits that run into the bound with a digit past it: the number is cut there.
+    if (at == line.size() && goesOn)
+        return {std::nullopt, true};
     if (at == first)
         return {0, true};
-    // A number whose digits run into the bound: what follows them is not known.
-    if (cut && at == line.size())
-        return {std::nullopt, true};
     value = negative ? -value : value;
     if (value < INT_MIN || value > INT_MAX)
         return {std::nullopt, true};

@@ -1,13 +1,17 @@
 // What a slot lets go of and the driver refuses to take back (a mixer route, a QSIG B channel,
 // a digital modem's interface) is owed, on the daemon running on the simulated board: it stays
 // with the driver while refused and nothing new takes it; once the driver takes it, it is made
-// on the back-off without any request, and the channel then serves as any.
+// on the back-off without any request, and the channel then serves as any. Only what the slot
+// had is owed: a switch-off of something that was not on is refused with a line and leaves the
+// channel free.
 
 #include "tests/sim_daemon_test_support.h"
 #include "tests/stub_child.h"
+#include "tests/tone_channels.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +25,14 @@ ZGCP::Command const destroyCmd = testsupport::plainCommand(ZGCP::Command::destro
 // In the one line that says what is owed.
 char const kOwed[] = "once the driver takes it";
 std::string const kDeclined = "error=" + std::to_string(ZGCP::ErrorCause::insufficientResources);
+using P = ZGCP::IoctlParams;
+
+P rxGain(int dB)
+{
+    P p;
+    p.select_rx_gain().set_gainDB(dB);
+    return p;
+}
 
 struct OwedRow {
     char const* name;
@@ -38,6 +50,16 @@ void PrintTo(OwedRow const& row, std::ostream* os) { *os << row.name; }
 
 class OwedReleases : public testsupport::SimDaemonTest, public ::testing::WithParamInterface<OwedRow> {
 protected:
+    // The row's board, and the slot that lends the channel.
+    void prepare()
+    {
+        for (std::string const& command : GetParam().setup)
+            ASSERT_EQ(board->command(command), "ok") << command;
+        resources();
+        if (GetParam().lender) {
+            ASSERT_EQ(on(30, create(*GetParam().lender)), "success");
+        }
+    }
     std::string held()
     {
         std::string const text = board->command(GetParam().held);
@@ -51,12 +73,7 @@ TEST_P(OwedReleases, AreMadeOnTheBackOffBeforeTheChannelIsTakenAgain)
 {
     OwedRow const& row = GetParam();
     testsupport::StubChild pppd(daemon.root(), "/usr/local/sbin/pppd");
-    for (std::string const& command : row.setup)
-        ASSERT_EQ(board->command(command), "ok") << command;
-    resources();
-    if (row.lender) {
-        ASSERT_EQ(on(30, create(*row.lender)), "success");
-    }
+    ASSERT_NO_FATAL_FAILURE(prepare());
     std::string const clean = held();
     ASSERT_EQ(on(20, create(row.params)), "success");
     if (row.digital) {
@@ -107,5 +124,119 @@ std::vector<OwedRow> owedRows()
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, OwedReleases, ::testing::ValuesIn(owedRows()),
                          [](::testing::TestParamInfo<OwedRow> const& info) { return std::string(info.param.name); });
+
+// A release refused once is owed, and made when a new slot takes the channel before the
+// back-off's first try: the slot is served on the channel the driver has back.
+class RefusedOnce : public OwedReleases {};
+
+TEST_P(RefusedOnce, IsMadeBeforeTheChannelIsTakenAgain)
+{
+    OwedRow const& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(prepare());
+    std::string const clean = held();
+    ASSERT_EQ(on(20, create(row.params)), "success");
+    std::string const taken = held();
+
+    ASSERT_EQ(board->command(std::string("fail-request ") + row.refuse + " EIO 1"), "ok");
+    EXPECT_EQ(done(20, destroyCmd), "success");
+    EXPECT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said(kOwed) > 0; })) << daemon.err();
+    EXPECT_EQ(on(21, create(row.params)), "success");
+    EXPECT_EQ(held(), taken);
+    EXPECT_EQ(done(21, destroyCmd), "success");
+    EXPECT_EQ(held(), clean);
+    EXPECT_EQ(daemon.said(kOwed), 1u) << daemon.err();
+}
+
+// The kinds whose channel a new slot takes again (a digital modem takes another modem).
+std::vector<OwedRow> lentRows()
+{
+    std::vector<OwedRow> rows = owedRows();
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [](OwedRow const& r) { return r.digital; }), rows.end());
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKind, RefusedOnce, ::testing::ValuesIn(lentRows()),
+                         [](::testing::TestParamInfo<OwedRow> const& info) { return std::string(info.param.name); });
+
+// The tone and voice-processing functions: a slot let go of while the driver refuses every
+// switch-off but those of settings (which would refuse the next slot's settings too) owes only
+// what it had on; the tone filters' switch-off, sent at every let-go,
+// owes nothing where the channel had none. The next slot on the channel is served, and lets
+// go of it with nothing owed once the driver takes its switch-offs.
+struct HadRow {
+    char const* name;
+    testsupport::ToneKind kind;
+    std::vector<ZGCP::IoctlParams> before;
+    char const* owed;   // what the owed line names ("": nothing is owed)
+    bool lost = false;  // its RTP session ends instead of a destroy
+};
+
+void PrintTo(HadRow const& row, std::ostream* os) { *os << row.name; }
+
+class OnlyWhatWasOn : public testsupport::ToneChannels, public ::testing::WithParamInterface<HadRow> {};
+
+TEST_P(OnlyWhatWasOn, IsOwedWhenTheDriverRefusesToSwitchItOff)
+{
+    HadRow const& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(make(20, row.kind, 0));
+    std::string const ts = channels.at(20);
+    ASSERT_NO_FATAL_FAILURE(requests(20, row.before));
+    for (char const* refused :
+         {"/dev/dsp disable", "/dev/dtmf disable", "/dev/dtmf iva-off", "/dev/dtmf reject-off", "/dev/dtmf dial"})
+        ASSERT_EQ(board->command(std::string("fail-request ") + refused + " EIO always"), "ok");
+    if (row.lost) {
+        ASSERT_EQ(board->command("fail-read /dev/rtp hangup"), "ok");
+    } else {
+        EXPECT_EQ(done(20, destroyCmd), "success");
+    }
+    ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said("Disable All Tone fail: timeslot=" + ts) > 0; }))
+        << daemon.err();
+    bool const owes = *row.owed != '\0';
+    EXPECT_EQ(daemon.said(kOwed), owes ? 1u : 0u) << daemon.err();
+    EXPECT_EQ(daemon.said("timeslot " + ts + " let go of with " + row.owed + " still on"), owes ? 1u : 0u);
+
+    // The next slot on the channel, the refusals still there: served unless something is owed.
+    ASSERT_NO_FATAL_FAILURE(make(21, row.kind, 0));
+    std::vector<P> const next = {P{P::vad_enable::id, true}, testsupport::toneFilterIoctl(1000, 100, -20)};
+    if (channels.at(21) == ts) {
+        for (P const& p : next)
+            EXPECT_EQ(done(21, testsupport::ioctlCommand(p)) == "success", !owes) << p.asValueNotation();
+    }
+    ASSERT_EQ(board->command("clear-failures"), "ok");
+    ASSERT_NO_FATAL_FAILURE(requests(21, next));
+    EXPECT_EQ(done(21, destroyCmd), "success");
+    EXPECT_EQ(daemon.said(kOwed), owes ? 1u : 0u) << daemon.err();
+    EXPECT_EQ(done(std::nullopt, testsupport::plainCommand(ZGCP::Command::ping::id)), "success");
+}
+
+std::vector<HadRow> hadRows()
+{
+    using testsupport::ToneKind;
+    P vadOff, delays, delaysOff;
+    vadOff.select_vad_disable();
+    delays.select_delays().set_rx(10);
+    delays.ref_delays().set_tx(20);
+    delaysOff.select_delays().set_rx(0);
+    delaysOff.ref_delays().set_tx(0);
+    P const filter = testsupport::toneFilterIoctl(2100, 400, -30);
+    P filterOff = filter;
+    filterOff.ref_tone_filter().set_enable(false);
+    P const vadOn{P::vad_enable::id, true}, dtmfOn{P::dtmf_enable::id, true}, dtmfOff{P::dtmf_enable::id, false};
+    std::vector<P> const rtpOnAndOff{vadOn, vadOff, rxGain(-6), rxGain(0), filter, filterOff, dtmfOn, dtmfOff};
+    std::vector<P> const inOnAndOff{delays, delaysOff, rxGain(-6), rxGain(0), vadOn, vadOff};
+    return {
+        {"rtpNothing", ToneKind::rtp, {}, ""},
+        {"inNothing", ToneKind::mixerIn, {}, ""},
+        {"outNothing", ToneKind::mixerOut, {}, ""},
+        {"rtpNothingWithItsSession", ToneKind::rtp, {}, "", true},
+        {"rtpOnAndOffAgain", ToneKind::rtp, rtpOnAndOff, ""},
+        {"inOnAndOffAgain", ToneKind::mixerIn, inOnAndOff, ""},
+        {"inVadAndFilter", ToneKind::mixerIn, {vadOn, filter}, "VAD, the tone filters"},
+        {"outVad", ToneKind::mixerOut, {vadOn}, "VAD"},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKind, OnlyWhatWasOn, ::testing::ValuesIn(hadRows()),
+                         [](::testing::TestParamInfo<HadRow> const& info) { return std::string(info.param.name); });
 
 }  // namespace
