@@ -69,6 +69,9 @@ constexpr int kChildMs = 10000;
 // The longest output of a program: many times the line the count is read from.
 constexpr std::size_t kLongOutput = 4096;
 constexpr unsigned kMaxSteps = 16;
+// The characters of the first line the count is read from, its end of line included: the
+// target's own, not the daemon's.
+constexpr std::size_t kCountLine = 31;
 // The count every input starts with.
 constexpr int kSeedCount = 7;
 constexpr unsigned kSlot = 1;
@@ -137,7 +140,7 @@ CountRead countOf(std::string const& output, bool ended)
         return {ended ? std::optional<int>(0) : std::nullopt, ended};
     // The line: up to its end of line, within the bound; the character past the bound tells
     // whether a number that reaches the bound goes on.
-    std::size_t const bound = T38SoftFactory::kCountLineMax;
+    std::size_t const bound = kCountLine;
     std::size_t const end = output.find('\n');
     std::string const line = output.substr(0, end == std::string::npos ? bound : std::min(end + 1, bound));
     bool const whole = line.back() == '\n';
