@@ -72,6 +72,7 @@ Frame octets(Packet const& p) { return p.null() ? Frame() : Frame(p.data(), p.da
 void LinkSlot::on_message(Packet& packet)
 {
     delivered.push_back(octets(packet));
+    writtenAtDelivery.push_back(channel().statistics().txSU);
     PstnSlot::on_message(packet);
 }
 

@@ -82,6 +82,9 @@ public:
     void transmit(Packet& packet) override;
 
     std::vector<Frame> delivered;
+    // For each delivery, the frames the channel had written by then (its txSU count): where
+    // the delivery falls among the frames the link writes.
+    std::vector<std::uint32_t> writtenAtDelivery;
     std::vector<Frame> handed;
 };
 

@@ -16,6 +16,14 @@
 //   following the link's last MSU (a retransmission starting after the far end's BSN, with
 //   the far end's BIB as its FIB), its payload the controller's next message or the one it
 //   repeats, never more than 127 unacknowledged; out of service, FISUs with the reset header;
+// - acknowledges at once: the far end knows the link accepts its MSU (or rejects a unit) from
+//   its own reading of the error correction, which the delivery upwards then proves. The link
+//   handles the unit's BSN and BIB before it accepts it, and what that sends may carry the BSN
+//   and BIB before the unit: the MSUs it repeats or that waited for room, and, when the far
+//   end asked for a retransmission of nothing, one FISU as the first unit. Every other unit
+//   the link writes after the unit reached it (so the acknowledging FISU it sends before it
+//   delivers), every unit after one with the new BSN and BIB, and every unit written once it
+//   delivered the MSU carry the new ones: a unit that acknowledges one unit late is a breach;
 // - the link delivered upwards exactly the far end's MSUs it had to accept;
 // - the link's retransmission buffer is within its bound, and a timer runs in every state
 //   that supervises one and none when idle;
@@ -72,13 +80,18 @@ public:
     unsigned fsn() const { return fsn_; }  // of the link's last MSU
     bool fib() const { return fib_; }
 
-    // A signal unit reached the link in service. What the link sends on its way to accepting
-    // or rejecting it (the retransmission it asks for) may still carry the BSN and BIB before.
+    // A signal unit reached the link in service. The link handles its BSN and BIB first, and
+    // what that sends may still carry the BSN and BIB before (earlier): the MSUs it repeats or
+    // that waited for room, or, when the far end asked for a retransmission of nothing, one
+    // FISU as the unit's first. Then it accepts or rejects the unit, and every unit it sends
+    // from there on carries the BSN and BIB after.
     void received(Frame const& f)
     {
         if (f.size() < 3)
             return;
         earlier_ = {bsn_, bib_};
+        sentSince_ = 0;
+        retransmission_ = false;
         rxBsn_ = f[0] & 0x7Fu;
         rxBib_ = f[0] & 0x80;
         rxFsn_ = f[1] & 0x7Fu;
@@ -102,7 +115,8 @@ public:
         messages_.reset();
     }
     void handedDown(Frame const& m) { messages_.handedDown(m); }
-    // The link has handled the signal unit: its BSN and BIB are the ones after it.
+    // The link has handled the signal unit, or delivered its MSU upwards: its BSN and BIB are
+    // the ones after it.
     void handled() { earlier_.reset(); }
     // The MSUs the link had to deliver since the last take.
     std::vector<Frame> takeDelivered()
@@ -117,11 +131,19 @@ public:
     {
         unsigned const bsn = f[0] & 0x7Fu, fsn = f[1] & 0x7Fu;
         bool const bib = f[0] & 0x80, fib = f[1] & 0x80;
-        if (bsn == bsn_ && bib == bib_)
+        bool const first = sentSince_++ == 0;
+        if (bsn == bsn_ && bib == bib_) {
             earlier_.reset();
-        else if (!earlier_ || bsn != earlier_->first || bib != earlier_->second)
+        } else if (!earlier_ || bsn != earlier_->first || bib != earlier_->second) {
             bad(f, "BSN " + std::to_string(bsn) + " BIB " + std::to_string(bib) + ": the far end's last MSU accepted is "
                        + std::to_string(bsn_) + ", its BIB " + std::to_string(bib_));
+        } else if (f[2] == 0 && !(first && retransmission_)) {
+            // Only the BSN and BIB's handling sends the header before, and it sends a FISU only
+            // for a retransmission of nothing, before anything else.
+            bad(f, "a FISU with the BSN " + std::to_string(bsn) + " and BIB " + std::to_string(bib)
+                       + " from before the far end's last unit, sent once the link had handled its BSN and BIB: "
+                       + "they are " + std::to_string(bsn_) + " and " + std::to_string(bib_) + " (one unit late)");
+        }
         if (f[2] == 0) {
             if (fsn != fsn_ || fib != fib_)
                 bad(f, "a FISU with FSN " + std::to_string(fsn) + " FIB " + std::to_string(fib) + ": the link's are "
@@ -199,6 +221,7 @@ private:
         badBsn_ = false;
         oldest_ = (rxBsn_ + 1) & 127;
         if (rxBib_ != fib_) {
+            retransmission_ = true;
             // What was not acknowledged comes again, oldest first: put back from the newest.
             for (unsigned n = fsn_; n != rxBsn_; n = (n + 127) & 127)
                 messages_.putBack(payloads_[n]);
@@ -212,7 +235,11 @@ private:
     unsigned bsn_ = 127, fsn_ = 127, oldest_ = 0;
     bool bib_ = true, fib_ = true;
     bool nackOutstanding_ = false, badBsn_ = false, badFib_ = false;
+    // The BSN and BIB before the unit the link handles, while its units may still carry them;
+    // the units sent since it reached the link; whether it asked for a retransmission.
     std::optional<std::pair<unsigned, bool>> earlier_;
+    unsigned sentSince_ = 0;
+    bool retransmission_ = false;
     unsigned rxBsn_ = 0, rxFsn_ = 0;
     bool rxBib_ = false, rxFib_ = false;
     Frame payloads_[128];
@@ -297,14 +324,28 @@ private:
     SS7::SLC& link() { return bench_.link<SS7::SLC>(); }
 
     // The far end follows what reached the link in service; the link is set up again when it
-    // leaves service or enters it.
-    void pushing() override { before_ = link().get_state_id(); }
+    // leaves service or enters it. What the link wrote before the unit reached it is checked
+    // first; what it writes once it delivered the unit's MSU is after the unit's handling.
+    void pushing() override
+    {
+        checkFrames();
+        before_ = link().get_state_id();
+        written_ = bench_.slot().channel().statistics().txSU;
+        bench_.slot().writtenAtDelivery.clear();
+    }
     void pushed(Frame const& f, bool taken) override
     {
         if (taken && before_ == S::in_service)
             far_.received(f);
         settled(before_);
-        checkFrames();
+        std::vector<std::uint32_t> const& at = bench_.slot().writtenAtDelivery;
+        std::size_t const delivery = at.empty() ? SIZE_MAX : std::size_t(at.front() - written_);
+        std::vector<Frame> const frames = bench_.take();
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            if (i == delivery)
+                far_.handled();
+            check(frames[i]);
+        }
         far_.handled();
     }
     void handedDown(Frame const& message) override { far_.handedDown(message); }
@@ -418,6 +459,8 @@ private:
     S::type before_ = S::idle;
     S::type stepBefore_ = S::idle;
     S::type state_ = S::idle;
+    // The frames the channel had written when the far end's last unit reached it.
+    std::uint32_t written_ = 0;
 };
 
 }  // namespace
