@@ -20,10 +20,11 @@
 //   command no service takes, a destroy in progress, a create the parameters refuse, a
 //   request the slot's kind does not serve, a ping...), the sequence and slot numbers the
 //   command carried; a message that does not decode gets none;
-// - a create, connect or PD request that needed a device request the input made the board
-//   refuse is refused, one that needed none refused succeeds, from the book of what the
-//   input armed on the board (answers::BoardBook) and of the requests each command makes
-//   (where the book cannot tell, either answer passes); a refused create leaves no slot;
+// - a create, connect, disconnect or PD request that needed a device request the input made
+//   the board refuse is refused, one that needed none refused succeeds, from the book of
+//   what the input armed on the board (answers::BoardBook) and of the requests each command
+//   makes (where the book cannot tell, either answer passes); a refused create leaves no
+//   slot;
 // - every frame the daemon sends decodes, and a signal comes from a slot number the
 //   controller holds (or the one of the command being handled).
 // After every input:
