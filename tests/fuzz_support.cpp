@@ -19,6 +19,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -177,6 +178,8 @@ void quietFuzzer(int* argc, char*** argv, std::initializer_list<char const*> def
 void breach(char const* target, std::string const& what)
 {
     std::fprintf(stderr, "%s: %s\n", target, what.c_str());
+    // The run ends here: nothing it made is left.
+    removeBoardRoot();
     std::abort();
 }
 
@@ -219,21 +222,35 @@ void makeFolders(std::string const& path)
 
 int removeEntry(char const* path, struct stat const*, int, FTW*) { return ::remove(path); }
 
-// The process's board root, removed at its exit.
+// The process's board root, removed at its exit (or before, by removeBoardRoot()).
 struct RootFolder {
-    ~RootFolder()
+    ~RootFolder() { remove(); }
+    void remove()
     {
-        if (!path.empty())
-            ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+        if (path.empty())
+            return;
+        // A file system the target mounted there, in mounts of its own, goes first: the
+        // folder under it is then the one to remove.
+        ::umount2(path.c_str(), MNT_DETACH);
+        ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+        path.clear();
     }
     std::string path;
 };
 
+RootFolder& rootFolder()
+{
+    static RootFolder root;
+    return root;
+}
+
 }  // namespace
+
+void removeBoardRoot() { rootFolder().remove(); }
 
 std::string boardRoot(char const* target, std::initializer_list<char const*> folders)
 {
-    static RootFolder root;
+    RootFolder& root = rootFolder();
     char folder[] = "/tmp/gw-fuzz-XXXXXX";
     if (::mkdtemp(folder) == nullptr)
         cannotStart(target, "no board root under /tmp: " + std::string(std::strerror(errno)));

@@ -58,9 +58,13 @@ void start(char const* target, std::function<void()> const& build);
 [[noreturn]] void cannotGoOn(char const* target, std::string const& why);
 
 // A fresh board root for the process (a folder under /tmp, with the board folders given),
-// set as the root and removed with its contents when the process exits; a target that
-// cannot make it stops as cannotStart says. Its path.
+// set as the root and removed with its contents (and a file system mounted on it) when the
+// process exits or finds a breach; a target that cannot make it stops as cannotStart says.
+// Its path.
 std::string boardRoot(char const* target, std::initializer_list<char const*> folders = {});
+// Removes the board root boardRoot() made, now: for a process that ends without its exit
+// handlers, or that outlives the one that used it.
+void removeBoardRoot();
 // Writes a program the daemon runs as a child (a shell script, or bytes that are none) at
 // the path, executable when asked, replacing what was there, in the folders it needs; false
 // when it cannot.

@@ -17,7 +17,6 @@
 #include "tests/fuzz_support.h"
 #include "tests/loop_pump.h"
 #include "tests/loopback.h"
-#include "tests/temp_root.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -47,7 +46,9 @@ struct Process {
     char const* target;
     bool prepared;
     std::string cwd = std::filesystem::current_path().string();
-    testsupport::TempRoot root{"/var", "/usr/local/etc", "/proc/voice", "/proc/driver/hdlc/peb22554"};
+    // Removed when the process ends.
+    std::string root =
+        testsupport::boardRoot(target, {"/var", "/usr/local/etc", "/proc/voice", "/proc/driver/hdlc/peb22554"});
     testsupport::LoopbackListener listener{4};
     std::string config = "[snmpagent]\nhost=127.0.0.1:" + std::to_string(listener.port()) + "\nname=qelt\n";
 };

@@ -93,6 +93,17 @@ bool describable(TERM::RtpParams const& rtp)
     return host(rtp.get_dhost()) && (!rtp.shost_isPresent() || host(rtp.get_shost())) && factor >= 0 && factor <= 65535;
 }
 
+// Whether a ZARN radio's parameters ask for a form its factory does not build: a mode of the
+// RTP extension other than both RTP and the extension, or RTP only.
+bool unbuiltZarn(TERM::RtpParams const& rtp)
+{
+    if (!rtp.get_radio().get_status().zarn_isSelected() || !rtp.rtp_e2m_isPresent()
+        || !rtp.get_rtp_e2m().mode_isPresent())
+        return false;
+    TERM::RtpExtMode const& mode = rtp.get_rtp_e2m().get_mode();
+    return !mode.both_rtp_and_rtp_ext_isSelected() && !mode.only_rtp_isSelected();
+}
+
 void rtpFacts(TERM::RtpParams const& rtp, Facts& out)
 {
     bool const radio = rtp.radio_isPresent();
@@ -108,8 +119,10 @@ void rtpFacts(TERM::RtpParams const& rtp, Facts& out)
         out.allowed = of(Cause::invalidParams);
         return;
     }
-    out.chain = radio ? Chain::radio : Chain::rtp;
-    out.outcomeOpen = radio;
+    // A radio is made on the session as an RTP slot is: its radio control's own requests (the
+    // extension device's) leave the create as it is. A form its factory does not build is
+    // refused once the session is begun.
+    out.chain = radio && unbuiltZarn(rtp) ? Chain::rtpRefused : Chain::rtp;
 }
 
 // Whether a player's phrases all name files of the voice folder itself, and its repeat count
@@ -184,6 +197,8 @@ void createFacts(Create const& params, Facts& out)
         out.kind = Kind::trunk;
         out.allowed = there ? kSuccess : of(Cause::insufficientResources);
         out.claims[0] = claim(bri ? 2 : 1, trunk << 8 | timeslot);
+        // A BRI line's channels share their switch channels with E1 trunk 0's time slots.
+        out.channel = std::int32_t(bri ? trunk * 4 + timeslot : trunk * 32 + timeslot);
         break;
     }
     case Create::map::id: {
@@ -204,9 +219,8 @@ void createFacts(Create const& params, Facts& out)
         break;
     }
     case Create::mcc::id: mccFacts(params.get_mcc(), out); break;
-    case Create::echo::id:
-        out.allowed = params.get_echo().get_bus().getValue() >= 0 ? kMayRefuse : of(Cause::insufficientResources);
-        break;
+    // The board has no echo bus: its factory makes none.
+    case Create::echo::id: out.allowed = of(Cause::insufficientResources); break;
     case Create::t38soft::id: {
         ZGCP::T38Soft const& p = params.get_t38soft();
         bool const negative =
@@ -270,7 +284,10 @@ void commandFacts(Command const& command, Facts& out)
         out.query = !slot;
         fixed(slot ? of(Cause::unexpectedMsgType) : kSuccess);
         break;
-    case Command::testBpc::id: fixed(busTest(command.get_testBpc())); break;
+    case Command::testBpc::id:
+        out.writesSwitch = command.get_testBpc().get_mode().write_isSelected();
+        fixed(busTest(command.get_testBpc()));
+        break;
     case Command::connect::id:
         out.op = Facts::Op::connect;
         out.target = command.get_connect().getValue();
@@ -363,10 +380,12 @@ constexpr Request kMccOpen{mcc::kPath, kOpen};
 constexpr Request kMccTimeslot{mcc::kPath, mcc::kTimeslot};
 constexpr Request kMccChannel[] = {kMccOpen, {mcc::kPath, mcc::kAllocate}, kMccTimeslot};
 constexpr Request kSwitchConnect{hal::kPath, hal::kSwitchConnect};
+// The idle byte written on a switch output, which undoes a link.
+constexpr Request kSwitchWrite{hal::kPath, hal::kSwitchWrite};
 constexpr Request kPdEnable{rtp::kPath, rtp::kEnableEvent};
 
-// Past this many slots the process may run out of descriptors (each holds a few), and a
-// create may be refused for that: the book does not count them.
+// Past this many slots the process may run out of descriptors (each holds a few, a radio
+// twice as many), and a create may be refused for that: the book does not count them.
 constexpr unsigned kSlotsWithinDescriptors = 200;
 
 // The fate of requests made in order, each only when those before it passed: refused when
@@ -404,9 +423,9 @@ char const* channelDevice(Kind kind)
     }
 }
 
-// The kinds whose links the switch makes with one connect request, whose channels the book
-// knows.
-bool switching(Kind kind) { return kind == Kind::trunk || kind == Kind::rtp || kind == Kind::mcc; }
+// The kinds whose links the switch makes with one connect request and undoes with one write
+// of the idle byte, whose channels the book knows.
+bool switching(Kind kind) { return kind == Kind::trunk || kind == Kind::rtp || kind == Kind::radio || kind == Kind::mcc; }
 
 // The kinds whose signalling link opens an MCC channel and joins it on the switch when it is
 // activated or connected.
@@ -423,6 +442,7 @@ void SlotBook::begin()
     pending_ = Pending{};
     relaysGone_ = 0;
     linksHoldChannels_ = false;
+    linesJoined_ = false;
 }
 
 void SlotBook::unfollowed(Kind kind)
@@ -433,27 +453,82 @@ void SlotBook::unfollowed(Kind kind)
         board_.blur(r);
     board_.blur(kSwitchConnect);
     linksHoldChannels_ = true;
+    joinsLines();
+}
+
+void SlotBook::joinsLines()
+{
+    linesJoined_ = true;
+    board_.loose(kSwitchWrite);
+}
+
+bool SlotBook::follows(Entry const& slot) { return slot.state == State::held && slot.sure && switching(slot.kind); }
+
+bool SlotBook::linkFollowed(std::uint32_t number) const
+{
+    Entry const& slot = book_[number];
+    return follows(slot) && slot.source >= 0 && follows(book_[std::size_t(slot.source)]) && !linesJoined_
+           && !board_.readsFailed(hal::kPath);
+}
+
+void SlotBook::touched(std::uint32_t number)
+{
+    std::int32_t const channel = book_[number].channel;
+    if (channel < 0)
+        return;
+    for (std::uint32_t n = 0; n < kCount; ++n)
+        if (n != number && book_[n].state != State::free && book_[n].channel == channel)
+            book_[n].switched = Switched::unknown;
+}
+
+Fate SlotBook::undoLink(std::uint32_t number)
+{
+    Entry& slot = book_[number];
+    if (slot.source == -1)
+        return Fate::passes;
+    Fate fate = Fate::unknown;
+    bool const single = slot.source >= 0 && switching(slot.kind) && switching(book_[std::size_t(slot.source)].kind);
+    if (linkFollowed(number) && slot.switched != Switched::unknown)
+        fate = slot.switched == Switched::yes ? board_.made(kSwitchWrite) : Fate::passes;
+    else if (single)
+        board_.maybe(kSwitchWrite);
+    else
+        board_.blur(kSwitchWrite);
+    touched(number);
+    slot.source = -1;
+    slot.switched = Switched::no;
+    return fate;
 }
 
 void SlotBook::gone(std::uint32_t number)
 {
-    for (Entry& e : book_)
-        if (e.source == std::int32_t(number))
-            e.source = -1;
-    book_[number].source = -1;
+    // Its links go as the table undoes them: the one into it, then those out of it.
+    undoLink(number);
+    for (std::uint32_t n = 0; n < kCount; ++n)
+        if (book_[n].source == std::int32_t(number))
+            undoLink(n);
     if (book_[number].kind == Kind::t38 && book_[number].state != State::free)
         ++relaysGone_;
 }
 
 void SlotBook::unsure(std::uint32_t number)
 {
+    bool linked = false;
     for (Entry& e : book_)
-        if (e.source == std::int32_t(number))
+        if (e.source == std::int32_t(number)) {
             e.source = kUnknown;
+            linked = true;
+        }
     Entry& slot = book_[number];
     slot.sure = false;
-    if (slot.source != -1)
+    if (slot.source != -1) {
         slot.source = kUnknown;
+        linked = true;
+    }
+    // Links the book no longer tells may go at any later time (with the channel, or at the
+    // slot's destroy).
+    if (linked)
+        board_.loose(kSwitchWrite);
 }
 
 void SlotBook::failReads(std::string const& path)
@@ -471,14 +546,14 @@ bool SlotBook::capacity(Facts const& command) const
     for (Entry const& e : book_) {
         if (e.state == State::free)
             continue;
-        ++slots;
+        slots += e.kind == Kind::radio ? 2 : 1;
         sessions += e.kind == Kind::rtp || e.kind == Kind::radio;
         if (e.mccType >= 0)
             ++channels[std::size_t(e.mccType)];
     }
     if (slots >= kSlotsWithinDescriptors)
         return false;
-    if (command.chain == Chain::rtp || command.chain == Chain::radio)
+    if (command.chain == Chain::rtp)
         return sessions < unsigned(board::sim::RtpModel::kChannels);
     channels[mcc::kTransparent] += relaysGone_;
     return !linksHoldChannels_ && channels[command.mccType] < board::sim::MccModel::kDefaultCapacity[command.mccType];
@@ -486,8 +561,9 @@ bool SlotBook::capacity(Facts const& command) const
 
 Answers SlotBook::create(Facts const& command, bool runs)
 {
-    Request const* first = command.chain == Chain::rtp || command.chain == Chain::radio ? std::begin(kRtpSession)
-                                                                                        : std::begin(kMccChannel);
+    Request const* first = command.chain == Chain::rtp || command.chain == Chain::rtpRefused
+                               ? std::begin(kRtpSession)
+                               : std::begin(kMccChannel);
     std::size_t const count = command.chain == Chain::mccRefused ? 1 : 3;
     pending_.sure = command.chain == Chain::none;
     if (command.chain == Chain::none)
@@ -500,7 +576,7 @@ Answers SlotBook::create(Facts const& command, bool runs)
     Fate const fate = chain(board_, first, first + count);
     char const* device = channelDevice(command.kind);
     pending_.sure = fate == Fate::passes && !(device && board_.readsFail(device));
-    if (fate == Fate::fails || command.chain == Chain::mccRefused)
+    if (fate == Fate::fails || command.chain == Chain::mccRefused || command.chain == Chain::rtpRefused)
         return of(Cause::insufficientResources);
     if (fate == Fate::passes && !command.outcomeOpen && capacity(command))
         return kSuccess;
@@ -514,6 +590,8 @@ Answers SlotBook::connect(Facts const& command)
         return of(Cause::invalidSlot);
     Entry const& from = book_[command.slot];
     Entry const& to = book_[command.target];
+    // What the switch records for the target stays as it is unless a request is made.
+    pending_.linked = pending_.kept = to.switched;
     if (from.state == State::free || to.state == State::free)
         return notThere;
     // A slot being released takes no link, before any request is made.
@@ -523,11 +601,18 @@ Answers SlotBook::connect(Facts const& command)
     if (!held)
         return lenient;
     std::int32_t const old = to.source;
-    auto const known = [](Entry const& e) { return e.state == State::held && e.sure && switching(e.kind); };
-    bool const followed = known(from) && known(to) && !board_.readsFailed(hal::kPath)
-                          && (old == -1 || (old >= 0 && known(book_[std::size_t(old)])));
+    bool const followed = follows(from) && follows(to) && !board_.readsFailed(hal::kPath)
+                          && (old == -1 || (old >= 0 && follows(book_[std::size_t(old)])));
     if (!followed) {
+        // The old link's write, the new link's connect and the old one's again, as the slots
+        // make them.
         board_.blur(kSwitchConnect);
+        board_.blur(kSwitchWrite);
+        // A link of a slot the book does not follow may go at any later time.
+        if (!follows(from) || !follows(to))
+            board_.loose(kSwitchWrite);
+        pending_.linked = pending_.kept = Switched::unknown;
+        touched(command.target);
         unfollowed(from.kind);
         unfollowed(to.kind);
         if (old >= 0)
@@ -536,13 +621,38 @@ Answers SlotBook::connect(Facts const& command)
     }
     if (old == std::int32_t(command.slot))
         return kSuccess;
+    // The old link goes first: the idle byte where the switch still records it.
+    if (old >= 0) {
+        if (linesJoined_ || to.switched == Switched::unknown) {
+            board_.maybe(kSwitchWrite);
+            pending_.kept = Switched::unknown;
+        } else if (to.switched == Switched::yes) {
+            board_.made(kSwitchWrite);
+            pending_.kept = Switched::no;
+        }
+    }
+    touched(command.target);
     Fate const fate = board_.made(kSwitchConnect);
+    pending_.linked = Switched::yes;
     // A link that fails goes back to the old source.
-    if (old >= 0 && fate == Fate::fails)
-        board_.made(kSwitchConnect);
-    else if (old >= 0 && fate == Fate::unknown)
+    if (old >= 0 && fate == Fate::fails) {
+        Fate const back = board_.made(kSwitchConnect);
+        if (back != Fate::fails)
+            pending_.kept = back == Fate::passes ? Switched::yes : Switched::unknown;
+    } else if (old >= 0 && fate == Fate::unknown) {
         board_.maybe(kSwitchConnect);
+        pending_.kept = Switched::unknown;
+    }
     return fate == Fate::passes ? kSuccess : fate == Fate::fails ? of(Cause::connectFail) : lenient;
+}
+
+Answers SlotBook::disconnect(std::uint32_t number)
+{
+    switch (undoLink(number)) {
+    case Fate::passes: return kSuccess;
+    case Fate::fails: return of(Cause::disconnectFail);
+    default: return kSuccess | of(Cause::disconnectFail);
+    }
 }
 
 Answers SlotBook::hook(Entry const& slot, Facts const& command)
@@ -551,6 +661,9 @@ Answers SlotBook::hook(Entry const& slot, Facts const& command)
     Answers const unsupported = of(Cause::unsupported);
     bool const stack = kind == Kind::hdlc || kind == Kind::ss7 || kind == Kind::stack || kind == Kind::isdn;
     unfollowed(kind);
+    // An external slot's activate and deactivate write the idle byte on its receive channel.
+    if (kind == Kind::ext && (command.hook == Command::activate::id || command.hook == Command::deactivate::id))
+        board_.blur(kSwitchWrite);
     switch (command.hook) {
     case Command::activate::id:
         if (kind == Kind::ext)
@@ -578,7 +691,7 @@ Answers SlotBook::hook(Entry const& slot, Facts const& command)
         for (Request r : kRtpSession)
             board_.maybe(r);
     if (session && command.ioctl == Ioctl::pd_enable::id) {
-        if (kind != Kind::rtp || slot.state != State::held || !slot.sure) {
+        if (slot.state != State::held || !slot.sure) {
             board_.maybe(kPdEnable);
             return kDriver;
         }
@@ -586,8 +699,8 @@ Answers SlotBook::hook(Entry const& slot, Facts const& command)
         return fate == Fate::passes ? kSuccess : fate == Fate::fails ? kDriver & ~kSuccess : kDriver;
     }
     // The tone and voice-processing requests go through services whose device a read
-    // failure ends and the clock brings back; the mixer's and the radio's the book does not
-    // follow either.
+    // failure ends and the clock brings back; the mixer's and the radio control's the book
+    // does not follow either.
     return kDriver;
 }
 
@@ -600,6 +713,8 @@ SlotBook::Due SlotBook::expect(Facts const& command)
         // program has told its count.
         if (command.query)
             board_.loose(kMccOpen);
+        if (command.writesSwitch)
+            board_.blur(kSwitchWrite);
         return {command.allowed, false};
     }
     Entry const& slot = book_[command.slot];
@@ -611,7 +726,10 @@ SlotBook::Due SlotBook::expect(Facts const& command)
         if (slot.state == State::free)
             return {notThere, false};
         unfollowed(slot.kind);
-        return {kSuccess | of(Cause::disconnectFail) | fading, false};
+        // A slot being released left its links when its release began.
+        if (slot.state != State::held)
+            return {kSuccess | fading, false};
+        return {disconnect(command.slot), false};
     case Facts::Op::create:
         switch (slot.state) {
         case State::free: return {create(command, true), false};
@@ -658,8 +776,13 @@ void SlotBook::made(Facts const& command)
     slot.kind = command.kind;
     slot.claims = command.claims;
     slot.sure = pending_.sure;
+    slot.channel = command.channel;
     bool const channel = command.chain == Chain::mccChannel;
     slot.mccType = channel ? std::int8_t(command.mccType) : std::int8_t(-1);
+    // A signalling link joins its channel to a line on the switch, and leaves it, at times
+    // the book does not follow.
+    if (linking(command.kind))
+        joinsLines();
 }
 
 void SlotBook::answered(Facts const& command, Answers answer)
@@ -667,8 +790,12 @@ void SlotBook::answered(Facts const& command, Answers answer)
     if (command.op == Facts::Op::fixed)
         return;
     if (command.op == Facts::Op::connect) {
+        if (command.target >= kCount)
+            return;
+        Entry& to = book_[command.target];
         if (answer == kSuccess)
-            book_[command.target].source = std::int32_t(command.slot);
+            to.source = std::int32_t(command.slot);
+        to.switched = answer == kSuccess ? pending_.linked : pending_.kept;
         return;
     }
     Entry& slot = book_[command.slot];
@@ -681,8 +808,7 @@ void SlotBook::answered(Facts const& command, Answers answer)
         return;
     switch (command.op) {
     case Facts::Op::disconnect:
-        // The link goes whatever the switch made of it.
-        slot.source = -1;
+        // The link went whatever the switch made of it (expect() undid it in the book).
         return;
     case Facts::Op::destroy:
         gone(command.slot);

@@ -27,7 +27,7 @@ enum class Kind : std::uint8_t {
     voice,     // as plain; a player's or a recorder's MCC channel
     ext,       // activate and deactivate through the switch
     rtp,       // the RTP session's requests
-    radio,     // those and the radio's
+    radio,     // those, and its radio control's on the extension device
     modem,     // activate with modem parameters; its release may wait for its child program
     mcc,       // user data written to its channel
     mixerIn,   // the mixer input port's requests
@@ -43,7 +43,7 @@ enum class Kind : std::uint8_t {
 enum class Chain : std::uint8_t {
     none,        // nothing the book follows
     rtp,         // an RTP session: the device opened, the session begun, its channel added
-    radio,       // the same, then the radio's own requests, which the book does not follow
+    rtpRefused,  // the same, then the parameters refused (a radio form no factory builds)
     mccRefused,  // the MCC device opened, then the parameters refused
     mccChannel,  // an MCC channel: opened, allocated and its time slot known
 };
@@ -59,6 +59,8 @@ struct Facts {
     bool display = false;
     // The resource query, which reads the MCC channel counts now or later.
     bool query = false;
+    // A bus test that writes bytes on switch outputs.
+    bool writesSwitch = false;
     bool seqPresent = false;
     bool slotPresent = false;
     std::int32_t seq = 0;
@@ -70,12 +72,15 @@ struct Facts {
     Answers allowed = 0;
     // Op::connect: the slot number to connect from.
     std::uint32_t target = 0;
-    // Op::create: the kind made and what it takes from the slots holding it (-1: nothing).
+    // Op::create: the kind made and what it takes from the slots holding it (-1: nothing),
+    // and its switch channel when its parameters give it (a trunk's; -1: none, or one the
+    // board gives).
     Kind kind = Kind::plain;
     std::array<std::int32_t, 2> claims{{-1, -1}};
+    std::int32_t channel = -1;
     // Op::create: what it asks of the board, the MCC channel type it allocates, and whether
-    // the outcome of a create whose board requests pass is not known (a radio's own requests;
-    // a relay program that may not start).
+    // the outcome of a create whose board requests pass is not known (a relay program that
+    // may not start).
     Chain chain = Chain::none;
     std::uint8_t mccType = 0;
     bool outcomeOpen = false;
@@ -131,6 +136,9 @@ private:
     // A link the book cannot tell.
     static constexpr std::int32_t kUnknown = -2;
     enum class State : std::uint8_t { free, held, waiting, fading };
+    // What the switch records as the input of a slot's receive channel: its source's transmit
+    // channel (yes), anything else (no), or what the book cannot tell.
+    enum class Switched : std::uint8_t { no, yes, unknown };
     struct Entry {
         State state = State::free;
         Kind kind = Kind::plain;
@@ -143,21 +151,44 @@ private:
         std::int32_t source = -1;
         // The MCC channel type it holds (-1: none).
         std::int8_t mccType = -1;
+        // Its switch channel when the book knows it (a trunk's; -1 otherwise), and what the
+        // switch records of its source there.
+        std::int32_t channel = -1;
+        Switched switched = Switched::no;
     };
-    // What expect() learnt of a create for answered(): whether the new slot holds its
-    // channel for sure.
+    // What expect() learnt of a command for answered(): whether a new slot holds its channel
+    // for sure; what the switch records for a connect's target once it is linked, and once
+    // its link failed.
     struct Pending {
         bool sure = false;
+        Switched linked = Switched::no;
+        Switched kept = Switched::no;
     };
 
     Answers hook(Entry const& slot, Facts const& command);
     // A create's outcomes, when its factory runs for sure (runs) or maybe.
     Answers create(Facts const& command, bool runs);
     Answers connect(Facts const& command);
+    Answers disconnect(std::uint32_t number);
     void made(Facts const& command);
     // What the board requests of a command on a slot of a kind the book does not follow take.
     void unfollowed(Kind kind);
-    // The slot is gone: no input is linked to it any more.
+    // A slot of a kind that joins its channel to lines: from now on what the switch records
+    // of the lines is not known, and idle bytes are written at any time.
+    void joinsLines();
+    // Whether the book follows the slot's links: held for sure on a channel of its own, of a
+    // kind the switch links with one request.
+    static bool follows(Entry const& slot);
+    // Whether the book tells what the link into the slot asks of the switch.
+    bool linkFollowed(std::uint32_t number) const;
+    // What the switch records on the slot's receive channel changed: other slots on that
+    // channel do not know theirs any more.
+    void touched(std::uint32_t number);
+    // The link into the slot goes as the connection rules undo it: the idle byte written on
+    // its receive channel where the switch still records the link. What the write meets
+    // (passes when none is made).
+    Fate undoLink(std::uint32_t number);
+    // The slot is gone: its links went with it.
     void gone(std::uint32_t number);
     // The slot may have lost its channel: it, and the links to and from it, are not known.
     void unsure(std::uint32_t number);
@@ -170,6 +201,8 @@ private:
     // by links the book does not count.
     unsigned relaysGone_ = 0;
     bool linksHoldChannels_ = false;
+    // A signalling link's slot was made (joinsLines()).
+    bool linesJoined_ = false;
 };
 
 }  // namespace answers

@@ -20,10 +20,11 @@
 //   command no service takes, a destroy in progress, a create the parameters refuse, a
 //   request the slot's kind does not serve, a ping...), the sequence and slot numbers the
 //   command carried; a message that does not decode gets none;
-// - a create, connect or PD request that needed a device request the input made the board
-//   refuse is refused, one that needed none refused succeeds, from the book of what the
-//   input armed on the board (answers::BoardBook) and of the requests each command makes
-//   (where the book cannot tell, either answer passes); a refused create leaves no slot;
+// - a create, connect, disconnect or PD request that needed a device request the input made
+//   the board refuse is refused, one that needed none refused succeeds, from the book of
+//   what the input armed on the board (answers::BoardBook) and of the requests each command
+//   makes (where the book cannot tell, either answer passes); a refused create leaves no
+//   slot;
 // - every frame the daemon sends decodes, and a signal comes from a slot number the
 //   controller holds (or the one of the command being handled).
 // After every input:
@@ -53,6 +54,7 @@
 #include "base/ini_file.h"
 #include "base/packet.h"
 #include "base/random.h"
+#include "board/path.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/mixer_model.h"
 #include "board/sim/simulation.h"
@@ -351,8 +353,9 @@ volatile pid_t forwardTo = 0;
 
 void forwardSignal(int signal) { ::kill(forwardTo, signal); }
 
-// Waits for the child, passing on the signals that end a run, and ends as it does; as the
-// first process of the namespace, reaps every process orphaned meanwhile.
+// Waits for the child, passing on the signals that end a run, and ends as it does, the
+// board root with it (which the run removes itself unless it crashed); as the first process
+// of the namespace, reaps every process orphaned meanwhile.
 [[noreturn]] void waitFor(pid_t child)
 {
     forwardTo = child;
@@ -361,10 +364,10 @@ void forwardSignal(int signal) { ::kill(forwardTo, signal); }
     for (;;) {
         int status = 0;
         pid_t const ended = ::waitpid(-1, &status, 0);
-        if (ended == child)
-            ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
-        if (ended < 0 && errno != EINTR)
-            ::_exit(127);
+        if (ended == child || (ended < 0 && errno != EINTR)) {
+            testsupport::removeBoardRoot();
+            ::_exit(ended < 0 ? 127 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+        }
     }
 }
 
@@ -444,17 +447,15 @@ struct Daemon {
         // In the run's own mounts, the board's files are in memory: the monitoring
         // controller's status files and folders are made and removed at every input.
         if (std::getenv(kOwnProcesses) != nullptr
-            && ::mount("tmpfs", root.dir().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0)
+            && ::mount("tmpfs", root.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0)
             std::fprintf(stderr, "%s: the board's files are on disk\n", kTarget);
         for (char const* program : {ModemSlot::kPppd, DspModemSlot::kFaxSender, DspModemSlot::kFaxReceiver,
-                                    T38SoftFactory::kProgram}) {
-            root.writeFile(program, kStubProgram);
-            ::chmod((root.dir() + program).c_str(), 0755);
-        }
-        root.writeFile(PlaySlotFile::kFolder + std::string("hello"), std::string(400, '\xd5'));
+                                    T38SoftFactory::kProgram})
+            testsupport::writeProgram(root + program, kStubProgram);
+        testsupport::writeProgram(root + PlaySlotFile::kFolder + "hello", std::string(400, '\xd5'), false);
         for (BoardFile const& file : kBoardFiles)
-            root.writeFile(file.path, file.text);
-        std::filesystem::create_directories(root.dir() + kMonitoringFolder);
+            testsupport::writeProgram(root + file.path, file.text, false);
+        std::filesystem::create_directories(root + kMonitoringFolder);
         auto& mixer = dynamic_cast<board::sim::MixerModel&>(*simulation.board().device(mixer::kPath));
         for (auto const& [unit, channels, inputs] : kMixerUnits)
             mixer.addUnit(unit, channels, inputs);
@@ -477,7 +478,8 @@ struct Daemon {
     Mux::TestClock clock;
     // The wall clock stands still: what the daemon stamps with it is the same at every input.
     testsupport::FrozenWallClock wallClock{1689346260};
-    testsupport::TempRoot root;
+    // The board root LLVMFuzzerInitialize made.
+    std::string root = board::root();
     board::sim::Simulation simulation;
     board::sim::HalModel& hal = dynamic_cast<board::sim::HalModel&>(*simulation.board().device("/dev/hal"));
     testsupport::ControllerLink* link = new testsupport::ControllerLink;  // owned by ctrlServer
@@ -621,7 +623,7 @@ bool forgetMonitoring()
         return false;
     MonitoringDataHolder& data = MonitoringCtl::instance().data();
     data.~MonitoringDataHolder();
-    for (auto const& entry : std::filesystem::directory_iterator(gateway->root.dir() + kMonitoringFolder))
+    for (auto const& entry : std::filesystem::directory_iterator(gateway->root + kMonitoringFolder))
         std::filesystem::remove_all(entry.path());
     new (&data) MonitoringDataHolder();
     gateway->referee.displays = 0;
@@ -957,6 +959,9 @@ void build()
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
+    // Made before the run's processes are, so that the first of them removes it however the
+    // run ends.
+    testsupport::boardRoot(kTarget);
     privateProcesses();
     // Newly covered functions are not printed: naming them starts a symbolizer process, a
     // child that the checks would take for one the daemon left. The longest input and the
