@@ -130,6 +130,32 @@ function(gw_replay_headers target kind)
   target_precompile_headers(${target} REUSE_FROM ${owner})
 endfunction()
 
+# gw_replay_main(): the replays' entry (main), which is the same for every target: compiled
+# once, as their own code is, into an object library that each replay links.
+function(gw_replay_main)
+  if(TARGET gw_replay_main)
+    return()
+  endif()
+  add_library(gw_replay_main OBJECT ${PROJECT_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
+  gw_test_program(gw_replay_main)
+  gw_replay_headers(gw_replay_main STD)
+endfunction()
+
+# gw_fuzz_support(<name> <sources>... [LINKS <libs>...]): code of their own that several fuzz
+# targets (or a target and a test program) share, compiled once into the object library
+# <name>, which the targets list among their LINKS; in a test build as the replays' own code
+# is (without optimisation, with their precompiled headers).
+function(gw_fuzz_support name)
+  cmake_parse_arguments(GW "" "" "LINKS" ${ARGN})
+  add_library(${name} OBJECT ${GW_UNPARSED_ARGUMENTS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  target_link_libraries(${name} PRIVATE ${GW_LINKS})
+  if(GW_TESTS)
+    gw_test_program(${name})
+    gw_replay_headers(${name} MESSAGES)
+  endif()
+endfunction()
+
 # gw_fuzz_target(<name> <sources>... CORPUS <folder> [LINKS <libs>...]): a fuzz target of one
 # input surface, whose entry point is LLVMFuzzerTestOneInput in <sources>.
 # - GW_FUZZ builds: the libFuzzer program <name>, for the long runs.
@@ -151,7 +177,8 @@ function(gw_fuzz_target name)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   endif()
   if(GW_TESTS)
-    set(own ${PROJECT_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
+    gw_replay_main()
+    set(own)
     set(fed)
     foreach(source ${GW_UNPARSED_ARGUMENTS})
       if(source MATCHES "(^|/)fuzz/")
@@ -171,7 +198,7 @@ function(gw_fuzz_target name)
     if(GW_FUZZER_INCLUDE)
       target_include_directories(${name}_replay SYSTEM PRIVATE ${GW_FUZZER_INCLUDE})
     endif()
-    target_link_libraries(${name}_replay PRIVATE ${GW_LINKS})
+    target_link_libraries(${name}_replay PRIVATE ${GW_LINKS} gw_replay_main)
     gw_test_program(${name}_replay)
     if("${GW_LINKS}" MATCHES "testsupport|messages")
       gw_replay_headers(${name}_replay MESSAGES)
