@@ -40,19 +40,20 @@ function(gw_test_program target)
   target_compile_options(${target} PRIVATE -O0)
 endfunction()
 
-# gw_subsystem(<name> [LINKS <libs>...] [TEST_LINKS <libs>...])
+# gw_subsystem(<name> [LINKS <libs>...] [TEST_LINKS <libs>...] [EXCLUDE <sources>...])
 #
 # Builds the static library <name> from every *.cpp of the calling folder except the
-# unit tests (*_test.cpp) and program entries (*_main.cpp, which the folder turns into
-# executables itself), and, when tests are on, the GoogleTest executable <name>_tests
+# unit tests (*_test.cpp), program entries (*_main.cpp) and the sources excluded (which
+# the folder builds itself), and, when tests are on, the GoogleTest executable <name>_tests
 # from those unit tests, registered with CTest.
 function(gw_subsystem name)
-  cmake_parse_arguments(GW "" "" "LINKS;TEST_LINKS" ${ARGN})
+  cmake_parse_arguments(GW "" "" "LINKS;TEST_LINKS;EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   file(GLOB mains CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_main.cpp)
-  if(tests OR mains)
-    list(REMOVE_ITEM sources ${tests} ${mains})
+  list(TRANSFORM GW_EXCLUDE PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  if(tests OR mains OR GW_EXCLUDE)
+    list(REMOVE_ITEM sources ${tests} ${mains} ${GW_EXCLUDE})
   endif()
   if(name STREQUAL "asn1" OR "asn1" IN_LIST GW_LINKS OR "messages" IN_LIST GW_LINKS)
     set(headers ${GW_PCH_ASN1})
