@@ -101,4 +101,27 @@ ZGCP::TranslateDtmfParams digit5(int toneMs, int pauseMs, int n)
     return t;
 }
 
+ToneRequests::ToneRequests()
+{
+    sdParams.select_sd_params();
+    vadOff.select_vad_disable();
+    sdOff.select_sd_disable();
+    rejectDisable.select_dtmf_reject_disable();
+    waitTone.select_activateWaitTone();
+    waitToneOff.select_deactivateWaitTone();
+    // Three digits of a second each, a second apart: 6 s of sequence.
+    digits.select_translateDTMF() = digit5(1000, 1000, 3);
+    dtmfStop.select_dtmf_disable();
+    toneGen.select_tone_gen_enable().set_freq(425);
+    toneGen.ref_tone_gen_enable().set_amp(2048);
+    toneGenOff.select_tone_gen_disable();
+    pdOn.select_pd_enable().set_timeout(3000);
+    pdOff.select_pd_disable();
+    gain.select_rx_gain().set_gainDB(-6);
+    delays.select_delays().set_rx(10);
+    delays.ref_delays().set_tx(20);
+}
+
+ToneRequests::~ToneRequests() = default;
+
 }  // namespace testsupport

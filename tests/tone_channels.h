@@ -60,4 +60,22 @@ protected:
 // One digit, 5, sounding toneMs and then silent pauseMs; the sequence sends it n times.
 ZGCP::TranslateDtmfParams digit5(int toneMs, int pauseMs, int n = 1);
 
+// Requests of the tables of the tone and voice-processing functions: each function switched
+// on and off, the wait tone, a timed sequence of digits, a tone, a PD event, a gain, delays
+// and a tone filter.
+struct ToneRequests {
+    using P = ZGCP::IoctlParams;
+
+    P dtmfOn{P::dtmf_enable::id, true}, dtmfOff{P::dtmf_enable::id, false};
+    P echoOn{P::echoSuppressor::id, true}, echoOff{P::echoSuppressor::id, false};
+    P rejectOn{P::dtmf_reject_enable::id, true}, rejectOff{P::dtmf_reject_enable::id, false};
+    P ivaOn{P::iva_enable::id, true}, ivaOff{P::iva_enable::id, false};
+    P vadOn{P::vad_enable::id, true}, sdOn{P::sd_enable::id, true};
+    P sdParams, vadOff, sdOff, rejectDisable, waitTone, waitToneOff, digits, dtmfStop, toneGen, toneGenOff, pdOn, pdOff,
+        gain, delays, filter = toneFilterIoctl(2100, 400, -30);
+
+    ToneRequests();
+    ~ToneRequests();
+};
+
 }  // namespace testsupport
