@@ -1,13 +1,15 @@
 # Precompiled headers (GW_PCH): what nearly every file of a target parses and none of them
 # changes. The libraries below the ASN.1 run-time get the standard headers they use most,
-# the libraries from asn1/ up the ASN.1 run-time, the test programs the run-time, the
-# controller protocol's classes (with the modules they include) and the test framework.
+# the run-time and the message modules the ASN.1 run-time, the libraries above them and the
+# benchmarks also the controller protocol's classes (with the modules they include), the test
+# programs the run-time, the controller protocol's classes and the test framework.
 # The first target that asks for a set of headers precompiles it; the others reuse that
 # one (the targets that share a set are compiled with the same flags; one that would not
 # fit is a warning, -Winvalid-pch).
 set(GW_PCH_STD <algorithm> <deque> <functional> <iostream> <map> <memory> <optional> <sstream>
                <string> <vector>)
 set(GW_PCH_ASN1 [["asn1/asn1.h"]])
+set(GW_PCH_MESSAGES ${GW_PCH_ASN1} [["messages/zgcp.h"]])
 # The mocking library's matchers are left out: the few files that use them include them, and
 # its share of the header made every other test file load a fifth more.
 set(GW_PCH_GTEST <gtest/gtest.h>)
@@ -55,7 +57,9 @@ function(gw_subsystem name)
   if(tests OR mains OR GW_EXCLUDE)
     list(REMOVE_ITEM sources ${tests} ${mains} ${GW_EXCLUDE})
   endif()
-  if(name STREQUAL "asn1" OR "asn1" IN_LIST GW_LINKS OR "messages" IN_LIST GW_LINKS)
+  if("messages" IN_LIST GW_LINKS)
+    set(headers ${GW_PCH_MESSAGES})
+  elseif(name STREQUAL "asn1" OR "asn1" IN_LIST GW_LINKS)
     set(headers ${GW_PCH_ASN1})
   else()
     set(headers ${GW_PCH_STD})
@@ -91,7 +95,7 @@ function(gw_benchmark name)
   add_executable(${name} ${GW_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${GW_LINKS} benchmark::benchmark benchmark::benchmark_main)
   if("messages" IN_LIST GW_LINKS)
-    gw_precompile(${name} ${GW_PCH_ASN1})
+    gw_precompile(${name} ${GW_PCH_MESSAGES})
   endif()
 endfunction()
 
