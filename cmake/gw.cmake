@@ -37,9 +37,11 @@ endfunction()
 # gw_test_program(<target>): what every test program gets. Its own code is compiled without
 # optimisation: the code under test keeps the configuration's flags, while the tests'
 # assertions, which expand into much code, compile in half the time at -O0, with every
-# sanitizer check and the debugging information of the configuration kept.
+# sanitizer check and the debugging information of the configuration kept. It is linked by
+# gold, which links the test programs in half the time of the default linker.
 function(gw_test_program target)
   target_compile_options(${target} PRIVATE -O0)
+  target_link_options(${target} PRIVATE -fuse-ld=gold)
 endfunction()
 
 # gw_subsystem(<name> [LINKS <libs>...] [TEST_LINKS <libs>...] [EXCLUDE <sources>...])
