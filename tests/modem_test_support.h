@@ -30,14 +30,7 @@ using testsupport::operator+;
 constexpr int kTimeout = 20000;
 
 // Modem parameters with the data modes given (an empty list is still present).
-inline TERM::ModemParams withModes(std::vector<TERM::DigitalDataModeEnum::NamedNumber> const& modes)
-{
-    TERM::ModemParams p = modemParams("");
-    p.set_ddm();
-    for (auto m : modes)
-        p.set_ddm().push_back(TERM::DigitalDataModeEnum(m));
-    return p;
-}
+TERM::ModemParams withModes(std::vector<TERM::DigitalDataModeEnum::NamedNumber> const& modes);
 
 struct ModemTest : slotstest::SlotsTest {
     testsupport::TempRoot root{{"/var"}};
@@ -48,37 +41,16 @@ struct ModemTest : slotstest::SlotsTest {
     testsupport::StubChild pppd{root.dir(), ModemSlot::kPppd};
     std::unique_ptr<ModemFactory> factory = std::make_unique<ModemFactory>(0);
 
-    ModemTest() { ChildWait::Activate(); }
-    ~ModemTest() override
-    {
-        env.sim.clearFailures();
-        table.OnDisconnect();
-        factory.reset();
-        ChildWaitService::childWaitService->Deactivate();
-    }
+    ModemTest();
+    ~ModemTest() override;
 
-    board::sim::HdlcIfaceModel& iface(int n)
-    {
-        return static_cast<board::sim::HdlcIfaceModel&>(
-            env.sim.addInterface(std::make_unique<board::sim::HdlcIfaceModel>(n)));
-    }
-    bool waitFor(std::function<bool()> const& done) { return testsupport::runUntil(done, kTimeout); }
-    ModemSlot* modem(unsigned number) { return static_cast<ModemSlot*>(at(number)); }
+    board::sim::HdlcIfaceModel& iface(int n);
+    bool waitFor(std::function<bool()> const& done);
+    ModemSlot* modem(unsigned number);
     // The pid of the slot's child once the stub has recorded its start.
-    int started(unsigned number, testsupport::StubChild const& stub)
-    {
-        int const pid = modem(number)->childId();
-        waitFor([&] { return stub.lines(pid).size() >= 2; });
-        return pid;
-    }
+    int started(unsigned number, testsupport::StubChild const& stub);
     // A connection of the authentication client to the factory.
-    std::unique_ptr<testsupport::TcpClient> authClient()
-    {
-        auto c = std::make_unique<testsupport::TcpClient>(factory->authPort());
-        std::size_t const before = factory->connections();
-        waitFor([&] { return factory->connections() > before; });
-        return c;
-    }
+    std::unique_ptr<testsupport::TcpClient> authClient();
 };
 
 }  // namespace modemtest

@@ -28,53 +28,21 @@ namespace slotstest {
 using testsupport::SimEnv;
 
 // The lines of a captured text that begin with the prefix, each with its line end.
-inline std::string linesOf(std::string const& text, std::string const& prefix)
-{
-    std::istringstream in(text);
-    std::string out;
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(prefix, 0) == 0)
-            out += line + '\n';
-    return out;
-}
+std::string linesOf(std::string const& text, std::string const& prefix);
 
 // A signal in short: "transmitter active 37", "receiver inactive", or the alternative's
 // value notation for the others.
-inline std::string describe(ZGCP::Signal const& s)
-{
-    auto stream = [](char const* side, ZGCP::Stream const& st) {
-        std::ostringstream os;
-        os << side << (st.active_isSelected() ? " active " + std::to_string(st.get_active().getValue()) : " inactive");
-        return os.str();
-    };
-    if (s.receiver_isSelected())
-        return stream("receiver", s.get_receiver());
-    if (s.transmitter_isSelected())
-        return stream("transmitter", s.get_transmitter());
-    if (s.query_isSelected())
-        return "query";
-    return s.asValueNotation();
-}
+std::string describe(ZGCP::Signal const& s);
 
 // Sees every signal the slot table sends (the server shows it to the other services).
 class SignalRecorder : public CtrlSrv::Service {
 public:
-    void OnConnect() override {}
-    void OnDisconnect() override {}
-    bool OnCommand(ZGCP::Command const&) override { return false; }
-    void OnSignal(ZGCP::Signal const& signal) override
-    {
-        signals.push_back(signal);
-        texts.push_back(describe(signal));
-    }
+    void OnConnect() override;
+    void OnDisconnect() override;
+    bool OnCommand(ZGCP::Command const&) override;
+    void OnSignal(ZGCP::Signal const& signal) override;
     // The texts recorded since the last take.
-    std::vector<std::string> take()
-    {
-        std::vector<std::string> out;
-        out.swap(texts);
-        signals.clear();
-        return out;
-    }
+    std::vector<std::string> take();
 
     std::vector<ZGCP::Signal> signals;
     std::vector<std::string> texts;
@@ -82,35 +50,23 @@ public:
 
 using testsupport::BusChannel;
 
-inline ZGCP::CreateParams trunk(unsigned t, unsigned ts) { return testsupport::trunkParams(t, ts); }
-inline ZGCP::CreateParams bri(unsigned t, unsigned ch) { return testsupport::briParams(t, ch); }
-inline ZGCP::CreateParams map(std::optional<BusChannel> tx, std::optional<BusChannel> rx)
-{
-    return testsupport::mapParams(tx, rx);
-}
-inline ZGCP::CreateParams ext(int tx, int rx) { return testsupport::extParams(tx, rx); }
-inline ZGCP::CreateParams echo(int bus, int channel) { return testsupport::echoParams(bus, channel); }
-inline ZGCP::Command createCmd(ZGCP::CreateParams const& params) { return testsupport::createCommand(params); }
-inline ZGCP::Command connectCmd(unsigned target) { return testsupport::connectCommand(target); }
-inline ZGCP::Command disconnectCmd() { return testsupport::plainCommand(ZGCP::Command::disconnect::id); }
-inline ZGCP::Command destroyCmd() { return testsupport::plainCommand(ZGCP::Command::destroy::id); }
-inline ZGCP::Command activateCmd() { return testsupport::plainCommand(ZGCP::Command::activate::id); }
-inline ZGCP::Command deactivateCmd() { return testsupport::plainCommand(ZGCP::Command::deactivate::id); }
+ZGCP::CreateParams trunk(unsigned t, unsigned ts);
+ZGCP::CreateParams bri(unsigned t, unsigned ch);
+ZGCP::CreateParams map(std::optional<BusChannel> tx, std::optional<BusChannel> rx);
+ZGCP::CreateParams ext(int tx, int rx);
+ZGCP::CreateParams echo(int bus, int channel);
+ZGCP::Command createCmd(ZGCP::CreateParams const& params);
+ZGCP::Command connectCmd(unsigned target);
+ZGCP::Command disconnectCmd();
+ZGCP::Command destroyCmd();
+ZGCP::Command activateCmd();
+ZGCP::Command deactivateCmd();
 
 using Answer = Slots::Answer;
-inline Answer ok() { return Answer::ok(); }
-inline Answer fail(ZGCP::ErrorCause::NamedNumber cause) { return Answer::fail(cause); }
+Answer ok();
+Answer fail(ZGCP::ErrorCause::NamedNumber cause);
 
-inline std::ostream& operator<<(std::ostream& os, Answer const& a)
-{
-    switch (a.kind) {
-    case Answer::notTaken: return os << "not taken";
-    case Answer::success: return os << "success";
-    case Answer::delayed: return os << "delayed";
-    case Answer::error: return os << "error " << int(a.cause);
-    }
-    return os;
-}
+std::ostream& operator<<(std::ostream& os, Answer const& a);
 
 // The slot table bound to a server of its own with a signal recorder, over the simulated
 // board, with the factories of the daemon; every slot goes when the test ends.
@@ -122,30 +78,18 @@ struct SlotsTest : ::testing::Test {
     SignalRecorder signals;
     Slots& table = Slots::instance();
 
-    SlotsTest()
-    {
-        HwMux::instance();
-        MapFactory::instance();
-        ExtFactory::instance();
-        EchoFactory::instance();
-        server.Bind(&table);
-        server.Bind(&signals);
-    }
-    ~SlotsTest() override
-    {
-        table.OnDisconnect();
-        EXPECT_TRUE(table.live().empty());
-    }
+    SlotsTest();
+    ~SlotsTest() override;
 
-    Answer run(unsigned number, ZGCP::Command const& command) { return table.Execute(number, command); }
-    Answer create(unsigned number, ZGCP::CreateParams const& params) { return run(number, createCmd(params)); }
-    Answer connect(unsigned from, unsigned to) { return run(from, connectCmd(to)); }
-    Answer disconnect(unsigned number) { return run(number, disconnectCmd()); }
-    Answer destroy(unsigned number) { return run(number, destroyCmd()); }
-    Answer activate(unsigned number) { return run(number, activateCmd()); }
-    Answer deactivate(unsigned number) { return run(number, deactivateCmd()); }
-    Slot* at(unsigned number) { return table.GetSlotAt(number); }
-    board::sim::HalModel::Output output(int channel) { return env.hal.output(channel); }
+    Answer run(unsigned number, ZGCP::Command const& command);
+    Answer create(unsigned number, ZGCP::CreateParams const& params);
+    Answer connect(unsigned from, unsigned to);
+    Answer disconnect(unsigned number);
+    Answer destroy(unsigned number);
+    Answer activate(unsigned number);
+    Answer deactivate(unsigned number);
+    Slot* at(unsigned number);
+    board::sim::HalModel::Output output(int channel);
 };
 
 }  // namespace slotstest

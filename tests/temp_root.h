@@ -3,17 +3,9 @@
 #include "board/path.h"
 #include "base/clock.h"
 
-#include <stdlib.h>
-#include <time.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <system_error>
 
 namespace testsupport {
 
@@ -21,45 +13,17 @@ namespace testsupport {
 // (board paths such as "/dev"); removed with its contents afterwards, the former root back.
 class TempRoot {
 public:
-    explicit TempRoot(std::initializer_list<char const*> folders = {})
-    {
-        char tmpl[] = "/tmp/gw-root-XXXXXX";
-        if (::mkdtemp(tmpl) == nullptr) {
-            std::perror("a temporary board root cannot be made");
-            std::abort();
-        }
-        dir_ = tmpl;
-        board::setRoot(dir_);
-        for (char const* f : folders)
-            std::filesystem::create_directories(dir_ + f);
-    }
-    ~TempRoot()
-    {
-        board::setRoot(saved_);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
+    explicit TempRoot(std::initializer_list<char const*> folders = {});
+    ~TempRoot();
     TempRoot(TempRoot const&) = delete;
     TempRoot& operator=(TempRoot const&) = delete;
 
     std::string const& dir() const { return dir_; }
 
     // Writes the file at the board path, making the folders it needs.
-    void writeFile(std::string const& boardPath, std::string const& text) const
-    {
-        std::filesystem::create_directories(std::filesystem::path(dir_ + boardPath).parent_path());
-        std::ofstream(dir_ + boardPath) << text;
-    }
+    void writeFile(std::string const& boardPath, std::string const& text) const;
     // The content of the file at the board path; none when it cannot be read.
-    std::optional<std::string> readFile(std::string const& boardPath) const
-    {
-        std::ifstream in(dir_ + boardPath, std::ios::binary);
-        if (!in)
-            return std::nullopt;
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::optional<std::string> readFile(std::string const& boardPath) const;
 
 private:
     std::string saved_ = board::root();
@@ -69,17 +33,12 @@ private:
 // Local time is UTC and the wall clock stands still at the time given while it lives.
 class FrozenWallClock {
 public:
-    explicit FrozenWallClock(long seconds, long microseconds = 0)
-    {
-        ::setenv("TZ", "UTC0", 1);
-        ::tzset();
-        set(seconds, microseconds);
-    }
-    ~FrozenWallClock() { Mux::g_tv_time = Mux::timeval(); }
+    explicit FrozenWallClock(long seconds, long microseconds = 0);
+    ~FrozenWallClock();
     FrozenWallClock(FrozenWallClock const&) = delete;
     FrozenWallClock& operator=(FrozenWallClock const&) = delete;
 
-    void set(long seconds, long microseconds = 0) { Mux::g_tv_time = Mux::timeval(int(seconds), int(microseconds)); }
+    void set(long seconds, long microseconds = 0);
 };
 
 }  // namespace testsupport
