@@ -24,6 +24,23 @@ void ToneChannels::requests(unsigned slot, std::vector<P> const& ps)
         ASSERT_EQ(done(slot, ioctlCommand(p)), "success") << p.asValueNotation();
 }
 
+void ToneChannels::letGo(unsigned slot, ToneKind kind, End end, bool unitBack)
+{
+    if (end == End::destroy) {
+        EXPECT_EQ(done(slot, plainCommand(ZGCP::Command::destroy::id)), "success");
+    } else if (kind == ToneKind::rtp) {
+        ASSERT_EQ(board->command("fail-read /dev/rtp hangup"), "ok");
+        ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said("fail to read from rtp: ") > 0; }));
+    } else {
+        ASSERT_EQ(board->command("device /dev/mixer remove 3"), "ok");
+        resources();
+        if (unitBack) {
+            ASSERT_EQ(board->command("device /dev/mixer add 3 32 16"), "ok");
+            resources();
+        }
+    }
+}
+
 std::string ToneChannels::newestRtpChannel()
 {
     std::string const d = board->command("dump /dev/rtp");

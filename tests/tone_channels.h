@@ -19,6 +19,10 @@ namespace testsupport {
 // The kind of a slot that serves the tone functions of a channel.
 enum class ToneKind { rtp, mixerIn, mixerOut };
 
+// How a slot goes: destroyed, or losing its channel (its RTP session ends, its mixer unit
+// vanishes).
+enum class End { destroy, channelLost };
+
 // Generator settings as the tone device tells them: off, silence, the wait tone's tone.
 inline constexpr char const* kOff = "0/0/0/0";
 inline constexpr char const* kSilence = "1000/1000/0/0";
@@ -33,6 +37,8 @@ protected:
     // its switch channel.
     void make(unsigned slot, ToneKind kind, int n);
     void requests(unsigned slot, std::vector<P> const& ps);
+    // The slot goes as end says; a mixer unit that vanished comes back when unitBack says so.
+    void letGo(unsigned slot, ToneKind kind, End end, bool unitBack = false);
     // "1025" of "ok 1024: open=1 ...; 1025: open=1 ...".
     std::string newestRtpChannel();
     // A channel's state on both devices, without the ids of the enables, and the PD event of

@@ -23,9 +23,6 @@ using P = ZGCP::IoctlParams;
 
 ToneRequests const r;
 
-// How the slot goes.
-enum class End { destroy, channelLost };
-
 struct GoneRow {
     char const* name;
     ToneKind kind;
@@ -48,15 +45,7 @@ TEST_P(GoneSlots, LeaveTheirChannelSilentForTheNextSlot)
     ASSERT_TRUE(DaemonLauncher::waitFor([&] { return sounding(ts) == row.phase; }))
         << board->command("device /dev/dtmf generator " + ts);
 
-    if (row.end == End::destroy) {
-        EXPECT_EQ(done(20, plainCommand(ZGCP::Command::destroy::id)), "success");
-    } else if (row.kind == ToneKind::rtp) {
-        ASSERT_EQ(board->command("fail-read /dev/rtp hangup"), "ok");
-        ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said("fail to read from rtp: ") > 0; }));
-    } else {
-        ASSERT_EQ(board->command("device /dev/mixer remove 3"), "ok");
-        resources();
-    }
+    ASSERT_NO_FATAL_FAILURE(letGo(20, row.kind, row.end));
     EXPECT_TRUE(DaemonLauncher::waitFor([&] { return sounding(ts) == kOff; }))
         << board->command("device /dev/dtmf generator " + ts);
     std::size_t const settings = generator(ts).size();
@@ -170,21 +159,6 @@ void PrintTo(OwedRow const& row, std::ostream* os) { *os << row.name; }
 
 class OwedSwitchOffs : public ToneChannels, public ::testing::WithParamInterface<OwedRow> {
 protected:
-    // The slot goes as the row says.
-    void end(unsigned slot, OwedRow const& row)
-    {
-        if (row.end == End::destroy) {
-            EXPECT_EQ(done(slot, plainCommand(ZGCP::Command::destroy::id)), "success");
-        } else if (row.kind == ToneKind::rtp) {
-            ASSERT_EQ(board->command("fail-read /dev/rtp hangup"), "ok");
-            ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said("fail to read from rtp: ") > 0; }));
-        } else {
-            ASSERT_EQ(board->command("device /dev/mixer remove 3"), "ok");
-            resources();
-            ASSERT_EQ(board->command("device /dev/mixer add 3 32 16"), "ok");
-            resources();
-        }
-    }
     // The first request of a slot on the row's device.
     static P first(OwedRow const& row)
     {
@@ -206,7 +180,7 @@ TEST_P(OwedSwitchOffs, AreMadeOnceTheDriverTakesThemBeforeAnythingElseOnTheChann
     std::string const on = onDevice(row.path, ts);
 
     ASSERT_EQ(board->command(std::string("fail-request ") + row.path + " " + row.request + " EIO always"), "ok");
-    ASSERT_NO_FATAL_FAILURE(end(20, row));
+    ASSERT_NO_FATAL_FAILURE(letGo(20, row.kind, row.end, true));
     ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said("still on: switched off once the driver takes it"); }))
         << daemon.err();
     if (row.phase) {
