@@ -82,14 +82,18 @@ void DriverService::letGo(unsigned ts, SwitchOffs on, SwitchOffs always)
     if (!IsActive())
         return;
     auto const owed = owed_.find(ts);
-    SwitchOffs const owable = on | (owed != owed_.end() ? owed->second : 0);
+    SwitchOffs const before = owed != owed_.end() ? owed->second : 0;
+    SwitchOffs const owable = on | before;
     SwitchOffs const left = makeSwitchOffs(ts, owable | always) & owable;
+    // What the channel owed and this let-go made is paid, as the back-off would have said.
+    if ((before & ~left) != 0)
+        paid(ts, before & ~left);
     if (left == 0) {
         if (owed != owed_.end())
-            owed_.erase(owed);
+            settled(owed);
         return;
     }
-    if (owed == owed_.end() || owed->second != left) {
+    if (left != before) {
         nameSwitchOffs(std::cerr << device_.word << ": timeslot " << ts << " let go of with ", left);
         std::cerr << " still on: switched off once the driver takes it" << std::endl;
     }
@@ -118,12 +122,22 @@ bool DriverService::pay(unsigned ts)
     owed->second = makeSwitchOffs(ts, offs);
     if (owed->second != 0)
         return false;
-    owed_.erase(owed);
+    settled(owed);
+    paid(ts, offs);
+    return true;
+}
+
+void DriverService::paid(unsigned ts, SwitchOffs offs)
+{
     nameSwitchOffs(std::clog << device_.word << ": timeslot " << ts << " let go of: ", offs);
     std::clog << " switched off" << std::endl;
+}
+
+void DriverService::settled(std::map<unsigned, SwitchOffs>::iterator owed)
+{
+    owed_.erase(owed);
     if (owed_.empty())
         owedRequests_.Clear();
-    return true;
 }
 
 bool DriverService::PayOwed()

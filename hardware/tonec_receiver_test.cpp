@@ -299,16 +299,20 @@ TEST_F(TonecTest, AWaitToneComesBackOnThePhaseItReached)
 
 // A generator switch-off that the driver refuses when its channel is let go of is owed: tried
 // again 1 s later, then after twice the last wait, until the driver takes it; an end of the
-// device clears it (the driver let go of the channel), and nothing of it is tried any more.
+// device clears it (the driver let go of the channel), and nothing of it is tried any more; a
+// later receiver on the channel that goes once the driver takes requests makes it at its
+// let-go, with its line, and the back-off stops there.
 TEST_F(TonecTest, AnOwedSwitchOffIsTriedOnTheBackOffUntilMadeOrTheDeviceEnds)
 {
     struct Case {
         int refusals;  // -1: every one
         std::optional<std::uint32_t> endsAt;
         std::vector<std::uint32_t> tries;  // ms after the let-go
+        std::optional<std::uint32_t> nextLetGoAt = std::nullopt;
     } const cases[] = {
         {3, std::nullopt, {0, 1000, 3000, 7000}},
         {-1, 2000, {0, 1000}},
+        {-1, std::nullopt, {0, 1000, 2000}, 2000},
     };
     std::uint32_t ts = 80;
     for (Case const& c : cases) {
@@ -334,6 +338,13 @@ TEST_F(TonecTest, AnOwedSwitchOffIsTriedOnTheBackOffUntilMadeOrTheDeviceEnds)
             if (c.endsAt == at) {
                 env.sim.failRead(kDtmf, {board::sim::ReadFault::Kind::eof, 0});
                 testsupport::settle();
+            }
+            if (c.nextLetGoAt == at) {
+                env.sim.clearFailures();
+                { TestChannel next(ts); }
+                tries.push_back(at);
+                EXPECT_EQ(service.owedWait(), 0u);
+                EXPECT_EQ(linesWith(log.text(), "timeslot " + std::to_string(ts) + " let go of: ").size(), 1u);
             }
         }
         EXPECT_EQ(tries, c.tries);

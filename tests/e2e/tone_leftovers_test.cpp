@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/slot_commands.h"
@@ -157,37 +158,47 @@ struct OwedRow {
 
 void PrintTo(OwedRow const& row, std::ostream* os) { *os << row.name; }
 
-class OwedSwitchOffs : public ToneChannels, public ::testing::WithParamInterface<OwedRow> {
+// The first request of a slot on the row's device.
+P first(OwedRow const& row)
+{
+    if (std::string(row.path) != "/dev/dtmf")
+        return r.vadOn;
+    return row.kind == ToneKind::mixerOut ? r.toneGen : r.dtmfOn;
+}
+
+class OwingChannel : public ToneChannels {
 protected:
-    // The first request of a slot on the row's device.
-    static P first(OwedRow const& row)
+    // Slot 20 on the row's channel (ts) is let go of with the row's switch-off refused from
+    // now on, and owes it.
+    void owing(OwedRow const& row)
     {
-        if (std::string(row.path) != "/dev/dtmf")
-            return r.vadOn;
-        return row.kind == ToneKind::mixerOut ? r.toneGen : r.dtmfOn;
+        ASSERT_NO_FATAL_FAILURE(make(20, row.kind, 0));
+        ts = channels.at(20);
+        ASSERT_NO_FATAL_FAILURE(requests(20, row.before));
+        if (row.phase) {
+            ASSERT_TRUE(DaemonLauncher::waitFor([&] { return sounding(ts) == row.phase; }));
+        }
+        on = onDevice(row.path, ts);
+        ASSERT_EQ(board->command(std::string("fail-request ") + row.path + " " + row.request + " EIO always"), "ok");
+        ASSERT_NO_FATAL_FAILURE(letGo(20, row.kind, row.end, true));
+        ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said(kStillOn); })) << daemon.err();
     }
+    // The owed switch-off is made on the channel.
+    bool made(OwedRow const& row) { return row.phase ? sounding(ts) == kOff : onDevice(row.path, ts) != on; }
+
+    static constexpr char const* kStillOn = "still on: switched off once the driver takes it";
+    std::string ts;
+    // What the row's device showed of the channel before the let-go.
+    std::string on;
 };
+
+class OwedSwitchOffs : public OwingChannel, public ::testing::WithParamInterface<OwedRow> {};
 
 TEST_P(OwedSwitchOffs, AreMadeOnceTheDriverTakesThemBeforeAnythingElseOnTheChannel)
 {
     OwedRow const& row = GetParam();
-    ASSERT_NO_FATAL_FAILURE(make(20, row.kind, 0));
-    std::string const ts = channels.at(20);
-    ASSERT_NO_FATAL_FAILURE(requests(20, row.before));
-    if (row.phase) {
-        ASSERT_TRUE(DaemonLauncher::waitFor([&] { return sounding(ts) == row.phase; }));
-    }
-    std::string const on = onDevice(row.path, ts);
-
-    ASSERT_EQ(board->command(std::string("fail-request ") + row.path + " " + row.request + " EIO always"), "ok");
-    ASSERT_NO_FATAL_FAILURE(letGo(20, row.kind, row.end, true));
-    ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said("still on: switched off once the driver takes it"); }))
-        << daemon.err();
-    if (row.phase) {
-        EXPECT_NE(sounding(ts), kOff);
-    } else {
-        EXPECT_EQ(onDevice(row.path, ts), on);
-    }
+    ASSERT_NO_FATAL_FAILURE(owing(row));
+    EXPECT_FALSE(made(row));
 
     // The next slot on the channel: nothing is done there while the switch-off is refused.
     ASSERT_NO_FATAL_FAILURE(make(21, row.kind, 0));
@@ -213,7 +224,7 @@ TEST_P(OwedSwitchOffs, AreMadeOnceTheDriverTakesThemBeforeAnythingElseOnTheChann
         ASSERT_NO_FATAL_FAILURE(requests(21, {first(row)}));
     }
     EXPECT_EQ(done(21, plainCommand(ZGCP::Command::destroy::id)), "success");
-    EXPECT_EQ(daemon.said("still on: switched off once the driver takes it"), 1u) << daemon.err();
+    EXPECT_EQ(daemon.said(kStillOn), 1u) << daemon.err();
     EXPECT_EQ(done(std::nullopt, plainCommand(ZGCP::Command::ping::id)), "success");
 }
 
@@ -245,5 +256,46 @@ std::vector<OwedRow> owedRows()
 
 INSTANTIATE_TEST_SUITE_P(EveryFunction, OwedSwitchOffs, ::testing::ValuesIn(owedRows()),
                          [](::testing::TestParamInfo<OwedRow> const& info) { return std::string(info.param.name); });
+
+// A later slot on a channel that owes a switch-off sets nothing and goes: its let-go keeps the
+// debt while the driver refuses it (made on the back-off), and makes it once the driver takes
+// it, with the line the back-off writes. The channel then serves the next slot as any.
+class OwedAtTheNextLetGo : public OwingChannel, public ::testing::WithParamInterface<std::tuple<OwedRow, bool>> {};
+
+TEST_P(OwedAtTheNextLetGo, IsKeptWhileRefusedAndMadeWithItsLine)
+{
+    auto const& [row, taken] = GetParam();
+    ASSERT_NO_FATAL_FAILURE(owing(row));
+    std::string const paid = "timeslot " + ts + " let go of: ";
+    ASSERT_NO_FATAL_FAILURE(make(21, row.kind, 0));
+    ASSERT_EQ(channels.at(21), ts) << "the next slot is not on the channel that owes";
+
+    if (taken) {
+        ASSERT_EQ(board->command("clear-failures"), "ok");
+    }
+    EXPECT_EQ(done(21, plainCommand(ZGCP::Command::destroy::id)), "success");
+    EXPECT_EQ(made(row), taken);
+    EXPECT_EQ(daemon.said(paid), taken ? 1u : 0u) << daemon.err();
+    if (!taken) {
+        // The longest wait of the back-off, within the controller's silence time-out.
+        ASSERT_EQ(board->command("clear-failures"), "ok");
+        EXPECT_TRUE(DaemonLauncher::waitFor([&] { return made(row) && daemon.said(paid) == 1; }, 100000))
+            << daemon.err();
+    }
+
+    // Used again, with nothing owed.
+    ASSERT_NO_FATAL_FAILURE(make(22, row.kind, 0));
+    ASSERT_EQ(channels.at(22), ts);
+    ASSERT_NO_FATAL_FAILURE(requests(22, {first(row)}));
+    EXPECT_EQ(done(22, plainCommand(ZGCP::Command::destroy::id)), "success");
+    EXPECT_EQ(daemon.said(kStillOn), 1u) << daemon.err();
+    EXPECT_EQ(daemon.said(paid), 1u) << daemon.err();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFunction, OwedAtTheNextLetGo, ::testing::Combine(::testing::ValuesIn(owedRows()), ::testing::Bool()),
+    [](::testing::TestParamInfo<std::tuple<OwedRow, bool>> const& info) {
+        return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Taken" : "Refused");
+    });
 
 }  // namespace
