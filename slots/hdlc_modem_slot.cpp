@@ -19,8 +19,9 @@ HdlcModemSlot::~HdlcModemSlot()
     if (refused != nullptr)
         std::cerr << ext::header(this) << refused << std::endl;
     unbind();
-    // Handed back, the interface is not handed out again before the driver takes the reset.
-    if (refused != nullptr)
+    // Handed back, an interface the slot changed is not handed out again before the driver
+    // takes the reset; one it never changed is as the next slot expects it.
+    if (refused != nullptr && changed_)
         modemFactory().OweReset(name_);
 }
 
@@ -43,6 +44,7 @@ void HdlcModemSlot::initModem()
         return;
     }
     channel_ = int(iface[hdlc_iface::kChannelWord]);
+    changed_ = true;
     std::uint32_t none = 0;
     if (wanDev(name_, hdlc_iface::kProtoPpp, sizeof none, &none) != 0) {
         std::cerr << ext::header(this) << "SIOCWANDEV/IF_PROTO_PPP fail!" << std::endl;

@@ -9,7 +9,7 @@
 // open switches the interface to PPP and runs pppd on it; the interface's switch channel is
 // the slot's channel both ways. When the slot goes, the interface is taken down, put back
 // to raw HDLC and handed back to the factory, which owes that reset when the driver refuses
-// it.
+// it and the slot had changed the interface (asked for PPP on it).
 class HdlcModemSlot : public ModemSlot {
 public:
     static constexpr char const* kOptions = "/usr/local/etc/ppp/ioptions";
@@ -35,4 +35,6 @@ private:
     static int wanDev(std::string const& name, std::uint32_t type, std::uint32_t size, void* buffer);
 
     std::string name_;
+    // The interface was asked to run PPP: its reset is owed if refused.
+    bool changed_ = false;
 };
