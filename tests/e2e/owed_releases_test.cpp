@@ -253,10 +253,9 @@ TEST_P(OnlyWhatWasOn, IsOwedWhenTheDriverRefusesToSwitchItOff)
     // The next slot on the channel, the refusals still there: served unless something is owed.
     ASSERT_NO_FATAL_FAILURE(make(21, row.kind, 0));
     std::vector<P> const next = {P{P::vad_enable::id, true}, testsupport::toneFilterIoctl(1000, 100, -20)};
-    if (channels.at(21) == ts) {
-        for (P const& p : next)
-            EXPECT_EQ(done(21, testsupport::ioctlCommand(p)) == "success", !owes) << p.asValueNotation();
-    }
+    ASSERT_EQ(channels.at(21), ts) << "the next slot is not on the channel let go of";
+    for (P const& p : next)
+        EXPECT_EQ(done(21, testsupport::ioctlCommand(p)) == "success", !owes) << p.asValueNotation();
     ASSERT_EQ(board->command("clear-failures"), "ok");
     ASSERT_NO_FATAL_FAILURE(requests(21, next));
     EXPECT_EQ(done(21, destroyCmd), "success");
