@@ -25,6 +25,7 @@
 //   what the input armed on the board (answers::BoardBook) and of the requests each command
 //   makes (where the book cannot tell, either answer passes); a refused create leaves no
 //   slot;
+// - user data that a slot with no link (a cas slot) takes goes out on no line of the board;
 // - every frame the daemon sends decodes, and a signal comes from a slot number the
 //   controller holds (or the one of the command being handled).
 // After every input:
@@ -54,8 +55,10 @@
 #include "base/ini_file.h"
 #include "base/packet.h"
 #include "base/random.h"
+#include "board/mcc.h"
 #include "board/path.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/mcc_model.h"
 #include "board/sim/mixer_model.h"
 #include "board/sim/simulation.h"
 #include "control/ctrl_server.h"
@@ -172,6 +175,8 @@ constexpr int kErrorCount = int(sizeof kErrors / sizeof kErrors[0]);
 int times(std::uint8_t operand) { return (operand & 7) == 7 ? -1 : (operand & 7) + 1; }
 
 [[noreturn]] void breach(std::string const& what);
+// The frames the daemon wrote on the board's MCC lines since the last look.
+std::size_t lineFrames();
 
 // What a message is, by its bytes (answers::Facts: whether it decodes, what it is, and what
 // the controller expects of its answer). Messages repeat byte for byte (the periodic status
@@ -260,6 +265,9 @@ public:
         handling_ = &facts;
         count_ = 0;
         answer_ = 0;
+        // What the lines had before is not the message's.
+        if (due.quiet)
+            lineFrames();
         ctrlServer.OnMessage(data, length);
         drain();
         handling_ = nullptr;
@@ -272,6 +280,8 @@ public:
             breach(std::to_string(count_) + " answer(s)" + (count_ != 0 ? answers::text(answer_) : "") + " where"
                    + answers::text(due.answers) + (due.mayWait ? " or none for now" : "") + " is due: "
                    + shown(data, size));
+        if (due.quiet && lineFrames() != 0)
+            breach("user data that goes nowhere went out on a line: " + shown(data, size));
         checkRefusedCreate(facts, data, size);
         book_.answered(facts, answer_);
     }
@@ -498,6 +508,17 @@ void advance(std::uint32_t ms)
 {
     testsupport::advance(gateway->clock, ms);
     gateway->clockMoved = true;
+}
+
+std::size_t lineFrames()
+{
+    board::sim::SimBoard& board = gateway->simulation.board();
+    board.service();
+    auto& lines = dynamic_cast<board::sim::MccModel&>(*board.device(mcc::kPath));
+    std::size_t frames = 0;
+    for (int timeslot : lines.timeslots())
+        frames += lines.takeWritten(timeslot).size();
+    return frames;
 }
 
 // The devices the daemon's services keep open from their first use, opened now where an
