@@ -32,10 +32,11 @@
 // - a destroy left waiting gets its answer as its slot's release ends;
 // - once the controller's side closes and the board works again, no slot is left (in the
 //   table or a factory), no output of the switch is driven (connected, or written with
-//   anything but the idle byte off the shared bus), no child process is left or waited for
-//   once those told to end have gone, and the process holds no descriptor it did not hold
-//   before the input, compared by what each refers to (the devices the services keep open
-//   from their first use are held again first, as their next use would);
+//   anything but the idle byte off the shared bus) once the switch's re-disable pass has
+//   covered the bus, no child process is left or waited for once those told to end have
+//   gone, and the process holds no descriptor it did not hold before the input, compared
+//   by what each refers to (the devices the services keep open from their first use are
+//   held again first, as their next use would);
 // - what the input left is undone (start()), and the services' state is then the one every
 //   input starts from: the same timers, packet pool, trunk and CAS settings, LEDs, SPI
 //   service and mixer units.
@@ -935,6 +936,8 @@ void run(std::uint8_t const* data, std::size_t size)
     testsupport::settle(1000);
     if (testsupport::slotLeft())
         breach("a slot is left");
+    // Bus outputs whose disable the board refused are the re-disable pass's.
+    testsupport::redisableBus();
     if (std::string const driven = testsupport::drivenOutputs(gateway->hal); !driven.empty())
         breach("switch outputs are left driven:" + driven);
     // The clock moves on while the children go, so that one that does not is killed as the
