@@ -67,6 +67,15 @@ inline std::string drivenOutputs(board::sim::HalModel const& hal)
     return driven;
 }
 
+// Runs the loop turns the switch's re-disable pass takes to cover every shared-bus output
+// (kRefreshPerPass of them a pass, at least one pass a turn): by then each output whose disable
+// the board refused is disabled, once the board works again.
+inline void redisableBus()
+{
+    for (int pass = 0; pass < (HwMux::kBusCount + HwMux::kRefreshPerPass - 1) / HwMux::kRefreshPerPass; ++pass)
+        multiplexer.runOnce(0);
+}
+
 // Whether a slot is left in the table or in a factory.
 inline bool slotLeft()
 {

@@ -183,10 +183,12 @@ void createFacts(Create const& params, Facts& out)
         out.kind = Kind::modem;
         out.allowed = kSuccess;
         break;
-    case Create::pstn::id:
-        out.kind = params.get_pstn().ss7_isSelected() ? Kind::ss7 : Kind::stack;
+    case Create::pstn::id: {
+        ZGCP::PstnParams const& pstn = params.get_pstn();
+        out.kind = pstn.ss7_isSelected() ? Kind::ss7 : pstn.cas_isSelected() ? Kind::cas : Kind::stack;
         out.allowed = kSuccess;
         break;
+    }
     case Create::trunk::id:
     case Create::trunk_bri::id: {
         bool const bri = params.trunk_bri_isSelected();
@@ -429,7 +431,10 @@ bool switching(Kind kind) { return kind == Kind::trunk || kind == Kind::rtp || k
 
 // The kinds whose signalling link opens an MCC channel and joins it on the switch when it is
 // activated or connected.
-bool linking(Kind kind) { return kind == Kind::hdlc || kind == Kind::stack || kind == Kind::ss7; }
+bool linking(Kind kind) { return kind == Kind::hdlc || kind == Kind::stack || kind == Kind::ss7 || kind == Kind::cas; }
+
+// User data of a slot with no link, which the slot takes and sends nowhere.
+bool goesNowhere(Kind kind, Facts const& command) { return kind == Kind::cas && command.hook == Command::userData::id; }
 
 bool restarts(std::uint8_t ioctl) { return ioctl == Ioctl::encoder_mode::id || ioctl == Ioctl::decoder_mode::id; }
 
@@ -659,7 +664,11 @@ Answers SlotBook::hook(Entry const& slot, Facts const& command)
 {
     Kind const kind = slot.kind;
     Answers const unsupported = of(Cause::unsupported);
-    bool const stack = kind == Kind::hdlc || kind == Kind::ss7 || kind == Kind::stack || kind == Kind::isdn;
+    bool const stack =
+        kind == Kind::hdlc || kind == Kind::ss7 || kind == Kind::stack || kind == Kind::cas || kind == Kind::isdn;
+    // A slot with no link takes user data without a request.
+    if (goesNowhere(kind, command))
+        return kSuccess;
     unfollowed(kind);
     // An external slot's activate and deactivate write the idle byte on its receive channel.
     if (kind == Kind::ext && (command.hook == Command::activate::id || command.hook == Command::deactivate::id))
@@ -754,7 +763,7 @@ SlotBook::Due SlotBook::expect(Facts const& command)
     default:
         if (slot.state == State::free)
             return {notThere, false};
-        return {hook(slot, command) | fading, false};
+        return {hook(slot, command) | fading, false, goesNowhere(slot.kind, command)};
     }
     return {0, false};
 }

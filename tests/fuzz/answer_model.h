@@ -36,6 +36,7 @@ enum class Kind : std::uint8_t {
     ss7,       // a signalling stack with an SS7 link: its log and BSN requests too; as stack
     stack,     // a PSTN signalling stack: activate, deactivate and user data; its link opens an
                // MCC channel
+    cas,       // a PSTN slot with no link: as stack, but its user data is taken and goes nowhere
     isdn,      // an ISDN or QSIG stack: as stack, on a channel of its own from its create
 };
 
@@ -109,6 +110,8 @@ public:
         Answers answers;
         // A destroy whose answer may come later.
         bool mayWait;
+        // Nothing goes out on a line of the board while it is handled.
+        bool quiet = false;
     };
 
     // A new input: no slot, nothing armed on the board.

@@ -175,6 +175,32 @@ TEST(SlotBook, APdRequestOfAnRtpOrRadioSlotNeedsItsRequest)
     }
 }
 
+// A PSTN slot with no link (cas) takes user data and sends it nowhere: success, and nothing on
+// a line; a link's user data may be refused by the link.
+TEST(SlotBook, UserDataOfAPstnSlotWithNoLinkSucceedsAndGoesNowhere)
+{
+    struct Row {
+        char const* name;
+        ZGCP::CreateParams params;
+        bool refusable;
+        bool quiet;
+    };
+    Row const rows[] = {
+        {"cas", pstnCasParams(2), false, true},
+        {"LAPD link", pstnIsdnParams(ZGCP::IsdnType::pri, 2, false), true, false},
+        {"SS7 link", ss7Params(2, 1, 2, 3, false), true, false},
+    };
+    for (Row const& row : rows) {
+        answers::SlotBook book;
+        book.begin();
+        ASSERT_EQ(kSuccess, create(book, row.params, 1)) << row.name;
+        answers::SlotBook::Due const due = book.expect(facts(userDataCommand({8, 1}), 1));
+        EXPECT_TRUE(due.answers & kSuccess) << row.name;
+        EXPECT_EQ(row.refusable, (due.answers & ~kSuccess) != 0) << row.name << ":" << answers::text(due.answers);
+        EXPECT_EQ(row.quiet, due.quiet) << row.name;
+    }
+}
+
 TEST(SlotBook, AConnectNeedsOneSwitchRequestAndOneMoreToGoBackToTheOldSource)
 {
     answers::SlotBook book;

@@ -25,16 +25,18 @@
 //   what the input armed on the board (answers::BoardBook) and of the requests each command
 //   makes (where the book cannot tell, either answer passes); a refused create leaves no
 //   slot;
+// - user data that a slot with no link (a cas slot) takes goes out on no line of the board;
 // - every frame the daemon sends decodes, and a signal comes from a slot number the
 //   controller holds (or the one of the command being handled).
 // After every input:
 // - a destroy left waiting gets its answer as its slot's release ends;
 // - once the controller's side closes and the board works again, no slot is left (in the
 //   table or a factory), no output of the switch is driven (connected, or written with
-//   anything but the idle byte off the shared bus), no child process is left or waited for
-//   once those told to end have gone, and the process holds no descriptor it did not hold
-//   before the input, compared by what each refers to (the devices the services keep open
-//   from their first use are held again first, as their next use would);
+//   anything but the idle byte off the shared bus) once the switch's re-disable pass has
+//   covered the bus, no child process is left or waited for once those told to end have
+//   gone, and the process holds no descriptor it did not hold before the input, compared
+//   by what each refers to (the devices the services keep open from their first use are
+//   held again first, as their next use would);
 // - what the input left is undone (start()), and the services' state is then the one every
 //   input starts from: the same timers, packet pool, trunk and CAS settings, LEDs, SPI
 //   service and mixer units.
@@ -54,8 +56,10 @@
 #include "base/ini_file.h"
 #include "base/packet.h"
 #include "base/random.h"
+#include "board/mcc.h"
 #include "board/path.h"
 #include "board/sim/hal_model.h"
+#include "board/sim/mcc_model.h"
 #include "board/sim/mixer_model.h"
 #include "board/sim/simulation.h"
 #include "control/ctrl_server.h"
@@ -172,6 +176,8 @@ constexpr int kErrorCount = int(sizeof kErrors / sizeof kErrors[0]);
 int times(std::uint8_t operand) { return (operand & 7) == 7 ? -1 : (operand & 7) + 1; }
 
 [[noreturn]] void breach(std::string const& what);
+// The frames the daemon wrote on the board's MCC lines since the last look.
+std::size_t lineFrames();
 
 // What a message is, by its bytes (answers::Facts: whether it decodes, what it is, and what
 // the controller expects of its answer). Messages repeat byte for byte (the periodic status
@@ -260,6 +266,9 @@ public:
         handling_ = &facts;
         count_ = 0;
         answer_ = 0;
+        // What the lines had before is not the message's.
+        if (due.quiet)
+            lineFrames();
         ctrlServer.OnMessage(data, length);
         drain();
         handling_ = nullptr;
@@ -272,6 +281,8 @@ public:
             breach(std::to_string(count_) + " answer(s)" + (count_ != 0 ? answers::text(answer_) : "") + " where"
                    + answers::text(due.answers) + (due.mayWait ? " or none for now" : "") + " is due: "
                    + shown(data, size));
+        if (due.quiet && lineFrames() != 0)
+            breach("user data that goes nowhere went out on a line: " + shown(data, size));
         checkRefusedCreate(facts, data, size);
         book_.answered(facts, answer_);
     }
@@ -498,6 +509,17 @@ void advance(std::uint32_t ms)
 {
     testsupport::advance(gateway->clock, ms);
     gateway->clockMoved = true;
+}
+
+std::size_t lineFrames()
+{
+    board::sim::SimBoard& board = gateway->simulation.board();
+    board.service();
+    auto& lines = dynamic_cast<board::sim::MccModel&>(*board.device(mcc::kPath));
+    std::size_t frames = 0;
+    for (int timeslot : lines.timeslots())
+        frames += lines.takeWritten(timeslot).size();
+    return frames;
 }
 
 // The devices the daemon's services keep open from their first use, opened now where an
@@ -914,6 +936,8 @@ void run(std::uint8_t const* data, std::size_t size)
     testsupport::settle(1000);
     if (testsupport::slotLeft())
         breach("a slot is left");
+    // Bus outputs whose disable the board refused are the re-disable pass's.
+    testsupport::redisableBus();
     if (std::string const driven = testsupport::drivenOutputs(gateway->hal); !driven.empty())
         breach("switch outputs are left driven:" + driven);
     // The clock moves on while the children go, so that one that does not is killed as the
