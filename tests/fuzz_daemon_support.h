@@ -218,13 +218,15 @@ struct DaemonHarness {
         server.Bind(&signals);
     }
 
-    // Once every slot is destroyed: nothing of them is left (slots, switch outputs, RTP and
-    // extension sessions), nor anything beyond the baseline.
+    // Once every slot is destroyed and the board works again: nothing of them is left (slots,
+    // switch outputs once the re-disable pass has covered the bus, RTP and extension
+    // sessions), nor anything beyond the baseline.
     void checkLeftOver()
     {
         env.sim.service();
         if (slotLeft())
             breach(target, "a slot is left");
+        redisableBus();
         if (std::string const driven = drivenOutputs(env.hal); !driven.empty())
             breach(target, "switch outputs are left driven:" + driven);
         if (!env.rtpExt.sessions().empty())
