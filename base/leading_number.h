@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 #include <system_error>
@@ -16,37 +17,54 @@ struct LeadingDigits {
     std::size_t last = 0;
 };
 
-inline LeadingDigits leadingDigits(std::string_view text)
+namespace leading_number_detail {
+
+// The text's run of white space, sign and digits, as strtol scans it: where the white space
+// ends (the text's size when it is all white space), where the sign ends and where the
+// digits end.
+struct Run {
+    std::size_t first;
+    std::size_t digits;
+    std::size_t last;
+};
+
+inline Run run(std::string_view text)
 {
-    std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
-    if (at == std::string_view::npos)
-        return {};
-    std::size_t const first = at;
-    if (text[at] == '-' || text[at] == '+')
-        ++at;
-    std::size_t end = at;
-    while (end < text.size() && text[end] >= '0' && text[end] <= '9')
-        ++end;
-    return end == at ? LeadingDigits{} : LeadingDigits{first, end};
+    std::size_t const first = std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size());
+    std::size_t const digits = first + (first < text.size() && (text[first] == '-' || text[first] == '+') ? 1 : 0);
+    std::size_t last = digits;
+    while (last < text.size() && text[last] >= '0' && text[last] <= '9')
+        ++last;
+    return {first, digits, last};
 }
 
-// Whether the leading number of the text's first `bound` characters is cut by that bound: its
-// sign or its digits reach the bound and a digit follows. The character past the bound tells;
-// a text that ends at the bound, or goes on with anything but a digit, holds the number whole.
-// A number that begins past the bound is not cut: the first characters hold none.
+}  // namespace leading_number_detail
+
+inline LeadingDigits leadingDigits(std::string_view text)
+{
+    leading_number_detail::Run const r = leading_number_detail::run(text);
+    return r.last == r.digits ? LeadingDigits{} : LeadingDigits{r.first, r.last};
+}
+
+// Whether the leading number of the text's first `bound` characters reaches the bound: its
+// sign or its digits run up to the last of them, so that only the character past the bound
+// can tell whether the number goes on. A text shorter than the bound, one whose first
+// characters are blank, and one whose number ends before the bound do not reach it.
+inline bool reachesBound(std::string_view text, std::size_t bound)
+{
+    if (text.size() < bound)
+        return false;
+    leading_number_detail::Run const r = leading_number_detail::run(text.substr(0, bound));
+    return r.first < bound && r.last == bound;
+}
+
+// Whether the leading number of the text's first `bound` characters is cut by that bound: it
+// reaches the bound (reachesBound) and a digit follows. A text that ends at the bound, or goes
+// on with anything but a digit, holds the number whole. A number that begins past the bound
+// is not cut: the first characters hold none.
 inline bool cutByBound(std::string_view text, std::size_t bound)
 {
-    if (text.size() <= bound || text[bound] < '0' || text[bound] > '9')
-        return false;
-    std::string_view const head = text.substr(0, bound);
-    std::size_t at = head.find_first_not_of(" \t\n\v\f\r");
-    if (at == std::string_view::npos)
-        return false;
-    if (head[at] == '-' || head[at] == '+')
-        ++at;
-    while (at < head.size() && head[at] >= '0' && head[at] <= '9')
-        ++at;
-    return at == head.size();
+    return text.size() > bound && text[bound] >= '0' && text[bound] <= '9' && reachesBound(text, bound);
 }
 
 // The text's leading decimal number (leadingDigits), read without exceptions and within the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 namespace {
 
@@ -32,6 +33,31 @@ TEST(LeadingNumber, IsReadWithinItsTypeOrSaidOutOfRange)
     EXPECT_EQ(leadingNumber("256", u), NumberRead::outOfRange);
     EXPECT_EQ(leadingNumber("255", u), NumberRead::read);
     EXPECT_EQ(u, 255);
+}
+
+// A bound of 31 characters: whether the number reaches it (the line must wait for the next
+// character) and whether that character cuts it.
+TEST(LeadingNumber, ReachesOrIsCutByABound)
+{
+    std::string const blanks(28, ' ');
+    struct Case {
+        std::string text;
+        bool reaches;
+        bool cut;
+    } const cases[] = {
+        {blanks + "12 5", false, false},   {blanks + "12 ", false, false},
+        {blanks + " 125", true, true},     {blanks + " 12", true, false},
+        {blanks + " 12x", true, false},    {blanks + "-125", true, true},
+        {blanks + "  +5", true, true},     {blanks + "   5", false, false},
+        {blanks + "   ", false, false},    {blanks + " 1", false, false},
+        {"5" + blanks + "  ", false, false}, {"3 relays available on this board", false, false},
+        {std::string(32, '9'), true, true},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE("\"" + c.text + "\"");
+        EXPECT_EQ(reachesBound(c.text, 31), c.reaches);
+        EXPECT_EQ(cutByBound(c.text, 31), c.cut);
+    }
 }
 
 }  // namespace

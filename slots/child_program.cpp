@@ -93,7 +93,7 @@ ChildProgramLine::~ChildProgramLine()
         ::kill(pid_, SIGKILL);
 }
 
-bool ChildProgramLine::Start(ChildProgram child, std::size_t maxLength, unsigned timeoutMs)
+bool ChildProgramLine::Start(ChildProgram child, std::size_t maxLength, unsigned timeoutMs, Whole whole)
 {
     int ends[2] = {-1, -1};
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -107,6 +107,7 @@ bool ChildProgramLine::Start(ChildProgram child, std::size_t maxLength, unsigned
     pid_ = pid;
     killed_ = -1;
     maxLength_ = maxLength;
+    whole_ = whole;
     line_.clear();
     wait_.Bind(this, &ChildProgramLine::OnExit);
     wait_.Attach(pid);
@@ -137,6 +138,8 @@ void ChildProgramLine::OnOutput(int fd, short revents)
             line_.resize(end + 1);
             break;
         }
+        if (whole_ != nullptr && whole_(line_))
+            break;
     }
     Tell(line_);
 }

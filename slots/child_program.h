@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // How a child program is started with fork and execv.
@@ -46,7 +47,8 @@ int StartChildProgram(char const* program, std::vector<std::string> const& args,
 
 // The first line a child program writes, taken without waiting in the loop: the program runs
 // with its standard output on a pipe that the loop polls, and what it writes up to its first
-// end of line (included), its end, or maxLength characters is its line. The handler hears
+// end of line (included), its end, maxLength characters, or what the caller's rule finds
+// whole before those, is its line. The handler hears
 // once, from the loop: the line (empty when the program ended without writing), or nothing
 // when the program has not told its line within the time limit; the program is then killed.
 // A program that still runs when the time limit is up, or when the object goes, is killed
@@ -54,6 +56,8 @@ int StartChildProgram(char const* program, std::vector<std::string> const& args,
 class ChildProgramLine {
 public:
     typedef std::optional<std::string> Line;
+    // Whether what the program wrote so far, without an end of line, is a whole line already.
+    typedef bool (*Whole)(std::string_view text);
 
     ChildProgramLine() = default;
     ~ChildProgramLine();
@@ -66,8 +70,8 @@ public:
         handler_.Bind(action, object);
     }
     // Starts the program; false, and the handler is never called, when the pipe or the fork
-    // fails.
-    bool Start(ChildProgram child, std::size_t maxLength, unsigned timeoutMs);
+    // fails. whole, when not null, is asked after every read that leaves the line open.
+    bool Start(ChildProgram child, std::size_t maxLength, unsigned timeoutMs, Whole whole = nullptr);
     // Started, and the handler not called yet.
     bool awaited() const { return output_.IsActive(); }
     // The program's pid; -1 before the start and once its end was seen.
@@ -88,6 +92,7 @@ private:
     Timer timer_;
     std::string line_;
     std::size_t maxLength_ = 0;
+    Whole whole_ = nullptr;
     int pid_ = -1;
     int killed_ = -1;
     ASync::BoundHandler<Line const&> handler_;

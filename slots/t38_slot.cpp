@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -183,8 +184,12 @@ bool T38SoftFactory::QueryReady()
     ChildProgram child;
     child.program = kProgram;
     child.args = {kProgram, "--num-of-instances"};
-    // One character past the line's bound tells whether the bound cut its number.
-    if (count_->Start(child, kCountLineMax + 1, kCountMs))
+    // A line of kCountLineMax characters is whole unless its number reaches the bound: one
+    // character past the bound then tells whether the bound cut the number.
+    auto const whole = [](std::string_view text) {
+        return text.size() >= kCountLineMax && !reachesBound(text, kCountLineMax);
+    };
+    if (count_->Start(child, kCountLineMax + 1, kCountMs, whole))
         return false;
     std::clog << ext::header(this) << "t38 daemon not found!" << std::endl;
     instances_ = 0;

@@ -50,8 +50,10 @@ private:
 // count by then is killed, and the last count stands), and a count serves every report of
 // the kCountMs after it, so that a burst of reports does not run the program once each. The
 // count is the leading decimal number of the line's first kCountLineMax characters (0 when
-// they hold none); a number that no int holds, or one that the bound cuts (its sign or digits
-// reach the bound and a digit follows), is no count: the last count stands, one line.
+// they hold none), taken as soon as the line is whole: at its end of line, at the output's end,
+// or at the bound unless the number reaches it; a number that no int holds, or one that the
+// bound cuts (its sign or digits reach the bound and a digit follows), is no count: the last
+// count stands, one line.
 class T38SoftFactory : public SlotFactory {
 public:
     static constexpr char const* kProgram = "/usr/local/sbin/t38";
@@ -64,7 +66,8 @@ public:
     // How long the relay program may take to tell its count, and how long a count serves.
     static constexpr unsigned kCountMs = 1000;
     // The characters of the line the count is read from, its end of line included; the one
-    // after them is read too, to tell whether the bound cut the number.
+    // after them is waited for, and read, only where the line's number reaches the bound, to
+    // tell whether the bound cut it.
     static constexpr std::size_t kCountLineMax = 31;
 
     static T38SoftFactory& instance();

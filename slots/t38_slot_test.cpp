@@ -7,6 +7,7 @@
 #include "tests/temp_root.h"
 
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,12 @@ struct T38SlotTest : SlotsTest {
 
     bool waitFor(std::function<bool()> const& done) { return testsupport::runUntil(done, kTimeout); }
     int pid(unsigned slot) { return static_cast<T38SoftSlot*>(at(slot))->childId(); }
+    // Whether a child has not ended yet (an end is left to be reaped).
+    static bool running(int pid)
+    {
+        siginfo_t info{};
+        return ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+    }
 };
 
 TEST_F(T38SlotTest, TheRelayGetsAtMost27ExtraArguments)
@@ -121,6 +128,7 @@ TEST_F(T38SlotTest, TheRelayCountIsTheLinesLeadingNumberOrTheLastOneStands)
         char const* held;  // what the program does while the report waits for it
         int count;
         std::string line;  // on the error stream, once ("" none)
+        bool runs = false;  // the count comes while the program runs on
     } const cases[] = {
         {"INSTANCES=4", nullptr, 4, ""},
         {"INSTANCES='\\n' COUNT=format", nullptr, 0, ""},
@@ -148,6 +156,13 @@ TEST_F(T38SlotTest, TheRelayCountIsTheLinesLeadingNumberOrTheLastOneStands)
         {"INSTANCES='3 relays available on this board today'", nullptr, 3, ""},
         {"INSTANCES=7", nullptr, 7, ""},
         {"INSTANCES='5" + std::string(30, ' ') + "' COUNT=raw", nullptr, 5, ""},
+        {"INSTANCES=7", nullptr, 7, ""},
+        // 31 characters from a program that runs on: the line is whole unless its number
+        // reaches the bound, where only the next character can tell.
+        {"INSTANCES='5" + blanks30 + "' COUNT=held", nullptr, 5, "", true},
+        {"INSTANCES='3 relays available on this boar' COUNT=held", nullptr, 3, "", true},
+        {"INSTANCES='" + blanks29 + "12' COUNT=held", "held", 3,
+         "] told no count within 1000 ms, killed; the last count stands\n"},
         {"INSTANCES=7", nullptr, 7, ""},
         {"INSTANCES=2147483648", nullptr, 7, "t38 daemon told a count no int holds: \"2147483648\";"},
         {"INSTANCES=-2147483649", nullptr, 7, "t38 daemon told a count no int holds: \"-2147483649\";"},
@@ -177,6 +192,9 @@ TEST_F(T38SlotTest, TheRelayCountIsTheLinesLeadingNumberOrTheLastOneStands)
             testsupport::advance(clock, 1);
         }
         EXPECT_EQ(counted(), c.count);
+        if (c.runs) {
+            EXPECT_TRUE(running(relay.pids().back()));
+        }
         if (!c.line.empty()) {
             EXPECT_EQ(err.count(c.line), said + 1) << err.text();
         }

@@ -5,12 +5,15 @@
 #   PID stdin WHAT         what its standard input is (as /proc shows it: "socket:[123]")
 #   PID signal NAME        a signal it got (TERM, HUP, INT, USR1, USR2)
 #   PID exit CODE          it ends by itself
+#   PID held               it has printed its count and runs on (COUNT=held)
 # and the descriptors it starts with to "$0.fds", "PID N WHAT" a line as /proc shows them (the
 # shell's own hold of this script among them); and behaves as "$0.conf" (shell assignments,
 # read when it starts) says:
 #   INSTANCES=N            "--num-of-instances" prints N (nothing when unset)
 #   COUNT=hang             "--num-of-instances" prints nothing and runs until a signal ends it
 #   COUNT=raw              "--num-of-instances" prints N without an end of line
+#   COUNT=held             "--num-of-instances" prints N without an end of line and runs until
+#                          a signal ends it
 #   COUNT=format           "--num-of-instances" prints N as a printf format ("\r\n" read)
 #   COUNT=orphan           "--num-of-instances" prints nothing and ends, leaving a process of
 #                          its own that holds its output for 3 s
@@ -62,6 +65,11 @@ say stdin "$(readlink /proc/$$/fd/0)"
 if [ "$1" = "--num-of-instances" ]; then
     [ "$COUNT" = hang ] && while :; do pause 1; done
     [ "$COUNT" = orphan ] && sleep 3 </dev/null 2>/dev/null &
+    if [ "$COUNT" = held ]; then
+        printf %s "$INSTANCES"
+        say held
+        while :; do pause 1; done
+    fi
     if [ "$COUNT" = raw ]; then
         printf %s "$INSTANCES"
     elif [ "$COUNT" = format ]; then

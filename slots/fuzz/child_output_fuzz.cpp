@@ -15,9 +15,11 @@
 //   leading decimal number of the first line's first 31 characters (blanks, a sign, digits:
 //   0 when there is none, or when the program wrote nothing); the last count when that
 //   number is one no int holds, when the bound cuts it (its sign or digits reach the bound
-//   and the 32nd character is a digit), or when the program stays without ending its line
-//   or writing past the bound (killed once kCountMs of the clock have passed), each with one
-//   line on the error stream, while a count taken gives none; a report within kCountMs of the last
+//   and the 32nd character is a digit), or when the program stays with its line open (no end
+//   of line, and fewer than 31 characters, or 31 whose number reaches the bound with nothing
+//   past it: killed once kCountMs of the clock have passed), each with one line on the error
+//   stream, while a count taken gives none (at once from a program that stays with a line of
+//   31 characters whose number ends before the bound); a report within kCountMs of the last
 //   count is served with it at once, with no program started; every report asked for is sent;
 // - a fax sender that ran reports its pages (its exit code, 0 when a signal ended it), one
 //   that could not be executed none, whatever code its child ended with; then abort with the
@@ -143,25 +145,25 @@ CountRead countOf(std::string const& output, bool ended)
     std::size_t const bound = kCountLine;
     std::size_t const end = output.find('\n');
     std::string const line = output.substr(0, end == std::string::npos ? bound : std::min(end + 1, bound));
-    bool const whole = line.back() == '\n';
-    bool const past = !whole && output.size() > bound;
-    if (!whole && !past && !ended)
-        return {std::nullopt, false};
-    bool const goesOn = past && digit(output[bound]);
     std::size_t at = 0;
     while (at < line.size() && blank(line[at]))
         ++at;
-    if (at == line.size())
-        return {0, true};
-    bool const negative = line[at] == '-';
-    if (line[at] == '-' || line[at] == '+')
+    std::size_t const start = at;
+    bool const negative = at < line.size() && line[at] == '-';
+    if (at < line.size() && (line[at] == '-' || line[at] == '+'))
         ++at;
     long long value = 0;
     std::size_t const first = at;
     for (; at < line.size() && digit(line[at]); ++at)
         value = std::min(value * 10 + (line[at] - '0'), 1LL << 40);
-    // A sign or digits that run into the bound with a digit past it: the number is cut there.
-    if (at == line.size() && goesOn)
+    // A sign or digits that run into the bound: only the character past it tells.
+    bool const reaches = start < bound && at == bound;
+    bool const whole = line.back() == '\n' || (line.size() == bound && !reaches);
+    bool const past = output.size() > bound;
+    if (!whole && !past && !ended)
+        return {std::nullopt, false};
+    // Cut there by a digit past the bound.
+    if (reaches && past && digit(output[bound]))
         return {std::nullopt, true};
     if (at == first)
         return {0, true};
