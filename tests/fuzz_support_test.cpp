@@ -69,6 +69,9 @@ Owner startOwner(Row const& row, int const hold[2])
     owner.pid = ::fork();
     if (owner.pid == 0) {
         ::close(report[0]);
+        // A group of its own, which the signal goes to, as a terminal's does to its foreground
+        // group (but the heir, whose group the owner alone leaves).
+        ::setpgid(0, 0);
         if (row.engineHandler)
             ::signal(SIGINT, engineInterrupt);
         int pair[2];
@@ -138,7 +141,7 @@ TEST(BoardRoot, IsGoneHoweverItsProcessesEnd)
         } else if (row.ownProcesses) {
             EXPECT_TRUE(exists(owner.inner)) << owner.inner;
         }
-        ::kill(owner.pid, row.signal);
+        ::kill(row.heir ? owner.pid : -owner.pid, row.signal);
         int status = 0;
         ASSERT_EQ(::waitpid(owner.pid, &status, 0), owner.pid);
         EXPECT_EQ(WIFSIGNALED(status), !row.engineHandler);
