@@ -120,7 +120,6 @@ TEST(BoardRoot, IsGoneHoweverItsProcessesEnd)
 {
     Row const rows[] = {
         {"an interrupt, which the engine's handler ends with _Exit", SIGINT, true, false, false},
-        {"an interrupt, with no handler", SIGINT, false, false, false},
         {"a signal that no handler sees (a crash the engine cannot report)", SIGKILL, false, false, false},
         {"killed while a process it forked lives on", SIGKILL, false, true, false},
         {"killed, with a namespace of processes of its own", SIGKILL, false, false, true},
