@@ -6,7 +6,6 @@
 #include "tests/loopback.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -56,19 +55,18 @@ void BM_PacketCopyOnWrite(benchmark::State& state)
 }
 BENCHMARK(BM_PacketCopyOnWrite)->Arg(64)->Arg(1500)->Arg(16384);
 
-// A file of 16 MiB that lives as long as the program.
+// A file of 16 MiB without a name, held open while the program runs: the file system frees
+// it however the program ends. Read through the process's link to its descriptor, which
+// opens it afresh each time (an offset of its own).
 std::string const& sourceFile()
 {
     static std::string const path = [] {
-        char name[] = "/tmp/gw-copy-bench-XXXXXX";
-        int fd = ::mkstemp(name);
+        int const fd = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         std::vector<char> block(1 << 20, 'v');
         for (int i = 0; i < 16; ++i)
             if (::write(fd, block.data(), block.size()) != ssize_t(block.size()))
                 break;
-        ::close(fd);
-        std::atexit([] { ::unlink(sourceFile().c_str()); });
-        return std::string(name);
+        return "/proc/self/fd/" + std::to_string(fd);
     }();
     return path;
 }

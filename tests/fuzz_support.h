@@ -58,9 +58,12 @@ void start(char const* target, std::function<void()> const& build);
 [[noreturn]] void cannotGoOn(char const* target, std::string const& why);
 
 // A fresh board root for the process (a folder under /tmp, with the board folders given),
-// set as the root and removed with its contents (and a file system mounted on it) when the
-// process exits or finds a breach; a target that cannot make it stops as cannotStart says.
-// Its path.
+// set as the root and removed with its contents: by the process when it exits or finds a
+// breach (with a file system it mounted there), and else by a janitor process of its own
+// once it and every process it forked (and that runs no other program) have ended, however
+// they ended (an interrupt or a crash, which the engine ends with _Exit, or a signal). In a
+// namespace of processes that a process with a board root made, the root is made in that
+// one's, and goes with it. A target that cannot make it stops as cannotStart says. Its path.
 std::string boardRoot(char const* target, std::initializer_list<char const*> folders = {});
 // Removes the board root boardRoot() made, now: for a process that ends without its exit
 // handlers, or that outlives the one that used it.

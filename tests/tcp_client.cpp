@@ -7,15 +7,14 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <random>
 #include <string>
 #include <utility>
@@ -24,17 +23,22 @@ namespace testsupport {
 
 namespace {
 
-// Claims the port among the test processes of the machine: a lock on a file named after it,
-// held until this process ends (its descriptor stays open), which no other test process
-// gets meanwhile.
+// Claims the port among the test processes of the machine (of its network): an abstract
+// unix-domain socket named after it, bound until this process ends (its descriptor stays
+// open), which no other process binds meanwhile. Nothing of it is on disk, and it is let go
+// however the process ends.
 bool claim(std::uint16_t port)
 {
-    ::mkdir("/tmp/gw-test-ports", 0777);
-    std::string const file = "/tmp/gw-test-ports/" + std::to_string(port);
-    int const fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int const fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    // An abstract name: a NUL, then the name, not ended.
+    std::string const name = "gw-test-port-" + std::to_string(port);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    name.copy(address.sun_path + 1, name.size());
+    socklen_t const size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0)
         return true;
     ::close(fd);
     return false;
