@@ -14,7 +14,8 @@
 // console: a refused switch connection, a failed tone device read, an MCC open refused, the
 // modem device removed for a controller.
 //
-// Every minute one line: the daemon's resident memory, the controllers served in that minute,
+// Every minute one line: the daemon's resident memory, the controllers served in that minute
+// and the daemon's processor time for each (which the machine's other load does not change),
 // its open descriptors and the zombies of this process (what the launcher adopted and did not
 // reap). At the end a verdict on three criteria: no zombie at any minute; resident memory at
 // the end within 3 % of its value at minute 10 (at half the run for runs under 20 minutes);
@@ -202,6 +203,7 @@ Failure const failures[] = {
 struct Minute {
     long rssKb;
     long controllers;
+    double cpuMs;  // the daemon's, per controller
     long descriptors;
     std::size_t zombies;
 };
@@ -233,11 +235,13 @@ int main(int argc, char** argv)
 
     std::cout << "churn: " << minutes << " minutes, server-sim pid " << daemon << ", " << std::thread::hardware_concurrency()
               << " cores" << std::endl;
-    std::printf("%6s %10s %12s %11s %8s\n", "minute", "VmRSS kB", "controllers", "descriptors", "zombies");
+    std::printf("%6s %10s %12s %12s %11s %8s\n", "minute", "VmRSS kB", "controllers", "cpu ms each", "descriptors",
+                "zombies");
     std::vector<Minute> figures;
     std::vector<Slot> const made = slots();
     auto const start = Clock::now();
     long served = 0, thisMinute = 0;
+    double cpu = cpuSeconds(daemon);
     for (int n = 0; int(figures.size()) < minutes; ++n) {
         for (Failure const& f : failures)
             if (n % f.every == f.at)
@@ -273,9 +277,13 @@ int main(int argc, char** argv)
                 board.command(f.disarm);
 
         if (Clock::now() - start >= std::chrono::minutes(figures.size() + 1)) {
-            Minute const m{statusKb(daemon, "VmRSS"), thisMinute, openDescriptors(daemon), lastingZombies()};
+            double const used = cpuSeconds(daemon);
+            Minute const m{statusKb(daemon, "VmRSS"), thisMinute, 1000 * (used - cpu) / double(thisMinute),
+                           openDescriptors(daemon), lastingZombies()};
+            cpu = used;
             figures.push_back(m);
-            std::printf("%6zu %10ld %12ld %11ld %8zu\n", figures.size(), m.rssKb, m.controllers, m.descriptors, m.zombies);
+            std::printf("%6zu %10ld %12ld %12.3f %11ld %8zu\n", figures.size(), m.rssKb, m.controllers, m.cpuMs,
+                        m.descriptors, m.zombies);
             std::fflush(stdout);
             thisMinute = 0;
             // The stubs' records are not needed: kept from growing over the run.
@@ -298,6 +306,8 @@ int main(int argc, char** argv)
     bool const rssLevel = std::fabs(rssChange) <= 3.0;
     bool const rateLevel = std::fabs(rateChange) <= 20.0;
     std::printf("controllers served: %ld\n", served);
+    std::printf("daemon processor time a controller: %.3f ms the first minute, %.3f ms the last\n", first.cpuMs,
+                last.cpuMs);
     std::printf("zombies: %s\n", noZombie ? "none at any minute: pass" : "FAIL");
     std::printf("resident memory: %ld kB at minute %zu, %ld kB at the end (%+.1f %%): %s\n", ref.rssKb, reference,
                 last.rssKb, rssChange, rssLevel ? "pass" : "FAIL");

@@ -172,6 +172,11 @@ void DaemonLauncher::reapLocked()
         else
             ++g;
     }
+    // Reaped by another waiter of the process (a waitpid of any child): the status is lost and
+    // reads as 0.
+    siginfo_t info{};
+    if (!status_ && pid_ > 0 && ::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) < 0 && errno == ECHILD)
+        status_ = 0;
 }
 
 void DaemonLauncher::reaperLoop()
