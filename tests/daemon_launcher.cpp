@@ -114,9 +114,9 @@ bool DaemonLauncher::start(std::vector<std::string> const& args)
         return false;
     if (pid == 0) {
         // The leader of a group of its own, so that what it leaves behind is told from the
-        // test's other children; killed with the thread that started it.
+        // test's other children; stopped when the thread that started it ends.
         ::setpgid(0, 0);
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
             ::_exit(127);
         ::setenv("GW_ROOT", root_.c_str(), 1);
         int in = ::open("/dev/null", O_RDONLY);

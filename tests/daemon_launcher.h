@@ -33,9 +33,10 @@ namespace testsupport {
 // groups (those of the in-process child reaping, of other launchers) are left to their owners.
 // The reaper does not depend on the test calling the launcher: a test that only talks TCP
 // for minutes gathers no zombie. A thread rather than SIGCHLD, which the in-process runtime
-// owns. The leader is killed when the thread that started it ends, so that a test
-// interrupted from the terminal (whose Ctrl-C no longer reaches a group of its own) leaves
-// no daemon behind. Whatever still runs in the groups when the launcher goes is killed and
+// owns. The leader gets SIGTERM when the thread that started it ends, so that a test
+// interrupted from the terminal (whose Ctrl-C no longer reaches a group of its own) stops the
+// daemon as the Ctrl-C did, and the daemon its child programs (a SIGKILL would leave those
+// running). Whatever still runs in the groups when the launcher goes is killed and
 // reaped; the directory is removed.
 class DaemonLauncher {
 public:
