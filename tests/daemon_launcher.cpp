@@ -4,10 +4,12 @@
 #include "tests/tcp_client.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -56,11 +58,22 @@ DaemonLauncher::DaemonLauncher(std::string binary, std::vector<char const*> cons
 
 DaemonLauncher::~DaemonLauncher()
 {
-    if (running_) {
-        ::kill(pid_, SIGKILL);
-        int status;
-        ::waitpid(pid_, &status, 0);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
     }
+    wake_.notify_all();
+    if (reaper_.joinable())
+        reaper_.join();
+    // Every member of the groups is killed; those that were not children of the test become
+    // so as their parents die, and are reaped in turn.
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (pid_t g : groups_)
+        ::kill(-g, SIGKILL);
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTimeout);
+    for (reapLocked(); !groups_.empty() && std::chrono::steady_clock::now() < deadline; reapLocked())
+        wake_.wait_for(lock, std::chrono::milliseconds(5));
+    lock.unlock();
     std::error_code ignored;
     if (!dir_.empty())
         std::filesystem::remove_all(dir_, ignored);
@@ -95,10 +108,16 @@ bool DaemonLauncher::start(std::vector<std::string> const& args)
     std::string const out = dir_ + "/stdout";
     std::string const err = dir_ + "/stderr";
 
+    pid_t const parent = ::getpid();
     pid_t const pid = ::fork();
     if (pid < 0)
         return false;
     if (pid == 0) {
+        // The leader of a group of its own, so that what it leaves behind is told from the
+        // test's other children; stopped when the thread that started it ends.
+        ::setpgid(0, 0);
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
+            ::_exit(127);
         ::setenv("GW_ROOT", root_.c_str(), 1);
         int in = ::open("/dev/null", O_RDONLY);
         int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -115,9 +134,58 @@ bool DaemonLauncher::start(std::vector<std::string> const& args)
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    pid_ = pid;
+    // As the child does, so that the group is there whichever runs first.
+    ::setpgid(pid, pid);
+    watch(pid, pid);
     running_ = true;
+    if (!reaper_.joinable()) {
+        // The thread takes no signal: those of the process go to the test's threads.
+        sigset_t all, saved;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_SETMASK, &all, &saved);
+        reaper_ = std::thread(&DaemonLauncher::reaperLoop, this);
+        ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    }
     return true;
+}
+
+void DaemonLauncher::watch(pid_t pid, pid_t group)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    pid_ = pid;
+    status_.reset();
+    if (std::find(groups_.begin(), groups_.end(), group) == groups_.end())
+        groups_.push_back(group);
+}
+
+void DaemonLauncher::reapLocked()
+{
+    for (auto g = groups_.begin(); g != groups_.end();) {
+        int status = 0;
+        pid_t ended;
+        while ((ended = ::waitpid(-*g, &status, WNOHANG)) > 0)
+            if (ended == pid_)
+                status_ = status;
+        // No child of the test in the group now, and no member left that could become one.
+        if (ended < 0 && errno == ECHILD && ::kill(-*g, 0) != 0 && errno == ESRCH)
+            g = groups_.erase(g);
+        else
+            ++g;
+    }
+    // Reaped by another waiter of the process (a waitpid of any child): the status is lost and
+    // reads as 0.
+    siginfo_t info{};
+    if (!status_ && pid_ > 0 && ::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) < 0 && errno == ECHILD)
+        status_ = 0;
+}
+
+void DaemonLauncher::reaperLoop()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!quit_) {
+        reapLocked();
+        wake_.wait_for(lock, std::chrono::milliseconds(10));
+    }
 }
 
 int DaemonLauncher::run(std::vector<std::string> const& args, int timeoutMs)
@@ -160,7 +228,15 @@ bool DaemonLauncher::logged(std::string const& text, int timeoutMs) const
     return waitFor([&] { return said(text) > 0; }, timeoutMs);
 }
 
-bool DaemonLauncher::signal(int sig) const { return running_ && ::kill(pid_, sig) == 0; }
+bool DaemonLauncher::signal(int sig) const
+{
+    if (!running_)
+        return false;
+    // Held, so that the pid is not reaped (and reused) meanwhile; one that ended and was
+    // reaped takes the signal as a zombie would.
+    std::lock_guard<std::mutex> lock(mutex_);
+    return status_ || ::kill(pid_, sig) == 0;
+}
 
 bool DaemonLauncher::dumpStatus() const
 {
@@ -178,8 +254,11 @@ int DaemonLauncher::wait(int timeoutMs)
     int status = 0;
     bool const ended = waitFor(
         [&] {
-            pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            return r == pid_ || (r < 0 && errno != EINTR);
+            std::lock_guard<std::mutex> lock(mutex_);
+            reapLocked();
+            if (status_)
+                status = *status_;
+            return status_.has_value();
         },
         timeoutMs);
     if (!ended)
@@ -215,7 +294,9 @@ bool DaemonLauncher::follow(int& foregroundExit, std::string const& pidFile, int
         timeoutMs);
     if (!named)
         return false;
-    pid_ = detached;
+    // Its own session's group, which its children share.
+    pid_t const group = ::getpgid(detached);
+    watch(detached, group > 0 ? group : detached);
     running_ = true;
     return true;
 }

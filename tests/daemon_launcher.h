@@ -3,11 +3,14 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <initializer_list>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -21,8 +24,20 @@ namespace testsupport {
 // GW_ROOT set; the test then watches its output and files, signals it, and stop() sends
 // SIGTERM and returns the exit code. A daemon that detaches (-D) is followed through its
 // pid file: the test process is made a child subreaper, so the detached process becomes
-// its child and its exit code can be read too. Whatever still runs when the launcher goes
-// is killed; the directory is removed.
+// its child and its exit code can be read too.
+//
+// Being a subreaper, the test process also adopts whatever the daemon's child programs leave
+// behind. The binary runs as the leader of a process group of its own, and a reaper thread of
+// the launcher reaps every ended child of the test in that group (and, after follow(), in the
+// detached daemon's), keeping the leader's status for wait(); children of the test in other
+// groups (those of the in-process child reaping, of other launchers) are left to their owners.
+// The reaper does not depend on the test calling the launcher: a test that only talks TCP
+// for minutes gathers no zombie. A thread rather than SIGCHLD, which the in-process runtime
+// owns. The leader gets SIGTERM when the thread that started it ends, so that a test
+// interrupted from the terminal (whose Ctrl-C no longer reaches a group of its own) stops the
+// daemon as the Ctrl-C did, and the daemon its child programs (a SIGKILL would leave those
+// running). Whatever still runs in the groups when the launcher goes is killed and
+// reaped; the directory is removed.
 class DaemonLauncher {
 public:
     // Generous bound of every wait, in milliseconds of real time.
@@ -93,6 +108,13 @@ public:
                 int timeoutMs = kTimeout);
 
 private:
+    // Watches the process (its status kept for wait()) and its group.
+    void watch(pid_t pid, pid_t group);
+    // Reaps the ended children of the test in the watched groups; drops a group once it has
+    // no member left. Called with mutex_ held.
+    void reapLocked();
+    void reaperLoop();
+
     std::string binary_;
     std::string dir_;
     std::string root_;
@@ -100,6 +122,14 @@ private:
     pid_t pid_ = -1;
     bool running_ = false;
     std::optional<rlimit> openFiles_;
+
+    // Shared with the reaper thread.
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<pid_t> groups_;
+    std::optional<int> status_;  // the watched process's, once reaped
+    bool quit_ = false;
+    std::thread reaper_;
 };
 
 }  // namespace testsupport
