@@ -268,7 +268,19 @@ int startJanitor(std::string const& path)
     char const* const argv[] = {"sh", "-c", kJanitor, "gw-fuzz-janitor", path.c_str(), nullptr};
     pid_t const middle = folder < 0 ? -1 : ::fork();
     if (middle == 0) {
+        // The janitor's descriptors are made here, before it is forked: once this process has
+        // ended (which the caller waits for) no copy of the caller's is held anywhere.
         ::setsid();
+        int const null = ::open("/dev/null", O_RDWR);
+        int const in = ::fcntl(ends[0], F_DUPFD, 5);
+        int const root = ::fcntl(folder, F_DUPFD, 5);
+        for (int fd = 0; fd < 3; ++fd)
+            ::dup2(null, fd);
+        ::dup2(in, 3);
+        ::dup2(root, 4);
+        ::close_range(5, ~0u, 0);
+        if (in < 0 || root < 0 || ::chdir("/") != 0)
+            ::_exit(1);
         if (pid_t const janitor = ::fork(); janitor != 0)
             ::_exit(janitor > 0 ? 0 : 1);
         struct sigaction act {};
@@ -281,16 +293,7 @@ int startJanitor(std::string const& path)
         sigset_t none;
         ::sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        int const null = ::open("/dev/null", O_RDWR);
-        int const in = ::fcntl(ends[0], F_DUPFD, 5);
-        int const root = ::fcntl(folder, F_DUPFD, 5);
-        for (int fd = 0; fd < 3; ++fd)
-            ::dup2(null, fd);
-        ::dup2(in, 3);
-        ::dup2(root, 4);
-        ::close_range(5, ~0u, 0);
-        if (in >= 0 && root >= 0 && ::chdir("/") == 0)
-            ::execv("/bin/sh", const_cast<char* const*>(argv));
+        ::execv("/bin/sh", const_cast<char* const*>(argv));
         ::_exit(127);
     }
     int const error = errno;
