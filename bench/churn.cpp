@@ -59,16 +59,8 @@ using Clock = std::chrono::steady_clock;
 // The pids of this process's children that are zombies.
 std::set<pid_t> zombies()
 {
-    std::set<pid_t> out;
-    std::error_code gone;
-    for (auto const& process : std::filesystem::directory_iterator("/proc", gone)) {
-        std::istringstream fields = statFields(process.path().string());
-        std::string state;
-        pid_t parent = 0;
-        if ((fields >> state >> parent) && parent == ::getpid() && state == "Z")
-            out.insert(pid_t(std::atoi(process.path().filename().c_str())));
-    }
-    return out;
+    std::vector<pid_t> const z = children(::getpid(), "Z");
+    return {z.begin(), z.end()};
 }
 
 // Zombies that are still there a moment later: the launcher reaps every few milliseconds.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -68,17 +69,20 @@ int descriptorOn(pid_t pid, std::string const& file)
     return -1;
 }
 
-int childCount(pid_t pid)
+std::vector<pid_t> children(pid_t pid, char const* state)
 {
-    int n = 0;
+    std::vector<pid_t> out;
     std::error_code gone;
     for (auto const& process : std::filesystem::directory_iterator("/proc", gone)) {
         std::istringstream fields = statFields(process.path().string());
-        std::string state;
+        std::string now;
         pid_t parent = 0;
-        n += (fields >> state >> parent) && parent == pid;
+        if ((fields >> now >> parent) && parent == pid && (state == nullptr || now == state))
+            out.push_back(pid_t(std::atoi(process.path().filename().c_str())));
     }
-    return n;
+    return out;
 }
+
+int childCount(pid_t pid) { return int(children(pid).size()); }
 
 }  // namespace testsupport

@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 // Figures of a running process read from /proc, for the tests that watch a daemon (or their
 // own process).
@@ -36,7 +37,10 @@ long openDescriptors(pid_t pid, bool pipes = true);
 // Its descriptor that has the file open; -1 when none.
 int descriptorOn(pid_t pid, std::string const& file);
 
-// The processes whose parent it is.
+// The processes whose parent it is, those in the state given ("Z": zombies) when one is.
+std::vector<pid_t> children(pid_t pid, char const* state = nullptr);
+
+// How many.
 int childCount(pid_t pid);
 
 }  // namespace testsupport
