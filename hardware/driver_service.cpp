@@ -93,8 +93,9 @@ void DriverService::letGo(unsigned ts, SwitchOffs on, SwitchOffs always)
             settled(owed);
         return;
     }
-    if (left != before) {
-        nameSwitchOffs(std::cerr << device_.word << ": timeslot " << ts << " let go of with ", left);
+    // What it owed before was said then: only what it owes anew is said now.
+    if ((left & ~before) != 0) {
+        nameSwitchOffs(std::cerr << device_.word << ": timeslot " << ts << " let go of with ", left & ~before);
         std::cerr << " still on: switched off once the driver takes it" << std::endl;
     }
     owed_[ts] = left;
@@ -119,11 +120,15 @@ bool DriverService::pay(unsigned ts)
     if (owed == owed_.end())
         return true;
     SwitchOffs const offs = owed->second;
-    owed->second = makeSwitchOffs(ts, offs);
-    if (owed->second != 0)
+    SwitchOffs const left = makeSwitchOffs(ts, offs);
+    // What the driver took now is said now, whether the rest is made with it or later.
+    if ((offs & ~left) != 0)
+        paid(ts, offs & ~left);
+    if (left != 0) {
+        owed->second = left;
         return false;
+    }
     settled(owed);
-    paid(ts, offs);
     return true;
 }
 

@@ -99,10 +99,10 @@ protected:
     typedef std::uint32_t SwitchOffs;
     // Makes the switch-offs of a channel let go of, with their lines: `on` those of what the
     // channel had on as far as the daemon asked, `always` those sent whatever it had. What the
-    // driver refuses of what was on, or was owed already, is owed (said once); what was owed
-    // and is made now has its line, as on the back-off; a refused switch-off of what was never
-    // on is only logged by its request. Nothing is made on a device that is closed: it holds
-    // nothing.
+    // driver refuses of what was on, or was owed already, is owed, and what it owes anew is
+    // said (what it owed before was said then); what was owed and is made now has its line,
+    // as on the back-off; a refused switch-off of what was never on is only logged by its
+    // request. Nothing is made on a device that is closed: it holds nothing.
     void letGo(unsigned ts, SwitchOffs on, SwitchOffs always = 0);
     // One switch-off on the device (its request and lines); true when the driver made it.
     virtual bool switchOff(unsigned ts, SwitchOffs off) = 0;
@@ -124,7 +124,8 @@ private:
     void Refused() override;
     void Back() override;
     bool PayOwed() override;
-    // Makes what the channel owes; true when nothing is left (its line then).
+    // Makes what the channel owes; true when nothing is left. What the driver took has its
+    // line, the rest made with it or not.
     bool pay(unsigned ts);
     // The line of owed switch-offs made.
     void paid(unsigned ts, SwitchOffs offs);

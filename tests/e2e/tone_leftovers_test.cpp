@@ -5,7 +5,7 @@
 // leaves the generator off, and the next slot made on that channel starts with nothing
 // sounding; nothing sounds on the channel afterwards. What the driver refuses to switch off
 // then is owed by the channel: made once the driver takes it, before anything else on the
-// channel.
+// channel, each function named once as owed and once as made.
 
 #include "tests/tone_channels.h"
 
@@ -200,18 +200,18 @@ TEST_P(OwedSwitchOffs, AreMadeOnceTheDriverTakesThemBeforeAnythingElseOnTheChann
 {
     OwedRow const& row = GetParam();
     ASSERT_NO_FATAL_FAILURE(owing(row));
-    EXPECT_FALSE(made(row));
+    ASSERT_FALSE(made(row));
 
     // The next slot on the channel: nothing is done there while the switch-off is refused.
     ASSERT_NO_FATAL_FAILURE(make(21, row.kind, 0));
     ASSERT_EQ(channels.at(21), ts) << "the next slot is not on the channel that owes";
-    EXPECT_NE(done(21, ioctlCommand(first(row))), "success");
+    ASSERT_NE(done(21, ioctlCommand(first(row))), "success");
 
     // The driver takes it: made on the back-off, the channel as any channel a slot left.
     ASSERT_EQ(board->command("clear-failures"), "ok");
     ASSERT_NO_FATAL_FAILURE(make(22, row.kind, 1));
     ASSERT_NO_FATAL_FAILURE(requests(22, row.before));
-    EXPECT_EQ(done(22, plainCommand(ZGCP::Command::destroy::id)), "success");
+    ASSERT_EQ(done(22, plainCommand(ZGCP::Command::destroy::id)), "success");
     std::string const left = functions(channels.at(22));
     // The longest wait of the back-off, within the controller's silence time-out.
     int const backOffBound = 100000;
@@ -273,9 +273,9 @@ TEST_P(OwedAtTheNextLetGo, IsKeptWhileRefusedAndMadeWithItsLine)
     if (taken) {
         ASSERT_EQ(board->command("clear-failures"), "ok");
     }
-    EXPECT_EQ(done(21, plainCommand(ZGCP::Command::destroy::id)), "success");
-    EXPECT_EQ(made(row), taken);
-    EXPECT_EQ(daemon.said(paid), taken ? 1u : 0u) << daemon.err();
+    ASSERT_EQ(done(21, plainCommand(ZGCP::Command::destroy::id)), "success");
+    ASSERT_EQ(made(row), taken);
+    ASSERT_EQ(daemon.said(paid), taken ? 1u : 0u) << daemon.err();
     if (!taken) {
         // The longest wait of the back-off, within the controller's silence time-out.
         ASSERT_EQ(board->command("clear-failures"), "ok");
@@ -297,5 +297,109 @@ INSTANTIATE_TEST_SUITE_P(
     [](::testing::TestParamInfo<std::tuple<OwedRow, bool>> const& info) {
         return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Taken" : "Refused");
     });
+
+// A channel let go of with two functions whose switch-offs the driver refuses owes both, said
+// in one line; the driver then takes the first but not the second, and whatever makes the
+// first (the back-off, the next request on the channel, the let-go of a later slot there)
+// says so in a line that names it alone, saying nothing more of the second, still owed; the
+// next request made once the driver takes the second makes it, with its own line. Each is
+// named once as owed and once as made, and the channel then serves as any.
+struct PairRow {
+    char const* name;
+    std::vector<P> before;
+    char const* path;
+    struct Function {
+        char const* request;  // of its switch-off
+        char const* name;     // in the lines
+        char const* on;       // in the device's dump of the channel while it is on
+    } first, second;
+};
+
+void PrintTo(PairRow const& row, std::ostream* os) { *os << row.name; }
+
+enum class Way { backOff, nextRequest, laterLetGo };
+
+char const* const kWays[] = {"ByTheBackOff", "ByTheNextRequest", "ByALaterLetGo"};
+
+void PrintTo(Way way, std::ostream* os) { *os << kWays[int(way)]; }
+
+class OwedInPart : public ToneChannels, public ::testing::WithParamInterface<std::tuple<PairRow, Way>> {
+protected:
+    bool on(PairRow::Function const& f) { return onDevice(std::get<0>(GetParam()).path, ts).find(f.on) != std::string::npos; }
+    std::size_t made(PairRow::Function const& f) { return daemon.said(paid + f.name + " switched off"); }
+
+    std::string ts;
+    std::string paid;
+};
+
+TEST_P(OwedInPart, SaysWhatItMadeAndNothingTwice)
+{
+    auto const& [row, way] = GetParam();
+    ASSERT_NO_FATAL_FAILURE(make(20, ToneKind::rtp, 0));
+    ts = channels.at(20);
+    paid = "timeslot " + ts + " let go of: ";
+    ASSERT_NO_FATAL_FAILURE(requests(20, row.before));
+    ASSERT_TRUE(on(row.first) && on(row.second)) << onDevice(row.path, ts);
+
+    // The first switch-off refused once (at the let-go), the second until the failures end.
+    std::string const refuse = std::string("fail-request ") + row.path + " ";
+    ASSERT_EQ(board->command(refuse + row.first.request + " EIO 1"), "ok");
+    ASSERT_EQ(board->command(refuse + row.second.request + " EIO always"), "ok");
+    EXPECT_EQ(done(20, plainCommand(ZGCP::Command::destroy::id)), "success");
+    std::string const owed =
+        "timeslot " + ts + " let go of with " + row.first.name + ", " + row.second.name + " still on";
+    ASSERT_EQ(daemon.said(owed), 1u) << daemon.err();
+
+    // The first is made; the line that says so comes before the answer of what made it.
+    if (way == Way::backOff) {
+        ASSERT_TRUE(DaemonLauncher::waitFor([&] { return !on(row.first); })) << onDevice(row.path, ts);
+    } else {
+        ASSERT_NO_FATAL_FAILURE(make(21, ToneKind::rtp, 0));
+        ASSERT_EQ(channels.at(21), ts) << "the next slot is not on the channel that owes";
+        ZGCP::Command const command =
+            way == Way::nextRequest ? ioctlCommand(row.before.front()) : plainCommand(ZGCP::Command::destroy::id);
+        EXPECT_EQ(done(21, command) == "success", way == Way::laterLetGo);
+    }
+    ASSERT_FALSE(on(row.first)) << onDevice(row.path, ts);
+    ASSERT_TRUE(on(row.second)) << onDevice(row.path, ts);
+    ASSERT_EQ(made(row.first), 1u) << daemon.err();
+    ASSERT_EQ(made(row.second), 0u) << daemon.err();
+
+    // The driver takes the second: the next request on the channel makes it first.
+    ASSERT_EQ(board->command("clear-failures"), "ok");
+    if (way != Way::nextRequest) {
+        ASSERT_NO_FATAL_FAILURE(make(21, ToneKind::rtp, 0));
+        ASSERT_EQ(channels.at(21), ts) << "the next slot is not on the channel that owes";
+    }
+    ASSERT_NO_FATAL_FAILURE(requests(21, row.before));
+    EXPECT_EQ(made(row.second), 1u) << daemon.err();
+    EXPECT_EQ(done(21, plainCommand(ZGCP::Command::destroy::id)), "success");
+    EXPECT_FALSE(on(row.first) || on(row.second)) << onDevice(row.path, ts);
+
+    // Each named once as owed and once as made.
+    EXPECT_EQ(daemon.said("still on: switched off once the driver takes it"), 1u) << daemon.err();
+    EXPECT_EQ(daemon.said(paid), 2u) << daemon.err();
+    EXPECT_EQ(made(row.first), 1u) << daemon.err();
+}
+
+std::vector<PairRow> pairRows()
+{
+    return {
+        {"vadAndRxGain", {r.vadOn, r.gain}, "/dev/dsp", {"disable", "VAD", "on=vad"},
+         {"configure", "the receive gain", "gain=-6"}},
+        {"dtmfAndRejection", {r.dtmfOn, r.rejectOn}, "/dev/dtmf", {"disable", "the DTMF detector", "dtmf=on"},
+         {"reject-off", "the DTMF rejection", "reject=on"}},
+    };
+}
+
+std::string pairRowName(::testing::TestParamInfo<std::tuple<PairRow, Way>> const& info)
+{
+    return std::string(std::get<0>(info.param).name) + kWays[int(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(TwoFunctions, OwedInPart,
+                         ::testing::Combine(::testing::ValuesIn(pairRows()),
+                                            ::testing::Values(Way::backOff, Way::nextRequest, Way::laterLetGo)),
+                         pairRowName);
 
 }  // namespace
