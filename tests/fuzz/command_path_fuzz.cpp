@@ -52,6 +52,7 @@
 
 #include "asn1/asn1.h"
 #include "base/clock.h"
+#include "base/fd.h"
 #include "base/immortal.h"
 #include "base/ini_file.h"
 #include "base/packet.h"
@@ -96,9 +97,12 @@
 #include "tests/process_figures.h"
 #include "tests/temp_root.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -123,6 +127,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -358,7 +363,8 @@ private:
 // controller's look-up of a local controller program then reads the few processes of the
 // run, not the machine's hundreds (at every controller's end), and never finds one of the
 // machine's. The process that started it waits, passing on the signals that end a run, and
-// ends as the run does. A run started inside (a worker of -jobs) stays where it is.
+// ends as the run does; the namespace ends with that process, however it ends. A run
+// started inside (a worker of -jobs) stays where it is.
 constexpr char kOwnProcesses[] = "COMMAND_PATH_OWN_PROCESSES";
 volatile pid_t forwardTo = 0;
 
@@ -382,6 +388,21 @@ void forwardSignal(int signal) { ::kill(forwardTo, signal); }
     }
 }
 
+// The namespace's first process ends when its parent does, however that ends (a SIGKILL,
+// the machine out of memory), and the kernel then ends every process in the namespace: the
+// first asks for SIGKILL at its parent's end, and ends now if the parent ended before it
+// asked, which the pipe whose write end the parent alone holds tells by its hang-up (the
+// parent is outside the namespace: getppid() reads 0 there, whether it lives or not). The
+// signal comes when the parent's thread that forked ends: it waits in waitFor() until then.
+void endWithParent(Fd parentEnd)
+{
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
+        testsupport::cannotStart(kTarget, std::string("no end with its parent: ") + std::strerror(errno));
+    pollfd end{parentEnd.lowlevel_fd(), POLLIN, 0};
+    if (::poll(&end, 1, 0) != 0)
+        ::_exit(1);
+}
+
 void privateProcesses()
 {
     if (std::getenv(kOwnProcesses) != nullptr)
@@ -391,10 +412,21 @@ void privateProcesses()
         return;
     }
     ::setenv(kOwnProcesses, "1", 1);
-    if (pid_t const first = ::fork(); first > 0)
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        testsupport::cannotStart(kTarget, std::string("no pipe to its first process: ") + std::strerror(errno));
+    // The write end is held by this process alone, until it ends (waitFor() does not return).
+    Fd parentEnd(ends[0]);
+    Fd held(ends[1]);
+    pid_t const first = ::fork();
+    if (first > 0) {
+        parentEnd.close();
         waitFor(first);
-    else if (first < 0)
+    }
+    if (first < 0)
         return;
+    held.close();
+    endWithParent(std::move(parentEnd));
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
         || ::mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
         std::fprintf(stderr, "%s: sees the machine's processes\n", kTarget);
