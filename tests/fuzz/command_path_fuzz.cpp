@@ -367,17 +367,23 @@ private:
 // started inside (a worker of -jobs) stays where it is.
 constexpr char kOwnProcesses[] = "COMMAND_PATH_OWN_PROCESSES";
 volatile pid_t forwardTo = 0;
+// The signals that end a run.
+constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
 
 void forwardSignal(int signal) { ::kill(forwardTo, signal); }
 
 // Waits for the child, passing on the signals that end a run, and ends as it does, the
 // board root with it (which the run removes itself unless it crashed); as the first process
 // of the namespace, reaps every process orphaned meanwhile.
-[[noreturn]] void waitFor(pid_t child)
+// Those signals are blocked from before the fork until their handlers are in place (mask
+// gives the mask to go back to then), so that none that comes meanwhile is lost: the first
+// process of a namespace drops one it has no handler for.
+[[noreturn]] void waitFor(pid_t child, sigset_t const& mask)
 {
     forwardTo = child;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2})
+    for (int signal : kForwarded)
         IPC::Signal::handle(signal, forwardSignal, SA_RESTART);
+    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
     for (;;) {
         int status = 0;
         pid_t const ended = ::waitpid(-1, &status, 0);
@@ -418,20 +424,26 @@ void privateProcesses()
     // The write end is held by this process alone, until it ends (waitFor() does not return).
     Fd parentEnd(ends[0]);
     Fd held(ends[1]);
+    sigset_t forwarded, mask;
+    ::sigemptyset(&forwarded);
+    for (int signal : kForwarded)
+        ::sigaddset(&forwarded, signal);
+    ::sigprocmask(SIG_BLOCK, &forwarded, &mask);
     pid_t const first = ::fork();
     if (first > 0) {
         parentEnd.close();
-        waitFor(first);
+        waitFor(first, mask);
     }
-    if (first < 0)
-        return;
-    held.close();
-    endWithParent(std::move(parentEnd));
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-        || ::mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
-        std::fprintf(stderr, "%s: sees the machine's processes\n", kTarget);
-    if (pid_t const run = ::fork(); run > 0)
-        waitFor(run);
+    if (first == 0) {
+        held.close();
+        endWithParent(std::move(parentEnd));
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
+            std::fprintf(stderr, "%s: sees the machine's processes\n", kTarget);
+        if (pid_t const run = ::fork(); run > 0)
+            waitFor(run, mask);
+    }
+    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
 }
 
 // As the daemon's start-up has it: a write to a peer or a device that has gone fails with
@@ -717,12 +729,12 @@ void start()
 std::vector<std::pair<pid_t, std::string>> children()
 {
     std::vector<std::pair<pid_t, std::string>> out;
-    std::string const self = std::to_string(::getpid());
-    for (auto const& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string pid, name, state, parent;
-        if (stat >> pid >> name >> state >> parent && parent == self)
-            out.emplace_back(pid_t(std::stol(pid)), pid + " " + name + " " + state);
+    for (pid_t const pid : testsupport::children(::getpid())) {
+        std::string const folder = "/proc/" + std::to_string(pid);
+        std::string name, state;
+        std::getline(std::ifstream(folder + "/comm"), name);
+        testsupport::statFields(folder) >> state;
+        out.emplace_back(pid, std::to_string(pid) + " (" + name + ") " + state);
     }
     return out;
 }
