@@ -40,7 +40,11 @@ int HdlcIfaceModel::wanDev(ifreq& ifr)
         std::memcpy(static_cast<char*>(s.buffer) + hdlc_iface::kChannelWord * sizeof word, &word, sizeof word);
         return 0;
     }
-    case hdlc_iface::kProtoPpp: protocol_ = s.type; return 0;
+    case hdlc_iface::kProtoPpp:
+        if (!ppp_)
+            return -EINVAL;
+        protocol_ = s.type;
+        return 0;
     case hdlc_iface::kProtoHdlc:
         if (s.size < sizeof(hdlc_iface::RawHdlc))
             return -ENOBUFS;
@@ -75,12 +79,16 @@ std::string HdlcIfaceModel::dump() const
 
 std::string HdlcIfaceModel::command(std::vector<std::string> const& words)
 {
-    static char const usage[] = "error usage: p2p on|off | up on|off | channel N";
+    static char const usage[] = "error usage: p2p on|off | up on|off | ppp on|off | channel N";
     if (words.size() != 2)
         return usage;
+    bool* const flag = words[0] == "p2p" ? &pointToPoint_
+                     : words[0] == "up"  ? &up_
+                     : words[0] == "ppp" ? &ppp_
+                                         : nullptr;
     bool const on = words[1] == "on";
-    if ((words[0] == "p2p" || words[0] == "up") && (on || words[1] == "off")) {
-        (words[0] == "p2p" ? pointToPoint_ : up_) = on;
+    if (flag != nullptr && (on || words[1] == "off")) {
+        *flag = on;
         return "ok";
     }
     if (words[0] == "channel") {

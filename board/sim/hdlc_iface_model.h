@@ -11,7 +11,8 @@ namespace board::sim {
 
 // One generic-HDLC network interface "hdlc<n>" of ifaceIoctl: its index, whether it is
 // point-to-point, the switch channel its physical settings report, the protocol it runs
-// (raw HDLC until set) and whether it is up.
+// (raw HDLC until set), whether its driver takes PPP and whether it is up. A removed
+// interface keeps all of it until it is restored.
 class HdlcIfaceModel : public Device {
 public:
     // Interfaces the standard board has, and the switch channel of the first.
@@ -31,8 +32,8 @@ public:
     int request(OpenFile* file, RequestInfo const& info, void* arg) override;
     // "p2p=on channel=7200 proto=ppp up=off".
     std::string dump() const override;
-    // "p2p on|off", "up on|off" (as a program on the interface brings it up), "channel N"; see
-    // board/README.md.
+    // "p2p on|off", "up on|off" (as a program on the interface brings it up), "ppp on|off",
+    // "channel N"; see board/README.md.
     std::string command(std::vector<std::string> const& words) override;
 
 private:
@@ -42,6 +43,8 @@ private:
     bool pointToPoint_ = false;
     int channel_;
     std::uint32_t protocol_ = hdlc_iface::kProtoHdlc;
+    // Off: IF_PROTO_PPP is EINVAL, as from a driver without its PPP protocol.
+    bool ppp_ = true;
     bool up_ = false;
 };
 

@@ -41,9 +41,6 @@ struct OwedRow {
     ZGCP::CreateParams params;                 // the slot on the channel
     char const* refuse;                        // PATH REQUEST of its release
     char const* held;                          // the console command showing what the driver holds
-    // A digital modem: pppd brings its interface up; the free interfaces count as held, and
-    // while its reset is owed the create takes a modem of "/dev/mctl".
-    bool digital = false;
 };
 
 void PrintTo(OwedRow const& row, std::ostream* os) { *os << row.name; }
@@ -55,48 +52,36 @@ protected:
     {
         for (std::string const& command : GetParam().setup)
             ASSERT_EQ(board->command(command), "ok") << command;
+        // The factories count the board's units again.
         resources();
         if (GetParam().lender) {
             ASSERT_EQ(on(30, create(*GetParam().lender)), "success");
         }
     }
-    std::string held()
-    {
-        std::string const text = board->command(GetParam().held);
-        if (!GetParam().digital)
-            return text;
-        return text + " digital-modems=" + std::to_string(resources().get_digital_modems().getValue());
-    }
+    std::string held() { return board->command(GetParam().held); }
 };
 
+// What is checked before the back-off's wait ends the row at once when it fails: a debt lost
+// there would only show as that wait running out.
 TEST_P(OwedReleases, AreMadeOnTheBackOffBeforeTheChannelIsTakenAgain)
 {
     OwedRow const& row = GetParam();
-    testsupport::StubChild pppd(daemon.root(), "/usr/local/sbin/pppd");
     ASSERT_NO_FATAL_FAILURE(prepare());
     std::string const clean = held();
     ASSERT_EQ(on(20, create(row.params)), "success");
-    if (row.digital) {
-        ASSERT_NO_FATAL_FAILURE(trunkSlot7());
-        EXPECT_EQ(done(20, connect(7)), "success");
-        ASSERT_EQ(board->command("device hdlc0 up on"), "ok");
-    }
     std::string const taken = held();
-    EXPECT_NE(taken, clean);
+    ASSERT_NE(taken, clean);
 
     ASSERT_EQ(board->command(std::string("fail-request ") + row.refuse + " EIO always"), "ok");
-    EXPECT_EQ(done(20, destroyCmd), "success");
-    EXPECT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said(kOwed) > 0; })) << daemon.err();
-    EXPECT_EQ(held(), taken);
-    EXPECT_EQ(on(21, create(row.params)), row.digital ? "success" : kDeclined);
-    if (row.digital) {
-        EXPECT_EQ(done(21, destroyCmd), "success");
-    }
-    EXPECT_EQ(held(), taken);
+    ASSERT_EQ(done(20, destroyCmd), "success");
+    ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said(kOwed) > 0; })) << daemon.err();
+    ASSERT_EQ(held(), taken);
+    ASSERT_EQ(on(21, create(row.params)), kDeclined);
+    ASSERT_EQ(held(), taken);
 
     // The longest wait of the back-off, within the controller's silence time-out.
     ASSERT_EQ(board->command("clear-failures"), "ok");
-    EXPECT_TRUE(DaemonLauncher::waitFor([&] { return held() == clean; }, 100000)) << held();
+    ASSERT_TRUE(DaemonLauncher::waitFor([&] { return held() == clean; }, 100000)) << held();
 
     EXPECT_EQ(on(22, create(row.params)), "success");
     EXPECT_NE(held(), clean);
@@ -109,16 +94,12 @@ std::vector<OwedRow> owedRows()
 {
     using namespace testsupport;
     std::vector<std::string> const unit{"device /dev/mixer add 3 32 16"};
-    TERM::ModemParams digital = modemParams("");
-    digital.set_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::ddmV110));
     return {
         {"mixerInputRoute", unit, {}, mixerInParams(3, tdmChannel(1), tdmChannel(0)), "/dev/mixer rx-remove",
          "device /dev/mixer routes 3"},
         {"mixerOutputSources", unit, {}, mixerOutParams(3, tdmChannel(0), {{tdmChannel(1), 20000}}),
          "/dev/mixer rx-clear", "device /dev/mixer routes 3"},
         {"qsigBChannel", {}, qsigParams(true), qsigBParams(30, 1), "/dev/dsp-data delete-b", "dump /dev/dsp-data"},
-        {"digitalModemInterface", {"device hdlc0 p2p on"}, {}, modemCreate(digital), "hdlc0 set-flags", "dump hdlc0",
-         true},
     };
 }
 
@@ -147,66 +128,148 @@ TEST_P(RefusedOnce, IsMadeBeforeTheChannelIsTakenAgain)
     EXPECT_EQ(daemon.said(kOwed), 1u) << daemon.err();
 }
 
-// The kinds whose channel a new slot takes again (a digital modem takes another modem).
-std::vector<OwedRow> lentRows()
-{
-    std::vector<OwedRow> rows = owedRows();
-    rows.erase(std::remove_if(rows.begin(), rows.end(), [](OwedRow const& r) { return r.digital; }), rows.end());
-    return rows;
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryKind, RefusedOnce, ::testing::ValuesIn(lentRows()),
+INSTANTIATE_TEST_SUITE_P(EveryKind, RefusedOnce, ::testing::ValuesIn(owedRows()),
                          [](::testing::TestParamInfo<OwedRow> const& info) { return std::string(info.param.name); });
 
-// A digital modem owes its interface's reset only where it changed the interface (asked for
-// PPP on it; the linked modem of OwedReleases does): one never connected, or whose interface
-// settings could not be read, hands the interface back at once when the driver refuses the
-// reset, with the refused request's line, and the next slot takes it.
-struct UnchangedRow {
+// A digital modem's interface, over every stage its slot can be in when it goes with the
+// interface's reset refused. The reset is owed only where the slot changed the interface, that
+// is asked for PPP on it, whether the driver took the switch or not and whether pppd still ran,
+// had ended or never started: said once, the interface not handed out (the next digital modem
+// takes a modem of "/dev/mctl"), made on the back-off once the driver takes it, said once
+// more. A slot that never asked for PPP (never connected, or the interface's settings unread)
+// hands the interface back at once with the refused request's line, and the next slot takes
+// it. An interface that vanishes while held refuses the reset as no such device; the simulated
+// board keeps its settings, PPP included, until it comes back, so its reset stays owed until
+// then. Either way a slot then runs PPP on the interface again.
+struct StageRow {
     char const* name;
-    char const* beforeConnect;  // a console command; nullptr: no connect
+    char const* pppd;                   // the stub's settings
+    std::vector<std::string> before;    // console commands before the connect
+    std::optional<std::string> answer;  // the connect's answer; none: no connect
+    char const* stage;                  // the line that shows the stage reached (nullptr: none)
+    std::vector<std::string> holding;   // console commands while the slot holds the interface
+    char const* refuse;                 // the console command that has the reset refused
+    char const* refused;                // the line of the refused request
+    std::vector<std::string> back;      // the console commands that give the driver back
+    bool owed;
 };
 
-void PrintTo(UnchangedRow const& row, std::ostream* os) { *os << row.name; }
+void PrintTo(StageRow const& row, std::ostream* os) { *os << row.name; }
 
-class UnchangedInterface : public testsupport::SimDaemonTest, public ::testing::WithParamInterface<UnchangedRow> {
+// The interface as the board has it, point-to-point, when nothing is set on it.
+char const kReset[] = "ok p2p=on channel=7200 proto=hdlc up=off";
+// The line that says an owed reset is made.
+char const kMade[] = "interface hdlc0 handed back: reset";
+
+class DigitalModemReset : public testsupport::SimDaemonTest, public ::testing::WithParamInterface<StageRow> {
 protected:
-    int free() { return resources().get_digital_modems().getValue(); }
+    std::string dump() { return board->command("dump hdlc0"); }
+    // The interface's state and the free interfaces' count (which the factory counts again).
+    std::string held()
+    {
+        return dump() + " digital-modems=" + std::to_string(resources().get_digital_modems().getValue());
+    }
+    // Whether the driver has taken a setting of the interface (the reset's last request, as no
+    // slot holds it) since the mark, which moves past what was read. The console is served on
+    // the daemon's loop: the pass that made the reset has ended.
+    bool madeSince(unsigned long long& mark)
+    {
+        unsigned long long const end = journalNext();
+        std::vector<std::string> const settings = journal(mark, "iface hdlc0 wandev ");
+        mark = end;
+        return std::any_of(settings.begin(), settings.end(), [](std::string const& entry) {
+            return entry.size() > 5 && entry.compare(entry.size() - 5, 5, " -> 0") == 0;
+        });
+    }
 };
 
-TEST_P(UnchangedInterface, IsHandedBackAtOnceThoughItsResetIsRefused)
+TEST_P(DigitalModemReset, IsOwedOnlyWhereTheSlotChangedTheInterface)
 {
-    UnchangedRow const& row = GetParam();
+    StageRow const& row = GetParam();
+    testsupport::StubChild pppd(daemon.root(), "/usr/local/sbin/pppd");
+    pppd.configure(row.pppd);
     ASSERT_EQ(board->command("device hdlc0 p2p on"), "ok");
-    ASSERT_EQ(free(), 1);
+    ASSERT_NO_FATAL_FAILURE(trunkSlot7());
+    std::string const clean = held();
+    ASSERT_EQ(clean, std::string(kReset) + " digital-modems=1");
     TERM::ModemParams params = testsupport::modemParams("");
     params.set_ddm().push_back(TERM::DigitalDataModeEnum(TERM::DigitalDataModeEnum::ddmV110));
     ZGCP::CreateParams const digital = testsupport::modemCreate(params);
     ASSERT_EQ(on(20, create(digital)), "success");
-    ASSERT_EQ(free(), 0);
-    if (row.beforeConnect) {
-        ASSERT_NO_FATAL_FAILURE(trunkSlot7());
-        ASSERT_EQ(board->command(row.beforeConnect), "ok");
-        EXPECT_NE(done(20, connect(7)), "success");
+    for (std::string const& command : row.before)
+        ASSERT_EQ(board->command(command), "ok") << command;
+    if (row.answer) {
+        EXPECT_EQ(done(20, connect(7)), *row.answer);
     }
+    if (row.stage) {
+        ASSERT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said(row.stage) > 0; })) << daemon.err();
+    }
+    for (std::string const& command : row.holding)
+        ASSERT_EQ(board->command(command), "ok") << command;
+    std::string const shown = dump();
+    std::string const taken = held();
+    // Whatever the slot went through, it holds the interface.
+    ASSERT_EQ(taken, shown + " digital-modems=0");
 
-    ASSERT_EQ(board->command("fail-request hdlc0 set-flags EIO always"), "ok");
-    EXPECT_EQ(done(20, destroyCmd), "success");
-    EXPECT_TRUE(DaemonLauncher::waitFor([&] { return daemon.said("SIOCSIFFLAGS fail!!!") > 0; })) << daemon.err();
-    EXPECT_EQ(free(), 1);
+    ASSERT_EQ(board->command(row.refuse), "ok");
+    ASSERT_EQ(done(20, destroyCmd), "success");
+    // Answered once all the let-go says is said.
+    ASSERT_EQ(done(std::nullopt, testsupport::plainCommand(ZGCP::Command::ping::id)), "success");
+    ASSERT_EQ(daemon.said(row.refused), 1u) << daemon.err();
+    ASSERT_EQ(daemon.said(kOwed), row.owed ? 1u : 0u) << daemon.err();
+    ASSERT_EQ(dump(), shown);
+    // The next slot, on the free list as the let-go left it: the interface (its let-go says the
+    // refused reset), the driver still refusing, unless its reset is owed.
+    ASSERT_EQ(on(21, create(digital)), "success");
+    ASSERT_EQ(held(), taken);
+    ASSERT_EQ(done(21, destroyCmd), "success");
+    ASSERT_EQ(held(), row.owed ? taken : clean);
+    ASSERT_EQ(daemon.said("21:digital-modem"), row.owed ? 0u : 1u) << daemon.err();
 
-    // The next slot takes the interface, the driver still refusing, and gives it back.
-    EXPECT_EQ(on(21, create(digital)), "success");
-    EXPECT_EQ(free(), 0);
-    EXPECT_EQ(done(21, destroyCmd), "success");
-    EXPECT_EQ(free(), 1);
-    EXPECT_EQ(daemon.said(kOwed), 0u) << daemon.err();
+    // The longest wait of the back-off, within the controller's silence time-out.
+    unsigned long long mark = journalNext();
+    for (std::string const& command : row.back)
+        ASSERT_EQ(board->command(command), "ok") << command;
+    if (row.owed) {
+        ASSERT_TRUE(DaemonLauncher::waitFor([&] { return madeSince(mark); }, 100000)) << dump();
+    }
+    ASSERT_EQ(dump(), kReset);
+    ASSERT_EQ(daemon.said(kMade), row.owed ? 1u : 0u) << daemon.err();
+
+    // A slot runs PPP on the interface again, from the free list as the back-off left it.
+    EXPECT_EQ(on(22, create(digital)), "success");
+    EXPECT_EQ(done(22, connect(7)), "success");
+    EXPECT_EQ(held(), "ok p2p=on channel=7200 proto=ppp up=off digital-modems=0");
+    EXPECT_EQ(done(22, destroyCmd), "success");
+    EXPECT_EQ(held(), clean);
+    EXPECT_EQ(daemon.said(kOwed), row.owed ? 1u : 0u) << daemon.err();
+    EXPECT_EQ(daemon.said(kMade), row.owed ? 1u : 0u) << daemon.err();
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryStage, UnchangedInterface,
-                         ::testing::Values(UnchangedRow{"neverConnected", nullptr},
-                                           UnchangedRow{"settingsUnread", "fail-request hdlc0 wandev EIO 1"}),
-                         [](::testing::TestParamInfo<UnchangedRow> const& info) { return std::string(info.param.name); });
+std::vector<StageRow> stageRows()
+{
+    std::string const connected = "success";
+    std::string const unread = "error=" + std::to_string(ZGCP::ErrorCause::connectFail);
+    char const* const refuse = "fail-request hdlc0 set-flags EIO always";
+    char const* const refused = "SIOCSIFFLAGS fail!!!";
+    char const* const running = "pppd executed";
+    std::vector<std::string> const cleared{"clear-failures"};
+    std::vector<std::string> const up{"device hdlc0 up on"};
+    return {
+        {"neverConnected", "", {}, std::nullopt, nullptr, {}, refuse, refused, cleared, false},
+        {"settingsUnread", "", {"fail-request hdlc0 wandev EIO 1"}, unread, "SIOCWANDEV/IF_GET_IFACE fail!", {},
+         refuse, refused, cleared, false},
+        {"pppRefused", "", {"device hdlc0 ppp off"}, connected, "SIOCWANDEV/IF_PROTO_PPP fail!", {}, refuse, refused,
+         {"clear-failures", "device hdlc0 ppp on"}, true},
+        {"linked", "", {}, connected, running, up, refuse, refused, cleared, true},
+        {"pppdEnded", "RUN=0", {}, connected, "pppd terminated with code 0", up, refuse, refused, cleared, true},
+        {"interfaceLost", "", {}, connected, running, up, "remove hdlc0", "SIOCGIFFLAGS fail!!!", {"restore hdlc0"},
+         true},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryStage, DigitalModemReset, ::testing::ValuesIn(stageRows()),
+                         [](::testing::TestParamInfo<StageRow> const& info) { return std::string(info.param.name); });
 
 // The tone and voice-processing functions: a slot let go of while the driver refuses every
 // switch-off but those of settings (which would refuse the next slot's settings too) owes only
