@@ -104,14 +104,13 @@ DaemonLauncher::~DaemonLauncher()
     wake_.notify_all();
     if (reaper_.joinable())
         reaper_.join();
-    // Everything it started ends, found by its root: a daemon that detached (followed or not)
-    // and what child programs left. Those that were not children of the test become so as
-    // their parents die, and are reaped in turn with the groups of those found.
+    // Everything it started ends, found by its root: the daemon (in the foreground, or detached
+    // and followed or not) and what child programs left. Those that were not children of the
+    // test become so as their parents die, and are reaped in turn with the groups of those
+    // found.
     std::unique_lock<std::mutex> lock(mutex_);
     if (!dir_.empty())
         endProcessesWith(rootEntry(dir_).c_str(), &DaemonLauncher::found, this);
-    for (pid_t g : groups_)
-        ::kill(-g, SIGKILL);
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTimeout);
     for (reapLocked(); !groups_.empty() && std::chrono::steady_clock::now() < deadline; reapLocked())
         wake_.wait_for(lock, std::chrono::milliseconds(5));
