@@ -76,6 +76,39 @@ pid_t pidNamed(char const* name)
     return n > 0 && name[n] == '\0' ? pid : 0;
 }
 
+// Signals every process but the caller whose environment holds an entry that begins with the
+// text, with the signal (0: none), and calls found, when given, with each one's pid. How many
+// there are. A process that has ended (a zombie) holds no environment. The process signalled
+// is the one whose environment was read, never another that took its pid meanwhile.
+int signalProcessesWith(char const* entry, int signal, void (*found)(pid_t, void*), void* context)
+{
+    std::size_t const length = std::strlen(entry);
+    int const proc = length == 0 ? -1 : ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (proc < 0)
+        return 0;
+    pid_t const self = ::getpid();
+    int count = 0;
+    // Records of getdents64: the inode and offset (8 bytes each), the record's size (2), the
+    // type (1) and the name, ended by a NUL.
+    alignas(8) char listing[8192];
+    for (long n; (n = ::syscall(SYS_getdents64, proc, listing, sizeof listing)) > 0;) {
+        for (long at = 0; at < n;) {
+            unsigned short size = 0;
+            std::memcpy(&size, listing + at + 16, sizeof size);
+            char const* const name = listing + at + 19;
+            at += size;
+            pid_t const pid = pidNamed(name);
+            if (pid <= 0 || pid == self || !signalIfHolds(proc, name, pid, entry, length, signal))
+                continue;
+            ++count;
+            if (found != nullptr)
+                found(pid, context);
+        }
+    }
+    ::close(proc);
+    return count;
+}
+
 long long nowMs()
 {
     timespec now{};
@@ -129,40 +162,11 @@ bool noneWithin(char const* entry, int signal, int ms, void (*found)(pid_t, void
 
 }  // namespace
 
-int signalProcessesWith(char const* entry, int signal, void (*found)(pid_t, void*), void* context)
-{
-    std::size_t const length = std::strlen(entry);
-    int const proc = length == 0 ? -1 : ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (proc < 0)
-        return 0;
-    pid_t const self = ::getpid();
-    int count = 0;
-    // Records of getdents64: the inode and offset (8 bytes each), the record's size (2), the
-    // type (1) and the name, ended by a NUL.
-    alignas(8) char listing[8192];
-    for (long n; (n = ::syscall(SYS_getdents64, proc, listing, sizeof listing)) > 0;) {
-        for (long at = 0; at < n;) {
-            unsigned short size = 0;
-            std::memcpy(&size, listing + at + 16, sizeof size);
-            char const* const name = listing + at + 19;
-            at += size;
-            pid_t const pid = pidNamed(name);
-            if (pid <= 0 || pid == self || !signalIfHolds(proc, name, pid, entry, length, signal))
-                continue;
-            ++count;
-            if (found != nullptr)
-                found(pid, context);
-        }
-    }
-    ::close(proc);
-    return count;
-}
-
 void endProcessesWith(char const* entry, void (*found)(pid_t, void*), void* context)
 {
     if (signalProcessesWith(entry, SIGTERM, found, context) == 0)
         return;
-    signalProcessesWith(entry, SIGCONT);
+    signalProcessesWith(entry, SIGCONT, nullptr, nullptr);
     if (noneWithin(entry, 0, kGentleMs, found, context))
         return;
     signalProcessesWith(entry, SIGKILL, found, context);

@@ -11,17 +11,14 @@
 
 namespace testsupport {
 
-// Signals every process but the caller whose environment holds an entry that begins with the
-// text ("GW_ROOT=/tmp/gw-e2e-x/"), with the signal (0: none), and calls found, when given,
-// with each one's pid. How many there are. A process that ends (a zombie) holds no
-// environment. The process signalled is the one whose environment was read, never another
-// that took its pid meanwhile. Allocates nothing and calls only what is safe in the copy of
-// a process with threads (found aside).
-int signalProcessesWith(char const* entry, int signal, void (*found)(pid_t, void*) = nullptr, void* context = nullptr);
-
-// Ends those processes: SIGTERM (and SIGCONT, for one that is stopped), SIGKILL to what is
-// still there kGentleMs later; returns once none is left, or kGentleMs after the SIGKILL.
-// found and the rest as signalProcessesWith.
+// Ends every process but the caller whose environment holds an entry that begins with the
+// text ("GW_ROOT=/tmp/gw-e2e-x/"), which their own children inherit: SIGTERM (and SIGCONT, for
+// one that is stopped), SIGKILL to what is still there kGentleMs later; returns once none is
+// left (a process that has ended holds no environment), or kGentleMs after the SIGKILL. The
+// process signalled is the one whose environment was read, never another that took its pid
+// meanwhile. Calls found, when given, with the pid of each process found, each time it is.
+// Allocates nothing and calls only what is safe in the copy of a process with threads (found
+// aside).
 constexpr int kGentleMs = 5000;
 void endProcessesWith(char const* entry, void (*found)(pid_t, void*) = nullptr, void* context = nullptr);
 
