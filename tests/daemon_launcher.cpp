@@ -1,6 +1,7 @@
 #include "tests/daemon_launcher.h"
 
 #include "tests/capture.h"
+#include "tests/janitor.h"
 #include "tests/tcp_client.h"
 
 #include <fcntl.h>
@@ -11,10 +12,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -33,6 +36,39 @@ std::string slurp(std::string const& file)
     return text.str();
 }
 
+// The entry of the environment of every process started by a launcher whose directory (or
+// the folder of the launchers) is the folder: "GW_ROOT=<folder>/".
+std::string rootEntry(std::string const& folder) { return "GW_ROOT=" + folder + "/"; }
+
+// The folder of the process's launchers' directories, and its janitor, which ends what they
+// started and removes it once the process has gone; empty when it could not be made. The
+// janitor is started before the process is made a subreaper, so that it is no child of it.
+std::string const& launchersFolder()
+{
+    static std::string const folder = [] {
+        char tmpl[] = "/tmp/gw-e2e-XXXXXX";
+        if (::mkdtemp(tmpl) == nullptr)
+            return std::string();
+        if (startJanitor(tmpl, rootEntry(tmpl)) < 0) {
+            std::fprintf(stderr, "daemon launcher: no janitor for %s: %s\n", tmpl, std::strerror(errno));
+            ::rmdir(tmpl);
+            return std::string();
+        }
+        return std::string(tmpl);
+    }();
+    return folder;
+}
+
+// What wait() returns for a wait status.
+int endOf(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return DaemonLauncher::kUnknownStatus;
+}
+
 }  // namespace
 
 std::vector<char const*> DaemonLauncher::defaultFolders()
@@ -45,13 +81,16 @@ DaemonLauncher::DaemonLauncher(std::string binary) : DaemonLauncher(std::move(bi
 DaemonLauncher::DaemonLauncher(std::string binary, std::vector<char const*> const& folders)
     : binary_(std::move(binary)), port_(testsupport::freePort())
 {
-    char tmpl[] = "/tmp/gw-e2e-XXXXXX";
-    char const* made = ::mkdtemp(tmpl);
-    dir_ = made ? made : "";
+    std::string const& within = launchersFolder();
+    std::string tmpl = within + "/XXXXXX";
+    if (!within.empty() && ::mkdtemp(tmpl.data()) != nullptr)
+        dir_ = tmpl;
     root_ = dir_ + "/root";
-    std::filesystem::create_directories(root_);
-    for (char const* f : folders)
-        std::filesystem::create_directories(root_ + f);
+    if (!dir_.empty()) {
+        std::filesystem::create_directories(root_);
+        for (char const* f : folders)
+            std::filesystem::create_directories(root_ + f);
+    }
     // A daemon that detaches is re-parented to this process, so that it can be waited for.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
@@ -65,11 +104,13 @@ DaemonLauncher::~DaemonLauncher()
     wake_.notify_all();
     if (reaper_.joinable())
         reaper_.join();
-    // Every member of the groups is killed; those that were not children of the test become
-    // so as their parents die, and are reaped in turn.
+    // Everything it started ends, found by its root: the daemon (in the foreground, or detached
+    // and followed or not) and what child programs left. Those that were not children of the
+    // test become so as their parents die, and are reaped in turn with the groups of those
+    // found.
     std::unique_lock<std::mutex> lock(mutex_);
-    for (pid_t g : groups_)
-        ::kill(-g, SIGKILL);
+    if (!dir_.empty())
+        endProcessesWith(rootEntry(dir_).c_str(), &DaemonLauncher::found, this);
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTimeout);
     for (reapLocked(); !groups_.empty() && std::chrono::steady_clock::now() < deadline; reapLocked())
         wake_.wait_for(lock, std::chrono::milliseconds(5));
@@ -77,6 +118,14 @@ DaemonLauncher::~DaemonLauncher()
     std::error_code ignored;
     if (!dir_.empty())
         std::filesystem::remove_all(dir_, ignored);
+}
+
+void DaemonLauncher::found(pid_t pid, void* self)
+{
+    std::vector<pid_t>& groups = static_cast<DaemonLauncher*>(self)->groups_;
+    pid_t const group = ::getpgid(pid);
+    if (group > 0 && std::find(groups.begin(), groups.end(), group) == groups.end())
+        groups.push_back(group);
 }
 
 std::string DaemonLauncher::portOption() const { return "--port=" + std::to_string(port_); }
@@ -105,6 +154,16 @@ bool DaemonLauncher::start(std::vector<std::string> const& args)
     for (std::string& a : all)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The test's environment with GW_ROOT set, made here: the copy of a process with threads
+    // allocates nothing.
+    std::vector<std::string> environment{"GW_ROOT=" + root_};
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::strncmp(*e, "GW_ROOT=", 8) != 0)
+            environment.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
     std::string const out = dir_ + "/stdout";
     std::string const err = dir_ + "/stderr";
 
@@ -118,7 +177,6 @@ bool DaemonLauncher::start(std::vector<std::string> const& args)
         ::setpgid(0, 0);
         if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
             ::_exit(127);
-        ::setenv("GW_ROOT", root_.c_str(), 1);
         int in = ::open("/dev/null", O_RDONLY);
         int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -131,7 +189,7 @@ bool DaemonLauncher::start(std::vector<std::string> const& args)
         ::close_range(3, ~0U, 0);
         if (openFiles_ && ::setrlimit(RLIMIT_NOFILE, &*openFiles_) != 0)
             ::_exit(127);
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     // As the child does, so that the group is there whichever runs first.
@@ -153,7 +211,7 @@ void DaemonLauncher::watch(pid_t pid, pid_t group)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     pid_ = pid;
-    status_.reset();
+    end_.reset();
     if (std::find(groups_.begin(), groups_.end(), group) == groups_.end())
         groups_.push_back(group);
 }
@@ -165,18 +223,17 @@ void DaemonLauncher::reapLocked()
         pid_t ended;
         while ((ended = ::waitpid(-*g, &status, WNOHANG)) > 0)
             if (ended == pid_)
-                status_ = status;
+                end_ = endOf(status);
         // No child of the test in the group now, and no member left that could become one.
         if (ended < 0 && errno == ECHILD && ::kill(-*g, 0) != 0 && errno == ESRCH)
             g = groups_.erase(g);
         else
             ++g;
     }
-    // Reaped by another waiter of the process (a waitpid of any child): the status is lost and
-    // reads as 0.
+    // Reaped by another waiter of the process: how it ended is not known.
     siginfo_t info{};
-    if (!status_ && pid_ > 0 && ::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) < 0 && errno == ECHILD)
-        status_ = 0;
+    if (!end_ && pid_ > 0 && ::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) < 0 && errno == ECHILD)
+        end_ = kUnknownStatus;
 }
 
 void DaemonLauncher::reaperLoop()
@@ -235,7 +292,7 @@ bool DaemonLauncher::signal(int sig) const
     // Held, so that the pid is not reaped (and reused) meanwhile; one that ended and was
     // reaped takes the signal as a zombie would.
     std::lock_guard<std::mutex> lock(mutex_);
-    return status_ || ::kill(pid_, sig) == 0;
+    return end_ || ::kill(pid_, sig) == 0;
 }
 
 bool DaemonLauncher::dumpStatus() const
@@ -251,24 +308,20 @@ int DaemonLauncher::wait(int timeoutMs)
 {
     if (!running_)
         return -1;
-    int status = 0;
+    int end = -1;
     bool const ended = waitFor(
         [&] {
             std::lock_guard<std::mutex> lock(mutex_);
             reapLocked();
-            if (status_)
-                status = *status_;
-            return status_.has_value();
+            if (end_)
+                end = *end_;
+            return end_.has_value();
         },
         timeoutMs);
     if (!ended)
         return -1;
     running_ = false;
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
+    return end;
 }
 
 int DaemonLauncher::stop(int timeoutMs)
@@ -280,16 +333,15 @@ int DaemonLauncher::stop(int timeoutMs)
 bool DaemonLauncher::follow(int& foregroundExit, std::string const& pidFile, int timeoutMs)
 {
     foregroundExit = wait(timeoutMs);
-    if (foregroundExit < 0)
+    if (foregroundExit == -1)
         return false;
     pid_t detached = -1;
     bool const named = waitFor(
         [&] {
-            std::string text = readFile(pidFile);
-            if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-                return false;
-            detached = pid_t(std::stol(text));
-            return true;
+            std::string const text = readFile(pidFile);
+            char const* const end = text.data() + text.size();
+            auto const [at, error] = std::from_chars(text.data(), end, detached);
+            return error == std::errc() && at == end && detached > 0;
         },
         timeoutMs);
     if (!named)

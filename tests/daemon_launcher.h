@@ -33,15 +33,25 @@ namespace testsupport {
 // groups (those of the in-process child reaping, of other launchers) are left to their owners.
 // The reaper does not depend on the test calling the launcher: a test that only talks TCP
 // for minutes gathers no zombie. A thread rather than SIGCHLD, which the in-process runtime
-// owns. The leader gets SIGTERM when the thread that started it ends, so that a test
-// interrupted from the terminal (whose Ctrl-C no longer reaches a group of its own) stops the
-// daemon as the Ctrl-C did, and the daemon its child programs (a SIGKILL would leave those
-// running). Whatever still runs in the groups when the launcher goes is killed and
-// reaped; the directory is removed.
+// owns. A status that another waiter of the test took (a wait for any child, the in-process
+// child reaping's) reads as unknown (kUnknownStatus), never as a clean end.
+//
+// What it started ends with it, however the test ends. The leader gets SIGTERM when the thread
+// that started it ends, so that a test interrupted from the terminal (whose Ctrl-C no longer
+// reaches a group of its own) stops the daemon as the Ctrl-C did, and the daemon its child
+// programs. When the launcher goes, every process whose GW_ROOT lies in its directory (the
+// daemon, detached and followed or not, and what its child programs left) gets SIGTERM, then
+// SIGKILL if still there; those that were children of the test are reaped, and the directory
+// is removed. A test process that ends without that (Ctrl-C, a crash, SIGKILL) leaves the same
+// to a janitor process (tests/janitor.h), which does it for all the launchers of the process
+// once the process has gone.
 class DaemonLauncher {
 public:
     // Generous bound of every wait, in milliseconds of real time.
     static constexpr int kTimeout = 20000;
+    // What wait() returns for a process that has ended when another waiter of the test took
+    // its status: no check of a clean end (0) passes.
+    static constexpr int kUnknownStatus = -2;
 
     // The folders the daemon writes to: configuration, pid file, status dump, syslog.
     static std::vector<char const*> defaultFolders();
@@ -96,7 +106,8 @@ public:
     // is running then.
     bool dumpStatus() const;
     // Waits for the watched process to end: its exit code, 128 + the signal that ended it,
-    // or -1 when it is still running after timeoutMs.
+    // kUnknownStatus when another waiter took its status, or -1 when it is still running after
+    // timeoutMs.
     int wait(int timeoutMs = kTimeout);
     // SIGTERM, then wait().
     int stop(int timeoutMs = kTimeout);
@@ -114,6 +125,8 @@ private:
     // no member left. Called with mutex_ held.
     void reapLocked();
     void reaperLoop();
+    // Watches the group of a process found by its root (a callback of the janitor's search).
+    static void found(pid_t pid, void* self);
 
     std::string binary_;
     std::string dir_;
@@ -127,7 +140,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<pid_t> groups_;
-    std::optional<int> status_;  // the watched process's, once reaped
+    std::optional<int> end_;  // how the watched process ended (what wait() returns), once known
     bool quit_ = false;
     std::thread reaper_;
 };

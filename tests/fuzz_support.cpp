@@ -6,6 +6,7 @@
 #include "board/path.h"
 #include "runtime/child_wait.h"
 #include "runtime/multiplexer.h"
+#include "tests/janitor.h"
 #include "tests/loop_pump.h"
 #include "tests/process_figures.h"
 
@@ -243,72 +244,6 @@ RootFolder& rootFolder()
 {
     static RootFolder root;
     return root;
-}
-
-// What the janitor runs, with the end of its pipe that reads as 3 and the root folder as 4:
-// it waits for the end of the pipe, then removes the root if the path is that folder still.
-constexpr char kJanitor[] = "read -r _ <&3; [ \"$1\" -ef /dev/fd/4 ] && exec /bin/rm -rf -- \"$1\"";
-
-// Starts the janitor of the root at the path: a process that removes it once every process
-// holding the write end of its pipe has ended, however it ended (the engine ends a run on an
-// interrupt, a time-out or a crash with _Exit, and a signal may end it outright). That end is
-// close-on-exec: this process holds it, and what it forks and does not run another program in.
-// The janitor is no child of this process (its parent ends at once), so that no check for a
-// child left sees it; it runs in a session of its own, out of reach of a terminal's interrupt
-// (which goes to the whole foreground group); it holds no descriptor of this process's but
-// the pipe's end and the folder, which keeps the folder's inode, so that it removes no other
-// folder made at the path meanwhile. Between the fork and the shell it runs, calls only what
-// is safe in the copy of a process with threads. The write end, or -1 (errno set).
-int startJanitor(std::string const& path)
-{
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-        return -1;
-    int const folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    char const* const argv[] = {"sh", "-c", kJanitor, "gw-fuzz-janitor", path.c_str(), nullptr};
-    pid_t const middle = folder < 0 ? -1 : ::fork();
-    if (middle == 0) {
-        // The janitor's descriptors are made here, before it is forked: once this process has
-        // ended (which the caller waits for) no copy of the caller's is held anywhere.
-        ::setsid();
-        int const null = ::open("/dev/null", O_RDWR);
-        int const in = ::fcntl(ends[0], F_DUPFD, 5);
-        int const root = ::fcntl(folder, F_DUPFD, 5);
-        for (int fd = 0; fd < 3; ++fd)
-            ::dup2(null, fd);
-        ::dup2(in, 3);
-        ::dup2(root, 4);
-        ::close_range(5, ~0u, 0);
-        if (in < 0 || root < 0 || ::chdir("/") != 0)
-            ::_exit(1);
-        if (pid_t const janitor = ::fork(); janitor != 0)
-            ::_exit(janitor > 0 ? 0 : 1);
-        struct sigaction act {};
-        act.sa_handler = SIG_DFL;
-        for (int signal = 1; signal < NSIG; ++signal)
-            ::sigaction(signal, &act, nullptr);
-        act.sa_handler = SIG_IGN;
-        for (int signal : {SIGINT, SIGQUIT, SIGHUP})
-            ::sigaction(signal, &act, nullptr);
-        sigset_t none;
-        ::sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execv("/bin/sh", const_cast<char* const*>(argv));
-        ::_exit(127);
-    }
-    int const error = errno;
-    ::close(ends[0]);
-    if (folder >= 0)
-        ::close(folder);
-    int status = -1;
-    while (middle > 0 && ::waitpid(middle, &status, 0) < 0 && errno == EINTR)
-        ;
-    if (middle < 0 || status != 0) {
-        ::close(ends[1]);
-        errno = middle < 0 ? error : ECHILD;
-        return -1;
-    }
-    return ends[1];
 }
 
 // Names the board root of a process and its namespace of processes, for the processes it
