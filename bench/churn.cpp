@@ -15,12 +15,25 @@
 // modem device removed for a controller.
 //
 // Every minute one line: the daemon's resident memory, the controllers served in that minute
-// and the daemon's processor time for each (which the machine's other load does not change),
-// its open descriptors and the zombies of this process (what the launcher adopted and did not
-// reap). At the end a verdict on three criteria: no zombie at any minute; resident memory at
-// the end within 3 % of its value at minute 10 (at half the run for runs under 20 minutes);
-// controllers served in the last minute within 20 % of the first minute's.
+// and the daemon's processor time for each, its open descriptors, the zombies of this process
+// (what the launcher adopted and did not reap) and the machine's load average. The rate and
+// the processor time move with the machine's other load (a busy machine shares caches and
+// cores with the daemon and the client), so they are shown, not judged.
+//
+// After the minutes a fresh daemon (same program, arguments and stubs, a root of its own)
+// joins, and the two are driven with the same churn, one controller at a time, in alternating
+// slices (bench/alternating_rounds.h): what the load does to one slice it does to the next.
+// The verdict: no zombie at any minute nor after the comparison; resident memory at the end of
+// the minutes within 3 % of its value at minute 10 (at half the run for runs under 20
+// minutes); the long-running daemon's controllers a minute and processor time a controller
+// within the bound below of the fresh one's (the median of the rounds' ratios).
+//
+// Each daemon runs in a network of its own: both hold the fixed ports (the authentication
+// listener's 127.0.0.1:52000), and the machine's stay free for the tests. The daemons' output
+// is emptied at every minute and every slice, so that it does not fill the disk.
 
+#include "base/fd.h"
+#include "bench/alternating_rounds.h"
 #include "tests/board_client.h"
 #include "tests/controller_client.h"
 #include "tests/daemon_launcher.h"
@@ -28,13 +41,21 @@
 #include "tests/slot_commands.h"
 #include "tests/stub_child.h"
 
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -50,11 +71,70 @@ namespace {
 using namespace testsupport;
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void fail(std::string const& what)
+// The comparison: rounds of a slice a side, long enough for hundreds of controllers each.
+constexpr int kRounds = 20;
+constexpr auto kSlice = std::chrono::seconds(3);
+// The long-running daemon passes when, in the median round, it serves at least 80 % of the
+// fresh one's controllers a minute and needs at most 1/0.8 (125 %) of its processor time for
+// each. Slices seconds apart under the same load put two like daemons within a few percent of
+// each other, and the median leaves out the rounds a burst of other load held one side back;
+// what a long life does to a daemon (work that grows with what it has served: a list searched
+// end to end, a heap that fragments, forks that copy more) keeps growing over a run, so the
+// bound catches it while leaving room for that noise.
+constexpr double kFloor = 0.8;
+
+// A failure of the tool: main reports it, and what the tool started is stopped on the way.
+struct Failed {
+    std::string what;
+};
+
+[[noreturn]] void fail(std::string const& what) { throw Failed{what}; }
+
+// Set by SIGINT, SIGTERM and SIGHUP: the churn ends after the controller it serves.
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void onStop(int) { interrupted = 1; }
+
+// "churn --own-network PROGRAM ARGS...", what the launcher runs in place of the daemon: the
+// program in a network of its own with its loopback up (which takes root), and with its
+// standard output and error written at their ends, so that the files can be emptied under it.
+int ownNetwork(char** program)
 {
-    std::cerr << "churn: " << what << std::endl;
-    std::exit(1);
+    ifreq lo{};
+    std::strcpy(lo.ifr_name, "lo");
+    Fd s(::unshare(CLONE_NEWNET) == 0 ? ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0) : -1);
+    if (!s.is_valid() || ::ioctl(s.lowlevel_fd(), SIOCGIFFLAGS, &lo) != 0
+        || (lo.ifr_flags |= IFF_UP, ::ioctl(s.lowlevel_fd(), SIOCSIFFLAGS, &lo) != 0)) {
+        std::perror("churn: no network of its own for the daemon");
+        return 127;
+    }
+    for (int fd : {1, 2})
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_APPEND);
+    ::execv(program[0], program);
+    std::perror(program[0]);
+    return 127;
 }
+
+// The calling thread in another network for a while: sockets made meanwhile are in it.
+class InNetwork {
+public:
+    explicit InNetwork(Fd const& network)
+    {
+        if (!home().is_valid() || ::setns(network.lowlevel_fd(), CLONE_NEWNET) != 0)
+            fail("cannot enter the daemon's network");
+    }
+    ~InNetwork() { ::setns(home().lowlevel_fd(), CLONE_NEWNET); }
+    InNetwork(InNetwork const&) = delete;
+    InNetwork& operator=(InNetwork const&) = delete;
+
+private:
+    // The tool's own.
+    static Fd const& home()
+    {
+        static Fd const network(::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC));
+        return network;
+    }
+};
 
 // The pids of this process's children that are zombies.
 std::set<pid_t> zombies()
@@ -74,22 +154,12 @@ std::size_t lastingZombies()
     return n;
 }
 
-// The server-sim process: the launched one, or the one in its group when a wrapper was launched.
-pid_t daemonProcess(DaemonLauncher const& launcher, bool wrapped)
+// The machine's load average over the last minute.
+double loadAverage()
 {
-    if (!wrapped)
-        return launcher.pid();
-    std::error_code gone;
-    for (auto const& process : std::filesystem::directory_iterator("/proc", gone)) {
-        std::istringstream fields = statFields(process.path().string());
-        std::string state;
-        pid_t parent = 0, group = 0;
-        std::string comm;
-        std::ifstream(process.path() / "comm") >> comm;
-        if ((fields >> state >> parent >> group) && group == launcher.pid() && comm == "server-sim")
-            return pid_t(std::atoi(process.path().filename().c_str()));
-    }
-    return -1;
+    double load = 0;
+    std::ifstream("/proc/loadavg") >> load;
+    return load;
 }
 
 // One controller's connection: commands each waiting for its answer (signals passed over).
@@ -192,121 +262,298 @@ Failure const failures[] = {
     {17, 2, "remove /dev/mctl", "restore /dev/mctl"},
 };
 
-struct Minute {
-    long rssKb;
-    long controllers;
-    double cpuMs;  // the daemon's, per controller
-    long descriptors;
-    std::size_t zombies;
-};
+// One daemon under the churn: server-sim (or the program wrapping it) in a network of its own
+// under a root of its own with the stub child programs, its board console, and the controllers
+// it has served (their count picks the failures injected).
+class Daemon {
+public:
+    // The program and its arguments, server-sim last.
+    explicit Daemon(std::vector<std::string> program)
+    {
+        relay_.configure("INSTANCES=4; COUNT=orphan");
+        program.insert(program.begin(), "--own-network");
+        program.push_back(launcher_.portOption());
+        if (!launcher_.start(program))
+            fail("cannot start the daemon");
+        // Its board console; a program that ended first (no network of its own) fails at once.
+        DaemonLauncher::waitFor([&] { return launcher_.exists("/var/run/board.sock") || launcher_.wait(0) >= 0; },
+                                60000);
+        if (launcher_.running())
+            board_.emplace(launcher_.root(), 60000);
+        if (!board_ || !board_->connected())
+            fail("no board console: " + launcher_.err());
+        pid_ = serverSim();
+        network_ = Fd(::open(("/proc/" + std::to_string(pid_) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC));
+        if (pid_ <= 0 || !network_.is_valid())
+            fail("no server-sim process");
+    }
 
-}  // namespace
+    ~Daemon()
+    {
+        if (launcher_.running())
+            launcher_.stop();
+    }
+    Daemon(Daemon const&) = delete;
+    Daemon& operator=(Daemon const&) = delete;
 
-int main(int argc, char** argv)
-{
-    int const minutes = argc > 1 ? std::atoi(argv[1]) : 30;
-    if (minutes < 1)
-        fail("usage: churn [MINUTES [PROGRAM ARGS...]]");
-    bool const wrapped = argc > 2;
-    DaemonLauncher launcher(wrapped ? argv[2] : GW_SERVER_SIM_BINARY);
-    StubChild relay(launcher.root(), "/usr/local/sbin/t38");
-    relay.configure("INSTANCES=4; COUNT=orphan");
-    StubChild pppd(launcher.root(), "/usr/local/sbin/pppd");
-    std::vector<std::string> args(argv + std::min(argc, 3), argv + argc);
-    if (wrapped)
-        args.push_back(GW_SERVER_SIM_BINARY);
-    args.push_back(launcher.portOption());
-    if (!launcher.start(args))
-        fail("cannot start the daemon");
-    BoardClient board(launcher.root(), 60000);
-    if (!board.connected())
-        fail("no board console: " + launcher.err());
-    pid_t const daemon = daemonProcess(launcher, wrapped);
-    if (daemon <= 0)
-        fail("no server-sim process");
+    pid_t pid() const { return pid_; }
+    long served() const { return served_; }
 
-    std::cout << "churn: " << minutes << " minutes, server-sim pid " << daemon << ", " << std::thread::hardware_concurrency()
-              << " cores" << std::endl;
-    std::printf("%6s %10s %12s %12s %11s %8s\n", "minute", "VmRSS kB", "controllers", "cpu ms each", "descriptors",
-                "zombies");
-    std::vector<Minute> figures;
-    std::vector<Slot> const made = slots();
-    auto const start = Clock::now();
-    long served = 0, thisMinute = 0;
-    double cpu = cpuSeconds(daemon);
-    for (int n = 0; int(figures.size()) < minutes; ++n) {
+    // One controller, from its connection to its close or its drop.
+    void serve()
+    {
+        long const n = served_++;
         for (Failure const& f : failures)
             if (n % f.every == f.at)
-                board.command(f.arm);
-
+                board_->command(f.arm);
         std::optional<Controller> c;
-        do
+        for (bool attached = false; !attached;) {
             c.emplace();
-        while (!c->attach(launcher.port()));
+            InNetwork in(network_);
+            attached = c->attach(launcher_.port());
+        }
         if (n % 5 == 4) {
             std::vector<std::pair<ZGCP::Command, unsigned>> burst;
-            for (Slot const& s : made) {
+            for (Slot const& s : made_) {
                 burst.emplace_back(createCommand(s.params), s.number);
                 for (ZGCP::Command const& t : s.then)
                     burst.emplace_back(t, s.number);
             }
             c->sendAndDrop(burst);
         } else {
-            for (Slot const& s : made)
+            for (Slot const& s : made_)
                 if (c->call(createCommand(s.params), s.number))
                     for (ZGCP::Command const& t : s.then)
                         c->call(t, s.number);
             c->call(plainCommand(ZGCP::Command::query::id));
-            for (auto s = made.rbegin(); s != made.rend(); ++s)
+            for (auto s = made_.rbegin(); s != made_.rend(); ++s)
                 c->call(destroyCommand(), s->number);
             c->close();
         }
-        ++served;
-        ++thisMinute;
-
         for (Failure const& f : failures)
             if (n % f.every == f.at)
-                board.command(f.disarm);
-
-        if (Clock::now() - start >= std::chrono::minutes(figures.size() + 1)) {
-            double const used = cpuSeconds(daemon);
-            Minute const m{statusKb(daemon, "VmRSS"), thisMinute, 1000 * (used - cpu) / double(thisMinute),
-                           openDescriptors(daemon), lastingZombies()};
-            cpu = used;
-            figures.push_back(m);
-            std::printf("%6zu %10ld %12ld %12.3f %11ld %8zu\n", figures.size(), m.rssKb, m.controllers, m.cpuMs,
-                        m.descriptors, m.zombies);
-            std::fflush(stdout);
-            thisMinute = 0;
-            // The stubs' records are not needed: kept from growing over the run.
-            std::error_code none;
-            for (std::string const& stub : {relay.path(), pppd.path()})
-                for (char const* suffix : {".log", ".fds"})
-                    std::filesystem::resize_file(stub + suffix, 0, none);
-        }
+                board_->command(f.disarm);
     }
 
-    std::size_t const reference = std::size_t(minutes >= 20 ? 10 : std::max(1, minutes / 2));
-    Minute const& first = figures.front();
-    Minute const& ref = figures[reference - 1];
-    Minute const& last = figures.back();
-    bool noZombie = true;
+    // Its standard output and error, and the stubs' records, emptied: nothing reads them.
+    void trim() const
+    {
+        std::error_code none;
+        for (char const* fd : {"/fd/1", "/fd/2"})
+            std::filesystem::resize_file("/proc/" + std::to_string(pid_) + fd, 0, none);
+        for (std::string const& stub : {relay_.path(), pppd_.path()})
+            for (char const* suffix : {".log", ".fds"})
+                std::filesystem::resize_file(stub + suffix, 0, none);
+    }
+
+    // SIGTERM: the exit code.
+    int stop() { return launcher_.stop(); }
+
+private:
+    // The server-sim process in the launched group: the launched one, or the one a wrapper
+    // started.
+    pid_t serverSim() const
+    {
+        std::error_code gone;
+        for (auto const& process : std::filesystem::directory_iterator("/proc", gone)) {
+            std::istringstream fields = statFields(process.path().string());
+            std::string state, comm;
+            pid_t parent = 0, group = 0;
+            std::ifstream(process.path() / "comm") >> comm;
+            if ((fields >> state >> parent >> group) && group == launcher_.pid() && comm == "server-sim")
+                return pid_t(std::atoi(process.path().filename().c_str()));
+        }
+        return -1;
+    }
+
+    DaemonLauncher launcher_{std::filesystem::read_symlink("/proc/self/exe")};
+    StubChild relay_{launcher_.root(), "/usr/local/sbin/t38"};
+    StubChild pppd_{launcher_.root(), "/usr/local/sbin/pppd"};
+    std::optional<BoardClient> board_;
+    pid_t pid_ = -1;
+    Fd network_;
+    std::vector<Slot> const made_ = slots();
+    long served_ = 0;
+};
+
+struct Minute {
+    long rssKb;
+    long controllers;
+    double cpuMs;  // the daemon's, per controller
+    long descriptors;
+    std::size_t zombies;
+    double load;
+};
+
+// The minutes of the churn on the daemon, a line each; fewer when interrupted.
+std::vector<Minute> churn(Daemon& daemon, int minutes)
+{
+    std::printf("%6s %10s %12s %12s %11s %8s %6s\n", "minute", "VmRSS kB", "controllers", "cpu ms each", "descriptors",
+                "zombies", "load");
+    std::vector<Minute> figures;
+    auto const start = Clock::now();
+    long thisMinute = 0;
+    double cpu = cpuSeconds(daemon.pid());
+    while (int(figures.size()) < minutes && !interrupted) {
+        daemon.serve();
+        ++thisMinute;
+        if (Clock::now() - start < std::chrono::minutes(figures.size() + 1))
+            continue;
+        double const used = cpuSeconds(daemon.pid());
+        Minute const m{statusKb(daemon.pid(), "VmRSS"), thisMinute, 1000 * (used - cpu) / double(thisMinute),
+                       openDescriptors(daemon.pid()), lastingZombies(), loadAverage()};
+        cpu = used;
+        thisMinute = 0;
+        figures.push_back(m);
+        std::printf("%6zu %10ld %12ld %12.3f %11ld %8zu %6.2f\n", figures.size(), m.rssKb, m.controllers, m.cpuMs,
+                    m.descriptors, m.zombies, m.load);
+        std::fflush(stdout);
+        daemon.trim();
+    }
+    return figures;
+}
+
+// What one daemon did in one slice of the comparison.
+struct Slice {
+    double seconds = 0;
+    double controllers = 0;
+    double cpuSeconds = 0;  // the daemon's
+
+    double perMinute() const { return 60 * controllers / seconds; }
+    double cpuMsEach() const { return 1000 * cpuSeconds / controllers; }
+};
+
+Slice slice(Daemon& daemon)
+{
+    Slice s;
+    double const cpu = cpuSeconds(daemon.pid());
+    auto const start = Clock::now();
+    while (Clock::now() - start < kSlice && !interrupted) {
+        daemon.serve();
+        ++s.controllers;
+    }
+    s.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    s.cpuSeconds = cpuSeconds(daemon.pid()) - cpu;
+    daemon.trim();
+    return s;
+}
+
+// The fresh daemon (side 0) and the long-running one (side 1): every slice of each together,
+// and the ratios of each round's figures.
+struct Comparison {
+    Slice total[2];
+    bench::Ratios perMinute;
+    bench::Ratios cpuMsEach;
+};
+
+Comparison compare(Daemon& fresh, Daemon& longRunning)
+{
+    Daemon* const sides[2] = {&fresh, &longRunning};
+    // Not counted: a new daemon's first controllers grow the heap and pools later ones reuse.
+    for (Daemon* d : sides)
+        slice(*d);
+    Comparison c;
+    for (auto const& got : bench::alternate<Slice>(kRounds, [&](int i) { return slice(*sides[i]); })) {
+        for (int i = 0; i < 2; ++i) {
+            c.total[i].seconds += got[i].seconds;
+            c.total[i].controllers += got[i].controllers;
+            c.total[i].cpuSeconds += got[i].cpuSeconds;
+        }
+        c.perMinute.add(got[1].perMinute() / got[0].perMinute());
+        c.cpuMsEach.add(got[1].cpuMsEach() / got[0].cpuMsEach());
+    }
+    return c;
+}
+
+void print(Comparison const& c)
+{
+    std::printf("side by side with a fresh daemon: %d rounds of %lld s a side, %ld cores, load average %.2f\n",
+                kRounds, static_cast<long long>(kSlice.count()), ::sysconf(_SC_NPROCESSORS_ONLN), loadAverage());
+    std::printf("  %-26s %12s %12s %8s  %s\n", "", "fresh", "long", "ratio", "(rounds)");
+    std::printf("  %-26s %12.1f %12.1f %s\n", "controllers a minute", c.total[0].perMinute(), c.total[1].perMinute(),
+                c.perMinute.text().c_str());
+    std::printf("  %-26s %12.3f %12.3f %s\n", "processor ms a controller", c.total[0].cpuMsEach(),
+                c.total[1].cpuMsEach(), c.cpuMsEach.text().c_str());
+}
+
+// The verdict on the minutes and the comparison, a line each criterion: whether all pass.
+bool verdict(std::vector<Minute> const& figures, Comparison const& c)
+{
+    std::size_t const zombiesAfter = lastingZombies();
+    bool noZombie = zombiesAfter == 0;
     for (Minute const& m : figures)
         noZombie = noZombie && m.zombies == 0;
+    std::size_t const reference = figures.size() >= 20 ? 10 : std::max<std::size_t>(1, figures.size() / 2);
+    Minute const& ref = figures[reference - 1];
+    Minute const& last = figures.back();
     double const rssChange = 100.0 * double(last.rssKb - ref.rssKb) / double(ref.rssKb);
-    double const rateChange = 100.0 * double(last.controllers - first.controllers) / double(first.controllers);
     bool const rssLevel = std::fabs(rssChange) <= 3.0;
-    bool const rateLevel = std::fabs(rateChange) <= 20.0;
-    std::printf("controllers served: %ld\n", served);
-    std::printf("daemon processor time a controller: %.3f ms the first minute, %.3f ms the last\n", first.cpuMs,
-                last.cpuMs);
-    std::printf("zombies: %s\n", noZombie ? "none at any minute: pass" : "FAIL");
+    bool const rateLevel = c.perMinute.median() >= kFloor;
+    bool const cpuLevel = c.cpuMsEach.median() <= 1 / kFloor;
+    std::printf("zombies: %s\n", noZombie ? "none at any minute nor after the comparison: pass" : "FAIL");
     std::printf("resident memory: %ld kB at minute %zu, %ld kB at the end (%+.1f %%): %s\n", ref.rssKb, reference,
                 last.rssKb, rssChange, rssLevel ? "pass" : "FAIL");
-    std::printf("controllers a minute: %ld the first, %ld the last (%+.1f %%): %s\n", first.controllers,
-                last.controllers, rateChange, rateLevel ? "pass" : "FAIL");
-    int const stopped = launcher.stop();
-    if (stopped != 0)
-        std::printf("the daemon ended with %d\n", stopped);
-    return noZombie && rssLevel && rateLevel && stopped == 0 ? 0 : 1;
+    std::printf("controllers a minute, long/fresh: %.2f in the median round (at least %.2f): %s\n",
+                c.perMinute.median(), kFloor, rateLevel ? "pass" : "FAIL");
+    std::printf("processor time a controller, long/fresh: %.2f in the median round (at most %.2f): %s\n",
+                c.cpuMsEach.median(), 1 / kFloor, cpuLevel ? "pass" : "FAIL");
+    return noZombie && rssLevel && rateLevel && cpuLevel;
+}
+
+// Interrupted: what was started is stopped on the way out of run().
+int stopped()
+{
+    std::printf("interrupted\n");
+    return 130;
+}
+
+// The exit code: 0 when every criterion passes and both daemons end with 0.
+int run(int minutes, std::vector<std::string> const& program)
+{
+    Daemon daemon(program);
+    std::cout << "churn: " << minutes << " minutes, server-sim pid " << daemon.pid() << ", "
+              << ::sysconf(_SC_NPROCESSORS_ONLN) << " cores" << std::endl;
+    std::vector<Minute> const figures = churn(daemon, minutes);
+    if (interrupted)
+        return stopped();
+    Daemon fresh(program);
+    Comparison const c = compare(fresh, daemon);
+    if (interrupted)
+        return stopped();
+    std::printf("controllers served: %ld by the long-running daemon, %ld by the fresh one\n", daemon.served(),
+                fresh.served());
+    print(c);
+    bool const passed = verdict(figures, c);
+    int const ended[2] = {daemon.stop(), fresh.stop()};
+    for (int i = 0; i < 2; ++i)
+        if (ended[i] != 0)
+            std::printf("the %s daemon ended with %d\n", i == 0 ? "long-running" : "fresh", ended[i]);
+    return passed && ended[0] == 0 && ended[1] == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 2 && std::strcmp(argv[1], "--own-network") == 0)
+        return ownNetwork(argv + 2);
+    int minutes = 30;
+    char const* const text = argc > 1 ? argv[1] : "30";
+    auto const [end, error] = std::from_chars(text, text + std::strlen(text), minutes);
+    if (error != std::errc() || *end != '\0' || minutes < 1) {
+        std::cerr << "usage: churn [MINUTES [PROGRAM ARGS...]]" << std::endl;
+        return 2;
+    }
+    std::vector<std::string> program(argv + std::min(argc, 2), argv + argc);
+    program.push_back(GW_SERVER_SIM_BINARY);
+    struct sigaction stop {};
+    stop.sa_handler = onStop;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &stop, nullptr);
+    try {
+        return run(minutes, program);
+    } catch (Failed const& f) {
+        std::cerr << "churn: " << f.what << std::endl;
+        return 1;
+    }
 }

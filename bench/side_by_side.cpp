@@ -11,6 +11,7 @@
 // with their range). Before the load: resident memory and open descriptors of server-sim
 // after start, with 1024 slots, and after they are destroyed.
 
+#include "bench/alternating_rounds.h"
 #include "tests/controller_client.h"
 #include "tests/daemon_launcher.h"
 #include "tests/process_figures.h"
@@ -221,13 +222,11 @@ double percentile(std::vector<double>& v, double q)
 }
 
 // The load on both in alternating slices: per peer, all slices together; and the ratios of
-// each round's rates, sorted.
+// each round's rates.
 struct Figure {
     Slice total[2];
-    std::vector<double> ratios;
+    bench::Ratios ratios;
     double rate(int i) const { return total[i].count / total[i].seconds; }
-    // The rounds' median: a round in which a busy machine held one side back moves it little.
-    double ratio() const { return ratios[ratios.size() / 2]; }
 };
 
 Figure measure(Peer* peers[2], Load const& load)
@@ -235,20 +234,14 @@ Figure measure(Peer* peers[2], Load const& load)
     for (int i = 0; i < 2; ++i)
         load(*peers[i], kWarmUp);
     Figure f;
-    for (int round = 0; round < kRounds; ++round) {
-        Slice got[2];
-        for (int k = 0; k < 2; ++k) {
-            int const i = (round + k) % 2;
-            got[i] = load(*peers[i], kSlice);
-        }
+    for (auto const& got : bench::alternate<Slice>(kRounds, [&](int i) { return load(*peers[i], kSlice); })) {
         for (int i = 0; i < 2; ++i) {
             f.total[i].seconds += got[i].seconds;
             f.total[i].count += got[i].count;
             f.total[i].micros.insert(f.total[i].micros.end(), got[i].micros.begin(), got[i].micros.end());
         }
-        f.ratios.push_back((got[1].count / got[1].seconds) / (got[0].count / got[0].seconds));
+        f.ratios.add((got[1].count / got[1].seconds) / (got[0].count / got[0].seconds));
     }
-    std::sort(f.ratios.begin(), f.ratios.end());
     return f;
 }
 
@@ -261,8 +254,7 @@ void row(char const* what, double echo, double daemon)
 // A rate of both sides over all slices, the median ratio of the rounds and their range.
 void rateRow(char const* what, Figure const& f, int steps = 1)
 {
-    std::printf("  %-38s %12.1f %12.1f %8.2f  (%.2f..%.2f)\n", what, f.rate(0) * steps, f.rate(1),
-                f.ratio() / steps, f.ratios.front() / steps, f.ratios.back() / steps);
+    std::printf("  %-38s %12.1f %12.1f %s\n", what, f.rate(0) * steps, f.rate(1), f.ratios.text(steps).c_str());
 }
 
 struct Usage {
