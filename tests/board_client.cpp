@@ -1,5 +1,7 @@
 #include "tests/board_client.h"
 
+#include "base/leading_number.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -90,7 +92,9 @@ std::string BoardClient::switchLeftovers()
     std::string out;
     for (std::string word; words >> word;) {
         bool const connected = word.find('<') != std::string::npos;
-        bool const driven = std::stoi(word) >= 128 && word.find(":off") == std::string::npos;
+        int channel = -1;
+        leadingNumber(word, channel);
+        bool const driven = channel >= 128 && word.find(":off") == std::string::npos;
         if (connected || driven)
             out += (out.empty() ? "" : " ") + word;
     }

@@ -9,6 +9,7 @@
 #include "asn1/asn1.h"
 #include "base/clock.h"
 #include "base/immortal.h"
+#include "base/leading_number.h"
 #include "board/sim/hal_model.h"
 #include "board/sim/sim_board.h"
 #include "control/ctrl_server.h"
@@ -59,8 +60,11 @@ inline std::string drivenOutputs(board::sim::HalModel const& hal)
             continue;
         std::size_t const at = run.find("=0xd5");
         std::size_t const dash = run.find('-');
-        long const first = std::stol(run);
-        long const last = dash < at ? std::stol(run.substr(dash + 1)) : first;
+        long first = -1;
+        leadingNumber(run, first);
+        long last = first;
+        if (dash < at)
+            leadingNumber(std::string_view(run).substr(dash + 1), last);
         if (at == std::string::npos || (last >= HwMux::kBusFirst && first < HwMux::kBusFirst + HwMux::kBusCount))
             driven += " " + run;
     }

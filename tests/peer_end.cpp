@@ -1,5 +1,7 @@
 #include "tests/peer_end.h"
 
+#include "base/leading_number.h"
+
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -35,8 +37,9 @@ std::vector<int> polledDescriptors(std::string const& dump, std::string const& h
         at = line.find("attached ", at);
         if (at != std::string::npos)
             at = line.find('|', at);
-        if (at != std::string::npos)
-            out.push_back(std::stoi(line.substr(at + 1)));
+        int fd = -1;
+        if (at != std::string::npos && leadingNumber(std::string_view(line).substr(at + 1), fd) == NumberRead::read)
+            out.push_back(fd);
     }
     return out;
 }

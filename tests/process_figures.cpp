@@ -1,5 +1,7 @@
 #include "tests/process_figures.h"
 
+#include "base/leading_number.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -39,9 +41,10 @@ double cpuSecondsOver(pid_t pid, std::chrono::milliseconds period)
 long statusKb(pid_t pid, std::string const& key)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    long kb = -1;
     for (std::string line; std::getline(in, line);)
         if (line.rfind(key + ":", 0) == 0)
-            return std::stol(line.substr(key.size() + 1));
+            return leadingNumber(std::string_view(line).substr(key.size() + 1), kb) == NumberRead::read ? kb : -1;
     return -1;
 }
 
@@ -52,8 +55,10 @@ std::map<int, std::string> descriptorTargets(pid_t pid, bool pipes)
     for (auto const& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", gone)) {
         // A descriptor closed since the listing is left out.
         std::string const target = std::filesystem::read_symlink(fd.path(), gone).string();
-        if (!gone && (pipes || target.rfind("pipe:", 0) != 0))
-            out[std::stoi(fd.path().filename().string())] = target;
+        int number = -1;
+        if (!gone && (pipes || target.rfind("pipe:", 0) != 0)
+            && leadingNumber(fd.path().filename().string(), number) == NumberRead::read)
+            out[number] = target;
     }
     return out;
 }
@@ -64,8 +69,9 @@ int descriptorOn(pid_t pid, std::string const& file)
 {
     std::error_code gone;
     for (auto const& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", gone))
-        if (std::filesystem::read_symlink(fd.path(), gone) == file)
-            return std::stoi(fd.path().filename().string());
+        if (int number = -1; std::filesystem::read_symlink(fd.path(), gone) == file
+                             && leadingNumber(fd.path().filename().string(), number) == NumberRead::read)
+            return number;
     return -1;
 }
 

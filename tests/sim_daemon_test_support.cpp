@@ -1,5 +1,7 @@
 #include "tests/sim_daemon_test_support.h"
 
+#include "base/leading_number.h"
+
 #include <cstdint>
 #include <cstdlib>
 
@@ -179,7 +181,9 @@ ZGCP::Resources SimDaemonTest::resources()
 
 unsigned long long SimDaemonTest::journalNext()
 {
-    return std::stoull(board->command("journal 999999999999 1").substr(3));
+    unsigned long long next = 0;
+    EXPECT_EQ(leadingNumber(std::string_view(board->command("journal 999999999999 1")).substr(3), next), NumberRead::read);
+    return next;
 }
 
 std::vector<std::string> SimDaemonTest::journal(unsigned long long from, std::string const& prefix)
@@ -191,7 +195,8 @@ std::vector<std::string> SimDaemonTest::journal(unsigned long long from, std::st
         if (page.compare(0, 3, "ok ") != 0 || at == std::string::npos)
             break;
         EXPECT_EQ(std::strtoull(page.c_str() + at + 1, nullptr, 10), from) << "journal entries dropped unread";
-        from = std::stoull(page.substr(3, at - 3));
+        if (leadingNumber(std::string_view(page).substr(3, at - 3), from) != NumberRead::read)
+            break;
         while (at++ < page.size()) {
             std::size_t const end = std::min(page.find("; ", at), page.size());
             std::string const text = page.substr(at, end - at).substr(page.find(' ', at) + 1 - at);
