@@ -3,12 +3,12 @@
 
 #include "runtime/child_wait.h"
 #include "tests/fuzz_support.h"
+#include "tests/loopback.h"
 #include "tests/process_figures.h"
 #include "tests/sim_daemon_test_support.h"
 #include "tests/stub_child.h"
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -130,10 +130,7 @@ bool portFree(int port)
     Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     int const on = 1;
     ::setsockopt(s.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(std::uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = testsupport::loopbackAddress(static_cast<unsigned short>(port));
     return ::bind(s.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
